@@ -1,0 +1,12 @@
+# Checks that the shared object exports exactly VSTPluginMain and main.
+execute_process(COMMAND ${NM} -D --defined-only ${PLUGIN} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
+if(failed)
+  message(FATAL_ERROR "nm failed on ${PLUGIN}")
+endif()
+string(REGEX MATCHALL "[0-9a-f]+ [TtWw] [A-Za-z_][A-Za-z0-9_@.]*" symbols "${dump}")
+list(TRANSFORM symbols REPLACE "^[0-9a-f]+ [TtWw] " "")
+list(SORT symbols)
+if(NOT symbols STREQUAL "VSTPluginMain;main")
+  message(FATAL_ERROR "exports are '${symbols}', expected VSTPluginMain and main")
+endif()
+message(STATUS "exports: ${symbols}")

@@ -1,0 +1,111 @@
+// The instrument: one object per plug-in instance, holding its settings, the bank of
+// 128 programs with their compiled formulas, the controller and voice state, and the
+// display handshake with the host and the editor.
+//
+// Threads. The host's threads (dispatcher calls), its audio thread (events and
+// rendering) and the editor's window thread share this object. Settings, flags and the
+// current program are atomics, each written whole and read at each use. A compiled
+// formula keeps its working stacks inside its record, so a compilation and a run, or
+// two runs, of one record must never overlap: every compilation and every run of a
+// program's record, and every change of a formula or name text, happens while holding
+// `bankLock`. The audio thread holds it for one block at a time; other holders keep it
+// for one compilation walk, one chunk restore or one scope drawing. No host callback
+// is ever made while holding it, since a host may answer `audioMasterUpdateDisplay` by
+// calling `effGetProgram` on the same thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+#include "../expr/expression.h"
+#include "../host/audioeffect.h"
+
+constexpr int kNumPrograms = 128;
+constexpr int kNumVoices = 8;
+constexpr int kNameSize = 32;       // 31 characters and the terminating zero
+constexpr int kFormulaSize = 1024;  // 1023 characters and the terminating zero
+
+struct ProgramSlot {
+    std::unique_ptr<CompiledExpression> code;  // never null after construction
+    char name[kNameSize];
+    char formula[kFormulaSize];
+    std::atomic<int32_t> drumKey;  // above 23: the key that selects this program on MIDI channel 10
+    std::atomic<bool> needsCompile;
+};
+
+struct Voice {
+    int32_t program;
+    int32_t note;  // -1 while free
+    int32_t velocity;
+    int64_t time;
+    int64_t phase;
+    double timeFrac;
+    double phaseFrac;
+    double pitch;        // semitones relative to key 69
+    double targetPitch;  // key - 69
+};
+
+class Bytone : public AudioEffectX {
+public:
+    // Builds the whole instance: record, programs and presets, compiled formulas,
+    // settings and sine table. Throws std::bad_alloc when memory runs out; the entry
+    // point turns that into a null answer to the host.
+    explicit Bytone(audioMasterCallback audioMaster);
+    ~Bytone() override;
+
+    // [host thread] Runs syncProgramDisplay, then returns the current program.
+    VstInt32 getProgram() override;
+    // [any thread] Numbers above 127 select 127; negative numbers are ignored.
+    void setProgram(VstInt32 program) override;
+    // [host thread] Keeps at most 31 characters.
+    void setProgramName(const char* name) override;
+    // [host thread] Writes at most kVstMaxProgNameLen characters and the zero.
+    void getProgramName(char* name) override;
+
+    bool getEffectName(char* name) override;
+    bool getVendorString(char* text) override;
+    bool getProductString(char* text) override;
+    VstInt32 getVendorVersion() override { return 1000; }
+    VstInt32 canDo(const char* text) override;
+    VstInt32 getNumMidiInputChannels() override { return 1; }
+
+    // Compiles every program marked `needsCompile` in order, stopping at the first
+    // error, and then the current program once more. Returns null or the first
+    // compiler message. The caller holds `bankLock`.
+    const char* compileDirtyPrograms();
+
+    // Picks up a program change or a raised `displayDirty`: compiles on a change, then
+    // clears the flag, asks the editor to refresh and calls the host's updateDisplay
+    // (after releasing `bankLock`). [any thread] Takes `bankLock`.
+    void syncProgramDisplay();
+
+    std::atomic<int32_t> currentProgram{0};
+    int32_t lastSeenProgram = 0;  // guarded by bankLock
+
+    std::atomic<int32_t> portamento{100};
+    std::atomic<int32_t> timeScale{50};
+    std::atomic<int32_t> polyphony{8};
+    std::atomic<int32_t> gain{100};
+    std::atomic<int32_t> scopeZoom{0};
+    std::atomic<bool> interpolate{false};
+    std::atomic<bool> clampOutput{true};
+
+    ProgramSlot programs[kNumPrograms]{};
+    uint8_t sineTable[256];
+
+    // [audio thread] Controller and voice state.
+    uint8_t heldKeys[128]{};
+    double pitchBend = 0.0;
+    double bendRange = 2.0;
+    int64_t modWheel = 0;
+    int32_t rpnLsb = 0;
+    int32_t rpnMsb = 0;
+    Voice voices[kNumVoices]{};
+    double glideRate = 0.0;
+
+    std::atomic<bool> displayDirty{true};
+
+    std::mutex bankLock;
+};

@@ -1,0 +1,63 @@
+// The formula language: infix text over signed 64-bit integers compiled by a
+// shunting-yard pass into a reverse-Polish queue, and an interpreter that walks it.
+//
+// A CompiledExpression is one fixed-size record that holds the queue, the working
+// stacks of both the compiler and the interpreter, and the 26 variables A..Z that the
+// caller fills before each run. Neither compiling nor running allocates. Because the
+// working storage lives in the record, one record serves one use at a time: callers
+// must never let a compilation and a run, or two runs, of the same record overlap.
+#pragma once
+
+#include <cstdint>
+
+#include "opcodes.h"
+
+constexpr int kQueueCapacity = 16384;          // items, the header and the End item included
+constexpr int kOperatorStackCapacity = 16384;  // pending operators and parentheses
+constexpr int kValueStackCapacity = 16384;     // interpreter values
+constexpr int kVariableCount = 26;             // A..Z
+
+// One queue entry. `value` is written and read for Number items only.
+struct RpnItem {
+    int32_t value;
+    uint8_t kind;
+};
+
+struct CompiledExpression {
+    // Only what is read before it is written gets a value: the header, the counters,
+    // slot 0 of the value stack (the result of a run that pushes nothing) and the
+    // variables. The rest stays untouched so that unused pages cost no memory.
+    CompiledExpression();
+
+    RpnItem queue[kQueueCapacity];  // item 0 is the header, then the program, closed by End
+    int32_t queueLength;
+    uint8_t operatorStack[kOperatorStackCapacity];
+    int32_t operatorTop;  // -1 when empty
+    int64_t valueStack[kValueStackCapacity];
+    int32_t valueTop;
+    int64_t variables[kVariableCount];
+
+    int64_t& variable(char letter) { return variables[letter - 'A']; }
+    bool isCompiled() const { return queue[0].kind == kCompiled; }
+};
+
+// Compiler messages, word for word as the user sees them. Each has one address, so a
+// message can be told by comparing pointers.
+namespace messages {
+inline constexpr char kUnexpectedSymbol[] = "Unexpected symbol during parsing";
+inline constexpr char kSyntaxError[] = "Syntax error";
+inline constexpr char kMissingClose[] = "Missing closing parenthesis";
+inline constexpr char kExtraClose[] = "Extra closing parenthesis";
+inline constexpr char kQueueOverflow[] = "Queue overflow";
+inline constexpr char kStackOverflow[] = "Stack overflow";
+}  // namespace messages
+
+// Compiles the NUL-terminated `text` into `record`. Returns null on success, else one
+// of the six messages above (static; the caller neither copies nor frees it). After a
+// failure the record is marked not compiled. Leaves the value stack and variables alone.
+const char* compileExpression(CompiledExpression& record, const char* text);
+
+// Runs the compiled queue over the record's variables and returns slot 0 of the value
+// stack. Never fails: a record that is not compiled yields what an earlier run left in
+// slot 0, and a run whose stack count leaves 0..16383 yields 0.
+int64_t runExpression(CompiledExpression& record);

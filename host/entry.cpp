@@ -1,0 +1,33 @@
+// The library's one entry point, exported as `VSTPluginMain` and as `main` (the second
+// name is given at link time: C++ reserves `main`).
+#include <new>
+
+#include "../engine/bytone.h"
+#include "aeffect.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+
+// The module handle registers the editor's window class.
+HINSTANCE moduleInstance = nullptr;
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD, LPVOID) {
+    moduleInstance = instance;
+    return TRUE;
+}
+#define BYTONE_EXPORT __declspec(dllexport)
+#else
+#define BYTONE_EXPORT __attribute__((visibility("default")))
+#endif
+
+// [host thread] Creates one instance per call. A host that answers 0 to
+// audioMasterVersion, or a construction that runs out of memory, gets null and no
+// partly built instance.
+extern "C" BYTONE_EXPORT AEffect* VSTCALLBACK VSTPluginMain(audioMasterCallback audioMaster) {
+    if (!audioMaster || audioMaster(nullptr, audioMasterVersion, 0, 0, nullptr, 0.0f) == 0) return nullptr;
+    try {
+        return (new Bytone(audioMaster))->getAeffect();
+    } catch (...) {
+        return nullptr;
+    }
+}

@@ -1,0 +1,159 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "engine/bytone.h"
+#include "recording_host.h"
+
+namespace {
+
+class InstrumentTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        RecordingHost::reset();
+        synth = std::make_unique<Bytone>(RecordingHost::callback);
+        RecordingHost::calls.clear();
+    }
+
+    std::unique_ptr<Bytone> synth;
+};
+
+TEST_F(InstrumentTest, ANewInstanceHoldsThePresetsAndTheDefaults) {
+    struct NameCase {
+        int program;
+        const char* name;
+        const char* formula;
+    };
+    const NameCase cases[] = {
+        {0, "001 Saw", "P&255"},
+        {5, "006 Ringy", "(P&255)^((P*257/256)&127)"},
+        {23, "024 Triangle", "(P&256?P:~P)&255"},
+        {37, "038 Pulsating Bass", "(T/50^P/3^P&P)&128"},
+        {38, "039 default", "P&255"},
+        {127, "128 default", "P&255"},
+    };
+    for (const NameCase& c : cases) {
+        EXPECT_STREQ(synth->programs[c.program].name, c.name);
+        EXPECT_STREQ(synth->programs[c.program].formula, c.formula);
+    }
+    for (const ProgramSlot& slot : synth->programs) {
+        EXPECT_EQ(slot.drumKey, 0);
+        EXPECT_FALSE(slot.needsCompile);
+        EXPECT_TRUE(slot.code->isCompiled()) << slot.name;
+    }
+    EXPECT_EQ(synth->currentProgram, 0);
+    EXPECT_EQ(synth->portamento, 100);
+    EXPECT_EQ(synth->timeScale, 50);
+    EXPECT_EQ(synth->polyphony, 8);
+    EXPECT_EQ(synth->gain, 100);
+    EXPECT_EQ(synth->scopeZoom, 0);
+    EXPECT_FALSE(synth->interpolate);
+    EXPECT_TRUE(synth->clampOutput);
+    EXPECT_TRUE(synth->displayDirty);
+    EXPECT_EQ(synth->bendRange, 2.0);
+    for (const Voice& voice : synth->voices) EXPECT_EQ(voice.note, -1);
+}
+
+TEST_F(InstrumentTest, TheSineTableHasItsKnownEntries) {
+    const uint8_t* table = synth->sineTable;
+    EXPECT_EQ(table[0], 128);
+    EXPECT_EQ(table[64], 255);
+    EXPECT_EQ(table[128], 128);
+    EXPECT_EQ(table[192], 1);
+    EXPECT_EQ(table[255], 124);
+    EXPECT_EQ(table[44], 240);
+    EXPECT_EQ(table[108], 187);
+    for (int i = 187; i <= 197; ++i) EXPECT_EQ(table[i], 1) << i;
+    EXPECT_EQ(std::count(table, table + 256, 255), 1);
+    EXPECT_EQ(*std::min_element(table, table + 256), 1);
+}
+
+TEST_F(InstrumentTest, ThePresetsComputeTheirFormulas) {
+    CompiledExpression& triangle = *synth->programs[23].code;
+    triangle.variable('P') = 300;
+    EXPECT_EQ(runExpression(triangle), 44);
+}
+
+TEST_F(InstrumentTest, TheFirstGetProgramRefreshesTheDisplayOnce) {
+    EXPECT_EQ(synth->getProgram(), 0);
+    EXPECT_EQ(RecordingHost::count(audioMasterUpdateDisplay), 1);
+    EXPECT_FALSE(synth->displayDirty);
+    EXPECT_EQ(synth->getProgram(), 0);
+    EXPECT_EQ(RecordingHost::calls.size(), 1u);
+}
+
+TEST_F(InstrumentTest, AProgramChangeIsCompiledAndShownAtTheNextGetProgram) {
+    synth->getProgram();
+    RecordingHost::calls.clear();
+    synth->programs[5].code->queue[0].kind = kEnd;  // so the recompilation can be seen
+    synth->setProgram(5);
+    EXPECT_FALSE(synth->programs[5].code->isCompiled());
+    EXPECT_EQ(synth->getProgram(), 5);
+    EXPECT_TRUE(synth->programs[5].code->isCompiled());
+    EXPECT_EQ(RecordingHost::count(audioMasterUpdateDisplay), 1);
+    EXPECT_EQ(synth->lastSeenProgram, 5);
+}
+
+TEST_F(InstrumentTest, SetProgramKeepsTheNumberInsideTheBank) {
+    struct Case {
+        VstInt32 program;
+        VstInt32 selected;
+    };
+    const Case cases[] = {{127, 127}, {130, 127}, {3, 3}, {-1, 3}, {INT32_MIN, 3}, {0, 0}};
+    for (const Case& c : cases) {
+        synth->setProgram(c.program);
+        EXPECT_EQ(synth->currentProgram, c.selected) << c.program;
+    }
+}
+
+TEST_F(InstrumentTest, ProgramNamesAreCutToTheirFields) {
+    synth->setProgramName("0123456789012345678901234567890123456789");
+    EXPECT_STREQ(synth->programs[0].name, "0123456789012345678901234567890");
+    synth->setProgramName("short name");
+    EXPECT_STREQ(synth->programs[0].name, "short name");
+    synth->displayDirty = false;
+    synth->setProgramName(nullptr);
+    EXPECT_STREQ(synth->programs[0].name, "short name");
+    EXPECT_FALSE(synth->displayDirty);
+
+    synth->setProgramName("abcdefghijklmnopqrstuvwxyz01234");
+    char buffer[40];
+    std::memset(buffer, '#', sizeof buffer);
+    synth->getProgramName(buffer);
+    EXPECT_STREQ(buffer, "abcdefghijklmnopqrstuvwx");  // kVstMaxProgNameLen characters
+    EXPECT_EQ(buffer[25], '#');
+}
+
+TEST_F(InstrumentTest, CompileDirtyProgramsStopsAtTheFirstFault) {
+    std::strcpy(synth->programs[3].formula, "P+#");
+    synth->programs[3].needsCompile = true;
+    synth->programs[9].code->queue[0].kind = kEnd;
+    synth->programs[9].needsCompile = true;
+    {
+        std::lock_guard<std::mutex> hold(synth->bankLock);
+        EXPECT_STREQ(synth->compileDirtyPrograms(), messages::kUnexpectedSymbol);
+    }
+    EXPECT_FALSE(synth->programs[3].needsCompile);
+    EXPECT_TRUE(synth->programs[9].needsCompile);
+    EXPECT_FALSE(synth->programs[9].code->isCompiled());
+
+    std::lock_guard<std::mutex> hold(synth->bankLock);
+    EXPECT_EQ(synth->compileDirtyPrograms(), nullptr);  // program 3 is not retried
+    EXPECT_FALSE(synth->programs[9].needsCompile);
+    EXPECT_TRUE(synth->programs[9].code->isCompiled());
+}
+
+TEST_F(InstrumentTest, TheCurrentProgramIsCompiledAfterEveryCleanWalk) {
+    synth->setProgram(7);
+    synth->programs[7].code->queue[0].kind = kEnd;
+    std::lock_guard<std::mutex> hold(synth->bankLock);
+    EXPECT_EQ(synth->compileDirtyPrograms(), nullptr);
+    EXPECT_TRUE(synth->programs[7].code->isCompiled());
+    std::strcpy(synth->programs[7].formula, "(P");
+    EXPECT_STREQ(synth->compileDirtyPrograms(), messages::kMissingClose);
+}
+
+}  // namespace

@@ -1,0 +1,257 @@
+// Loads the built plug-in binary through its exported entry point and talks to it only
+// through the effect record, as a VST 2.4 host does.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "plugin_loader.h"
+#include "recording_host.h"
+
+namespace {
+
+class PluginHostTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { library = new PluginLibrary(BYTONE_PLUGIN_PATH); }
+    static void TearDownTestSuite() {
+        delete library;
+        library = nullptr;
+    }
+
+    void SetUp() override {
+        ASSERT_TRUE(library->loaded()) << library->error();
+        RecordingHost::reset();
+        entry = library->entry("VSTPluginMain");
+        ASSERT_NE(entry, nullptr);
+        effect = entry(RecordingHost::callback);
+        ASSERT_NE(effect, nullptr);
+        RecordingHost::calls.clear();
+    }
+    void TearDown() override {
+        if (effect) {
+            EXPECT_EQ(dispatch(effClose), 1);
+        }
+    }
+
+    VstIntPtr dispatch(VstInt32 opcode, VstInt32 index = 0, VstIntPtr value = 0, void* ptr = nullptr,
+                       float opt = 0.0f) {
+        return effect->dispatcher(effect, opcode, index, value, ptr, opt);
+    }
+    std::string text(VstInt32 opcode, VstInt32 index = 0) {
+        char buffer[256];
+        std::memset(buffer, 0x55, sizeof buffer);
+        dispatch(opcode, index, 0, buffer);
+        return buffer;
+    }
+
+    static inline PluginLibrary* library = nullptr;
+    PluginEntry entry = nullptr;
+    AEffect* effect = nullptr;
+};
+
+TEST_F(PluginHostTest, BothExportsAreTheSameEntryPoint) { EXPECT_EQ(library->entry("main"), entry); }
+
+TEST_F(PluginHostTest, AHostWithoutAVersionGetsNoInstance) {
+    RecordingHost::version = 0;
+    EXPECT_EQ(entry(RecordingHost::callback), nullptr);
+    ASSERT_EQ(RecordingHost::calls.size(), 1u);
+    EXPECT_EQ(RecordingHost::calls[0].opcode, audioMasterVersion);
+}
+
+TEST_F(PluginHostTest, TheEffectRecordDescribesTheInstrument) {
+    EXPECT_EQ(effect->magic, 0x56737450);
+    EXPECT_EQ(effect->numPrograms, 128);
+    EXPECT_EQ(effect->numParams, 0);
+    EXPECT_EQ(effect->numInputs, 0);
+    EXPECT_EQ(effect->numOutputs, 2);
+    EXPECT_EQ(effect->flags & ~effFlagsHasEditor, effFlagsCanReplacing | effFlagsProgramChunks | effFlagsIsSynth);
+    EXPECT_EQ(effect->flags & effFlagsCanDoubleReplacing, 0);
+    EXPECT_EQ(effect->resvd1, 0);
+    EXPECT_EQ(effect->resvd2, 0);
+    EXPECT_EQ(effect->initialDelay, 0);
+    EXPECT_EQ(effect->realQualities, 0);
+    EXPECT_EQ(effect->offQualities, 0);
+    EXPECT_EQ(effect->ioRatio, 1.0f);
+    EXPECT_NE(effect->object, nullptr);
+    EXPECT_EQ(effect->user, nullptr);
+    EXPECT_EQ(effect->uniqueID, 0x6279746F);  // 'byto'
+    EXPECT_EQ(effect->version, 1);
+    EXPECT_NE(effect->process, nullptr);
+    EXPECT_NE(effect->processReplacing, nullptr);
+    EXPECT_NE(effect->processDoubleReplacing, nullptr);
+    EXPECT_NE(effect->setParameter, nullptr);
+    EXPECT_NE(effect->getParameter, nullptr);
+    for (char c : effect->future) EXPECT_EQ(c, 0);
+}
+
+TEST_F(PluginHostTest, TwoInstancesAreIndependent) {
+    AEffect* second = entry(RecordingHost::callback);
+    ASSERT_NE(second, nullptr);
+    EXPECT_NE(second, effect);
+    EXPECT_NE(second->object, effect->object);
+    dispatch(effSetProgram, 0, 9);
+    EXPECT_EQ(second->dispatcher(second, effGetProgram, 0, 0, nullptr, 0.0f), 0);
+    EXPECT_EQ(dispatch(effGetProgram), 9);
+    EXPECT_EQ(second->dispatcher(second, effClose, 0, 0, nullptr, 0.0f), 1);
+}
+
+TEST_F(PluginHostTest, IdentityTextsAreWrittenWithTheirZeroOnly) {
+    struct Case {
+        VstInt32 opcode;
+        const char* text;
+    };
+    const Case cases[] = {
+        {effGetEffectName, "BYTONE"}, {effGetVendorString, "Kelmo"}, {effGetProductString, "v1.2 16.02.20"}};
+    for (const Case& c : cases) {
+        char buffer[80];
+        std::memset(buffer, 0x55, sizeof buffer);
+        EXPECT_EQ(dispatch(c.opcode, 0, 0, buffer), 1);
+        const size_t length = std::strlen(c.text);
+        EXPECT_EQ(std::string(buffer), c.text);
+        EXPECT_EQ(buffer[length + 1], 0x55) << "wrote past " << length + 1 << " bytes";
+    }
+}
+
+TEST_F(PluginHostTest, CanDoKnowsOnlyTheTwoEventTexts) {
+    struct Case {
+        const char* text;
+        VstIntPtr answer;
+    };
+    const Case cases[] = {
+        {"receiveVstEvents", 1},      {"receiveVstMidiEvent", 1}, {"ReceiveVstEvents", -1},
+        {"RECEIVEVSTMIDIEVENT", -1},  {"sendVstEvents", -1},      {"", -1},
+        {"receiveVstMidiEvents", -1}, {"receiveVstTimeInfo", -1},
+    };
+    for (const Case& c : cases) EXPECT_EQ(dispatch(effCanDo, 0, 0, const_cast<char*>(c.text)), c.answer) << c.text;
+    EXPECT_EQ(dispatch(effCanDo, 0, 0, nullptr), -1);
+}
+
+TEST_F(PluginHostTest, OpcodesAnswerAsPublished) {
+    struct Case {
+        VstInt32 opcode;
+        VstIntPtr value;
+        VstIntPtr answer;
+    };
+    const Case cases[] = {
+        {effOpen, 0, 0},
+        {effGetVu, 0, 0},
+        {effSetSampleRate, 0, 0},
+        {effSetBlockSize, 512, 0},
+        {effEditDraw, 0, 0},
+        {effEditMouse, 0, 0},
+        {effEditKey, 0, 0},
+        {effEditTop, 0, 0},
+        {effEditSleep, 0, 0},
+        {effIdentify, 0, 0x4E764566},
+        {effCanBeAutomated, 0, 1},
+        {effGetPlugCategory, 0, kPlugCategSynth},
+        {effGetVendorVersion, 0, 1000},
+        {effGetVstVersion, 0, 2400},
+        {effGetCurrentMidiProgram, 0, -1},
+        {effSetTotalSampleToProcess, 4096, 4096},
+        {effSetTotalSampleToProcess, -7, -7},
+        {effGetNumMidiInputChannels, 0, 1},
+        {effGetNumMidiOutputChannels, 0, 0},
+        {effGetTailSize, 0, 0},
+        {effSetBypass, 1, 0},
+        {effStartProcess, 0, 0},
+        {effStopProcess, 0, 0},
+        {effSetProcessPrecision, 1, 0},
+        {effSetEditKnobMode, 2, 0},
+        {effEditKeyDown, 13, 0},
+        {effEditKeyUp, 13, 0},
+        {80, 0, 0},
+        {-1, 0, 0},
+        {1000, 0, 0},
+    };
+    for (const Case& c : cases) EXPECT_EQ(dispatch(c.opcode, 0, c.value), c.answer) << "opcode " << c.opcode;
+
+    for (VstInt32 deprecated : {28, 30, 31, 32, 36, 37, 43, 46, 53, 54, 55, 57})
+        EXPECT_EQ(dispatch(deprecated, 1, 1), 0) << "opcode " << deprecated;
+}
+
+TEST_F(PluginHostTest, ParameterCallsHaveNothingToDo) {
+    EXPECT_EQ(text(effGetParamLabel), "");
+    EXPECT_EQ(text(effGetParamDisplay), "");
+    EXPECT_EQ(text(effGetParamName), "");
+    effect->setParameter(effect, 0, 0.5f);
+    EXPECT_EQ(effect->getParameter(effect, 0), 0.0f);
+}
+
+TEST_F(PluginHostTest, SpeakerArrangementQueriesAnswerNull) {
+    int dummy = 0;
+    void* input = &dummy;
+    void* output = &dummy;
+    EXPECT_EQ(dispatch(effGetSpeakerArrangement, 0, reinterpret_cast<VstIntPtr>(&input), &output), 0);
+    EXPECT_EQ(input, nullptr);
+    EXPECT_EQ(output, nullptr);
+    EXPECT_EQ(dispatch(effGetSpeakerArrangement, 0, 0, nullptr), 0);
+}
+
+TEST_F(PluginHostTest, ProgramsAreSelectedAndNamedThroughTheDispatcher) {
+    EXPECT_EQ(text(effGetProgramName), "001 Saw");
+    struct Case {
+        VstIntPtr requested;
+        VstIntPtr current;
+        const char* name;
+    };
+    const Case cases[] = {
+        {37, 37, "038 Pulsating Bass"}, {127, 127, "128 default"}, {128, 127, "128 default"},
+        {-1, 127, "128 default"},       {5, 5, "006 Ringy"},       {1000, 5, "006 Ringy"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(dispatch(effSetProgram, 0, c.requested), 0);
+        EXPECT_EQ(dispatch(effGetProgram), c.current) << c.requested;
+        EXPECT_EQ(text(effGetProgramName), c.name) << c.requested;
+    }
+}
+
+TEST_F(PluginHostTest, LongProgramNamesFitTheHostsBuffer) {
+    char name[] = "A program name of forty characters long!";
+    dispatch(effSetProgramName, 0, 0, name);
+    char buffer[64];
+    std::memset(buffer, 0x55, sizeof buffer);
+    dispatch(effGetProgramName, 0, 0, buffer);
+    EXPECT_EQ(std::string(buffer), std::string(name, kVstMaxProgNameLen));
+    EXPECT_EQ(buffer[kVstMaxProgNameLen + 1], 0x55);
+}
+
+TEST_F(PluginHostTest, TheDisplayIsRefreshedOnceAfterConstruction) {
+    EXPECT_EQ(dispatch(effGetProgram), 0);
+    EXPECT_EQ(RecordingHost::count(audioMasterUpdateDisplay), 1);
+    EXPECT_EQ(dispatch(effGetProgram), 0);
+    EXPECT_EQ(RecordingHost::count(audioMasterUpdateDisplay), 1);
+    dispatch(effSetProgram, 0, 3);
+    EXPECT_EQ(dispatch(effGetProgram), 3);
+    EXPECT_EQ(RecordingHost::count(audioMasterUpdateDisplay), 2);
+}
+
+TEST_F(PluginHostTest, ResumeAsksTheHostForMidiOnce) {
+    dispatch(effMainsChanged, 0, 0);
+    EXPECT_TRUE(RecordingHost::calls.empty());
+    dispatch(effMainsChanged, 0, 1);
+    ASSERT_EQ(RecordingHost::calls.size(), 1u);
+    EXPECT_EQ(RecordingHost::calls[0].opcode, audioMasterWantMidi);
+    EXPECT_EQ(RecordingHost::calls[0].value, 1);
+}
+
+TEST_F(PluginHostTest, EditorOpcodesWithoutAnEditorAnswerZero) {
+    if (effect->flags & effFlagsHasEditor) GTEST_SKIP() << "this build attaches an editor";
+    ERect* rect = reinterpret_cast<ERect*>(0x1);
+    EXPECT_EQ(dispatch(effEditGetRect, 0, 0, &rect), 0);
+    EXPECT_EQ(dispatch(effEditOpen, 0, 0, nullptr), 0);
+    EXPECT_EQ(dispatch(effEditClose), 0);
+    EXPECT_EQ(dispatch(effEditIdle), 0);
+}
+
+TEST_F(PluginHostTest, ChunkOpcodesWithNullPointersAreSafe) {
+    EXPECT_GE(dispatch(effGetChunk, 0, 0, nullptr), 0);
+    EXPECT_EQ(dispatch(effSetChunk, 0, 100, nullptr), 0);
+}
+
+TEST_F(PluginHostTest, CloseEndsTheInstance) {
+    EXPECT_EQ(dispatch(effClose), 1);
+    effect = nullptr;
+}
+
+}  // namespace

@@ -1,0 +1,35 @@
+#include "plugin_loader.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+
+PluginLibrary::PluginLibrary(const std::string& path) {
+    handle_ = reinterpret_cast<void*>(LoadLibraryA(path.c_str()));
+    if (!handle_) error_ = "LoadLibrary failed with error " + std::to_string(GetLastError());
+}
+
+PluginLibrary::~PluginLibrary() {
+    if (handle_) FreeLibrary(static_cast<HMODULE>(handle_));
+}
+
+PluginEntry PluginLibrary::entry(const char* name) const {
+    if (!handle_) return nullptr;
+    return reinterpret_cast<PluginEntry>(reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle_), name)));
+}
+#else
+#include <dlfcn.h>
+
+PluginLibrary::PluginLibrary(const std::string& path) {
+    handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle_) error_ = dlerror();
+}
+
+PluginLibrary::~PluginLibrary() {
+    if (handle_) dlclose(handle_);
+}
+
+PluginEntry PluginLibrary::entry(const char* name) const {
+    if (!handle_) return nullptr;
+    return reinterpret_cast<PluginEntry>(dlsym(handle_, name));
+}
+#endif

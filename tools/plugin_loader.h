@@ -1,0 +1,26 @@
+// Loads a VST 2.4 plug-in binary and finds its entry point: dlopen on Linux,
+// LoadLibrary on Windows.
+#pragma once
+
+#include <string>
+
+#include "../host/aeffect.h"
+
+using PluginEntry = AEffect* (*)(audioMasterCallback);
+
+class PluginLibrary {
+public:
+    explicit PluginLibrary(const std::string& path);
+    ~PluginLibrary();
+    PluginLibrary(const PluginLibrary&) = delete;
+    PluginLibrary& operator=(const PluginLibrary&) = delete;
+
+    bool loaded() const { return handle_ != nullptr; }
+    const std::string& error() const { return error_; }
+    // The function exported under `name`, or null.
+    PluginEntry entry(const char* name) const;
+
+private:
+    void* handle_ = nullptr;
+    std::string error_;
+};
