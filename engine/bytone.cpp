@@ -46,6 +46,7 @@ Bytone::Bytone(audioMasterCallback audioMaster) : AudioEffectX(audioMaster, kNum
         std::snprintf(programs[j].formula, sizeof programs[j].formula, "%s", presetTable[j].formula);
     }
     for (Voice& voice : voices) voice.note = -1;
+    pendingEvents.reserve(kEventReserve);
 
     compileDirtyPrograms();
     fillSineTable(sineTable);

@@ -18,9 +18,12 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "../expr/expression.h"
 #include "../host/audioeffect.h"
+#include "chunk.h"
+#include "events.h"
 
 constexpr int kNumPrograms = 128;
 constexpr int kNumVoices = 8;
@@ -45,6 +48,10 @@ struct Voice {
     double phaseFrac;
     double pitch;        // semitones relative to key 69
     double targetPitch;  // key - 69
+    // The phase step for the pitch and sample rate it was computed for.
+    double stepPitch;
+    double stepRate;
+    double phaseStep;
 };
 
 class Bytone : public AudioEffectX {
@@ -71,6 +78,25 @@ public:
     VstInt32 canDo(const char* text) override;
     VstInt32 getNumMidiInputChannels() override { return 1; }
 
+    // [audio thread] Queues every understood MIDI message of the block; always answers 1.
+    // Skips what it cannot read (a null block or entries, a negative count).
+    VstInt32 processEvents(VstEvents* events) override;
+    // [audio thread] Renders `sampleFrames` samples into both outputs, firing queued events
+    // at their frames, then empties the queue and runs syncProgramDisplay. Allocates
+    // nothing; holds `bankLock` for the block.
+    void processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames) override;
+
+    // [host thread] Builds the chunk in the instrument's buffer, stores its address in
+    // `data` (valid until the next chunk call) and returns its size in bytes.
+    VstInt32 getChunk(void** data, bool isPreset) override;
+    // [host thread] Restores settings and programs from up to kChunkCapacityBytes bytes
+    // (larger or negative sizes are refused), compiles and marks the display dirty.
+    VstInt32 setChunk(void* data, VstInt32 byteSize, bool isPreset) override;
+    // The two halves: write the whole state as floats (returns their count, at most
+    // kChunkCapacityFloats), and read `count` floats. readChunk runs under `bankLock`.
+    int writeChunk(float* out) const;
+    void readChunk(const float* in, int count);
+
     // Compiles every program marked `needsCompile` in order, stopping at the first
     // error, and then the current program once more. Returns null or the first
     // compiler message. The caller holds `bankLock`.
@@ -95,6 +121,12 @@ public:
     ProgramSlot programs[kNumPrograms]{};
     uint8_t sineTable[256];
 
+    // [host thread] The chunk handed to and received from the host.
+    float chunkBuffer[kChunkCapacityFloats];
+
+    // [audio thread] Events waiting for their frame in the coming block.
+    std::vector<PendingEvent> pendingEvents;
+
     // [audio thread] Controller and voice state.
     uint8_t heldKeys[128]{};
     double pitchBend = 0.0;
@@ -108,4 +140,18 @@ public:
     std::atomic<bool> displayDirty{true};
 
     std::mutex bankLock;
+
+    // [audio thread] Voice allocation, called as queued Note events fire.
+    void noteOn(const PendingEvent& event);
+    void noteOff(const PendingEvent& event);
+    void allNotesOff();
+    void startVoice(int index, int32_t channel, int32_t key, int32_t velocity);
+    void releaseNote(int32_t key);
+
+private:
+    void appendEvent(const PendingEvent& event);
+    void applyDueEvents();
+    // Advances one sounding voice by a sample and returns its shaped, scaled value.
+    int64_t renderVoice(Voice& voice, double rate, double timeStep);
+    void updateGlideRate(const Voice& voice);
 };

@@ -27,7 +27,10 @@ public:
     virtual void close() {}
     virtual void suspend() {}
     virtual void resume() {}
-    virtual void setSampleRate(float rate) { sampleRate = rate; }
+    // A rate that is not positive would make every per-sample step infinite; it is ignored.
+    virtual void setSampleRate(float rate) {
+        if (rate > 0.0f) sampleRate = rate;
+    }
     virtual void setBlockSize(VstInt32 size) { blockSize = size; }
 
     // [audio thread]

@@ -1,0 +1,22 @@
+// The 15-bit generator behind the formula variable R: the classic runtime LCG, so the
+// sequence is the one a Windows host's C runtime gives, starting from its unseeded state.
+// One generator serves the whole process (all instances, the voices and the editor's
+// scope), as the runtime's does; it is never seeded. Relaxed atomics make it race-free
+// without a lock; threads that draw at the same moment may see the same value.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+namespace random15 {
+
+extern std::atomic<uint32_t> state;
+
+// [any thread] The next value, 0..32767.
+inline int32_t next() {
+    const uint32_t s = state.load(std::memory_order_relaxed) * 214013u + 2531011u;
+    state.store(s, std::memory_order_relaxed);
+    return static_cast<int32_t>((s >> 16) & 0x7FFF);
+}
+
+}  // namespace random15

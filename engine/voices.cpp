@@ -1,0 +1,81 @@
+// Voice allocation: which voice a note takes, legato and glide in mono mode, the drum
+// mapping of MIDI channel 10, and which voices a note-off frees.
+#include <cmath>
+
+#include "bytone.h"
+
+namespace {
+constexpr int kDrumChannel = 9;  // MIDI channel 10
+constexpr int kLowestDrumKey = 24;
+}  // namespace
+
+void Bytone::updateGlideRate(const Voice& voice) {
+    glideRate = std::log(1.0 - portamento / 100.0) * ((voice.pitch - voice.targetPitch) * 20.0);
+}
+
+void Bytone::noteOn(const PendingEvent& event) {
+    heldKeys[event.note] = 1;
+    const int32_t voiceCount = polyphony;
+    if (voiceCount == 1) {
+        startVoice(0, event.channel, event.note, event.velocity);
+        return;
+    }
+    int chosen = -1;
+    for (int v = 0; v < voiceCount && chosen < 0; ++v)
+        if (voices[v].note == event.note) chosen = v;
+    for (int v = 0; v < voiceCount && chosen < 0; ++v)
+        if (voices[v].note < 0) chosen = v;
+    if (chosen >= 0) startVoice(chosen, event.channel, event.note, event.velocity);
+}
+
+void Bytone::startVoice(int index, int32_t channel, int32_t key, int32_t velocity) {
+    Voice& voice = voices[index];
+    const bool wasSounding = voice.note >= 0;
+    const bool mono = polyphony <= 1;
+    voice.note = key;
+    voice.targetPitch = key - 69;
+    if (!wasSounding || !mono) voice.pitch = voice.targetPitch;
+    updateGlideRate(voice);
+    voice.velocity = velocity;
+    if (mono && wasSounding) return;  // legato: the voice keeps its program and counters
+
+    voice.program = currentProgram;
+    if (channel == kDrumChannel) {
+        for (int i = 0; i < kNumPrograms; ++i) {
+            const int32_t drumKey = programs[i].drumKey;
+            if (drumKey >= kLowestDrumKey && drumKey == key) {
+                voice.program = i;
+                break;
+            }
+        }
+    }
+    voice.time = 0;
+    voice.phase = 0;
+    voice.timeFrac = 0.0;
+    voice.phaseFrac = 0.0;
+}
+
+void Bytone::releaseNote(int32_t key) {
+    for (Voice& voice : voices)
+        if (key < 0 || voice.note == key) voice.note = -1;
+}
+
+void Bytone::noteOff(const PendingEvent& event) {
+    heldKeys[event.note] = 0;
+    releaseNote(event.note);
+    if (polyphony > 1) return;
+    // Mono falls back to the highest key still held, without restarting.
+    for (int key = 127; key >= 0; --key) {
+        if (!heldKeys[key]) continue;
+        Voice& voice = voices[0];
+        voice.note = key;
+        voice.targetPitch = key - 69;
+        updateGlideRate(voice);
+        return;
+    }
+}
+
+void Bytone::allNotesOff() {
+    for (uint8_t& held : heldKeys) held = 0;
+    releaseNote(-1);
+}

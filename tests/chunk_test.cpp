@@ -1,0 +1,287 @@
+#include "engine/chunk.h"
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+
+#include "engine_fixture.h"
+
+namespace {
+
+float tag(uint32_t bits) {
+    float f;
+    std::memcpy(&f, &bits, sizeof f);
+    return f;
+}
+
+class ChunkTest : public EngineTest {
+protected:
+    std::vector<float> save(Bytone& from) {
+        void* data = nullptr;
+        const VstInt32 bytes = from.getChunk(&data, false);
+        EXPECT_EQ(bytes % 4, 0);
+        const float* floats = static_cast<const float*>(data);
+        return std::vector<float>(floats, floats + bytes / 4);
+    }
+    void restore(Bytone& into, std::vector<float> chunk) {
+        EXPECT_EQ(into.setChunk(chunk.data(), static_cast<VstInt32>(chunk.size() * 4), false), 0);
+    }
+    static std::vector<float> chunkOf(std::initializer_list<float> body) {
+        std::vector<float> chunk{tag(chunktag::kStart)};
+        chunk.insert(chunk.end(), body);
+        chunk.push_back(tag(chunktag::kEnd));
+        return chunk;
+    }
+    static void appendString(std::vector<float>& chunk, const std::string& text) {
+        for (char c : text) chunk.push_back(static_cast<signed char>(c));
+        chunk.push_back(0.0f);
+    }
+};
+
+TEST_F(ChunkTest, ANewInstanceSavesItsBankInTheKnownLayout) {
+    const std::vector<float> chunk = save(*synth);
+    EXPECT_EQ(chunk.size() * 4, 14712u);
+    const std::vector<float> head = {tag(chunktag::kStart),
+                                     tag(chunktag::kPolyphony),
+                                     8.0f,
+                                     tag(chunktag::kPortamento),
+                                     100.0f,
+                                     tag(chunktag::kTimeScale),
+                                     50.0f,
+                                     tag(chunktag::kInterpolate),
+                                     0.0f,
+                                     tag(chunktag::kClamp),
+                                     1.0f,
+                                     tag(chunktag::kScopeZoom),
+                                     0.0f,
+                                     tag(chunktag::kProgramIndex),
+                                     0.0f,
+                                     tag(chunktag::kName),
+                                     '0',
+                                     '0',
+                                     '1',
+                                     ' ',
+                                     'S',
+                                     'a',
+                                     'w',
+                                     0.0f,
+                                     tag(chunktag::kFormula),
+                                     'P',
+                                     '&',
+                                     '2',
+                                     '5',
+                                     '5',
+                                     0.0f,
+                                     tag(chunktag::kDrumKey),
+                                     0.0f,
+                                     tag(chunktag::kProgramIndex),
+                                     1.0f};
+    EXPECT_TRUE(std::equal(head.begin(), head.end(), chunk.begin()));
+    EXPECT_EQ(chunk.back(), tag(chunktag::kEnd));
+}
+
+TEST_F(ChunkTest, ARestoreCarriesSettingsAndProgramsButNotGainOrTheCurrentProgram) {
+    synth->polyphony = 3;
+    synth->portamento = 42;
+    synth->timeScale = 77;
+    synth->interpolate = true;
+    synth->clampOutput = false;
+    synth->scopeZoom = 5;
+    std::strcpy(synth->programs[17].name, "Caf\xE9 \x80\xFF");
+    std::strcpy(synth->programs[17].formula, "T*(P>>2)");
+    synth->programs[17].drumKey = 38;
+    std::strcpy(synth->programs[127].formula, "");
+
+    auto other = std::make_unique<Bytone>(RecordingHost::callback);
+    other->gain = 150;
+    other->setProgram(9);
+    restore(*other, save(*synth));
+    EXPECT_EQ(other->polyphony, 3);
+    EXPECT_EQ(other->portamento, 42);
+    EXPECT_EQ(other->timeScale, 77);
+    EXPECT_TRUE(other->interpolate);
+    EXPECT_FALSE(other->clampOutput);
+    EXPECT_EQ(other->scopeZoom, 5);
+    EXPECT_EQ(other->gain, 150);
+    EXPECT_EQ(other->currentProgram, 9);
+    for (int i = 0; i < kNumPrograms; ++i) {
+        EXPECT_STREQ(other->programs[i].name, synth->programs[i].name);
+        EXPECT_STREQ(other->programs[i].formula, synth->programs[i].formula);
+        EXPECT_EQ(other->programs[i].drumKey, synth->programs[i].drumKey);
+        EXPECT_FALSE(other->programs[i].needsCompile);
+    }
+    EXPECT_TRUE(other->displayDirty);
+    EXPECT_EQ(save(*other), save(*synth));
+}
+
+TEST_F(ChunkTest, TheFullestBankFitsTheBufferAndComesBack) {
+    for (int i = 0; i < kNumPrograms; ++i) {
+        std::memset(synth->programs[i].name, 'a' + i % 26, kNameSize - 1);
+        std::string formula = "P";
+        while (formula.size() + 2 <= kFormulaSize - 1) formula += "+P";  // 1023 characters
+        ASSERT_EQ(formula.size(), static_cast<size_t>(kFormulaSize - 1));
+        std::strcpy(synth->programs[i].formula, formula.c_str());
+    }
+    const std::vector<float> chunk = save(*synth);
+    EXPECT_EQ(chunk.size() * 4, 543800u);
+    auto other = std::make_unique<Bytone>(RecordingHost::callback);
+    restore(*other, chunk);
+    EXPECT_EQ(save(*other), chunk);
+    std::vector<float> tooLong = chunk;
+    tooLong.push_back(0.0f);
+    other->displayDirty = false;
+    restore(*other, tooLong);
+    EXPECT_FALSE(other->displayDirty);
+}
+
+TEST_F(ChunkTest, AnOverlongFormulaKeeps1023CharactersAndTheTagsAfterIt) {
+    std::vector<float> chunk = chunkOf({tag(chunktag::kProgramIndex), 4.0f, tag(chunktag::kFormula)});
+    chunk.pop_back();
+    appendString(chunk, std::string(1030, '7'));
+    chunk.insert(chunk.end(), {tag(chunktag::kDrumKey), 60.0f, tag(chunktag::kName)});
+    appendString(chunk, std::string(40, 'n'));
+    chunk.insert(chunk.end(), {tag(chunktag::kPolyphony), 2.0f, tag(chunktag::kEnd)});
+    restore(*synth, chunk);
+    EXPECT_EQ(std::string(synth->programs[4].formula), std::string(1023, '7'));
+    EXPECT_EQ(std::string(synth->programs[4].name), std::string(31, 'n'));
+    EXPECT_EQ(synth->programs[4].drumKey, 60);
+    EXPECT_EQ(synth->polyphony, 2);
+}
+
+TEST_F(ChunkTest, AnEmptyChunkChangesNothingButCompilesAndRefreshes) {
+    const std::vector<float> before = save(*synth);
+    synth->displayDirty = false;
+    synth->programs[0].code->queue[0].kind = kEnd;
+    restore(*synth, chunkOf({}));
+    EXPECT_EQ(save(*synth), before);
+    EXPECT_TRUE(synth->programs[0].code->isCompiled());
+    EXPECT_TRUE(synth->displayDirty);
+}
+
+TEST_F(ChunkTest, SizesOutsideTheBufferAreRefused) {
+    std::vector<char> big(kChunkCapacityBytes + 1, 0);
+    synth->displayDirty = false;
+    EXPECT_EQ(synth->setChunk(big.data(), kChunkCapacityBytes + 1, false), 0);
+    EXPECT_EQ(synth->setChunk(big.data(), -4, false), 0);
+    EXPECT_EQ(synth->setChunk(nullptr, 100, false), 0);
+    EXPECT_FALSE(synth->displayDirty);
+    void* data = nullptr;
+    EXPECT_EQ(synth->getChunk(nullptr, false), 0);
+    EXPECT_GT(synth->getChunk(&data, true), 0);
+    EXPECT_NE(data, nullptr);
+}
+
+TEST_F(ChunkTest, AZeroSizeChunkReadsNothingFromTheBuffer) {
+    std::vector<float> chunk = chunkOf({tag(chunktag::kPolyphony), 4.0f});
+    restore(*synth, chunk);
+    ASSERT_EQ(synth->polyphony, 4);
+    synth->polyphony = 6;
+    synth->displayDirty = false;
+    EXPECT_EQ(synth->setChunk(chunk.data(), 0, false), 0);
+    EXPECT_EQ(synth->polyphony, 6);
+    EXPECT_TRUE(synth->displayDirty);
+}
+
+TEST_F(ChunkTest, ValuesAreBroughtIntoRangeWhereOtherPartsIndexWithThem) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    struct Case {
+        float value;
+        int32_t polyphony, scopeZoom, portamento, drumKey;
+    };
+    const Case cases[] = {
+        {0.0f, 1, 0, 0, 0},
+        {9.7f, 8, 7, 9, 9},
+        {-3.9f, 1, 0, -3, -3},
+        {nan, 1, 0, 0, 0},
+        {inf, 1, 0, 0, 0},
+        {-inf, 1, 0, 0, 0},
+        {3e9f, 8, 7, INT32_MAX, INT32_MAX},
+        {-3e9f, 1, 0, INT32_MIN, INT32_MIN},
+        {5.5f, 5, 5, 5, 5},
+    };
+    for (const Case& c : cases) {
+        restore(*synth, chunkOf({tag(chunktag::kPolyphony), c.value, tag(chunktag::kScopeZoom), c.value,
+                                 tag(chunktag::kPortamento), c.value, tag(chunktag::kDrumKey), c.value}));
+        EXPECT_EQ(synth->polyphony, c.polyphony) << c.value;
+        EXPECT_EQ(synth->scopeZoom, c.scopeZoom) << c.value;
+        EXPECT_EQ(synth->portamento, c.portamento) << c.value;
+        EXPECT_EQ(synth->programs[0].drumKey, c.drumKey) << c.value;
+        EXPECT_FALSE(synth->programs[0].needsCompile);  // no index tag: nothing marked
+    }
+}
+
+TEST_F(ChunkTest, ARecordWithAnIndexOutsideTheBankIsSkipped) {
+    const std::vector<float> before = save(*synth);
+    for (float index : {-1.0f, 128.0f, 1e9f}) {
+        std::vector<float> chunk = chunkOf({tag(chunktag::kProgramIndex), index, tag(chunktag::kName)});
+        chunk.pop_back();
+        appendString(chunk, "lost");
+        chunk.push_back(tag(chunktag::kFormula));
+        appendString(chunk, "T");
+        chunk.insert(chunk.end(), {tag(chunktag::kDrumKey), 50.0f, tag(chunktag::kEnd)});
+        restore(*synth, chunk);
+        EXPECT_EQ(save(*synth), before) << index;
+    }
+}
+
+TEST_F(ChunkTest, ACutChunkKeepsWhatWasReadBeforeItsEnd) {
+    std::vector<float> chunk = save(*synth);
+    auto source = std::make_unique<Bytone>(RecordingHost::callback);
+    source->polyphony = 2;
+    std::strcpy(source->programs[0].name, "first");
+    std::strcpy(source->programs[1].name, "second");
+    chunk = save(*source);
+    // Cut inside program 1's name: program 0 and the settings are in, the name is cut.
+    const size_t cut = 13 + 2 + 1 + 6 + 1 + 6 + 2 + 2 + 1 + 3;
+    restore(*synth, std::vector<float>(chunk.begin(), chunk.begin() + cut));
+    EXPECT_EQ(synth->polyphony, 2);
+    EXPECT_STREQ(synth->programs[0].name, "first");
+    EXPECT_STREQ(synth->programs[1].name, "sec");
+    EXPECT_TRUE(synth->displayDirty);
+}
+
+TEST_F(ChunkTest, RandomAndTruncatedChunksNeverFaultAndSaveAgainStably) {
+    std::mt19937 rng(7);
+    const std::vector<float> valid = save(*synth);
+    const uint32_t tags[] = {chunktag::kPolyphony,    chunktag::kPortamento, chunktag::kTimeScale,
+                             chunktag::kInterpolate,  chunktag::kClamp,      chunktag::kScopeZoom,
+                             chunktag::kProgramIndex, chunktag::kName,       chunktag::kFormula,
+                             chunktag::kDrumKey,      chunktag::kEnd};
+    for (int round = 0; round < 400; ++round) {
+        std::vector<float> chunk;
+        if (round % 2 == 0) {
+            chunk.assign(valid.begin(), valid.begin() + rng() % valid.size());
+            for (int flips = 0; flips < 5 && !chunk.empty(); ++flips) chunk[rng() % chunk.size()] = tag(rng());
+        } else {
+            const size_t length = rng() % 3000;
+            for (size_t i = 0; i < length; ++i) {
+                const uint32_t r = rng();
+                chunk.push_back(r % 3 == 0   ? tag(tags[r % 11])
+                                : r % 3 == 1 ? static_cast<float>(r % 300) - 20
+                                             : tag(r));
+            }
+        }
+        std::vector<unsigned char> bytes(reinterpret_cast<unsigned char*>(chunk.data()),
+                                         reinterpret_cast<unsigned char*>(chunk.data()) + chunk.size() * 4);
+        bytes.resize(bytes.size() - (bytes.empty() ? 0 : rng() % 4));  // sizes that are not whole floats
+        std::vector<unsigned char> exact(bytes);                       // exactly the received size, for the sanitizers
+        synth->setChunk(exact.data(), static_cast<VstInt32>(exact.size()), false);
+        ASSERT_GE(synth->polyphony, 1);
+        ASSERT_LE(synth->polyphony, 8);
+        ASSERT_GE(synth->scopeZoom, 0);
+        ASSERT_LE(synth->scopeZoom, 7);
+        for (const ProgramSlot& slot : synth->programs) {
+            ASSERT_LT(std::strlen(slot.name), static_cast<size_t>(kNameSize));
+            ASSERT_LT(std::strlen(slot.formula), static_cast<size_t>(kFormulaSize));
+        }
+        const std::vector<float> first = save(*synth);
+        restore(*synth, first);
+        ASSERT_EQ(save(*synth), first);
+        send(0x90, 60, 100);
+        for (float sample : render(64)) ASSERT_TRUE(sample >= -1.0f && sample <= 1.0f);
+    }
+}
+
+}  // namespace

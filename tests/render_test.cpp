@@ -1,0 +1,247 @@
+#include <cmath>
+
+#include "engine_fixture.h"
+
+namespace {
+
+class RenderTest : public EngineTest {
+protected:
+    // One formula on the current program; clamping on, so small values pass unchanged
+    // and sample = value * gain / 100 / 1024.
+    void play(const char* formula, int key = 69) {
+        setFormula(0, formula);
+        send(0x90, key, 100);
+    }
+    static float level(int64_t value) { return static_cast<float>(value) / 1024.0f; }
+};
+
+TEST_F(RenderTest, SilenceWithoutVoices) {
+    for (float sample : render(256)) EXPECT_EQ(sample, 0.0f);
+}
+
+TEST_F(RenderTest, TheFirstSamplesOfKey69SeeTheirTimeAndPhase) {
+    play("T");
+    std::vector<float> t = render(3);
+    EXPECT_EQ(t, (std::vector<float>{level(1), level(2), level(4)}));
+    send(0xB0, 123, 0);
+    render(1);
+    play("P");
+    std::vector<float> p = render(3);
+    EXPECT_EQ(p, (std::vector<float>{level(2), level(5), level(7)}));
+}
+
+TEST_F(RenderTest, ASawtoothRisesAt440HertzWithoutClamping) {
+    synth->clampOutput = false;
+    play("P&255");
+    std::vector<float> out = render(44100);
+    float highest = 0.0f;
+    int wraps = 0;
+    for (size_t i = 0; i < out.size(); ++i) {
+        EXPECT_GE(out[i], 0.0f);
+        highest = std::max(highest, out[i]);
+        if (i > 0 && out[i] < out[i - 1]) ++wraps;
+    }
+    EXPECT_EQ(highest, level(255));
+    EXPECT_NEAR(wraps, 440, 1);
+    EXPECT_NEAR(synth->voices[0].phase, 112640, 1);
+}
+
+TEST_F(RenderTest, ShapingGainAndTheFinalLimit) {
+    struct Case {
+        const char* formula;
+        bool clamp;
+        int gain;
+        int voices;
+        float sample;
+    };
+    const Case cases[] = {
+        {"1000", true, 100, 1, 0.25f},      {"1000", true, 200, 1, 0.5f},      {"1000", true, 100, 4, 1.0f},
+        {"1000", true, 100, 5, 1.0f},       {"0-1000", true, 100, 5, -1.0f},   {"0-1", false, 100, 1, level(255)},
+        {"256+7", false, 100, 1, level(7)}, {"1", true, 50, 1, 0.0f},          {"3", true, 50, 1, level(1)},
+        {"0-3", true, 50, 1, level(-1)},    {"200", true, 150, 1, level(300)},
+    };
+    for (const Case& c : cases) {
+        synth->clampOutput = c.clamp;
+        synth->gain = c.gain;
+        setFormula(0, c.formula);
+        for (int v = 0; v < c.voices; ++v) send(0x90, 60 + v, 100);
+        EXPECT_EQ(render(2)[1], c.sample) << c.formula << " x" << c.voices << " gain " << c.gain;
+        send(0xB0, 123, 0);
+        render(1);
+    }
+}
+
+TEST_F(RenderTest, InterpolationBlendsNeighbouringPhasesTowardZero) {
+    // First sample of key 69: phase 2, fraction 0.554195; E - D is 10 times 1.
+    synth->interpolate = true;
+    play("P*10");
+    EXPECT_EQ(render(1)[0], level(25));
+    send(0xB0, 123, 0);
+    render(1);
+    play("0-P*10");
+    EXPECT_EQ(render(1)[0], level(-25));
+}
+
+TEST_F(RenderTest, SineAndCosineReadingsKeepThePeriodCount) {
+    struct Case {
+        const char* formula;
+        int offset;
+    };
+    // Each formula removes the period count, leaving the table reading of the last sample.
+    const Case cases[] = {{"S-(P-P%256)", 0}, {"C-(P-P%256)", 64}};
+    for (const Case& c : cases) {
+        play(c.formula);
+        const std::vector<float> out = render(300);
+        const int64_t phase = synth->voices[0].phase;
+        EXPECT_GT(phase, 256);
+        EXPECT_EQ(out.back(), level(synth->sineTable[(phase + c.offset) % 256])) << c.formula;
+        send(0xB0, 123, 0);
+        render(1);
+    }
+}
+
+TEST_F(RenderTest, TheSecondInterpolationReadingKeepsThePeriodCountOfTheFirst) {
+    // Phase 509 advances to 511 (fraction 0.554) on key 69: S = 256 + 124, C = 256 + 254;
+    // the second readings are 256 + 128 and 256 + 255, not those of period 512.
+    struct Case {
+        const char* formula;
+        bool interpolate;
+        int64_t value;
+    };
+    const Case cases[] = {{"S", false, 380}, {"C", false, 510}, {"S", true, 382}, {"C", true, 510}, {"P", true, 511}};
+    synth->clampOutput = false;
+    for (const Case& c : cases) {
+        setFormula(0, c.formula);
+        synth->interpolate = c.interpolate;
+        Voice& voice = synth->voices[0];
+        voice = Voice{};
+        voice.note = 69;
+        voice.velocity = 100;
+        voice.phase = 509;
+        EXPECT_EQ(render(1)[0], level(c.value & 255)) << c.formula << (c.interpolate ? " lerp" : "");
+        EXPECT_EQ(voice.phase, 511);
+    }
+}
+
+TEST_F(RenderTest, TheTimeScaleSetsTheSpeedOfT) {
+    struct Case {
+        int timeScale;
+        int64_t perSecond;
+    };
+    const Case cases[] = {{0, 16384}, {25, 40960}, {50, 65536}, {75, 163840}, {100, 262144}};
+    for (const Case& c : cases) {
+        synth->timeScale = c.timeScale;
+        send(0x90, 69, 100);
+        render(44100);
+        EXPECT_NEAR(synth->voices[0].time, c.perSecond, 1) << c.timeScale;
+        send(0xB0, 123, 0);
+        render(1);
+    }
+}
+
+TEST_F(RenderTest, PitchBendMovesEverySoundingVoice) {
+    send({midiEvent(0x90, 69, 100), midiEvent(0x90, 57, 100), midiEvent(0xE0, 0, 96)});
+    render(44100);
+    const double up = std::pow(2.0, 1.0 / 12.0);  // half the default range of 2 semitones
+    EXPECT_NEAR(synth->voices[0].phase, 112640 * up, 1);
+    EXPECT_NEAR(synth->voices[1].phase, 56320 * up, 1);
+    EXPECT_FLOAT_EQ(static_cast<float>(synth->pitchBend), 1.0f);
+}
+
+TEST_F(RenderTest, EventsFireAtTheirOwnSample) {
+    struct Case {
+        int deltaFrames;
+        int firstSound;  // -1: never
+    };
+    const Case cases[] = {{0, 0}, {5, 5}, {63, 63}, {64, -1}, {1000, -1}, {-1, -1}};
+    for (const Case& c : cases) {
+        setFormula(0, "100");
+        send(0x90, 69, 100, c.deltaFrames);
+        const std::vector<float> out = render(64);
+        for (int k = 0; k < 64; ++k) {
+            const bool sounding = c.firstSound >= 0 && k >= c.firstSound;
+            EXPECT_EQ(out[k], sounding ? level(100) : 0.0f) << c.deltaFrames << " at " << k;
+        }
+        EXPECT_TRUE(synth->pendingEvents.empty());
+        send(0xB0, 123, 0);
+        render(1);
+    }
+}
+
+TEST_F(RenderTest, TheModWheelIsM) {
+    play("M");
+    send(0xB0, 1, 99, 10);
+    const std::vector<float> out = render(20);
+    EXPECT_EQ(out[9], 0.0f);
+    EXPECT_EQ(out[10], level(99));
+    EXPECT_EQ(synth->modWheel, 99);
+}
+
+TEST_F(RenderTest, AProgramChangeTakesEffectAtItsSampleForNewNotes) {
+    setFormula(0, "10");
+    setFormula(3, "20");
+    synth->getProgram();  // settle the first display refresh
+    RecordingHost::calls.clear();
+    synth->programs[3].code->queue[0].kind = kEnd;  // to see the compilation
+    send({midiEvent(0x90, 60, 100, 0), midiEvent(0xC0, 3, 0, 4), midiEvent(0x90, 64, 100, 8)});
+    const std::vector<float> out = render(12);
+    EXPECT_EQ(out[7], level(10));
+    EXPECT_EQ(out[8], level(30));
+    EXPECT_EQ(synth->currentProgram, 3);
+    EXPECT_TRUE(synth->programs[3].code->isCompiled());
+    EXPECT_EQ(synth->voices[0].program, 0);
+    EXPECT_EQ(synth->voices[1].program, 3);
+    EXPECT_EQ(RecordingHost::count(audioMasterUpdateDisplay), 1);
+    EXPECT_EQ(RecordingHost::count(audioMasterGetSampleRate), 1);
+
+    RecordingHost::calls.clear();
+    send(0xC0, 3, 0);
+    render(4);
+    EXPECT_EQ(RecordingHost::count(audioMasterUpdateDisplay), 0);
+}
+
+TEST_F(RenderTest, AnEmptyBlockStillEndsLikeABlock) {
+    RecordingHost::sampleRate = 48000;
+    send(0x90, 69, 100);
+    float* outputs[2] = {nullptr, nullptr};
+    synth->processReplacing(nullptr, outputs, 0);
+    EXPECT_TRUE(synth->pendingEvents.empty());
+    EXPECT_EQ(RecordingHost::count(audioMasterGetSampleRate), 1);
+    EXPECT_EQ(RecordingHost::count(audioMasterUpdateDisplay), 1);
+    EXPECT_EQ(synth->voices[0].note, -1);
+    synth->processReplacing(nullptr, nullptr, -5);
+    synth->processReplacing(nullptr, nullptr, 16);
+}
+
+TEST_F(RenderTest, AHostWithoutASampleRateKeepsTheLastOne) {
+    RecordingHost::sampleRate = 0;
+    synth->setSampleRate(22050.0f);
+    play("P");
+    render(1);
+    EXPECT_EQ(synth->voices[0].phase, 5);  // 2.554195 steps a sample at 44,100 Hz, twice that here
+    synth->setSampleRate(0.0f);
+    synth->setSampleRate(-1.0f);
+    synth->setSampleRate(NAN);
+    render(1);
+    EXPECT_EQ(synth->voices[0].phase, 10);
+}
+
+TEST_F(RenderTest, ExtremeSettingsKeepTheOutputDefined) {
+    const int32_t extremes[] = {INT32_MIN, -1000, 0, 99, 100, 101, 1000, INT32_MAX};
+    for (int32_t portamento : extremes) {
+        for (int32_t timeScale : extremes) {
+            synth->polyphony = 1;
+            synth->portamento = portamento;
+            synth->timeScale = timeScale;
+            synth->interpolate = true;
+            setFormula(0, "T*P+S");
+            send({midiEvent(0x90, 30, 100), midiEvent(0x90, 100, 100, 50), midiEvent(0xE0, 0, 127, 70)});
+            for (int block = 0; block < 4; ++block)
+                for (float sample : render(128)) ASSERT_TRUE(sample >= -1.0f && sample <= 1.0f);
+            send(0xB0, 123, 0);
+            render(1);
+        }
+    }
+}
+
+}  // namespace

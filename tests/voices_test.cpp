@@ -1,0 +1,159 @@
+#include <cmath>
+
+#include "engine_fixture.h"
+
+namespace {
+
+using VoicesTest = EngineTest;
+
+std::vector<int> soundingNotes(const Bytone& synth) {
+    std::vector<int> notes;
+    for (const Voice& voice : synth.voices) notes.push_back(voice.note);
+    return notes;
+}
+
+TEST_F(VoicesTest, PolyNotesTakeTheLowestFreeVoiceAndExtraNotesAreDropped) {
+    for (int key = 60; key < 69; ++key) send(0x90, key, 100);
+    render(1);
+    EXPECT_EQ(soundingNotes(*synth), (std::vector<int>{60, 61, 62, 63, 64, 65, 66, 67}));
+    EXPECT_EQ(synth->heldKeys[68], 1);  // dropped, but held
+    send(0x80, 63, 0);
+    send(0x90, 70, 90);
+    render(1);
+    EXPECT_EQ(soundingNotes(*synth), (std::vector<int>{60, 61, 62, 70, 64, 65, 66, 67}));
+}
+
+TEST_F(VoicesTest, ARepeatedKeyRestartsItsOwnVoice) {
+    send(0x90, 60, 100);
+    render(100);
+    EXPECT_GT(synth->voices[0].time, 0);
+    synth->setProgram(4);
+    send(0x90, 60, 30);
+    render(1);
+    EXPECT_EQ(soundingNotes(*synth), (std::vector<int>{60, -1, -1, -1, -1, -1, -1, -1}));
+    EXPECT_EQ(synth->voices[0].velocity, 30);
+    EXPECT_EQ(synth->voices[0].program, 4);
+    EXPECT_EQ(synth->voices[0].time, 1);
+    EXPECT_EQ(synth->voices[0].phase, 1);  // key 60 advances about 1.52 steps a sample
+}
+
+TEST_F(VoicesTest, PolyNotesNeverGlide) {
+    synth->portamento = 10;
+    send(0x90, 60, 100);
+    send(0x90, 72, 100);
+    render(1);
+    EXPECT_EQ(synth->voices[0].pitch, -9.0);
+    EXPECT_EQ(synth->voices[1].pitch, 3.0);
+}
+
+TEST_F(VoicesTest, MonoLegatoGlidesAtTheRateOfThePortamento) {
+    synth->polyphony = 1;
+    synth->portamento = 50;
+    send(0x90, 60, 100);
+    render(10);
+    const int64_t time = synth->voices[0].time;
+    send(0x90, 64, 77);
+    std::vector<float> ignored = render(1);
+    EXPECT_NEAR(synth->glideRate, std::log(0.5) * -80.0, 1e-12);
+    EXPECT_NEAR(synth->voices[0].pitch, -9.0 + std::log(0.5) * -80.0 / 44100.0, 1e-12);
+    EXPECT_EQ(synth->voices[0].velocity, 77);
+    EXPECT_GT(synth->voices[0].time, time);  // legato: the counters go on
+    // The first step was on the note-on's sample; the pitch arrives at step 3182.
+    render(3180);
+    EXPECT_LT(synth->voices[0].pitch, -5.0);
+    render(1);
+    EXPECT_EQ(synth->voices[0].pitch, -5.0);
+}
+
+TEST_F(VoicesTest, MonoFallsBackToTheHighestHeldKeyWithoutRestarting) {
+    synth->polyphony = 1;
+    synth->portamento = 90;
+    send({midiEvent(0x90, 72, 100), midiEvent(0x90, 60, 100), midiEvent(0x90, 65, 100)});
+    render(50);
+    EXPECT_EQ(synth->voices[0].note, 65);
+    const int64_t time = synth->voices[0].time;
+    send(0x80, 60, 0);
+    render(1);
+    EXPECT_EQ(synth->voices[0].note, 72);
+    EXPECT_EQ(synth->voices[0].targetPitch, 3.0);
+    EXPECT_LT(synth->voices[0].pitch, 3.0);  // gliding up
+    EXPECT_GT(synth->voices[0].time, time);
+    send(0x80, 72, 0);
+    render(1);
+    EXPECT_EQ(synth->voices[0].note, 65);
+    send(0x80, 65, 0);
+    render(1);
+    EXPECT_EQ(synth->voices[0].note, -1);
+}
+
+TEST_F(VoicesTest, MonoWithoutPortamentoMovementKeepsThePitch) {
+    synth->polyphony = 1;
+    synth->portamento = 0;
+    send(0x90, 60, 100);
+    render(1);
+    send(0x90, 64, 100);
+    render(100);
+    EXPECT_EQ(synth->voices[0].pitch, -9.0);
+    synth->portamento = 100;
+    send(0x90, 67, 100);
+    render(1);
+    EXPECT_EQ(synth->voices[0].pitch, -2.0);
+}
+
+TEST_F(VoicesTest, ChannelTenPlaysTheProgramOfTheDrumKey) {
+    synth->programs[5].drumKey = 36;
+    synth->programs[9].drumKey = 36;
+    synth->programs[11].drumKey = 20;
+    synth->setProgram(2);
+    struct Case {
+        int status, key, program;
+    };
+    const Case cases[] = {{0x99, 36, 5}, {0x99, 20, 2}, {0x99, 37, 2}, {0x90, 36, 2}};
+    for (const Case& c : cases) {
+        send(c.status, c.key, 100);
+        render(1);
+        EXPECT_EQ(synth->voices[0].program, c.program) << c.key;
+        send(0xB0, 123, 0);
+        render(1);
+    }
+}
+
+TEST_F(VoicesTest, MonoLegatoOnChannelTenKeepsTheSoundingProgram) {
+    synth->polyphony = 1;
+    synth->programs[5].drumKey = 40;
+    send(0x99, 36, 100);
+    render(1);
+    send(0x99, 40, 100);
+    render(1);
+    EXPECT_EQ(synth->voices[0].program, 0);
+    EXPECT_EQ(synth->voices[0].note, 40);
+}
+
+TEST_F(VoicesTest, AllNotesOffClearsEveryVoiceAndHeldKey) {
+    for (int key = 40; key < 50; ++key) send(0x90, key, 100);
+    render(1);
+    send(0xBC, 127, 0);
+    render(1);
+    EXPECT_EQ(soundingNotes(*synth), std::vector<int>(8, -1));
+    for (uint8_t held : synth->heldKeys) EXPECT_EQ(held, 0);
+}
+
+TEST_F(VoicesTest, LoweringPolyphonyLeavesUpperVoicesSounding) {
+    for (int key = 60; key < 66; ++key) send(0x90, key, 100);
+    render(1);
+    synth->polyphony = 2;
+    send(0x80, 61, 0);
+    send(0x90, 70, 100);
+    send(0x90, 64, 100);  // still sounds on voice 4: a new key for voices 0 and 1
+    render(1);
+    EXPECT_EQ(soundingNotes(*synth), (std::vector<int>{60, 70, 62, 63, 64, 65, -1, -1}));
+    send(0x80, 60, 0);
+    send(0x90, 64, 100);
+    render(1);
+    EXPECT_EQ(soundingNotes(*synth), (std::vector<int>{64, 70, 62, 63, 64, 65, -1, -1}));
+    send(0x80, 64, 0);
+    render(1);
+    EXPECT_EQ(soundingNotes(*synth), (std::vector<int>{-1, 70, 62, 63, -1, 65, -1, -1}));
+}
+
+}  // namespace
