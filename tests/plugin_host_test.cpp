@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "plugin_loader.h"
 #include "recording_host.h"
@@ -244,8 +245,53 @@ TEST_F(PluginHostTest, EditorOpcodesWithoutAnEditorAnswerZero) {
     EXPECT_EQ(dispatch(effEditIdle), 0);
 }
 
+TEST_F(PluginHostTest, NotesSoundThroughTheRecord) {
+    dispatch(effMainsChanged, 0, 1);
+    VstMidiEvent note{};
+    note.type = kVstMidiType;
+    note.byteSize = sizeof note;
+    note.deltaFrames = 1;
+    note.midiData[0] = static_cast<char>(0x90);
+    note.midiData[1] = 69;
+    note.midiData[2] = 100;
+    VstEvents events{};
+    events.numEvents = 1;
+    events.events[0] = reinterpret_cast<VstEvent*>(&note);
+    EXPECT_EQ(dispatch(effProcessEvents, 0, 0, &events), 1);
+    float left[4] = {-1, -1, -1, -1}, right[4] = {-1, -1, -1, -1};
+    float* outputs[2] = {left, right};
+    effect->processReplacing(effect, nullptr, outputs, 4);
+    // "001 Saw" is P&255: the phase of key 69 at 44,100 Hz is 2, 5, 7, each 1/1024 loud.
+    const float expected[4] = {0.0f, 2.0f / 1024, 5.0f / 1024, 7.0f / 1024};
+    for (int k = 0; k < 4; ++k) {
+        EXPECT_EQ(left[k], expected[k]) << k;
+        EXPECT_EQ(right[k], expected[k]) << k;
+    }
+    EXPECT_EQ(RecordingHost::count(audioMasterGetSampleRate), 1);
+}
+
+TEST_F(PluginHostTest, TheStateChunkMovesTheBankBetweenInstances) {
+    void* data = nullptr;
+    EXPECT_EQ(dispatch(effGetChunk, 0, 0, &data), 14712);
+    dispatch(effSetProgram, 0, 12);
+    char name[] = "Renamed";
+    dispatch(effSetProgramName, 0, 0, name);
+    const VstIntPtr size = dispatch(effGetChunk, 1, 0, &data);
+    ASSERT_NE(data, nullptr);
+    std::vector<char> saved(static_cast<const char*>(data), static_cast<const char*>(data) + size);
+
+    AEffect* second = entry(RecordingHost::callback);
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(second->dispatcher(second, effSetChunk, 0, size, saved.data(), 0.0f), 0);
+    second->dispatcher(second, effSetProgram, 0, 12, nullptr, 0.0f);
+    char buffer[64] = {};
+    second->dispatcher(second, effGetProgramName, 0, 0, buffer, 0.0f);
+    EXPECT_STREQ(buffer, "Renamed");
+    second->dispatcher(second, effClose, 0, 0, nullptr, 0.0f);
+}
+
 TEST_F(PluginHostTest, ChunkOpcodesWithNullPointersAreSafe) {
-    EXPECT_GE(dispatch(effGetChunk, 0, 0, nullptr), 0);
+    EXPECT_EQ(dispatch(effGetChunk, 0, 0, nullptr), 0);
     EXPECT_EQ(dispatch(effSetChunk, 0, 100, nullptr), 0);
 }
 

@@ -1,0 +1,71 @@
+// Allocation behaviour seen through a counting allocator: construction that runs out of
+// memory at every possible step, and an audio thread that never allocates.
+#include <gtest/gtest.h>
+
+#include "counting_allocator.h"
+#include "engine_fixture.h"
+
+extern "C" AEffect* VSTPluginMain(audioMasterCallback audioMaster);
+
+namespace {
+
+TEST(ConstructionFailure, TheHostGetsNullOrAWholeInstanceAndNothingLeaks) {
+    RecordingHost::calls.reserve(64);
+    int failures = 0;
+    for (int budget = 0;; ++budget) {
+        RecordingHost::calls.clear();  // keeps its room: the callback allocates nothing
+        const long before = counting_allocator::live();
+        counting_allocator::failAfter(budget);
+        AEffect* effect = VSTPluginMain(RecordingHost::callback);
+        counting_allocator::failAfter(-1);
+        if (!effect) {
+            ++failures;
+            EXPECT_EQ(counting_allocator::live(), before) << "leak when allocation " << budget << " fails";
+            continue;
+        }
+        EXPECT_EQ(effect->magic, kEffectMagic);
+        EXPECT_EQ(effect->dispatcher(effect, effClose, 0, 0, nullptr, 0.0f), 1);
+        EXPECT_EQ(counting_allocator::live(), before);
+        break;
+    }
+    // One allocation for the instance and one per program at least.
+    EXPECT_GE(failures, 129);
+}
+
+using AudioThread = EngineTest;
+
+TEST_F(AudioThread, RenderingAndEventIntakeNeverAllocate) {
+    synth->interpolate = true;
+    synth->programs[3].drumKey = 38;
+    std::vector<float> left(512), right(512);
+    float* outputs[2] = {left.data(), right.data()};
+    // Every block: notes on and off on several channels, bends, the wheel, controllers
+    // and program changes to programs that are already compiled.
+    std::vector<EventBlock> blocks;
+    for (int b = 0; b < 16; ++b) {
+        std::vector<VstMidiEvent> events;
+        for (int i = 0; i < 24; ++i) {
+            const int frame = (i * 37 + b * 11) % 512;
+            events.push_back(midiEvent(0x90 | (i % 16), 40 + (i * 7 + b) % 50, 1 + i * 5, frame));
+            events.push_back(midiEvent(0x80 | (i % 16), 40 + (i * 5 + b) % 50, 0, (frame + 200) % 512));
+        }
+        events.push_back(midiEvent(0xE0, b * 8, b * 8, 100));
+        events.push_back(midiEvent(0xB0, 1, b * 8, 200));
+        events.push_back(midiEvent(0xC0, b % 4, 0, 300));
+        events.push_back(midiEvent(0xB0, 6, b, 10));
+        events.push_back(midiEvent(0x99, 38, 100, 20));
+        blocks.emplace_back(std::move(events));
+    }
+    synth->processEvents(blocks[0].get());
+    synth->processReplacing(nullptr, outputs, 512);  // the first refresh and compile settle
+
+    RecordingHost::calls.reserve(20000);  // the test host's own record of calls
+    const long before = counting_allocator::allocations();
+    for (int block = 0; block < 2000; ++block) {
+        synth->processEvents(blocks[block % blocks.size()].get());
+        synth->processReplacing(nullptr, outputs, 512);
+    }
+    EXPECT_EQ(counting_allocator::allocations(), before);
+}
+
+}  // namespace
