@@ -29,6 +29,8 @@ constexpr int kNumPrograms = 128;
 constexpr int kNumVoices = 8;
 constexpr int kNameSize = 32;       // 31 characters and the terminating zero
 constexpr int kFormulaSize = 1024;  // 1023 characters and the terminating zero
+static_assert(kNumPrograms == kChunkPrograms && kNameSize == kChunkNameLimit + 1 &&
+              kFormulaSize == kChunkFormulaLimit + 1);
 
 struct ProgramSlot {
     std::unique_ptr<CompiledExpression> code;  // never null after construction
@@ -92,10 +94,6 @@ public:
     // [host thread] Restores settings and programs from up to kChunkCapacityBytes bytes
     // (larger or negative sizes are refused), compiles and marks the display dirty.
     VstInt32 setChunk(void* data, VstInt32 byteSize, bool isPreset) override;
-    // The two halves: write the whole state as floats (returns their count, at most
-    // kChunkCapacityFloats), and read `count` floats. readChunk runs under `bankLock`.
-    int writeChunk(float* out) const;
-    void readChunk(const float* in, int count);
 
     // Compiles every program marked `needsCompile` in order, stopping at the first
     // error, and then the current program once more. Returns null or the first
