@@ -8,7 +8,7 @@ LINUX   := $(BUILD)/linux
 WINDOWS := $(BUILD)/windows
 ASAN    := $(BUILD)/asan
 
-PACKAGES := cmake make g++ googletest libgtest-dev libgmock-dev libcli11-dev \
+PACKAGES := cmake make g++ googletest libgtest-dev libgmock-dev libcli11-dev libsndfile1-dev pkg-config \
             g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 wine xvfb
 
 export WINEDEBUG ?= -all
@@ -40,8 +40,7 @@ asan: deps
 	cmake --build $(ASAN) -j $(JOBS)
 
 demo: all
-	$(LINUX)/tools/bytone info
-	$(LINUX)/tools/bytone programs
+	$(LINUX)/tools/bytone render -o demo.wav
 
 test: all asan
 	ctest --test-dir $(LINUX) --output-on-failure -j $(JOBS)

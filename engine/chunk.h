@@ -31,7 +31,7 @@ constexpr uint32_t kEnd = 0x4d0b3a7c;
 }  // namespace chunktag
 
 constexpr int kChunkPrograms = 128;
-constexpr int kChunkNameLimit = 31;      // characters kept of a name
+constexpr int kChunkNameLimit = 31;       // characters kept of a name
 constexpr int kChunkFormulaLimit = 1023;  // characters kept of a formula
 
 // The largest chunk: every name at 31 characters and every formula at 1023.
@@ -141,43 +141,26 @@ void readChunk(Bank& bank, const float* in, int count) {
         const uint32_t tag = r.tag();
         if (tag == chunktag::kEnd) break;
         switch (tag) {
-            case chunktag::kPolyphony:
-                bank.polyphony = std::clamp(r.value(bank.polyphony), 1, 8);
-                break;
-            case chunktag::kPortamento:
-                bank.portamento = r.value(bank.portamento);
-                break;
-            case chunktag::kTimeScale:
-                bank.timeScale = r.value(bank.timeScale);
-                break;
-            case chunktag::kInterpolate:
-                bank.interpolate = r.value(bank.interpolate) != 0;
-                break;
-            case chunktag::kClamp:
-                bank.clampOutput = r.value(bank.clampOutput) != 0;
-                break;
-            case chunktag::kScopeZoom:
-                bank.scopeZoom = std::clamp(r.value(bank.scopeZoom), 0, 7);
-                break;
+            case chunktag::kPolyphony: bank.polyphony = std::clamp(r.value(bank.polyphony), 1, 8); break;
+            case chunktag::kPortamento: bank.portamento = r.value(bank.portamento); break;
+            case chunktag::kTimeScale: bank.timeScale = r.value(bank.timeScale); break;
+            case chunktag::kInterpolate: bank.interpolate = r.value(bank.interpolate) != 0; break;
+            case chunktag::kClamp: bank.clampOutput = r.value(bank.clampOutput) != 0; break;
+            case chunktag::kScopeZoom: bank.scopeZoom = std::clamp(r.value(bank.scopeZoom), 0, 7); break;
             case chunktag::kProgramIndex: {
                 const int32_t index = r.value(-1);
                 selected = index >= 0 && index < kChunkPrograms ? &bank.programs[index] : nullptr;
                 if (selected) selected->needsCompile = true;
                 break;
             }
-            case chunktag::kName:
-                r.string(selected ? selected->name : discarded, kChunkNameLimit);
-                break;
-            case chunktag::kFormula:
-                r.string(selected ? selected->formula : discarded, kChunkFormulaLimit);
-                break;
+            case chunktag::kName: r.string(selected ? selected->name : discarded, kChunkNameLimit); break;
+            case chunktag::kFormula: r.string(selected ? selected->formula : discarded, kChunkFormulaLimit); break;
             case chunktag::kDrumKey: {
                 const int32_t key = r.value(selected ? static_cast<int32_t>(selected->drumKey) : 0);
                 if (selected) selected->drumKey = key;
                 break;
             }
-            default:
-                break;  // not a tag: passed over by itself
+            default: break;  // not a tag: passed over by itself
         }
     }
 }

@@ -1,12 +1,30 @@
-// bytone: the instrument on the command line. Hosts the plug-in binary exactly as a DAW
-// does, through its entry point and effect record.
+// bytone: the instrument on the command line. Renders MIDI through the plug-in binary,
+// hosted exactly as a DAW hosts it (entry point, dispatcher, processReplacing), lists
+// and identifies it, and evaluates formulas for their authors.
 #include <CLI/CLI.hpp>
+#include <cmath>
 #include <cstdio>
+#include <memory>
 #include <string>
 
+#include "audio_file.h"
+#include "bank.h"
+#include "demo_song.h"
+#include "expr/expression.h"
+#include "midi_file.h"
 #include "plugin_host.h"
+#include "progress_bar.h"
+#include "renderer.h"
+#include "state_file.h"
 
 namespace {
+
+constexpr VstInt32 kBytoneId = fourCharCode('b', 'y', 't', 'o');
+
+class CommandError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
 
 std::string fourChars(VstInt32 code) {
     std::string text;
@@ -14,26 +32,70 @@ std::string fourChars(VstInt32 code) {
     return text;
 }
 
-void printInfo(const PluginHost& host) {
-    const AEffect& e = *host.effect();
-    std::printf("effect name    %s\n", host.text(effGetEffectName).c_str());
-    std::printf("vendor         %s\n", host.text(effGetVendorString).c_str());
-    std::printf("product        %s\n", host.text(effGetProductString).c_str());
-    std::printf("vendor version %ld\n", static_cast<long>(host.dispatch(effGetVendorVersion)));
-    std::printf("VST version    %ld\n", static_cast<long>(host.dispatch(effGetVstVersion)));
-    std::printf("unique id      '%s' (version %d)\n", fourChars(e.uniqueID).c_str(), e.version);
-    std::printf("category       %ld\n", static_cast<long>(host.dispatch(effGetPlugCategory)));
-    std::printf("flags          %d%s%s%s%s\n", e.flags, (e.flags & effFlagsHasEditor) ? " editor" : "",
-                (e.flags & effFlagsCanReplacing) ? " replacing" : "",
-                (e.flags & effFlagsProgramChunks) ? " chunks" : "", (e.flags & effFlagsIsSynth) ? " synth" : "");
-    std::printf("programs       %d\nparameters     %d\ninputs         %d\noutputs        %d\n", e.numPrograms,
-                e.numParams, e.numInputs, e.numOutputs);
-    std::printf("MIDI inputs    %ld\n", static_cast<long>(host.dispatch(effGetNumMidiInputChannels)));
-    for (const char* can : {"receiveVstEvents", "receiveVstMidiEvent", "sendVstEvents"})
-        std::printf("canDo %-20s %ld\n", can, static_cast<long>(host.dispatch(effCanDo, 0, 0, const_cast<char*>(can))));
+PluginIdentity identityOf(const PluginHost& host) {
+    return {host.effect()->uniqueID, host.effect()->version, host.effect()->numPrograms};
 }
 
-void printPrograms(const PluginHost& host) {
+std::unique_ptr<PluginHost> loadPlugin(const std::string& path, double rate = 48000.0) {
+    auto host = std::make_unique<PluginHost>(path, rate);
+    if (!host->ready()) throw CommandError(host->error());
+    return host;
+}
+
+void requireBytone(const PluginHost& host, const char* what) {
+    if (host.effect()->uniqueID != kBytoneId)
+        throw CommandError(std::string(what) + " needs the Bytone plug-in, not '" + fourChars(host.effect()->uniqueID) +
+                           "'");
+}
+
+void restoreState(PluginHost& host, const std::string& path) {
+    if (!(host.effect()->flags & effFlagsProgramChunks)) throw CommandError("the plug-in keeps no state chunk");
+    host.setChunk(readStateFile(path, identityOf(host)));
+}
+
+void saveState(const PluginHost& host, const std::string& path) {
+    const std::vector<uint8_t> chunk = host.chunk();
+    if (chunk.empty()) throw CommandError("the plug-in gave no state chunk to save");
+    const auto current = static_cast<int32_t>(host.dispatch(effGetProgram));
+    writeFile(path,
+              buildStateFile(stateFormatOf(path), chunk, identityOf(host), host.text(effGetProgramName), current));
+}
+
+// --- info -------------------------------------------------------------------------
+
+void printInfo(const PluginHost& host) {
+    const AEffect& e = *host.effect();
+    std::printf("effect name     %s\n", host.text(effGetEffectName).c_str());
+    std::printf("vendor          %s\n", host.text(effGetVendorString).c_str());
+    std::printf("product         %s\n", host.text(effGetProductString).c_str());
+    std::printf("vendor version  %ld\n", static_cast<long>(host.dispatch(effGetVendorVersion)));
+    std::printf("VST version     %ld\n", static_cast<long>(host.dispatch(effGetVstVersion)));
+    std::printf("unique id       '%s' (version %d)\n", fourChars(e.uniqueID).c_str(), e.version);
+    std::printf("category        %ld\n", static_cast<long>(host.dispatch(effGetPlugCategory)));
+    std::printf("flags           %d%s%s%s%s\n", e.flags, (e.flags & effFlagsHasEditor) ? " editor" : "",
+                (e.flags & effFlagsCanReplacing) ? " replacing" : "",
+                (e.flags & effFlagsProgramChunks) ? " chunks" : "", (e.flags & effFlagsIsSynth) ? " synth" : "");
+    std::printf("programs        %d\nparameters      %d\ninputs          %d\noutputs         %d\n", e.numPrograms,
+                e.numParams, e.numInputs, e.numOutputs);
+    std::printf("MIDI inputs     %ld\n", static_cast<long>(host.dispatch(effGetNumMidiInputChannels)));
+    for (const char* can : {"receiveVstEvents", "receiveVstMidiEvent", "sendVstEvents", "sendVstMidiEvent"})
+        std::printf("canDo %-21s %ld\n", can, static_cast<long>(host.dispatch(effCanDo, 0, 0, const_cast<char*>(can))));
+}
+
+// --- programs -----------------------------------------------------------------------
+
+void printPrograms(PluginHost& host) {
+    if (host.effect()->uniqueID == kBytoneId) {
+        auto bank = std::make_unique<Bank>();
+        decodeBank(*bank, host.chunk());
+        for (int i = 0; i < 128; ++i) {
+            const BankProgram& p = bank->programs[i];
+            std::printf("%3d  %-31s  %s", i, p.name, p.formula);
+            if (p.drumKey >= 24) std::printf("   [drum key %d]", p.drumKey);
+            std::printf("\n");
+        }
+        return;
+    }
     const VstIntPtr current = host.dispatch(effGetProgram);
     for (VstInt32 i = 0; i < host.effect()->numPrograms; ++i) {
         host.dispatch(effSetProgram, 0, i);
@@ -42,25 +104,201 @@ void printPrograms(const PluginHost& host) {
     host.dispatch(effSetProgram, 0, current);
 }
 
+// --- eval ---------------------------------------------------------------------------
+
+struct EvalOptions {
+    std::string formula;
+    std::vector<std::string> sets;
+    std::string table;
+};
+
+std::pair<int, int64_t> parseAssignment(const std::string& text, const char* option) {
+    const size_t eq = text.find('=');
+    if (eq != 1 || !std::isalpha(static_cast<unsigned char>(text[0])))
+        throw CommandError(std::string(option) + " wants LETTER=VALUE, not '" + text + "'");
+    return {std::toupper(static_cast<unsigned char>(text[0])) - 'A', 0};
+}
+
+int64_t parseInteger(const std::string& text, const std::string& context) {
+    size_t used = 0;
+    long long value = 0;
+    try {
+        value = std::stoll(text, &used, 0);
+    } catch (const std::exception&) {
+        used = 0;
+    }
+    if (used != text.size() || text.empty()) throw CommandError("'" + text + "' in " + context + " is not an integer");
+    return value;
+}
+
+int evaluate(const EvalOptions& options) {
+    auto record = std::make_unique<CompiledExpression>();
+    if (const char* message = compileExpression(*record, options.formula.c_str()))
+        throw CommandError(std::string(message) + " in '" + options.formula + "'");
+    for (const std::string& set : options.sets) {
+        const int letter = parseAssignment(set, "--set").first;
+        record->variables[letter] = parseInteger(set.substr(2), "--set " + set);
+    }
+    if (options.table.empty()) {
+        std::printf("%lld\n", static_cast<long long>(runExpression(*record)));
+        return 0;
+    }
+    const int letter = parseAssignment(options.table, "--table").first;
+    const std::string range = options.table.substr(2);
+    const size_t colon1 = range.find(':'), colon2 = range.find(':', colon1 + 1);
+    if (colon1 == std::string::npos)
+        throw CommandError("--table wants LETTER=FROM:TO[:STEP], not '" + options.table + "'");
+    const int64_t from = parseInteger(range.substr(0, colon1), "--table");
+    const int64_t to = parseInteger(range.substr(colon1 + 1, colon2 - colon1 - 1), "--table");
+    const int64_t step = colon2 == std::string::npos ? 1 : parseInteger(range.substr(colon2 + 1), "--table");
+    if (step == 0 || (to - from) / step > 10000000 || (to - from) / step < 0)
+        throw CommandError("--table range " + range + " is empty, endless or longer than ten million rows");
+    for (int64_t v = from; step > 0 ? v <= to : v >= to; v += step) {
+        record->variables[letter] = v;
+        std::printf("%lld\t%lld\n", static_cast<long long>(v), static_cast<long long>(runExpression(*record)));
+    }
+    return 0;
+}
+
+// --- render -------------------------------------------------------------------------
+
+struct RenderOptions {
+    std::string midi;
+    std::string output;
+    int rate = 48000;
+    int block = 512;
+    int program = -1;
+    std::string formula;
+    bool formulaGiven = false;
+    double gainDb = 0.0;
+    std::string state;
+    std::string saveState;
+    double tail = 1.0;
+    std::string sampleFormat = "16";
+};
+
+SampleFormat sampleFormatOf(const std::string& name) {
+    if (name == "16") return SampleFormat::Pcm16;
+    if (name == "24") return SampleFormat::Pcm24;
+    return SampleFormat::Float;
+}
+
+void putFormula(PluginHost& host, const std::string& formula) {
+    requireBytone(host, "--formula");
+    auto record = std::make_unique<CompiledExpression>();
+    if (const char* message = compileExpression(*record, formula.c_str()))
+        throw CommandError(std::string(message) + " in '" + formula + "'");
+    if (formula.size() > 1023)
+        throw CommandError("the formula has " + std::to_string(formula.size()) + " characters; a program holds 1023");
+    auto bank = std::make_unique<Bank>();
+    decodeBank(*bank, host.chunk());
+    const auto current = static_cast<int>(host.dispatch(effGetProgram));
+    std::snprintf(bank->programs[current].formula, sizeof bank->programs[current].formula, "%s", formula.c_str());
+    host.setChunk(encodeBank(*bank));
+}
+
+int renderSong(const RenderOptions& options, const std::string& pluginPath) {
+    auto host = loadPlugin(pluginPath, options.rate);
+    if (!options.state.empty()) restoreState(*host, options.state);
+    if (options.program >= 0) host->dispatch(effSetProgram, 0, options.program);
+    if (options.formulaGiven) putFormula(*host, options.formula);
+
+    RenderPlan plan;
+    if (options.midi.empty()) {
+        requireBytone(*host, "the demo");
+        auto bank = std::make_unique<Bank>();
+        decodeBank(*bank, host->chunk());
+        plan = demoPlan(*bank, options.rate);
+    } else {
+        plan = planFromMidi(loadMidiFile(options.midi), options.rate, std::llround(options.tail * options.rate));
+    }
+    plan.blockSize = options.block;
+
+    AudioFileWriter writer(options.output, options.rate, sampleFormatOf(options.sampleFormat));
+    const auto gain = static_cast<float>(std::pow(10.0, options.gainDb / 20.0));
+    std::vector<float> left, right;
+    ProgressBar progress;
+    renderPlan(
+        *host, plan,
+        [&](const float* l, const float* r, int32_t frames) {
+            if (gain == 1.0f) return writer.write(l, r, frames);
+            left.assign(l, l + frames);
+            right.assign(r, r + frames);
+            for (int32_t i = 0; i < frames; ++i) {
+                left[i] *= gain;
+                right[i] *= gain;
+            }
+            writer.write(left.data(), right.data(), frames);
+        },
+        [&](int64_t done, int64_t total) { progress.update(done, total); });
+    writer.close();
+    if (!options.saveState.empty()) saveState(*host, options.saveState);
+    std::printf("wrote %s: %.2f seconds at %d Hz\n", options.output.c_str(),
+                static_cast<double>(plan.frames) / options.rate, options.rate);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     CLI::App app{"bytone: plays formulas through the Bytone VST 2.4 instrument"};
     app.require_subcommand(1);
+    app.fallthrough();
     std::string plugin = BYTONE_DEFAULT_PLUGIN;
-    app.add_option("--plugin", plugin, "the plug-in binary to host")->capture_default_str();
+    app.add_option("--plugin", plugin, "the VST 2.4 plug-in binary to host")->capture_default_str();
 
-    CLI::App* info = app.add_subcommand("info", "the plug-in's identity answers, flags, counts and canDo answers");
-    CLI::App* programs = app.add_subcommand("programs", "the plug-in's programs, number and name");
+    RenderOptions renderOptions;
+    CLI::App* render = app.add_subcommand("render", "render a MIDI file (or the demo) to a WAV or FLAC file");
+    render->add_option("midi", renderOptions.midi, "Standard MIDI File to play; without one, the demo plays");
+    render->add_option("-o,--output", renderOptions.output, "sound file to write (.wav or .flac)")->required();
+    render->add_option("--rate", renderOptions.rate, "sample rate in Hz")
+        ->capture_default_str()
+        ->check(CLI::Range(8000, 384000));
+    render->add_option("--block", renderOptions.block, "block size in frames")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 65536));
+    render->add_option("--program", renderOptions.program, "program to select before playing")
+        ->check(CLI::Range(0, 127));
+    render->add_option("--formula", renderOptions.formula,
+                       "formula for the current program, put in through the state chunk");
+    render->add_option("--gain", renderOptions.gainDb, "output gain in dB")->capture_default_str();
+    render->add_option("--state", renderOptions.state, "state file (.fxb, .fxp or raw chunk) to restore first");
+    render->add_option("--save-state", renderOptions.saveState,
+                       "state file (.fxb, .fxp or raw chunk) to store afterwards");
+    render->add_option("--tail", renderOptions.tail, "seconds to render after the MIDI file ends")
+        ->capture_default_str()
+        ->check(CLI::Range(0.0, 3600.0));
+    render->add_option("--format", renderOptions.sampleFormat, "sample format: 16, 24 (bit PCM) or float")
+        ->capture_default_str()
+        ->check(CLI::IsMember({"16", "24", "float"}));
+
+    std::string programsState;
+    CLI::App* programs = app.add_subcommand("programs", "list the programs: number, name and formula");
+    programs->add_option("--state", programsState, "list the programs of this state file instead");
+
+    CLI::App* info = app.add_subcommand("info", "the plug-in's identity, flags, counts and canDo answers");
+
+    EvalOptions evalOptions;
+    CLI::App* eval = app.add_subcommand("eval", "compile and run one formula, printing its 64-bit value");
+    eval->add_option("formula", evalOptions.formula, "the formula")->required();
+    eval->add_option("--set", evalOptions.sets, "a variable's value, as P=300 (repeatable)");
+    eval->add_option("--table", evalOptions.table, "a column of values over one variable, as P=0:1023[:1]");
 
     CLI11_PARSE(app, argc, argv);
+    renderOptions.formulaGiven = render->count("--formula") > 0;
 
-    PluginHost host(plugin);
-    if (!host.ready()) {
-        std::fprintf(stderr, "bytone: %s\n", host.error().c_str());
+    try {
+        if (eval->parsed()) return evaluate(evalOptions);
+        if (render->parsed()) return renderSong(renderOptions, plugin);
+        auto host = loadPlugin(plugin);
+        if (info->parsed()) printInfo(*host);
+        if (programs->parsed()) {
+            if (!programsState.empty()) restoreState(*host, programsState);
+            printPrograms(*host);
+        }
+        return 0;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "bytone: %s\n", e.what());
         return 1;
     }
-    if (info->parsed()) printInfo(host);
-    if (programs->parsed()) printPrograms(host);
-    return 0;
 }

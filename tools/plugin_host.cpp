@@ -29,11 +29,12 @@ PluginHost::PluginHost(const std::string& path, double sampleRate) : library_(pa
     }
     effect_->user = this;
     dispatch(effOpen);
-    dispatch(effSetSampleRate, 0, 0, nullptr, static_cast<float>(sampleRate_));
 }
 
 PluginHost::~PluginHost() {
-    if (effect_) dispatch(effClose);
+    if (!effect_) return;
+    dispatch(effMainsChanged, 0, 0);
+    dispatch(effClose);
 }
 
 VstIntPtr PluginHost::dispatch(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, float opt) const {
@@ -45,6 +46,48 @@ std::string PluginHost::text(VstInt32 opcode, VstInt32 index) const {
     dispatch(opcode, index, 0, buffer);
     buffer[sizeof buffer - 1] = '\0';
     return buffer;
+}
+
+void PluginHost::start(int32_t maxBlockSize) {
+    dispatch(effSetSampleRate, 0, 0, nullptr, static_cast<float>(sampleRate_));
+    dispatch(effSetBlockSize, 0, maxBlockSize);
+    dispatch(effMainsChanged, 0, 1);
+    dispatch(effStartProcess);
+}
+
+void PluginHost::process(const std::vector<BlockEvent>& events, float* left, float* right, int32_t frames) {
+    if (!events.empty()) {
+        midi_.assign(events.size(), VstMidiEvent{});
+        for (size_t i = 0; i < events.size(); ++i) {
+            VstMidiEvent& m = midi_[i];
+            m.type = kVstMidiType;
+            m.byteSize = sizeof(VstMidiEvent);
+            m.deltaFrames = events[i].deltaFrames;
+            m.flags = kVstMidiEventIsRealtime;
+            m.midiData[0] = static_cast<char>(events[i].status);
+            m.midiData[1] = static_cast<char>(events[i].data1);
+            m.midiData[2] = static_cast<char>(events[i].data2);
+        }
+        eventBlock_.assign(sizeof(VstEvents) + events.size() * sizeof(VstEvent*), 0);
+        auto* block = reinterpret_cast<VstEvents*>(eventBlock_.data());
+        block->numEvents = static_cast<VstInt32>(events.size());
+        for (size_t i = 0; i < events.size(); ++i) block->events[i] = reinterpret_cast<VstEvent*>(&midi_[i]);
+        dispatch(effProcessEvents, 0, 0, block);
+    }
+    float* outputs[2] = {left, right};
+    effect_->processReplacing(effect_, nullptr, outputs, frames);
+}
+
+std::vector<uint8_t> PluginHost::chunk() const {
+    void* data = nullptr;
+    const VstIntPtr size = dispatch(effGetChunk, 0, 0, &data);
+    if (!data || size <= 0) return {};
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    return std::vector<uint8_t>(bytes, bytes + size);
+}
+
+void PluginHost::setChunk(std::vector<uint8_t> chunk) const {
+    dispatch(effSetChunk, 0, static_cast<VstIntPtr>(chunk.size()), chunk.data());
 }
 
 VstIntPtr PluginHost::callback(AEffect* effect, VstInt32 opcode, VstInt32, VstIntPtr, void*, float) {

@@ -1,15 +1,25 @@
 // A VST 2.4 host for one plug-in instance: loads the binary, calls its entry point with
-// a host callback, and wraps the dispatcher. The callback answers as a plain host: the
-// VST version, the sample rate, MIDI wanted, display updates accepted.
+// a host callback, and drives the dispatcher and processReplacing. The callback answers
+// as a plain host: the VST version, the sample rate, MIDI wanted, display updates
+// accepted.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "plugin_loader.h"
 
+// One MIDI channel message at a frame of the coming block.
+struct BlockEvent {
+    int32_t deltaFrames;
+    uint8_t status, data1, data2;
+};
+
 class PluginHost {
 public:
-    // Loads `path` and creates an instance; on failure `error()` says why.
+    // Loads `path` and creates an instance running at `sampleRate`; on failure
+    // `error()` says why.
     explicit PluginHost(const std::string& path, double sampleRate = 48000.0);
     ~PluginHost();
     PluginHost(const PluginHost&) = delete;
@@ -24,6 +34,16 @@ public:
     // A text answer of the plug-in (names, vendor, product), read into a generous buffer.
     std::string text(VstInt32 opcode, VstInt32 index = 0) const;
 
+    // Switches processing on: sample rate, block size, then resume.
+    void start(int32_t maxBlockSize);
+    // Hands the block's events to the plug-in, then renders `frames` frames into two
+    // channels of at least that length.
+    void process(const std::vector<BlockEvent>& events, float* left, float* right, int32_t frames);
+
+    // The plug-in's state chunk (empty if it keeps none), and a restore of one.
+    std::vector<uint8_t> chunk() const;
+    void setChunk(std::vector<uint8_t> chunk) const;
+
 private:
     static VstIntPtr VSTCALLBACK callback(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,
                                           float opt);
@@ -32,4 +52,6 @@ private:
     AEffect* effect_ = nullptr;
     double sampleRate_;
     std::string error_;
+    std::vector<VstMidiEvent> midi_;
+    std::vector<unsigned char> eventBlock_;
 };

@@ -1,0 +1,211 @@
+// The bytone command as a user runs it: exit codes, messages and the files it writes.
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "midi_builder.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Result {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+// One line of `bytone programs`.
+std::string programLine(int number, const char* name, const char* formula) {
+    char line[2048];
+    std::snprintf(line, sizeof line, "%3d  %-31s  %s\n", number, name, formula);
+    return line;
+}
+
+std::string readText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+class CliTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = fs::path(BYTONE_TEST_DIR) / ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+
+    Result run(const std::string& arguments) {
+        const fs::path out = dir / "stdout.txt", err = dir / "stderr.txt";
+        const std::string command = "cd '" + dir.string() + "' && '" BYTONE_TOOL_PATH "' " + arguments + " >'" +
+                                    out.string() + "' 2>'" + err.string() + "' </dev/null";
+        const int status = std::system(command.c_str());
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readText(out), readText(err)};
+    }
+
+    void write(const std::string& name, const std::vector<uint8_t>& bytes) {
+        std::ofstream(dir / name, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+
+    std::vector<uint8_t> bytesOf(const std::string& name) {
+        const std::string text = readText(dir / name);
+        return std::vector<uint8_t>(text.begin(), text.end());
+    }
+
+    std::vector<float> samplesOf(const std::string& name, int* rate = nullptr) {
+        SF_INFO info{};
+        SNDFILE* file = sf_open((dir / name).c_str(), SFM_READ, &info);
+        EXPECT_NE(file, nullptr) << name;
+        if (!file) return {};
+        std::vector<float> samples(static_cast<size_t>(info.frames * info.channels));
+        sf_readf_float(file, samples.data(), info.frames);
+        sf_close(file);
+        if (rate) *rate = info.samplerate;
+        return samples;
+    }
+
+    void writeSong(const std::string& name) {
+        MidiTrack track;
+        track.event(0, {0x90, 69, 100}).event(480, {0x80, 69, 0}).end();
+        write(name, midiFile(0, 480, {track}));
+    }
+
+    fs::path dir;
+};
+
+TEST_F(CliTest, EvalPrintsTheValueOrTheCompilersMessage) {
+    Result r = run("eval '(P&256?P:~P)&255' --set P=300");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "44\n");
+    r = run("eval 'A*B' --set a=6 --set B=0x7");
+    EXPECT_EQ(r.out, "42\n");
+    r = run("eval 'P*2' --table P=0:3");
+    EXPECT_EQ(r.out, "0\t0\n1\t2\n2\t4\n3\t6\n");
+    r = run("eval 'P)'");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "bytone: Extra closing parenthesis in 'P)'\n");
+    r = run("eval P --set PP=3");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("LETTER=VALUE"), std::string::npos);
+}
+
+TEST_F(CliTest, InfoAndProgramsShowThePlugInAsAHostSeesIt) {
+    Result r = run("info");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("effect name     BYTONE"), std::string::npos);
+    EXPECT_NE(r.out.find("vendor          Kelmo"), std::string::npos);
+    EXPECT_NE(r.out.find("unique id       'byto'"), std::string::npos);
+    EXPECT_NE(r.out.find("canDo receiveVstMidiEvent   1"), std::string::npos);
+    r = run("programs");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 128);
+    EXPECT_NE(r.out.find("  0  001 Saw"), std::string::npos);
+    EXPECT_NE(r.out.find(programLine(23, "024 Triangle", "(P&256?P:~P)&255")), std::string::npos);
+}
+
+TEST_F(CliTest, EveryCommandHasHelp) {
+    for (const char* command : {"--help", "render --help", "programs --help", "info --help", "eval --help"}) {
+        const Result r = run(command);
+        EXPECT_EQ(r.status, 0) << command;
+        EXPECT_NE(r.out.find("Usage"), std::string::npos) << command;
+    }
+}
+
+TEST_F(CliTest, BadInputGivesOneClearLineAndAFailure) {
+    write("text.mid", {'h', 'e', 'l', 'l', 'o'});
+    write("short.fxb", {'C', 'c', 'n', 'K', 0, 0, 0, 9});
+    struct Case {
+        const char* arguments;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"render missing.mid -o out.wav", "bytone: cannot open missing.mid\n"},
+        {"render text.mid -o out.wav", "bytone: text.mid: not a Standard MIDI File: no MThd header at byte 0\n"},
+        {"--plugin /nonexistent/plugin.so info", "bytone: cannot load /nonexistent/plugin.so: "},
+        {"render -o out.wav --formula 'P+#'", "bytone: Unexpected symbol during parsing in 'P+#'\n"},
+        {"render -o out.mp3", "unknown sound file type '.mp3'"},
+        {"programs --state short.fxb", "bytone: short.fxb: state file of 8 bytes ends inside its header\n"},
+        {"programs --state missing.fxb", "bytone: cannot open missing.fxb\n"},
+        {"render --bogus -o out.wav", "--bogus"},
+        {"render", "--output is required"},
+        {"dance", "A subcommand is required"},
+    };
+    for (const Case& c : cases) {
+        const Result r = run(c.arguments);
+        EXPECT_NE(r.status, 0) << c.arguments;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << c.arguments << ": " << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n') <= 2, true) << r.err;
+    }
+}
+
+TEST_F(CliTest, ASavedBankComesBackWithEveryProgram) {
+    writeSong("song.mid");
+    Result r = run("render song.mid -o first.wav --program 7 --formula 'T*P>>9' --save-state bank.fxb");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<uint8_t> fxb = bytesOf("bank.fxb");
+    ASSERT_GT(fxb.size(), 160u);
+    EXPECT_EQ(std::string(fxb.begin(), fxb.begin() + 4), "CcnK");
+    EXPECT_EQ(std::string(fxb.begin() + 8, fxb.begin() + 12), "FBCh");
+    EXPECT_EQ(std::string(fxb.begin() + 16, fxb.begin() + 20), "byto");
+    EXPECT_EQ(fxb[31], 7);  // the current program
+
+    r = run("programs --state bank.fxb");
+    EXPECT_NE(r.out.find(programLine(7, "008 Radio", "T*P>>9")), std::string::npos) << r.out;
+    r = run("render song.mid -o second.wav --state bank.fxb --program 7 --save-state again.fxb");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(bytesOf("again.fxb"), fxb);
+    EXPECT_EQ(samplesOf("second.wav"), samplesOf("first.wav"));
+
+    r = run("render song.mid -o third.wav --save-state one.fxp");
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = run("render song.mid -o fourth.wav --save-state raw.bin --state one.fxp");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<uint8_t> fxp = bytesOf("one.fxp");
+    EXPECT_EQ(std::vector<uint8_t>(fxp.begin() + 60, fxp.end()), bytesOf("raw.bin"));
+}
+
+TEST_F(CliTest, OutputFormatsFollowTheFileAndTheOptions) {
+    writeSong("song.mid");
+    for (const char* arguments : {"-o a.wav", "-o b.wav --format 24", "-o c.wav --format float", "-o d.flac",
+                                  "-o e.flac --format 24 --rate 44100"}) {
+        const Result r = run(std::string("render song.mid --tail 0.1 ") + arguments);
+        EXPECT_EQ(r.status, 0) << arguments << r.err;
+    }
+    int rate = 0;
+    const std::vector<float> reference = samplesOf("c.wav", &rate);
+    EXPECT_EQ(rate, 48000);
+    EXPECT_EQ(reference.size(), 2u * (24000 + 4800));
+    EXPECT_EQ(samplesOf("a.wav"), reference);  // the instrument's levels are exact in 16 bits
+    EXPECT_EQ(samplesOf("d.flac"), reference);
+    samplesOf("e.flac", &rate);
+    EXPECT_EQ(rate, 44100);
+    const Result r = run("render song.mid -o f.flac --format float");
+    EXPECT_NE(r.status, 0);
+}
+
+TEST_F(CliTest, TheDemoSoundsTheSameEveryTimeWithinFullScale) {
+    Result r = run("render -o demo1.wav");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("wrote demo1.wav: 20.50 seconds at 48000 Hz"), std::string::npos) << r.out;
+    r = run("render -o demo2.wav --block 97");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(bytesOf("demo1.wav"), bytesOf("demo2.wav"));
+    const std::vector<float> samples = samplesOf("demo1.wav");
+    double energy = 0.0;
+    float peak = 0.0f;
+    for (float s : samples) {
+        energy += s * s;
+        peak = std::max(peak, std::fabs(s));
+    }
+    EXPECT_GT(std::sqrt(energy / static_cast<double>(samples.size())), 0.1);
+    EXPECT_LE(peak, 1.0f);
+}
+
+}  // namespace

@@ -1,0 +1,95 @@
+#include "state_file.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const PluginIdentity kBytone{0x6279746F, 1, 128};  // 'byto'
+
+uint32_t bigEndianAt(const std::vector<uint8_t>& b, size_t at) {
+    return (uint32_t{b[at]} << 24) | (uint32_t{b[at + 1]} << 16) | (uint32_t{b[at + 2]} << 8) | b[at + 3];
+}
+
+TEST(StateFile, FormatsFollowTheExtension) {
+    EXPECT_EQ(stateFormatOf("song.fxb"), StateFormat::Bank);
+    EXPECT_EQ(stateFormatOf("lead.FXP"), StateFormat::Program);
+    EXPECT_EQ(stateFormatOf("state.bin"), StateFormat::Raw);
+    EXPECT_EQ(stateFormatOf("noextension"), StateFormat::Raw);
+}
+
+TEST(StateFile, ABankFileHasThePublishedHeader) {
+    const std::vector<uint8_t> chunk = {1, 2, 3, 4, 5, 6, 7, 8};
+    const std::vector<uint8_t> file = buildStateFile(StateFormat::Bank, chunk, kBytone, "ignored", 17);
+    ASSERT_EQ(file.size(), 160u + chunk.size());
+    EXPECT_EQ(bigEndianAt(file, 0), 0x43636E4Bu);  // 'CcnK'
+    EXPECT_EQ(bigEndianAt(file, 4), file.size() - 8);
+    EXPECT_EQ(bigEndianAt(file, 8), 0x46424368u);  // 'FBCh'
+    EXPECT_EQ(bigEndianAt(file, 12), 2u);
+    EXPECT_EQ(bigEndianAt(file, 16), 0x6279746Fu);
+    EXPECT_EQ(bigEndianAt(file, 20), 1u);
+    EXPECT_EQ(bigEndianAt(file, 24), 128u);
+    EXPECT_EQ(bigEndianAt(file, 28), 17u);
+    for (size_t i = 32; i < 156; ++i) EXPECT_EQ(file[i], 0) << i;
+    EXPECT_EQ(bigEndianAt(file, 156), chunk.size());
+    EXPECT_EQ(parseStateFile(file, kBytone), chunk);
+}
+
+TEST(StateFile, AProgramFileCarriesTheProgramName) {
+    const std::vector<uint8_t> chunk(100, 7);
+    const std::vector<uint8_t> file =
+        buildStateFile(StateFormat::Program, chunk, kBytone, "a name longer than the twenty-seven characters", 0);
+    ASSERT_EQ(file.size(), 60u + chunk.size());
+    EXPECT_EQ(bigEndianAt(file, 8), 0x46504368u);  // 'FPCh'
+    EXPECT_EQ(bigEndianAt(file, 12), 1u);
+    EXPECT_EQ(bigEndianAt(file, 24), 0u);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&file[28])), "a name longer than the twen");
+    EXPECT_EQ(bigEndianAt(file, 56), 100u);
+    EXPECT_EQ(parseStateFile(file, kBytone), chunk);
+}
+
+TEST(StateFile, ARawChunkIsReadAsItStands) {
+    const std::vector<uint8_t> chunk = {0x0c, 0x52, 0x03, 0x4d};
+    EXPECT_EQ(parseStateFile(chunk, kBytone), chunk);
+    EXPECT_EQ(buildStateFile(StateFormat::Raw, chunk, kBytone, "", 0), chunk);
+}
+
+TEST(StateFile, ExplainsFilesItCannotRead) {
+    const std::vector<uint8_t> good = buildStateFile(StateFormat::Bank, std::vector<uint8_t>(40, 1), kBytone, "", 0);
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> bytes;
+        const char* message;
+    };
+    std::vector<uint8_t> shortHeader(good.begin(), good.begin() + 100);
+    std::vector<uint8_t> absurd = good;
+    absurd[156] = 0x7F;
+    std::vector<uint8_t> params = good;
+    params[11] = 'k';
+    params[10] = 'B';
+    params[9] = 'x';
+    std::vector<uint8_t> otherType = good;
+    otherType[8] = 'Z';
+    std::vector<uint8_t> otherPlugin = good;
+    otherPlugin[19] = 'X';
+    std::vector<uint8_t> version = good;
+    version[15] = 9;
+    const Case cases[] = {
+        {"short header", shortHeader, "ends inside its header"},
+        {"tiny", std::vector<uint8_t>(good.begin(), good.begin() + 12), "ends inside its header"},
+        {"absurd size", absurd, "is larger than the 40 bytes that follow"},
+        {"parameters", params, "holds parameters ('FxBk')"},
+        {"unknown type", otherType, "unknown state file type 'ZBCh' at byte 8"},
+        {"other plug-in", otherPlugin, "belongs to plug-in 'bytX', not 'byto'"},
+        {"version", version, "unknown state file version 9"},
+    };
+    for (const Case& c : cases) {
+        try {
+            parseStateFile(c.bytes, kBytone);
+            ADD_FAILURE() << c.what << " was accepted";
+        } catch (const StateFileError& e) {
+            EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << c.what << ": " << e.what();
+        }
+    }
+}
+
+}  // namespace

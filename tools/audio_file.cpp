@@ -1,0 +1,61 @@
+#include "audio_file.h"
+
+#include <cctype>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+std::string lowerExtension(const std::string& path) {
+    const size_t dot = path.find_last_of('.');
+    std::string ext = dot == std::string::npos ? "" : path.substr(dot + 1);
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext;
+}
+
+}  // namespace
+
+AudioFileWriter::AudioFileWriter(const std::string& path, int sampleRate, SampleFormat format) : path_(path) {
+    const std::string ext = lowerExtension(path);
+    int container = 0;
+    if (ext == "wav")
+        container = SF_FORMAT_WAV;
+    else if (ext == "flac")
+        container = SF_FORMAT_FLAC;
+    else
+        throw AudioFileError(path + ": unknown sound file type '." + ext + "' (use .wav or .flac)");
+    if (container == SF_FORMAT_FLAC && format == SampleFormat::Float)
+        throw AudioFileError(path + ": FLAC holds 16- or 24-bit samples, not floats");
+    const int subtype = format == SampleFormat::Pcm16   ? SF_FORMAT_PCM_16
+                        : format == SampleFormat::Pcm24 ? SF_FORMAT_PCM_24
+                                                        : SF_FORMAT_FLOAT;
+    SF_INFO info{};
+    info.samplerate = sampleRate;
+    info.channels = 2;
+    info.format = container | subtype;
+    file_ = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (!file_) throw AudioFileError("cannot write " + path + ": " + sf_strerror(nullptr));
+    // Full scale (1.0) becomes the largest PCM value instead of wrapping round.
+    sf_command(file_, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+}
+
+AudioFileWriter::~AudioFileWriter() {
+    if (file_) sf_close(file_);
+}
+
+void AudioFileWriter::write(const float* left, const float* right, int frames) {
+    std::vector<float> samples(static_cast<size_t>(frames) * 2);
+    for (int i = 0; i < frames; ++i) {
+        samples[2 * static_cast<size_t>(i)] = left[i];
+        samples[2 * static_cast<size_t>(i) + 1] = right[i];
+    }
+    if (sf_writef_float(file_, samples.data(), frames) != frames)
+        throw AudioFileError("cannot write " + path_ + ": " + sf_strerror(file_));
+}
+
+void AudioFileWriter::close() {
+    if (!file_) return;
+    const int result = sf_close(file_);
+    file_ = nullptr;
+    if (result != 0) throw AudioFileError("cannot finish " + path_ + ": " + sf_error_number(result));
+}
