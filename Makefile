@@ -8,7 +8,7 @@ LINUX   := $(BUILD)/linux
 WINDOWS := $(BUILD)/windows
 ASAN    := $(BUILD)/asan
 
-PACKAGES := cmake make g++ googletest libgtest-dev libgmock-dev libcli11-dev libsndfile1-dev pkg-config \
+PACKAGES := cmake make g++ googletest libgtest-dev libgmock-dev libcli11-dev libsndfile1-dev pkg-config amsynth \
             g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 wine xvfb
 
 export WINEDEBUG ?= -all
