@@ -193,7 +193,7 @@ TEST_F(CliTest, OutputFormatsFollowTheFileAndTheOptions) {
 TEST_F(CliTest, TheDemoSoundsTheSameEveryTimeWithinFullScale) {
     Result r = run("render -o demo1.wav");
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find("wrote demo1.wav: 20.50 seconds at 48000 Hz"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out, "wrote " + (dir / "demo1.wav").string() + ": 20.50 seconds at 48000 Hz\n");
     r = run("render -o demo2.wav --block 97");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(bytesOf("demo1.wav"), bytesOf("demo2.wav"));

@@ -4,6 +4,7 @@
 #include <CLI/CLI.hpp>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -233,7 +234,7 @@ int renderSong(const RenderOptions& options, const std::string& pluginPath) {
         [&](int64_t done, int64_t total) { progress.update(done, total); });
     writer.close();
     if (!options.saveState.empty()) saveState(*host, options.saveState);
-    std::printf("wrote %s: %.2f seconds at %d Hz\n", options.output.c_str(),
+    std::printf("wrote %s: %.2f seconds at %d Hz\n", std::filesystem::absolute(options.output).c_str(),
                 static_cast<double>(plan.frames) / options.rate, options.rate);
     return 0;
 }
