@@ -12,6 +12,7 @@ public:
     explicit AEffEditor(AudioEffect* effect) : effect(effect) {}
     virtual ~AEffEditor() = default;
 
+    AudioEffect* getEffect() const { return effect; }
     // Stores in `rect` a pointer to the editor's rectangle, owned by the editor.
     virtual bool getRect(ERect** rect) {
         if (rect) *rect = nullptr;
@@ -19,10 +20,11 @@ public:
     }
     // `ptr` is the host's parent window.
     virtual bool open(void* ptr) {
-        systemWindow = ptr;
+        parentWindow = ptr;
         return false;
     }
-    virtual void close() { systemWindow = nullptr; }
+    virtual void close() { parentWindow = nullptr; }
+    bool isOpen() const { return parentWindow != nullptr; }
     virtual void idle() {}
     virtual bool onKeyDown(VstKeyCode&) { return false; }
     virtual bool onKeyUp(VstKeyCode&) { return false; }
@@ -30,5 +32,5 @@ public:
 
 protected:
     AudioEffect* effect;
-    void* systemWindow = nullptr;
+    void* parentWindow = nullptr;
 };

@@ -74,6 +74,7 @@ void Bytone::syncProgramDisplay() {
         } else if (!displayDirty.exchange(false)) {
             return;
         }
+        if (programDisplay) programDisplay->requestReload();
     }
     updateDisplay();
 }

@@ -32,6 +32,29 @@ constexpr int kFormulaSize = 1024;  // 1023 characters and the terminating zero
 static_assert(kNumPrograms == kChunkPrograms && kNameSize == kChunkNameLimit + 1 &&
               kFormulaSize == kChunkFormulaLimit + 1);
 
+// The speed of the time variable T for a `timeScale` setting: 0.25 at 0, 1.0 at 50, 4.0 at 100.
+inline double timeFactorOf(int32_t timeScale) {
+    return timeScale >= 50 ? (timeScale - 50) * 0.06 + 1.0 : timeScale * 0.015 + 0.25;
+}
+
+// The variables S (offset 0) and C (offset 64): the phase with its low byte replaced by
+// the sine table's reading at that byte plus `offset`.
+inline int64_t sineReading(const uint8_t* table, int64_t phase, int64_t offset) {
+    const int64_t low = phase & 255;
+    return static_cast<int64_t>(static_cast<uint64_t>(phase) - static_cast<uint64_t>(low)) +
+           table[(low + offset) & 255];
+}
+
+// Told when the instrument's display must be refreshed: the editor, when there is one.
+class ProgramDisplay {
+public:
+    // [any thread] Reload the current program's formula and refresh at the next idle.
+    virtual void requestReload() = 0;
+
+protected:
+    ~ProgramDisplay() = default;
+};
+
 struct ProgramSlot {
     std::unique_ptr<CompiledExpression> code;  // never null after construction
     char name[kNameSize];
@@ -136,6 +159,8 @@ public:
     double glideRate = 0.0;
 
     std::atomic<bool> displayDirty{true};
+    // Set once, before the host can call anything but the constructor's caller.
+    ProgramDisplay* programDisplay = nullptr;
 
     std::mutex bankLock;
 

@@ -7,21 +7,6 @@
 #include "conversions.h"
 #include "random.h"
 
-namespace {
-
-double timeFactorOf(int32_t timeScale) {
-    return timeScale >= 50 ? (timeScale - 50) * 0.06 + 1.0 : timeScale * 0.015 + 0.25;
-}
-
-// The low byte of the phase replaced by a reading of the sine table at `offset` past it.
-int64_t sineReading(const uint8_t* table, int64_t phase, int64_t offset) {
-    const int64_t low = phase & 255;  // phase mod 256, also for negative phases
-    return static_cast<int64_t>(static_cast<uint64_t>(phase) - static_cast<uint64_t>(low)) +
-           table[(low + offset) & 255];
-}
-
-}  // namespace
-
 void Bytone::applyDueEvents() {
     for (PendingEvent& event : pendingEvents) {
         if (event.framesLeft < 0) continue;

@@ -1,7 +1,9 @@
 // The library's one entry point, exported as `VSTPluginMain` and as `main` (the second
 // name is given at link time: C++ reserves `main`).
-#include <new>
+#include <memory>
 
+#include "../editor/aeffeditor.h"
+#include "../editor/create_editor.h"
 #include "../engine/bytone.h"
 #include "aeffect.h"
 
@@ -26,7 +28,9 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD, LPVOID) {
 extern "C" BYTONE_EXPORT AEffect* VSTCALLBACK VSTPluginMain(audioMasterCallback audioMaster) {
     if (!audioMaster || audioMaster(nullptr, audioMasterVersion, 0, 0, nullptr, 0.0f) == 0) return nullptr;
     try {
-        return (new Bytone(audioMaster))->getAeffect();
+        auto instrument = std::make_unique<Bytone>(audioMaster);
+        instrument->setEditor(createEditor(*instrument));
+        return instrument.release()->getAeffect();
     } catch (...) {
         return nullptr;
     }

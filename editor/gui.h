@@ -1,0 +1,76 @@
+// The instrument's editor: a 600 x 330 window with the formula box, the status line,
+// the oscilloscope, the value labels and four buttons. This is its logic, apart from
+// any window system: what `idle` refreshes, how the scope and the labels are drawn
+// (onto a Canvas), and what each mouse and command input does. An EditorPlatform
+// builds the real window and turns its messages into the calls below.
+//
+// Threads. Everything here runs on the host's user-interface thread, except
+// requestReload, which the instrument calls from whichever thread synchronises its
+// display; the two request flags are atomics. Compilations, the scope's runs of the
+// current program and every write of a formula hold the instrument's bankLock, so
+// they never overlap the audio thread's runs.
+#pragma once
+
+#include <atomic>
+#include <memory>
+
+#include "../engine/bytone.h"
+#include "aeffeditor.h"
+#include "editor_platform.h"
+
+namespace editor {
+
+class GUI : public AEffEditor, public ProgramDisplay {
+public:
+    GUI(Bytone& instrument, std::unique_ptr<EditorPlatform> platform);
+    // Closes the window first if it is still open.
+    ~GUI() override;
+
+    bool getRect(ERect** rect) override;
+    // Builds the window inside the host's window `ptr`; false if it cannot be made.
+    bool open(void* ptr) override;
+    void close() override;
+    // Loads the formula box when asked to, and on a pending refresh compiles, shows the
+    // status, redraws the scope and rewrites every label. While the window is closed it
+    // compiles and tells the host but touches no window.
+    void idle() override;
+    void requestReload() override;
+
+    // Drawing, asked for by the platform. `drawControl` draws one of the value labels,
+    // buttons or the drum label into a w x h canvas.
+    void drawScope(Canvas& canvas);
+    void drawControl(Control control, Canvas& canvas, int w, int h);
+
+    // Input, as the platform receives it; points in screen coordinates.
+    void leftButtonDown(Point point);
+    void mouseMove(Point point);
+    void leftButtonUp();
+    void rightButtonDown(Point point);
+    void wheel(Point point, int delta);
+    void buttonClicked(int commandId);
+    // The user changed the text of the formula box.
+    void formulaEdited();
+
+    Bytone& instrument;
+    ERect rect{0, 0, kHeight, kWidth};
+    std::atomic<bool> refreshPending{false};
+    std::atomic<bool> reloadFormula{false};
+    bool copyFlash = false;
+    bool pasteFlash = false;
+    Control dragTarget = kControlCount;  // none
+    Point mousePoint{0, 0};
+    Point lastMousePoint{0, 0};
+
+private:
+    bool isOverControl(Control control);
+    void clampSettings();
+    void requestRefresh();
+    // Writes `text`, cut to 1023 characters, as the current program's formula and marks
+    // it for compilation.
+    void storeFormula(const std::string& text);
+
+    std::unique_ptr<EditorPlatform> platform_;
+    bool windowOpen_ = false;
+};
+
+}  // namespace editor

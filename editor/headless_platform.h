@@ -1,0 +1,64 @@
+// A window system of the editor's own that draws into pixel buffers: the editor's
+// logic and drawing run unchanged, without a display, for tests and for tools that
+// show the scope. The window stands at `origin` on an imaginary screen.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "editor_platform.h"
+
+namespace editor {
+
+// 0xRRGGBB values of the system colours, those of a default Windows theme.
+uint32_t headlessColor(SysColor color);
+
+struct Image {
+    int width = 0;
+    int height = 0;
+    std::vector<uint32_t> pixels;  // 0xRRGGBB, row by row
+
+    Image(int w, int h, uint32_t fill = 0) : width(w), height(h), pixels(static_cast<size_t>(w) * h, fill) {}
+    uint32_t at(int x, int y) const { return pixels[static_cast<size_t>(y) * width + x]; }
+    uint32_t& at(int x, int y) { return pixels[static_cast<size_t>(y) * width + x]; }
+};
+
+class HeadlessPlatform : public EditorPlatform {
+public:
+    void attach(GUI& gui) override { gui_ = &gui; }
+    bool open(void* parent, GUI& gui) override;
+    void close() override;
+    std::string text(Control c) override { return texts[c]; }
+    void setText(Control c, const std::string& text) override { texts[c] = text; }
+    void invalidate(Control c) override { invalidated[c] = true; }
+    Rect screenRect(Control c) override;
+    void captureMouse() override { captured = true; }
+    void releaseMouse() override { captured = false; }
+    Canvas& scopeCanvas() override;
+    bool copyToClipboard(const std::string& text) override;
+    std::optional<std::string> pasteFromClipboard() override;
+
+    // Draws the whole window as the screen would show it after the invalidated controls
+    // are painted: the background, every self-drawn control and the scope image.
+    void paint();
+    // A point of the window's client area in screen coordinates.
+    Point toScreen(int x, int y) const { return {origin.x + x, origin.y + y}; }
+
+    Point origin{200, 100};
+    bool isOpen = false;
+    std::array<std::string, kControlCount> texts;
+    std::array<bool, kControlCount> invalidated{};
+    bool captured = false;
+    std::optional<std::string> clipboard;  // nothing: the clipboard holds no text
+    bool clipboardWorks = true;
+    Image window{kWidth, kHeight};
+    Image scope{kScopeWidth, kScopeHeight};
+
+private:
+    GUI* gui_ = nullptr;
+    std::unique_ptr<Canvas> scopeCanvas_;
+};
+
+}  // namespace editor

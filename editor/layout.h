@@ -1,0 +1,100 @@
+// The editor's fixed layout: a 600 x 330 window with thirteen controls at fixed pixels.
+#pragma once
+
+namespace editor {
+
+constexpr int kWidth = 600;
+constexpr int kHeight = 330;
+constexpr int kScopeWidth = 580;
+constexpr int kScopeHeight = 64;
+
+// In creation order.
+enum Control {
+    GainLabel,
+    PortaLabel,
+    PolyLabel,
+    TimeLabel,
+    CopyButton,
+    PasteButton,
+    LerpButton,
+    ClampButton,
+    FormulaEdit,
+    StatusLabel,
+    ScopeView,
+    HelpLabel,
+    DrumLabel,
+    kControlCount
+};
+
+enum class ControlKind {
+    OwnerDrawn,  // a static the editor draws itself
+    Clickable,   // owner-drawn and reporting clicks as commands
+    Edit,        // the multi-line, upper-case formula box
+    Text,        // a plain left-aligned static text
+};
+
+enum class Font { None, Status, Edit, Label, Help };
+
+struct Rect {
+    int left, top, right, bottom;
+    int width() const { return right - left; }
+    int height() const { return bottom - top; }
+    bool contains(int x, int y) const { return x >= left && x < right && y >= top && y < bottom; }
+};
+
+struct ControlSpec {
+    const char* className;
+    const char* text;
+    Rect rect;  // in the main window's client area
+    ControlKind kind;
+    int commandId;  // 0: none
+    Font font;      // the font the control is given, or draws its text with
+};
+
+// Ids of the four clickable buttons.
+constexpr int kCopyId = 1000, kPasteId = 1001, kLerpId = 1002, kClampId = 1003;
+
+inline const ControlSpec& specOf(Control c) {
+    static const ControlSpec specs[kControlCount] = {
+        {"static", "", {510, 5, 590, 30}, ControlKind::OwnerDrawn, 0, Font::Label},
+        {"static", "", {420, 5, 500, 30}, ControlKind::OwnerDrawn, 0, Font::Label},
+        {"static", "", {330, 5, 410, 30}, ControlKind::OwnerDrawn, 0, Font::Label},
+        {"static", "", {240, 5, 320, 30}, ControlKind::OwnerDrawn, 0, Font::Label},
+        {"static", "Copy", {10, 5, 50, 30}, ControlKind::Clickable, kCopyId, Font::Label},
+        {"static", "Paste", {60, 5, 100, 30}, ControlKind::Clickable, kPasteId, Font::Label},
+        {"static", "Lerp", {110, 5, 150, 30}, ControlKind::Clickable, kLerpId, Font::Label},
+        {"static", "Clamp", {160, 5, 200, 30}, ControlKind::Clickable, kClampId, Font::Label},
+        {"edit", "0", {10, 35, 590, 160}, ControlKind::Edit, 0, Font::Edit},
+        {"static", "ST_U", {10, 165, 590, 185}, ControlKind::Text, 0, Font::Status},
+        {"static", "", {10, 185, 590, 249}, ControlKind::OwnerDrawn, 0, Font::None},
+        {"static", "ST_U", {10, 254, 520, 379}, ControlKind::Text, 0, Font::Help},
+        {"static", "", {510, 295, 590, 320}, ControlKind::OwnerDrawn, 0, Font::Label},
+    };
+    return specs[c];
+}
+
+// The formula help, six lines; "&&" shows as one ampersand in a static text.
+constexpr const char* kHelpText =
+    "DEC and HEX(with 0x prefix) integer numbers allowed\n"
+    "+ - * / % && | ^ << >> ( ) arithmetic operators allowed (ADD,SUB,MUL,DIV,MOD,AND,OR,XOR,SHL,SHR)\n"
+    "! ~ &&&& || == != < > <= >= logic and ? : ternary operators allowed as well\n"
+    "P=pitch, depends on the note pitch, 256 per period;   S=sine-like pitch\n"
+    "T=time since note start (65536 per second)\n"
+    "V=velocity 0..127;   M=modulation wheel 0..127;   R=random 0..32767";
+
+// Cell heights and weights of the four Tahoma fonts.
+struct FontSpec {
+    int height;
+    int weight;
+};
+inline FontSpec fontSpecOf(Font f) {
+    switch (f) {
+        case Font::Status: return {16, 700};
+        case Font::Edit: return {20, 400};
+        case Font::Label: return {14, 0};
+        case Font::Help: return {12, 0};
+        default: return {0, 0};
+    }
+}
+
+}  // namespace editor

@@ -1,0 +1,391 @@
+// The editor's logic and drawing through the headless window system.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+
+#include "editor/gui.h"
+#include "editor/headless_platform.h"
+#include "editor/status_text.h"
+#include "recording_host.h"
+
+namespace {
+
+using namespace editor;
+
+class EditorTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        RecordingHost::reset();
+        synth = std::make_unique<Bytone>(RecordingHost::callback);
+        auto owned = std::make_unique<HeadlessPlatform>();
+        platform = owned.get();
+        gui = std::make_unique<GUI>(*synth, std::move(owned));
+        ASSERT_TRUE(gui->open(reinterpret_cast<void*>(0x1234)));
+        gui->idle();
+        RecordingHost::calls.clear();
+    }
+
+    // The centre of a control in screen coordinates, moved by (dx, dy).
+    Point over(Control c, int dx = 0, int dy = 0) {
+        const Rect r = platform->screenRect(c);
+        return {(r.left + r.right) / 2 + dx, (r.top + r.bottom) / 2 + dy};
+    }
+    void drag(Control label, std::initializer_list<int> steps) {
+        Point p = over(label);
+        gui->leftButtonDown(p);
+        for (int step : steps) {
+            p.x += step;
+            gui->mouseMove(p);
+        }
+        gui->leftButtonUp();
+    }
+    void setFormula(const char* formula) {
+        std::strcpy(synth->programs[synth->currentProgram].formula, formula);
+        synth->programs[synth->currentProgram].needsCompile = true;
+        gui->refreshPending = true;
+        gui->idle();
+    }
+    // The height of a scope column: its window-text pixels counted from the bottom.
+    int columnHeight(int n) {
+        int h = 0;
+        while (h < kScopeHeight && platform->scope.at(n, kScopeHeight - 1 - h) == headlessColor(SysColor::WindowText))
+            ++h;
+        return h;
+    }
+    // The right edge of a control's bar, read along its middle row.
+    int barRight(Control c) {
+        platform->paint();
+        const Rect r = specOf(c).rect;
+        const int y = r.top + r.height() / 2;
+        int x = 2;
+        while (x < r.width() && platform->window.at(r.left + x, y) == headlessColor(SysColor::ScrollBar)) ++x;
+        return x;
+    }
+
+    std::unique_ptr<Bytone> synth;
+    HeadlessPlatform* platform = nullptr;
+    std::unique_ptr<GUI> gui;
+};
+
+TEST_F(EditorTest, TheFirstIdleFillsEveryControl) {
+    EXPECT_EQ(platform->texts[FormulaEdit], "P&255");
+    EXPECT_EQ(platform->texts[StatusLabel], "OK");
+    EXPECT_EQ(platform->texts[PolyLabel], "Poly: 8");
+    EXPECT_EQ(platform->texts[PortaLabel], "Porta: 100");
+    EXPECT_EQ(platform->texts[TimeLabel], "Time: 1.00x");
+    EXPECT_EQ(platform->texts[GainLabel], "Gain: 100");
+    EXPECT_EQ(platform->texts[DrumLabel], "Ch10:  ---");
+    EXPECT_EQ(platform->texts[HelpLabel], kHelpText);
+    for (Control c : {StatusLabel, PolyLabel, PortaLabel, TimeLabel, GainLabel, LerpButton, ClampButton, CopyButton,
+                      PasteButton, DrumLabel, ScopeView})
+        EXPECT_TRUE(platform->invalidated[c]) << c;
+    EXPECT_FALSE(platform->invalidated[FormulaEdit]);
+    EXPECT_FALSE(gui->refreshPending);
+    EXPECT_FALSE(gui->reloadFormula);
+    gui->idle();
+    EXPECT_TRUE(RecordingHost::calls.empty());  // nothing asked, nothing done
+}
+
+TEST_F(EditorTest, AProgramChangeReloadsTheBoxAndRefreshesOnce) {
+    synth->setProgram(23);
+    synth->getProgram();
+    EXPECT_TRUE(gui->reloadFormula);
+    EXPECT_TRUE(gui->refreshPending);
+    RecordingHost::calls.clear();
+    gui->idle();
+    EXPECT_EQ(platform->texts[FormulaEdit], "(P&256?P:~P)&255");
+    EXPECT_EQ(RecordingHost::count(audioMasterUpdateDisplay), 1);
+}
+
+TEST_F(EditorTest, StatusTextsFollowTheSettings) {
+    struct Case {
+        std::string text, expected;
+    };
+    const Case cases[] = {
+        {polyText(1), "Mono"},
+        {polyText(0), "Mono"},
+        {polyText(2), "Poly: 2"},
+        {polyText(8), "Poly: 8"},
+        {timeText(50), "Time: 1.00x"},
+        {timeText(75), "Time: 2.50x"},
+        {timeText(100), "Time: 4.00x"},
+        {timeText(0), "Time: 0.25x"},
+        {timeText(25), "Time: 0.62x"},
+        {gainText(200), "Gain: 200"},
+        {portaText(1), "Porta: 1"},
+        {drumText(0), "Ch10:  ---"},
+        {drumText(23), "Ch10:  ---"},
+        {drumText(24), "Ch10:  C-1"},
+        {drumText(60), "Ch10:  C-4"},
+        {drumText(69), "Ch10:  A-4"},
+        {drumText(191), "Ch10:  B-14"},
+        {drumText(37), "Ch10:  C#2"},
+        {zoomText(0), "8x"},
+        {zoomText(7), "1x"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.text, c.expected);
+}
+
+TEST_F(EditorTest, TheStatusLineShowsTheCompilersMessageUntilTheFormulaIsFixed) {
+    setFormula("P&(");
+    EXPECT_EQ(platform->texts[StatusLabel], "Missing closing parenthesis");
+    setFormula("P&255");
+    EXPECT_EQ(platform->texts[StatusLabel], "OK");
+}
+
+TEST_F(EditorTest, TheScopeOfASawRisesEvery51Or52Columns) {
+    synth->clampOutput = false;
+    setFormula("P&255");
+    int lastWrap = -1;
+    for (int n = 30; n < kScopeWidth; ++n) {
+        ASSERT_EQ(columnHeight(n), ((5 * n) & 255) / 4) << n;
+        if (((5 * n) & 255) < ((5 * (n - 1)) & 255)) {
+            if (lastWrap >= 0) {
+                EXPECT_TRUE(n - lastWrap == 51 || n - lastWrap == 52) << n;
+            }
+            lastWrap = n;
+        }
+    }
+}
+
+TEST_F(EditorTest, ScopeHeightsAreClampedOrTakenModulo) {
+    struct Case {
+        const char* formula;
+        bool clamp;
+        int height;
+    };
+    const Case cases[] = {{"2320", true, 64},  {"2320", false, 0}, {"0-100", true, 0}, {"0-100", false, 0},
+                          {"2400", false, 20}, {"200", true, 50},  {"7", true, 1}};
+    for (const Case& c : cases) {
+        synth->clampOutput = c.clamp;
+        setFormula(c.formula);
+        for (int n : {30, 300, 579}) EXPECT_EQ(columnHeight(n), c.height) << c.formula << " at " << n;
+    }
+}
+
+TEST_F(EditorTest, TheZoomSetsTheScopesStep) {
+    setFormula("P");  // clamped: a column's height is step x n / 4
+    for (int zoom = 0; zoom < 8; ++zoom) {
+        synth->scopeZoom = zoom;
+        gui->refreshPending = true;
+        gui->idle();
+        const int step = (1 << zoom) + 4;
+        EXPECT_EQ(columnHeight(40), std::min(10 * step, 64)) << zoom;
+        EXPECT_EQ(columnHeight(1) > 0, true);
+    }
+    synth->scopeZoom = 12;  // only a hostile chunk could leave it here
+    gui->refreshPending = true;
+    gui->idle();
+    EXPECT_EQ(columnHeight(40), 64);
+}
+
+TEST_F(EditorTest, BarsShowTheSettings) {
+    struct Case {
+        Control control;
+        int right;
+    };
+    synth->portamento = 50;
+    synth->polyphony = 4;
+    const Case cases[] = {{GainLabel, 2 + 100 * 76 / 200},
+                          {PolyLabel, 2 + 4 * 76 / 8},
+                          {PortaLabel, 2 + 50 * 76 / 100},
+                          {TimeLabel, 2 + 50 * 76 / 100},
+                          {LerpButton, 2},
+                          {ClampButton, 38},
+                          {CopyButton, 2},
+                          {DrumLabel, 2}};
+    for (const Case& c : cases) EXPECT_EQ(barRight(c.control), c.right) << c.control;
+}
+
+TEST_F(EditorTest, CopyAndPasteFlashForExactlyOneRefresh) {
+    for (Control button : {CopyButton, PasteButton}) {
+        gui->buttonClicked(button == CopyButton ? kCopyId : kPasteId);
+        EXPECT_TRUE(gui->refreshPending);
+        gui->idle();
+        EXPECT_EQ(barRight(button), 38);   // full
+        EXPECT_TRUE(gui->refreshPending);  // its drawing asked for the refresh that ends it
+        gui->idle();
+        EXPECT_EQ(barRight(button), 2);
+        EXPECT_FALSE(gui->refreshPending);
+    }
+}
+
+TEST_F(EditorTest, DragsChangeSettingsInWholeSteps) {
+    struct Case {
+        Control label;
+        std::initializer_list<int> steps;
+        std::atomic<int32_t>* setting;
+        int32_t start, expected;
+    };
+    const std::initializer_list<int> fours = {4, 4, 4, 4, 4, 4, 4, 4};
+    const std::initializer_list<int> fives = {5, 5, 5};
+    const std::initializer_list<int> jump = {12};
+    const std::initializer_list<int> left = {-9, -9};
+    std::initializer_list<int> twos = {2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2,
+                                       2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2,
+                                       2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2,
+                                       2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2,
+                                       2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2,
+                                       2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2};
+    const Case cases[] = {
+        {PolyLabel, fours, &synth->polyphony, 3, 3},
+        {PolyLabel, fives, &synth->polyphony, 3, 6},
+        {PolyLabel, jump, &synth->polyphony, 3, 5},
+        {GainLabel, twos, &synth->gain, 100, 200},
+        {TimeLabel, left, &synth->timeScale, 50, 42},
+        {PortaLabel, jump, &synth->portamento, 50, 56},
+        {DrumLabel, jump, &synth->programs[0].drumKey, 0, 23},
+        {DrumLabel, jump, &synth->programs[0].drumKey, 40, 46},
+    };
+    for (const Case& c : cases) {
+        *c.setting = c.start;
+        drag(c.label, c.steps);
+        EXPECT_EQ(*c.setting, c.expected) << c.label;
+        EXPECT_FALSE(platform->captured);
+    }
+}
+
+TEST_F(EditorTest, WheelNotchesAndRightClicks) {
+    synth->portamento = 50;
+    gui->wheel(over(PortaLabel), 120);
+    EXPECT_EQ(synth->portamento, 52);
+    gui->wheel(over(PolyLabel), -120);
+    EXPECT_EQ(synth->polyphony, 7);
+    gui->wheel(over(GainLabel), 40);
+    EXPECT_EQ(synth->gain, 100);
+    synth->portamento = 0;
+    gui->refreshPending = false;
+    gui->wheel(over(ScopeView), 120);  // outside every label: the ranges are still forced
+    EXPECT_EQ(synth->portamento, 1);
+    EXPECT_TRUE(gui->refreshPending);
+
+    synth->programs[0].drumKey = 40;
+    gui->rightButtonDown(over(DrumLabel));
+    EXPECT_EQ(synth->programs[0].drumKey, 0);
+    gui->idle();
+    EXPECT_EQ(platform->texts[DrumLabel], "Ch10:  ---");
+    gui->wheel(over(StatusLabel), 120);
+    EXPECT_EQ(synth->programs[0].drumKey, 23);
+
+    struct Reset {
+        Control label;
+        std::atomic<int32_t>* setting;
+        int32_t value;
+    };
+    for (const Reset& r : {Reset{TimeLabel, &synth->timeScale, 50}, Reset{PolyLabel, &synth->polyphony, 8},
+                           Reset{PortaLabel, &synth->portamento, 100}, Reset{GainLabel, &synth->gain, 100}}) {
+        *r.setting = 3;
+        gui->rightButtonDown(over(r.label));
+        EXPECT_EQ(*r.setting, r.value);
+    }
+}
+
+TEST_F(EditorTest, ClicksOnTheScopeStepTheZoomRoundTheRing) {
+    synth->scopeZoom = 7;
+    gui->leftButtonDown(over(ScopeView));
+    gui->leftButtonUp();
+    EXPECT_EQ(synth->scopeZoom, 0);
+    gui->rightButtonDown(over(ScopeView));
+    EXPECT_EQ(synth->scopeZoom, 7);
+}
+
+TEST_F(EditorTest, APressWithoutMovingChangesNothing) {
+    gui->leftButtonDown(over(GainLabel));
+    EXPECT_TRUE(platform->captured);
+    EXPECT_FALSE(gui->refreshPending);
+    gui->leftButtonUp();
+    gui->mouseMove(over(GainLabel, 30));
+    EXPECT_EQ(synth->gain, 100);
+    EXPECT_FALSE(gui->refreshPending);
+    // The top-left pixel of a label is inside it; the right edge is not.
+    const Rect r = platform->screenRect(GainLabel);
+    gui->leftButtonDown({r.left, r.top});
+    EXPECT_EQ(gui->dragTarget, GainLabel);
+    gui->leftButtonUp();
+    gui->leftButtonDown({r.right, r.top});
+    EXPECT_EQ(gui->dragTarget, kControlCount);
+    gui->leftButtonUp();
+}
+
+TEST_F(EditorTest, TheButtonsCopyPasteAndToggle) {
+    platform->texts[FormulaEdit] = "";
+    gui->buttonClicked(kCopyId);
+    EXPECT_EQ(platform->clipboard, std::string());
+
+    platform->clipboard = std::string(1500, '5');
+    gui->buttonClicked(kPasteId);
+    EXPECT_EQ(platform->texts[FormulaEdit].size(), 1500u);
+    EXPECT_EQ(std::string(synth->programs[0].formula), std::string(1023, '5'));
+    EXPECT_TRUE(synth->programs[0].needsCompile);
+
+    platform->clipboard.reset();
+    platform->texts[FormulaEdit] = "T";
+    gui->buttonClicked(kPasteId);  // nothing on the clipboard: unchanged, and still a flash
+    EXPECT_EQ(platform->texts[FormulaEdit], "T");
+    EXPECT_TRUE(gui->pasteFlash);
+    platform->clipboardWorks = false;
+    gui->buttonClicked(kCopyId);
+    EXPECT_TRUE(gui->copyFlash);
+
+    gui->buttonClicked(kLerpId);
+    EXPECT_TRUE(synth->interpolate);
+    gui->buttonClicked(kClampId);
+    EXPECT_FALSE(synth->clampOutput);
+    gui->buttonClicked(999);
+    EXPECT_TRUE(synth->interpolate);
+}
+
+TEST_F(EditorTest, TypingMarksTheProgramAndTheNextIdleCompilesIt) {
+    platform->texts[FormulaEdit] = "P*3";
+    gui->formulaEdited();
+    EXPECT_STREQ(synth->programs[0].formula, "P*3");
+    EXPECT_TRUE(synth->programs[0].needsCompile);
+    EXPECT_TRUE(gui->refreshPending);
+    EXPECT_FALSE(gui->reloadFormula);
+    gui->idle();
+    EXPECT_FALSE(synth->programs[0].needsCompile);
+    EXPECT_EQ(platform->texts[StatusLabel], "OK");
+    platform->texts[FormulaEdit] = "P*";
+    gui->formulaEdited();
+    platform->texts[FormulaEdit] = "P*#";
+    gui->formulaEdited();
+    gui->idle();
+    EXPECT_EQ(platform->texts[StatusLabel], "Unexpected symbol during parsing");
+}
+
+TEST_F(EditorTest, IdleWithTheWindowClosedCompilesAndTellsTheHostOnly) {
+    EXPECT_TRUE(gui->isOpen());
+    gui->close();
+    EXPECT_FALSE(gui->isOpen());
+    EXPECT_FALSE(platform->isOpen);
+    std::strcpy(synth->programs[0].formula, "P+1");
+    synth->programs[0].needsCompile = true;
+    platform->texts[StatusLabel] = "untouched";
+    gui->requestReload();
+    gui->idle();
+    EXPECT_FALSE(synth->programs[0].needsCompile);
+    EXPECT_EQ(platform->texts[StatusLabel], "untouched");
+    EXPECT_EQ(RecordingHost::count(audioMasterUpdateDisplay), 1);
+    EXPECT_FALSE(gui->refreshPending);
+    EXPECT_FALSE(gui->reloadFormula);
+    ASSERT_TRUE(gui->open(reinterpret_cast<void*>(0x1234)));
+    EXPECT_EQ(platform->texts[FormulaEdit], "0");
+    gui->idle();
+    EXPECT_EQ(platform->texts[FormulaEdit], "P+1");
+}
+
+TEST_F(EditorTest, TheRectangleIsFixedAndDestructionClosesAnOpenWindow) {
+    ERect* rect = nullptr;
+    EXPECT_TRUE(gui->getRect(&rect));
+    ASSERT_NE(rect, nullptr);
+    EXPECT_EQ(rect->top, 0);
+    EXPECT_EQ(rect->left, 0);
+    EXPECT_EQ(rect->bottom, 330);
+    EXPECT_EQ(rect->right, 600);
+    gui.reset();
+    EXPECT_FALSE(platform == nullptr);
+    EXPECT_EQ(synth->programDisplay, nullptr);
+}
+
+}  // namespace
