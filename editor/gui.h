@@ -51,6 +51,8 @@ public:
     // The user changed the text of the formula box.
     void formulaEdited();
 
+    EditorPlatform& platform() { return *platform_; }
+
     Bytone& instrument;
     ERect rect{0, 0, kHeight, kWidth};
     std::atomic<bool> refreshPending{false};

@@ -96,6 +96,22 @@ TEST_F(CliTest, EvalPrintsTheValueOrTheCompilersMessage) {
     EXPECT_NE(r.err.find("LETTER=VALUE"), std::string::npos);
 }
 
+TEST_F(CliTest, ScopeDrawsTheEditorsPictureOfAFormula) {
+    Result r = run("scope 'P&255' -o saw.png --clamp off --zoom 1");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("saw.png: 580x64, zoom 7x"), std::string::npos) << r.out;
+    const std::vector<uint8_t> png = bytesOf("saw.png");
+    ASSERT_GT(png.size(), 24u);
+    EXPECT_EQ(std::vector<uint8_t>(png.begin(), png.begin() + 8),
+              (std::vector<uint8_t>{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'}));
+    EXPECT_EQ(png[19], 580 & 0xFF);  // width, big-endian at byte 16
+    EXPECT_EQ(png[23], 64);          // height
+    r = run("scope 'P)' -o bad.png");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "bytone: Extra closing parenthesis in 'P)'\n");
+    EXPECT_FALSE(fs::exists(dir / "bad.png"));
+}
+
 TEST_F(CliTest, InfoAndProgramsShowThePlugInAsAHostSeesIt) {
     Result r = run("info");
     EXPECT_EQ(r.status, 0);
@@ -111,7 +127,8 @@ TEST_F(CliTest, InfoAndProgramsShowThePlugInAsAHostSeesIt) {
 }
 
 TEST_F(CliTest, EveryCommandHasHelp) {
-    for (const char* command : {"--help", "render --help", "programs --help", "info --help", "eval --help"}) {
+    for (const char* command :
+         {"--help", "render --help", "programs --help", "info --help", "eval --help", "scope --help"}) {
         const Result r = run(command);
         EXPECT_EQ(r.status, 0) << command;
         EXPECT_NE(r.out.find("Usage"), std::string::npos) << command;

@@ -11,9 +11,13 @@
 #include "audio_file.h"
 #include "bank.h"
 #include "demo_song.h"
+#include "editor/gui.h"
+#include "editor/headless_platform.h"
+#include "editor/status_text.h"
 #include "expr/expression.h"
 #include "midi_file.h"
 #include "plugin_host.h"
+#include "png_file.h"
 #include "progress_bar.h"
 #include "renderer.h"
 #include "state_file.h"
@@ -161,6 +165,39 @@ int evaluate(const EvalOptions& options) {
     return 0;
 }
 
+// --- scope --------------------------------------------------------------------------
+
+struct ScopeOptions {
+    std::string formula;
+    std::string output;
+    int zoom = 0;
+    std::string clamp = "on";
+};
+
+// Draws the editor's oscilloscope of a formula, as the editor shows it, into a PNG.
+int drawScopePicture(const ScopeOptions& options) {
+    if (options.formula.size() > 1023)
+        throw CommandError("the formula has " + std::to_string(options.formula.size()) +
+                           " characters; a program holds 1023");
+    auto instrument = std::make_unique<Bytone>(nullptr);
+    std::snprintf(instrument->programs[0].formula, sizeof instrument->programs[0].formula, "%s",
+                  options.formula.c_str());
+    instrument->programs[0].needsCompile = true;
+    instrument->scopeZoom = options.zoom;
+    instrument->clampOutput = options.clamp == "on";
+    auto owned = std::make_unique<editor::HeadlessPlatform>();
+    editor::HeadlessPlatform& platform = *owned;
+    editor::GUI gui(*instrument, std::move(owned));
+    gui.open(nullptr);
+    gui.idle();
+    const std::string& status = platform.texts[editor::StatusLabel];
+    if (status != "OK") throw CommandError(status + " in '" + options.formula + "'");
+    writePng(options.output, platform.scope.width, platform.scope.height, platform.scope.pixels);
+    std::printf("wrote %s: %dx%d, zoom %s\n", std::filesystem::absolute(options.output).c_str(), platform.scope.width,
+                platform.scope.height, editor::zoomText(options.zoom).c_str());
+    return 0;
+}
+
 // --- render -------------------------------------------------------------------------
 
 struct RenderOptions {
@@ -285,11 +322,23 @@ int main(int argc, char** argv) {
     eval->add_option("--set", evalOptions.sets, "a variable's value, as P=300 (repeatable)");
     eval->add_option("--table", evalOptions.table, "a column of values over one variable, as P=0:1023[:1]");
 
+    ScopeOptions scopeOptions;
+    CLI::App* scope = app.add_subcommand("scope", "draw the editor's oscilloscope of a formula into a PNG");
+    scope->add_option("formula", scopeOptions.formula, "the formula")->required();
+    scope->add_option("-o,--output", scopeOptions.output, "PNG file to write")->required();
+    scope->add_option("--zoom", scopeOptions.zoom, "zoom step: 0 (8x) to 7 (1x)")
+        ->capture_default_str()
+        ->check(CLI::Range(0, 7));
+    scope->add_option("--clamp", scopeOptions.clamp, "clamp the heights (on) or wrap them (off)")
+        ->capture_default_str()
+        ->check(CLI::IsMember({"on", "off"}));
+
     CLI11_PARSE(app, argc, argv);
     renderOptions.formulaGiven = render->count("--formula") > 0;
 
     try {
         if (eval->parsed()) return evaluate(evalOptions);
+        if (scope->parsed()) return drawScopePicture(scopeOptions);
         if (render->parsed()) return renderSong(renderOptions, plugin);
         auto host = loadPlugin(plugin);
         if (info->parsed()) printInfo(*host);
