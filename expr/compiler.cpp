@@ -112,6 +112,7 @@ const char* Compiler::finish() {
     if (balance_ > 0) return messages::kMissingClose;
     if (balance_ < 0) return messages::kExtraClose;
     r_.queue[0].kind = kCompiled;
+    translateFast(r_);
     return nullptr;
 }
 
@@ -119,6 +120,7 @@ const char* Compiler::run() {
     r_.queueLength = 0;
     r_.operatorTop = -1;
     r_.queue[0].kind = kEnd;
+    r_.fastLength = 0;
     r_.queueLength = 1;
 
     while (*text_ != '\0') {
@@ -240,7 +242,8 @@ int operatorPrecedence(uint8_t code) {
     }
 }
 
-CompiledExpression::CompiledExpression() : queueLength(0), operatorTop(-1), valueTop(0), variables{} {
+CompiledExpression::CompiledExpression()
+    : queueLength(0), operatorTop(-1), valueTop(0), variables{}, fastLength(0), fastDepth(0) {
     queue[0].kind = kEnd;
     valueStack[0] = 0;
 }

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 
+#include "fast_code.h"
 #include "opcodes.h"
 
 constexpr int kQueueCapacity = 16384;          // items, the header and the End item included
@@ -37,6 +38,11 @@ struct CompiledExpression {
     int32_t valueTop;
     int64_t variables[kVariableCount];
 
+    // The fast form of the queue (fast_code.h), in use while `fastLength` is above 0.
+    int32_t fastLength;
+    int32_t fastDepth;  // the stack count at the end of a run
+    FastInstruction fast[kFastCapacity];
+
     int64_t& variable(char letter) { return variables[letter - 'A']; }
     bool isCompiled() const { return queue[0].kind == kCompiled; }
 };
@@ -59,5 +65,9 @@ const char* compileExpression(CompiledExpression& record, const char* text);
 
 // Runs the compiled queue over the record's variables and returns slot 0 of the value
 // stack. Never fails: a record that is not compiled yields what an earlier run left in
-// slot 0, and a run whose stack count leaves 0..16383 yields 0.
+// slot 0, and a run whose stack count leaves 0..16383 yields 0. Uses the fast form when
+// the record has one; the result is the interpreter's in every case.
 int64_t runExpression(CompiledExpression& record);
+
+// The plain interpreter: the reading of the language that every faster path must match.
+int64_t interpretExpression(CompiledExpression& record);

@@ -5,44 +5,7 @@
 #include "expression.h"
 #include "intops.h"
 
-namespace {
-
-int64_t applyBinary(uint8_t code, int64_t a, int64_t b) {
-    using namespace intops;
-    switch (code) {
-        case kAdd: return add(a, b);
-        case kSubtract: return sub(a, b);
-        case kMultiply: return mul(a, b);
-        case kDivide: return div(a, b);
-        case kRemainder: return rem(a, b);
-        case kShiftLeft: return shl(a, b);
-        case kShiftRight: return shr(a, b);
-        case kLess: return truth(a < b);
-        case kGreater: return truth(a > b);
-        case kLessEqual: return truth(a <= b);
-        case kGreaterEqual: return truth(a >= b);
-        case kEqual: return truth(a == b);
-        case kNotEqual: return truth(a != b);
-        case kBitAnd: return a & b;
-        case kBitXor: return a ^ b;
-        case kBitOr: return a | b;
-        case kLogicalAnd: return truth(a != 0 && b != 0);
-        case kLogicalOr: return truth(a != 0 || b != 0);
-        default: return 0;
-    }
-}
-
-int64_t applyUnary(uint8_t code, int64_t v) {
-    switch (code) {
-        case kNegate: return intops::neg(v);
-        case kLogicalNot: return intops::truth(v == 0);
-        default: return ~v;
-    }
-}
-
-}  // namespace
-
-int64_t runExpression(CompiledExpression& record) {
+int64_t interpretExpression(CompiledExpression& record) {
     int64_t* const stack = record.valueStack;
     int32_t top = 0;
     if (record.isCompiled()) {
@@ -52,13 +15,13 @@ int64_t runExpression(CompiledExpression& record) {
                 stack[top++] = item->value;
             } else if (isVariable(kind)) {
                 stack[top++] = record.variables[kind - kFirstVariable];
-            } else if (kind == kNegate || kind == kLogicalNot || kind == kBitNot) {
-                if (top >= 1) stack[top - 1] = applyUnary(kind, stack[top - 1]);
+            } else if (intops::isUnary(kind)) {
+                if (top >= 1) stack[top - 1] = intops::unary(kind, stack[top - 1]);
             } else if (kind == kElse) {
                 if (top >= 3) stack[top - 3] = stack[top - 3] != 0 ? stack[top - 2] : stack[top - 1];
                 top -= 2;
             } else if (kind != kThen) {
-                if (top >= 2) stack[top - 2] = applyBinary(kind, stack[top - 2], stack[top - 1]);
+                if (top >= 2) stack[top - 2] = intops::binary(kind, stack[top - 2], stack[top - 1]);
                 top -= 1;
             }
             if (top < 0 || top > kValueStackCapacity - 1) {
@@ -69,4 +32,8 @@ int64_t runExpression(CompiledExpression& record) {
     }
     record.valueTop = top;
     return stack[0];
+}
+
+int64_t runExpression(CompiledExpression& record) {
+    return record.fastLength > 0 ? runFast(record) : interpretExpression(record);
 }

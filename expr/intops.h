@@ -1,9 +1,12 @@
 // The language's operators on signed 64-bit values: wrapping arithmetic done in
 // unsigned types, and the special cases of division, remainder and shifts in one place.
+// The interpreter, the constant folding and the fast form all compute through these.
 #pragma once
 
 #include <cstdint>
 #include <limits>
+
+#include "opcodes.h"
 
 namespace intops {
 
@@ -34,5 +37,44 @@ constexpr int64_t shl(int64_t a, int64_t b) { return wrap(bits(a) << (bits(b) & 
 constexpr int64_t shr(int64_t a, int64_t b) { return a >> (bits(b) & 63); }
 
 constexpr int64_t truth(bool v) { return v ? 1 : 0; }
+
+// The binary operators by their item codes, in the order of the fast form's table.
+constexpr uint8_t kBinaryCodes[] = {kAdd,        kSubtract, kMultiply, kDivide,    kRemainder,    kShiftLeft,
+                                    kShiftRight, kLess,     kGreater,  kLessEqual, kGreaterEqual, kEqual,
+                                    kNotEqual,   kBitAnd,   kBitXor,   kBitOr,     kLogicalAnd,   kLogicalOr};
+
+constexpr int64_t binary(uint8_t code, int64_t a, int64_t b) {
+    switch (code) {
+        case kAdd: return add(a, b);
+        case kSubtract: return sub(a, b);
+        case kMultiply: return mul(a, b);
+        case kDivide: return div(a, b);
+        case kRemainder: return rem(a, b);
+        case kShiftLeft: return shl(a, b);
+        case kShiftRight: return shr(a, b);
+        case kLess: return truth(a < b);
+        case kGreater: return truth(a > b);
+        case kLessEqual: return truth(a <= b);
+        case kGreaterEqual: return truth(a >= b);
+        case kEqual: return truth(a == b);
+        case kNotEqual: return truth(a != b);
+        case kBitAnd: return a & b;
+        case kBitXor: return a ^ b;
+        case kBitOr: return a | b;
+        case kLogicalAnd: return truth(a != 0 && b != 0);
+        case kLogicalOr: return truth(a != 0 || b != 0);
+        default: return 0;
+    }
+}
+
+constexpr int64_t unary(uint8_t code, int64_t v) {
+    switch (code) {
+        case kNegate: return neg(v);
+        case kLogicalNot: return truth(v == 0);
+        default: return ~v;
+    }
+}
+
+constexpr bool isUnary(uint8_t code) { return code == kNegate || code == kLogicalNot || code == kBitNot; }
 
 }  // namespace intops

@@ -1,0 +1,150 @@
+// The fast machine: direct-threaded code (each handler jumps straight to the next
+// instruction's handler) with the accumulator in a register.
+#include "expression.h"
+#include "intops.h"
+
+namespace {
+
+// Runs the record's fast form; with a null record, hands out the handler table instead.
+int64_t execute(CompiledExpression* record, const void* const** table) {
+#define BINARY_HANDLERS(name) &&name##Ax, &&name##Xa
+    static const void* const handlers[] = {
+        &&load,
+        &&spill,
+        &&negate,
+        &&logicalNot,
+        &&bitNot,
+        &&select,
+        &&divPow2,
+        &&remPow2,
+        &&divMagic,
+        &&remMagic,
+        &&returnAcc,
+        &&returnX,
+        BINARY_HANDLERS(add),
+        BINARY_HANDLERS(sub),
+        BINARY_HANDLERS(mul),
+        BINARY_HANDLERS(div),
+        BINARY_HANDLERS(rem),
+        BINARY_HANDLERS(shl),
+        BINARY_HANDLERS(shr),
+        BINARY_HANDLERS(less),
+        BINARY_HANDLERS(greater),
+        BINARY_HANDLERS(lessEqual),
+        BINARY_HANDLERS(greaterEqual),
+        BINARY_HANDLERS(equal),
+        BINARY_HANDLERS(notEqual),
+        BINARY_HANDLERS(bitAnd),
+        BINARY_HANDLERS(bitXor),
+        BINARY_HANDLERS(bitOr),
+        BINARY_HANDLERS(logicalAnd),
+        BINARY_HANDLERS(logicalOr),
+    };
+#undef BINARY_HANDLERS
+    static_assert(sizeof handlers / sizeof handlers[0] == kFastFirstBinary + 2 * kFastBinaryCount);
+    if (!record) {
+        *table = handlers;
+        return 0;
+    }
+
+    using namespace intops;
+    const FastInstruction* ip = record->fast;
+    int64_t acc = 0;
+    int64_t result;
+#define NEXT goto*(++ip)->handler
+#define BINARY(name, expression)                 \
+    name##Ax : {                                 \
+        const int64_t a = acc, b = *ip->operand; \
+        acc = (expression);                      \
+        NEXT;                                    \
+    }                                            \
+    name##Xa : {                                 \
+        const int64_t a = *ip->operand, b = acc; \
+        acc = (expression);                      \
+        NEXT;                                    \
+    }
+
+    goto * ip->handler;
+load:
+    acc = *ip->operand;
+    NEXT;
+spill:
+    *const_cast<int64_t*>(ip->operand) = acc;
+    NEXT;
+negate:
+    acc = neg(acc);
+    NEXT;
+logicalNot:
+    acc = truth(acc == 0);
+    NEXT;
+bitNot:
+    acc = ~acc;
+    NEXT;
+select:
+    acc = acc != 0 ? *ip->operand : *ip->other;
+    NEXT;
+divPow2 : {
+    // Truncating toward zero: negative values are biased by 2^k - 1 first.
+    const uint64_t bias = bits(acc >> 63) >> (64 - ip->shift);
+    acc = wrap(bits(acc) + bias) >> ip->shift;
+    NEXT;
+}
+remPow2 : {
+    const uint64_t bias = bits(acc >> 63) >> (64 - ip->shift);
+    const int64_t q = wrap(bits(acc) + bias) >> ip->shift;
+    acc = sub(acc, wrap(bits(q) << ip->shift));
+    NEXT;
+}
+divMagic : {
+    int64_t q = static_cast<int64_t>((static_cast<__int128>(acc) * ip->magic) >> 64);
+    if (ip->magic < 0) q = add(q, acc);
+    acc = (q >> ip->shift) + static_cast<int64_t>(bits(acc) >> 63);
+    NEXT;
+}
+remMagic : {
+    int64_t q = static_cast<int64_t>((static_cast<__int128>(acc) * ip->magic) >> 64);
+    if (ip->magic < 0) q = add(q, acc);
+    q = (q >> ip->shift) + static_cast<int64_t>(bits(acc) >> 63);
+    acc = sub(acc, mul(q, ip->divisor));
+    NEXT;
+}
+    BINARY(add, add(a, b))
+    BINARY(sub, sub(a, b))
+    BINARY(mul, mul(a, b))
+    BINARY(div, div(a, b))
+    BINARY(rem, rem(a, b))
+    BINARY(shl, shl(a, b))
+    BINARY(shr, shr(a, b))
+    BINARY(less, truth(a < b))
+    BINARY(greater, truth(a > b))
+    BINARY(lessEqual, truth(a <= b))
+    BINARY(greaterEqual, truth(a >= b))
+    BINARY(equal, truth(a == b))
+    BINARY(notEqual, truth(a != b))
+    BINARY(bitAnd, a & b)
+    BINARY(bitXor, a ^ b)
+    BINARY(bitOr, a | b)
+    BINARY(logicalAnd, truth(a != 0 && b != 0))
+    BINARY(logicalOr, truth(a != 0 || b != 0))
+#undef BINARY
+#undef NEXT
+returnAcc:
+    result = acc;
+    goto done;
+returnX:
+    result = *ip->operand;
+done:
+    record->valueStack[0] = result;
+    record->valueTop = record->fastDepth;
+    return result;
+}
+
+}  // namespace
+
+int64_t runFast(CompiledExpression& record) { return execute(&record, nullptr); }
+
+const void* const* fastHandlerTable() {
+    const void* const* table = nullptr;
+    execute(nullptr, &table);
+    return table;
+}
