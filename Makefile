@@ -8,13 +8,13 @@ LINUX   := $(BUILD)/linux
 WINDOWS := $(BUILD)/windows
 ASAN    := $(BUILD)/asan
 
-PACKAGES := cmake make g++ googletest libgtest-dev libgmock-dev libcli11-dev libsndfile1-dev libpng-dev pkg-config amsynth \
+PACKAGES := cmake make g++ googletest libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev libsndfile1-dev libpng-dev pkg-config amsynth \
             g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 wine xvfb
 
 export WINEDEBUG ?= -all
 export WINEPREFIX ?= $(abspath $(BUILD))/wineprefix
 
-.PHONY: all deps linux windows asan demo test clean format
+.PHONY: all deps linux windows asan demo test bench clean format
 
 all: linux windows
 
@@ -53,6 +53,10 @@ test: all asan
 	@# The same presets and MIDI through both binaries must give the same samples.
 	cmp $(LINUX)/preset-render.f32 $(WINDOWS)/preset-render.f32
 	@echo "Linux and Windows renders of the 38 presets are identical."
+
+bench: linux
+	$(LINUX)/bench/bytone_bench --benchmark_min_time=0.1 --benchmark_repetitions=5 \
+	  --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=false
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

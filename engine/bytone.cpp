@@ -33,9 +33,10 @@ Bytone::Bytone(audioMasterCallback audioMaster) : AudioEffectX(audioMaster, kNum
     cEffect.uniqueID = fourCharCode('b', 'y', 't', 'o');
     cEffect.version = 1;
 
+    compiled = allocateCompiledExpressions(kNumPrograms);
     for (int i = 0; i < kNumPrograms; ++i) {
         ProgramSlot& slot = programs[i];
-        slot.code.reset(new CompiledExpression);
+        slot.code = &compiled[i];
         slot.needsCompile = true;
         std::snprintf(slot.name, sizeof slot.name, "%3.3u default", static_cast<unsigned>(i + 1));
         std::snprintf(slot.formula, sizeof slot.formula, "%s", "P&255");

@@ -56,7 +56,7 @@ protected:
 };
 
 struct ProgramSlot {
-    std::unique_ptr<CompiledExpression> code;  // never null after construction
+    CompiledExpression* code;  // never null after construction; one of the instrument's `compiled`
     char name[kNameSize];
     char formula[kFormulaSize];
     std::atomic<int32_t> drumKey;  // above 23: the key that selects this program on MIDI channel 10
@@ -110,6 +110,10 @@ public:
     // at their frames, then empties the queue and runs syncProgramDisplay. Allocates
     // nothing; holds `bankLock` for the block.
     void processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames) override;
+    // The same block with another evaluator of a voice's formula: `evaluate(code,
+    // program)` returns the formula's value for the variables filled in `code`.
+    template <class Evaluate>
+    void renderBlock(float** outputs, VstInt32 sampleFrames, Evaluate&& evaluate);
 
     // [host thread] Builds the chunk in the instrument's buffer, stores its address in
     // `data` (valid until the next chunk call) and returns its size in bytes.
@@ -140,6 +144,9 @@ public:
     std::atomic<bool> clampOutput{true};
 
     ProgramSlot programs[kNumPrograms]{};
+    // The programs' compiled forms in one allocation: one mapping of untouched pages
+    // instead of 128, which makes construction and destruction cheap.
+    CompiledExpressions compiled;
     uint8_t sineTable[256];
 
     // [host thread] The chunk handed to and received from the host.
@@ -175,6 +182,7 @@ private:
     void appendEvent(const PendingEvent& event);
     void applyDueEvents();
     // Advances one sounding voice by a sample and returns its shaped, scaled value.
-    int64_t renderVoice(Voice& voice, double rate, double timeStep);
+    template <class Evaluate>
+    int64_t renderVoice(Voice& voice, double rate, double timeStep, Evaluate& evaluate);
     void updateGlideRate(const Voice& voice);
 };

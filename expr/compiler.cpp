@@ -1,5 +1,7 @@
 // Shunting-yard compilation of a formula into the record's queue, with the token-order
 // rules that reject operands and operators in the wrong places.
+#include <new>
+
 #include "expression.h"
 
 namespace {
@@ -242,10 +244,11 @@ int operatorPrecedence(uint8_t code) {
     }
 }
 
-CompiledExpression::CompiledExpression()
-    : queueLength(0), operatorTop(-1), valueTop(0), variables{}, fastLength(0), fastDepth(0) {
-    queue[0].kind = kEnd;
-    valueStack[0] = 0;
+CompiledExpressions allocateCompiledExpressions(size_t count) {
+    // calloc's large blocks are fresh zero pages: nothing is written here.
+    auto* records = static_cast<CompiledExpression*>(std::calloc(count, sizeof(CompiledExpression)));
+    if (!records) throw std::bad_alloc();
+    return CompiledExpressions(records);
 }
 
 const char* compileExpression(CompiledExpression& record, const char* text) { return Compiler(record, text).run(); }

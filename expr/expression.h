@@ -9,6 +9,8 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 
 #include "fast_code.h"
 #include "opcodes.h"
@@ -25,10 +27,12 @@ struct RpnItem {
 };
 
 struct CompiledExpression {
-    // Only what is read before it is written gets a value: the header, the counters,
-    // slot 0 of the value stack (the result of a run that pushes nothing) and the
-    // variables. The rest stays untouched so that unused pages cost no memory.
-    CompiledExpression();
+    // The fast form of the queue (fast_code.h), in use while `fastLength` is above 0. Its
+    // instructions fill `fast` from the end downward, so that a formula's code, these
+    // counts and the start of the queue share one page of memory.
+    FastInstruction fast[kFastCapacity];
+    int32_t fastLength;
+    int32_t fastDepth;  // the stack count at the end of a run
 
     RpnItem queue[kQueueCapacity];  // item 0 is the header, then the program, closed by End
     int32_t queueLength;
@@ -38,14 +42,20 @@ struct CompiledExpression {
     int32_t valueTop;
     int64_t variables[kVariableCount];
 
-    // The fast form of the queue (fast_code.h), in use while `fastLength` is above 0.
-    int32_t fastLength;
-    int32_t fastDepth;  // the stack count at the end of a run
-    FastInstruction fast[kFastCapacity];
-
     int64_t& variable(char letter) { return variables[letter - 'A']; }
     bool isCompiled() const { return queue[0].kind == kCompiled; }
 };
+
+// A plain record: zero-filled it reads as not compiled, with 0 in slot 0 of the value
+// stack and in every variable. allocateCompiledExpressions gives such records from
+// zero pages that the system maps on first touch, so the parts a record never uses (most
+// of its 300 KB) cost no memory and no time.
+struct CompiledExpressionsFree {
+    void operator()(CompiledExpression* records) const { std::free(records); }
+};
+using CompiledExpressions = std::unique_ptr<CompiledExpression[], CompiledExpressionsFree>;
+// Throws std::bad_alloc when the memory cannot be had.
+CompiledExpressions allocateCompiledExpressions(size_t count);
 
 // Compiler messages, word for word as the user sees them. Each has one address, so a
 // message can be told by comparing pointers.

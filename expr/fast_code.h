@@ -18,7 +18,8 @@
 // `operand` points to: a variable, a constant inside the instruction, or a spill slot).
 enum FastOp : uint8_t {
     kFastLoad,      // acc = x
-    kFastSpill,     // x = acc (x is a value-stack slot)
+    kFastSpill,     // s = acc (s is a value-stack slot)
+    kFastSpillLoad, // s = acc, then acc = x: a spill and the load after it in one step
     kFastNeg,       // acc = -acc
     kFastNot,       // acc = !acc
     kFastBitNot,    // acc = ~acc
@@ -29,19 +30,26 @@ enum FastOp : uint8_t {
     kFastRemMagic,  // acc = acc % d
     kFastReturn,    // result = acc
     kFastReturnX,   // result = x
-    // Binary operators, each as acc = acc OP x and, reversed, acc = x OP acc.
+    // Binary operators, each as acc = acc OP x and, reversed, acc = x OP acc; then each
+    // as acc = x OP y, a load and the operator in one step; then each as s = acc, acc =
+    // x OP y, with the spill before them as well.
     kFastFirstBinary,
     kFastBinaryCount = 18,
+    kFastFirstLoadBinary = kFastFirstBinary + 2 * kFastBinaryCount,
+    kFastFirstSpillLoadBinary = kFastFirstLoadBinary + kFastBinaryCount,
+    kFastOpCount = kFastFirstSpillLoadBinary + kFastBinaryCount,
 };
 
 struct FastInstruction {
     const void* handler;  // where the dispatch jumps: one code address per operation
     const int64_t* operand;
-    const int64_t* other;  // the else-value of kSelect
+    const int64_t* other;  // the else-value of kSelect, the right operand of a load-binary
+    int64_t* slot;         // where a spill goes
     int64_t constant;      // an operand that is a constant points here
     int64_t magic;         // also the else-value of kSelect when that is a constant
     int64_t divisor;
     int32_t shift;
+    uint8_t op;  // the FastOp, for the translator's peephole
 };
 
 // Enough for any formula of 1023 characters; longer queues use the interpreter.
@@ -52,8 +60,5 @@ struct CompiledExpression;
 // Builds the fast form of a freshly compiled record; leaves it unusable when the queue
 // has a quirk that only the interpreter reproduces, or does not fit.
 void translateFast(CompiledExpression& record);
-// Runs the fast form; the caller has filled the variables. Leaves the result in slot 0
-// of the value stack and the final count in valueTop, as the interpreter does.
-int64_t runFast(CompiledExpression& record);
 // The code addresses of the operations, in FastOp order (binary ones acc OP x, then x OP acc).
 const void* const* fastHandlerTable();

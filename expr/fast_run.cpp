@@ -8,50 +8,35 @@ namespace {
 // Runs the record's fast form; with a null record, hands out the handler table instead.
 int64_t execute(CompiledExpression* record, const void* const** table) {
 #define BINARY_HANDLERS(name) &&name##Ax, &&name##Xa
+#define LOAD_BINARY_HANDLER(name) &&name##Xy
+#define SPILL_LOAD_BINARY_HANDLER(name) &&name##SpillXy
+#define EVERY_BINARY(X)                                                                                   \
+    X(add), X(sub), X(mul), X(div), X(rem), X(shl), X(shr), X(less), X(greater), X(lessEqual), X(greaterEqual), \
+        X(equal), X(notEqual), X(bitAnd), X(bitXor), X(bitOr), X(logicalAnd), X(logicalOr)
+    // In FastOp order.
     static const void* const handlers[] = {
-        &&load,
-        &&spill,
-        &&negate,
-        &&logicalNot,
-        &&bitNot,
-        &&select,
-        &&divPow2,
-        &&remPow2,
-        &&divMagic,
-        &&remMagic,
-        &&returnAcc,
-        &&returnX,
-        BINARY_HANDLERS(add),
-        BINARY_HANDLERS(sub),
-        BINARY_HANDLERS(mul),
-        BINARY_HANDLERS(div),
-        BINARY_HANDLERS(rem),
-        BINARY_HANDLERS(shl),
-        BINARY_HANDLERS(shr),
-        BINARY_HANDLERS(less),
-        BINARY_HANDLERS(greater),
-        BINARY_HANDLERS(lessEqual),
-        BINARY_HANDLERS(greaterEqual),
-        BINARY_HANDLERS(equal),
-        BINARY_HANDLERS(notEqual),
-        BINARY_HANDLERS(bitAnd),
-        BINARY_HANDLERS(bitXor),
-        BINARY_HANDLERS(bitOr),
-        BINARY_HANDLERS(logicalAnd),
-        BINARY_HANDLERS(logicalOr),
+        &&load,     &&spill,    &&spillLoad, &&negate,    &&logicalNot, &&bitNot, &&select,
+        &&divPow2,  &&remPow2,  &&divMagic,  &&remMagic,  &&returnAcc,  &&returnX,
+        EVERY_BINARY(BINARY_HANDLERS),
+        EVERY_BINARY(LOAD_BINARY_HANDLER),
+        EVERY_BINARY(SPILL_LOAD_BINARY_HANDLER),
     };
+#undef EVERY_BINARY
+#undef SPILL_LOAD_BINARY_HANDLER
 #undef BINARY_HANDLERS
-    static_assert(sizeof handlers / sizeof handlers[0] == kFastFirstBinary + 2 * kFastBinaryCount);
+#undef LOAD_BINARY_HANDLER
+    static_assert(sizeof handlers / sizeof handlers[0] == kFastOpCount);
     if (!record) {
         *table = handlers;
         return 0;
     }
 
     using namespace intops;
-    const FastInstruction* ip = record->fast;
+    // The code runs from the end of the array downward.
+    const FastInstruction* ip = record->fast + kFastCapacity - 1;
     int64_t acc = 0;
     int64_t result;
-#define NEXT goto*(++ip)->handler
+#define NEXT goto*(--ip)->handler
 #define BINARY(name, expression)                 \
     name##Ax : {                                 \
         const int64_t a = acc, b = *ip->operand; \
@@ -62,6 +47,19 @@ int64_t execute(CompiledExpression* record, const void* const** table) {
         const int64_t a = *ip->operand, b = acc; \
         acc = (expression);                      \
         NEXT;                                    \
+    }                                            \
+    name##Xy : {                                 \
+        const int64_t a = *ip->operand;          \
+        const int64_t b = *ip->other;            \
+        acc = (expression);                      \
+        NEXT;                                    \
+    }                                            \
+    name##SpillXy : {                            \
+        *ip->slot = acc;                         \
+        const int64_t a = *ip->operand;          \
+        const int64_t b = *ip->other;            \
+        acc = (expression);                      \
+        NEXT;                                    \
     }
 
     goto * ip->handler;
@@ -69,7 +67,11 @@ load:
     acc = *ip->operand;
     NEXT;
 spill:
-    *const_cast<int64_t*>(ip->operand) = acc;
+    *ip->slot = acc;
+    NEXT;
+spillLoad:
+    *ip->slot = acc;
+    acc = *ip->operand;
     NEXT;
 negate:
     acc = neg(acc);
@@ -141,7 +143,9 @@ done:
 
 }  // namespace
 
-int64_t runFast(CompiledExpression& record) { return execute(&record, nullptr); }
+int64_t runExpression(CompiledExpression& record) {
+    return record.fastLength > 0 ? execute(&record, nullptr) : interpretExpression(record);
+}
 
 const void* const* fastHandlerTable() {
     const void* const* table = nullptr;

@@ -33,7 +33,3 @@ int64_t interpretExpression(CompiledExpression& record) {
     record.valueTop = top;
     return stack[0];
 }
-
-int64_t runExpression(CompiledExpression& record) {
-    return record.fastLength > 0 ? runFast(record) : interpretExpression(record);
-}

@@ -80,15 +80,20 @@ private:
     bool spill(int i) {
         FastInstruction* in = emit(kFastSpill);
         if (!in) return false;
-        in->operand = &r_.valueStack[i];
+        in->slot = &r_.valueStack[i];
         put(i, {0, Operand::Slot, i});
         return true;
     }
     FastInstruction* emit(int op) {
         if (length_ >= kFastCapacity) return nullptr;
-        FastInstruction& in = r_.fast[length_++];
-        in = FastInstruction{handlerOf(op), nullptr, nullptr, 0, 0, 0, 0};
+        FastInstruction& in = r_.fast[kFastCapacity - 1 - length_++];
+        in = FastInstruction{handlerOf(op), nullptr, nullptr, nullptr, 0, 0, 0, 0, static_cast<uint8_t>(op)};
         return &in;
+    }
+    FastInstruction* previous() { return length_ > 0 ? &r_.fast[kFastCapacity - length_] : nullptr; }
+    void retag(FastInstruction& in, int op) {
+        in.op = static_cast<uint8_t>(op);
+        in.handler = handlerOf(op);
     }
     // Makes the instruction's operand (or, with `second`, its other operand) read `o`.
     bool point(FastInstruction& in, const Operand& o, bool second = false) {
@@ -106,6 +111,12 @@ private:
     }
     bool load(const Operand& o) {
         if (o.kind == Operand::Accumulator) return true;
+        // A load right after a spill joins it.
+        FastInstruction* last = previous();
+        if (last && last->op == kFastSpill) {
+            retag(*last, kFastSpillLoad);
+            return point(*last, o);
+        }
         FastInstruction* in = emit(kFastLoad);
         return in && point(*in, o);
     }

@@ -28,8 +28,8 @@ TEST(ConstructionFailure, TheHostGetsNullOrAWholeInstanceAndNothingLeaks) {
         EXPECT_EQ(counting_allocator::live(), before);
         break;
     }
-    // One allocation for the instance and one per program at least.
-    EXPECT_GE(failures, 129);
+    // The instance and its event list at least (the compiled programs come from calloc).
+    EXPECT_GE(failures, 2);
 }
 
 using AudioThread = EngineTest;

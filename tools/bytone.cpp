@@ -137,15 +137,16 @@ int64_t parseInteger(const std::string& text, const std::string& context) {
 }
 
 int evaluate(const EvalOptions& options) {
-    auto record = std::make_unique<CompiledExpression>();
-    if (const char* message = compileExpression(*record, options.formula.c_str()))
+    CompiledExpressions records = allocateCompiledExpressions(1);
+    CompiledExpression& record = records[0];
+    if (const char* message = compileExpression(record, options.formula.c_str()))
         throw CommandError(std::string(message) + " in '" + options.formula + "'");
     for (const std::string& set : options.sets) {
         const int letter = parseAssignment(set, "--set").first;
-        record->variables[letter] = parseInteger(set.substr(2), "--set " + set);
+        record.variables[letter] = parseInteger(set.substr(2), "--set " + set);
     }
     if (options.table.empty()) {
-        std::printf("%lld\n", static_cast<long long>(runExpression(*record)));
+        std::printf("%lld\n", static_cast<long long>(runExpression(record)));
         return 0;
     }
     const int letter = parseAssignment(options.table, "--table").first;
@@ -159,8 +160,8 @@ int evaluate(const EvalOptions& options) {
     if (step == 0 || (to - from) / step > 10000000 || (to - from) / step < 0)
         throw CommandError("--table range " + range + " is empty, endless or longer than ten million rows");
     for (int64_t v = from; step > 0 ? v <= to : v >= to; v += step) {
-        record->variables[letter] = v;
-        std::printf("%lld\t%lld\n", static_cast<long long>(v), static_cast<long long>(runExpression(*record)));
+        record.variables[letter] = v;
+        std::printf("%lld\t%lld\n", static_cast<long long>(v), static_cast<long long>(runExpression(record)));
     }
     return 0;
 }
@@ -223,8 +224,9 @@ SampleFormat sampleFormatOf(const std::string& name) {
 
 void putFormula(PluginHost& host, const std::string& formula) {
     requireBytone(host, "--formula");
-    auto record = std::make_unique<CompiledExpression>();
-    if (const char* message = compileExpression(*record, formula.c_str()))
+    CompiledExpressions records = allocateCompiledExpressions(1);
+    CompiledExpression& record = records[0];
+    if (const char* message = compileExpression(record, formula.c_str()))
         throw CommandError(std::string(message) + " in '" + formula + "'");
     if (formula.size() > 1023)
         throw CommandError("the formula has " + std::to_string(formula.size()) + " characters; a program holds 1023");

@@ -1,0 +1,123 @@
+// Runs the benchmarks, then prints the ratios that matter side by side: each preset's
+// evaluation against native code with the geometric mean, the whole render against the
+// native-formula render, and the memory that instances add.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/aeffect.h"
+#include "native_presets.h"
+
+extern "C" AEffect* VSTPluginMain(audioMasterCallback audioMaster);
+
+namespace {
+
+class CollectingReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs) {
+            if (run.run_type != Run::RT_Iteration) continue;
+            // The fastest of the repetitions: the machine's noise only ever adds time.
+            keepLeast(nanoseconds, run.run_name.str(), run.GetAdjustedRealTime() * nsPerUnit(run.time_unit));
+            for (const auto& [name, counter] : run.counters) keepLeast(counters, run.run_name.str() + ":" + name, counter.value);
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+    static void keepLeast(std::map<std::string, double>& into, const std::string& key, double value) {
+        auto [at, fresh] = into.emplace(key, value);
+        if (!fresh && value < at->second) at->second = value;
+    }
+    static double nsPerUnit(benchmark::TimeUnit unit) {
+        switch (unit) {
+            case benchmark::kMicrosecond: return 1e3;
+            case benchmark::kMillisecond: return 1e6;
+            case benchmark::kSecond: return 1e9;
+            default: return 1.0;
+        }
+    }
+    std::map<std::string, double> nanoseconds;
+    std::map<std::string, double> counters;
+};
+
+// Resident memory of this process in bytes.
+long residentBytes() {
+    std::ifstream statm("/proc/self/statm");
+    long size = 0, resident = 0;
+    statm >> size >> resident;
+    return resident * 4096;
+}
+
+VstIntPtr VSTCALLBACK host(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float) {
+    return opcode == audioMasterVersion ? kVstVersion : 0;
+}
+
+void reportMemory() {
+    const long before = residentBytes();
+    std::vector<AEffect*> instances;
+    instances.push_back(VSTPluginMain(host));
+    const long one = residentBytes();
+    for (int i = 1; i < 16; ++i) instances.push_back(VSTPluginMain(host));
+    const long sixteen = residentBytes();
+    std::printf("\nResident memory added: one instance %.2f MB, sixteen instances %.2f MB (%.2f MB each)\n",
+                (one - before) / 1048576.0, (sixteen - before) / 1048576.0, (sixteen - before) / 16.0 / 1048576.0);
+    for (AEffect* e : instances) e->dispatcher(e, effClose, 0, 0, nullptr, 0.0f);
+}
+
+void reportRatios(const CollectingReporter& r) {
+    std::printf("\nEvaluation per call, key 69 at 44.1 kHz (ns; ratio to native code)\n");
+    std::printf("%-8s %10s %10s %10s %8s %8s\n", "preset", "fast", "plain", "native", "fast/x", "plain/x");
+    double logFast = 0.0, logPlain = 0.0, worst = 0.0;
+    for (int i = 0; i < kNativePresetCount; ++i) {
+        auto timeOf = [&](const char* benchmark) {
+            std::string name = benchmark;
+            name += '/';
+            name += std::to_string(i);
+            return r.nanoseconds.at(name);
+        };
+        const double fast = timeOf("BM_Formula"), plain = timeOf("BM_PlainInterpreter"), native = timeOf("BM_NativeFormula");
+        std::printf("%-8d %10.2f %10.2f %10.2f %8.2f %8.2f\n", i + 1, fast, plain, native, fast / native, plain / native);
+        logFast += std::log(fast / native);
+        logPlain += std::log(plain / native);
+        worst = std::max(worst, fast / native);
+    }
+    std::printf("geometric mean: fast %.2f x native, plain interpreter %.2f x native; slowest preset %.2f x\n",
+                std::exp(logFast / kNativePresetCount), std::exp(logPlain / kNativePresetCount), worst);
+
+    std::printf("\nRender of 512-frame blocks, 8 voices (ns per voice-sample)\n");
+    for (const char* lerp : {"0", "1"}) {
+        const std::string key = std::string("/lerp:") + lerp + ":ns_per_voice_sample";
+        const double ours = r.counters.at("BM_Render" + key), native = r.counters.at("BM_RenderNative" + key);
+        std::printf("lerp %s: instrument %.2f, native formulas %.2f, ratio %.2f\n", lerp, ours * 1e9, native * 1e9,
+                    ours / native);
+    }
+}
+
+void reportCosts(const CollectingReporter& r) {
+    std::printf("\nCosts around the sound (fastest of the repetitions)\n");
+    for (const auto& [name, ns] : r.nanoseconds) {
+        if (name.rfind("BM_Formula", 0) == 0 || name.rfind("BM_NativeFormula", 0) == 0 ||
+            name.rfind("BM_PlainInterpreter", 0) == 0 || name.rfind("BM_Render", 0) == 0)
+            continue;
+        std::printf("%-28s %12.3f us\n", name.c_str(), ns / 1000.0);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    CollectingReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    if (reporter.nanoseconds.count("BM_Formula/0") && reporter.nanoseconds.count("BM_Render/lerp:1"))
+        reportRatios(reporter);
+    reportCosts(reporter);
+    reportMemory();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,56 @@
+// One evaluation of each preset: the instrument's evaluator against native code.
+#include <benchmark/benchmark.h>
+
+#include <memory>
+
+#include "bench_inputs.h"
+#include "native_presets.h"
+
+namespace {
+
+Bytone& presetBank() {
+    static Bytone instance(nullptr);
+    return instance;
+}
+
+void BM_Formula(benchmark::State& state) {
+    Bytone& bank = presetBank();
+    CompiledExpression& code = *bank.programs[state.range(0)].code;
+    static const FormulaInputs inputs(bank.sineTable);
+    int k = 0;
+    for (auto _ : state) {
+        inputs.fill(code.variables, k);
+        benchmark::DoNotOptimize(runExpression(code));
+        k = (k + 1) & (FormulaInputs::kLength - 1);
+    }
+}
+
+void BM_NativeFormula(benchmark::State& state) {
+    const NativeFormula formula = nativePresets[state.range(0)];
+    static const FormulaInputs inputs(presetBank().sineTable);
+    int64_t variables[26] = {};
+    int k = 0;
+    for (auto _ : state) {
+        inputs.fill(variables, k);
+        benchmark::DoNotOptimize(formula(variables));
+        k = (k + 1) & (FormulaInputs::kLength - 1);
+    }
+}
+
+void BM_PlainInterpreter(benchmark::State& state) {
+    Bytone& bank = presetBank();
+    CompiledExpression& code = *bank.programs[state.range(0)].code;
+    static const FormulaInputs inputs(bank.sineTable);
+    int k = 0;
+    for (auto _ : state) {
+        inputs.fill(code.variables, k);
+        benchmark::DoNotOptimize(interpretExpression(code));
+        k = (k + 1) & (FormulaInputs::kLength - 1);
+    }
+}
+
+BENCHMARK(BM_Formula)->DenseRange(0, kNativePresetCount - 1);
+BENCHMARK(BM_NativeFormula)->DenseRange(0, kNativePresetCount - 1);
+BENCHMARK(BM_PlainInterpreter)->DenseRange(0, kNativePresetCount - 1);
+
+}  // namespace

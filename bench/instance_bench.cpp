@@ -1,0 +1,56 @@
+// The costs around the sound: an instance's construction, compilations, one editor
+// refresh, and saving and restoring the bank.
+#include <benchmark/benchmark.h>
+
+#include <memory>
+
+#include "editor/gui.h"
+#include "editor/headless_platform.h"
+#include "engine/bytone.h"
+
+namespace {
+
+void BM_Construction(benchmark::State& state) {
+    for (auto _ : state) benchmark::DoNotOptimize(std::make_unique<Bytone>(nullptr));
+}
+
+void BM_CompilePreset(benchmark::State& state) {
+    Bytone bank(nullptr);
+    CompiledExpressions records = allocateCompiledExpressions(1);
+    CompiledExpression& record = records[0];
+    const char* formula = bank.programs[state.range(0)].formula;
+    for (auto _ : state) benchmark::DoNotOptimize(compileExpression(record, formula));
+}
+
+void BM_EditorRefresh(benchmark::State& state) {
+    Bytone synth(nullptr);
+    synth.setProgram(static_cast<VstInt32>(state.range(0)));
+    editor::GUI gui(synth, std::make_unique<editor::HeadlessPlatform>());
+    gui.open(nullptr);
+    for (auto _ : state) {
+        gui.refreshPending = true;
+        gui.idle();  // one compilation and 580 runs of the formula for the scope
+    }
+}
+
+void BM_GetChunk(benchmark::State& state) {
+    Bytone synth(nullptr);
+    void* data = nullptr;
+    for (auto _ : state) benchmark::DoNotOptimize(synth.getChunk(&data, false));
+}
+
+void BM_SetChunk(benchmark::State& state) {
+    Bytone synth(nullptr);
+    void* data = nullptr;
+    const VstInt32 size = synth.getChunk(&data, false);
+    std::vector<char> chunk(static_cast<char*>(data), static_cast<char*>(data) + size);
+    for (auto _ : state) synth.setChunk(chunk.data(), size, false);  // reads and compiles all 128 programs
+}
+
+BENCHMARK(BM_Construction)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_CompilePreset)->Arg(0)->Arg(23)->Arg(34)->Arg(36)->Unit(benchmark::kNanosecond);
+BENCHMARK(BM_EditorRefresh)->Arg(0)->Arg(23)->Arg(36)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_GetChunk)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_SetChunk)->Unit(benchmark::kMicrosecond);
+
+}  // namespace

@@ -1,0 +1,54 @@
+// Whole blocks: processReplacing with eight voices of a mix of presets, against the same
+// render loop running the presets as native code.
+#include <benchmark/benchmark.h>
+
+#include <memory>
+
+#include "engine/render_loop.h"
+#include "native_presets.h"
+
+namespace {
+
+constexpr int kBlock = 512;
+constexpr int kPresetsPlayed[8] = {0, 4, 11, 15, 21, 23, 28, 35};
+
+std::unique_ptr<Bytone> eightVoices(bool lerp) {
+    auto synth = std::make_unique<Bytone>(nullptr);
+    synth->interpolate = lerp;
+    for (int v = 0; v < 8; ++v) {
+        synth->setProgram(kPresetsPlayed[v]);
+        PendingEvent note{Note, 0, 0, 48 + 3 * v, 100, 0, 0.0f};
+        synth->noteOn(note);
+    }
+    return synth;
+}
+
+void BM_Render(benchmark::State& state) {
+    auto synth = eightVoices(state.range(0) != 0);
+    std::vector<float> left(kBlock), right(kBlock);
+    float* outputs[2] = {left.data(), right.data()};
+    for (auto _ : state) {
+        synth->processReplacing(nullptr, outputs, kBlock);
+        benchmark::DoNotOptimize(left.data());
+    }
+    state.counters["ns_per_voice_sample"] = benchmark::Counter(
+        static_cast<double>(state.iterations()) * kBlock * 8, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+void BM_RenderNative(benchmark::State& state) {
+    auto synth = eightVoices(state.range(0) != 0);
+    std::vector<float> left(kBlock), right(kBlock);
+    float* outputs[2] = {left.data(), right.data()};
+    for (auto _ : state) {
+        synth->renderBlock(outputs, kBlock,
+                           [](CompiledExpression& code, int32_t program) { return nativePresets[program](code.variables); });
+        benchmark::DoNotOptimize(left.data());
+    }
+    state.counters["ns_per_voice_sample"] = benchmark::Counter(
+        static_cast<double>(state.iterations()) * kBlock * 8, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+BENCHMARK(BM_Render)->Arg(0)->Arg(1)->ArgName("lerp");
+BENCHMARK(BM_RenderNative)->Arg(0)->Arg(1)->ArgName("lerp");
+
+}  // namespace
