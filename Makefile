@@ -7,14 +7,17 @@ JOBS    ?= $(shell nproc)
 LINUX   := $(BUILD)/linux
 WINDOWS := $(BUILD)/windows
 ASAN    := $(BUILD)/asan
+FUZZ    := $(BUILD)/fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS := formula chunk session
 
-PACKAGES := cmake make g++ googletest libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev libsndfile1-dev libpng-dev pkg-config amsynth \
+PACKAGES := cmake make g++ googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev libcli11-dev libsndfile1-dev libpng-dev pkg-config amsynth \
             g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 wine xvfb
 
 export WINEDEBUG ?= -all
 export WINEPREFIX ?= $(abspath $(BUILD))/wineprefix
 
-.PHONY: all deps linux windows asan demo test bench clean format
+.PHONY: all deps linux windows asan fuzz-build fuzz demo test bench clean format
 
 all: linux windows
 
@@ -39,11 +42,31 @@ asan: deps
 	  -DCMAKE_CXX_FLAGS="-O1 -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
 	cmake --build $(ASAN) -j $(JOBS)
 
+# The fuzz targets as libFuzzer programs, with AddressSanitizer and UndefinedBehaviorSanitizer.
+fuzz-build: deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ) -DBYTONE_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all"
+	cmake --build $(FUZZ) -j $(JOBS)
+
+# Each target for FUZZ_SECONDS, growing a working corpus seeded from fuzz/corpus. A
+# finding stops the run and leaves its input in $(FUZZ)/findings.
+fuzz: fuzz-build
+	@mkdir -p $(FUZZ)/findings
+	@for t in $(FUZZ_TARGETS); do \
+	  mkdir -p $(FUZZ)/corpus/$$t && cp -n fuzz/corpus/$$t/* $(FUZZ)/corpus/$$t/ 2>/dev/null; \
+	  $(FUZZ)/fuzz/$${t}_fuzzer -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	    -artifact_prefix=$(FUZZ)/findings/$$t- $(FUZZ)/corpus/$$t > $(FUZZ)/$$t.log 2>&1 \
+	    || { tail -30 $(FUZZ)/$$t.log; echo "fuzz target $$t found a fault"; exit 1; }; \
+	  runs=$$(sed -n 's/^stat::number_of_executed_units: *//p' $(FUZZ)/$$t.log); \
+	  echo "fuzz $$t: $$runs executions in $(FUZZ_SECONDS) s ($$((runs / $(FUZZ_SECONDS))) a second), no finding"; \
+	done
+
 demo: all
 	$(LINUX)/tools/bytone render -o demo.wav
 
 test: all asan
 	ctest --test-dir $(LINUX) --output-on-failure -j $(JOBS)
+	$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=10
 	ctest --test-dir $(ASAN) --output-on-failure -j $(JOBS)
 	@# Under wine, with a virtual display for the editor's window test. A wine server left
 	@# from a run without a display would serve windows without a graphics driver.

@@ -25,7 +25,8 @@ public:
             if (run.run_type != Run::RT_Iteration) continue;
             // The fastest of the repetitions: the machine's noise only ever adds time.
             keepLeast(nanoseconds, run.run_name.str(), run.GetAdjustedRealTime() * nsPerUnit(run.time_unit));
-            for (const auto& [name, counter] : run.counters) keepLeast(counters, run.run_name.str() + ":" + name, counter.value);
+            for (const auto& [name, counter] : run.counters)
+                keepLeast(counters, run.run_name.str() + ":" + name, counter.value);
         }
         ConsoleReporter::ReportRuns(runs);
     }
@@ -80,8 +81,10 @@ void reportRatios(const CollectingReporter& r) {
             name += std::to_string(i);
             return r.nanoseconds.at(name);
         };
-        const double fast = timeOf("BM_Formula"), plain = timeOf("BM_PlainInterpreter"), native = timeOf("BM_NativeFormula");
-        std::printf("%-8d %10.2f %10.2f %10.2f %8.2f %8.2f\n", i + 1, fast, plain, native, fast / native, plain / native);
+        const double fast = timeOf("BM_Formula"), plain = timeOf("BM_PlainInterpreter"),
+                     native = timeOf("BM_NativeFormula");
+        std::printf("%-8d %10.2f %10.2f %10.2f %8.2f %8.2f\n", i + 1, fast, plain, native, fast / native,
+                    plain / native);
         logFast += std::log(fast / native);
         logPlain += std::log(plain / native);
         worst = std::max(worst, fast / native);

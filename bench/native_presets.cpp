@@ -61,9 +61,9 @@ int64_t pulsatingBass(const int64_t* v) { return (div(T, 50) ^ div(P, 3) ^ P) & 
 }  // namespace
 
 const NativeFormula nativePresets[kNativePresetCount] = {
-    saw,        pulse,      pulseVelocity, sawDecay,   phat,         ringy,    pulsating, radio,
-    velocity,   arp1,       hover,         harsh,      noiseHit,     copter,   wideBass,  space,
-    glissDown,  synthKey,   metallic1,     metallic2,  distortion,   digiPad,  arp2,      triangle,
-    discharge,  metal,      groove,        machineDown, siren,       clicky,   sequencedSaw, teleport,
-    arp3,       patrol,     plasticSlide,  feedback,   restartingArp, pulsatingBass,
+    saw,       pulse,    pulseVelocity, sawDecay,    phat,          ringy,         pulsating,    radio,
+    velocity,  arp1,     hover,         harsh,       noiseHit,      copter,        wideBass,     space,
+    glissDown, synthKey, metallic1,     metallic2,   distortion,    digiPad,       arp2,         triangle,
+    discharge, metal,    groove,        machineDown, siren,         clicky,        sequencedSaw, teleport,
+    arp3,      patrol,   plasticSlide,  feedback,    restartingArp, pulsatingBass,
 };

@@ -31,8 +31,9 @@ void BM_Render(benchmark::State& state) {
         synth->processReplacing(nullptr, outputs, kBlock);
         benchmark::DoNotOptimize(left.data());
     }
-    state.counters["ns_per_voice_sample"] = benchmark::Counter(
-        static_cast<double>(state.iterations()) * kBlock * 8, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["ns_per_voice_sample"] =
+        benchmark::Counter(static_cast<double>(state.iterations()) * kBlock * 8,
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
 void BM_RenderNative(benchmark::State& state) {
@@ -40,12 +41,14 @@ void BM_RenderNative(benchmark::State& state) {
     std::vector<float> left(kBlock), right(kBlock);
     float* outputs[2] = {left.data(), right.data()};
     for (auto _ : state) {
-        synth->renderBlock(outputs, kBlock,
-                           [](CompiledExpression& code, int32_t program) { return nativePresets[program](code.variables); });
+        synth->renderBlock(outputs, kBlock, [](CompiledExpression& code, int32_t program) {
+            return nativePresets[program](code.variables);
+        });
         benchmark::DoNotOptimize(left.data());
     }
-    state.counters["ns_per_voice_sample"] = benchmark::Counter(
-        static_cast<double>(state.iterations()) * kBlock * 8, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["ns_per_voice_sample"] =
+        benchmark::Counter(static_cast<double>(state.iterations()) * kBlock * 8,
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
 BENCHMARK(BM_Render)->Arg(0)->Arg(1)->ArgName("lerp");

@@ -28,8 +28,10 @@ void Bytone::appendEvent(const PendingEvent& event) {
 
 VstInt32 Bytone::processEvents(VstEvents* events) {
     if (!events) return 1;
+    // `events` holds numEvents entries, not the two it is declared with: read it as a list.
+    VstEvent* const* list = events->events;
     for (VstInt32 i = 0; i < events->numEvents; ++i) {
-        const VstEvent* event = events->events[i];
+        const VstEvent* event = list[i];
         if (!event || event->type != kVstMidiType) continue;
         const auto* midi = reinterpret_cast<const VstMidiEvent*>(event);
         const int status = static_cast<unsigned char>(midi->midiData[0]);

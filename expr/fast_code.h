@@ -17,19 +17,19 @@
 // Operations of the accumulator machine (acc is the accumulator, x the operand that
 // `operand` points to: a variable, a constant inside the instruction, or a spill slot).
 enum FastOp : uint8_t {
-    kFastLoad,      // acc = x
-    kFastSpill,     // s = acc (s is a value-stack slot)
-    kFastSpillLoad, // s = acc, then acc = x: a spill and the load after it in one step
-    kFastNeg,       // acc = -acc
-    kFastNot,       // acc = !acc
-    kFastBitNot,    // acc = ~acc
-    kFastSelect,    // acc = acc != 0 ? x : y
-    kFastDivPow2,   // acc = acc / 2^k, k in `shift`
-    kFastRemPow2,   // acc = acc % 2^k
-    kFastDivMagic,  // acc = acc / d by multiplication: magic in `magic`, shift in `shift`, d in `divisor`
-    kFastRemMagic,  // acc = acc % d
-    kFastReturn,    // result = acc
-    kFastReturnX,   // result = x
+    kFastLoad,       // acc = x
+    kFastSpill,      // s = acc (s is a value-stack slot)
+    kFastSpillLoad,  // s = acc, then acc = x: a spill and the load after it in one step
+    kFastNeg,        // acc = -acc
+    kFastNot,        // acc = !acc
+    kFastBitNot,     // acc = ~acc
+    kFastSelect,     // acc = acc != 0 ? x : y
+    kFastDivPow2,    // acc = acc / 2^k, k in `shift`
+    kFastRemPow2,    // acc = acc % 2^k
+    kFastDivMagic,   // acc = acc / d by multiplication: magic in `magic`, shift in `shift`, d in `divisor`
+    kFastRemMagic,   // acc = acc % d
+    kFastReturn,     // result = acc
+    kFastReturnX,    // result = x
     // Binary operators, each as acc = acc OP x and, reversed, acc = x OP acc; then each
     // as acc = x OP y, a load and the operator in one step; then each as s = acc, acc =
     // x OP y, with the spill before them as well.

@@ -10,13 +10,24 @@ int64_t execute(CompiledExpression* record, const void* const** table) {
 #define BINARY_HANDLERS(name) &&name##Ax, &&name##Xa
 #define LOAD_BINARY_HANDLER(name) &&name##Xy
 #define SPILL_LOAD_BINARY_HANDLER(name) &&name##SpillXy
-#define EVERY_BINARY(X)                                                                                   \
+#define EVERY_BINARY(X)                                                                                         \
     X(add), X(sub), X(mul), X(div), X(rem), X(shl), X(shr), X(less), X(greater), X(lessEqual), X(greaterEqual), \
         X(equal), X(notEqual), X(bitAnd), X(bitXor), X(bitOr), X(logicalAnd), X(logicalOr)
     // In FastOp order.
     static const void* const handlers[] = {
-        &&load,     &&spill,    &&spillLoad, &&negate,    &&logicalNot, &&bitNot, &&select,
-        &&divPow2,  &&remPow2,  &&divMagic,  &&remMagic,  &&returnAcc,  &&returnX,
+        &&load,
+        &&spill,
+        &&spillLoad,
+        &&negate,
+        &&logicalNot,
+        &&bitNot,
+        &&select,
+        &&divPow2,
+        &&remPow2,
+        &&divMagic,
+        &&remMagic,
+        &&returnAcc,
+        &&returnX,
         EVERY_BINARY(BINARY_HANDLERS),
         EVERY_BINARY(LOAD_BINARY_HANDLER),
         EVERY_BINARY(SPILL_LOAD_BINARY_HANDLER),

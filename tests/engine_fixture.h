@@ -29,7 +29,8 @@ public:
         storage_.resize(sizeof(VstEvents) + events_.size() * sizeof(VstEvent*));
         block_ = reinterpret_cast<VstEvents*>(storage_.data());
         block_->numEvents = static_cast<VstInt32>(events_.size());
-        for (size_t i = 0; i < events_.size(); ++i) block_->events[i] = reinterpret_cast<VstEvent*>(&events_[i]);
+        VstEvent** list = block_->events;  // room for every event follows the header
+        for (size_t i = 0; i < events_.size(); ++i) list[i] = reinterpret_cast<VstEvent*>(&events_[i]);
     }
     VstEvents* get() { return block_; }
 

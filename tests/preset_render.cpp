@@ -83,7 +83,8 @@ int main(int argc, char** argv) {
             std::vector<unsigned char> storage(sizeof(VstEvents) + events.size() * sizeof(VstEvent*));
             auto* block = reinterpret_cast<VstEvents*>(storage.data());
             block->numEvents = static_cast<VstInt32>(events.size());
-            for (size_t i = 0; i < events.size(); ++i) block->events[i] = reinterpret_cast<VstEvent*>(&events[i]);
+            VstEvent** list = block->events;  // room for every event follows the header
+            for (size_t i = 0; i < events.size(); ++i) list[i] = reinterpret_cast<VstEvent*>(&events[i]);
             effect->dispatcher(effect, effProcessEvents, 0, 0, block, 0.0f);
             effect->processReplacing(effect, nullptr, outputs, kBlock);
             std::fwrite(left.data(), sizeof(float), kBlock, out);

@@ -71,7 +71,8 @@ void PluginHost::process(const std::vector<BlockEvent>& events, float* left, flo
         eventBlock_.assign(sizeof(VstEvents) + events.size() * sizeof(VstEvent*), 0);
         auto* block = reinterpret_cast<VstEvents*>(eventBlock_.data());
         block->numEvents = static_cast<VstInt32>(events.size());
-        for (size_t i = 0; i < events.size(); ++i) block->events[i] = reinterpret_cast<VstEvent*>(&midi_[i]);
+        VstEvent** list = block->events;  // room for every event follows the header
+        for (size_t i = 0; i < events.size(); ++i) list[i] = reinterpret_cast<VstEvent*>(&midi_[i]);
         dispatch(effProcessEvents, 0, 0, block);
     }
     float* outputs[2] = {left, right};
