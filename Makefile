@@ -7,6 +7,7 @@ JOBS    ?= $(shell nproc)
 LINUX   := $(BUILD)/linux
 WINDOWS := $(BUILD)/windows
 ASAN    := $(BUILD)/asan
+TSAN    := $(BUILD)/tsan
 FUZZ    := $(BUILD)/fuzz
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS := formula chunk session
@@ -17,7 +18,7 @@ PACKAGES := cmake make g++ googletest libgtest-dev libgmock-dev libbenchmark-dev
 export WINEDEBUG ?= -all
 export WINEPREFIX ?= $(abspath $(BUILD))/wineprefix
 
-.PHONY: all deps linux windows asan fuzz-build fuzz demo test bench clean format
+.PHONY: all deps linux windows asan tsan fuzz-build fuzz demo test bench clean format
 
 all: linux windows
 
@@ -41,6 +42,11 @@ asan: deps
 	cmake -S . -B $(ASAN) -DCMAKE_BUILD_TYPE=Debug \
 	  -DCMAKE_CXX_FLAGS="-O1 -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
 	cmake --build $(ASAN) -j $(JOBS)
+
+# The three-thread stress test under ThreadSanitizer.
+tsan: deps
+	cmake -S . -B $(TSAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS="-fsanitize=thread"
+	cmake --build $(TSAN) -j $(JOBS) --target concurrency_test
 
 # The fuzz targets as libFuzzer programs, with AddressSanitizer and UndefinedBehaviorSanitizer.
 fuzz-build: deps

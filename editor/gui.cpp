@@ -40,6 +40,9 @@ bool GUI::getRect(ERect** where) {
 }
 
 bool GUI::open(void* ptr) {
+    // A host that opens the editor again without closing it gets one window, in the new
+    // parent: the old one is closed first.
+    if (windowOpen_) close();
     parentWindow = ptr;
     if (!platform_->open(ptr, *this)) return false;
     windowOpen_ = true;

@@ -375,6 +375,14 @@ TEST_F(EditorTest, IdleWithTheWindowClosedCompilesAndTellsTheHostOnly) {
     EXPECT_EQ(platform->texts[FormulaEdit], "P+1");
 }
 
+TEST_F(EditorTest, OpeningAgainWithoutClosingKeepsOneWindow) {
+    ASSERT_TRUE(gui->open(reinterpret_cast<void*>(0x5678)));
+    EXPECT_TRUE(platform->isOpen);
+    EXPECT_EQ(platform->texts[FormulaEdit], "0");  // a fresh window
+    gui->idle();
+    EXPECT_EQ(platform->texts[FormulaEdit], "P&255");
+}
+
 TEST_F(EditorTest, TheRectangleIsFixedAndDestructionClosesAnOpenWindow) {
     ERect* rect = nullptr;
     EXPECT_TRUE(gui->getRect(&rect));

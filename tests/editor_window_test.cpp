@@ -234,6 +234,18 @@ TEST_F(EditorWindowTest, OpenCloseAndOpenAgain) {
     EXPECT_FALSE(IsWindow(main));
 }
 
+TEST_F(EditorWindowTest, OpeningTwiceWithoutClosingLeavesOneWindow) {
+    openEditor();
+    HWND first = main;
+    HWND otherParent = makeParent(700);
+    ASSERT_EQ(dispatch(effEditOpen, 0, otherParent), 1);
+    EXPECT_FALSE(IsWindow(first));
+    EXPECT_EQ(GetWindow(parent, GW_CHILD), nullptr);
+    EXPECT_NE(GetWindow(otherParent, GW_CHILD), nullptr);
+    dispatch(effEditClose);
+    DestroyWindow(otherParent);
+}
+
 TEST_F(EditorWindowTest, RealMouseMessagesChangeTheSettings) {
     openEditor();
     idle();

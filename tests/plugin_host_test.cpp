@@ -299,6 +299,64 @@ TEST_F(PluginHostTest, ChunkOpcodesWithNullPointersAreSafe) {
     EXPECT_EQ(dispatch(effSetChunk, 0, 100, nullptr), 0);
 }
 
+TEST_F(PluginHostTest, HostileCallsGetTheirDocumentedAnswers) {
+    // Event blocks that cannot be read whole: skipped where unreadable, always answered 1.
+    EXPECT_EQ(dispatch(effProcessEvents, 0, 0, nullptr), 1);
+    VstEvents negative{};
+    negative.numEvents = -3;
+    EXPECT_EQ(dispatch(effProcessEvents, 0, 0, &negative), 1);
+    VstMidiEvent sysex{};
+    sysex.type = kVstSysExType;
+    VstEvents odd{};
+    odd.numEvents = 2;
+    odd.events[0] = nullptr;
+    odd.events[1] = reinterpret_cast<VstEvent*>(&sysex);
+    EXPECT_EQ(dispatch(effProcessEvents, 0, 0, &odd), 1);
+    // Blocks with no outputs or no frames: nothing is written, nothing fails.
+    float left[8], right[8];
+    float* outputs[2] = {left, right};
+    float* missing[2] = {nullptr, nullptr};
+    effect->processReplacing(effect, nullptr, nullptr, 8);
+    effect->processReplacing(effect, nullptr, missing, 8);
+    effect->processReplacing(effect, nullptr, outputs, 0);
+    effect->processReplacing(effect, nullptr, outputs, -100);
+    effect->processDoubleReplacing(effect, nullptr, nullptr, 8);
+    effect->process(effect, nullptr, nullptr, 8);
+    // A chunk pointer that is null with a positive size is refused.
+    EXPECT_EQ(dispatch(effSetChunk, 0, 4096, nullptr), 0);
+    EXPECT_EQ(dispatch(effGetProgram), 0);
+}
+
+TEST_F(PluginHostTest, TextsFitTheSmallestPublishedBuffers) {
+    struct Case {
+        VstInt32 opcode;
+        size_t limit;
+    };
+    dispatch(effSetProgramName, 0, 0, const_cast<char*>("a name that is longer than anything"));
+    const Case cases[] = {{effGetEffectName, kVstMaxEffectNameLen},    {effGetVendorString, kVstMaxVendorStrLen},
+                          {effGetProductString, kVstMaxProductStrLen}, {effGetProgramName, kVstMaxProgNameLen},
+                          {effGetParamLabel, kVstMaxParamStrLen},      {effGetParamDisplay, kVstMaxParamStrLen},
+                          {effGetParamName, kVstMaxParamStrLen}};
+    for (const Case& c : cases) {
+        std::vector<char> buffer(c.limit + 1 + 16, 0x55);
+        dispatch(c.opcode, 0, 0, buffer.data());
+        EXPECT_LE(std::strlen(buffer.data()), c.limit) << c.opcode;
+        for (size_t i = c.limit + 1; i < buffer.size(); ++i)
+            EXPECT_EQ(buffer[i], 0x55) << c.opcode << " wrote byte " << i;
+    }
+}
+
+TEST_F(PluginHostTest, AThousandInstancesComeAndGo) {
+    // Each is built whole and freed whole (the sanitizer build checks for leaks at exit).
+    for (int i = 0; i < 1000; ++i) {
+        AEffect* other = entry(RecordingHost::callback);
+        ASSERT_NE(other, nullptr);
+        other->dispatcher(other, effMainsChanged, 0, 1, nullptr, 0.0f);
+        ASSERT_EQ(other->dispatcher(other, effClose, 0, 0, nullptr, 0.0f), 1);
+        RecordingHost::calls.clear();
+    }
+}
+
 TEST_F(PluginHostTest, CloseEndsTheInstance) {
     EXPECT_EQ(dispatch(effClose), 1);
     effect = nullptr;
