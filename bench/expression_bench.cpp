@@ -13,17 +13,22 @@ Bytone& presetBank() {
     return instance;
 }
 
-void BM_Formula(benchmark::State& state) {
+// Evaluations of preset `state.range(0)` by `evaluate`, on the preset's own record.
+template <int64_t (*evaluate)(CompiledExpression&)>
+void evaluatePreset(benchmark::State& state) {
     Bytone& bank = presetBank();
     CompiledExpression& code = *bank.programs[state.range(0)].code;
     static const FormulaInputs inputs(bank.sineTable);
     int k = 0;
     for (auto _ : state) {
         inputs.fill(code.variables, k);
-        benchmark::DoNotOptimize(runExpression(code));
+        benchmark::DoNotOptimize(evaluate(code));
         k = (k + 1) & (FormulaInputs::kLength - 1);
     }
 }
+
+void BM_Formula(benchmark::State& state) { evaluatePreset<runExpression>(state); }
+void BM_PlainInterpreter(benchmark::State& state) { evaluatePreset<interpretExpression>(state); }
 
 void BM_NativeFormula(benchmark::State& state) {
     const NativeFormula formula = nativePresets[state.range(0)];
@@ -33,18 +38,6 @@ void BM_NativeFormula(benchmark::State& state) {
     for (auto _ : state) {
         inputs.fill(variables, k);
         benchmark::DoNotOptimize(formula(variables));
-        k = (k + 1) & (FormulaInputs::kLength - 1);
-    }
-}
-
-void BM_PlainInterpreter(benchmark::State& state) {
-    Bytone& bank = presetBank();
-    CompiledExpression& code = *bank.programs[state.range(0)].code;
-    static const FormulaInputs inputs(bank.sineTable);
-    int k = 0;
-    for (auto _ : state) {
-        inputs.fill(code.variables, k);
-        benchmark::DoNotOptimize(interpretExpression(code));
         k = (k + 1) & (FormulaInputs::kLength - 1);
     }
 }

@@ -1,19 +1,9 @@
 #include "audio_file.h"
 
-#include <cctype>
+#include "file_names.h"
+
 #include <cstring>
 #include <vector>
-
-namespace {
-
-std::string lowerExtension(const std::string& path) {
-    const size_t dot = path.find_last_of('.');
-    std::string ext = dot == std::string::npos ? "" : path.substr(dot + 1);
-    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ext;
-}
-
-}  // namespace
 
 AudioFileWriter::AudioFileWriter(const std::string& path, int sampleRate, SampleFormat format) : path_(path) {
     const std::string ext = lowerExtension(path);

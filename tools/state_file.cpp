@@ -1,6 +1,7 @@
 #include "state_file.h"
 
-#include <cctype>
+#include "file_names.h"
+
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -32,17 +33,11 @@ uint32_t magic(const char* four) {
            (uint32_t{static_cast<uint8_t>(four[2])} << 8) | uint32_t{static_cast<uint8_t>(four[3])};
 }
 
-std::string extensionOf(const std::string& path) {
-    const size_t dot = path.find_last_of('.');
-    std::string ext = dot == std::string::npos ? "" : path.substr(dot + 1);
-    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ext;
-}
 
 }  // namespace
 
 StateFormat stateFormatOf(const std::string& path) {
-    const std::string ext = extensionOf(path);
+    const std::string ext = lowerExtension(path);
     if (ext == "fxp") return StateFormat::Program;
     if (ext == "fxb") return StateFormat::Bank;
     return StateFormat::Raw;
