@@ -72,7 +72,7 @@ void GUI::idle() {
     if (reloadFormula.exchange(false) && windowOpen_) {
         std::string formula;
         {
-            std::lock_guard<std::mutex> hold(instrument.bankLock);
+            std::lock_guard<BankLock> hold(instrument.bankLock);
             formula = instrument.programs[instrument.currentProgram].formula;
         }
         platform_->setText(FormulaEdit, formula);
@@ -81,7 +81,7 @@ void GUI::idle() {
 
     const char* message;
     {
-        std::lock_guard<std::mutex> hold(instrument.bankLock);
+        std::lock_guard<BankLock> hold(instrument.bankLock);
         message = instrument.compileDirtyPrograms();
         if (windowOpen_) drawScope(platform_->scopeCanvas());
     }
@@ -256,7 +256,7 @@ void GUI::wheel(Point point, int delta) {
 }
 
 void GUI::storeFormula(const std::string& text) {
-    std::lock_guard<std::mutex> hold(instrument.bankLock);
+    std::lock_guard<BankLock> hold(instrument.bankLock);
     ProgramSlot& slot = instrument.programs[instrument.currentProgram];
     const size_t length = std::min(text.size(), sizeof slot.formula - 1);
     std::memcpy(slot.formula, text.data(), length);

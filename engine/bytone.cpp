@@ -64,20 +64,26 @@ const char* Bytone::compileDirtyPrograms() {
     return compileExpression(*current.code, current.formula);
 }
 
-void Bytone::syncProgramDisplay() {
-    {
-        std::lock_guard<std::mutex> hold(bankLock);
-        const int32_t current = currentProgram.load();
-        if (current != lastSeenProgram) {
-            lastSeenProgram = current;
-            compileDirtyPrograms();
-            displayDirty = false;
-        } else if (!displayDirty.exchange(false)) {
-            return;
-        }
-        if (programDisplay) programDisplay->requestReload();
+bool Bytone::takeDisplayChange() {
+    const int32_t current = currentProgram.load();
+    if (current != lastSeenProgram) {
+        lastSeenProgram = current;
+        compileDirtyPrograms();
+        displayDirty = false;
+    } else if (!displayDirty.exchange(false)) {
+        return false;
     }
-    updateDisplay();
+    if (programDisplay) programDisplay->requestReload();
+    return true;
+}
+
+void Bytone::syncProgramDisplay() {
+    bool changed;
+    {
+        std::lock_guard<BankLock> hold(bankLock);
+        changed = takeDisplayChange();
+    }
+    if (changed) updateDisplay();
 }
 
 VstInt32 Bytone::getProgram() {
@@ -92,7 +98,7 @@ void Bytone::setProgram(VstInt32 program) {
 
 void Bytone::setProgramName(const char* name) {
     if (!name) return;
-    std::lock_guard<std::mutex> hold(bankLock);
+    std::lock_guard<BankLock> hold(bankLock);
     char* field = programs[currentProgram.load()].name;
     std::strncpy(field, name, kNameSize);
     field[kNameSize - 1] = '\0';
@@ -100,7 +106,7 @@ void Bytone::setProgramName(const char* name) {
 
 void Bytone::getProgramName(char* name) {
     if (!name) return;
-    std::lock_guard<std::mutex> hold(bankLock);
+    std::lock_guard<BankLock> hold(bankLock);
     std::snprintf(name, kVstMaxProgNameLen + 1, "%s", programs[currentProgram.load()].name);
 }
 

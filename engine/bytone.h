@@ -8,8 +8,9 @@
 // formula keeps its working stacks inside its record, so a compilation and a run, or
 // two runs, of one record must never overlap: every compilation and every run of a
 // program's record, and every change of a formula or name text, happens while holding
-// `bankLock`. The audio thread holds it for one block at a time; other holders keep it
-// for one compilation walk, one chunk restore or one scope drawing. No host callback
+// `bankLock`. The audio thread holds it for one block at a time, ahead of any other
+// taker; other holders keep it for one compilation walk, one chunk restore or one scope
+// drawing. No host callback
 // is ever made while holding it, since a host may answer `audioMasterUpdateDisplay` by
 // calling `effGetProgram` on the same thread.
 #pragma once
@@ -22,6 +23,7 @@
 
 #include "../expr/expression.h"
 #include "../host/audioeffect.h"
+#include "bank_lock.h"
 #include "chunk.h"
 #include "events.h"
 
@@ -169,7 +171,7 @@ public:
     // Set once, before the host can call anything but the constructor's caller.
     ProgramDisplay* programDisplay = nullptr;
 
-    std::mutex bankLock;
+    BankLock bankLock;
 
     // [audio thread] Voice allocation, called as queued Note events fire.
     void noteOn(const PendingEvent& event);
@@ -179,6 +181,9 @@ public:
     void releaseNote(int32_t key);
 
 private:
+    // The first half of syncProgramDisplay, under `bankLock`: compiles on a program change
+    // and tells the editor; true when the host is to be told as well.
+    bool takeDisplayChange();
     void appendEvent(const PendingEvent& event);
     void applyDueEvents();
     // Advances one sounding voice by a sample and returns its shaped, scaled value.

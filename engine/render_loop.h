@@ -75,8 +75,9 @@ void Bytone::renderBlock(float** outputs, VstInt32 sampleFrames, Evaluate&& eval
     const double timeStep = 65536.0 / rate * timeFactorOf(timeScale);
     float* out0 = outputs ? outputs[0] : nullptr;
     float* out1 = outputs ? outputs[1] : nullptr;
+    bool displayChanged;
     {
-        std::lock_guard<std::mutex> hold(bankLock);
+        AudioHold hold(bankLock);
         for (VstInt32 k = 0; k < sampleFrames; ++k) {
             applyDueEvents();
             float mix = 0.0f;
@@ -89,6 +90,7 @@ void Bytone::renderBlock(float** outputs, VstInt32 sampleFrames, Evaluate&& eval
             if (out1) out1[k] = sample;
         }
         pendingEvents.clear();
+        displayChanged = takeDisplayChange();  // syncProgramDisplay, inside the block's hold
     }
-    syncProgramDisplay();
+    if (displayChanged) updateDisplay();
 }

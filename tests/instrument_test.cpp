@@ -133,14 +133,14 @@ TEST_F(InstrumentTest, CompileDirtyProgramsStopsAtTheFirstFault) {
     synth->programs[9].code->queue[0].kind = kEnd;
     synth->programs[9].needsCompile = true;
     {
-        std::lock_guard<std::mutex> hold(synth->bankLock);
+        std::lock_guard<BankLock> hold(synth->bankLock);
         EXPECT_STREQ(synth->compileDirtyPrograms(), messages::kUnexpectedSymbol);
     }
     EXPECT_FALSE(synth->programs[3].needsCompile);
     EXPECT_TRUE(synth->programs[9].needsCompile);
     EXPECT_FALSE(synth->programs[9].code->isCompiled());
 
-    std::lock_guard<std::mutex> hold(synth->bankLock);
+    std::lock_guard<BankLock> hold(synth->bankLock);
     EXPECT_EQ(synth->compileDirtyPrograms(), nullptr);  // program 3 is not retried
     EXPECT_FALSE(synth->programs[9].needsCompile);
     EXPECT_TRUE(synth->programs[9].code->isCompiled());
@@ -149,7 +149,7 @@ TEST_F(InstrumentTest, CompileDirtyProgramsStopsAtTheFirstFault) {
 TEST_F(InstrumentTest, TheCurrentProgramIsCompiledAfterEveryCleanWalk) {
     synth->setProgram(7);
     synth->programs[7].code->queue[0].kind = kEnd;
-    std::lock_guard<std::mutex> hold(synth->bankLock);
+    std::lock_guard<BankLock> hold(synth->bankLock);
     EXPECT_EQ(synth->compileDirtyPrograms(), nullptr);
     EXPECT_TRUE(synth->programs[7].code->isCompiled());
     std::strcpy(synth->programs[7].formula, "(P");
