@@ -97,7 +97,9 @@ void eventBlock(AEffect* effect, Input& in) {
 }
 
 void render(AEffect* effect, Input& in) {
-    const int frames = static_cast<int>(in.byte()) * 8 - 16;
+    // Sizes from -16 to 2024 frames; mostly short, so that a session holds many blocks.
+    const int size = in.byte();
+    const int frames = size < 240 ? size - 16 : (size - 239) * 128;
     static float left[2048], right[2048];
     float* outputs[2] = {left, right};
     const bool noOutputs = in.byte() % 16 == 0;
