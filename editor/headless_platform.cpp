@@ -95,7 +95,7 @@ private:
 bool HeadlessPlatform::open(void*, GUI& gui) {
     gui_ = &gui;
     isOpen = true;
-    for (int c = 0; c < kControlCount; ++c) texts[c] = specOf(static_cast<Control>(c)).text;
+    for (int c = 0; c < kControlCount; ++c) texts[c] = layoutOf(static_cast<Control>(c)).text;
     texts[HelpLabel] = kHelpText;
     invalidated.fill(false);
     scopeCanvas_ = std::make_unique<PixelCanvas>(scope, 0, 0, kScopeWidth, kScopeHeight);
@@ -108,7 +108,7 @@ void HeadlessPlatform::close() {
 }
 
 Rect HeadlessPlatform::screenRect(Control c) {
-    const Rect r = specOf(c).rect;
+    const Rect r = layoutOf(c).rect;
     return {origin.x + r.left, origin.y + r.top, origin.x + r.right, origin.y + r.bottom};
 }
 
@@ -126,8 +126,8 @@ void HeadlessPlatform::paint() {
     std::fill(window.pixels.begin(), window.pixels.end(), headlessColor(SysColor::ButtonFace));
     for (int c = 0; c < kControlCount; ++c) {
         const auto control = static_cast<Control>(c);
-        const ControlSpec& spec = specOf(control);
-        const Rect r = spec.rect;
+        const ControlLayout& layout = layoutOf(control);
+        const Rect r = layout.rect;
         const int w = std::min(r.right, kWidth) - r.left, h = std::min(r.bottom, kHeight) - r.top;
         if (control == ScopeView) {
             for (int y = 0; y < h; ++y)
@@ -137,7 +137,7 @@ void HeadlessPlatform::paint() {
             canvas.setBrushColor(SysColor::Window);
             canvas.setPenColor(SysColor::WindowText);
             canvas.roundRect(0, 0, w, h, 0, 0);
-        } else if (spec.kind == ControlKind::OwnerDrawn || spec.kind == ControlKind::Clickable) {
+        } else if (layout.kind == ControlKind::OwnerDrawn || layout.kind == ControlKind::Clickable) {
             PixelCanvas canvas(window, r.left, r.top, w, h);
             gui_->drawControl(control, canvas, r.width(), r.height());
         }

@@ -42,7 +42,7 @@ struct Rect {
     bool contains(int x, int y) const { return x >= left && x < right && y >= top && y < bottom; }
 };
 
-struct ControlSpec {
+struct ControlLayout {
     const char* className;
     const char* text;
     Rect rect;  // in the main window's client area
@@ -54,8 +54,8 @@ struct ControlSpec {
 // Ids of the four clickable buttons.
 constexpr int kCopyId = 1000, kPasteId = 1001, kLerpId = 1002, kClampId = 1003;
 
-inline const ControlSpec& specOf(Control c) {
-    static const ControlSpec specs[kControlCount] = {
+inline const ControlLayout& layoutOf(Control c) {
+    static const ControlLayout layouts[kControlCount] = {
         {"static", "", {510, 5, 590, 30}, ControlKind::OwnerDrawn, 0, Font::Label},
         {"static", "", {420, 5, 500, 30}, ControlKind::OwnerDrawn, 0, Font::Label},
         {"static", "", {330, 5, 410, 30}, ControlKind::OwnerDrawn, 0, Font::Label},
@@ -70,7 +70,7 @@ inline const ControlSpec& specOf(Control c) {
         {"static", "ST_U", {10, 254, 520, 379}, ControlKind::Text, 0, Font::Help},
         {"static", "", {510, 295, 590, 320}, ControlKind::OwnerDrawn, 0, Font::Label},
     };
-    return specs[c];
+    return layouts[c];
 }
 
 // The formula help, six lines; "&&" shows as one ampersand in a static text.
@@ -83,11 +83,11 @@ constexpr const char* kHelpText =
     "V=velocity 0..127;   M=modulation wheel 0..127;   R=random 0..32767";
 
 // Cell heights and weights of the four Tahoma fonts.
-struct FontSpec {
+struct FontStyle {
     int height;
     int weight;
 };
-inline FontSpec fontSpecOf(Font f) {
+inline FontStyle fontStyleOf(Font f) {
     switch (f) {
         case Font::Status: return {16, 700};
         case Font::Edit: return {20, 400};

@@ -87,30 +87,30 @@ public:
 
         for (int i = 0; i < kControlCount; ++i) {
             const auto c = static_cast<Control>(i);
-            const ControlSpec& spec = specOf(c);
+            const ControlLayout& layout = layoutOf(c);
             DWORD style = WS_CHILD | WS_VISIBLE;
-            switch (spec.kind) {
+            switch (layout.kind) {
                 case ControlKind::OwnerDrawn: style |= SS_OWNERDRAW; break;
                 case ControlKind::Clickable: style |= SS_OWNERDRAW | SS_NOTIFY; break;
                 case ControlKind::Edit: style |= WS_BORDER | ES_MULTILINE | ES_UPPERCASE | ES_AUTOVSCROLL; break;
                 case ControlKind::Text: break;
             }
-            controls_[c] = CreateWindowExA(0, spec.className, spec.text, style, spec.rect.left, spec.rect.top,
-                                           spec.rect.width(), spec.rect.height(), mainWindow_,
-                                           reinterpret_cast<HMENU>(static_cast<intptr_t>(spec.commandId)),
+            controls_[c] = CreateWindowExA(0, layout.className, layout.text, style, layout.rect.left, layout.rect.top,
+                                           layout.rect.width(), layout.rect.height(), mainWindow_,
+                                           reinterpret_cast<HMENU>(static_cast<intptr_t>(layout.commandId)),
                                            moduleInstance, nullptr);
             if (c == FormulaEdit) SendMessageA(controls_[c], EM_LIMITTEXT, 1024, 0);
             if (c == HelpLabel) SetWindowTextA(controls_[c], kHelpText);
         }
 
         for (Font f : {Font::Status, Font::Edit, Font::Label, Font::Help}) {
-            const FontSpec font = fontSpecOf(f);
+            const FontStyle font = fontStyleOf(f);
             fonts_[static_cast<int>(f)] =
                 CreateFontA(font.height, 0, 0, 0, font.weight, FALSE, FALSE, FALSE, ANSI_CHARSET, OUT_TT_PRECIS,
                             CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, "Tahoma");
         }
         for (Control c : {StatusLabel, FormulaEdit, HelpLabel})
-            SendMessageA(controls_[c], WM_SETFONT, reinterpret_cast<WPARAM>(fontOf(specOf(c).font)), TRUE);
+            SendMessageA(controls_[c], WM_SETFONT, reinterpret_cast<WPARAM>(fontOf(layoutOf(c).font)), TRUE);
 
         HDC windowDC = GetDC(mainWindow_);
         scopeDC_ = CreateCompatibleDC(windowDC);

@@ -56,7 +56,7 @@ protected:
     // The right edge of a control's bar, read along its middle row.
     int barRight(Control c) {
         platform->paint();
-        const Rect r = specOf(c).rect;
+        const Rect r = layoutOf(c).rect;
         const int y = r.top + r.height() / 2;
         int x = 2;
         while (x < r.width() && platform->window.at(r.left + x, y) == headlessColor(SysColor::ScrollBar)) ++x;

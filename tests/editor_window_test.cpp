@@ -118,8 +118,9 @@ protected:
             GetWindowRect(child, &r);
             MapWindowPoints(nullptr, main, reinterpret_cast<POINT*>(&r), 2);
             for (int c = 0; c < kControlCount; ++c) {
-                const Rect& spec = specOf(static_cast<Control>(c)).rect;
-                if (r.left == spec.left && r.top == spec.top && r.right == spec.right && r.bottom == spec.bottom)
+                const Rect& layout = layoutOf(static_cast<Control>(c)).rect;
+                if (r.left == layout.left && r.top == layout.top && r.right == layout.right &&
+                    r.bottom == layout.bottom)
                     controls[static_cast<Control>(c)] = child;
             }
         }
@@ -131,11 +132,11 @@ protected:
         return {std::vector<float>(floats, floats + size / 4)};
     }
     LPARAM clientPoint(Control c, int dx = 0) {
-        const Rect& r = specOf(c).rect;
+        const Rect& r = layoutOf(c).rect;
         return MAKELPARAM((r.left + r.right) / 2 + dx, (r.top + r.bottom) / 2);
     }
     LPARAM screenPoint(Control c) {
-        const Rect& r = specOf(c).rect;
+        const Rect& r = layoutOf(c).rect;
         POINT p{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
         ClientToScreen(main, &p);
         return MAKELPARAM(p.x, p.y);
@@ -177,13 +178,13 @@ TEST_F(EditorWindowTest, TheWindowHoldsTheControlsAsLaidOut) {
     EXPECT_EQ(windowText(controls[StatusLabel]), "ST_U");
     idle();
     for (const auto& [control, window] : controls) {
-        const ControlSpec& spec = specOf(control);
-        EXPECT_EQ(_stricmp(className(window).c_str(), spec.className), 0) << control;
+        const ControlLayout& layout = layoutOf(control);
+        EXPECT_EQ(_stricmp(className(window).c_str(), layout.className), 0) << control;
         const LONG style = GetWindowLongA(window, GWL_STYLE);
-        if (spec.kind == ControlKind::OwnerDrawn || spec.kind == ControlKind::Clickable) {
+        if (layout.kind == ControlKind::OwnerDrawn || layout.kind == ControlKind::Clickable) {
             EXPECT_EQ(style & SS_TYPEMASK, SS_OWNERDRAW) << control;
         }
-        EXPECT_EQ((style & SS_NOTIFY) != 0, spec.kind == ControlKind::Clickable) << control;
+        EXPECT_EQ((style & SS_NOTIFY) != 0, layout.kind == ControlKind::Clickable) << control;
     }
     EXPECT_TRUE(GetWindowLongA(controls[FormulaEdit], GWL_STYLE) & ES_UPPERCASE);
     const std::map<Control, std::string> texts = {
@@ -196,8 +197,8 @@ TEST_F(EditorWindowTest, TheWindowHoldsTheControlsAsLaidOut) {
         ASSERT_NE(GetObjectA(reinterpret_cast<HFONT>(SendMessageA(controls[c], WM_GETFONT, 0, 0)), sizeof font, &font),
                   0);
         EXPECT_STREQ(font.lfFaceName, "Tahoma");
-        EXPECT_EQ(font.lfHeight, fontSpecOf(specOf(c).font).height);
-        EXPECT_EQ(font.lfWeight, fontSpecOf(specOf(c).font).weight);
+        EXPECT_EQ(font.lfHeight, fontStyleOf(layoutOf(c).font).height);
+        EXPECT_EQ(font.lfWeight, fontStyleOf(layoutOf(c).font).weight);
     }
     dispatch(effEditClose);
 }
@@ -360,7 +361,7 @@ TEST_F(EditorWindowTest, TheScreenShowsWhatTheHeadlessBackendDraws) {
     headless->paint();
 
     const uint32_t ink = rgbOf(GetSysColor(COLOR_WINDOWTEXT));
-    const Rect scope = specOf(ScopeView).rect;
+    const Rect scope = layoutOf(ScopeView).rect;
     int compared = 0;
     for (int n = 30; n < kScopeWidth; ++n) {
         int shown = 0, drawn = 0;
@@ -376,7 +377,7 @@ TEST_F(EditorWindowTest, TheScreenShowsWhatTheHeadlessBackendDraws) {
 
     const uint32_t bar = rgbOf(GetSysColor(COLOR_SCROLLBAR));
     for (Control c : {GainLabel, PolyLabel, ClampButton, LerpButton}) {
-        const Rect r = specOf(c).rect;
+        const Rect r = layoutOf(c).rect;
         const int y = r.top + r.height() - 4;  // below the label's text
         int shown = 2, drawn = 2;
         while (shown < r.width() && screen[y * kWidth + r.left + shown] == bar) ++shown;
