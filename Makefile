@@ -70,10 +70,11 @@ fuzz: fuzz-build
 demo: all
 	$(LINUX)/tools/bytone render -o demo.wav
 
-test: all asan
+test: all asan tsan
 	ctest --test-dir $(LINUX) --output-on-failure -j $(JOBS)
-	$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=10
 	ctest --test-dir $(ASAN) --output-on-failure -j $(JOBS)
+	TSAN_OPTIONS=halt_on_error=1 BYTONE_STRESS_SECONDS=5 $(TSAN)/tests/concurrency_test
+	$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=10
 	@# Under wine, with a virtual display for the editor's window test. A wine server left
 	@# from a run without a display would serve windows without a graphics driver.
 	wineserver -k 2>/dev/null || true
