@@ -49,7 +49,7 @@ struct CompiledExpression {
 // A plain record: zero-filled it reads as not compiled, with 0 in slot 0 of the value
 // stack and in every variable. allocateCompiledExpressions gives such records from
 // zero pages that the system maps on first touch, so the parts a record never uses (most
-// of its 300 KB) cost no memory and no time.
+// of its 360 KB) cost no memory and no time.
 struct CompiledExpressionsFree {
     void operator()(CompiledExpression* records) const { std::free(records); }
 };
