@@ -10,14 +10,17 @@ namespace editor {
 
 namespace {
 
-// Each value label, its setting, and its steps per drag pixel and per wheel unit.
+// Each value label, its setting's steps per drag pixel and per wheel unit, and its range.
 struct LabelRule {
     Control label;
     int dragDivisor;
     int wheelDivisor;
+    int32_t lowest;
+    int32_t highest;
 };
 constexpr LabelRule kLabelRules[] = {
-    {PolyLabel, 5, 120}, {PortaLabel, 2, 60}, {TimeLabel, 2, 120}, {GainLabel, 2, 60}, {DrumLabel, 2, 120},
+    {PolyLabel, 5, 120, 1, 8},  {PortaLabel, 2, 60, 1, 100},  {TimeLabel, 2, 120, 1, 100},
+    {GainLabel, 2, 60, 1, 200}, {DrumLabel, 2, 120, 23, 191},
 };
 
 }  // namespace
@@ -177,15 +180,6 @@ void GUI::drawControl(Control control, Canvas& canvas, int w, int h) {
 
 bool GUI::isOverControl(Control control) { return platform_->screenRect(control).contains(mousePoint.x, mousePoint.y); }
 
-void GUI::clampSettings() {
-    instrument.polyphony = std::clamp<int32_t>(instrument.polyphony, 1, 8);
-    instrument.portamento = std::clamp<int32_t>(instrument.portamento, 1, 100);
-    instrument.timeScale = std::clamp<int32_t>(instrument.timeScale, 1, 100);
-    instrument.gain = std::clamp<int32_t>(instrument.gain, 1, 200);
-    std::atomic<int32_t>& drumKey = instrument.programs[instrument.currentProgram].drumKey;
-    drumKey = std::clamp<int32_t>(drumKey, 23, 191);
-}
-
 namespace {
 
 std::atomic<int32_t>& settingOf(Bytone& instrument, Control label) {
@@ -199,6 +193,16 @@ std::atomic<int32_t>& settingOf(Bytone& instrument, Control label) {
 }
 
 }  // namespace
+
+// The audio thread reads the settings at any moment, so each one only ever holds a value
+// in its range: the step is added and the sum clamped before the one store.
+void GUI::stepSettings(Control label, int step) {
+    for (const LabelRule& rule : kLabelRules) {
+        std::atomic<int32_t>& setting = settingOf(instrument, rule.label);
+        const int64_t value = int64_t{setting.load()} + (rule.label == label ? step : 0);
+        setting = static_cast<int32_t>(std::clamp<int64_t>(value, rule.lowest, rule.highest));
+    }
+}
 
 void GUI::leftButtonDown(Point point) {
     mousePoint = point;
@@ -219,8 +223,7 @@ void GUI::mouseMove(Point point) {
     const int dx = mousePoint.x - lastMousePoint.x;
     lastMousePoint = mousePoint;
     for (const LabelRule& rule : kLabelRules)
-        if (rule.label == dragTarget) settingOf(instrument, rule.label) += dx / rule.dragDivisor;
-    clampSettings();
+        if (rule.label == dragTarget) stepSettings(rule.label, dx / rule.dragDivisor);
     requestRefresh();
 }
 
@@ -249,9 +252,14 @@ void GUI::rightButtonDown(Point point) {
 
 void GUI::wheel(Point point, int delta) {
     mousePoint = point;
+    Control over = kControlCount;
+    int step = 0;
     for (const LabelRule& rule : kLabelRules)
-        if (isOverControl(rule.label)) settingOf(instrument, rule.label) += delta / rule.wheelDivisor;
-    clampSettings();
+        if (isOverControl(rule.label)) {
+            over = rule.label;
+            step = delta / rule.wheelDivisor;
+        }
+    stepSettings(over, step);
     requestRefresh();
 }
 

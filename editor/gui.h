@@ -65,7 +65,9 @@ public:
 
 private:
     bool isOverControl(Control control);
-    void clampSettings();
+    // Adds `step` to the setting of `label` (none for kControlCount) and brings every
+    // label's setting into its range.
+    void stepSettings(Control label, int step);
     void requestRefresh();
     // Writes `text`, cut to 1023 characters, as the current program's formula and marks
     // it for compilation.

@@ -1,5 +1,6 @@
 // Voice allocation: which voice a note takes, legato and glide in mono mode, the drum
 // mapping of MIDI channel 10, and which voices a note-off frees.
+#include <algorithm>
 #include <cmath>
 
 #include "bytone.h"
@@ -15,7 +16,7 @@ void Bytone::updateGlideRate(const Voice& voice) {
 
 void Bytone::noteOn(const PendingEvent& event) {
     heldKeys[event.note] = 1;
-    const int32_t voiceCount = polyphony;
+    const int32_t voiceCount = std::clamp<int32_t>(polyphony, 1, kNumVoices);
     if (voiceCount == 1) {
         startVoice(0, event.channel, event.note, event.velocity);
         return;

@@ -180,4 +180,42 @@ TEST(Concurrency, TheAudioThreadWaitsNoLongerThanTheEditorHolds) {
     EXPECT_LT(waits[waits.size() / 2], 1000.0);
 }
 
+TEST(Concurrency, TheAudioThreadNeverSeesASettingOutOfItsRange) {
+    // The editor drags and wheels every label against the ends of its range while another
+    // thread reads the settings as the audio thread does.
+    Bytone synth(quietHost);
+    auto owned = std::make_unique<HeadlessPlatform>();
+    HeadlessPlatform& platform = *owned;
+    GUI gui(synth, std::move(owned));
+    ASSERT_TRUE(gui.open(nullptr));
+    std::atomic<bool> stop{false};
+    std::atomic<int> outOfRange{0};
+    std::atomic<bool> reading{false};
+    std::thread reader([&] {
+        for (reading = true; !stop;) {
+            const int32_t poly = synth.polyphony, porta = synth.portamento, time = synth.timeScale;
+            const int32_t gain = synth.gain, drumKey = synth.programs[0].drumKey;
+            if (poly < 1 || poly > 8 || porta < 1 || porta > 100 || time < 1 || time > 100 || gain < 1 || gain > 200 ||
+                (drumKey != 0 && (drumKey < 23 || drumKey > 191)))
+                ++outOfRange;
+        }
+    });
+    while (!reading) std::this_thread::yield();
+    for (int step = 0; step < 20000; ++step) {
+        for (const Control label : {PolyLabel, PortaLabel, TimeLabel, GainLabel, DrumLabel}) {
+            const Rect rect = platform.screenRect(label);
+            const Point point{rect.left + 5, rect.top + 5};
+            const int direction = step % 2 ? 1 : -1;
+            gui.wheel(point, direction * 120 * 300);
+            gui.leftButtonDown(point);
+            gui.mouseMove({point.x + direction * 2000, point.y});
+            gui.leftButtonUp();
+        }
+    }
+    stop = true;
+    reader.join();
+    gui.close();
+    EXPECT_EQ(outOfRange, 0);
+}
+
 }  // namespace

@@ -156,4 +156,14 @@ TEST_F(VoicesTest, LoweringPolyphonyLeavesUpperVoicesSounding) {
     EXPECT_EQ(soundingNotes(*synth), (std::vector<int>{-1, 70, 62, 63, -1, 65, -1, -1}));
 }
 
+TEST_F(VoicesTest, APolyphonyOutOfRangeNeverReachesPastTheEightVoices) {
+    for (const int32_t polyphony : {9, 1000, INT32_MAX}) {
+        synth->polyphony = polyphony;
+        for (int key = 40; key < 60; ++key) send(0x90, key, 100);
+        render(1);
+        EXPECT_EQ(soundingNotes(*synth), (std::vector<int>{40, 41, 42, 43, 44, 45, 46, 47})) << polyphony;
+        send(0xB0, 123, 0);
+    }
+}
+
 }  // namespace

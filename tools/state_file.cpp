@@ -33,7 +33,6 @@ uint32_t magic(const char* four) {
            (uint32_t{static_cast<uint8_t>(four[2])} << 8) | uint32_t{static_cast<uint8_t>(four[3])};
 }
 
-
 }  // namespace
 
 StateFormat stateFormatOf(const std::string& path) {
