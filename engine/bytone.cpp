@@ -56,12 +56,19 @@ Bytone::Bytone(audioMasterCallback audioMaster) : AudioEffectX(audioMaster, kNum
 Bytone::~Bytone() = default;
 
 const char* Bytone::compileDirtyPrograms() {
-    for (ProgramSlot& slot : programs) {
-        if (!slot.needsCompile.exchange(false)) continue;
-        if (const char* message = compileExpression(*slot.code, slot.formula)) return message;
-    }
-    ProgramSlot& current = programs[currentProgram.load()];
-    return compileExpression(*current.code, current.formula);
+    const char* message = nullptr;
+    for (int i = 0; i < kNumPrograms && !message; ++i)
+        if (programs[i].needsCompile.exchange(false)) message = compileProgram(i);
+    if (!message) message = compileProgram(currentProgram.load());
+    nativeCode.seal();
+    return message;
+}
+
+const char* Bytone::compileProgram(int index) {
+    ProgramSlot& slot = programs[index];
+    const char* message = compileExpression(*slot.code, slot.formula);
+    if (!message) nativeCode.install(*slot.code, index);
+    return message;
 }
 
 bool Bytone::takeDisplayChange() {

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "../expr/expression.h"
+#include "../expr/native_code.h"
 #include "../host/audioeffect.h"
 #include "bank_lock.h"
 #include "chunk.h"
@@ -149,6 +150,8 @@ public:
     // The programs' compiled forms in one allocation: one mapping of untouched pages
     // instead of 128, which makes construction and destruction cheap.
     CompiledExpressions compiled;
+    // Their machine code, a slot for each program; guarded by bankLock.
+    NativeCodeSlots nativeCode{kNumPrograms};
     uint8_t sineTable[256];
 
     // [host thread] The chunk handed to and received from the host.
@@ -184,6 +187,9 @@ private:
     // The first half of syncProgramDisplay, under `bankLock`: compiles on a program change
     // and tells the editor; true when the host is to be told as well.
     bool takeDisplayChange();
+    // Compiles program `index` and stages its machine code (compileDirtyPrograms seals
+    // it); null or the compiler's message.
+    const char* compileProgram(int index);
     void appendEvent(const PendingEvent& event);
     void applyDueEvents();
     // Advances one sounding voice by a sample and returns its shaped, scaled value.

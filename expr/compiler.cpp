@@ -123,6 +123,7 @@ const char* Compiler::run() {
     r_.operatorTop = -1;
     r_.queue[0].kind = kEnd;
     r_.fastLength = 0;
+    r_.native = nullptr;
     r_.queueLength = 1;
 
     while (*text_ != '\0') {

@@ -26,6 +26,9 @@ struct RpnItem {
     uint8_t kind;
 };
 
+struct CompiledExpression;
+using NativeFunction = int64_t (*)(CompiledExpression* record);
+
 struct CompiledExpression {
     // The fast form of the queue (fast_code.h), in use while `fastLength` is above 0. Its
     // instructions fill `fast` from the end downward, so that a formula's code, these
@@ -33,6 +36,9 @@ struct CompiledExpression {
     FastInstruction fast[kFastCapacity];
     int32_t fastLength;
     int32_t fastDepth;  // the stack count at the end of a run
+    // The fast form as machine code (native_code.h), when the record has it: a function
+    // of the record's address. Cleared by every compilation.
+    NativeFunction native;
 
     RpnItem queue[kQueueCapacity];  // item 0 is the header, then the program, closed by End
     int32_t queueLength;

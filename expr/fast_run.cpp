@@ -155,6 +155,7 @@ done:
 }  // namespace
 
 int64_t runExpression(CompiledExpression& record) {
+    if (record.native) return record.native(&record);
     return record.fastLength > 0 ? execute(&record, nullptr) : interpretExpression(record);
 }
 

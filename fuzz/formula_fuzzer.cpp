@@ -1,6 +1,7 @@
 // Formula text: any bytes are compiled, then run with variables taken from the input;
-// the fast form must give exactly what the plain interpreter gives, slot 0 and count
-// included, and a failed compilation must answer one of the six messages.
+// the machine code and the fast form must each give exactly what the plain interpreter
+// gives, slot 0 and count included, and a failed compilation must answer one of the six
+// messages.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -8,6 +9,7 @@
 #include <string>
 
 #include "expr/expression.h"
+#include "expr/native_code.h"
 
 namespace {
 
@@ -22,6 +24,7 @@ bool isKnownMessage(const char* message) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static CompiledExpressions records = allocateCompiledExpressions(1);
+    static NativeCodeSlots slots(1);
     CompiledExpression& record = records[0];
 
     // The first bytes give the variables' values, the rest is the text.
@@ -29,6 +32,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text(reinterpret_cast<const char*>(data) + variableBytes, size - variableBytes);
     const char* message = compileExpression(record, text.c_str());
     if (message && !isKnownMessage(message)) std::abort();
+    if (!message) {
+        slots.install(record, 0);
+        slots.seal();
+    }
 
     for (int i = 0; i < kVariableCount; ++i) {
         int64_t v = 0;
@@ -37,11 +44,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         record.variables[i] = (i % 3 == 0) ? v % 1024 : v;
     }
     const int64_t slotZero = record.valueStack[0];
-    const int64_t fast = runExpression(record);
-    const int64_t fastSlot = record.valueStack[0];
-    const int32_t fastTop = record.valueTop;
-    record.valueStack[0] = slotZero;
-    const int64_t plain = interpretExpression(record);
-    if (fast != plain || fastSlot != record.valueStack[0] || fastTop != record.valueTop) std::abort();
+    const NativeFunction native = record.native;
+    int64_t value[3], slot[3];
+    int32_t top[3];
+    for (int path = 0; path < 3; ++path) {  // machine code, fast form, interpreter
+        record.valueStack[0] = slotZero;
+        record.native = path == 0 ? native : nullptr;
+        value[path] = path == 2 ? interpretExpression(record) : runExpression(record);
+        slot[path] = record.valueStack[0];
+        top[path] = record.valueTop;
+    }
+    record.native = native;
+    for (int path = 0; path < 2; ++path)
+        if (value[path] != value[2] || slot[path] != slot[2] || top[path] != top[2]) std::abort();
     return 0;
 }

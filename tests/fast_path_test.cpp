@@ -1,5 +1,6 @@
-// The fast form against the plain interpreter: same values, same slot 0, same count,
-// for well-formed and malformed formulas alike, and the same sound from every preset.
+// The machine code and the fast form against the plain interpreter: same values, same
+// slot 0, same count, for well-formed and malformed formulas alike, and the same sound
+// from every preset.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -11,18 +12,39 @@
 
 namespace {
 
-// Runs the record through both paths on the same variables and compares what each leaves.
-void expectSameRun(CompiledExpression& record, const std::string& text) {
-    CompiledExpression& r = record;
+// Compiles `text` into `record` and gives it machine code, as the instrument does.
+const char* compile(CompiledExpression& record, const char* text) {
+    static NativeCodeSlots slots(1);
+    const char* message = compileExpression(record, text);
+    if (!message) {
+        slots.install(record, 0);
+        slots.seal();
+    }
+    return message;
+}
+
+// Runs the record through the three paths on the same variables and compares what each
+// leaves.
+void expectSameRun(CompiledExpression& r, const std::string& text) {
     const int64_t slotZero = r.valueStack[0];
-    const int64_t fast = runExpression(r);
-    const int64_t fastSlot = r.valueStack[0];
-    const int32_t fastTop = r.valueTop;
-    r.valueStack[0] = slotZero;
-    const int64_t plain = interpretExpression(r);
-    ASSERT_EQ(fast, plain) << text;
-    ASSERT_EQ(fastSlot, r.valueStack[0]) << text;
-    ASSERT_EQ(fastTop, r.valueTop) << text;
+    const NativeFunction native = r.native;
+    struct Run {
+        int64_t value, slotZero;
+        int32_t top;
+    } runs[3];
+    for (int path = 0; path < 3; ++path) {
+        r.valueStack[0] = slotZero;
+        r.native = path == 0 ? native : nullptr;
+        runs[path].value = path == 2 ? interpretExpression(r) : runExpression(r);
+        runs[path].slotZero = r.valueStack[0];
+        runs[path].top = r.valueTop;
+    }
+    r.native = native;
+    for (int path = 0; path < 2; ++path) {
+        ASSERT_EQ(runs[path].value, runs[2].value) << text << (path == 0 ? " (machine code)" : " (fast form)");
+        ASSERT_EQ(runs[path].slotZero, runs[2].slotZero) << text << path;
+        ASSERT_EQ(runs[path].top, runs[2].top) << text << path;
+    }
 }
 
 TEST(FastPath, AgreesWithTheInterpreterOnRandomTokenStreams) {
@@ -32,17 +54,18 @@ TEST(FastPath, AgreesWithTheInterpreterOnRandomTokenStreams) {
                             "256", "257", "0xFFFFFFFF", "2147483648", "+",  "-",  "*", "/",   "%",   "<<", ">>",
                             "<",   ">",   "<=",         ">=",         "==", "!=", "&", "^",   "|",   "&&", "||",
                             "?",   ":",   "!",          "~",          "(",  ")",  "3", "100", "1000"};
-    int fastRuns = 0;
+    int fastRuns = 0, nativeRuns = 0;
     for (int round = 0; round < 60000; ++round) {
         std::string text;
         const int length = 1 + static_cast<int>(rng() % 24);
         for (int i = 0; i < length; ++i) text += tokens[rng() % (sizeof tokens / sizeof tokens[0])];
-        if (compileExpression(*record, text.c_str())) {
+        if (compile(*record, text.c_str())) {
             // A failed compilation: both paths give the last result.
             expectSameRun(*record, text);
             continue;
         }
         fastRuns += record->fastLength > 0;
+        nativeRuns += record->native != nullptr;
         for (int trial = 0; trial < 3; ++trial) {
             for (int64_t& v : record->variables)
                 v = trial == 0 ? static_cast<int64_t>(rng() % 600) - 100 : static_cast<int64_t>(rng());
@@ -50,6 +73,7 @@ TEST(FastPath, AgreesWithTheInterpreterOnRandomTokenStreams) {
         }
     }
     EXPECT_GT(fastRuns, 1000);
+    EXPECT_EQ(nativeRuns, fastRuns);
 }
 
 TEST(FastPath, DividesByEveryKindOfConstantAsTheInterpreterDoes) {
@@ -90,7 +114,7 @@ TEST(FastPath, DividesByEveryKindOfConstantAsTheInterpreterDoes) {
             } else {
                 text += std::to_string(d);
             }
-            ASSERT_EQ(compileExpression(*record, text.c_str()), nullptr) << text;
+            ASSERT_EQ(compile(*record, text.c_str()), nullptr) << text;
             for (int64_t n : numerators) {
                 record->variable('P') = n;
                 expectSameRun(*record, text);
@@ -105,31 +129,50 @@ TEST(FastPath, DividesByEveryKindOfConstantAsTheInterpreterDoes) {
 
 TEST(FastPath, KeepsTheLastResultForRecordsThatDoNotRun) {
     auto record = std::make_unique<CompiledExpression>();
-    ASSERT_EQ(compileExpression(*record, "P*3+1"), nullptr);
+    ASSERT_EQ(compile(*record, "P*3+1"), nullptr);
     ASSERT_GT(record->fastLength, 0);
+    ASSERT_NE(record->native, nullptr);
     record->variable('P') = 5;
     EXPECT_EQ(runExpression(*record), 16);
-    ASSERT_EQ(compileExpression(*record, ""), nullptr);
+    ASSERT_EQ(compile(*record, ""), nullptr);
     EXPECT_EQ(record->fastLength, 0);
+    EXPECT_EQ(record->native, nullptr);
     EXPECT_EQ(runExpression(*record), 16);
-    ASSERT_NE(compileExpression(*record, "P+#"), nullptr);
+    ASSERT_NE(compile(*record, "P+#"), nullptr);
+    EXPECT_EQ(record->native, nullptr);
     EXPECT_EQ(runExpression(*record), 16);
-    ASSERT_EQ(compileExpression(*record, "P+"), nullptr);  // a trailing operator: the interpreter's rule
+    ASSERT_EQ(compile(*record, "P+"), nullptr);  // a trailing operator: the interpreter's rule
     EXPECT_EQ(runExpression(*record), 5);
+}
+
+TEST(FastPath, FormulasTooLongForASlotKeepTheFastForm) {
+    auto record = std::make_unique<CompiledExpression>();
+    std::string text = "P";
+    for (int i = 0; i < 200; ++i) text += "+(T*" + std::to_string(i) + ")";
+    ASSERT_EQ(compile(*record, text.c_str()), nullptr);
+    EXPECT_GT(record->fastLength, 0);
+    EXPECT_EQ(record->native, nullptr);
+    record->variable('P') = 3;
+    record->variable('T') = 2;
+    EXPECT_EQ(runExpression(*record), 3 + 2 * (199 * 200 / 2));
 }
 
 class FastRender : public EngineTest {};
 
-TEST_F(FastRender, EveryPresetSoundsTheSameWithTheInterpreter) {
-    auto renderPresets = [](bool fast) {
+TEST_F(FastRender, EveryPresetSoundsTheSameOnEveryPath) {
+    enum Path { MachineCode, FastForm, Interpreter };
+    auto renderPresets = [](Path path) {
         std::vector<float> out;
         for (int preset = 0; preset < 38; ++preset) {
             auto synth = std::make_unique<Bytone>(RecordingHost::callback);
             synth->setProgram(preset);
             synth->getProgram();
             synth->interpolate = preset % 2 == 1;
-            if (!fast)
-                for (ProgramSlot& slot : synth->programs) slot.code->fastLength = 0;
+            for (ProgramSlot& slot : synth->programs) {
+                EXPECT_NE(slot.code->native, nullptr);
+                if (path != MachineCode) slot.code->native = nullptr;
+                if (path == Interpreter) slot.code->fastLength = 0;
+            }
             std::vector<VstMidiEvent> events = {midiEvent(0x90, 57, 100), midiEvent(0x90, 64, 60, 100),
                                                 midiEvent(0xE0, 0, 80, 3000), midiEvent(0x90, 69, 127, 5000)};
             EventBlock block(events);
@@ -143,10 +186,13 @@ TEST_F(FastRender, EveryPresetSoundsTheSameWithTheInterpreter) {
     };
     // R draws from one generator for both renders: restart it for each.
     const uint32_t state = random15::state;
-    const std::vector<float> fast = renderPresets(true);
+    const std::vector<float> machineCode = renderPresets(MachineCode);
     random15::state = state;
-    const std::vector<float> plain = renderPresets(false);
-    EXPECT_EQ(fast, plain);
+    const std::vector<float> fastForm = renderPresets(FastForm);
+    random15::state = state;
+    const std::vector<float> plain = renderPresets(Interpreter);
+    EXPECT_EQ(machineCode, plain);
+    EXPECT_EQ(fastForm, plain);
 }
 
 }  // namespace

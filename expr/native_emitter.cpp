@@ -1,0 +1,228 @@
+// The x86-64 patterns of the fast form's instructions. Registers: rax the accumulator,
+// rcx and rdx the operands and scratch, r9 the record. All of them are free for a called
+// function in both the System V and the Windows conventions, and the code touches no
+// stack, so it needs no frame and no unwind information.
+#include <cstddef>
+#include <cstring>
+
+#include "expression.h"
+#include "intops.h"
+#include "native_code.h"
+
+#if defined(__x86_64__) || defined(_M_X64)
+
+namespace {
+
+enum Register : uint8_t { kRax = 0, kRcx = 1, kRdx = 2 };
+
+// One operand of an instruction: a constant, or a place in the record.
+struct Source {
+    bool isConstant;
+    int64_t value;  // the constant, or the place's offset in the record
+};
+
+class Emitter {
+public:
+    Emitter(const CompiledExpression& record, uint8_t* out, size_t capacity)
+        : record_(record), out_(out), capacity_(capacity) {}
+
+    size_t run() {
+        const FastInstruction* ip = record_.fast + kFastCapacity - 1;
+#ifdef _WIN32
+        bytes({0x49, 0x89, 0xC9});  // mov r9, rcx
+#else
+        bytes({0x49, 0x89, 0xF9});  // mov r9, rdi
+#endif
+        for (int i = 0; i < record_.fastLength; ++i, --ip)
+            if (!instruction(*ip)) return 0;
+        return ok_ ? size_ : 0;
+    }
+
+private:
+    bool instruction(const FastInstruction& in) {
+        switch (in.op) {
+            case kFastLoad: return load(kRax, in, in.operand);
+            case kFastSpill: return store(in.slot);
+            case kFastSpillLoad: return store(in.slot) && load(kRax, in, in.operand);
+            case kFastNeg: return bytes({0x48, 0xF7, 0xD8});  // neg rax
+            case kFastNot:
+                return bytes({0x48, 0x85, 0xC0, 0x0F, 0x94, 0xC0, 0x0F, 0xB6, 0xC0});  // test; sete al; movzx
+            case kFastBitNot: return bytes({0x48, 0xF7, 0xD0});                        // not rax
+            case kFastSelect:
+                // rax = rax != 0 ? x : y, without a branch.
+                return load(kRcx, in, in.operand) && load(kRdx, in, in.other) &&
+                       bytes({0x48, 0x85, 0xC0, 0x48, 0x89, 0xD0, 0x48, 0x0F, 0x45, 0xC1});  // test; mov; cmovne
+            case kFastDivPow2: return quotientByPowerOfTwo(in.shift) && bytes({0x48, 0x89, 0xC8});  // mov rax, rcx
+            case kFastRemPow2:
+                return quotientByPowerOfTwo(in.shift) && bytes({0x48, 0xC1, 0xE1}) && byte(in.shift) &&  // shl rcx, k
+                       bytes({0x48, 0x29, 0xC8});                                                       // sub rax, rcx
+            case kFastDivMagic: return quotientByMagic(in) && bytes({0x48, 0x01, 0xD0});  // add rax, rdx
+            case kFastRemMagic:
+                return quotientByMagic(in) && bytes({0x48, 0x01, 0xD0}) &&  // rax = q
+                       move(kRdx, in.divisor) && bytes({0x48, 0x0F, 0xAF, 0xC2, 0x48, 0x29, 0xC1, 0x48, 0x89, 0xC8});
+            // imul rax, rdx; sub rcx, rax; mov rax, rcx
+            case kFastReturn: return finish();
+            case kFastReturnX: return load(kRax, in, in.operand) && finish();
+            default: return binaryInstruction(in);
+        }
+    }
+
+    bool binaryInstruction(const FastInstruction& in) {
+        if (in.op < kFastFirstBinary || in.op >= kFastOpCount) return false;
+        // Every form ends as rax = rax OP rcx.
+        int index;
+        if (in.op >= kFastFirstSpillLoadBinary) {
+            index = in.op - kFastFirstSpillLoadBinary;
+            if (!store(in.slot) || !load(kRax, in, in.operand) || !load(kRcx, in, in.other)) return false;
+        } else if (in.op >= kFastFirstLoadBinary) {
+            index = in.op - kFastFirstLoadBinary;
+            if (!load(kRax, in, in.operand) || !load(kRcx, in, in.other)) return false;
+        } else if ((in.op - kFastFirstBinary) % 2 == 0) {  // acc OP x
+            index = (in.op - kFastFirstBinary) / 2;
+            if (!load(kRcx, in, in.operand)) return false;
+        } else {  // x OP acc
+            index = (in.op - kFastFirstBinary) / 2;
+            if (!bytes({0x48, 0x89, 0xC1}) || !load(kRax, in, in.operand)) return false;  // mov rcx, rax
+        }
+        return binaryOperator(intops::kBinaryCodes[index]);
+    }
+
+    // rax = rax OP rcx, as the language's operator functions compute it.
+    bool binaryOperator(uint8_t code) {
+        switch (code) {
+            case kAdd: return bytes({0x48, 0x01, 0xC8});
+            case kSubtract: return bytes({0x48, 0x29, 0xC8});
+            case kMultiply: return bytes({0x48, 0x0F, 0xAF, 0xC1});
+            case kDivide:
+                // A divisor of 0 leaves a, -1 negates it (no fault for the most negative
+                // value), anything else divides.
+                return bytes({0x48, 0x85, 0xC9, 0x74, 0x10,  // test rcx, rcx; jz done
+                              0x48, 0x83, 0xF9, 0xFF, 0x75, 0x05,  // cmp rcx, -1; jne divide
+                              0x48, 0xF7, 0xD8, 0xEB, 0x05,        // neg rax; jmp done
+                              0x48, 0x99, 0x48, 0xF7, 0xF9});      // divide: cqo; idiv rcx
+            case kRemainder:
+                // Divisors 0 and -1 (rcx + 1 at most 1, unsigned) give 0.
+                return bytes({0x48, 0x8D, 0x51, 0x01, 0x48, 0x83, 0xFA, 0x01, 0x77, 0x04,  // lea; cmp; ja divide
+                              0x31, 0xC0, 0xEB, 0x08,                                      // xor eax, eax; jmp done
+                              0x48, 0x99, 0x48, 0xF7, 0xF9, 0x48, 0x89, 0xD0});            // cqo; idiv; mov rax, rdx
+            case kShiftLeft: return bytes({0x48, 0xD3, 0xE0});   // shl rax, cl: the machine uses cl & 63
+            case kShiftRight: return bytes({0x48, 0xD3, 0xF8});  // sar rax, cl
+            case kLess: return compare(0x9C);
+            case kGreater: return compare(0x9F);
+            case kLessEqual: return compare(0x9E);
+            case kGreaterEqual: return compare(0x9D);
+            case kEqual: return compare(0x94);
+            case kNotEqual: return compare(0x95);
+            case kBitAnd: return bytes({0x48, 0x21, 0xC8});
+            case kBitXor: return bytes({0x48, 0x31, 0xC8});
+            case kBitOr: return bytes({0x48, 0x09, 0xC8});
+            case kLogicalAnd:
+                return bytes({0x48, 0x85, 0xC0, 0x0F, 0x95, 0xC0,  // test rax, rax; setne al
+                              0x48, 0x85, 0xC9, 0x0F, 0x95, 0xC2,  // test rcx, rcx; setne dl
+                              0x20, 0xD0, 0x0F, 0xB6, 0xC0});      // and al, dl; movzx eax, al
+            case kLogicalOr: return bytes({0x48, 0x09, 0xC8, 0x0F, 0x95, 0xC0, 0x0F, 0xB6, 0xC0});
+            default: return false;
+        }
+    }
+
+    // cmp rax, rcx; setCC al; movzx eax, al
+    bool compare(uint8_t setcc) { return bytes({0x48, 0x39, 0xC8, 0x0F, setcc, 0xC0, 0x0F, 0xB6, 0xC0}); }
+
+    // rcx = rax / 2^k truncated toward zero: negative values are biased by 2^k - 1.
+    bool quotientByPowerOfTwo(int32_t k) {
+        if (k < 1 || k > 62) return false;
+        return bytes({0x48, 0x89, 0xC1, 0x48, 0xC1, 0xF9, 0x3F, 0x48, 0xC1, 0xE9}) &&  // mov; sar rcx, 63; shr rcx,
+               byte(static_cast<uint8_t>(64 - k)) && bytes({0x48, 0x01, 0xC1, 0x48, 0xC1, 0xF9}) &&  // add; sar rcx,
+               byte(static_cast<uint8_t>(k));
+    }
+
+    // rcx = the dividend, rdx = the quotient's shifted high product, rax = the dividend's
+    // sign bit; the quotient is rax + rdx (Hacker's Delight, 10-1).
+    bool quotientByMagic(const FastInstruction& in) {
+        if (in.shift < 0 || in.shift > 63) return false;
+        if (!bytes({0x48, 0x89, 0xC1}) || !move(kRdx, in.magic) || !bytes({0x48, 0xF7, 0xEA}))  // mov rcx, rax; imul rdx
+            return false;
+        if (in.magic < 0 && !bytes({0x48, 0x01, 0xCA})) return false;  // add rdx, rcx
+        return bytes({0x48, 0xC1, 0xFA}) && byte(static_cast<uint8_t>(in.shift)) &&  // sar rdx, shift
+               bytes({0x48, 0x89, 0xC8, 0x48, 0xC1, 0xE8, 0x3F});                   // mov rax, rcx; shr rax, 63
+    }
+
+    // Slot 0 and the stack count as the interpreter leaves them, then return rax.
+    bool finish() {
+        const auto depth = static_cast<uint32_t>(record_.fastDepth);
+        return bytes({0x49, 0x89, 0x81}) && word(offsetOf(&record_.valueStack[0])) &&  // mov [r9+d], rax
+               bytes({0x41, 0xC7, 0x81}) && word(offsetOf(&record_.valueTop)) && word(depth) &&
+               byte(0xC3);  // ret
+    }
+
+    Source sourceOf(const FastInstruction& in, const int64_t* operand) {
+        if (operand == &in.constant) return {true, in.constant};
+        if (operand == &in.magic) return {true, in.magic};
+        return {false, static_cast<int64_t>(offsetOf(operand))};
+    }
+
+    bool load(Register reg, const FastInstruction& in, const int64_t* operand) {
+        if (!operand) return false;
+        const Source source = sourceOf(in, operand);
+        if (source.isConstant) return move(reg, source.value);
+        return bytes({0x49, 0x8B, static_cast<uint8_t>(0x81 | reg << 3)}) &&  // mov reg, [r9 + d]
+               word(static_cast<uint32_t>(source.value));
+    }
+
+    bool store(const int64_t* slot) {
+        return slot && bytes({0x49, 0x89, 0x81}) && word(offsetOf(slot));  // mov [r9 + d], rax
+    }
+
+    bool move(Register reg, int64_t value) {
+        if (value == static_cast<int32_t>(value))  // mov reg, imm32 (sign-extended)
+            return bytes({0x48, 0xC7, static_cast<uint8_t>(0xC0 | reg)}) && word(static_cast<uint32_t>(value));
+        uint8_t bytes8[8];
+        std::memcpy(bytes8, &value, 8);  // x86 is little-endian, as the code is
+        if (!bytes({0x48, static_cast<uint8_t>(0xB8 | reg)})) return false;  // mov reg, imm64
+        for (uint8_t b : bytes8)
+            if (!byte(b)) return false;
+        return true;
+    }
+
+    // The offset of a place inside the record; an address outside it ends the emission.
+    uint32_t offsetOf(const void* place) {
+        const auto at = reinterpret_cast<uintptr_t>(place), base = reinterpret_cast<uintptr_t>(&record_);
+        if (at < base || at + sizeof(int64_t) > base + sizeof(CompiledExpression)) ok_ = false;
+        return static_cast<uint32_t>(at - base);
+    }
+
+    bool word(uint32_t value) {
+        for (int i = 0; i < 4; ++i)
+            if (!byte(static_cast<uint8_t>(value >> (8 * i)))) return false;
+        return true;
+    }
+    bool bytes(std::initializer_list<uint8_t> list) {
+        for (uint8_t b : list)
+            if (!byte(b)) return false;
+        return true;
+    }
+    bool byte(uint8_t b) {
+        if (size_ >= capacity_) return ok_ = false;
+        out_[size_++] = b;
+        return ok_;
+    }
+
+    const CompiledExpression& record_;
+    uint8_t* out_;
+    size_t capacity_;
+    size_t size_ = 0;
+    bool ok_ = true;
+};
+
+}  // namespace
+
+size_t emitNativeCode(const CompiledExpression& record, uint8_t* out, size_t capacity) {
+    if (record.fastLength <= 0) return 0;
+    return Emitter(record, out, capacity).run();
+}
+
+#else
+
+size_t emitNativeCode(const CompiledExpression&, uint8_t*, size_t) { return 0; }
+
+#endif
