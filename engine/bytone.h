@@ -151,7 +151,7 @@ public:
     // instead of 128, which makes construction and destruction cheap.
     CompiledExpressions compiled;
     // Their machine code, a slot for each program; guarded by bankLock.
-    NativeCodeSlots nativeCode{kNumPrograms};
+    NativeCodeArena nativeCode{kNumPrograms};
     uint8_t sineTable[256];
 
     // [host thread] The chunk handed to and received from the host.

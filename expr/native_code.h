@@ -25,35 +25,51 @@ struct CompiledExpression;
 // this build has no x86-64 code generator.
 size_t emitNativeCode(const CompiledExpression& record, uint8_t* out, size_t capacity);
 
-// Executable memory for `count` records, in slots of kSlotBytes, one record's code a
-// slot. Only the pages of slots that hold code take memory. Writing happens in
-// batches: `install` stages the code of freshly compiled records, `seal` makes the
-// memory executable again and hands the staged records their code, so a batch of any
-// size costs two changes of protection, and a batch that changes no code costs none.
+// Executable memory for the machine code of `count` records, record `index` of them
+// being the one installed under that index. Code is position-independent, so it is
+// packed one after another and moved down when the area is compacted; only the pages
+// that hold code take memory (a few kilobytes for a bank of ordinary formulas).
+// Writing happens in batches: `install` stages the code of freshly compiled records,
+// `seal` makes the area executable again and hands the staged records their code. A
+// batch of any size costs two changes of protection, and a batch that changes no code
+// costs none.
 // [any thread, under the lock that orders the records' compilations and runs]
-class NativeCodeSlots {
+class NativeCodeArena {
 public:
-    static constexpr size_t kSlotBytes = 1024;
+    static constexpr size_t kMaxCodeBytes = 16384;  // more than any 1023-character formula needs
 
-    // Holds no memory, and gives no record machine code, when the system refuses.
-    // Throws std::bad_alloc when its bookkeeping cannot be allocated.
-    explicit NativeCodeSlots(int count);
-    ~NativeCodeSlots();
-    NativeCodeSlots(const NativeCodeSlots&) = delete;
-    NativeCodeSlots& operator=(const NativeCodeSlots&) = delete;
+    // Holds no executable memory, and gives no record machine code, when the system
+    // refuses. Throws std::bad_alloc when its bookkeeping cannot be allocated.
+    explicit NativeCodeArena(int count);
+    ~NativeCodeArena();
+    NativeCodeArena(const NativeCodeArena&) = delete;
+    NativeCodeArena& operator=(const NativeCodeArena&) = delete;
 
-    // Stages the machine code of freshly compiled `record` in slot `index`; the record
-    // runs its fast form until `seal`. A record whose code does not fit a slot (very
-    // long formulas), or that has no fast form, is staged without code.
+    // Stages the machine code of freshly compiled `record` under `index`; the record
+    // runs its fast form until `seal`. A record without a fast form is staged without
+    // code. The record must not be compiled again, except through `install`, before
+    // `seal`. Installed records must outlive the arena, which writes their `native`.
     void install(CompiledExpression& record, int index);
-    // Ends the batch: the memory becomes executable and staged records get their code.
+    // Ends the batch: the area becomes executable and staged records get their code.
     void seal();
 
 private:
+    struct Entry {
+        CompiledExpression* owner = nullptr;
+        uint32_t offset = 0;
+        uint32_t length = 0;  // 0: no code
+        bool staged = false;
+    };
+    bool makeWritable();
+    bool place(Entry& entry, const uint8_t* code, uint32_t length);
+    void compact();
+
     uint8_t* memory_ = nullptr;
     size_t size_ = 0;
+    size_t used_ = 0;  // the packed code ends here
+    size_t live_ = 0;  // bytes of code that records own
     int count_ = 0;
     bool writable_ = false;
-    std::unique_ptr<CompiledExpression*[]> owners_;  // the record of each slot, or null
-    std::unique_ptr<bool[]> staged_;                 // holds code waiting for seal
+    std::unique_ptr<Entry[]> entries_;
+    std::unique_ptr<uint8_t[]> scratch_;  // kMaxCodeBytes, where code is emitted first
 };

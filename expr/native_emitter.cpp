@@ -51,12 +51,12 @@ private:
             case kFastSelect:
                 // rax = rax != 0 ? x : y, without a branch.
                 return load(kRcx, in, in.operand) && load(kRdx, in, in.other) &&
-                       bytes({0x48, 0x85, 0xC0, 0x48, 0x89, 0xD0, 0x48, 0x0F, 0x45, 0xC1});  // test; mov; cmovne
+                       bytes({0x48, 0x85, 0xC0, 0x48, 0x89, 0xD0, 0x48, 0x0F, 0x45, 0xC1});         // test; mov; cmovne
             case kFastDivPow2: return quotientByPowerOfTwo(in.shift) && bytes({0x48, 0x89, 0xC8});  // mov rax, rcx
             case kFastRemPow2:
                 return quotientByPowerOfTwo(in.shift) && bytes({0x48, 0xC1, 0xE1}) && byte(in.shift) &&  // shl rcx, k
-                       bytes({0x48, 0x29, 0xC8});                                                       // sub rax, rcx
-            case kFastDivMagic: return quotientByMagic(in) && bytes({0x48, 0x01, 0xD0});  // add rax, rdx
+                       bytes({0x48, 0x29, 0xC8});                                                        // sub rax, rcx
+            case kFastDivMagic: return quotientByMagic(in) && bytes({0x48, 0x01, 0xD0});                 // add rax, rdx
             case kFastRemMagic:
                 return quotientByMagic(in) && bytes({0x48, 0x01, 0xD0}) &&  // rax = q
                        move(kRdx, in.divisor) && bytes({0x48, 0x0F, 0xAF, 0xC2, 0x48, 0x29, 0xC1, 0x48, 0x89, 0xC8});
@@ -96,7 +96,7 @@ private:
             case kDivide:
                 // A divisor of 0 leaves a, -1 negates it (no fault for the most negative
                 // value), anything else divides.
-                return bytes({0x48, 0x85, 0xC9, 0x74, 0x10,  // test rcx, rcx; jz done
+                return bytes({0x48, 0x85, 0xC9, 0x74, 0x10,        // test rcx, rcx; jz done
                               0x48, 0x83, 0xF9, 0xFF, 0x75, 0x05,  // cmp rcx, -1; jne divide
                               0x48, 0xF7, 0xD8, 0xEB, 0x05,        // neg rax; jmp done
                               0x48, 0x99, 0x48, 0xF7, 0xF9});      // divide: cqo; idiv rcx
@@ -140,19 +140,19 @@ private:
     // sign bit; the quotient is rax + rdx (Hacker's Delight, 10-1).
     bool quotientByMagic(const FastInstruction& in) {
         if (in.shift < 0 || in.shift > 63) return false;
-        if (!bytes({0x48, 0x89, 0xC1}) || !move(kRdx, in.magic) || !bytes({0x48, 0xF7, 0xEA}))  // mov rcx, rax; imul rdx
+        if (!bytes({0x48, 0x89, 0xC1}) || !move(kRdx, in.magic) ||
+            !bytes({0x48, 0xF7, 0xEA}))  // mov rcx, rax; imul rdx
             return false;
-        if (in.magic < 0 && !bytes({0x48, 0x01, 0xCA})) return false;  // add rdx, rcx
+        if (in.magic < 0 && !bytes({0x48, 0x01, 0xCA})) return false;                // add rdx, rcx
         return bytes({0x48, 0xC1, 0xFA}) && byte(static_cast<uint8_t>(in.shift)) &&  // sar rdx, shift
-               bytes({0x48, 0x89, 0xC8, 0x48, 0xC1, 0xE8, 0x3F});                   // mov rax, rcx; shr rax, 63
+               bytes({0x48, 0x89, 0xC8, 0x48, 0xC1, 0xE8, 0x3F});                    // mov rax, rcx; shr rax, 63
     }
 
     // Slot 0 and the stack count as the interpreter leaves them, then return rax.
     bool finish() {
         const auto depth = static_cast<uint32_t>(record_.fastDepth);
         return bytes({0x49, 0x89, 0x81}) && word(offsetOf(&record_.valueStack[0])) &&  // mov [r9+d], rax
-               bytes({0x41, 0xC7, 0x81}) && word(offsetOf(&record_.valueTop)) && word(depth) &&
-               byte(0xC3);  // ret
+               bytes({0x41, 0xC7, 0x81}) && word(offsetOf(&record_.valueTop)) && word(depth) && byte(0xC3);  // ret
     }
 
     Source sourceOf(const FastInstruction& in, const int64_t* operand) {
@@ -177,7 +177,7 @@ private:
         if (value == static_cast<int32_t>(value))  // mov reg, imm32 (sign-extended)
             return bytes({0x48, 0xC7, static_cast<uint8_t>(0xC0 | reg)}) && word(static_cast<uint32_t>(value));
         uint8_t bytes8[8];
-        std::memcpy(bytes8, &value, 8);  // x86 is little-endian, as the code is
+        std::memcpy(bytes8, &value, 8);                                      // x86 is little-endian, as the code is
         if (!bytes({0x48, static_cast<uint8_t>(0xB8 | reg)})) return false;  // mov reg, imm64
         for (uint8_t b : bytes8)
             if (!byte(b)) return false;

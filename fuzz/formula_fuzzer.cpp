@@ -24,7 +24,7 @@ bool isKnownMessage(const char* message) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static CompiledExpressions records = allocateCompiledExpressions(1);
-    static NativeCodeSlots slots(1);
+    static NativeCodeArena arena(1);
     CompiledExpression& record = records[0];
 
     // The first bytes give the variables' values, the rest is the text.
@@ -33,8 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const char* message = compileExpression(record, text.c_str());
     if (message && !isKnownMessage(message)) std::abort();
     if (!message) {
-        slots.install(record, 0);
-        slots.seal();
+        arena.install(record, 0);
+        arena.seal();
     }
 
     for (int i = 0; i < kVariableCount; ++i) {

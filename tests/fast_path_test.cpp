@@ -3,6 +3,7 @@
 // from every preset.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -12,16 +13,20 @@
 
 namespace {
 
-// Compiles `text` into `record` and gives it machine code, as the instrument does.
-const char* compile(CompiledExpression& record, const char* text) {
-    static NativeCodeSlots slots(1);
-    const char* message = compileExpression(record, text);
-    if (!message) {
-        slots.install(record, 0);
-        slots.seal();
+// A record that gets machine code after each compilation, as the instrument's programs do.
+struct Formula {
+    std::unique_ptr<CompiledExpression> record = std::make_unique<CompiledExpression>();
+    NativeCodeArena arena{1};
+
+    const char* compile(const char* text) {
+        const char* message = compileExpression(*record, text);
+        if (!message) {
+            arena.install(*record, 0);
+            arena.seal();
+        }
+        return message;
     }
-    return message;
-}
+};
 
 // Runs the record through the three paths on the same variables and compares what each
 // leaves.
@@ -48,7 +53,8 @@ void expectSameRun(CompiledExpression& r, const std::string& text) {
 }
 
 TEST(FastPath, AgreesWithTheInterpreterOnRandomTokenStreams) {
-    auto record = std::make_unique<CompiledExpression>();
+    Formula formula;
+    auto& record = formula.record;
     std::mt19937_64 rng(5);
     const char* tokens[] = {"P",   "T",   "V",          "R",          "S",  "C",  "A", "0",   "1",   "2",  "7",
                             "256", "257", "0xFFFFFFFF", "2147483648", "+",  "-",  "*", "/",   "%",   "<<", ">>",
@@ -59,7 +65,7 @@ TEST(FastPath, AgreesWithTheInterpreterOnRandomTokenStreams) {
         std::string text;
         const int length = 1 + static_cast<int>(rng() % 24);
         for (int i = 0; i < length; ++i) text += tokens[rng() % (sizeof tokens / sizeof tokens[0])];
-        if (compile(*record, text.c_str())) {
+        if (formula.compile(text.c_str())) {
             // A failed compilation: both paths give the last result.
             expectSameRun(*record, text);
             continue;
@@ -77,7 +83,8 @@ TEST(FastPath, AgreesWithTheInterpreterOnRandomTokenStreams) {
 }
 
 TEST(FastPath, DividesByEveryKindOfConstantAsTheInterpreterDoes) {
-    auto record = std::make_unique<CompiledExpression>();
+    Formula formula;
+    auto& record = formula.record;
     const int64_t divisors[] = {
         0,   1,   2,   3,    4,    5,    7,     10,    11,      12,      100,        200,          255,
         256, 257, 500, 1000, 3200, 4096, 65535, 65536, 1000000, 1 << 30, 2147483647, 2147483648LL, 4294967295LL};
@@ -114,7 +121,7 @@ TEST(FastPath, DividesByEveryKindOfConstantAsTheInterpreterDoes) {
             } else {
                 text += std::to_string(d);
             }
-            ASSERT_EQ(compile(*record, text.c_str()), nullptr) << text;
+            ASSERT_EQ(formula.compile(text.c_str()), nullptr) << text;
             for (int64_t n : numerators) {
                 record->variable('P') = n;
                 expectSameRun(*record, text);
@@ -128,33 +135,69 @@ TEST(FastPath, DividesByEveryKindOfConstantAsTheInterpreterDoes) {
 }
 
 TEST(FastPath, KeepsTheLastResultForRecordsThatDoNotRun) {
-    auto record = std::make_unique<CompiledExpression>();
-    ASSERT_EQ(compile(*record, "P*3+1"), nullptr);
+    Formula formula;
+    auto& record = formula.record;
+    ASSERT_EQ(formula.compile("P*3+1"), nullptr);
     ASSERT_GT(record->fastLength, 0);
     ASSERT_NE(record->native, nullptr);
     record->variable('P') = 5;
     EXPECT_EQ(runExpression(*record), 16);
-    ASSERT_EQ(compile(*record, ""), nullptr);
+    ASSERT_EQ(formula.compile(""), nullptr);
     EXPECT_EQ(record->fastLength, 0);
     EXPECT_EQ(record->native, nullptr);
     EXPECT_EQ(runExpression(*record), 16);
-    ASSERT_NE(compile(*record, "P+#"), nullptr);
+    ASSERT_NE(formula.compile("P+#"), nullptr);
     EXPECT_EQ(record->native, nullptr);
     EXPECT_EQ(runExpression(*record), 16);
-    ASSERT_EQ(compile(*record, "P+"), nullptr);  // a trailing operator: the interpreter's rule
+    ASSERT_EQ(formula.compile("P+"), nullptr);  // a trailing operator: the interpreter's rule
     EXPECT_EQ(runExpression(*record), 5);
 }
 
-TEST(FastPath, FormulasTooLongForASlotKeepTheFastForm) {
-    auto record = std::make_unique<CompiledExpression>();
-    std::string text = "P";
-    for (int i = 0; i < 200; ++i) text += "+(T*" + std::to_string(i) + ")";
-    ASSERT_EQ(compile(*record, text.c_str()), nullptr);
-    EXPECT_GT(record->fastLength, 0);
-    EXPECT_EQ(record->native, nullptr);
-    record->variable('P') = 3;
-    record->variable('T') = 2;
-    EXPECT_EQ(runExpression(*record), 3 + 2 * (199 * 200 / 2));
+TEST(FastPath, TheLongestFormulasGetMachineCode) {
+    Formula formula;
+    auto& record = formula.record;
+    for (const std::string term : {"+(T*7)", "+(1+(2+(3+(T", "^-(~P)"}) {
+        const auto opens =
+            static_cast<size_t>(std::count(term.begin(), term.end(), '(') - std::count(term.begin(), term.end(), ')'));
+        std::string text = "P", closes;
+        while (text.size() + term.size() + closes.size() + opens <= 1023) text += term, closes.append(opens, ')');
+        text += closes;
+        ASSERT_EQ(formula.compile(text.c_str()), nullptr) << text;
+        EXPECT_GT(record->fastLength, 0);
+        EXPECT_NE(record->native, nullptr);
+        record->variable('P') = 3;
+        record->variable('T') = 2;
+        expectSameRun(*record, text);
+    }
+}
+
+TEST(FastPath, RecompilingManyRecordsKeepsEachOnesCode) {
+    // Records recompiled in turn fill the area with code that nobody owns, which is
+    // compacted away: every record must run its own formula throughout.
+    constexpr int kRecords = 4;
+    CompiledExpressions records = allocateCompiledExpressions(kRecords);
+    NativeCodeArena arena(kRecords);
+    std::mt19937_64 rng(11);
+    std::string texts[kRecords];
+    for (int step = 0; step < 3000; ++step) {
+        const int batch = 1 + static_cast<int>(rng() % 3);
+        for (int b = 0; b < batch; ++b) {
+            const int i = static_cast<int>(rng() % kRecords);
+            texts[i].assign(1, 'P');
+            for (int terms = static_cast<int>(rng() % 40); terms > 0; --terms)
+                texts[i].append("+(T*").append(std::to_string(rng() % 1000)).append(")");
+            ASSERT_EQ(compileExpression(records[i], texts[i].c_str()), nullptr);
+            arena.install(records[i], i);
+        }
+        arena.seal();
+        for (int i = 0; i < kRecords; ++i) {
+            if (texts[i].empty()) continue;
+            ASSERT_NE(records[i].native, nullptr) << step;
+            records[i].variable('P') = static_cast<int64_t>(rng() % 1000);
+            records[i].variable('T') = static_cast<int64_t>(rng() % 1000);
+            expectSameRun(records[i], texts[i]);
+        }
+    }
 }
 
 class FastRender : public EngineTest {};
