@@ -81,9 +81,13 @@ const char* compileExpression(CompiledExpression& record, const char* text);
 
 // Runs the compiled queue over the record's variables and returns slot 0 of the value
 // stack. Never fails: a record that is not compiled yields what an earlier run left in
-// slot 0, and a run whose stack count leaves 0..16383 yields 0. Uses the fast form when
-// the record has one; the result is the interpreter's in every case.
-int64_t runExpression(CompiledExpression& record);
+// slot 0, and a run whose stack count leaves 0..16383 yields 0. Uses the machine code or
+// the fast form when the record has one; the result is the interpreter's in every case.
+// Inline, so that a run of machine code costs the caller one call.
+int64_t runFastForm(CompiledExpression& record);  // the fast form, else the interpreter
+inline int64_t runExpression(CompiledExpression& record) {
+    return record.native ? record.native(&record) : runFastForm(record);
+}
 
 // The plain interpreter: the reading of the language that every faster path must match.
 int64_t interpretExpression(CompiledExpression& record);

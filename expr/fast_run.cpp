@@ -154,8 +154,7 @@ done:
 
 }  // namespace
 
-int64_t runExpression(CompiledExpression& record) {
-    if (record.native) return record.native(&record);
+int64_t runFastForm(CompiledExpression& record) {
     return record.fastLength > 0 ? execute(&record, nullptr) : interpretExpression(record);
 }
 

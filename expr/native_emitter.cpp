@@ -15,9 +15,9 @@ namespace {
 
 enum Register : uint8_t { kRax = 0, kRcx = 1, kRdx = 2 };
 
-// One operand of an instruction: a constant, or a place in the record.
+// One operand of an instruction: a constant, a place in the record, or rcx.
 struct Source {
-    bool isConstant;
+    enum Kind { Constant, Place, Rcx } kind;
     int64_t value;  // the constant, or the place's offset in the record
 };
 
@@ -69,30 +69,111 @@ private:
 
     bool binaryInstruction(const FastInstruction& in) {
         if (in.op < kFastFirstBinary || in.op >= kFastOpCount) return false;
-        // Every form ends as rax = rax OP rcx.
+        // Every form becomes rax = rax OP b, with b a constant, a place or rcx.
         int index;
+        Source b;
         if (in.op >= kFastFirstSpillLoadBinary) {
             index = in.op - kFastFirstSpillLoadBinary;
-            if (!store(in.slot) || !load(kRax, in, in.operand) || !load(kRcx, in, in.other)) return false;
+            if (!store(in.slot) || !load(kRax, in, in.operand)) return false;
+            b = sourceOf(in, in.other);
         } else if (in.op >= kFastFirstLoadBinary) {
             index = in.op - kFastFirstLoadBinary;
-            if (!load(kRax, in, in.operand) || !load(kRcx, in, in.other)) return false;
-        } else if ((in.op - kFastFirstBinary) % 2 == 0) {  // acc OP x
+            if (!load(kRax, in, in.operand)) return false;
+            b = sourceOf(in, in.other);
+        } else {
             index = (in.op - kFastFirstBinary) / 2;
-            if (!load(kRcx, in, in.operand)) return false;
-        } else {  // x OP acc
-            index = (in.op - kFastFirstBinary) / 2;
-            if (!bytes({0x48, 0x89, 0xC1}) || !load(kRax, in, in.operand)) return false;  // mov rcx, rax
+            b = sourceOf(in, in.operand);
+            if ((in.op - kFastFirstBinary) % 2 == 1) {  // x OP acc
+                const uint8_t code = intops::kBinaryCodes[index];
+                if (isCommutative(code)) return binaryOperator(code, b);
+                if (const uint8_t swapped = swappedComparison(code)) return binaryOperator(swapped, b);
+                if (!bytes({0x48, 0x89, 0xC1}) || !load(kRax, in, in.operand)) return false;  // mov rcx, rax
+                b = {Source::Rcx, 0};
+            }
         }
-        return binaryOperator(intops::kBinaryCodes[index]);
+        return binaryOperator(intops::kBinaryCodes[index], b);
     }
 
-    // rax = rax OP rcx, as the language's operator functions compute it.
-    bool binaryOperator(uint8_t code) {
+    static bool isCommutative(uint8_t code) {
+        return code == kAdd || code == kMultiply || code == kBitAnd || code == kBitXor || code == kBitOr ||
+               code == kEqual || code == kNotEqual;
+    }
+    // The comparison that gives x OP acc when written acc OP' x; 0 for other operators.
+    static uint8_t swappedComparison(uint8_t code) {
         switch (code) {
-            case kAdd: return bytes({0x48, 0x01, 0xC8});
-            case kSubtract: return bytes({0x48, 0x29, 0xC8});
-            case kMultiply: return bytes({0x48, 0x0F, 0xAF, 0xC1});
+            case kLess: return kGreater;
+            case kGreater: return kLess;
+            case kLessEqual: return kGreaterEqual;
+            case kGreaterEqual: return kLessEqual;
+            default: return 0;
+        }
+    }
+
+    // rax = rax OP b for the operators with a form that takes b as it is: `opcode` the
+    // register-or-memory form (OP rax, r/m), `digit` the one with a 32-bit immediate.
+    bool direct(uint8_t opcode, uint8_t digit, const Source& b) {
+        switch (b.kind) {
+            case Source::Place:
+                return bytes({0x49, opcode, 0x81}) && word(static_cast<uint32_t>(b.value));  // OP rax, [r9 + d]
+            case Source::Constant:
+                if (b.value == static_cast<int32_t>(b.value))  // OP rax, imm32
+                    return bytes({0x48, 0x81, static_cast<uint8_t>(0xC0 | digit << 3)}) &&
+                           word(static_cast<uint32_t>(b.value));
+                if (!move(kRcx, b.value)) return false;
+                [[fallthrough]];
+            case Source::Rcx: return bytes({0x48, opcode, 0xC1});  // OP rax, rcx
+        }
+        return false;
+    }
+
+    bool inRcx(const Source& b) {
+        switch (b.kind) {
+            case Source::Constant: return move(kRcx, b.value);
+            case Source::Place: return bytes({0x49, 0x8B, 0x89}) && word(static_cast<uint32_t>(b.value));
+            case Source::Rcx: return true;
+        }
+        return false;
+    }
+
+    // rax = rax OP b, as the language's operator functions compute it.
+    bool binaryOperator(uint8_t code, const Source& b) {
+        switch (code) {
+            case kAdd: return direct(0x03, 0, b);
+            case kSubtract: return direct(0x2B, 5, b);
+            case kBitAnd: return direct(0x23, 4, b);
+            case kBitXor: return direct(0x33, 6, b);
+            case kBitOr: return direct(0x0B, 1, b);
+            case kMultiply:
+                if (b.kind == Source::Constant && b.value == static_cast<int32_t>(b.value))
+                    return bytes({0x48, 0x69, 0xC0}) && word(static_cast<uint32_t>(b.value));  // imul rax, rax, imm32
+                if (b.kind == Source::Place)
+                    return bytes({0x49, 0x0F, 0xAF, 0x81}) && word(static_cast<uint32_t>(b.value));
+                return inRcx(b) && bytes({0x48, 0x0F, 0xAF, 0xC1});  // imul rax, rcx
+            case kLess: return compare(0x9C, b);
+            case kGreater: return compare(0x9F, b);
+            case kLessEqual: return compare(0x9E, b);
+            case kGreaterEqual: return compare(0x9D, b);
+            case kEqual: return compare(0x94, b);
+            case kNotEqual: return compare(0x95, b);
+            case kShiftLeft:
+            case kShiftRight: {
+                const uint8_t digit = code == kShiftLeft ? 0xE0 : 0xF8;  // shl / sar
+                if (b.kind == Source::Constant)  // the machine, like the language, counts b & 63
+                    return bytes({0x48, 0xC1, digit}) && byte(static_cast<uint8_t>(b.value & 63));
+                return inRcx(b) && bytes({0x48, 0xD3, digit});  // OP rax, cl
+            }
+            default: return inRcx(b) && registerOperator(code);
+        }
+    }
+
+    // cmp rax, b; setCC al; movzx eax, al
+    bool compare(uint8_t setcc, const Source& b) {
+        return direct(0x3B, 7, b) && bytes({0x0F, setcc, 0xC0, 0x0F, 0xB6, 0xC0});
+    }
+
+    // rax = rax OP rcx for the operators without a direct form.
+    bool registerOperator(uint8_t code) {
+        switch (code) {
             case kDivide:
                 // A divisor of 0 leaves a, -1 negates it (no fault for the most negative
                 // value), anything else divides.
@@ -105,17 +186,6 @@ private:
                 return bytes({0x48, 0x8D, 0x51, 0x01, 0x48, 0x83, 0xFA, 0x01, 0x77, 0x04,  // lea; cmp; ja divide
                               0x31, 0xC0, 0xEB, 0x08,                                      // xor eax, eax; jmp done
                               0x48, 0x99, 0x48, 0xF7, 0xF9, 0x48, 0x89, 0xD0});            // cqo; idiv; mov rax, rdx
-            case kShiftLeft: return bytes({0x48, 0xD3, 0xE0});   // shl rax, cl: the machine uses cl & 63
-            case kShiftRight: return bytes({0x48, 0xD3, 0xF8});  // sar rax, cl
-            case kLess: return compare(0x9C);
-            case kGreater: return compare(0x9F);
-            case kLessEqual: return compare(0x9E);
-            case kGreaterEqual: return compare(0x9D);
-            case kEqual: return compare(0x94);
-            case kNotEqual: return compare(0x95);
-            case kBitAnd: return bytes({0x48, 0x21, 0xC8});
-            case kBitXor: return bytes({0x48, 0x31, 0xC8});
-            case kBitOr: return bytes({0x48, 0x09, 0xC8});
             case kLogicalAnd:
                 return bytes({0x48, 0x85, 0xC0, 0x0F, 0x95, 0xC0,  // test rax, rax; setne al
                               0x48, 0x85, 0xC9, 0x0F, 0x95, 0xC2,  // test rcx, rcx; setne dl
@@ -124,9 +194,6 @@ private:
             default: return false;
         }
     }
-
-    // cmp rax, rcx; setCC al; movzx eax, al
-    bool compare(uint8_t setcc) { return bytes({0x48, 0x39, 0xC8, 0x0F, setcc, 0xC0, 0x0F, 0xB6, 0xC0}); }
 
     // rcx = rax / 2^k truncated toward zero: negative values are biased by 2^k - 1.
     bool quotientByPowerOfTwo(int32_t k) {
@@ -156,15 +223,18 @@ private:
     }
 
     Source sourceOf(const FastInstruction& in, const int64_t* operand) {
-        if (operand == &in.constant) return {true, in.constant};
-        if (operand == &in.magic) return {true, in.magic};
-        return {false, static_cast<int64_t>(offsetOf(operand))};
+        if (!operand) {
+            ok_ = false;
+            return {Source::Constant, 0};
+        }
+        if (operand == &in.constant) return {Source::Constant, in.constant};
+        if (operand == &in.magic) return {Source::Constant, in.magic};
+        return {Source::Place, static_cast<int64_t>(offsetOf(operand))};
     }
 
     bool load(Register reg, const FastInstruction& in, const int64_t* operand) {
-        if (!operand) return false;
         const Source source = sourceOf(in, operand);
-        if (source.isConstant) return move(reg, source.value);
+        if (source.kind == Source::Constant) return move(reg, source.value);
         return bytes({0x49, 0x8B, static_cast<uint8_t>(0x81 | reg << 3)}) &&  // mov reg, [r9 + d]
                word(static_cast<uint32_t>(source.value));
     }
