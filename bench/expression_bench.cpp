@@ -1,4 +1,5 @@
-// One evaluation of each preset: the instrument's evaluator against native code.
+// One evaluation of each preset: the instrument's evaluator (machine code), its fast form
+// and its plain interpreter against native code.
 #include <benchmark/benchmark.h>
 
 #include <memory>
@@ -28,6 +29,7 @@ void evaluatePreset(benchmark::State& state) {
 }
 
 void BM_Formula(benchmark::State& state) { evaluatePreset<runExpression>(state); }
+void BM_FastForm(benchmark::State& state) { evaluatePreset<runFastForm>(state); }
 void BM_PlainInterpreter(benchmark::State& state) { evaluatePreset<interpretExpression>(state); }
 
 void BM_NativeFormula(benchmark::State& state) {
@@ -43,6 +45,7 @@ void BM_NativeFormula(benchmark::State& state) {
 }
 
 BENCHMARK(BM_Formula)->DenseRange(0, kNativePresetCount - 1);
+BENCHMARK(BM_FastForm)->DenseRange(0, kNativePresetCount - 1);
 BENCHMARK(BM_NativeFormula)->DenseRange(0, kNativePresetCount - 1);
 BENCHMARK(BM_PlainInterpreter)->DenseRange(0, kNativePresetCount - 1);
 
