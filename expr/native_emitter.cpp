@@ -58,9 +58,9 @@ private:
                        bytes({0x48, 0x29, 0xC8});                                                        // sub rax, rcx
             case kFastDivMagic: return quotientByMagic(in) && bytes({0x48, 0x01, 0xD0});                 // add rax, rdx
             case kFastRemMagic:
-                return quotientByMagic(in) && bytes({0x48, 0x01, 0xD0}) &&  // rax = q
-                       move(kRdx, in.divisor) && bytes({0x48, 0x0F, 0xAF, 0xC2, 0x48, 0x29, 0xC1, 0x48, 0x89, 0xC8});
-            // imul rax, rdx; sub rcx, rax; mov rax, rcx
+                // rax = q, then a - q * d: imul rax, rdx; sub rcx, rax; mov rax, rcx
+                return quotientByMagic(in) && bytes({0x48, 0x01, 0xD0}) && move(kRdx, in.divisor) &&
+                       bytes({0x48, 0x0F, 0xAF, 0xC2, 0x48, 0x29, 0xC1, 0x48, 0x89, 0xC8});
             case kFastReturn: return finish();
             case kFastReturnX: return load(kRax, in, in.operand) && finish();
             default: return binaryInstruction(in);
