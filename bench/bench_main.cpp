@@ -95,7 +95,9 @@ void reportEvaluation(const CollectingReporter& r) {
     }
     for (int p = 0; p < 3; ++p)
         std::printf("%-20s geometric mean %.2f x native, slowest preset %.2f x\n",
-                    p == 0 ? "machine code:" : p == 1 ? "fast form:" : "plain interpreter:",
+                    p == 0   ? "machine code:"
+                    : p == 1 ? "fast form:"
+                             : "plain interpreter:",
                     std::exp(logRatio[p] / kNativePresetCount), worst[p]);
 }
 

@@ -10,6 +10,7 @@
 
 #include "expr/expression.h"
 #include "expr/native_code.h"
+#include "tests/every_path.h"
 
 namespace {
 
@@ -43,19 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::memcpy(&v, data + at, std::min<size_t>(8, variableBytes - at));
         record.variables[i] = (i % 3 == 0) ? v % 1024 : v;
     }
-    const int64_t slotZero = record.valueStack[0];
-    const NativeFunction native = record.native;
-    int64_t value[3], slot[3];
-    int32_t top[3];
-    for (int path = 0; path < 3; ++path) {  // machine code, fast form, interpreter
-        record.valueStack[0] = slotZero;
-        record.native = path == 0 ? native : nullptr;
-        value[path] = path == 2 ? interpretExpression(record) : runExpression(record);
-        slot[path] = record.valueStack[0];
-        top[path] = record.valueTop;
-    }
-    record.native = native;
-    for (int path = 0; path < 2; ++path)
-        if (value[path] != value[2] || slot[path] != slot[2] || top[path] != top[2]) std::abort();
+    const auto runs = runOnEveryPath(record);
+    if (runs[kMachineCode] != runs[kInterpreter] || runs[kFastForm] != runs[kInterpreter]) std::abort();
     return 0;
 }

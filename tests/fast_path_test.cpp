@@ -10,6 +10,7 @@
 
 #include "engine/random.h"
 #include "engine_fixture.h"
+#include "every_path.h"
 
 namespace {
 
@@ -28,28 +29,11 @@ struct Formula {
     }
 };
 
-// Runs the record through the three paths on the same variables and compares what each
-// leaves.
-void expectSameRun(CompiledExpression& r, const std::string& text) {
-    const int64_t slotZero = r.valueStack[0];
-    const NativeFunction native = r.native;
-    struct Run {
-        int64_t value, slotZero;
-        int32_t top;
-    } runs[3];
-    for (int path = 0; path < 3; ++path) {
-        r.valueStack[0] = slotZero;
-        r.native = path == 0 ? native : nullptr;
-        runs[path].value = path == 2 ? interpretExpression(r) : runExpression(r);
-        runs[path].slotZero = r.valueStack[0];
-        runs[path].top = r.valueTop;
-    }
-    r.native = native;
-    for (int path = 0; path < 2; ++path) {
-        ASSERT_EQ(runs[path].value, runs[2].value) << text << (path == 0 ? " (machine code)" : " (fast form)");
-        ASSERT_EQ(runs[path].slotZero, runs[2].slotZero) << text << path;
-        ASSERT_EQ(runs[path].top, runs[2].top) << text << path;
-    }
+// Runs the record on the three paths and compares what each returns and leaves.
+void expectSameRun(CompiledExpression& record, const std::string& text) {
+    const auto runs = runOnEveryPath(record);
+    ASSERT_EQ(runs[kMachineCode], runs[kInterpreter]) << text << " (machine code)";
+    ASSERT_EQ(runs[kFastForm], runs[kInterpreter]) << text << " (fast form)";
 }
 
 TEST(FastPath, AgreesWithTheInterpreterOnRandomTokenStreams) {
