@@ -10,7 +10,7 @@ ASAN    := $(BUILD)/asan
 TSAN    := $(BUILD)/tsan
 FUZZ    := $(BUILD)/fuzz
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS := formula chunk session
+FUZZ_TARGETS := formula chunk session bank
 
 PACKAGES := cmake make g++ googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev libcli11-dev libsndfile1-dev libpng-dev pkg-config amsynth \
             g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 wine xvfb

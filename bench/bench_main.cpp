@@ -120,6 +120,9 @@ void reportCosts(const CollectingReporter& r) {
             continue;
         std::printf("%-28s %12.3f us\n", name.c_str(), ns / 1000.0);
     }
+    if (r.counters.count("BM_Construction:minor_faults"))
+        std::printf("Minor page faults an instance (construction and destruction): %.0f\n",
+                    r.counters.at("BM_Construction:minor_faults"));
 }
 
 }  // namespace

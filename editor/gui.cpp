@@ -49,6 +49,7 @@ bool GUI::open(void* ptr) {
     parentWindow = ptr;
     if (!platform_->open(ptr, *this)) return false;
     windowOpen_ = true;
+    boxProgram_ = instrument.currentProgram;
     dragTarget = kControlCount;
     refreshPending = true;
     reloadFormula = true;
@@ -72,11 +73,15 @@ void GUI::requestRefresh() {
 }
 
 void GUI::idle() {
-    if (reloadFormula.exchange(false) && windowOpen_) {
+    // An input may have cancelled the load that a program change asked for; the box is
+    // loaded all the same once it shows another program than the current one.
+    const bool reload = reloadFormula.exchange(false);
+    if (windowOpen_ && (reload || boxProgram_ != instrument.currentProgram)) {
         std::string formula;
         {
             std::lock_guard<BankLock> hold(instrument.bankLock);
-            formula = instrument.programs[instrument.currentProgram].formula;
+            boxProgram_ = instrument.currentProgram;
+            formula = instrument.programs[boxProgram_].formula;
         }
         platform_->setText(FormulaEdit, formula);
     }
@@ -265,7 +270,7 @@ void GUI::wheel(Point point, int delta) {
 
 void GUI::storeFormula(const std::string& text) {
     std::lock_guard<BankLock> hold(instrument.bankLock);
-    ProgramSlot& slot = instrument.programs[instrument.currentProgram];
+    ProgramSlot& slot = instrument.programs[boxProgram_];
     const size_t length = std::min(text.size(), sizeof slot.formula - 1);
     std::memcpy(slot.formula, text.data(), length);
     slot.formula[length] = '\0';

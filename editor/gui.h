@@ -69,12 +69,14 @@ private:
     // label's setting into its range.
     void stepSettings(Control label, int step);
     void requestRefresh();
-    // Writes `text`, cut to 1023 characters, as the current program's formula and marks
-    // it for compilation.
+    // Writes `text`, cut to 1023 characters, as the formula of the program the box was
+    // loaded from, and marks it for compilation: text typed for one program never lands
+    // in another that became current before the box was reloaded.
     void storeFormula(const std::string& text);
 
     std::unique_ptr<EditorPlatform> platform_;
     bool windowOpen_ = false;
+    int32_t boxProgram_ = 0;  // whose formula the box holds
 };
 
 }  // namespace editor

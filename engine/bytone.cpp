@@ -53,29 +53,30 @@ Bytone::Bytone(audioMasterCallback audioMaster) : AudioEffectX(audioMaster, kNum
     fillSineTable(sineTable);
 }
 
-Bytone::~Bytone() = default;
+// The editor goes first, while the instrument it refers to is still whole.
+Bytone::~Bytone() { deleteEditor(); }
 
-const char* Bytone::compileDirtyPrograms() {
+const char* Bytone::compileDirtyPrograms(CodeWrites writes) {
     const char* message = nullptr;
     for (int i = 0; i < kNumPrograms && !message; ++i)
         if (programs[i].needsCompile.exchange(false)) message = compileProgram(i);
     if (!message) message = compileProgram(currentProgram.load());
-    nativeCode.seal();
+    nativeCode.seal(writes == CodeWrites::Allowed);
     return message;
 }
 
 const char* Bytone::compileProgram(int index) {
     ProgramSlot& slot = programs[index];
     const char* message = compileExpression(*slot.code, slot.formula);
-    if (!message) nativeCode.install(*slot.code, index);
+    nativeCode.install(*slot.code, index);  // a failed compilation loses its code too
     return message;
 }
 
-bool Bytone::takeDisplayChange() {
+bool Bytone::takeDisplayChange(CodeWrites writes) {
     const int32_t current = currentProgram.load();
     if (current != lastSeenProgram) {
         lastSeenProgram = current;
-        compileDirtyPrograms();
+        compileDirtyPrograms(writes);
         displayDirty = false;
     } else if (!displayDirty.exchange(false)) {
         return false;
@@ -88,7 +89,7 @@ void Bytone::syncProgramDisplay() {
     bool changed;
     {
         std::lock_guard<BankLock> hold(bankLock);
-        changed = takeDisplayChange();
+        changed = takeDisplayChange(CodeWrites::Allowed);
     }
     if (changed) updateDisplay();
 }

@@ -125,10 +125,14 @@ public:
     // (larger or negative sizes are refused), compiles and marks the display dirty.
     VstInt32 setChunk(void* data, VstInt32 byteSize, bool isPreset) override;
 
+    // Whether a compilation may map pages for new machine code: not on the audio
+    // thread, where new code waits for the next compilation elsewhere.
+    enum class CodeWrites { Allowed, Deferred };
+
     // Compiles every program marked `needsCompile` in order, stopping at the first
     // error, and then the current program once more. Returns null or the first
     // compiler message. The caller holds `bankLock`.
-    const char* compileDirtyPrograms();
+    const char* compileDirtyPrograms(CodeWrites writes = CodeWrites::Allowed);
 
     // Picks up a program change or a raised `displayDirty`: compiles on a change, then
     // clears the flag, asks the editor to refresh and calls the host's updateDisplay
@@ -180,13 +184,13 @@ public:
     void noteOn(const PendingEvent& event);
     void noteOff(const PendingEvent& event);
     void allNotesOff();
-    void startVoice(int index, int32_t channel, int32_t key, int32_t velocity);
+    void startVoice(int index, bool mono, int32_t channel, int32_t key, int32_t velocity);
     void releaseNote(int32_t key);
 
 private:
     // The first half of syncProgramDisplay, under `bankLock`: compiles on a program change
     // and tells the editor; true when the host is to be told as well.
-    bool takeDisplayChange();
+    bool takeDisplayChange(CodeWrites writes);
     // Compiles program `index` and stages its machine code (compileDirtyPrograms seals
     // it); null or the compiler's message.
     const char* compileProgram(int index);

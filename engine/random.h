@@ -1,7 +1,7 @@
-// The 15-bit generator behind the formula variable R: the classic runtime LCG, so the
-// sequence is the one a Windows host's C runtime gives, starting from its unseeded state.
-// One generator serves the whole process (all instances, the voices and the editor's
-// scope), as the runtime's does; it is never seeded. Relaxed atomics make it race-free
+// The 15-bit generator behind the formula variable R: the classic runtime LCG, starting
+// from the runtime's unseeded state and never seeded. One generator serves the whole
+// process (all instances, the voices and the editor's scope), where a Windows C runtime
+// would keep one state per thread. Relaxed atomics make it race-free
 // without a lock; threads that draw at the same moment may see the same value.
 #pragma once
 

@@ -22,7 +22,7 @@ void Bytone::applyDueEvents() {
                 if (event.program == currentProgram) break;
                 currentProgram = event.program;
                 programs[event.program].needsCompile = true;
-                compileDirtyPrograms();
+                compileDirtyPrograms(CodeWrites::Deferred);
                 displayDirty = true;
                 break;
             default: break;

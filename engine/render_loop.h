@@ -18,7 +18,7 @@ int64_t Bytone::renderVoice(Voice& voice, double rate, double timeStep, Evaluate
     if (portamento >= 100) {
         voice.pitch = voice.targetPitch;
     } else {
-        const double step = glideRate / static_cast<double>(sampleRate);
+        const double step = glideRate / rate;  // the block's rate: the host may set another meanwhile
         if (voice.targetPitch > voice.pitch) {
             voice.pitch += step;
             if (voice.pitch > voice.targetPitch) voice.pitch = voice.targetPitch;
@@ -90,7 +90,7 @@ void Bytone::renderBlock(float** outputs, VstInt32 sampleFrames, Evaluate&& eval
             if (out1) out1[k] = sample;
         }
         pendingEvents.clear();
-        displayChanged = takeDisplayChange();  // syncProgramDisplay, inside the block's hold
+        displayChanged = takeDisplayChange(CodeWrites::Deferred);  // syncProgramDisplay, inside the block's hold
     }
     if (displayChanged) updateDisplay();
 }

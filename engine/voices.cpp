@@ -16,9 +16,10 @@ void Bytone::updateGlideRate(const Voice& voice) {
 
 void Bytone::noteOn(const PendingEvent& event) {
     heldKeys[event.note] = 1;
+    // The editor may change the setting at any moment: one reading serves the whole event.
     const int32_t voiceCount = std::clamp<int32_t>(polyphony, 1, kNumVoices);
     if (voiceCount == 1) {
-        startVoice(0, event.channel, event.note, event.velocity);
+        startVoice(0, true, event.channel, event.note, event.velocity);
         return;
     }
     int chosen = -1;
@@ -26,13 +27,12 @@ void Bytone::noteOn(const PendingEvent& event) {
         if (voices[v].note == event.note) chosen = v;
     for (int v = 0; v < voiceCount && chosen < 0; ++v)
         if (voices[v].note < 0) chosen = v;
-    if (chosen >= 0) startVoice(chosen, event.channel, event.note, event.velocity);
+    if (chosen >= 0) startVoice(chosen, false, event.channel, event.note, event.velocity);
 }
 
-void Bytone::startVoice(int index, int32_t channel, int32_t key, int32_t velocity) {
+void Bytone::startVoice(int index, bool mono, int32_t channel, int32_t key, int32_t velocity) {
     Voice& voice = voices[index];
     const bool wasSounding = voice.note >= 0;
-    const bool mono = polyphony <= 1;
     voice.note = key;
     voice.targetPitch = key - 69;
     if (!wasSounding || !mono) voice.pitch = voice.targetPitch;

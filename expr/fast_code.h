@@ -30,20 +30,16 @@ enum FastOp : uint8_t {
     kFastRemMagic,   // acc = acc % d
     kFastReturn,     // result = acc
     kFastReturnX,    // result = x
-    // Binary operators, each as acc = acc OP x and, reversed, acc = x OP acc; then each
-    // as acc = x OP y, a load and the operator in one step; then each as s = acc, acc =
-    // x OP y, with the spill before them as well.
+    // Binary operators, each as acc = acc OP x and, reversed, acc = x OP acc.
     kFastFirstBinary,
     kFastBinaryCount = 18,
-    kFastFirstLoadBinary = kFastFirstBinary + 2 * kFastBinaryCount,
-    kFastFirstSpillLoadBinary = kFastFirstLoadBinary + kFastBinaryCount,
-    kFastOpCount = kFastFirstSpillLoadBinary + kFastBinaryCount,
+    kFastOpCount = kFastFirstBinary + 2 * kFastBinaryCount,
 };
 
 struct FastInstruction {
     const void* handler;  // where the dispatch jumps: one code address per operation
     const int64_t* operand;
-    const int64_t* other;  // the else-value of kSelect, the right operand of a load-binary
+    const int64_t* other;  // the else-value of kSelect
     int64_t* slot;         // where a spill goes
     int64_t constant;      // an operand that is a constant points here
     int64_t magic;         // also the else-value of kSelect when that is a constant

@@ -8,34 +8,16 @@ namespace {
 // Runs the record's fast form; with a null record, hands out the handler table instead.
 int64_t execute(CompiledExpression* record, const void* const** table) {
 #define BINARY_HANDLERS(name) &&name##Ax, &&name##Xa
-#define LOAD_BINARY_HANDLER(name) &&name##Xy
-#define SPILL_LOAD_BINARY_HANDLER(name) &&name##SpillXy
 #define EVERY_BINARY(X)                                                                                         \
     X(add), X(sub), X(mul), X(div), X(rem), X(shl), X(shr), X(less), X(greater), X(lessEqual), X(greaterEqual), \
         X(equal), X(notEqual), X(bitAnd), X(bitXor), X(bitOr), X(logicalAnd), X(logicalOr)
     // In FastOp order.
     static const void* const handlers[] = {
-        &&load,
-        &&spill,
-        &&spillLoad,
-        &&negate,
-        &&logicalNot,
-        &&bitNot,
-        &&select,
-        &&divPow2,
-        &&remPow2,
-        &&divMagic,
-        &&remMagic,
-        &&returnAcc,
-        &&returnX,
-        EVERY_BINARY(BINARY_HANDLERS),
-        EVERY_BINARY(LOAD_BINARY_HANDLER),
-        EVERY_BINARY(SPILL_LOAD_BINARY_HANDLER),
+        &&load,    &&spill,   &&spillLoad, &&negate,   &&logicalNot, &&bitNot,  &&select,
+        &&divPow2, &&remPow2, &&divMagic,  &&remMagic, &&returnAcc,  &&returnX, EVERY_BINARY(BINARY_HANDLERS),
     };
 #undef EVERY_BINARY
-#undef SPILL_LOAD_BINARY_HANDLER
 #undef BINARY_HANDLERS
-#undef LOAD_BINARY_HANDLER
     static_assert(sizeof handlers / sizeof handlers[0] == kFastOpCount);
     if (!record) {
         *table = handlers;
@@ -56,19 +38,6 @@ int64_t execute(CompiledExpression* record, const void* const** table) {
     }                                            \
     name##Xa : {                                 \
         const int64_t a = *ip->operand, b = acc; \
-        acc = (expression);                      \
-        NEXT;                                    \
-    }                                            \
-    name##Xy : {                                 \
-        const int64_t a = *ip->operand;          \
-        const int64_t b = *ip->other;            \
-        acc = (expression);                      \
-        NEXT;                                    \
-    }                                            \
-    name##SpillXy : {                            \
-        *ip->slot = acc;                         \
-        const int64_t a = *ip->operand;          \
-        const int64_t b = *ip->other;            \
         acc = (expression);                      \
         NEXT;                                    \
     }

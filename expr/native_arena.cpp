@@ -1,6 +1,7 @@
-// Executable memory for machine-code formulas: pages that are either writable or
-// executable, never both. The area is mapped executable (its untouched pages read as
-// zeros and cost nothing) and made writable only while a batch of code is written.
+// Blocks of machine code: each batch of new code goes into fresh pages that no record
+// points into, filled with int3 around the code, made read-and-execute once, and only
+// then handed out. A block is released once no record's code lies in it.
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -17,46 +18,70 @@ namespace {
 
 constexpr size_t kPageBytes = 4096;
 constexpr size_t kAlignment = 16;  // where each record's code starts
-// Compaction starts once the code that no record owns exceeds what they own by this.
+constexpr uint8_t kTrap = 0xCC;    // int3
+// Live code is copied together once the code that nobody owns exceeds it by this.
 constexpr size_t kCompactionSlack = 4 * kPageBytes;
 
 constexpr size_t aligned(size_t bytes) { return (bytes + kAlignment - 1) / kAlignment * kAlignment; }
+constexpr size_t wholePages(size_t bytes) { return (bytes + kPageBytes - 1) / kPageBytes * kPageBytes; }
 
 #ifdef _WIN32
-uint8_t* reserve(size_t size) {
-    return static_cast<uint8_t*>(VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_EXECUTE_READ));
+// Made executable without marking its addresses as call targets in a process built with
+// Control Flow Guard (the code is only ever called through the instrument's own
+// pointer); systems that do not know the flag get plain read-and-execute.
+#ifndef PAGE_TARGETS_NO_UPDATE
+#define PAGE_TARGETS_NO_UPDATE 0x40000000
+#endif
+uint8_t* mapPages(size_t bytes) {
+    return static_cast<uint8_t*>(VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
 }
-void release(uint8_t* memory, size_t) { VirtualFree(memory, 0, MEM_RELEASE); }
-bool protect(uint8_t* memory, size_t size, bool executable) {
+bool sealPages(uint8_t* pages, size_t bytes) {
     DWORD previous;
-    if (!VirtualProtect(memory, size, executable ? PAGE_EXECUTE_READ : PAGE_READWRITE, &previous)) return false;
-    return !executable || FlushInstructionCache(GetCurrentProcess(), memory, size);
+    if (!VirtualProtect(pages, bytes, PAGE_EXECUTE_READ | PAGE_TARGETS_NO_UPDATE, &previous) &&
+        !VirtualProtect(pages, bytes, PAGE_EXECUTE_READ, &previous))
+        return false;
+    return FlushInstructionCache(GetCurrentProcess(), pages, bytes);
 }
+void releasePages(uint8_t* pages, size_t) { VirtualFree(pages, 0, MEM_RELEASE); }
 #else
-uint8_t* reserve(size_t size) {
-    void* memory = mmap(nullptr, size, PROT_READ | PROT_EXEC, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    return memory == MAP_FAILED ? nullptr : static_cast<uint8_t*>(memory);
+uint8_t* mapPages(size_t bytes) {
+    void* pages = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return pages == MAP_FAILED ? nullptr : static_cast<uint8_t*>(pages);
 }
-void release(uint8_t* memory, size_t size) { munmap(memory, size); }
-bool protect(uint8_t* memory, size_t size, bool executable) {
-    return mprotect(memory, size, executable ? PROT_READ | PROT_EXEC : PROT_READ | PROT_WRITE) == 0;
-}
+bool sealPages(uint8_t* pages, size_t bytes) { return mprotect(pages, bytes, PROT_READ | PROT_EXEC) == 0; }
+void releasePages(uint8_t* pages, size_t bytes) { munmap(pages, bytes); }
 #endif
 
 }  // namespace
 
-NativeCodeArena::NativeCodeArena(int count) {
+const CodePages& systemCodePages() {
+    static const CodePages pages{mapPages, sealPages, releasePages};
+    return pages;
+}
+
+NativeCodeArena::NativeCodeArena(int count, const CodePages& pages) : pages_(pages) {
     if (count <= 0) return;
     entries_.reset(new Entry[count]);
+    blocks_.reset(new Block[count + 1]);
     scratch_.reset(new uint8_t[kMaxCodeBytes]);
     count_ = count;
-    // A page a record, and room for two of the longest.
-    const size_t size = static_cast<size_t>(count) * kPageBytes + 2 * kMaxCodeBytes;
-    if ((memory_ = reserve(size))) size_ = size;
 }
 
 NativeCodeArena::~NativeCodeArena() {
-    if (memory_) release(memory_, size_);
+    for (int b = 0; b <= count_ && count_ > 0; ++b)
+        if (blocks_[b].memory) pages_.release(blocks_[b].memory, blocks_[b].bytes);
+}
+
+void NativeCodeArena::forget(Entry& entry) {
+    if (entry.block < 0) return;
+    Block& block = blocks_[entry.block];
+    live_ -= aligned(entry.length);
+    entry.block = -1;
+    if (--block.users == 0) {
+        pages_.release(block.memory, block.bytes);
+        mapped_ -= block.bytes;
+        block = Block{};
+    }
 }
 
 void NativeCodeArena::install(CompiledExpression& record, int index) {
@@ -65,70 +90,82 @@ void NativeCodeArena::install(CompiledExpression& record, int index) {
     Entry& entry = entries_[index];
     if (entry.owner && entry.owner != &record) entry.owner->native = nullptr;  // the index changes hands
     entry.owner = &record;
-    entry.staged = false;
-    if (!memory_) return;
-    const size_t length = emitNativeCode(record, scratch_.get(), kMaxCodeBytes);
-    if (length > 0 && length == entry.length && std::memcmp(memory_ + entry.offset, scratch_.get(), length) == 0) {
-        entry.staged = true;  // the same code: nothing to write
-        return;
+    entry.waiting = false;
+    const size_t length = refused_ ? 0 : emitNativeCode(record, scratch_.get(), kMaxCodeBytes);
+    if (entry.block >= 0 && length == entry.length &&
+        std::memcmp(blocks_[entry.block].memory + entry.offset, scratch_.get(), length) == 0) {
+        record.native = reinterpret_cast<NativeFunction>(blocks_[entry.block].memory + entry.offset);
+        return;  // the same code: nothing to write
     }
-    live_ -= aligned(entry.length);
-    entry.length = 0;
-    entry.staged = length > 0 && place(entry, scratch_.get(), static_cast<uint32_t>(length));
+    forget(entry);
+    entry.length = static_cast<uint32_t>(length);
+    entry.waiting = length > 0;
 }
 
-bool NativeCodeArena::place(Entry& entry, const uint8_t* code, uint32_t length) {
-    if (used_ + aligned(length) > size_ || used_ - live_ > live_ + kCompactionSlack) compact();
-    if (used_ + aligned(length) > size_ || !makeWritable()) return false;
-    std::memcpy(memory_ + used_, code, length);
-    entry.offset = static_cast<uint32_t>(used_);
-    entry.length = length;
-    used_ += aligned(length);
-    live_ += aligned(length);
-    return true;
-}
-
-// Moves every record's code down over the code that nobody owns, in the order of the
-// offsets; the records get their code back at `seal`.
-void NativeCodeArena::compact() {
-    if (!makeWritable()) return;
-    size_t to = 0;
-    for (int64_t lastFrom = -1;;) {
-        Entry* next = nullptr;
-        for (int i = 0; i < count_; ++i) {
-            Entry& entry = entries_[i];
-            if (entry.length > 0 && entry.offset > lastFrom && (!next || entry.offset < next->offset)) next = &entry;
-        }
-        if (!next) break;
-        lastFrom = next->offset;
-        std::memmove(memory_ + to, memory_ + next->offset, next->length);
-        next->offset = static_cast<uint32_t>(to);
-        next->owner->native = nullptr;
-        next->staged = true;
-        to += aligned(next->length);
-    }
-    used_ = live_ = to;
-}
-
-bool NativeCodeArena::makeWritable() {
-    if (!writable_) writable_ = protect(memory_, size_, false);
-    return writable_;
-}
-
-void NativeCodeArena::seal() {
-    if (writable_ && !protect(memory_, size_, true)) {
-        // Nothing here may ever run: every record keeps its fast form from now on.
-        for (int i = 0; i < count_; ++i)
-            if (entries_[i].owner) entries_[i].owner->native = nullptr;
-        release(memory_, size_);
-        memory_ = nullptr;
-        return;
-    }
-    writable_ = false;
+void NativeCodeArena::seal(bool mayMap) {
+    if (!mayMap || refused_) return;
+    // The new block holds the waiting code, and all live code when that outweighs the dead.
+    const bool compact = mapped_ > 2 * live_ + kCompactionSlack;
+    size_t bytes = 0, live = live_;
     for (int i = 0; i < count_; ++i) {
         Entry& entry = entries_[i];
-        if (!entry.staged) continue;
-        entry.staged = false;
-        if (entry.length > 0) entry.owner->native = reinterpret_cast<NativeFunction>(memory_ + entry.offset);
+        if (entry.waiting && live + aligned(entry.length) > kMaxLiveBytes)
+            entry.waiting = false;  // keeps its fast form
+        if (entry.waiting) live += aligned(entry.length);
+        if (entry.waiting || (compact && entry.block >= 0)) {
+            entry.target = static_cast<int32_t>(bytes);
+            bytes += aligned(entry.length);
+        }
+    }
+    if (bytes == 0) return;
+
+    int b = 0;
+    while (blocks_[b].memory) ++b;  // count_ + 1 blocks: one is always free
+    Block& block = blocks_[b];
+    block.bytes = wholePages(bytes);
+    block.memory = pages_.map(block.bytes);
+    if (block.memory) {
+        std::memset(block.memory, kTrap, block.bytes);
+        for (int i = 0; i < count_; ++i) {
+            Entry& entry = entries_[i];
+            if (entry.target < 0) continue;
+            uint8_t* to = block.memory + entry.target;
+            if (!entry.waiting) {
+                std::memcpy(to, blocks_[entry.block].memory + entry.offset, entry.length);
+            } else if (emitNativeCode(*entry.owner, to, entry.length) != entry.length) {
+                std::memset(to, kTrap, entry.length);  // cannot happen: the same record gives the same code
+                entry.target = -1;
+                entry.waiting = false;
+            }
+        }
+    }
+    if (!block.memory || !pages_.seal(block.memory, block.bytes)) {
+        if (block.memory) {
+            // The system refuses executable memory from now on: the code that runs stays,
+            // nothing new is made, and these pages, which nobody points into, go back.
+            pages_.release(block.memory, block.bytes);
+            refused_ = true;
+        }
+        block = Block{};
+        for (int i = 0; i < count_; ++i) {
+            entries_[i].target = -1;
+            if (refused_) entries_[i].waiting = false;  // else out of memory: a later seal tries again
+        }
+        return;
+    }
+    mapped_ += block.bytes;
+    for (int i = 0; i < count_; ++i) {
+        Entry& entry = entries_[i];
+        if (entry.target < 0) continue;
+        const uint32_t length = entry.length;
+        forget(entry);  // a moved entry leaves its old block, which may go
+        entry.block = b;
+        entry.offset = static_cast<uint32_t>(entry.target);
+        entry.length = length;
+        entry.target = -1;
+        entry.waiting = false;
+        ++block.users;
+        live_ += aligned(length);
+        entry.owner->native = reinterpret_cast<NativeFunction>(block.memory + entry.offset);
     }
 }

@@ -7,9 +7,12 @@
 // Safety of code made from untrusted text: the only values a formula puts into the code
 // are the immediates of its constants. Every jump is a fixed short jump inside one
 // pattern, every memory access is at the record's own address plus an offset that the
-// translator chose and the emitter checks against the record's size, and no page is ever
-// writable and executable at once (pages are written, then turned read-and-execute).
-// Where the system refuses executable memory, records keep the fast form.
+// translator chose and the emitter checks against the record's size, and every block of
+// code ends in its one return. Code is written into fresh pages that nothing points
+// into, which are then made read-and-execute once and for all: no page that holds code
+// anybody may run ever changes its protection, and no page is ever writable and
+// executable at once. Where the system refuses executable memory, records keep the fast
+// form.
 #pragma once
 
 #include <cstddef>
@@ -25,51 +28,79 @@ struct CompiledExpression;
 // this build has no x86-64 code generator.
 size_t emitNativeCode(const CompiledExpression& record, uint8_t* out, size_t capacity);
 
-// Executable memory for the machine code of `count` records, record `index` of them
-// being the one installed under that index. Code is position-independent, so it is
-// packed one after another and moved down when the area is compacted; only the pages
-// that hold code take memory (a few kilobytes for a bank of ordinary formulas).
-// Writing happens in batches: `install` stages the code of freshly compiled records,
-// `seal` makes the area executable again and hands the staged records their code. A
-// batch of any size costs two changes of protection, and a batch that changes no code
-// costs none.
+// Pages for machine code as the system hands them out. Tests put a system that refuses
+// in its place.
+struct CodePages {
+    // Fresh pages, readable and writable but not executable; null when refused.
+    uint8_t* (*map)(size_t bytes);
+    // Turns pages from `map` read-and-execute, for good; false when refused.
+    bool (*seal)(uint8_t* pages, size_t bytes);
+    void (*release)(uint8_t* pages, size_t bytes);
+};
+const CodePages& systemCodePages();
+
+// The machine code of `count` records, record `index` of them being the one installed
+// under that index. The area is the one owner of the records' code: it hands a record
+// its code, takes it away when the record is compiled again, and moves it.
+//
+// Code is written in batches: `install` takes each compilation, `seal` writes the new
+// code of the batch into one block of fresh pages, makes it executable and hands the
+// records their code. A block is released when no record's code lies in it any more.
+// When the code that nobody owns outweighs the live code, a seal copies all live code
+// into its new block, so the pages held stay within about twice the live code.
+// A batch that changes no code maps nothing and makes no system call.
 // [any thread, under the lock that orders the records' compilations and runs]
 class NativeCodeArena {
 public:
-    static constexpr size_t kMaxCodeBytes = 16384;  // more than any 1023-character formula needs
+    // The code of one formula: the longest formulas of 1023 characters need about 31 KB
+    // (`A%3%3...`); a formula whose code is longer keeps its fast form.
+    static constexpr size_t kMaxCodeBytes = 40960;
+    // Of all records together; records past it keep their fast form.
+    static constexpr size_t kMaxLiveBytes = 1 << 20;
 
-    // Holds no executable memory, and gives no record machine code, when the system
-    // refuses. Throws std::bad_alloc when its bookkeeping cannot be allocated.
-    explicit NativeCodeArena(int count);
+    // Throws std::bad_alloc when its bookkeeping cannot be allocated.
+    explicit NativeCodeArena(int count, const CodePages& pages = systemCodePages());
     ~NativeCodeArena();
     NativeCodeArena(const NativeCodeArena&) = delete;
     NativeCodeArena& operator=(const NativeCodeArena&) = delete;
 
-    // Stages the machine code of freshly compiled `record` under `index`; the record
-    // runs its fast form until `seal`. A record without a fast form is staged without
-    // code. The record must not be compiled again, except through `install`, before
-    // `seal`. Installed records must outlive the arena, which writes their `native`.
+    // Takes every compilation of `record` under `index`, failed or not. The record loses
+    // its old code at once. Code equal to what the index already has is handed back at
+    // once; other code waits for `seal`, and a failed compilation or a form without
+    // code gets none. Installed records must outlive the area, which writes `native`.
     void install(CompiledExpression& record, int index);
-    // Ends the batch: the area becomes executable and staged records get their code.
-    void seal();
+    // Ends the batch: writes the waiting code and hands it out. With `mayMap` false
+    // (the audio thread) it maps nothing and makes no system call: the code keeps
+    // waiting for the next seal, and its records run their fast form until then.
+    // When the system refuses to make pages executable, no record gets new code again.
+    void seal(bool mayMap = true);
+
+    // Bytes of pages held for code.
+    size_t mappedBytes() const { return mapped_; }
 
 private:
     struct Entry {
         CompiledExpression* owner = nullptr;
-        uint32_t offset = 0;
-        uint32_t length = 0;  // 0: no code
-        bool staged = false;
+        int block = -1;       // where its code lies; -1 while it has none
+        uint32_t offset = 0;  // in the block
+        uint32_t length = 0;  // of its code, or of the code waiting for `seal`
+        int32_t target = -1;  // its offset in the block a seal is writing
+        bool waiting = false;
     };
-    bool makeWritable();
-    bool place(Entry& entry, const uint8_t* code, uint32_t length);
-    void compact();
+    struct Block {
+        uint8_t* memory = nullptr;
+        size_t bytes = 0;
+        int users = 0;
+    };
+    // Takes the entry's code away from its block, releasing the block when it empties.
+    void forget(Entry& entry);
 
-    uint8_t* memory_ = nullptr;
-    size_t size_ = 0;
-    size_t used_ = 0;  // the packed code ends here
-    size_t live_ = 0;  // bytes of code that records own
+    CodePages pages_;
     int count_ = 0;
-    bool writable_ = false;
+    bool refused_ = false;
+    size_t mapped_ = 0;
+    size_t live_ = 0;  // aligned bytes of code that records own
     std::unique_ptr<Entry[]> entries_;
+    std::unique_ptr<Block[]> blocks_;     // count_ + 1: each live block has a user, and one is new
     std::unique_ptr<uint8_t[]> scratch_;  // kMaxCodeBytes, where code is emitted first
 };

@@ -35,7 +35,8 @@ public:
 #endif
         for (int i = 0; i < record_.fastLength; ++i, --ip)
             if (!instruction(*ip)) return 0;
-        return ok_ ? size_ : 0;
+        // The code must end in its one return: nothing may run past the block.
+        return ok_ && returns_ == 1 && returnEnd_ == size_ ? size_ : 0;
     }
 
 private:
@@ -69,27 +70,15 @@ private:
 
     bool binaryInstruction(const FastInstruction& in) {
         if (in.op < kFastFirstBinary || in.op >= kFastOpCount) return false;
-        // Every form becomes rax = rax OP b, with b a constant, a place or rcx.
-        int index;
-        Source b;
-        if (in.op >= kFastFirstSpillLoadBinary) {
-            index = in.op - kFastFirstSpillLoadBinary;
-            if (!store(in.slot) || !load(kRax, in, in.operand)) return false;
-            b = sourceOf(in, in.other);
-        } else if (in.op >= kFastFirstLoadBinary) {
-            index = in.op - kFastFirstLoadBinary;
-            if (!load(kRax, in, in.operand)) return false;
-            b = sourceOf(in, in.other);
-        } else {
-            index = (in.op - kFastFirstBinary) / 2;
-            b = sourceOf(in, in.operand);
-            if ((in.op - kFastFirstBinary) % 2 == 1) {  // x OP acc
-                const uint8_t code = intops::kBinaryCodes[index];
-                if (isCommutative(code)) return binaryOperator(code, b);
-                if (const uint8_t swapped = swappedComparison(code)) return binaryOperator(swapped, b);
-                if (!bytes({0x48, 0x89, 0xC1}) || !load(kRax, in, in.operand)) return false;  // mov rcx, rax
-                b = {Source::Rcx, 0};
-            }
+        // Both forms become rax = rax OP b, with b a constant, a place or rcx.
+        const int index = (in.op - kFastFirstBinary) / 2;
+        Source b = sourceOf(in, in.operand);
+        if ((in.op - kFastFirstBinary) % 2 == 1) {  // x OP acc
+            const uint8_t code = intops::kBinaryCodes[index];
+            if (isCommutative(code)) return binaryOperator(code, b);
+            if (const uint8_t swapped = swappedComparison(code)) return binaryOperator(swapped, b);
+            if (!bytes({0x48, 0x89, 0xC1}) || !load(kRax, in, in.operand)) return false;  // mov rcx, rax
+            b = {Source::Rcx, 0};
         }
         return binaryOperator(intops::kBinaryCodes[index], b);
     }
@@ -218,8 +207,12 @@ private:
     // Slot 0 and the stack count as the interpreter leaves them, then return rax.
     bool finish() {
         const auto depth = static_cast<uint32_t>(record_.fastDepth);
-        return bytes({0x49, 0x89, 0x81}) && word(offsetOf(&record_.valueStack[0])) &&  // mov [r9+d], rax
-               bytes({0x41, 0xC7, 0x81}) && word(offsetOf(&record_.valueTop)) && word(depth) && byte(0xC3);  // ret
+        ++returns_;
+        const bool done = bytes({0x49, 0x89, 0x81}) && word(offsetOf(&record_.valueStack[0])) &&  // mov [r9+d], rax
+                          bytes({0x41, 0xC7, 0x81}) && word(offsetOf(&record_.valueTop)) && word(depth) &&
+                          byte(0xC3);  // ret
+        returnEnd_ = size_;
+        return done;
     }
 
     Source sourceOf(const FastInstruction& in, const int64_t* operand) {
@@ -281,6 +274,8 @@ private:
     uint8_t* out_;
     size_t capacity_;
     size_t size_ = 0;
+    size_t returnEnd_ = 0;  // where the return ends
+    int returns_ = 0;
     bool ok_ = true;
 };
 

@@ -37,6 +37,8 @@ void AudioEffect::setEditor(std::unique_ptr<AEffEditor> newEditor) {
         cEffect.flags &= ~effFlagsHasEditor;
 }
 
+void AudioEffect::deleteEditor() { setEditor(nullptr); }
+
 VstIntPtr AudioEffect::callHost(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, float opt) {
     return audioMaster ? audioMaster(&cEffect, opcode, index, value, ptr, opt) : 0;
 }

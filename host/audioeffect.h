@@ -6,6 +6,7 @@
 // overrides only where it differs. Nothing here throws.
 #pragma once
 
+#include <atomic>
 #include <memory>
 
 #include "aeffect.h"
@@ -64,6 +65,9 @@ public:
     // Attaches (or with null removes) the editor, owned from now on, and announces it
     // in the record's flags.
     void setEditor(std::unique_ptr<AEffEditor> newEditor);
+    // Deletes the editor. An instrument whose editor refers to it calls this first thing
+    // in its destructor, while the instrument is still whole.
+    void deleteEditor();
 
     // The record's trampolines: each finds the instance through `object`.
     static VstIntPtr VSTCALLBACK dispatchEffectClass(AEffect* e, VstInt32 opcode, VstInt32 index, VstIntPtr value,
@@ -84,7 +88,8 @@ protected:
 
     audioMasterCallback audioMaster;
     std::unique_ptr<AEffEditor> editor;
-    float sampleRate = 44100.0f;
+    // Set by the host's threads, read by the audio thread at each block's start.
+    std::atomic<float> sampleRate{44100.0f};
     VstInt32 blockSize = 1024;
     VstInt32 numPrograms;
     VstInt32 numParams;

@@ -82,7 +82,7 @@ bool AudioEffectX::wantEvents(VstInt32 filter) { return callHost(audioMasterWant
 double AudioEffectX::updateSampleRate() {
     const VstIntPtr rate = callHost(audioMasterGetSampleRate);
     if (rate > 0) sampleRate = static_cast<float>(rate);
-    return sampleRate;
+    return sampleRate.load();
 }
 
 bool AudioEffectX::updateDisplay() { return callHost(audioMasterUpdateDisplay) != 0; }

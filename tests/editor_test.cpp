@@ -98,6 +98,26 @@ TEST_F(EditorTest, AProgramChangeReloadsTheBoxAndRefreshesOnce) {
     EXPECT_EQ(RecordingHost::count(audioMasterUpdateDisplay), 1);
 }
 
+TEST_F(EditorTest, TextTypedBeforeAProgramChangeIsShownStaysWithItsProgram) {
+    synth->setProgram(23);
+    synth->getProgram();
+    platform->texts[FormulaEdit] = "P&255|7";  // typed into program 0's text, cancelling the reload
+    gui->formulaEdited();
+    EXPECT_STREQ(synth->programs[0].formula, "P&255|7");
+    EXPECT_STREQ(synth->programs[23].formula, "(P&256?P:~P)&255");
+    gui->idle();
+    EXPECT_EQ(platform->texts[FormulaEdit], "(P&256?P:~P)&255");
+    platform->texts[FormulaEdit] = "P&256";
+    gui->formulaEdited();
+    EXPECT_STREQ(synth->programs[23].formula, "P&256");
+    EXPECT_STREQ(synth->programs[0].formula, "P&255|7");
+}
+
+TEST_F(EditorTest, AnInstrumentClosesAndDeletesItsEditorWhileStillWhole) {
+    synth->setEditor(std::move(gui));  // as the entry point attaches it
+    synth.reset();                     // the sanitizer build checks the editor's last use of it
+}
+
 TEST_F(EditorTest, StatusTextsFollowTheSettings) {
     struct Case {
         std::string text, expected;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <limits>
 #include <random>
+#include <set>
 
 #include "engine/random.h"
 #include "engine_fixture.h"
@@ -21,10 +22,8 @@ struct Formula {
 
     const char* compile(const char* text) {
         const char* message = compileExpression(*record, text);
-        if (!message) {
-            arena.install(*record, 0);
-            arena.seal();
-        }
+        arena.install(*record, 0);
+        arena.seal();
         return message;
     }
 };
@@ -140,7 +139,7 @@ TEST(FastPath, KeepsTheLastResultForRecordsThatDoNotRun) {
 TEST(FastPath, TheLongestFormulasGetMachineCode) {
     Formula formula;
     auto& record = formula.record;
-    for (const std::string term : {"+(T*7)", "+(1+(2+(3+(T", "^-(~P)"}) {
+    for (const std::string term : {"+(T*7)", "+(1+(2+(3+(T", "^-(~P)", "%3", "/7", "*(3"}) {
         const auto opens =
             static_cast<size_t>(std::count(term.begin(), term.end(), '(') - std::count(term.begin(), term.end(), ')'));
         std::string text = "P", closes;
@@ -155,31 +154,78 @@ TEST(FastPath, TheLongestFormulasGetMachineCode) {
     }
 }
 
+// The system's pages for code, except that one call of a kind is refused; every release
+// must give back pages that were mapped.
+struct RefusingPages {
+    enum Kind { Map, Seal };
+    static inline Kind kind = Map;
+    static inline int calls = 0;
+    static inline int refusedCall = -1;
+    static inline std::set<uint8_t*> mapped;
+
+    static uint8_t* map(size_t bytes) {
+        if (kind == Map && calls++ == refusedCall) return nullptr;
+        uint8_t* pages = systemCodePages().map(bytes);
+        if (pages) mapped.insert(pages);
+        return pages;
+    }
+    static bool seal(uint8_t* pages, size_t bytes) {
+        if (kind == Seal && calls++ == refusedCall) return false;
+        return systemCodePages().seal(pages, bytes);
+    }
+    static void release(uint8_t* pages, size_t bytes) {
+        if (!mapped.erase(pages)) ADD_FAILURE() << "released pages that were never mapped";
+        systemCodePages().release(pages, bytes);
+    }
+};
+
 TEST(FastPath, RecompilingManyRecordsKeepsEachOnesCode) {
-    // Records recompiled in turn fill the area with code that nobody owns, which is
-    // compacted away: every record must run its own formula throughout.
+    // Records compiled in turn, successfully or not, fill the pages with code that nobody
+    // owns, which is copied away: every record must run its own formula throughout,
+    // including when the system refuses pages or executable memory at any point.
     constexpr int kRecords = 4;
-    CompiledExpressions records = allocateCompiledExpressions(kRecords);
-    NativeCodeArena arena(kRecords);
-    std::mt19937_64 rng(11);
-    std::string texts[kRecords];
-    for (int step = 0; step < 3000; ++step) {
-        const int batch = 1 + static_cast<int>(rng() % 3);
-        for (int b = 0; b < batch; ++b) {
-            const int i = static_cast<int>(rng() % kRecords);
-            texts[i].assign(1, 'P');
-            for (int terms = static_cast<int>(rng() % 40); terms > 0; --terms)
-                texts[i].append("+(T*").append(std::to_string(rng() % 1000)).append(")");
-            ASSERT_EQ(compileExpression(records[i], texts[i].c_str()), nullptr);
-            arena.install(records[i], i);
-        }
-        arena.seal();
-        for (int i = 0; i < kRecords; ++i) {
-            if (texts[i].empty()) continue;
-            ASSERT_NE(records[i].native, nullptr) << step;
-            records[i].variable('P') = static_cast<int64_t>(rng() % 1000);
-            records[i].variable('T') = static_cast<int64_t>(rng() % 1000);
-            expectSameRun(records[i], texts[i]);
+    const CodePages refusing{RefusingPages::map, RefusingPages::seal, RefusingPages::release};
+    for (const RefusingPages::Kind kind : {RefusingPages::Map, RefusingPages::Seal}) {
+        for (int refused = -1; refused < 12; ++refused) {
+            RefusingPages::kind = kind;
+            RefusingPages::calls = 0;
+            RefusingPages::refusedCall = refused;
+            CompiledExpressions records = allocateCompiledExpressions(kRecords);
+            auto arena = std::make_unique<NativeCodeArena>(kRecords, refusing);
+            std::mt19937_64 rng(11 + refused);
+            std::string texts[kRecords];
+            int withCode = 0;
+            for (int step = 0; step < 400; ++step) {
+                const int batch = 1 + static_cast<int>(rng() % 3);
+                for (int b = 0; b < batch; ++b) {
+                    const int i = static_cast<int>(rng() % kRecords);
+                    texts[i].assign(1, 'P');
+                    for (int terms = static_cast<int>(rng() % 40); terms > 0; --terms)
+                        texts[i].append("+(T*").append(std::to_string(rng() % 1000)).append(")");
+                    if (rng() % 4 == 0) texts[i] += "+(";  // does not compile
+                    compileExpression(records[i], texts[i].c_str());
+                    arena->install(records[i], i);
+                }
+                const int callsBefore = RefusingPages::calls;
+                arena->seal();
+                if (kind == RefusingPages::Seal && refused >= 0 && callsBefore > refused) {
+                    ASSERT_EQ(RefusingPages::calls, callsBefore) << "asked the system again after it refused";
+                }
+                for (int i = 0; i < kRecords; ++i) {
+                    if (texts[i].empty()) continue;
+                    withCode += records[i].native != nullptr;
+                    ASSERT_TRUE(!records[i].native || records[i].isCompiled()) << texts[i];
+                    records[i].variable('P') = static_cast<int64_t>(rng() % 1000);
+                    records[i].variable('T') = static_cast<int64_t>(rng() % 1000);
+                    expectSameRun(records[i], texts[i]);
+                }
+            }
+            // A refused page is asked for again at the next batch; refused execution is final.
+            if (kind == RefusingPages::Map || refused < 0) {
+                EXPECT_GT(withCode, 1000) << refused;
+            }
+            arena.reset();
+            EXPECT_TRUE(RefusingPages::mapped.empty()) << "pages left mapped";
         }
     }
 }

@@ -2,14 +2,39 @@
 // through the effect record, as a VST 2.4 host does.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "engine/chunk.h"
 #include "plugin_loader.h"
 #include "recording_host.h"
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 namespace {
+
+// A state chunk that sets one program's formula and drum key and leaves the rest alone.
+std::vector<float> programChunk(int index, const std::string& formula, int drumKey) {
+    std::vector<float> floats(formula.size() + 16);
+    chunkcodec::Writer w(floats.data());
+    w.tag(chunktag::kStart);
+    w.tag(chunktag::kProgramIndex);
+    w.value(index);
+    w.tag(chunktag::kFormula);
+    w.string(formula.c_str());
+    w.tag(chunktag::kDrumKey);
+    w.value(drumKey);
+    w.tag(chunktag::kEnd);
+    floats.resize(static_cast<size_t>(w.count()));
+    return floats;
+}
 
 class PluginHostTest : public ::testing::Test {
 protected:
@@ -293,6 +318,82 @@ TEST_F(PluginHostTest, TheStateChunkMovesTheBankBetweenInstances) {
     EXPECT_STREQ(buffer, "Renamed");
     second->dispatcher(second, effClose, 0, 0, nullptr, 0.0f);
 }
+
+// Restores `chunk`, then plays `key` on MIDI channel 10 for one block and returns it.
+std::vector<float> restoreAndPlayDrum(AEffect* effect, std::vector<float> chunk, int key) {
+    effect->dispatcher(effect, effSetChunk, 0, static_cast<VstIntPtr>(chunk.size() * 4), chunk.data(), 0.0f);
+    VstMidiEvent notes[2]{};
+    for (VstMidiEvent& note : notes) {
+        note.type = kVstMidiType;
+        note.byteSize = sizeof note;
+        note.midiData[0] = static_cast<char>(0x99);
+        note.midiData[1] = static_cast<char>(key);
+    }
+    notes[0].midiData[2] = 100;
+    notes[1].deltaFrames = 511;  // off again on the last frame
+    VstEvents events{};
+    events.numEvents = 2;
+    events.events[0] = reinterpret_cast<VstEvent*>(&notes[0]);
+    events.events[1] = reinterpret_cast<VstEvent*>(&notes[1]);
+    effect->dispatcher(effect, effProcessEvents, 0, 0, &events, 0.0f);
+    std::vector<float> left(512), right(512);
+    float* outputs[2] = {left.data(), right.data()};
+    effect->processReplacing(effect, nullptr, outputs, 512);
+    left.pop_back();  // silent: the note is off
+    return left;
+}
+
+bool isConstant(const std::vector<float>& samples) {
+    return std::all_of(samples.begin(), samples.end(), [&](float s) { return s == samples[0]; });
+}
+
+TEST_F(PluginHostTest, AFormulaThatFailsNeverPlaysItsOldCodeAgain) {
+    // A program that fails to compile keeps answering the last value its formula left,
+    // however much other code is written and moved meanwhile.
+    EXPECT_FALSE(isConstant(restoreAndPlayDrum(effect, programChunk(5, "(P&255)^((P*257/256)&127)", 60), 60)));
+    const std::vector<float> failed = restoreAndPlayDrum(effect, programChunk(5, "P+(", 60), 60);
+    EXPECT_TRUE(isConstant(failed));
+    std::string longFormula = "P";
+    for (int t = 0; t < 300; ++t) longFormula += "^T";
+    for (int round = 0; round < 12; ++round) {
+        const std::vector<float> chunk = programChunk(6, longFormula + "^" + std::to_string(1000 + round), 0);
+        EXPECT_EQ(restoreAndPlayDrum(effect, chunk, 60), failed) << round;
+    }
+}
+
+#if defined(__linux__)
+// Where the system refuses to make memory executable after the fact (Linux's
+// memory-deny-write-execute, as systemd and hardened hosts set it), the instrument plays
+// on without machine code and leaves every other mapping of the process alone.
+TEST(PluginUnderMemoryDenyWriteExecute, PlaysOnAndLeavesTheHostsMemoryAlone) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // A mapping of the host's low in the address space, where a stale null area would land.
+        void* const low = reinterpret_cast<void*>(0x20000);
+        auto* sentinel = static_cast<volatile uint32_t*>(
+            mmap(low, 4096, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0));
+        if (sentinel != low) _exit(2);
+        *sentinel = 0x5EA1;
+        if (prctl(65 /* PR_SET_MDWE */, 1 /* PR_MDWE_REFUSE_EXEC_GAIN */, 0, 0, 0) != 0) _exit(2);
+        PluginLibrary library(BYTONE_PLUGIN_PATH);
+        AEffect* effect = library.entry("VSTPluginMain")(RecordingHost::callback);
+        if (!effect) _exit(3);
+        for (int round = 0; round < 4; ++round) {
+            const std::vector<float> out = restoreAndPlayDrum(
+                effect, programChunk(5, "P*3+" + std::to_string(round) + "-" + std::to_string(round), 69), 69);
+            if (out[2] != 21.0f / 1024) _exit(4);  // key 69: P is 7 on the third frame
+        }
+        effect->dispatcher(effect, effClose, 0, 0, nullptr, 0.0f);
+        _exit(*sentinel == 0x5EA1 ? 0 : 5);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "the child died of signal " << WTERMSIG(status);
+    if (WEXITSTATUS(status) == 2) GTEST_SKIP() << "this kernel or sandbox has no memory-deny-write-execute";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+#endif
 
 TEST_F(PluginHostTest, ChunkOpcodesWithNullPointersAreSafe) {
     EXPECT_EQ(dispatch(effGetChunk, 0, 0, nullptr), 0);

@@ -1,0 +1,105 @@
+// The program bank: each input is a sequence of formula edits (short formulas, long ones
+// whose code fills pages, formulas that fail, empty ones), program changes and
+// compilation walks, by the editor's road and by the audio thread's. After every walk,
+// every program's record must give on each of its paths what the plain interpreter
+// gives, and only a compiled record may have machine code. Stale code handed back by a
+// move, or kept through a failed compilation, shows here.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+
+#include "engine/bytone.h"
+#include "tests/every_path.h"
+
+namespace {
+
+constexpr int kPrograms = 8;  // the bank's first programs; the others stay as they are
+
+class Input {
+public:
+    Input(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+    bool more() const { return at_ < size_; }
+    uint8_t next() { return at_ < size_ ? data_[at_++] : 0; }
+
+private:
+    const uint8_t* data_;
+    size_t size_;
+    size_t at_ = 0;
+};
+
+std::string formulaFrom(Input& in) {
+    static const char* const tokens[] = {"P", "T", "V", "R", "S", "C", "1",  "3",  "7", "256", "1000", "+", "-",
+                                         "*", "/", "%", "&", "^", "|", "<<", ">>", "?", ":",   "(",    ")"};
+    std::string text;
+    switch (in.next() % 4) {
+        case 0:  // short, from tokens
+            for (int n = in.next() % 16; n >= 0; --n) text += tokens[in.next() % (sizeof tokens / sizeof tokens[0])];
+            break;
+        case 1: {  // long: kilobytes of code
+            text = "P";
+            for (int n = 4 * in.next(); n > 0 && text.size() < 1000; --n) text += "^T";
+            text += '^';
+            text += std::to_string(in.next());
+            break;
+        }
+        case 2:  // does not compile
+            text = "P+(";
+            text += std::to_string(in.next());
+            break;
+        default: break;  // empty
+    }
+    return text;
+}
+
+void checkEveryProgram(Bytone& synth) {
+    static int64_t step = 0;
+    for (int i = 0; i < kPrograms; ++i) {
+        CompiledExpression& record = *synth.programs[i].code;
+        if (record.native && !record.isCompiled()) std::abort();
+        record.variable('P') = ++step * 37 % 5000;
+        record.variable('T') = step * 101 % 70000;
+        const auto runs = runOnEveryPath(record);
+        if (runs[kMachineCode] != runs[kInterpreter] || runs[kFastForm] != runs[kInterpreter]) std::abort();
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static Bytone* synth = new Bytone(nullptr);
+    std::lock_guard<BankLock> hold(synth->bankLock);
+    for (int i = 0; i < kPrograms; ++i) {
+        std::snprintf(synth->programs[i].formula, kFormulaSize, "P&255");
+        synth->programs[i].needsCompile = true;
+    }
+    synth->currentProgram = 0;
+    synth->compileDirtyPrograms();
+
+    Input in(data, size);
+    while (in.more()) {
+        const uint8_t op = in.next();
+        ProgramSlot& slot = synth->programs[(op >> 3) % kPrograms];
+        switch (op & 7) {
+            case 0:
+            case 1:
+            case 2:
+                std::snprintf(slot.formula, kFormulaSize, "%s", formulaFrom(in).c_str());
+                slot.needsCompile = true;
+                break;
+            case 3: synth->currentProgram = (op >> 3) % kPrograms; break;
+            case 4:
+            case 5:
+                synth->compileDirtyPrograms();
+                checkEveryProgram(*synth);
+                break;
+            default:  // a walk on the audio thread, which writes no new code
+                synth->compileDirtyPrograms(Bytone::CodeWrites::Deferred);
+                checkEveryProgram(*synth);
+                break;
+        }
+    }
+    return 0;
+}
