@@ -61,6 +61,13 @@ TEST_F(AudioThread, MakesNoSystemCallOverTenThousandBlocks) {
 
     synth->interpolate = true;
     synth->programs[3].drumKey = 38;
+    // Program 3's new formula waits behind program 2's failure: the program changes
+    // inside the blocks compile it, code and all, on the audio thread.
+    std::strcpy(synth->programs[2].formula, "P+(");
+    std::strcpy(synth->programs[3].formula, "P*5&255^T");
+    synth->programs[2].needsCompile = synth->programs[3].needsCompile = true;
+    synth->compileDirtyPrograms();
+    ASSERT_TRUE(synth->programs[3].needsCompile);
     std::vector<EventBlock> blocks;
     for (int b = 0; b < 16; ++b) {
         blocks.emplace_back(std::vector<VstMidiEvent>{midiEvent(0x90, 40 + b, 100, b * 7),
