@@ -1,6 +1,7 @@
 // Runs the benchmarks, then prints the ratios that matter side by side: each preset's
 // evaluation against native code with the geometric mean, the whole render against the
-// native-formula render, and the memory that instances add.
+// native-formula render, the memory that instances add, and the audio thread's block
+// times alone and beside the other threads at work.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "block_times.h"
 #include "host/aeffect.h"
 #include "native_presets.h"
 
@@ -139,6 +141,7 @@ int main(int argc, char** argv) {
         reportRender(reporter);
     reportCosts(reporter);
     reportMemory();
+    reportBlockTimes();
     benchmark::Shutdown();
     return 0;
 }

@@ -18,7 +18,7 @@ Bytone& presetBank() {
 template <int64_t (*evaluate)(CompiledExpression&)>
 void evaluatePreset(benchmark::State& state) {
     Bytone& bank = presetBank();
-    CompiledExpression& code = *bank.programs[state.range(0)].code;
+    CompiledExpression& code = bank.programRecord(static_cast<int>(state.range(0)));
     static const FormulaInputs inputs(bank.sineTable);
     int k = 0;
     for (auto _ : state) {

@@ -79,7 +79,7 @@ void GUI::idle() {
     if (windowOpen_ && (reload || boxProgram_ != instrument.currentProgram)) {
         std::string formula;
         {
-            std::lock_guard<BankLock> hold(instrument.bankLock);
+            std::lock_guard<std::mutex> hold(instrument.bankLock);
             boxProgram_ = instrument.currentProgram;
             formula = instrument.programs[boxProgram_].formula;
         }
@@ -89,7 +89,7 @@ void GUI::idle() {
 
     const char* message;
     {
-        std::lock_guard<BankLock> hold(instrument.bankLock);
+        std::lock_guard<std::mutex> hold(instrument.bankLock);
         message = instrument.compileDirtyPrograms();
         if (windowOpen_) drawScope(platform_->scopeCanvas());
     }
@@ -107,7 +107,8 @@ void GUI::idle() {
     instrument.updateDisplay();
 }
 
-// The caller holds the instrument's bankLock: the scope runs the current program.
+// The caller holds the instrument's bankLock: the scope runs the current program in a
+// record of the compiling side.
 void GUI::drawScope(Canvas& canvas) {
     canvas.setBrushColor(SysColor::ButtonFace);
     canvas.setPenColor(SysColor::ButtonFace);
@@ -118,7 +119,8 @@ void GUI::drawScope(Canvas& canvas) {
     const int32_t zoom = std::clamp<int32_t>(instrument.scopeZoom, 0, 7);
     const int64_t step = (int64_t{1} << zoom) + 4;
     const bool clamp = instrument.clampOutput;
-    CompiledExpression& code = *instrument.programs[instrument.currentProgram].code;
+    const int32_t program = instrument.currentProgram;
+    CompiledExpression& code = instrument.scopeRecord(program);
     code.variable('V') = 128;
     code.variable('M') = 0;
     for (int n = 0; n < kScopeWidth; ++n) {
@@ -132,6 +134,7 @@ void GUI::drawScope(Canvas& canvas) {
         const int32_t h = clamp ? std::clamp<int32_t>(v, 0, kScopeWidth) : v % kScopeWidth;
         canvas.line(n, kScopeHeight - h, n, kScopeHeight);
     }
+    instrument.keepScopeResult(program);
 
     const std::string label = zoomText(zoom);
     canvas.setTextColor(SysColor::ButtonFace);
@@ -269,7 +272,7 @@ void GUI::wheel(Point point, int delta) {
 }
 
 void GUI::storeFormula(const std::string& text) {
-    std::lock_guard<BankLock> hold(instrument.bankLock);
+    std::lock_guard<std::mutex> hold(instrument.bankLock);
     ProgramSlot& slot = instrument.programs[boxProgram_];
     const size_t length = std::min(text.size(), sizeof slot.formula - 1);
     std::memcpy(slot.formula, text.data(), length);

@@ -7,8 +7,9 @@
 // Threads. Everything here runs on the host's user-interface thread, except
 // requestReload, which the instrument calls from whichever thread synchronises its
 // display; the two request flags are atomics. Compilations, the scope's runs of the
-// current program and every write of a formula hold the instrument's bankLock, so
-// they never overlap the audio thread's runs.
+// current program and every write of a formula hold the instrument's bankLock, the
+// lock of its compiling side; the scope runs a record of that side, never one that the
+// audio thread plays.
 #pragma once
 
 #include <atomic>

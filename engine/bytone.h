@@ -4,15 +4,21 @@
 //
 // Threads. The host's threads (dispatcher calls), its audio thread (events and
 // rendering) and the editor's window thread share this object. Settings, flags and the
-// current program are atomics, each written whole and read at each use. A compiled
-// formula keeps its working stacks inside its record, so a compilation and a run, or
-// two runs, of one record must never overlap: every compilation and every run of a
-// program's record, and every change of a formula or name text, happens while holding
-// `bankLock`. The audio thread holds it for one block at a time, ahead of any other
-// taker; other holders keep it for one compilation walk, one chunk restore or one scope
-// drawing. No host callback
-// is ever made while holding it, since a host may answer `audioMasterUpdateDisplay` by
-// calling `effGetProgram` on the same thread.
+// current program are atomics, each written whole and read at each use.
+//
+// The audio thread takes no lock and never waits for another thread. A compiled formula
+// keeps its working stacks inside its record, so each record has one user at a time. The
+// audio thread plays each program from a record of its own (`playing`). The other
+// threads compile, one at a time under `bankLock`, into records that the audio thread
+// cannot see, and hand each over with one atomic store into one of the program's two
+// boxes: `walked` for a compilation that the audio thread is to play from its next
+// block, `edited` for an edit that waits for the next compilation walk (which may be the
+// audio thread's own, on a MIDI program change). The audio thread takes a record out of
+// a box by putting its old one in, so that a record is always either the audio thread's
+// or the compiling side's; the compiling side takes old records back and reuses them.
+// Formula and name texts, and everything else of the compiling side, are guarded by
+// `bankLock`. No host callback is made while holding it, since a host may answer
+// `audioMasterUpdateDisplay` by calling `effGetProgram` on the same thread.
 #pragma once
 
 #include <atomic>
@@ -23,8 +29,8 @@
 
 #include "../expr/expression.h"
 #include "../expr/native_code.h"
+#include "../expr/record_pool.h"
 #include "../host/audioeffect.h"
-#include "bank_lock.h"
 #include "chunk.h"
 #include "events.h"
 
@@ -58,12 +64,23 @@ protected:
     ~ProgramDisplay() = default;
 };
 
+// A record handed from the compiling side to the audio thread: its address with kFresh
+// set while the audio thread has not taken it; without kFresh, a record that the audio
+// thread gave back; 0, nothing.
+using RecordBox = std::atomic<uintptr_t>;
+constexpr uintptr_t kFresh = 1;
+
 struct ProgramSlot {
-    CompiledExpression* code;  // never null after construction; one of the instrument's `compiled`
-    char name[kNameSize];
-    char formula[kFormulaSize];
+    char name[kNameSize];          // guarded by bankLock
+    char formula[kFormulaSize];    // guarded by bankLock
     std::atomic<int32_t> drumKey;  // above 23: the key that selects this program on MIDI channel 10
-    std::atomic<bool> needsCompile;
+    // The formula changed and is not yet compiled (guarded by bankLock). With the record
+    // in `edited`, it makes the program marked for the next compilation walk.
+    bool needsCompile;
+    // A MIDI program change selected the program, which marks it for a compilation walk.
+    std::atomic<bool> changeMarked;
+    RecordBox walked;
+    RecordBox edited;
 };
 
 struct Voice {
@@ -125,22 +142,28 @@ public:
     // (larger or negative sizes are refused), compiles and marks the display dirty.
     VstInt32 setChunk(void* data, VstInt32 byteSize, bool isPreset) override;
 
-    // Whether a compilation may map pages for new machine code: not on the audio
-    // thread, where new code waits for the next compilation elsewhere.
-    enum class CodeWrites { Allowed, Deferred };
-
-    // Compiles every program marked `needsCompile` in order, stopping at the first
-    // error, and then the current program once more. Returns null or the first
-    // compiler message. The caller holds `bankLock`.
-    const char* compileDirtyPrograms(CodeWrites writes = CodeWrites::Allowed);
+    // The compilation walk: compiles every program marked for compilation in order,
+    // stopping at the first error, and then the current program once more. Returns null
+    // or the first compiler message. [not the audio thread] The caller holds `bankLock`.
+    const char* compileDirtyPrograms();
+    // Whether program `index` is marked for the next compilation walk.
+    bool isMarked(int index) const;
+    // The record that program `index` plays from the next block on. [tests, while no
+    // other thread uses the instrument]
+    CompiledExpression& programRecord(int index);
+    // A record of the compiling side holding program `index`'s formula for the scope,
+    // with the scope's own last result of that program in slot 0; `keepScopeResult`
+    // stores that result after the scope's runs. The caller holds `bankLock`.
+    CompiledExpression& scopeRecord(int index);
+    void keepScopeResult(int index);
 
     // Picks up a program change or a raised `displayDirty`: compiles on a change, then
     // clears the flag, asks the editor to refresh and calls the host's updateDisplay
-    // (after releasing `bankLock`). [any thread] Takes `bankLock`.
+    // (after releasing `bankLock`). [not the audio thread] Takes `bankLock`.
     void syncProgramDisplay();
 
     std::atomic<int32_t> currentProgram{0};
-    int32_t lastSeenProgram = 0;  // guarded by bankLock
+    std::atomic<int32_t> lastSeenProgram{0};
 
     std::atomic<int32_t> portamento{100};
     std::atomic<int32_t> timeScale{50};
@@ -151,11 +174,6 @@ public:
     std::atomic<bool> clampOutput{true};
 
     ProgramSlot programs[kNumPrograms]{};
-    // The programs' compiled forms in one allocation: one mapping of untouched pages
-    // instead of 128, which makes construction and destruction cheap.
-    CompiledExpressions compiled;
-    // Their machine code, a slot for each program; guarded by bankLock.
-    NativeCodeArena nativeCode{kNumPrograms};
     uint8_t sineTable[256];
 
     // [host thread] The chunk handed to and received from the host.
@@ -178,7 +196,9 @@ public:
     // Set once, before the host can call anything but the constructor's caller.
     ProgramDisplay* programDisplay = nullptr;
 
-    BankLock bankLock;
+    // Orders the compiling side: compilations, formula and name texts, chunk saves and
+    // restores, scope drawings. Never taken by the audio thread.
+    std::mutex bankLock;
 
     // [audio thread] Voice allocation, called as queued Note events fire.
     void noteOn(const PendingEvent& event);
@@ -188,13 +208,42 @@ public:
     void releaseNote(int32_t key);
 
 private:
-    // The first half of syncProgramDisplay, under `bankLock`: compiles on a program change
-    // and tells the editor; true when the host is to be told as well.
-    bool takeDisplayChange(CodeWrites writes);
-    // Compiles program `index` and stages its machine code (compileDirtyPrograms seals
-    // it); null or the compiler's message.
-    const char* compileProgram(int index);
+    // Who runs a compilation walk or a display change.
+    enum class Side { Compiling, Audio };
+    // The first half of syncProgramDisplay: compiles on a program change and tells the
+    // editor; true when the host is to be told as well. The compiling side holds
+    // `bankLock`.
+    bool takeDisplayChange(Side side);
+
+    // [compiling side, under bankLock] Compiles every program whose formula changed into
+    // a fresh record, gives the batch its machine code and puts each record in the
+    // program's `edited` box.
+    void publishEdits();
+    // Puts `record` into `box` and takes back what the box held.
+    void publish(RecordBox& box, CompiledExpression* record);
+    // Takes back the records that the audio thread gave back.
+    void collectGivenBack();
+    void recycle(CompiledExpression* record);
+
+    // [audio thread] Plays the record in `box` from now on, if there is a fresh one.
+    void adopt(int index, RecordBox& box);
+    // Takes every program's walked record: at the start of each block.
+    void adoptWalked();
+    // The compilation walk as the audio thread makes it, with the records compiled
+    // ahead: marked programs play their edited records, in order, up to the first that
+    // did not compile.
+    void walkOnAudioThread();
+
     void appendEvent(const PendingEvent& event);
+
+    // The compiling side's records and their machine code (guarded by bankLock): for each
+    // program the one playing, one in each box and one being compiled; one for the scope.
+    RecordPool records_{4 * kNumPrograms + 1};
+    NativeCodeArena nativeCode_{4 * kNumPrograms + 1};
+    CompiledExpression* scope_ = nullptr;
+    int64_t scopeResults_[kNumPrograms]{};
+    // [audio thread] The record each program plays.
+    CompiledExpression* playing_[kNumPrograms]{};
     void applyDueEvents();
     // Advances one sounding voice by a sample and returns its shaped, scaled value.
     template <class Evaluate>

@@ -21,8 +21,8 @@ void Bytone::applyDueEvents() {
             case ProgramChange:
                 if (event.program == currentProgram) break;
                 currentProgram = event.program;
-                programs[event.program].needsCompile = true;
-                compileDirtyPrograms(CodeWrites::Deferred);
+                programs[event.program].changeMarked = true;
+                walkOnAudioThread();
                 displayDirty = true;
                 break;
             default: break;

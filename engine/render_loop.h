@@ -11,7 +11,7 @@
 
 template <class Evaluate>
 int64_t Bytone::renderVoice(Voice& voice, double rate, double timeStep, Evaluate& evaluate) {
-    CompiledExpression& code = *programs[voice.program].code;
+    CompiledExpression& code = *playing_[voice.program];
     // Every letter but the seven below reads 0: a record's variables start cleared and
     // nothing ever writes the other nineteen, so they need no clearing per sample.
 
@@ -75,22 +75,18 @@ void Bytone::renderBlock(float** outputs, VstInt32 sampleFrames, Evaluate&& eval
     const double timeStep = 65536.0 / rate * timeFactorOf(timeScale);
     float* out0 = outputs ? outputs[0] : nullptr;
     float* out1 = outputs ? outputs[1] : nullptr;
-    bool displayChanged;
-    {
-        AudioHold hold(bankLock);
-        for (VstInt32 k = 0; k < sampleFrames; ++k) {
-            applyDueEvents();
-            float mix = 0.0f;
-            for (Voice& voice : voices) {
-                if (voice.note < 0) continue;
-                mix += static_cast<float>(renderVoice(voice, rate, timeStep, evaluate)) * 0.00390625f;
-            }
-            const float sample = std::clamp(mix * 0.25f, -1.0f, 1.0f);
-            if (out0) out0[k] = sample;
-            if (out1) out1[k] = sample;
+    adoptWalked();
+    for (VstInt32 k = 0; k < sampleFrames; ++k) {
+        applyDueEvents();
+        float mix = 0.0f;
+        for (Voice& voice : voices) {
+            if (voice.note < 0) continue;
+            mix += static_cast<float>(renderVoice(voice, rate, timeStep, evaluate)) * 0.00390625f;
         }
-        pendingEvents.clear();
-        displayChanged = takeDisplayChange(CodeWrites::Deferred);  // syncProgramDisplay, inside the block's hold
+        const float sample = std::clamp(mix * 0.25f, -1.0f, 1.0f);
+        if (out0) out0[k] = sample;
+        if (out1) out1[k] = sample;
     }
-    if (displayChanged) updateDisplay();
+    pendingEvents.clear();
+    if (takeDisplayChange(Side::Audio)) updateDisplay();  // syncProgramDisplay
 }

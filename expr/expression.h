@@ -32,21 +32,22 @@ using NativeFunction = int64_t (*)(CompiledExpression* record);
 struct CompiledExpression {
     // The fast form of the queue (fast_code.h), in use while `fastLength` is above 0. Its
     // instructions fill `fast` from the end downward, so that a formula's code, these
-    // counts and the start of the queue share one page of memory.
+    // counts, the variables and the bottom of the value stack, all that a run touches,
+    // share one page of memory.
     FastInstruction fast[kFastCapacity];
     int32_t fastLength;
     int32_t fastDepth;  // the stack count at the end of a run
     // The fast form as machine code (native_code.h), when the record has it: a function
     // of the record's address. Cleared by every compilation.
     NativeFunction native;
-
-    RpnItem queue[kQueueCapacity];  // item 0 is the header, then the program, closed by End
-    int32_t queueLength;
-    uint8_t operatorStack[kOperatorStackCapacity];
-    int32_t operatorTop;  // -1 when empty
-    int64_t valueStack[kValueStackCapacity];
-    int32_t valueTop;
     int64_t variables[kVariableCount];
+    int32_t valueTop;
+    int64_t valueStack[kValueStackCapacity];
+
+    int32_t queueLength;
+    RpnItem queue[kQueueCapacity];  // item 0 is the header, then the program, closed by End
+    int32_t operatorTop;            // -1 when empty
+    uint8_t operatorStack[kOperatorStackCapacity];
 
     int64_t& variable(char letter) { return variables[letter - 'A']; }
     bool isCompiled() const { return queue[0].kind == kCompiled; }

@@ -19,8 +19,6 @@ namespace {
 constexpr size_t kPageBytes = 4096;
 constexpr size_t kAlignment = 16;  // where each record's code starts
 constexpr uint8_t kTrap = 0xCC;    // int3
-// Live code is copied together once the code that nobody owns exceeds it by this.
-constexpr size_t kCompactionSlack = 4 * kPageBytes;
 
 constexpr size_t aligned(size_t bytes) { return (bytes + kAlignment - 1) / kAlignment * kAlignment; }
 constexpr size_t wholePages(size_t bytes) { return (bytes + kPageBytes - 1) / kPageBytes * kPageBytes; }
@@ -75,7 +73,6 @@ NativeCodeArena::~NativeCodeArena() {
 void NativeCodeArena::forget(Entry& entry) {
     if (entry.block < 0) return;
     Block& block = blocks_[entry.block];
-    live_ -= aligned(entry.length);
     entry.block = -1;
     if (--block.users == 0) {
         pages_.release(block.memory, block.bytes);
@@ -102,20 +99,26 @@ void NativeCodeArena::install(CompiledExpression& record, int index) {
     entry.waiting = length > 0;
 }
 
-void NativeCodeArena::seal(bool mayMap) {
-    if (!mayMap || refused_) return;
-    // The new block holds the waiting code, and all live code when that outweighs the dead.
-    const bool compact = mapped_ > 2 * live_ + kCompactionSlack;
-    size_t bytes = 0, live = live_;
+void NativeCodeArena::drop(int index) {
+    if (index < 0 || index >= count_) return;
+    Entry& entry = entries_[index];
+    if (entry.owner) entry.owner->native = nullptr;
+    forget(entry);
+    entry.waiting = false;
+}
+
+void NativeCodeArena::seal() {
+    if (refused_) return;
+    size_t bytes = 0;
     for (int i = 0; i < count_; ++i) {
         Entry& entry = entries_[i];
-        if (entry.waiting && live + aligned(entry.length) > kMaxLiveBytes)
+        if (!entry.waiting) continue;
+        if (mapped_ + wholePages(bytes + aligned(entry.length)) > kMaxMappedBytes) {
             entry.waiting = false;  // keeps its fast form
-        if (entry.waiting) live += aligned(entry.length);
-        if (entry.waiting || (compact && entry.block >= 0)) {
-            entry.target = static_cast<int32_t>(bytes);
-            bytes += aligned(entry.length);
+            continue;
         }
+        entry.offset = static_cast<uint32_t>(bytes);
+        bytes += aligned(entry.length);
     }
     if (bytes == 0) return;
 
@@ -128,14 +131,10 @@ void NativeCodeArena::seal(bool mayMap) {
         std::memset(block.memory, kTrap, block.bytes);
         for (int i = 0; i < count_; ++i) {
             Entry& entry = entries_[i];
-            if (entry.target < 0) continue;
-            uint8_t* to = block.memory + entry.target;
-            if (!entry.waiting) {
-                std::memcpy(to, blocks_[entry.block].memory + entry.offset, entry.length);
-            } else if (emitNativeCode(*entry.owner, to, entry.length) != entry.length) {
-                std::memset(to, kTrap, entry.length);  // cannot happen: the same record gives the same code
-                entry.target = -1;
-                entry.waiting = false;
+            if (entry.waiting &&
+                emitNativeCode(*entry.owner, block.memory + entry.offset, entry.length) != entry.length) {
+                std::memset(block.memory + entry.offset, kTrap, entry.length);  // cannot happen: the same record
+                entry.waiting = false;                                          // gives the same code
             }
         }
     }
@@ -147,25 +146,18 @@ void NativeCodeArena::seal(bool mayMap) {
             refused_ = true;
         }
         block = Block{};
-        for (int i = 0; i < count_; ++i) {
-            entries_[i].target = -1;
-            if (refused_) entries_[i].waiting = false;  // else out of memory: a later seal tries again
-        }
+        // Out of memory: a later seal tries again. Refused: never.
+        if (refused_)
+            for (int i = 0; i < count_; ++i) entries_[i].waiting = false;
         return;
     }
     mapped_ += block.bytes;
     for (int i = 0; i < count_; ++i) {
         Entry& entry = entries_[i];
-        if (entry.target < 0) continue;
-        const uint32_t length = entry.length;
-        forget(entry);  // a moved entry leaves its old block, which may go
-        entry.block = b;
-        entry.offset = static_cast<uint32_t>(entry.target);
-        entry.length = length;
-        entry.target = -1;
+        if (!entry.waiting) continue;
         entry.waiting = false;
+        entry.block = b;
         ++block.users;
-        live_ += aligned(length);
         entry.owner->native = reinterpret_cast<NativeFunction>(block.memory + entry.offset);
     }
 }

@@ -40,23 +40,22 @@ struct CodePages {
 const CodePages& systemCodePages();
 
 // The machine code of `count` records, record `index` of them being the one installed
-// under that index. The area is the one owner of the records' code: it hands a record
-// its code, takes it away when the record is compiled again, and moves it.
+// under that index. The area is the one owner of the records' code: it hands a record its
+// code and takes it away when the record is compiled again or dropped.
 //
 // Code is written in batches: `install` takes each compilation, `seal` writes the new
 // code of the batch into one block of fresh pages, makes it executable and hands the
-// records their code. A block is released when no record's code lies in it any more.
-// When the code that nobody owns outweighs the live code, a seal copies all live code
-// into its new block, so the pages held stay within about twice the live code.
-// A batch that changes no code maps nothing and makes no system call.
-// [any thread, under the lock that orders the records' compilations and runs]
+// records their code. A block is released when no record's code lies in it any more, so
+// code is never moved or changed under a record that some thread may be running. A batch
+// that changes no code maps nothing and makes no system call.
+// [the compiling threads, one at a time; never a thread that runs the records]
 class NativeCodeArena {
 public:
     // The code of one formula: the longest formulas of 1023 characters need about 31 KB
-    // (`A%3%3...`); a formula whose code is longer keeps its fast form.
+    // (`P%3%3...`); a formula whose code is longer keeps its fast form.
     static constexpr size_t kMaxCodeBytes = 40960;
-    // Of all records together; records past it keep their fast form.
-    static constexpr size_t kMaxLiveBytes = 1 << 20;
+    // Pages held for code at most; records past it keep their fast form.
+    static constexpr size_t kMaxMappedBytes = 4 << 20;
 
     // Throws std::bad_alloc when its bookkeeping cannot be allocated.
     explicit NativeCodeArena(int count, const CodePages& pages = systemCodePages());
@@ -69,11 +68,11 @@ public:
     // once; other code waits for `seal`, and a failed compilation or a form without
     // code gets none. Installed records must outlive the area, which writes `native`.
     void install(CompiledExpression& record, int index);
-    // Ends the batch: writes the waiting code and hands it out. With `mayMap` false
-    // (the audio thread) it maps nothing and makes no system call: the code keeps
-    // waiting for the next seal, and its records run their fast form until then.
-    // When the system refuses to make pages executable, no record gets new code again.
-    void seal(bool mayMap = true);
+    // Takes the code of `index` away: its record is not run again until installed anew.
+    void drop(int index);
+    // Ends the batch: writes the waiting code and hands it out. When the system refuses
+    // to make pages executable, no record gets new code again.
+    void seal();
 
     // Bytes of pages held for code.
     size_t mappedBytes() const { return mapped_; }
@@ -84,7 +83,6 @@ private:
         int block = -1;       // where its code lies; -1 while it has none
         uint32_t offset = 0;  // in the block
         uint32_t length = 0;  // of its code, or of the code waiting for `seal`
-        int32_t target = -1;  // its offset in the block a seal is writing
         bool waiting = false;
     };
     struct Block {
@@ -99,7 +97,6 @@ private:
     int count_ = 0;
     bool refused_ = false;
     size_t mapped_ = 0;
-    size_t live_ = 0;  // aligned bytes of code that records own
     std::unique_ptr<Entry[]> entries_;
     std::unique_ptr<Block[]> blocks_;     // count_ + 1: each live block has a user, and one is new
     std::unique_ptr<uint8_t[]> scratch_;  // kMaxCodeBytes, where code is emitted first

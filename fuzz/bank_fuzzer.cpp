@@ -1,9 +1,10 @@
 // The program bank: each input is a sequence of formula edits (short formulas, long ones
-// whose code fills pages, formulas that fail, empty ones), program changes and
-// compilation walks, by the editor's road and by the audio thread's. After every walk,
-// every program's record must give on each of its paths what the plain interpreter
-// gives, and only a compiled record may have machine code. Stale code handed back by a
-// move, or kept through a failed compilation, shows here.
+// whose code fills pages, formulas that fail, empty ones), program selections,
+// compilation walks on the editor's side, and blocks with MIDI program changes that walk
+// on the audio thread's. After every walk and block, every program's record must give
+// on each of its paths what the plain interpreter gives, and only a compiled record may
+// have machine code. Stale code kept through a failed compilation or a record handed
+// over twice shows here.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -57,7 +58,7 @@ std::string formulaFrom(Input& in) {
 void checkEveryProgram(Bytone& synth) {
     static int64_t step = 0;
     for (int i = 0; i < kPrograms; ++i) {
-        CompiledExpression& record = *synth.programs[i].code;
+        CompiledExpression& record = synth.programRecord(i);
         if (record.native && !record.isCompiled()) std::abort();
         record.variable('P') = ++step * 37 % 5000;
         record.variable('T') = step * 101 % 70000;
@@ -70,7 +71,7 @@ void checkEveryProgram(Bytone& synth) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static Bytone* synth = new Bytone(nullptr);
-    std::lock_guard<BankLock> hold(synth->bankLock);
+    std::lock_guard<std::mutex> hold(synth->bankLock);
     for (int i = 0; i < kPrograms; ++i) {
         std::snprintf(synth->programs[i].formula, kFormulaSize, "P&255");
         synth->programs[i].needsCompile = true;
@@ -95,10 +96,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 synth->compileDirtyPrograms();
                 checkEveryProgram(*synth);
                 break;
-            default:  // a walk on the audio thread, which writes no new code
-                synth->compileDirtyPrograms(Bytone::CodeWrites::Deferred);
+            default: {  // a block, with a MIDI program change (the audio thread's walk) or without
+                VstMidiEvent change{};
+                change.type = kVstMidiType;
+                change.midiData[0] = static_cast<char>(0xC0);
+                change.midiData[1] = static_cast<char>((op >> 3) % kPrograms);
+                VstEvents events{};
+                events.numEvents = (op & 7) == 6 ? 1 : 0;
+                events.events[0] = reinterpret_cast<VstEvent*>(&change);
+                synth->processEvents(&events);
+                float left[8], right[8];
+                float* outputs[2] = {left, right};
+                synth->processReplacing(nullptr, outputs, 8);
                 checkEveryProgram(*synth);
                 break;
+            }
         }
     }
     return 0;

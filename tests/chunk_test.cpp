@@ -152,10 +152,9 @@ TEST_F(ChunkTest, AnOverlongFormulaKeeps1023CharactersAndTheTagsAfterIt) {
 TEST_F(ChunkTest, AnEmptyChunkChangesNothingButCompilesAndRefreshes) {
     const std::vector<float> before = save(*synth);
     synth->displayDirty = false;
-    synth->programs[0].code->queue[0].kind = kEnd;
     restore(*synth, chunkOf({}));
     EXPECT_EQ(save(*synth), before);
-    EXPECT_TRUE(synth->programs[0].code->isCompiled());
+    EXPECT_TRUE(synth->programRecord(0).isCompiled());
     EXPECT_TRUE(synth->displayDirty);
 }
 

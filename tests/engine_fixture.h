@@ -67,7 +67,7 @@ protected:
     void setFormula(int program, const char* formula) {
         std::strcpy(synth->programs[program].formula, formula);
         synth->programs[program].needsCompile = true;
-        std::lock_guard<BankLock> hold(synth->bankLock);
+        std::lock_guard<std::mutex> hold(synth->bankLock);
         ASSERT_EQ(synth->compileDirtyPrograms(), nullptr) << formula;
     }
 

@@ -180,8 +180,8 @@ struct RefusingPages {
 };
 
 TEST(FastPath, RecompilingManyRecordsKeepsEachOnesCode) {
-    // Records compiled in turn, successfully or not, fill the pages with code that nobody
-    // owns, which is copied away: every record must run its own formula throughout,
+    // Records compiled in turn, successfully or not, leave blocks of code that nobody
+    // owns, which are released: every record must run its own formula throughout,
     // including when the system refuses pages or executable memory at any point.
     constexpr int kRecords = 4;
     const CodePages refusing{RefusingPages::map, RefusingPages::seal, RefusingPages::release};
@@ -241,10 +241,11 @@ TEST_F(FastRender, EveryPresetSoundsTheSameOnEveryPath) {
             synth->setProgram(preset);
             synth->getProgram();
             synth->interpolate = preset % 2 == 1;
-            for (ProgramSlot& slot : synth->programs) {
-                EXPECT_NE(slot.code->native, nullptr);
-                if (path != MachineCode) slot.code->native = nullptr;
-                if (path == Interpreter) slot.code->fastLength = 0;
+            for (int i = 0; i < kNumPrograms; ++i) {
+                CompiledExpression& record = synth->programRecord(i);
+                EXPECT_NE(record.native, nullptr);
+                if (path != MachineCode) record.native = nullptr;
+                if (path == Interpreter) record.fastLength = 0;
             }
             std::vector<VstMidiEvent> events = {midiEvent(0x90, 57, 100), midiEvent(0x90, 64, 60, 100),
                                                 midiEvent(0xE0, 0, 80, 3000), midiEvent(0x90, 69, 127, 5000)};

@@ -39,10 +39,10 @@ TEST_F(InstrumentTest, ANewInstanceHoldsThePresetsAndTheDefaults) {
         EXPECT_STREQ(synth->programs[c.program].name, c.name);
         EXPECT_STREQ(synth->programs[c.program].formula, c.formula);
     }
-    for (const ProgramSlot& slot : synth->programs) {
-        EXPECT_EQ(slot.drumKey, 0);
-        EXPECT_FALSE(slot.needsCompile);
-        EXPECT_TRUE(slot.code->isCompiled()) << slot.name;
+    for (int i = 0; i < kNumPrograms; ++i) {
+        EXPECT_EQ(synth->programs[i].drumKey, 0);
+        EXPECT_FALSE(synth->isMarked(i));
+        EXPECT_TRUE(synth->programRecord(i).isCompiled()) << synth->programs[i].name;
     }
     EXPECT_EQ(synth->currentProgram, 0);
     EXPECT_EQ(synth->portamento, 100);
@@ -72,7 +72,7 @@ TEST_F(InstrumentTest, TheSineTableHasItsKnownEntries) {
 }
 
 TEST_F(InstrumentTest, ThePresetsComputeTheirFormulas) {
-    CompiledExpression& triangle = *synth->programs[23].code;
+    CompiledExpression& triangle = synth->programRecord(23);
     triangle.variable('P') = 300;
     EXPECT_EQ(runExpression(triangle), 44);
 }
@@ -88,11 +88,14 @@ TEST_F(InstrumentTest, TheFirstGetProgramRefreshesTheDisplayOnce) {
 TEST_F(InstrumentTest, AProgramChangeIsCompiledAndShownAtTheNextGetProgram) {
     synth->getProgram();
     RecordingHost::calls.clear();
-    synth->programs[5].code->queue[0].kind = kEnd;  // so the recompilation can be seen
+    std::strcpy(synth->programs[5].formula, "P*5");  // an edit that waits for the walk
+    synth->programs[5].needsCompile = true;
     synth->setProgram(5);
-    EXPECT_FALSE(synth->programs[5].code->isCompiled());
+    EXPECT_TRUE(synth->isMarked(5));
     EXPECT_EQ(synth->getProgram(), 5);
-    EXPECT_TRUE(synth->programs[5].code->isCompiled());
+    EXPECT_FALSE(synth->isMarked(5));
+    synth->programRecord(5).variable('P') = 3;
+    EXPECT_EQ(runExpression(synth->programRecord(5)), 15);
     EXPECT_EQ(RecordingHost::count(audioMasterUpdateDisplay), 1);
     EXPECT_EQ(synth->lastSeenProgram, 5);
 }
@@ -130,29 +133,31 @@ TEST_F(InstrumentTest, ProgramNamesAreCutToTheirFields) {
 TEST_F(InstrumentTest, CompileDirtyProgramsStopsAtTheFirstFault) {
     std::strcpy(synth->programs[3].formula, "P+#");
     synth->programs[3].needsCompile = true;
-    synth->programs[9].code->queue[0].kind = kEnd;
+    std::strcpy(synth->programs[9].formula, "P*9");
     synth->programs[9].needsCompile = true;
+    synth->programRecord(9).variable('P') = 3;
+    synth->programRecord(9).variable('T') = 4096;
     {
-        std::lock_guard<BankLock> hold(synth->bankLock);
+        std::lock_guard<std::mutex> hold(synth->bankLock);
         EXPECT_STREQ(synth->compileDirtyPrograms(), messages::kUnexpectedSymbol);
     }
-    EXPECT_FALSE(synth->programs[3].needsCompile);
-    EXPECT_TRUE(synth->programs[9].needsCompile);
-    EXPECT_FALSE(synth->programs[9].code->isCompiled());
+    EXPECT_FALSE(synth->isMarked(3));
+    EXPECT_TRUE(synth->isMarked(9));
+    EXPECT_EQ(runExpression(synth->programRecord(9)), 3);  // still "010 Arp 1"'s formula
 
-    std::lock_guard<BankLock> hold(synth->bankLock);
+    std::lock_guard<std::mutex> hold(synth->bankLock);
     EXPECT_EQ(synth->compileDirtyPrograms(), nullptr);  // program 3 is not retried
-    EXPECT_FALSE(synth->programs[9].needsCompile);
-    EXPECT_TRUE(synth->programs[9].code->isCompiled());
+    EXPECT_FALSE(synth->isMarked(9));
+    synth->programRecord(9).variable('P') = 3;
+    EXPECT_EQ(runExpression(synth->programRecord(9)), 27);
 }
 
 TEST_F(InstrumentTest, TheCurrentProgramIsCompiledAfterEveryCleanWalk) {
     synth->setProgram(7);
-    synth->programs[7].code->queue[0].kind = kEnd;
-    std::lock_guard<BankLock> hold(synth->bankLock);
+    std::lock_guard<std::mutex> hold(synth->bankLock);
     EXPECT_EQ(synth->compileDirtyPrograms(), nullptr);
-    EXPECT_TRUE(synth->programs[7].code->isCompiled());
-    std::strcpy(synth->programs[7].formula, "(P");
+    EXPECT_TRUE(synth->programRecord(7).isCompiled());
+    std::strcpy(synth->programs[7].formula, "(P");  // unmarked: only the walk's last step sees it
     EXPECT_STREQ(synth->compileDirtyPrograms(), messages::kMissingClose);
 }
 

@@ -1,0 +1,34 @@
+// Compiled records for a bank of programs that are compiled on one side and run on
+// another: a fixed number in one reservation of address space, handed out and taken back
+// by their one owner (the compiling side). A record taken back gives its memory back to
+// the system and reads as a new record (not compiled, 0 in slot 0 and in every
+// variable) when handed out again; records cost only the pages they use.
+#pragma once
+
+#include <cstddef>
+
+struct CompiledExpression;
+
+class RecordPool {
+public:
+    // Throws std::bad_alloc when the address space cannot be had.
+    explicit RecordPool(int count);
+    ~RecordPool();
+    RecordPool(const RecordPool&) = delete;
+    RecordPool& operator=(const RecordPool&) = delete;
+
+    // A new record, or null when every record is out.
+    CompiledExpression* take();
+    // Takes `record` back; nothing may use it any more.
+    void give(CompiledExpression* record);
+    // The record's place in the pool, 0..count-1.
+    int indexOf(const CompiledExpression* record) const;
+    int count() const { return count_; }
+
+private:
+    unsigned char* memory_ = nullptr;
+    size_t bytes_ = 0;
+    int count_ = 0;
+    int freeCount_ = 0;
+    int* free_ = nullptr;  // indexes of the records that are in
+};
