@@ -84,8 +84,9 @@ void Bytone::publishEdits() {
     CompiledExpression* fresh[kNumPrograms]{};
     for (int i = 0; i < kNumPrograms; ++i) {
         if (!programs[i].needsCompile) continue;
+        // Four a program: one is always in. Were none, the edit would wait for the next walk.
+        if (!(fresh[i] = records_.take())) continue;
         programs[i].needsCompile = false;
-        fresh[i] = records_.take();  // four a program: one is always in
         compileExpression(*fresh[i], programs[i].formula);
         nativeCode_.install(*fresh[i], records_.indexOf(fresh[i]));  // a failed compilation gets no code
     }

@@ -146,7 +146,8 @@ public:
     // stopping at the first error, and then the current program once more. Returns null
     // or the first compiler message. [not the audio thread] The caller holds `bankLock`.
     const char* compileDirtyPrograms();
-    // Whether program `index` is marked for the next compilation walk.
+    // Whether program `index` is marked for the next compilation walk. [tests, while no
+    // other thread uses the instrument]
     bool isMarked(int index) const;
     // The record that program `index` plays from the next block on. [tests, while no
     // other thread uses the instrument]
