@@ -212,10 +212,13 @@ void Bytone::setProgramName(const char* name) {
     field[kNameSize - 1] = '\0';
 }
 
-void Bytone::getProgramName(char* name) {
-    if (!name) return;
+void Bytone::getProgramName(char* name) { getProgramNameIndexed(-1, currentProgram.load(), name); }
+
+bool Bytone::getProgramNameIndexed(VstInt32, VstInt32 index, char* name) {
+    if (!name || index < 0 || index >= kNumPrograms) return false;
     std::lock_guard<std::mutex> hold(bankLock);
-    std::snprintf(name, kVstMaxProgNameLen + 1, "%s", programs[currentProgram.load()].name);
+    std::snprintf(name, kVstMaxProgNameLen + 1, "%s", programs[index].name);
+    return true;
 }
 
 bool Bytone::getEffectName(char* name) { return copyText(name, "BYTONE"); }

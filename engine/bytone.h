@@ -115,6 +115,8 @@ public:
     void setProgramName(const char* name) override;
     // [host thread] Writes at most kVstMaxProgNameLen characters and the zero.
     void getProgramName(char* name) override;
+    // [host thread] The same for program `index` of 0..127, the host's program list.
+    bool getProgramNameIndexed(VstInt32 category, VstInt32 index, char* name) override;
 
     bool getEffectName(char* name) override;
     bool getVendorString(char* text) override;

@@ -118,6 +118,8 @@ public:
     virtual VstInt32 canDo(const char*) { return 0; }
     virtual VstInt32 getVstVersion() { return kVstVersion; }
     virtual VstInt32 getCurrentMidiProgram(VstInt32, void*) { return -1; }
+    // Writes program `index`'s name for a host's program list; false for no such program.
+    virtual bool getProgramNameIndexed(VstInt32 /*category*/, VstInt32 /*index*/, char*) { return false; }
     virtual VstInt32 setTotalSampleToProcess(VstInt32 value) { return value; }
     virtual VstInt32 getNumMidiInputChannels() { return 0; }
     virtual VstInt32 getNumMidiOutputChannels() { return 0; }

@@ -60,6 +60,8 @@ VstIntPtr AudioEffectX::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr va
             if (editor) editor->setKnobMode(static_cast<VstInt32>(value));
             return 0;
         case effGetCurrentMidiProgram: return getCurrentMidiProgram(index, ptr);
+        case effGetProgramNameIndexed:
+            return getProgramNameIndexed(static_cast<VstInt32>(value), index, static_cast<char*>(ptr)) ? 1 : 0;
         case effGetSpeakerArrangement:
             if (value) *reinterpret_cast<void**>(value) = nullptr;
             if (ptr) *static_cast<void**>(ptr) = nullptr;

@@ -142,6 +142,36 @@ TEST_F(PluginHostTest, IdentityTextsAreWrittenWithTheirZeroOnly) {
     }
 }
 
+TEST_F(PluginHostTest, HostsListTheProgramsByIndex) {
+    dispatch(effSetProgram, 0, 5);
+    dispatch(effSetProgramName, 0, 0, const_cast<char*>("a name of thirty-one characters"));
+    struct Case {
+        VstInt32 index;
+        VstIntPtr answer;
+        const char* name;  // null: nothing written
+    };
+    const Case cases[] = {{0, 1, "001 Saw"},
+                          {37, 1, "038 Pulsating Bass"},
+                          {38, 1, "039 default"},
+                          {127, 1, "128 default"},
+                          {5, 1, "a name of thirty-one cha"},  // kVstMaxProgNameLen characters
+                          {128, 0, nullptr},
+                          {-1, 0, nullptr},
+                          {INT32_MIN, 0, nullptr}};
+    for (const Case& c : cases) {
+        char buffer[kVstMaxProgNameLen + 1 + 8];
+        std::memset(buffer, 0x55, sizeof buffer);
+        EXPECT_EQ(dispatch(effGetProgramNameIndexed, c.index, -1, buffer), c.answer) << c.index;
+        if (c.name) {
+            EXPECT_STREQ(buffer, c.name) << c.index;
+        } else {
+            EXPECT_EQ(buffer[0], 0x55) << c.index;
+        }
+        for (size_t i = kVstMaxProgNameLen + 1; i < sizeof buffer; ++i) EXPECT_EQ(buffer[i], 0x55) << c.index;
+    }
+    EXPECT_EQ(dispatch(effGetProgramNameIndexed, 0, -1, nullptr), 0);
+}
+
 TEST_F(PluginHostTest, CanDoKnowsOnlyTheTwoEventTexts) {
     struct Case {
         const char* text;
