@@ -12,44 +12,58 @@ FUZZ    := $(BUILD)/fuzz
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS := formula chunk session bank
 
-PACKAGES := cmake make g++ googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev libcli11-dev libsndfile1-dev libpng-dev pkg-config amsynth \
-            g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 wine xvfb
+LINUX_PACKAGES := cmake make g++ googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev \
+                  libcli11-dev libsndfile1-dev libpng-dev pkg-config amsynth
+WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 wine xvfb
 
 export WINEDEBUG ?= -all
 export WINEPREFIX ?= $(abspath $(BUILD))/wineprefix
 
-.PHONY: all deps linux windows asan tsan fuzz-build fuzz demo test bench clean format
+.PHONY: all deps deps-linux deps-windows linux windows asan tsan fuzz-build fuzz demo test bench clean format
 
 all: linux windows
 
-deps:
-	@missing=$$(for p in $(PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || echo $$p; done); \
+# Installs the missing Debian packages of a list: as root at once, otherwise through sudo
+# after saying what, and without sudo it prints the command to run and stops.
+define install-missing
+	@missing=$$(for p in $(1); do dpkg -s $$p >/dev/null 2>&1 || echo $$p; done); \
 	if [ -n "$$missing" ]; then \
+	  if [ "$$(id -u)" = 0 ]; then as_root=; \
+	  elif command -v sudo >/dev/null 2>&1; then as_root=sudo; \
+	  else echo "Missing Debian packages. As root, run: apt-get install" $$missing; exit 1; fi; \
 	  echo "Installing:" $$missing; \
-	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $$missing; \
+	  $$as_root apt-get update -qq && \
+	  $$as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $$missing; \
 	fi
+endef
 
-linux: deps
+deps: deps-linux deps-windows
+deps-linux:
+	$(call install-missing,$(LINUX_PACKAGES))
+deps-windows:
+	$(call install-missing,$(WINDOWS_PACKAGES))
+
+linux: deps-linux
 	cmake -S . -B $(LINUX) -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(LINUX) -j $(JOBS)
 
-windows: deps
+windows: deps-windows deps-linux
 	cmake -S . -B $(WINDOWS) -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
 	cmake --build $(WINDOWS) -j $(JOBS)
 
 # The unit and host tests again under AddressSanitizer and UndefinedBehaviorSanitizer.
-asan: deps
+asan: deps-linux
 	cmake -S . -B $(ASAN) -DCMAKE_BUILD_TYPE=Debug \
 	  -DCMAKE_CXX_FLAGS="-O1 -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
 	cmake --build $(ASAN) -j $(JOBS)
 
 # The three-thread stress test under ThreadSanitizer.
-tsan: deps
+tsan: deps-linux
 	cmake -S . -B $(TSAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS="-fsanitize=thread"
 	cmake --build $(TSAN) -j $(JOBS) --target concurrency_test
 
 # The fuzz targets as libFuzzer programs, with AddressSanitizer and UndefinedBehaviorSanitizer.
-fuzz-build: deps
+fuzz-build: deps-linux
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ) -DBYTONE_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all"
 	cmake --build $(FUZZ) -j $(JOBS)
@@ -67,7 +81,8 @@ fuzz: fuzz-build
 	  echo "fuzz $$t: $$runs executions in $(FUZZ_SECONDS) s ($$((runs / $(FUZZ_SECONDS))) a second), no finding"; \
 	done
 
-demo: all
+# The Linux plug-in and the tool are all the demo needs.
+demo: linux
 	$(LINUX)/tools/bytone render -o demo.wav
 
 test: all asan tsan

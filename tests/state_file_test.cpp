@@ -31,7 +31,8 @@ TEST(StateFile, ABankFileHasThePublishedHeader) {
     EXPECT_EQ(bigEndianAt(file, 28), 17u);
     for (size_t i = 32; i < 156; ++i) EXPECT_EQ(file[i], 0) << i;
     EXPECT_EQ(bigEndianAt(file, 156), chunk.size());
-    EXPECT_EQ(parseStateFile(file, kBytone), chunk);
+    EXPECT_EQ(parseStateFile(file, kBytone).chunk, chunk);
+    EXPECT_EQ(parseStateFile(file, kBytone).currentProgram, 17);
 }
 
 TEST(StateFile, AProgramFileCarriesTheProgramName) {
@@ -44,12 +45,15 @@ TEST(StateFile, AProgramFileCarriesTheProgramName) {
     EXPECT_EQ(bigEndianAt(file, 24), 0u);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(&file[28])), "a name longer than the twen");
     EXPECT_EQ(bigEndianAt(file, 56), 100u);
-    EXPECT_EQ(parseStateFile(file, kBytone), chunk);
+    EXPECT_EQ(parseStateFile(file, kBytone).chunk, chunk);
+    EXPECT_EQ(parseStateFile(file, kBytone).currentProgram, -1);
 }
 
 TEST(StateFile, ARawChunkIsReadAsItStands) {
-    const std::vector<uint8_t> chunk = {0x0c, 0x52, 0x03, 0x4d};
-    EXPECT_EQ(parseStateFile(chunk, kBytone), chunk);
+    const std::vector<uint8_t> chunk = {0x0c, 0x52, 0x03, 0x4d};  // the start tag
+    EXPECT_EQ(parseStateFile(chunk, kBytone).chunk, chunk);
+    const std::vector<uint8_t> foreign = {'a', 'b', 'c', 'd', 'e'};  // another plug-in's chunk: unchecked
+    EXPECT_EQ(parseStateFile(foreign, PluginIdentity{0x616d7379, 1, 0}).chunk, foreign);
     EXPECT_EQ(buildStateFile(StateFormat::Raw, chunk, kBytone, "", 0), chunk);
 }
 
@@ -81,6 +85,9 @@ TEST(StateFile, ExplainsFilesItCannotRead) {
         {"unknown type", otherType, "unknown state file type 'ZBCh' at byte 8"},
         {"other plug-in", otherPlugin, "belongs to plug-in 'bytX', not 'byto'"},
         {"version", version, "unknown state file version 9"},
+        {"text", {'r', 'o', 'o', 't', ':', 'x', ':', '0'}, "not a Bytone state file"},
+        {"empty", {}, "not a Bytone state file"},
+        {"three bytes of the tag", {0x0c, 0x52, 0x03}, "not a Bytone state file"},
     };
     for (const Case& c : cases) {
         try {

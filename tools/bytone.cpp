@@ -15,6 +15,7 @@
 #include "editor/headless_platform.h"
 #include "editor/status_text.h"
 #include "expr/expression.h"
+#include "file_io.h"
 #include "midi_file.h"
 #include "plugin_host.h"
 #include "png_file.h"
@@ -53,17 +54,21 @@ void requireBytone(const PluginHost& host, const char* what) {
                            "'");
 }
 
+// Restores the chunk and, as hosts do, the bank file's current program.
 void restoreState(PluginHost& host, const std::string& path) {
     if (!(host.effect()->flags & effFlagsProgramChunks)) throw CommandError("the plug-in keeps no state chunk");
-    host.setChunk(readStateFile(path, identityOf(host)));
+    const StateFile file = readStateFile(path, identityOf(host));
+    host.setChunk(file.chunk);
+    if (file.currentProgram >= 0 && file.currentProgram < host.effect()->numPrograms)
+        host.dispatch(effSetProgram, 0, file.currentProgram);
 }
 
 void saveState(const PluginHost& host, const std::string& path) {
     const std::vector<uint8_t> chunk = host.chunk();
     if (chunk.empty()) throw CommandError("the plug-in gave no state chunk to save");
     const auto current = static_cast<int32_t>(host.dispatch(effGetProgram));
-    writeFile(path,
-              buildStateFile(stateFormatOf(path), chunk, identityOf(host), host.text(effGetProgramName), current));
+    writeWholeFile(path,
+                   buildStateFile(stateFormatOf(path), chunk, identityOf(host), host.text(effGetProgramName), current));
 }
 
 // --- info -------------------------------------------------------------------------
@@ -272,6 +277,7 @@ int renderSong(const RenderOptions& options, const std::string& pluginPath) {
         },
         [&](int64_t done, int64_t total) { progress.update(done, total); });
     writer.close();
+    progress.finish();
     if (!options.saveState.empty()) saveState(*host, options.saveState);
     std::printf("wrote %s: %.2f seconds at %d Hz\n", std::filesystem::absolute(options.output).c_str(),
                 static_cast<double>(plan.frames) / options.rate, options.rate);

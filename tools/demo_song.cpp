@@ -82,7 +82,7 @@ RenderPlan demoPlan(const Bank& start, int64_t rate) {
     }
     std::snprintf(bank.programs[kWheelPad].name, sizeof bank.programs[kWheelPad].name, "%03d Wheel Pad", kWheelPad + 1);
     std::snprintf(bank.programs[kWheelPad].formula, sizeof bank.programs[kWheelPad].formula, "%s",
-                  "(P&255)^(P*M/32&255)");
+                  "((P&255)^(P*M/32&255))*3/4");  // three of them and the drums stay below full scale
     bank.polyphony = 8;
     bank.portamento = 100;
     score.cue(0.0, bank);

@@ -1,8 +1,8 @@
 #include "midi_file.h"
 
+#include "file_io.h"
+
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <map>
 
 namespace {
@@ -188,10 +188,7 @@ MidiSong parseMidiFile(const std::vector<uint8_t>& bytes) {
 }
 
 MidiSong loadMidiFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw MidiFileError("cannot open " + path);
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) throw MidiFileError("cannot read " + path);
+    const std::vector<uint8_t> bytes = readWholeFile(path);
     try {
         return parseMidiFile(bytes);
     } catch (const MidiFileError& e) {

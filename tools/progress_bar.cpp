@@ -6,8 +6,12 @@
 
 ProgressBar::ProgressBar() : terminal_(isatty(STDERR_FILENO) == 1), start_(std::chrono::steady_clock::now()) {}
 
-ProgressBar::~ProgressBar() {
+ProgressBar::~ProgressBar() { finish(); }
+
+void ProgressBar::finish() {
     if (shown_) std::fputc('\n', stderr);
+    shown_ = false;
+    terminal_ = false;  // nothing more is drawn
 }
 
 void ProgressBar::update(int64_t done, int64_t total) {

@@ -10,6 +10,8 @@ public:
     ProgressBar();
     ~ProgressBar();
     void update(int64_t done, int64_t total);
+    // Ends the bar's line, so that what is printed next starts on a line of its own.
+    void finish();
 
 private:
     bool terminal_;

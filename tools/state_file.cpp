@@ -1,10 +1,10 @@
 #include "state_file.h"
 
-#include "file_names.h"
-
 #include <cstring>
-#include <fstream>
-#include <iterator>
+
+#include "engine/chunk.h"
+#include "file_io.h"
+#include "file_names.h"
 
 namespace {
 
@@ -42,8 +42,15 @@ StateFormat stateFormatOf(const std::string& path) {
     return StateFormat::Raw;
 }
 
-std::vector<uint8_t> parseStateFile(const std::vector<uint8_t>& b, const PluginIdentity& plugin) {
-    if (b.size() < 4 || bigEndianAt(b, 0) != magic("CcnK")) return b;  // a raw chunk
+StateFile parseStateFile(const std::vector<uint8_t>& b, const PluginIdentity& plugin) {
+    if (b.size() < 4 || bigEndianAt(b, 0) != magic("CcnK")) {
+        // A raw chunk: the Bytone chunk's floats are in the machine's order, the x86's.
+        constexpr uint32_t start = chunktag::kStart;
+        const bool bytone = plugin.uniqueID == static_cast<int32_t>(magic("byto"));
+        if (bytone && (b.size() < 4 || std::memcmp(b.data(), &start, 4) != 0))
+            throw StateFileError("not a Bytone state file");
+        return {b, -1};
+    }
     if (b.size() < 28)
         throw StateFileError("state file of " + std::to_string(b.size()) + " bytes ends inside its header");
     const uint32_t fxMagic = bigEndianAt(b, 8);
@@ -68,15 +75,14 @@ std::vector<uint8_t> parseStateFile(const std::vector<uint8_t>& b, const PluginI
     if (chunkSize > b.size() - header)
         throw StateFileError("chunk size " + std::to_string(chunkSize) + " at byte " + std::to_string(header - 4) +
                              " is larger than the " + std::to_string(b.size() - header) + " bytes that follow");
-    return std::vector<uint8_t>(b.begin() + static_cast<long>(header),
-                                b.begin() + static_cast<long>(header + chunkSize));
+    StateFile file;
+    file.chunk.assign(b.begin() + static_cast<long>(header), b.begin() + static_cast<long>(header + chunkSize));
+    if (!program && version == 2) file.currentProgram = static_cast<int32_t>(bigEndianAt(b, 28));
+    return file;
 }
 
-std::vector<uint8_t> readStateFile(const std::string& path, const PluginIdentity& plugin) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw StateFileError("cannot open " + path);
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) throw StateFileError("cannot read " + path);
+StateFile readStateFile(const std::string& path, const PluginIdentity& plugin) {
+    const std::vector<uint8_t> bytes = readWholeFile(path);
     try {
         return parseStateFile(bytes, plugin);
     } catch (const StateFileError& e) {
@@ -110,11 +116,4 @@ std::vector<uint8_t> buildStateFile(StateFormat format, const std::vector<uint8_
     putBigEndian(b, static_cast<uint32_t>(chunk.size()));
     b.insert(b.end(), chunk.begin(), chunk.end());
     return b;
-}
-
-void writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out) throw StateFileError("cannot write " + path);
 }

@@ -23,13 +23,18 @@ struct PluginIdentity {
     int32_t numPrograms;
 };
 
+struct StateFile {
+    std::vector<uint8_t> chunk;
+    int32_t currentProgram = -1;  // the bank file's (version 2); -1 where the file has none
+};
+
 // Reads the chunk of a state file. Headered files are recognised by their magic word
-// whatever their name; their plug-in id must match `plugin`.
-std::vector<uint8_t> readStateFile(const std::string& path, const PluginIdentity& plugin);
-std::vector<uint8_t> parseStateFile(const std::vector<uint8_t>& bytes, const PluginIdentity& plugin);
+// whatever their name; their plug-in id must match `plugin`. Any other file is a raw
+// chunk, which for the Bytone plug-in must begin with its chunk's start tag.
+StateFile readStateFile(const std::string& path, const PluginIdentity& plugin);
+StateFile parseStateFile(const std::vector<uint8_t>& bytes, const PluginIdentity& plugin);
 
 // Builds a state file around `chunk` in the given format; `programName` fills the
 // program file's name field, `currentProgram` the bank file's (version 2).
 std::vector<uint8_t> buildStateFile(StateFormat format, const std::vector<uint8_t>& chunk, const PluginIdentity& plugin,
                                     const std::string& programName, int32_t currentProgram);
-void writeFile(const std::string& path, const std::vector<uint8_t>& bytes);
