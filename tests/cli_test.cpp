@@ -153,6 +153,10 @@ TEST_F(CliTest, BadInputGivesOneClearLineAndAFailure) {
         {"render -o out.mp3", "unknown sound file type '.mp3'"},
         {"programs --state short.fxb", "bytone: short.fxb: state file of 8 bytes ends inside its header\n"},
         {"programs --state missing.fxb", "bytone: missing.fxb: No such file or directory\n"},
+        {"render -o out.wav --channels 0", "names a channel outside 1 to 16"},
+        {"render -o out.wav --channels 1,17", "names a channel outside 1 to 16"},
+        {"render -o out.wav --channels 4-2", "names a channel outside 1 to 16, or an empty range"},
+        {"render -o out.wav --channels x", "'x' in --channels 'x' is not an integer"},
         {"render --bogus -o out.wav", "--bogus"},
         {"render", "--output is required"},
         {"dance", "A subcommand is required"},
@@ -189,6 +193,48 @@ TEST_F(CliTest, ASavedBankComesBackWithEveryProgram) {
     ASSERT_EQ(r.status, 0) << r.err;
     const std::vector<uint8_t> fxp = bytesOf("one.fxp");
     EXPECT_EQ(std::vector<uint8_t>(fxp.begin() + 60, fxp.end()), bytesOf("raw.bin"));
+}
+
+TEST_F(CliTest, ChannelsPlayAloneOrEachThroughAnInstanceOfItsOwn) {
+    // Channel 1 plays a saw from the start, channel 2 another program a little later.
+    MidiTrack both, first;
+    both.event(0, {0xC1, 23}).event(0, {0x90, 57, 100}).event(240, {0x91, 64, 100});
+    both.event(720, {0x80, 57, 0}).event(0, {0x81, 64, 0}).end();
+    first.event(0, {0x90, 57, 100}).event(960, {0x80, 57, 0}).end();
+    write("both.mid", midiFile(0, 480, {both}));
+    write("first.mid", midiFile(0, 480, {first}));
+    for (const char* command :
+         {"render both.mid -o one.wav --format float --channels 1", "render first.mid -o alone.wav --format float",
+          "render both.mid -o two.wav --format float --channels 2-2",
+          "render both.mid -o mix.wav --format float --split"}) {
+        const Result r = run(command);
+        ASSERT_EQ(r.status, 0) << command << r.err;
+        if (std::string(command).find("--split") != std::string::npos) {
+            EXPECT_NE(r.out.find("channel  1  001 Saw"), std::string::npos) << r.out;
+            EXPECT_NE(r.out.find("channel  2  024 Triangle"), std::string::npos) << r.out;
+            EXPECT_NE(r.out.find("dBFS"), std::string::npos) << r.out;
+        }
+    }
+    const std::vector<float> one = samplesOf("one.wav"), two = samplesOf("two.wav"), mix = samplesOf("mix.wav");
+    EXPECT_EQ(one, samplesOf("alone.wav"));
+    ASSERT_EQ(mix.size(), one.size());
+    int apart = 0;
+    for (size_t i = 0; i < mix.size(); ++i) apart += std::fabs(mix[i] - (one[i] + two[i]) / std::sqrt(2.0f)) > 1e-6f;
+    EXPECT_EQ(apart, 0);
+
+    // Loud enough to clip: the mix says so.
+    Result r = run("render both.mid -o loud.wav --split --gain 30");
+    EXPECT_NE(r.err.find("reach full scale; lower the level with --gain"), std::string::npos) << r.err;
+    // The saw swings above zero only; a high-pass takes its constant part out.
+    r = run("render first.mid -o centred.wav --format float --highpass 20");
+    ASSERT_EQ(r.status, 0) << r.err;
+    auto mean = [](const std::vector<float>& samples) {
+        double sum = 0.0;
+        for (float s : samples) sum += s;
+        return sum / static_cast<double>(samples.size());
+    };
+    EXPECT_GT(mean(one), 0.03);
+    EXPECT_LT(std::fabs(mean(samplesOf("centred.wav"))), 0.002);
 }
 
 TEST_F(CliTest, OutputFormatsFollowTheFileAndTheOptions) {

@@ -219,7 +219,29 @@ struct RenderOptions {
     std::string saveState;
     double tail = 1.0;
     std::string sampleFormat = "16";
+    std::string channels;
+    bool split = false;
+    double highpass = 0.0;
 };
+
+// "1,2,10" or "1-4,10": MIDI channels 1 to 16.
+ChannelSet parseChannels(const std::string& list) {
+    ChannelSet channels = 0;
+    size_t at = 0;
+    while (at <= list.size()) {
+        const size_t comma = std::min(list.find(',', at), list.size());
+        const std::string item = list.substr(at, comma - at);
+        const size_t dash = item.find('-');
+        const std::string context = "--channels '" + list + "'";
+        const int64_t first = parseInteger(item.substr(0, dash), context);
+        const int64_t last = dash == std::string::npos ? first : parseInteger(item.substr(dash + 1), context);
+        if (first < 1 || last > 16 || first > last)
+            throw CommandError(context + " names a channel outside 1 to 16, or an empty range");
+        for (int64_t c = first; c <= last; ++c) channels |= static_cast<ChannelSet>(1u << (c - 1));
+        at = comma + 1;
+    }
+    return channels;
+}
 
 SampleFormat sampleFormatOf(const std::string& name) {
     if (name == "16") return SampleFormat::Pcm16;
@@ -242,12 +264,26 @@ void putFormula(PluginHost& host, const std::string& formula) {
     host.setChunk(encodeBank(*bank));
 }
 
-int renderSong(const RenderOptions& options, const std::string& pluginPath) {
+// An instance set up as the options say: its state, program and formula.
+std::unique_ptr<PluginHost> preparedInstance(const RenderOptions& options, const std::string& pluginPath) {
     auto host = loadPlugin(pluginPath, options.rate);
     if (!options.state.empty()) restoreState(*host, options.state);
     if (options.program >= 0) host->dispatch(effSetProgram, 0, options.program);
     if (options.formulaGiven) putFormula(*host, options.formula);
+    return host;
+}
 
+std::string decibels(float level) {
+    char text[32];
+    if (level <= 0.0f)
+        std::snprintf(text, sizeof text, "silent");
+    else
+        std::snprintf(text, sizeof text, "%.1f dBFS", 20.0 * std::log10(level));
+    return text;
+}
+
+int renderSong(const RenderOptions& options, const std::string& pluginPath) {
+    auto host = preparedInstance(options, pluginPath);
     RenderPlan plan;
     if (options.midi.empty()) {
         requireBytone(*host, "the demo");
@@ -258,29 +294,62 @@ int renderSong(const RenderOptions& options, const std::string& pluginPath) {
         plan = planFromMidi(loadMidiFile(options.midi), options.rate, std::llround(options.tail * options.rate));
     }
     plan.blockSize = options.block;
+    if (!options.channels.empty()) plan = onlyChannels(plan, parseChannels(options.channels));
 
     AudioFileWriter writer(options.output, options.rate, sampleFormatOf(options.sampleFormat));
     const auto gain = static_cast<float>(std::pow(10.0, options.gainDb / 20.0));
+    std::unique_ptr<DcBlocker> highpass[2];
+    if (options.highpass > 0.0)
+        for (auto& filter : highpass) filter = std::make_unique<DcBlocker>(options.highpass, options.rate);
     std::vector<float> left, right;
-    ProgressBar progress;
-    renderPlan(
-        *host, plan,
-        [&](const float* l, const float* r, int32_t frames) {
-            if (gain == 1.0f) return writer.write(l, r, frames);
+    int64_t atFullScale = 0;
+    const AudioSink sink = [&](const float* l, const float* r, int32_t frames) {
+        if (gain != 1.0f || highpass[0]) {
             left.assign(l, l + frames);
             right.assign(r, r + frames);
-            for (int32_t i = 0; i < frames; ++i) {
-                left[i] *= gain;
-                right[i] *= gain;
-            }
-            writer.write(left.data(), right.data(), frames);
-        },
-        [&](int64_t done, int64_t total) { progress.update(done, total); });
+            if (highpass[0]) highpass[0]->process(left.data(), frames), highpass[1]->process(right.data(), frames);
+            for (int32_t i = 0; i < frames; ++i) left[i] *= gain, right[i] *= gain;
+            l = left.data(), r = right.data();
+        }
+        for (int32_t i = 0; i < frames; ++i) atFullScale += std::fabs(l[i]) >= 1.0f || std::fabs(r[i]) >= 1.0f;
+        writer.write(l, r, frames);
+    };
+    ProgressBar progress;
+    const Progress showProgress = [&](int64_t done, int64_t total) { progress.update(done, total); };
+
+    // Each channel through an instance of its own (the first channel's is `host`), mixed
+    // with headroom.
+    std::vector<std::unique_ptr<PluginHost>> others;
+    std::vector<PluginHost*> hosts;
+    std::vector<int> channels;
+    std::vector<float> peaks;
+    if (options.split) {
+        const ChannelSet played = channelsWithNotes(plan);
+        std::vector<RenderPlan> plans;
+        for (int c = 0; c < 16; ++c) {
+            if (!((played >> c) & 1)) continue;
+            if (!hosts.empty()) others.push_back(preparedInstance(options, pluginPath));
+            hosts.push_back(hosts.empty() ? host.get() : others.back().get());
+            plans.push_back(onlyChannels(plan, static_cast<ChannelSet>(1u << c)));
+            channels.push_back(c + 1);
+        }
+        if (!hosts.empty())
+            renderMix(hosts, plans, 1.0f / std::sqrt(static_cast<float>(hosts.size())), sink, peaks, showProgress);
+    }
+    if (hosts.empty()) renderPlan(*host, plan, sink, showProgress);
     writer.close();
     progress.finish();
     if (!options.saveState.empty()) saveState(*host, options.saveState);
+
+    for (size_t i = 0; i < hosts.size(); ++i) {
+        const std::string program = hosts[i]->text(effGetProgramName) + (channels[i] == 10 ? " (drum keys)" : "");
+        std::printf("channel %2d  %-26s peak %s\n", channels[i], program.c_str(), decibels(peaks[i]).c_str());
+    }
     std::printf("wrote %s: %.2f seconds at %d Hz\n", std::filesystem::absolute(options.output).c_str(),
                 static_cast<double>(plan.frames) / options.rate, options.rate);
+    if (atFullScale > 0)
+        std::fprintf(stderr, "bytone: warning: %lld samples reach full scale; lower the level with --gain\n",
+                     static_cast<long long>(atFullScale));
     return 0;
 }
 
@@ -317,6 +386,13 @@ int main(int argc, char** argv) {
     render->add_option("--format", renderOptions.sampleFormat, "sample format: 16, 24 (bit PCM) or float")
         ->capture_default_str()
         ->check(CLI::IsMember({"16", "24", "float"}));
+    render->add_option("--channels", renderOptions.channels, "play only these MIDI channels, as 1,2,10 or 1-4");
+    render->add_flag("--split", renderOptions.split,
+                     "play each channel that has notes through an instance of its own, mixed with headroom");
+    render
+        ->add_option("--highpass", renderOptions.highpass,
+                     "take out the constant part of the mix above this frequency in Hz (off: sample-exact)")
+        ->check(CLI::Range(1.0, 1000.0));
 
     std::string programsState;
     CLI::App* programs = app.add_subcommand("programs", "list the programs: number, name and formula");

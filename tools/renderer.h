@@ -30,6 +30,15 @@ struct RenderPlan {
 // The song's messages at their frames at `rate`, and its length plus `tailFrames`.
 RenderPlan planFromMidi(const MidiSong& song, int64_t rate, int64_t tailFrames);
 
+// MIDI channels 1..16 as bits 0..15.
+using ChannelSet = uint16_t;
+constexpr ChannelSet kAllChannels = 0xFFFF;
+// The plan with only the messages of the given channels (and every message that has no
+// channel); its cues and length stay.
+RenderPlan onlyChannels(const RenderPlan& plan, ChannelSet channels);
+// The channels that play at least one note.
+ChannelSet channelsWithNotes(const RenderPlan& plan);
+
 // Receives each rendered stretch as two channels.
 using AudioSink = std::function<void(const float* left, const float* right, int32_t frames)>;
 // Told how many frames are done so far.
@@ -37,3 +46,21 @@ using Progress = std::function<void(int64_t done, int64_t total)>;
 
 // Blocks end early at cue frames, so the output does not depend on the block size.
 void renderPlan(PluginHost& host, const RenderPlan& plan, const AudioSink& sink, const Progress& progress = {});
+
+// Several instances, each playing its own plan, in step; the plans must share their cues
+// and length. The sink receives their sum, each instance's output times `gain`; `peaks`
+// receives each instance's highest absolute sample before that.
+void renderMix(const std::vector<PluginHost*>& hosts, const std::vector<RenderPlan>& plans, float gain,
+               const AudioSink& sink, std::vector<float>& peaks, const Progress& progress = {});
+
+// A one-pole high-pass filter that takes out the constant part of a signal, for a
+// mix whose voices swing on one side of zero.
+class DcBlocker {
+public:
+    DcBlocker(double cutoffHz, double sampleRate);
+    void process(float* samples, int32_t frames);
+
+private:
+    double pole_;
+    double lastInput_ = 0.0, lastOutput_ = 0.0;
+};
