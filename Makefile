@@ -10,16 +10,19 @@ ASAN    := $(BUILD)/asan
 TSAN    := $(BUILD)/tsan
 FUZZ    := $(BUILD)/fuzz
 FUZZ_SECONDS ?= 60
+DIST    := $(BUILD)/dist
+PREFIX  ?= /usr/local
+VERSION := $(shell sed -n 's/^project.bytone VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 FUZZ_TARGETS := formula chunk session bank
 
 LINUX_PACKAGES := cmake make g++ googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev \
-                  libcli11-dev libsndfile1-dev libpng-dev pkg-config amsynth
-WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 wine xvfb
+                  libcli11-dev libsndfile1-dev libpng-dev pkg-config help2man amsynth
+WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 wine xvfb zip unzip
 
 export WINEDEBUG ?= -all
 export WINEPREFIX ?= $(abspath $(BUILD))/wineprefix
 
-.PHONY: all deps deps-linux deps-windows linux windows asan tsan fuzz-build fuzz demo test bench clean format
+.PHONY: all deps deps-linux deps-windows install dist linux windows asan tsan fuzz-build fuzz demo test bench clean format
 
 all: linux windows
 
@@ -81,7 +84,23 @@ fuzz: fuzz-build
 	  echo "fuzz $$t: $$runs executions in $(FUZZ_SECONDS) s ($$((runs / $(FUZZ_SECONDS))) a second), no finding"; \
 	done
 
-# The Linux plug-in and the tool are all the demo needs.
+# The Linux plug-in, the tool and its manual page under $(DESTDIR)$(PREFIX): the plug-in
+# in lib/vst, where Linux hosts look for VST plug-ins.
+install: linux
+	DESTDIR=$(DESTDIR) cmake --install $(LINUX) --prefix $(PREFIX)
+
+# The release archives: the Windows plug-in with the README in a zip file, and the Linux
+# plug-in, tool and manual page, laid out as installed, in a tar file.
+dist: all
+	rm -rf $(DIST) && mkdir -p $(DIST)/windows/bytone-$(VERSION)
+	cp $(WINDOWS)/bytone.dll README.md $(DIST)/windows/bytone-$(VERSION)/
+	cd $(DIST)/windows && zip -q -r ../bytone-$(VERSION)-windows-x64.zip bytone-$(VERSION)
+	DESTDIR= cmake --install $(LINUX) --prefix $(abspath $(DIST))/linux/bytone-$(VERSION)
+	cp README.md $(DIST)/linux/bytone-$(VERSION)/
+	tar -C $(DIST)/linux -czf $(DIST)/bytone-$(VERSION)-linux-x86_64.tar.gz bytone-$(VERSION)
+	@echo "Made $(DIST)/bytone-$(VERSION)-windows-x64.zip and $(DIST)/bytone-$(VERSION)-linux-x86_64.tar.gz"
+
+# The Linux plug-in, the tool and its manual page are all the demo needs.
 demo: linux
 	$(LINUX)/tools/bytone render -o demo.wav
 
@@ -94,6 +113,9 @@ test: all asan tsan
 	@# from a run without a display would serve windows without a graphics driver.
 	wineserver -k 2>/dev/null || true
 	xvfb-run -a sh -c 'wineboot --init >/dev/null 2>&1; ctest --test-dir $(WINDOWS) --output-on-failure -j $(JOBS)'
+	@# The release archives, unpacked elsewhere, load and play from there.
+	$(MAKE) --no-print-directory dist
+	xvfb-run -a sh tests/dist_test.sh $(VERSION) $(DIST) $(WINDOWS)/plugin_host_test.exe
 	wineserver -w 2>/dev/null || true
 	@# The same presets and MIDI through both binaries must give the same samples.
 	cmp $(LINUX)/preset-render.f32 $(WINDOWS)/preset-render.f32

@@ -73,8 +73,10 @@ void saveState(const PluginHost& host, const std::string& path) {
 
 // --- info -------------------------------------------------------------------------
 
-void printInfo(const PluginHost& host) {
+void printInfo(const PluginHost& host, const std::string& path) {
     const AEffect& e = *host.effect();
+    std::printf("bytone          %s (this tool)\n", BYTONE_VERSION);
+    std::printf("plug-in file    %s\n", std::filesystem::absolute(path).c_str());
     std::printf("effect name     %s\n", host.text(effGetEffectName).c_str());
     std::printf("vendor          %s\n", host.text(effGetVendorString).c_str());
     std::printf("product         %s\n", host.text(effGetProductString).c_str());
@@ -353,14 +355,29 @@ int renderSong(const RenderOptions& options, const std::string& pluginPath) {
     return 0;
 }
 
+// The plug-in beside an installed tool (PREFIX/lib/vst/bytone.so for PREFIX/bin/bytone),
+// else the one it was built with.
+std::string defaultPlugin() {
+    std::error_code error;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (!error) {
+        const std::filesystem::path installed = self.parent_path().parent_path() / "lib" / "vst" / "bytone.so";
+        if (std::filesystem::exists(installed, error)) return installed.string();
+    }
+    return BYTONE_DEFAULT_PLUGIN;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app{"bytone: plays formulas through the Bytone VST 2.4 instrument"};
+    CLI::App app{"bytone: plays formulas through the Bytone VST 2.4 instrument", "bytone"};
+    app.set_version_flag("--version", "bytone " BYTONE_VERSION);
     app.require_subcommand(1);
     app.fallthrough();
-    std::string plugin = BYTONE_DEFAULT_PLUGIN;
-    app.add_option("--plugin", plugin, "the VST 2.4 plug-in binary to host")->capture_default_str();
+    std::string plugin = defaultPlugin();
+    app.add_option("--plugin", plugin,
+                   "the VST 2.4 plug-in binary to host (by default Bytone: PREFIX/lib/vst/bytone.so beside an "
+                   "installed tool, else the one the tool was built with)");
 
     RenderOptions renderOptions;
     CLI::App* render = app.add_subcommand("render", "render a MIDI file (or the demo) to a WAV or FLAC file");
@@ -425,7 +442,7 @@ int main(int argc, char** argv) {
         if (scope->parsed()) return drawScopePicture(scopeOptions);
         if (render->parsed()) return renderSong(renderOptions, plugin);
         auto host = loadPlugin(plugin);
-        if (info->parsed()) printInfo(*host);
+        if (info->parsed()) printInfo(*host, plugin);
         if (programs->parsed()) {
             if (!programsState.empty()) restoreState(*host, programsState);
             printPrograms(*host);

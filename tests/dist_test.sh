@@ -1,0 +1,34 @@
+#!/bin/sh
+# Unpacks the release archives into a fresh folder and uses them from there: the Linux
+# tool plays through the plug-in beside it and shows its manual page; the Windows
+# plug-in loads under wine beside a host program.
+#   dist_test.sh VERSION DIST_FOLDER WINDOWS_HOST_TEST_PROGRAM
+set -eu
+version=$1 dist=$2 host=$3
+where=$(mktemp -d)
+trap 'rm -rf "$where"' EXIT
+fail() { echo "dist test: $*" >&2; exit 1; }
+
+tar -C "$where" -xzf "$dist/bytone-$version-linux-x86_64.tar.gz"
+linux="$where/bytone-$version"
+for file in bin/bytone lib/vst/bytone.so share/man/man1/bytone.1 README.md; do
+  [ -f "$linux/$file" ] || fail "the Linux archive lacks $file"
+done
+"$linux/bin/bytone" --version | grep -qx "bytone $version" || fail "bytone --version does not say $version"
+"$linux/bin/bytone" info > "$where/info.txt"
+grep -q "plug-in file    $linux/lib/vst/bytone.so" "$where/info.txt" || fail "the tool does not use the plug-in beside it"
+grep -q "bytone          $version" "$where/info.txt" || fail "bytone info does not say $version"
+"$linux/bin/bytone" render -o "$where/demo.wav" > /dev/null || fail "the unpacked tool cannot render the demo"
+for subcommand in render programs info eval scope; do
+  grep -q "^\.SS $subcommand" "$linux/share/man/man1/bytone.1" || fail "the manual page lacks $subcommand"
+done
+
+unzip -q "$dist/bytone-$version-windows-x64.zip" -d "$where/windows"
+windows="$where/windows/bytone-$version"
+[ -f "$windows/bytone.dll" ] || fail "the Windows archive lacks bytone.dll"
+[ -f "$windows/README.md" ] || fail "the Windows archive lacks README.md"
+cp "$host" "$windows/"
+(cd "$windows" && wine "./$(basename "$host")" --gtest_filter='PluginHostTest.TheEffectRecordDescribesTheInstrument:PluginHostTest.NotesSoundThroughTheRecord' > "$where/wine.txt" 2>&1) ||
+  { cat "$where/wine.txt"; fail "the unpacked bytone.dll does not load under wine"; }
+grep -q "2 tests" "$where/wine.txt" || fail "no test ran on the unpacked bytone.dll"
+echo "The release archives unpack, load and play."
