@@ -22,7 +22,7 @@ WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 
 export WINEDEBUG ?= -all
 export WINEPREFIX ?= $(abspath $(BUILD))/wineprefix
 
-.PHONY: all deps deps-linux deps-windows install dist linux windows asan tsan fuzz-build fuzz demo test bench clean format
+.PHONY: all deps deps-linux deps-windows install dist docs linux windows asan tsan fuzz-build fuzz demo test bench clean format
 
 all: linux windows
 
@@ -84,21 +84,26 @@ fuzz: fuzz-build
 	  echo "fuzz $$t: $$runs executions in $(FUZZ_SECONDS) s ($$((runs / $(FUZZ_SECONDS))) a second), no finding"; \
 	done
 
-# The Linux plug-in, the tool and its manual page under $(DESTDIR)$(PREFIX): the plug-in
-# in lib/vst, where Linux hosts look for VST plug-ins.
+# The Linux plug-in, the tool, its manual page and the guide under $(DESTDIR)$(PREFIX):
+# the plug-in in lib/vst, where Linux hosts look for VST plug-ins.
 install: linux
 	DESTDIR=$(DESTDIR) cmake --install $(LINUX) --prefix $(PREFIX)
 
-# The release archives: the Windows plug-in with the README in a zip file, and the Linux
-# plug-in, tool and manual page, laid out as installed, in a tar file.
+# The release archives: the Windows plug-in with the README and the guide in a zip file,
+# and the Linux plug-in, tool, manual page and guide, laid out as installed, in a tar file.
 dist: all
 	rm -rf $(DIST) && mkdir -p $(DIST)/windows/bytone-$(VERSION)
-	cp $(WINDOWS)/bytone.dll README.md $(DIST)/windows/bytone-$(VERSION)/
+	cp -r $(WINDOWS)/bytone.dll README.md docs $(DIST)/windows/bytone-$(VERSION)/
 	cd $(DIST)/windows && zip -q -r ../bytone-$(VERSION)-windows-x64.zip bytone-$(VERSION)
 	DESTDIR= cmake --install $(LINUX) --prefix $(abspath $(DIST))/linux/bytone-$(VERSION)
 	cp README.md $(DIST)/linux/bytone-$(VERSION)/
 	tar -C $(DIST)/linux -czf $(DIST)/bytone-$(VERSION)-linux-x86_64.tar.gz bytone-$(VERSION)
 	@echo "Made $(DIST)/bytone-$(VERSION)-windows-x64.zip and $(DIST)/bytone-$(VERSION)-linux-x86_64.tar.gz"
+
+# The gallery of the presets (docs/presets.md and its pictures), drawn by the tool; a
+# test checks that the committed one is what the presets draw.
+docs: linux
+	cmake -DTOOL=$(LINUX)/tools/bytone -DDOCS=docs -P cmake/preset-gallery.cmake
 
 # The Linux plug-in, the tool and its manual page are all the demo needs.
 demo: linux

@@ -11,7 +11,8 @@ fail() { echo "dist test: $*" >&2; exit 1; }
 
 tar -C "$where" -xzf "$dist/bytone-$version-linux-x86_64.tar.gz"
 linux="$where/bytone-$version"
-for file in bin/bytone lib/vst/bytone.so share/man/man1/bytone.1 README.md; do
+for file in bin/bytone lib/vst/bytone.so share/man/man1/bytone.1 README.md share/doc/bytone/formulas.md \
+  share/doc/bytone/presets.md share/doc/bytone/presets/038.png; do
   [ -f "$linux/$file" ] || fail "the Linux archive lacks $file"
 done
 "$linux/bin/bytone" --version | grep -qx "bytone $version" || fail "bytone --version does not say $version"
@@ -26,7 +27,9 @@ done
 unzip -q "$dist/bytone-$version-windows-x64.zip" -d "$where/windows"
 windows="$where/windows/bytone-$version"
 [ -f "$windows/bytone.dll" ] || fail "the Windows archive lacks bytone.dll"
-[ -f "$windows/README.md" ] || fail "the Windows archive lacks README.md"
+for file in README.md docs/formulas.md docs/presets.md docs/presets/001.png; do
+  [ -f "$windows/$file" ] || fail "the Windows archive lacks $file"
+done
 cp "$host" "$windows/"
 (cd "$windows" && wine "./$(basename "$host")" --gtest_filter='PluginHostTest.TheEffectRecordDescribesTheInstrument:PluginHostTest.NotesSoundThroughTheRecord' > "$where/wine.txt" 2>&1) ||
   { cat "$where/wine.txt"; fail "the unpacked bytone.dll does not load under wine"; }

@@ -1,0 +1,48 @@
+# Writes the gallery of the presets: docs/presets.md with each preset's name and formula,
+# and the oscilloscope picture that the editor draws of it, made by the tool itself.
+#   cmake -DTOOL=path/to/bytone -DDOCS=folder [-DCOMPARE_WITH=docs] -P preset-gallery.cmake
+# With COMPARE_WITH, the files written must equal the ones there (the committed gallery).
+set(presets 38)
+execute_process(COMMAND ${TOOL} programs OUTPUT_VARIABLE listing RESULT_VARIABLE failed)
+if(failed)
+  message(FATAL_ERROR "${TOOL} programs failed")
+endif()
+string(REPLACE "\n" ";" lines "${listing}")
+file(MAKE_DIRECTORY ${DOCS}/presets)
+set(text "# The presets\n\n")
+string(APPEND text "The ${presets} formulas that a new instance holds, each with the picture that the editor's\n")
+string(APPEND text "oscilloscope draws of it (one period of P runs over 51 to 52 columns at the first zoom\n")
+string(APPEND text "step; the height is the formula's value divided by 4, clamped). Made by `make docs` with\n")
+string(APPEND text "`bytone programs` and `bytone scope`; see [the formula language](formulas.md) for what\n")
+string(APPEND text "the letters and operators mean.\n")
+set(written presets.md)
+set(count 0)
+foreach(line IN LISTS lines)
+  if(count EQUAL presets)
+    break()
+  endif()
+  # "%3d  %-31s  %s": number, name, formula.
+  string(SUBSTRING "${line}" 5 31 name)
+  string(STRIP "${name}" name)
+  string(SUBSTRING "${line}" 38 -1 formula)
+  string(SUBSTRING "${name}" 0 3 id)
+  execute_process(COMMAND ${TOOL} scope "${formula}" -o ${DOCS}/presets/${id}.png RESULT_VARIABLE failed
+                  OUTPUT_QUIET)
+  if(failed)
+    message(FATAL_ERROR "${TOOL} scope '${formula}' failed")
+  endif()
+  string(APPEND text "\n## ${name}\n\n`${formula}`\n\n![${name}](presets/${id}.png)\n")
+  list(APPEND written presets/${id}.png)
+  math(EXPR count "${count} + 1")
+endforeach()
+file(WRITE ${DOCS}/presets.md "${text}")
+
+if(COMPARE_WITH)
+  foreach(file IN LISTS written)
+    execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${DOCS}/${file} ${COMPARE_WITH}/${file}
+                    RESULT_VARIABLE different)
+    if(different)
+      message(FATAL_ERROR "docs/${file} is not what the presets draw now: run make docs")
+    endif()
+  endforeach()
+endif()
