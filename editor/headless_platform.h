@@ -8,22 +8,9 @@
 #include <memory>
 #include <vector>
 
-#include "editor_platform.h"
+#include "pixel_canvas.h"
 
 namespace editor {
-
-// 0xRRGGBB values of the system colours, those of a default Windows theme.
-uint32_t headlessColor(SysColor color);
-
-struct Image {
-    int width = 0;
-    int height = 0;
-    std::vector<uint32_t> pixels;  // 0xRRGGBB, row by row
-
-    Image(int w, int h, uint32_t fill = 0) : width(w), height(h), pixels(static_cast<size_t>(w) * h, fill) {}
-    uint32_t at(int x, int y) const { return pixels[static_cast<size_t>(y) * width + x]; }
-    uint32_t& at(int x, int y) { return pixels[static_cast<size_t>(y) * width + x]; }
-};
 
 class HeadlessPlatform : public EditorPlatform {
 public:

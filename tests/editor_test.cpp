@@ -49,7 +49,7 @@ protected:
     // The height of a scope column: its window-text pixels counted from the bottom.
     int columnHeight(int n) {
         int h = 0;
-        while (h < kScopeHeight && platform->scope.at(n, kScopeHeight - 1 - h) == headlessColor(SysColor::WindowText))
+        while (h < kScopeHeight && platform->scope.at(n, kScopeHeight - 1 - h) == defaultColor(SysColor::WindowText))
             ++h;
         return h;
     }
@@ -59,7 +59,7 @@ protected:
         const Rect r = layoutOf(c).rect;
         const int y = r.top + r.height() / 2;
         int x = 2;
-        while (x < r.width() && platform->window.at(r.left + x, y) == headlessColor(SysColor::ScrollBar)) ++x;
+        while (x < r.width() && platform->window.at(r.left + x, y) == defaultColor(SysColor::ScrollBar)) ++x;
         return x;
     }
 

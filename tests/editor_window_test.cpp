@@ -368,7 +368,7 @@ TEST_F(EditorWindowTest, TheScreenShowsWhatTheHeadlessBackendDraws) {
         while (shown < kScopeHeight && screen[(scope.top + kScopeHeight - 1 - shown) * kWidth + scope.left + n] == ink)
             ++shown;
         while (drawn < kScopeHeight &&
-               headless->scope.at(n, kScopeHeight - 1 - drawn) == headlessColor(SysColor::WindowText))
+               headless->scope.at(n, kScopeHeight - 1 - drawn) == defaultColor(SysColor::WindowText))
             ++drawn;
         EXPECT_EQ(shown, drawn) << "scope column " << n;
         compared += drawn > 0;
@@ -381,7 +381,7 @@ TEST_F(EditorWindowTest, TheScreenShowsWhatTheHeadlessBackendDraws) {
         const int y = r.top + r.height() - 4;  // below the label's text
         int shown = 2, drawn = 2;
         while (shown < r.width() && screen[y * kWidth + r.left + shown] == bar) ++shown;
-        while (drawn < r.width() && headless->window.at(r.left + drawn, y) == headlessColor(SysColor::ScrollBar))
+        while (drawn < r.width() && headless->window.at(r.left + drawn, y) == defaultColor(SysColor::ScrollBar))
             ++drawn;
         EXPECT_EQ(shown, drawn) << "bar of control " << c;
     }
