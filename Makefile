@@ -16,7 +16,8 @@ VERSION := $(shell sed -n 's/^project.bytone VERSION \([0-9.]*\).*/\1/p' CMakeLi
 FUZZ_TARGETS := formula chunk session bank
 
 LINUX_PACKAGES := cmake make g++ googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev \
-                  libcli11-dev libsndfile1-dev libpng-dev pkg-config help2man amsynth
+                  libcli11-dev libsndfile1-dev libpng-dev pkg-config help2man amsynth \
+                  libxcb1-dev libcairo2-dev fonts-dejavu-core libx11-dev libxtst-dev libxres-dev xvfb xauth xclip
 WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 wine xvfb zip unzip
 
 export WINEDEBUG ?= -all
@@ -110,8 +111,9 @@ demo: linux
 	$(LINUX)/tools/bytone render -o demo.wav
 
 test: all asan tsan
-	ctest --test-dir $(LINUX) --output-on-failure -j $(JOBS)
-	ctest --test-dir $(ASAN) --output-on-failure -j $(JOBS)
+	@# With a virtual X server for the editor's window tests.
+	xvfb-run -a ctest --test-dir $(LINUX) --output-on-failure -j $(JOBS)
+	xvfb-run -a ctest --test-dir $(ASAN) --output-on-failure -j $(JOBS)
 	TSAN_OPTIONS=halt_on_error=1 BYTONE_STRESS_SECONDS=5 $(TSAN)/tests/concurrency_test
 	$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=10
 	@# Under wine, with a virtual display for the editor's window test. A wine server left

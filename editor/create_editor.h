@@ -1,4 +1,4 @@
-// The editor of this build: a Win32/GDI window on Windows; none elsewhere yet.
+// The editor of this build: a Win32/GDI window on Windows, an X11 window on Linux.
 #pragma once
 
 #include <memory>
@@ -6,6 +6,5 @@
 class AEffEditor;
 class Bytone;
 
-// [host thread] Makes the editor for `instrument` and registers it for display
-// refreshes; null where this build has no window system backend.
+// [host thread] Makes the editor for `instrument` and registers it for display refreshes.
 std::unique_ptr<AEffEditor> createEditor(Bytone& instrument);

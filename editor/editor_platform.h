@@ -61,6 +61,12 @@ public:
     // Plain text on the system clipboard. Copying answers false when it could not.
     virtual bool copyToClipboard(const std::string& text) = 0;
     virtual std::optional<std::string> pasteFromClipboard() = 0;
+
+    // The start and the end of each idle call, for a window system whose events the
+    // editor reads itself (X11) rather than receiving them from the host's loop (Win32):
+    // input is handled before the idle's refresh, and what changed is drawn after it.
+    virtual void handleEvents() {}
+    virtual void present() {}
 };
 
 }  // namespace editor

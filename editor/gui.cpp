@@ -73,6 +73,7 @@ void GUI::requestRefresh() {
 }
 
 void GUI::idle() {
+    if (windowOpen_) platform_->handleEvents();
     // An input may have cancelled the load that a program change asked for; the box is
     // loaded all the same once it shows another program than the current one.
     const bool reload = reloadFormula.exchange(false);
@@ -85,8 +86,11 @@ void GUI::idle() {
         }
         platform_->setText(FormulaEdit, formula);
     }
-    if (!refreshPending.exchange(false)) return;
+    if (refreshPending.exchange(false)) refresh();
+    if (windowOpen_) platform_->present();
+}
 
+void GUI::refresh() {
     const char* message;
     {
         std::lock_guard<std::mutex> hold(instrument.bankLock);

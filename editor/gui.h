@@ -66,6 +66,8 @@ public:
 
 private:
     bool isOverControl(Control control);
+    // Compiles, shows the status, redraws the scope and rewrites every label.
+    void refresh();
     // Adds `step` to the setting of `label` (none for kControlCount) and brings every
     // label's setting into its range.
     void stepSettings(Control label, int step);

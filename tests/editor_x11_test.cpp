@@ -1,0 +1,412 @@
+// The editor as a Linux host shows it: bytone.so opens its window inside a window of
+// this test on the X server (Xvfb in make test), and everything is driven with real
+// input through XTest and read back through the state chunk and the window's pixels,
+// which are compared with what the headless backend draws for the same state.
+#include <dirent.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <future>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "editor/gui.h"
+#include "editor/headless_platform.h"
+#include "plugin_loader.h"
+#include "png_file.h"
+
+// Last: Xlib's macros (None, Status, Bool) would break the headers above.
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XRes.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+namespace {
+
+using namespace editor;
+
+VstIntPtr VSTCALLBACK hostCallback(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float) {
+    if (opcode == audioMasterVersion) return kVstVersion;
+    if (opcode == audioMasterGetSampleRate) return 44100;
+    return 0;
+}
+
+// The settings and program 0's formula and drum key, read from the state chunk.
+struct ChunkView {
+    std::vector<float> floats;
+    enum Setting { Polyphony, Portamento, TimeScale, Interpolate, Clamp, Zoom };
+    int setting(Setting s) const { return static_cast<int>(floats[2 + 2 * s]); }
+    std::string formula0() const {
+        size_t i = 16;  // past the settings, the index and the name tag
+        while (floats[i] != 0.0f) ++i;
+        std::string text;
+        for (i += 2; floats[i] != 0.0f; ++i) text += static_cast<char>(floats[i]);
+        return text;
+    }
+    int drumKey0() const {
+        size_t i = 16;
+        while (floats[i] != 0.0f) ++i;
+        for (i += 2; floats[i] != 0.0f; ++i) {
+        }
+        return static_cast<int>(floats[i + 2]);
+    }
+};
+
+int openFiles() {
+    int count = 0;
+    if (DIR* dir = opendir("/proc/self/fd")) {
+        while (readdir(dir)) ++count;
+        closedir(dir);
+    }
+    return count;
+}
+
+class EditorX11Test : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        library = new PluginLibrary(BYTONE_PLUGIN_PATH);
+        display = XOpenDisplay(nullptr);
+    }
+    // The plug-in stays loaded, as hosts keep plug-ins with windows: unloading it would
+    // unload cairo and fontconfig too, whose caches (reachable while they are loaded)
+    // the leak checker would then report.
+    static void TearDownTestSuite() {
+        if (display) XCloseDisplay(display);
+    }
+
+    void SetUp() override {
+        if (!display) GTEST_SKIP() << "no X server to open windows on (DISPLAY)";
+        ASSERT_TRUE(library->loaded()) << library->error();
+        effect = newInstance();
+        parent = makeParent(40);
+    }
+    void TearDown() override {
+        if (effect) effect->dispatcher(effect, effClose, 0, 0, nullptr, 0.0f);
+        if (display && parent) XDestroyWindow(display, parent);
+        if (display) XSync(display, False);
+    }
+
+    static AEffect* newInstance() {
+        AEffect* e = library->entry("VSTPluginMain")(hostCallback);
+        EXPECT_NE(e, nullptr);
+        return e;
+    }
+    static Window makeParent(int x) {
+        Window window = XCreateSimpleWindow(display, DefaultRootWindow(display), x, 40, 640, 400, 0, 0, 0xFFFFFF);
+        XMapWindow(display, window);
+        XSync(display, False);
+        return window;
+    }
+
+    VstIntPtr dispatch(VstInt32 opcode, VstIntPtr value = 0, void* ptr = nullptr, AEffect* e = nullptr) {
+        e = e ? e : effect;
+        return e->dispatcher(e, opcode, 0, value, ptr, 0.0f);
+    }
+    // The editor's window: the one child of `of`.
+    static Window childOf(Window of) {
+        Window root, up, *children = nullptr;
+        unsigned count = 0;
+        XQueryTree(display, of, &root, &up, &children, &count);
+        const Window child = count == 1 ? children[0] : 0;
+        if (children) XFree(children);
+        return child;
+    }
+    void openEditor() {
+        ASSERT_EQ(dispatch(effEditOpen, 0, reinterpret_cast<void*>(parent)), 1);
+        editorWindow = childOf(parent);
+        ASSERT_NE(editorWindow, 0u);
+        idle();
+    }
+    // The host's idle calls, with time for the server to pass the input on in between.
+    void idle(AEffect* e = nullptr) {
+        XSync(display, False);
+        for (int i = 0; i < 3; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            dispatch(effEditIdle, 0, nullptr, e);
+        }
+        XSync(display, False);
+    }
+    ChunkView chunk(AEffect* e = nullptr) {
+        void* data = nullptr;
+        const VstIntPtr size = dispatch(effGetChunk, 0, &data, e);
+        const float* floats = static_cast<const float*>(data);
+        return {std::vector<float>(floats, floats + size / 4)};
+    }
+
+    // A point of a control (its centre, moved by dx) on the screen.
+    XPoint on(Control c, int dx = 0, Window window = 0) {
+        const Rect& r = layoutOf(c).rect;
+        int x = 0, y = 0;
+        Window child;
+        XTranslateCoordinates(display, window ? window : editorWindow, DefaultRootWindow(display),
+                              (r.left + r.right) / 2 + dx, (r.top + r.bottom) / 2, &x, &y, &child);
+        return {static_cast<short>(x), static_cast<short>(y)};
+    }
+    void moveTo(XPoint p) { XTestFakeMotionEvent(display, -1, p.x, p.y, 0); }
+    void button(unsigned b, bool down) { XTestFakeButtonEvent(display, b, down, 0); }
+    void click(Control c, unsigned b = 1, Window window = 0, AEffect* e = nullptr) {
+        moveTo(on(c, 0, window));
+        button(b, true);
+        button(b, false);
+        idle(e);
+    }
+    void drag(Control c, int dx) {
+        moveTo(on(c));
+        button(1, true);
+        idle();
+        moveTo(on(c, dx));
+        idle();
+        button(1, false);
+        idle();
+    }
+    void wheel(Control c, int notches) {
+        moveTo(on(c));
+        for (int i = 0; i < std::abs(notches); ++i) {
+            button(notches > 0 ? 4 : 5, true);
+            button(notches > 0 ? 4 : 5, false);
+        }
+        idle();
+    }
+    void key(KeySym sym, bool shift = false, bool control = false) {
+        const KeyCode code = XKeysymToKeycode(display, sym);
+        const KeyCode shiftKey = XKeysymToKeycode(display, XK_Shift_L),
+                      controlKey = XKeysymToKeycode(display, XK_Control_L);
+        if (shift) XTestFakeKeyEvent(display, shiftKey, True, 0);
+        if (control) XTestFakeKeyEvent(display, controlKey, True, 0);
+        XTestFakeKeyEvent(display, code, True, 0);
+        XTestFakeKeyEvent(display, code, False, 0);
+        if (control) XTestFakeKeyEvent(display, controlKey, False, 0);
+        if (shift) XTestFakeKeyEvent(display, shiftKey, False, 0);
+    }
+    void type(const std::string& text) {
+        for (char c : text) {
+            const auto sym = static_cast<KeySym>(static_cast<unsigned char>(c));
+            const KeyCode code = XKeysymToKeycode(display, sym);
+            // Shifted when the key's plain symbol is another one ('&' on the 7, 'P' on 'p').
+            key(sym, XkbKeycodeToKeysym(display, code, 0, 0) != sym);
+        }
+        idle();
+    }
+    // A drag across the whole first line of the formula box.
+    void selectWithTheMouse() {
+        const Rect& r = layoutOf(FormulaEdit).rect;
+        moveTo(on(FormulaEdit, (r.left - r.right) / 2 + 3));
+        button(1, true);
+        idle();
+        moveTo(on(FormulaEdit, (r.right - r.left) / 2 - 3));
+        idle();
+        button(1, false);
+        idle();
+    }
+    std::vector<uint32_t> pixels() {
+        XImage* image = XGetImage(display, editorWindow, 0, 0, kWidth, kHeight, AllPlanes, ZPixmap);
+        std::vector<uint32_t> rgb(static_cast<size_t>(kWidth) * kHeight);
+        for (int y = 0; y < kHeight; ++y)
+            for (int x = 0; x < kWidth; ++x)
+                rgb[static_cast<size_t>(y) * kWidth + x] = XGetPixel(image, x, y) & 0xFFFFFF;
+        XDestroyImage(image);
+        return rgb;
+    }
+
+    static inline PluginLibrary* library = nullptr;
+    static inline Display* display = nullptr;
+    AEffect* effect = nullptr;
+    Window parent = 0;
+    Window editorWindow = 0;
+};
+
+TEST_F(EditorX11Test, TheWindowShowsWhatTheHeadlessDrawingShows) {
+    EXPECT_EQ(effect->flags & effFlagsHasEditor, effFlagsHasEditor);
+    openEditor();
+    XWindowAttributes attributes;
+    XGetWindowAttributes(display, editorWindow, &attributes);
+    EXPECT_EQ(attributes.x, 0);
+    EXPECT_EQ(attributes.y, 0);
+    EXPECT_EQ(attributes.width, kWidth);
+    EXPECT_EQ(attributes.height, kHeight);
+    click(ScopeView);  // zoom step 1 and a bar that is not the default
+    drag(GainLabel, -100);
+    const std::vector<uint32_t> shown = pixels();
+    writePng("editor-x11.png", kWidth, kHeight, shown);
+
+    // The same state, drawn headless.
+    Bytone synth(nullptr);
+    synth.scopeZoom = 1;
+    synth.gain = 50;
+    GUI gui(synth, std::make_unique<HeadlessPlatform>());
+    auto& headless = static_cast<HeadlessPlatform&>(gui.platform());
+    ASSERT_TRUE(gui.open(nullptr));
+    gui.idle();
+    headless.paint();
+    // The frames and bars of every owner-drawn control, on the rows below their texts.
+    for (Control c :
+         {GainLabel, PortaLabel, PolyLabel, TimeLabel, CopyButton, PasteButton, LerpButton, ClampButton, DrumLabel}) {
+        const Rect r = layoutOf(c).rect;
+        int different = 0;
+        for (int y = r.bottom - 4; y < r.bottom; ++y)
+            for (int x = r.left; x < r.right; ++x)
+                different += shown[static_cast<size_t>(y) * kWidth + x] != headless.window.at(x, y);
+        EXPECT_EQ(different, 0) << "control " << c;
+    }
+    // The scope, column by column, away from its zoom label.
+    const Rect scope = layoutOf(ScopeView).rect;
+    int different = 0;
+    for (int y = scope.top; y < scope.bottom; ++y)
+        for (int x = scope.left + 40; x < scope.right; ++x)
+            different += shown[static_cast<size_t>(y) * kWidth + x] != headless.window.at(x, y);
+    EXPECT_EQ(different, 0);
+}
+
+TEST_F(EditorX11Test, ClicksDragsWheelsAndResetsChangeTheSettings) {
+    openEditor();
+    struct Step {
+        const char* what;
+        std::function<void()> act;
+        ChunkView::Setting setting;
+        int expected;
+    };
+    const Step steps[] = {
+        {"drag Poly left", [this] { drag(PolyLabel, -20); }, ChunkView::Polyphony, 4},
+        {"drag Poly far right", [this] { drag(PolyLabel, 300); }, ChunkView::Polyphony, 8},
+        {"wheel Porta down", [this] { wheel(PortaLabel, -3); }, ChunkView::Portamento, 94},
+        {"wheel Porta up past 100", [this] { wheel(PortaLabel, 9); }, ChunkView::Portamento, 100},
+        {"drag Time left", [this] { drag(TimeLabel, -40); }, ChunkView::TimeScale, 30},
+        {"right-click Time", [this] { click(TimeLabel, 3); }, ChunkView::TimeScale, 50},
+        {"right-click Poly", [this] { drag(PolyLabel, -30), click(PolyLabel, 3); }, ChunkView::Polyphony, 8},
+        {"right-click Porta", [this] { wheel(PortaLabel, -1), click(PortaLabel, 3); }, ChunkView::Portamento, 100},
+        {"click Lerp", [this] { click(LerpButton); }, ChunkView::Interpolate, 1},
+        {"click Clamp", [this] { click(ClampButton); }, ChunkView::Clamp, 0},
+        {"click the scope", [this] { click(ScopeView); }, ChunkView::Zoom, 1},
+        {"right-click the scope twice", [this] { click(ScopeView, 3), click(ScopeView, 3); }, ChunkView::Zoom, 7},
+    };
+    for (const Step& step : steps) {
+        step.act();
+        EXPECT_EQ(chunk().setting(step.setting), step.expected) << step.what;
+    }
+    // Every step brought the drum key from 0 into its range, 23..191.
+    EXPECT_EQ(chunk().drumKey0(), 23);
+    wheel(DrumLabel, 2);
+    EXPECT_EQ(chunk().drumKey0(), 25);
+    drag(DrumLabel, 40);
+    EXPECT_EQ(chunk().drumKey0(), 45);
+    click(DrumLabel, 3);
+    EXPECT_EQ(chunk().drumKey0(), 0);
+}
+
+TEST_F(EditorX11Test, TheFormulaBoxTypesSelectsAndEdits) {
+    openEditor();
+    click(FormulaEdit);
+    struct Step {
+        std::function<void()> act;
+        const char* formula;
+    };
+    const Step steps[] = {
+        {[this] { key(XK_a, false, true), type("p&128"); }, "P&128"},
+        {[this] { key(XK_BackSpace), idle(); }, "P&12"},
+        {[this] { key(XK_Home), key(XK_Delete), idle(); }, "&12"},
+        {[this] { type("t"); }, "T&12"},
+        {[this] { key(XK_End, true), type("|v"); }, "T|V"},
+        {[this] { key(XK_Left), key(XK_Left, true), key(XK_Delete), idle(); }, "TV"},
+        {[this] { key(XK_a, false, true), key(XK_x, false, true), idle(); }, ""},
+        {[this] { key(XK_v, false, true), key(XK_v, false, true), idle(); }, "TVTV"},
+        {[this] { selectWithTheMouse(), type("s"); }, "S"},
+    };
+    int n = 0;
+    for (const Step& step : steps) {
+        step.act();
+        EXPECT_EQ(chunk().formula0(), step.formula) << "step " << n++;
+    }
+    // The box takes 1024 characters and no more: once full, a key at its start is refused.
+    key(XK_a, false, true);
+    type(std::string(1100, '7'));
+    for (int line = 0; line < 40; ++line) key(XK_Up);
+    key(XK_Home);
+    type("p");
+    EXPECT_EQ(chunk().formula0(), std::string(1023, '7'));  // a program keeps 1023 of them
+}
+
+TEST_F(EditorX11Test, CopyAndPasteGoThroughTheClipboardOfOtherPrograms) {
+    if (std::system("command -v xclip > /dev/null") != 0) GTEST_SKIP() << "xclip is not installed";
+    openEditor();
+    ASSERT_EQ(std::system("printf 'P*3' | xclip -selection clipboard -i"), 0);
+    click(PasteButton);
+    EXPECT_EQ(chunk().formula0(), "P*3");
+
+    click(FormulaEdit);
+    key(XK_a, false, true);
+    type("t>>4");
+    click(CopyButton);
+    // Another program reads the clipboard while the host keeps calling idle.
+    std::future<std::string> read = std::async(std::launch::async, [] {
+        std::string text;
+        if (FILE* out = popen("timeout 5 xclip -selection clipboard -o", "r")) {
+            char buffer[256];
+            while (size_t got = std::fread(buffer, 1, sizeof buffer, out)) text.append(buffer, got);
+            pclose(out);
+        }
+        return text;
+    });
+    while (read.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) idle();
+    EXPECT_EQ(read.get(), "T>>4");
+}
+
+TEST_F(EditorX11Test, OpeningClosingAndLosingTheParentAreClean) {
+    int clients = 0;
+    XResClient* list = nullptr;
+    XResQueryClients(display, &clients, &list);
+    XFree(list);
+    const int files = openFiles();
+    for (int i = 0; i < 200; ++i) {
+        ASSERT_EQ(dispatch(effEditOpen, 0, reinterpret_cast<void*>(parent)), 1);
+        dispatch(effEditIdle);
+        dispatch(effEditClose);
+    }
+    dispatch(effEditClose);  // twice
+    XSync(display, False);
+    int after = 0;
+    XResQueryClients(display, &after, &list);
+    XFree(list);
+    EXPECT_EQ(after, clients) << "X clients left connected";
+    EXPECT_EQ(openFiles(), files);
+
+    // A second open without a close: one window, in the new parent.
+    const Window other = makeParent(300);
+    openEditor();
+    ASSERT_EQ(dispatch(effEditOpen, 0, reinterpret_cast<void*>(other)), 1);
+    idle();
+    XSync(display, False);
+    EXPECT_EQ(childOf(parent), 0u);
+    EXPECT_NE(childOf(other), 0u);
+    // The host destroys its window first, then closes the editor.
+    XDestroyWindow(display, other);
+    XSync(display, False);
+    idle();
+    dispatch(effEditClose);
+    // And the instrument goes with its editor open.
+    openEditor();
+    dispatch(effClose);
+    effect = nullptr;
+}
+
+TEST_F(EditorX11Test, TwoInstancesSideBySideKeepTheirOwnSettings) {
+    AEffect* second = newInstance();
+    const Window secondParent = makeParent(360);
+    openEditor();
+    ASSERT_EQ(dispatch(effEditOpen, 0, reinterpret_cast<void*>(secondParent), second), 1);
+    idle(second);
+    click(LerpButton, 1, childOf(secondParent), second);
+    idle();
+    EXPECT_EQ(chunk(second).setting(ChunkView::Interpolate), 1);
+    EXPECT_EQ(chunk().setting(ChunkView::Interpolate), 0);
+    second->dispatcher(second, effClose, 0, 0, nullptr, 0.0f);
+    XDestroyWindow(display, secondParent);
+}
+
+}  // namespace
