@@ -15,17 +15,12 @@
 
 #include "editor/gui.h"
 #include "editor/headless_platform.h"
+#include "editor_host.h"
 #include "plugin_loader.h"
 
 namespace {
 
 using namespace editor;
-
-VstIntPtr VSTCALLBACK hostCallback(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float) {
-    if (opcode == audioMasterVersion) return kVstVersion;
-    if (opcode == audioMasterGetSampleRate) return 44100;
-    return 0;
-}
 
 void pump() {
     MSG message;
@@ -47,19 +42,6 @@ std::string className(HWND window) {
     return name;
 }
 
-// The settings and program 0's formula, read from the state chunk.
-struct ChunkView {
-    std::vector<float> floats;
-    int setting(int n) const { return static_cast<int>(floats[2 + 2 * n]); }  // 0 polyphony .. 5 zoom
-    std::string formula0() const {
-        size_t i = 16;  // past the settings, the index and the name tag
-        while (floats[i] != 0.0f) ++i;
-        std::string text;
-        for (i += 2; floats[i] != 0.0f; ++i) text += static_cast<char>(floats[i]);
-        return text;
-    }
-};
-
 class EditorWindowTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -75,7 +57,7 @@ protected:
 
     void SetUp() override {
         ASSERT_TRUE(library->loaded()) << library->error();
-        effect = library->entry("VSTPluginMain")(hostCallback);
+        effect = library->entry("VSTPluginMain")(editorHostCallback);
         ASSERT_NE(effect, nullptr);
         ASSERT_TRUE(effect->flags & effFlagsHasEditor);
         parent = makeParent(40);
@@ -205,7 +187,7 @@ TEST_F(EditorWindowTest, TheWindowHoldsTheControlsAsLaidOut) {
 
 TEST_F(EditorWindowTest, TwoInstancesRegisterTwoClassesAndOpenSideBySide) {
     openEditor();
-    AEffect* second = library->entry("VSTPluginMain")(hostCallback);
+    AEffect* second = library->entry("VSTPluginMain")(editorHostCallback);
     HWND otherParent = makeParent(700);
     ASSERT_EQ(second->dispatcher(second, effEditOpen, 0, 0, otherParent, 0.0f), 1);
     HWND otherMain = GetWindow(otherParent, GW_CHILD);
@@ -351,7 +333,7 @@ TEST_F(EditorWindowTest, TheScreenShowsWhatTheHeadlessBackendDraws) {
     const std::vector<uint32_t> screen = captureWindow(main, kWidth, kHeight, L"editor.png");
 
     // The same state through the headless backend.
-    auto synth = std::make_unique<Bytone>(hostCallback);
+    auto synth = std::make_unique<Bytone>(editorHostCallback);
     auto owned = std::make_unique<HeadlessPlatform>();
     HeadlessPlatform* headless = owned.get();
     GUI gui(*synth, std::move(owned));

@@ -17,6 +17,7 @@
 
 #include "editor/gui.h"
 #include "editor/headless_platform.h"
+#include "editor_host.h"
 #include "plugin_loader.h"
 #include "png_file.h"
 
@@ -31,33 +32,6 @@
 namespace {
 
 using namespace editor;
-
-VstIntPtr VSTCALLBACK hostCallback(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float) {
-    if (opcode == audioMasterVersion) return kVstVersion;
-    if (opcode == audioMasterGetSampleRate) return 44100;
-    return 0;
-}
-
-// The settings and program 0's formula and drum key, read from the state chunk.
-struct ChunkView {
-    std::vector<float> floats;
-    enum Setting { Polyphony, Portamento, TimeScale, Interpolate, Clamp, Zoom };
-    int setting(Setting s) const { return static_cast<int>(floats[2 + 2 * s]); }
-    std::string formula0() const {
-        size_t i = 16;  // past the settings, the index and the name tag
-        while (floats[i] != 0.0f) ++i;
-        std::string text;
-        for (i += 2; floats[i] != 0.0f; ++i) text += static_cast<char>(floats[i]);
-        return text;
-    }
-    int drumKey0() const {
-        size_t i = 16;
-        while (floats[i] != 0.0f) ++i;
-        for (i += 2; floats[i] != 0.0f; ++i) {
-        }
-        return static_cast<int>(floats[i + 2]);
-    }
-};
 
 int openFiles() {
     int count = 0;
@@ -94,7 +68,7 @@ protected:
     }
 
     static AEffect* newInstance() {
-        AEffect* e = library->entry("VSTPluginMain")(hostCallback);
+        AEffect* e = library->entry("VSTPluginMain")(editorHostCallback);
         EXPECT_NE(e, nullptr);
         return e;
     }
