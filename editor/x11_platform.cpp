@@ -139,7 +139,7 @@ public:
     void setText(const std::string& text) {
         text_ = text.substr(0, kBoxLimit);
         caret_ = anchor_ = 0;
-        firstLine_ = 0;
+        firstLine = 0;
     }
     bool hasSelection() const { return caret_ != anchor_; }
     std::string selection() const {
@@ -189,7 +189,7 @@ public:
         if (at == 0) return 0;
         return at - (at >= 2 && text_.compare(at - 2, 2, "\r\n") == 0 ? 2 : 1);
     }
-    int firstLine_ = 0;
+    int firstLine = 0;  // the first line in view
 
 private:
     std::string text_;
@@ -638,7 +638,7 @@ private:
     size_t boxIndexAt(int x, int y) {
         const std::vector<Line> lines = layoutLines();
         const Rect inner = boxInner();
-        const int row = static_cast<int>((y - inner.top) / lineHeight()) + box_.firstLine_;
+        const int row = static_cast<int>((y - inner.top) / lineHeight()) + box_.firstLine;
         const Line& line = lines[static_cast<size_t>(std::clamp(row, 0, static_cast<int>(lines.size()) - 1))];
         return indexInLine(line, x - inner.left);
     }
@@ -656,7 +656,7 @@ private:
         const int visible = std::max(1, static_cast<int>(inner.height() / height));
         // The caret's line stays in view.
         const int caretLine = static_cast<int>(lineOf(lines, box_.caret()));
-        box_.firstLine_ = std::clamp(box_.firstLine_, caretLine - visible + 1, caretLine);
+        box_.firstLine = std::clamp(box_.firstLine, caretLine - visible + 1, caretLine);
 
         cairo_t* cr = cairo_->cr;
         cairo_->touched();
@@ -667,9 +667,9 @@ private:
         cairo_font_extents_t font;
         cairo_font_extents(cr, &font);
         const size_t from = std::min(box_.caret(), box_.anchor()), to = std::max(box_.caret(), box_.anchor());
-        for (int i = box_.firstLine_; i < static_cast<int>(lines.size()) && i < box_.firstLine_ + visible + 1; ++i) {
+        for (int i = box_.firstLine; i < static_cast<int>(lines.size()) && i < box_.firstLine + visible + 1; ++i) {
             const Line& line = lines[static_cast<size_t>(i)];
-            const double top = inner.top + (i - box_.firstLine_) * height;
+            const double top = inner.top + (i - box_.firstLine) * height;
             const size_t a = std::clamp(from, line.begin, line.end), b = std::clamp(to, line.begin, line.end);
             const double xa = xInLine(line, a), xb = xInLine(line, b);
             const std::string& text = box_.text();
