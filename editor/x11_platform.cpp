@@ -17,6 +17,7 @@
 #include <cstring>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <thread>
 
 #include "create_editor.h"
@@ -31,6 +32,8 @@ constexpr uint32_t kHighlight = 0x0078D7;  // the selection, as a default Window
 constexpr size_t kBoxLimit = 1024;         // characters the formula box takes, as the edit box's limit
 constexpr int kBoxMargin = 2;
 constexpr uint32_t kPasteWaitMs = 500;
+constexpr uint32_t kDoubleClickMs = 500;  // Windows' default double-click time
+constexpr int kBlinkMs = 530;             // and caret blink time
 
 // Keysyms of the keys the formula box knows.
 enum Keysym : uint32_t {
@@ -140,6 +143,7 @@ public:
         text_ = text.substr(0, kBoxLimit);
         caret_ = anchor_ = 0;
         firstLine = 0;
+        undoText_.reset();
     }
     bool hasSelection() const { return caret_ != anchor_; }
     std::string selection() const {
@@ -156,9 +160,33 @@ public:
         const size_t room = kBoxLimit - (text_.size() - (to - from));
         in.resize(std::min(in.size(), room));
         if (in.empty() && from == to) return false;
+        undoText_ = text_;
+        undoCaret_ = caret_;
         text_.replace(from, to - from, in);
         caret_ = anchor_ = from + in.size();
         return true;
+    }
+    // Takes back the last change, and a second time the taking back, as the edit box's
+    // one level of undo does; false when there is nothing to take back.
+    bool undo() {
+        if (!undoText_) return false;
+        std::swap(*undoText_, text_);
+        std::swap(undoCaret_, caret_);
+        caret_ = anchor_ = std::min(caret_, text_.size());
+        return true;
+    }
+    // Selects the word (letters and digits) or the run of other characters at `index`.
+    void selectWordAt(size_t index) {
+        auto isWord = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; };
+        index = std::min(index, text_.size());
+        if (index == text_.size() && index > 0) --index;
+        if (text_.empty()) return;
+        const bool word = isWord(text_[index]);
+        size_t begin = index, end = index;
+        while (begin > 0 && isWord(text_[begin - 1]) == word && text_[begin - 1] != '\n') --begin;
+        while (end < text_.size() && isWord(text_[end]) == word && text_[end] != '\r' && text_[end] != '\n') ++end;
+        anchor_ = begin;
+        caret_ = end;
     }
     bool erase(bool forward) {
         if (!hasSelection()) {
@@ -194,6 +222,8 @@ public:
 private:
     std::string text_;
     size_t caret_ = 0, anchor_ = 0;
+    std::optional<std::string> undoText_;
+    size_t undoCaret_ = 0;
 };
 
 // A display line of the box: the text from `begin` to `end`, without its line break.
@@ -331,7 +361,9 @@ public:
     }
 
     void present() override {
-        if (!connection_ || windowGone_ || !dirty_) return;
+        if (!connection_ || windowGone_) return;
+        if (focused_ && caretOn() != caretDrawn_) dirty_ = true;  // the caret blinks
+        if (!dirty_) return;
         dirty_ = false;
         paint();
         // In strips of rows that fit one request.
@@ -446,9 +478,19 @@ private:
             if (press.detail != 1) return;
             xcb_set_input_focus(connection_, XCB_INPUT_FOCUS_PARENT, window_, XCB_CURRENT_TIME);
             focused_ = true;
-            box_.move(boxIndexAt(press.event_x, press.event_y), (press.state & XCB_MOD_MASK_SHIFT) != 0);
-            selecting_ = true;
-            dirty_ = true;
+            const size_t index = boxIndexAt(press.event_x, press.event_y);
+            // A second press soon at the same place selects the word there.
+            const bool twice = press.time - lastPress_.time < kDoubleClickMs &&
+                               std::abs(press.event_x - lastPress_.x) < 4 && std::abs(press.event_y - lastPress_.y) < 4;
+            lastPress_ = {press.time, press.event_x, press.event_y};
+            if (twice) {
+                box_.selectWordAt(index);
+                lastPress_.time -= kDoubleClickMs;  // a third press starts anew
+            } else {
+                box_.move(index, (press.state & XCB_MOD_MASK_SHIFT) != 0);
+                selecting_ = true;
+            }
+            caretShown();
             return;
         }
         if (over != kControlCount && layoutOf(over).kind == ControlKind::Clickable) {
@@ -484,6 +526,7 @@ private:
                 case 'v':
                     if (std::optional<std::string> pasted = pasteFromClipboard()) edited = box_.insert(*pasted);
                     break;
+                case 'z': edited = box_.undo(); break;
                 default: break;
             }
         } else {
@@ -508,8 +551,19 @@ private:
                     break;
             }
         }
-        dirty_ = true;
+        caretShown();
         if (edited) gui_->formulaEdited();
+    }
+
+    // Input shows the caret at once and restarts its blinking.
+    void caretShown() {
+        dirty_ = true;
+        blinkStart_ = std::chrono::steady_clock::now();
+    }
+    bool caretOn() const {
+        const auto since =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - blinkStart_);
+        return (since.count() / kBlinkMs) % 2 == 0;
     }
 
     // The text of another client's clipboard, converted to `target`; nothing if it has
@@ -667,6 +721,7 @@ private:
         cairo_font_extents_t font;
         cairo_font_extents(cr, &font);
         const size_t from = std::min(box_.caret(), box_.anchor()), to = std::max(box_.caret(), box_.anchor());
+        caretDrawn_ = caretOn();
         for (int i = box_.firstLine; i < static_cast<int>(lines.size()) && i < box_.firstLine + visible + 1; ++i) {
             const Line& line = lines[static_cast<size_t>(i)];
             const double top = inner.top + (i - box_.firstLine) * height;
@@ -692,7 +747,7 @@ private:
                 cairo_move_to(cr, inner.left + part.x, top + font.ascent);
                 cairo_show_text(cr, piece.c_str());
             }
-            if (focused_ && !box_.hasSelection() && i == caretLine) {
+            if (focused_ && caretDrawn_ && !box_.hasSelection() && i == caretLine) {
                 setColor(cr, defaultColor(SysColor::WindowText));
                 cairo_rectangle(cr, std::floor(inner.left + xInLine(line, box_.caret())), top, 1, height);
                 cairo_fill(cr);
@@ -761,6 +816,13 @@ private:
     bool dirty_ = false;
     bool focused_ = false;
     bool selecting_ = false;
+    bool caretDrawn_ = false;
+    std::chrono::steady_clock::time_point blinkStart_;
+    struct Press {
+        xcb_timestamp_t time;
+        int x, y;
+    };
+    Press lastPress_{0, -100, -100};
     uint32_t maxRequestBytes_ = 0;
     xcb_atom_t clipboard_ = XCB_NONE, utf8_ = XCB_NONE, targets_ = XCB_NONE, textAtom_ = XCB_NONE,
                pasteProperty_ = XCB_NONE;

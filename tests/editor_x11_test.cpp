@@ -168,6 +168,13 @@ protected:
         }
         idle();
     }
+    void doubleClickTheFirstWord() {
+        std::this_thread::sleep_for(std::chrono::milliseconds(600));  // after the last press: no triple click
+        const Rect& r = layoutOf(FormulaEdit).rect;
+        moveTo(on(FormulaEdit, (r.left - r.right) / 2 + 4));
+        for (int i = 0; i < 2; ++i) button(1, true), button(1, false);
+        idle();
+    }
     // A drag across the whole first line of the formula box.
     void selectWithTheMouse() {
         const Rect& r = layoutOf(FormulaEdit).rect;
@@ -291,12 +298,22 @@ TEST_F(EditorX11Test, TheFormulaBoxTypesSelectsAndEdits) {
         {[this] { key(XK_a, false, true), key(XK_x, false, true), idle(); }, ""},
         {[this] { key(XK_v, false, true), key(XK_v, false, true), idle(); }, "TVTV"},
         {[this] { selectWithTheMouse(), type("s"); }, "S"},
+        {[this] { key(XK_z, false, true), idle(); }, "TVTV"},  // one level of undo
+        {[this] { key(XK_z, false, true), idle(); }, "S"},     // and undoing the undo
+        {[this] { key(XK_a, false, true), type("p*12+t"), doubleClickTheFirstWord(), type("v"); }, "V*12+T"},
     };
     int n = 0;
     for (const Step& step : steps) {
         step.act();
         EXPECT_EQ(chunk().formula0(), step.formula) << "step " << n++;
     }
+    // The caret blinks: with nothing done, the box looks different half a second later.
+    idle();
+    const std::vector<uint32_t> before = pixels();
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    idle();
+    EXPECT_NE(pixels(), before);
+
     // The box takes 1024 characters and no more: once full, a key at its start is refused.
     key(XK_a, false, true);
     type(std::string(1100, '7'));
