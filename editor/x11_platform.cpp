@@ -273,9 +273,7 @@ public:
         for (int c = 0; c < kControlCount; ++c) texts_[c] = layoutOf(static_cast<Control>(c)).text;
         texts_[HelpLabel] = kHelpText;
         box_.setText(texts_[FormulaEdit]);
-        cairo_ = std::make_unique<CairoImage>(image_);
-        scopeCairo_ = std::make_unique<CairoImage>(scope_);
-        scopeCanvas_ = std::make_unique<FontCanvas>(scope_, *scopeCairo_, Font::Label, 0, 0, kScopeWidth, kScopeHeight);
+        surfaces_ = std::make_unique<Surfaces>();
         dirty_ = true;
         origin_ = origin();
         xcb_flush(connection_);
@@ -292,9 +290,7 @@ public:
         windowGone_ = ownsClipboard_ = focused_ = selecting_ = false;
         for (xcb_generic_event_t* event : deferred_) std::free(event);
         deferred_.clear();
-        scopeCanvas_.reset();
-        scopeCairo_.reset();
-        cairo_.reset();
+        surfaces_.reset();
     }
 
     std::string text(Control c) override { return c == FormulaEdit ? box_.text() : texts_[c]; }
@@ -324,8 +320,8 @@ public:
         xcb_flush(connection_);
     }
     Canvas& scopeCanvas() override {
-        scopeCairo_->touched();
-        return *scopeCanvas_;
+        surfaces_->scopeCairo.touched();
+        return surfaces_->scopeCanvas;
     }
 
     bool copyToClipboard(const std::string& text) override {
@@ -373,7 +369,7 @@ public:
             const int rows = std::min(rowsPerRequest, kHeight - y);
             xcb_put_image(connection_, XCB_IMAGE_FORMAT_Z_PIXMAP, window_, gc_, kWidth, static_cast<uint16_t>(rows), 0,
                           static_cast<int16_t>(y), 0, 24, static_cast<uint32_t>(rows * rowBytes),
-                          reinterpret_cast<const uint8_t*>(&image_.pixels[static_cast<size_t>(y) * kWidth]));
+                          reinterpret_cast<const uint8_t*>(&surfaces_->window.pixels[static_cast<size_t>(y) * kWidth]));
         }
         xcb_flush(connection_);
     }
@@ -634,16 +630,16 @@ private:
         return {r.left + 1 + kBoxMargin, r.top + 1, r.right - 1 - kBoxMargin, r.bottom - 1};
     }
     double lineHeight() {
-        selectFont(cairo_->cr, Font::Edit);
+        selectFont(surfaces_->windowCairo.cr, Font::Edit);
         cairo_font_extents_t font;
-        cairo_font_extents(cairo_->cr, &font);
+        cairo_font_extents(surfaces_->windowCairo.cr, &font);
         return std::ceil(font.height);
     }
 
     // Lines as the box wraps them: at line breaks, else after the last blank that fits,
     // else at the last character that fits.
     std::vector<Line> layoutLines() {
-        selectFont(cairo_->cr, Font::Edit);
+        selectFont(surfaces_->windowCairo.cr, Font::Edit);
         const double width = boxInner().width();
         const std::string& text = box_.text();
         std::vector<Line> lines;
@@ -653,7 +649,7 @@ private:
             std::string run;
             while (end < text.size() && text[end] != '\r' && text[end] != '\n') {
                 run += text[end];
-                if (textWidth(cairo_->cr, run) > width && end > begin) break;
+                if (textWidth(surfaces_->windowCairo.cr, run) > width && end > begin) break;
                 if (text[end] == ' ') blank = end;
                 ++end;
             }
@@ -676,8 +672,9 @@ private:
         return 0;
     }
     double xInLine(const Line& line, size_t index) {
-        selectFont(cairo_->cr, Font::Edit);
-        return textWidth(cairo_->cr, box_.text().substr(line.begin, std::min(index, line.end) - line.begin));
+        selectFont(surfaces_->windowCairo.cr, Font::Edit);
+        return textWidth(surfaces_->windowCairo.cr,
+                         box_.text().substr(line.begin, std::min(index, line.end) - line.begin));
     }
     size_t indexInLine(const Line& line, double x) {
         size_t best = line.begin;
@@ -699,7 +696,7 @@ private:
 
     void paintBox() {
         const Rect r = layoutOf(FormulaEdit).rect;
-        PixelCanvas frame(image_, r.left, r.top, r.width(), r.height());
+        PixelCanvas frame(surfaces_->window, r.left, r.top, r.width(), r.height());
         frame.setBrushColor(SysColor::Window);
         frame.setPenColor(SysColor::WindowText);
         frame.roundRect(0, 0, r.width(), r.height(), 0, 0);
@@ -712,8 +709,8 @@ private:
         const int caretLine = static_cast<int>(lineOf(lines, box_.caret()));
         box_.firstLine = std::clamp(box_.firstLine, caretLine - visible + 1, caretLine);
 
-        cairo_t* cr = cairo_->cr;
-        cairo_->touched();
+        cairo_t* cr = surfaces_->windowCairo.cr;
+        surfaces_->windowCairo.touched();
         cairo_save(cr);
         cairo_rectangle(cr, r.left + 1, r.top + 1, r.width() - 2, r.height() - 2);
         cairo_clip(cr);
@@ -754,14 +751,14 @@ private:
             }
         }
         cairo_restore(cr);
-        cairo_->drawn();
+        surfaces_->windowCairo.drawn();
     }
 
     void paintText(Control c) {
         const ControlLayout& layout = layoutOf(c);
         const Rect r = layout.rect;
-        cairo_t* cr = cairo_->cr;
-        cairo_->touched();
+        cairo_t* cr = surfaces_->windowCairo.cr;
+        surfaces_->windowCairo.touched();
         cairo_save(cr);
         cairo_rectangle(cr, r.left, r.top, r.width(), r.height());
         cairo_clip(cr);
@@ -779,11 +776,11 @@ private:
             begin = end + 1;
         }
         cairo_restore(cr);
-        cairo_->drawn();
+        surfaces_->windowCairo.drawn();
     }
 
     void paint() {
-        std::fill(image_.pixels.begin(), image_.pixels.end(), defaultColor(SysColor::ButtonFace));
+        std::fill(surfaces_->window.pixels.begin(), surfaces_->window.pixels.end(), defaultColor(SysColor::ButtonFace));
         for (int i = 0; i < kControlCount; ++i) {
             const auto c = static_cast<Control>(i);
             const ControlLayout& layout = layoutOf(c);
@@ -796,9 +793,10 @@ private:
                 case ControlKind::Clickable:
                     if (c == ScopeView) {
                         for (int y = 0; y < h; ++y)
-                            for (int x = 0; x < w; ++x) image_.at(r.left + x, r.top + y) = scope_.at(x, y);
+                            for (int x = 0; x < w; ++x)
+                                surfaces_->window.at(r.left + x, r.top + y) = surfaces_->scope.at(x, y);
                     } else {
-                        FontCanvas canvas(image_, *cairo_, Font::Label, r.left, r.top, w, h);
+                        FontCanvas canvas(surfaces_->window, surfaces_->windowCairo, Font::Label, r.left, r.top, w, h);
                         gui_->drawControl(c, canvas, r.width(), r.height());
                     }
                     break;
@@ -835,11 +833,15 @@ private:
 
     std::array<std::string, kControlCount> texts_;
     TextBox box_;
-    Image image_{kWidth, kHeight};
-    Image scope_{kScopeWidth, kScopeHeight};
-    std::unique_ptr<CairoImage> cairo_;
-    std::unique_ptr<CairoImage> scopeCairo_;
-    std::unique_ptr<FontCanvas> scopeCanvas_;
+    // What the window is drawn into, while it is open.
+    struct Surfaces {
+        Image window{kWidth, kHeight};
+        Image scope{kScopeWidth, kScopeHeight};
+        CairoImage windowCairo{window};
+        CairoImage scopeCairo{scope};
+        FontCanvas scopeCanvas{scope, scopeCairo, Font::Label, 0, 0, kScopeWidth, kScopeHeight};
+    };
+    std::unique_ptr<Surfaces> surfaces_;
 };
 
 }  // namespace
