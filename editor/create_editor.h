@@ -1,4 +1,5 @@
-// The editor of this build: a Win32/GDI window on Windows, an X11 window on Linux.
+// The editor of this build: a Win32/GDI window on Windows, an X11 window on Linux, a
+// window drawn into pixels in the web page.
 #pragma once
 
 #include <memory>

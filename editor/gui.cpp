@@ -275,6 +275,12 @@ void GUI::wheel(Point point, int delta) {
     requestRefresh();
 }
 
+void GUI::setSetting(Control label, int32_t value) {
+    const int64_t step = int64_t{value} - settingOf(instrument, label).load();
+    stepSettings(label, static_cast<int>(std::clamp<int64_t>(step, -65536, 65536)));
+    requestRefresh();
+}
+
 void GUI::storeFormula(const std::string& text) {
     std::lock_guard<std::mutex> hold(instrument.bankLock);
     ProgramSlot& slot = instrument.programs[boxProgram_];

@@ -1,6 +1,6 @@
 // A window system of the editor's own that draws into pixel buffers: the editor's
-// logic and drawing run unchanged, without a display, for tests and for tools that
-// show the scope. The window stands at `origin` on an imaginary screen.
+// logic and drawing run unchanged, without a display, for tests, for tools that show
+// the scope and for the web page. The window stands at `origin` on an imaginary screen.
 #pragma once
 
 #include <array>

@@ -93,7 +93,7 @@ remMagic : {
     BINARY(add, add(a, b))
     BINARY(sub, sub(a, b))
     BINARY(mul, mul(a, b))
-    BINARY(div, div(a, b))
+    BINARY(div, intops::div(a, b))
     BINARY(rem, rem(a, b))
     BINARY(shl, shl(a, b))
     BINARY(shr, shr(a, b))

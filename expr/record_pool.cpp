@@ -7,8 +7,12 @@
 
 #include "expression.h"
 
-#ifdef _WIN32
+#if defined(_WIN32)
 #include <windows.h>
+#elif defined(__EMSCRIPTEN__)
+#include <unistd.h>
+
+#include <cstring>
 #else
 #include <sys/mman.h>
 #endif
@@ -40,6 +44,21 @@ void discard(unsigned char* begin, size_t bytes) {
     size_t inner;
     innerPages(begin, begin + bytes, first, inner);
     if (inner) VirtualFree(first, inner, MEM_DECOMMIT);
+}
+#elif defined(__EMSCRIPTEN__)
+// WebAssembly memory only grows, and grows zeroed; the pool takes its part at the end and
+// keeps it for the process (a page holds one instrument). Given-back pages are zeroed.
+unsigned char* reserve(size_t bytes) {
+    void* memory = sbrk(static_cast<intptr_t>(bytes));
+    return memory == reinterpret_cast<void*>(-1) ? nullptr : static_cast<unsigned char*>(memory);
+}
+void unreserve(unsigned char*, size_t) {}
+bool commit(unsigned char*, size_t) { return true; }
+void discard(unsigned char* begin, size_t bytes) {
+    unsigned char* first;
+    size_t inner;
+    innerPages(begin, begin + bytes, first, inner);
+    if (inner) std::memset(first, 0, inner);
 }
 #else
 unsigned char* reserve(size_t bytes) {

@@ -16,6 +16,18 @@ PluginEntry PluginLibrary::entry(const char* name) const {
     if (!handle_) return nullptr;
     return reinterpret_cast<PluginEntry>(reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle_), name)));
 }
+#elif defined(__EMSCRIPTEN__)
+// WebAssembly loads no libraries: the plug-in is linked into the program.
+extern "C" AEffect* VSTCALLBACK VSTPluginMain(audioMasterCallback audioMaster);
+
+PluginLibrary::PluginLibrary(const std::string&) { handle_ = reinterpret_cast<void*>(&VSTPluginMain); }
+
+PluginLibrary::~PluginLibrary() = default;
+
+PluginEntry PluginLibrary::entry(const char* name) const {
+    const std::string wanted = name;
+    return wanted == "VSTPluginMain" || wanted == "main" ? &VSTPluginMain : nullptr;
+}
 #else
 #include <dlfcn.h>
 

@@ -1,0 +1,192 @@
+// One Bytone instance in the WebAssembly module, driven as a host drives the plug-in:
+// through its entry point, dispatcher and block render. Used by the page's audio
+// worklet, and by Node for the tests and the benchmark.
+
+// The dispatcher's opcodes, by their VST 2.4 names.
+export const op = {
+    effClose: 1,
+    effSetProgram: 2,
+    effGetProgram: 3,
+    effSetProgramName: 4,
+    effGetProgramName: 5,
+    effEditOpen: 14,
+    effEditClose: 15,
+    effEditIdle: 19,
+    effGetProgramNameIndexed: 29,
+};
+
+// The editor's controls, by their places in its layout.
+export const control = {
+    gain: 0,
+    porta: 1,
+    poly: 2,
+    time: 3,
+    copy: 4,
+    paste: 5,
+    lerp: 6,
+    clamp: 7,
+    formula: 8,
+    status: 9,
+    scope: 10,
+    help: 11,
+    drum: 12,
+};
+
+export const pointer = { leftDown: 0, move: 1, leftUp: 2, rightDown: 3, wheel: 4 };
+export const stateFormat = { fxp: 0, fxb: 1, raw: 2 };
+export const editorWidth = 600;
+export const editorHeight = 330;
+
+const utf8 = { encode: (text) => Uint8Array.from(text, (c) => c.charCodeAt(0) & 0xff) };
+
+// The module's few imports: nothing it calls does I/O on the page.
+function imports() {
+    const none = () => 0;
+    return {
+        env: { emscripten_notify_memory_growth: none },
+        wasi_snapshot_preview1: new Proxy({}, { get: () => none }),
+    };
+}
+
+export class Instrument {
+    // `module` is the compiled WebAssembly.Module of bytone.wasm.
+    constructor(module, sampleRate) {
+        this.exports = new WebAssembly.Instance(module, imports()).exports;
+        this.exports._initialize();
+        this.effect = this.exports.bytoneOpen(sampleRate);
+        if (!this.effect) throw new Error('the instrument could not be made');
+        this.maxFrames = this.exports.bytoneMaxFrames();
+        this.scratchBytes = this.exports.bytoneScratchBytes();
+    }
+
+    dispatch(opcode, index = 0, value = 0, ptr = 0, opt = 0) {
+        return this.exports.bytoneDispatch(this.effect, opcode, index, value, ptr, opt);
+    }
+
+    bytes(pointer, length) {
+        return new Uint8Array(this.exports.memory.buffer, pointer, length);
+    }
+
+    // Text handed over in the scratch buffer: bytes 0..255 as characters, cut to fit.
+    putText(text) {
+        const scratch = this.exports.bytoneScratch();
+        const bytes = utf8.encode(text).subarray(0, this.scratchBytes - 1);
+        this.bytes(scratch, bytes.length + 1).set([...bytes, 0]);
+        return scratch;
+    }
+
+    text(pointer) {
+        if (!pointer) return null;
+        const memory = new Uint8Array(this.exports.memory.buffer);
+        let end = pointer;
+        while (memory[end]) ++end;
+        let text = '';
+        for (let at = pointer; at < end; at += 4096)
+            text += String.fromCharCode(...memory.subarray(at, Math.min(end, at + 4096)));
+        return text;
+    }
+
+    textFrom(opcode, index = 0) {
+        const scratch = this.exports.bytoneScratch();
+        this.bytes(scratch, 256).fill(0);
+        this.dispatch(opcode, index, 0, scratch);
+        return this.text(scratch);
+    }
+
+    programNames() {
+        return Array.from({ length: 128 }, (_, i) => this.textFrom(op.effGetProgramNameIndexed, i));
+    }
+
+    get program() {
+        return this.dispatch(op.effGetProgram);
+    }
+    set program(index) {
+        this.dispatch(op.effSetProgram, 0, index);
+    }
+    get programName() {
+        return this.textFrom(op.effGetProgramName);
+    }
+    set programName(name) {
+        this.dispatch(op.effSetProgramName, 0, 0, this.putText(name));
+    }
+
+    // A MIDI message for the next block; false when that block's queue is full.
+    midi(status, data1 = 0, data2 = 0) {
+        return this.exports.bytoneQueueMidi(status, data1, data2);
+    }
+
+    // Renders `frames` samples; the two channels are views into the module's memory,
+    // valid until the next call.
+    render(frames) {
+        const left = this.exports.bytoneRender(this.effect, frames);
+        const buffer = this.exports.memory.buffer;
+        return [new Float32Array(buffer, left, frames), new Float32Array(buffer, left + 4 * this.maxFrames, frames)];
+    }
+
+    // The editor: opened as a host opens it, refreshed by its idle call.
+    openEditor() {
+        return this.dispatch(op.effEditOpen, 0, 0, 1) !== 0;
+    }
+    idle() {
+        this.dispatch(op.effEditIdle);
+    }
+    get editorChanged() {
+        return this.exports.bytoneEditorChanged(this.effect) !== 0;
+    }
+    // The window as RGBA bytes, editorWidth x editorHeight.
+    paintEditor() {
+        const count = editorWidth * editorHeight;
+        const pixels = new Uint32Array(this.exports.memory.buffer, this.exports.bytoneEditorPaint(this.effect), count);
+        const rgba = new Uint8ClampedArray(count * 4);
+        for (let i = 0; i < count; ++i) {
+            const p = pixels[i];
+            rgba[4 * i] = p >>> 16;
+            rgba[4 * i + 1] = (p >>> 8) & 0xff;
+            rgba[4 * i + 2] = p & 0xff;
+            rgba[4 * i + 3] = 255;
+        }
+        return rgba;
+    }
+    editorText(which) {
+        return this.text(this.exports.bytoneEditorText(this.effect, which));
+    }
+    type(formula) {
+        this.putText(formula);
+        this.exports.bytoneEditorType(this.effect);
+    }
+    pointer(input, x, y, wheelDelta = 0) {
+        this.exports.bytoneEditorPointer(this.effect, input, x, y, wheelDelta);
+    }
+    get clipboard() {
+        return this.text(this.exports.bytoneClipboard(this.effect));
+    }
+    set clipboard(text) {
+        this.putText(text);
+        this.exports.bytoneSetClipboard(this.effect);
+    }
+    setting(which) {
+        return this.exports.bytoneSetting(this.effect, which);
+    }
+    setSetting(which, value) {
+        this.exports.bytoneSetSetting(this.effect, which, value);
+    }
+
+    // Restores a state file's bytes; null, or why it was refused.
+    loadState(bytes) {
+        if (bytes.length > this.scratchBytes) return `${bytes.length} bytes is larger than any state file`;
+        this.bytes(this.exports.bytoneScratch(), bytes.length).set(bytes);
+        return this.text(this.exports.bytoneLoadState(this.effect, bytes.length));
+    }
+    // The state as a file of one of `stateFormat`: a copy of its bytes.
+    saveState(format) {
+        const sizeAt = this.exports.bytoneScratch();
+        const data = this.exports.bytoneSaveState(this.effect, format, sizeAt);
+        const size = new Int32Array(this.exports.memory.buffer, sizeAt, 1)[0];
+        return this.bytes(data, size).slice();
+    }
+
+    close() {
+        this.dispatch(op.effClose);
+        this.effect = 0;
+    }
+}

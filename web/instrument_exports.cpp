@@ -1,0 +1,241 @@
+// What the page's scripts call in the WebAssembly module. The instrument is made by the
+// plug-in's own entry point and driven through its dispatcher and processReplacing, as a
+// host drives it; this file adds what a host's window system and file dialogs would do:
+// the editor window's pixels, texts and input, and the state files of DAWs.
+//
+// Everything runs on one thread, the page's audio worklet. Nothing here allocates while
+// rendering: events and samples go through fixed buffers.
+#include <emscripten/emscripten.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "../editor/gui.h"
+#include "../editor/headless_platform.h"
+#include "../engine/bytone.h"
+#include "../host/aeffect.h"
+#include "../tools/state_file.h"
+
+extern "C" AEffect* VSTCALLBACK VSTPluginMain(audioMasterCallback audioMaster);
+
+namespace {
+
+constexpr int kMaxFrames = 4096;
+constexpr int kMaxEvents = 512;
+constexpr int kScratchBytes = 1 << 20;  // a whole chunk, a state file, a formula or a name
+
+float sampleRate = 48000.0f;
+float outputs[2][kMaxFrames];
+VstMidiEvent midiEvents[kMaxEvents];
+struct {
+    VstInt32 numEvents;
+    VstIntPtr reserved;
+    VstEvent* events[kMaxEvents];
+} eventList;
+alignas(8) unsigned char scratch[kScratchBytes];
+std::vector<uint8_t> savedFile;
+
+VstIntPtr VSTCALLBACK hostCallback(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float) {
+    switch (opcode) {
+        case audioMasterVersion: return kVstVersion;
+        case audioMasterGetSampleRate: return static_cast<VstIntPtr>(sampleRate);
+        case audioMasterWantMidi: return 1;
+        default: return 0;
+    }
+}
+
+Bytone& instrumentOf(AEffect* effect) { return *static_cast<Bytone*>(static_cast<AudioEffect*>(effect->object)); }
+editor::GUI& guiOf(AEffect* effect) { return *static_cast<editor::GUI*>(instrumentOf(effect).getEditor()); }
+editor::HeadlessPlatform& windowOf(AEffect* effect) {
+    return static_cast<editor::HeadlessPlatform&>(guiOf(effect).platform());
+}
+
+PluginIdentity identityOf(AEffect* effect) { return {effect->uniqueID, effect->version, effect->numPrograms}; }
+
+// Copies `text` into the scratch buffer, cut to fit, for the page to read.
+const char* toScratch(const std::string& text) {
+    const size_t length = std::min(text.size(), sizeof scratch - 1);
+    std::memcpy(scratch, text.data(), length);
+    scratch[length] = '\0';
+    return reinterpret_cast<const char*>(scratch);
+}
+
+}  // namespace
+
+extern "C" {
+
+// The page's buffer for texts and files going either way.
+EMSCRIPTEN_KEEPALIVE unsigned char* bytoneScratch() { return scratch; }
+EMSCRIPTEN_KEEPALIVE int bytoneScratchBytes() { return kScratchBytes; }
+EMSCRIPTEN_KEEPALIVE int bytoneMaxFrames() { return kMaxFrames; }
+
+// A new instance through the entry point, at the audio context's sample rate; null if
+// it cannot be made.
+EMSCRIPTEN_KEEPALIVE AEffect* bytoneOpen(float rate) {
+    sampleRate = rate;
+    return VSTPluginMain(hostCallback);
+}
+
+EMSCRIPTEN_KEEPALIVE VstIntPtr bytoneDispatch(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value,
+                                              void* ptr, float opt) {
+    return effect->dispatcher(effect, opcode, index, value, ptr, opt);
+}
+
+// Queues a MIDI message for the next block, at its first frame; false when the queue of
+// the block is full.
+EMSCRIPTEN_KEEPALIVE bool bytoneQueueMidi(int status, int data1, int data2) {
+    if (eventList.numEvents >= kMaxEvents) return false;
+    VstMidiEvent& e = midiEvents[eventList.numEvents];
+    e = VstMidiEvent{};
+    e.type = kVstMidiType;
+    e.byteSize = sizeof e;
+    e.midiData[0] = static_cast<char>(status);
+    e.midiData[1] = static_cast<char>(data1 & 0x7F);
+    e.midiData[2] = static_cast<char>(data2 & 0x7F);
+    eventList.events[eventList.numEvents] = reinterpret_cast<VstEvent*>(&e);
+    ++eventList.numEvents;
+    return true;
+}
+
+// Hands the queued events to the instrument and renders `frames` (at most kMaxFrames)
+// into the two output buffers; returns the left one, the right one follows it.
+EMSCRIPTEN_KEEPALIVE float* bytoneRender(AEffect* effect, int frames) {
+    if (eventList.numEvents > 0) {
+        effect->dispatcher(effect, effProcessEvents, 0, 0, &eventList, 0.0f);
+        eventList.numEvents = 0;
+    }
+    float* channels[2] = {outputs[0], outputs[1]};
+    effect->processReplacing(effect, nullptr, channels, std::clamp(frames, 0, kMaxFrames));
+    return outputs[0];
+}
+
+// The editor window, opened with effEditOpen and refreshed with effEditIdle.
+
+// Whether anything was drawn anew since the last paint.
+EMSCRIPTEN_KEEPALIVE bool bytoneEditorChanged(AEffect* effect) {
+    const auto& invalidated = windowOf(effect).invalidated;
+    return std::find(invalidated.begin(), invalidated.end(), true) != invalidated.end();
+}
+
+// Paints the whole window and returns its 600 x 330 pixels, 0xRRGGBB row by row.
+EMSCRIPTEN_KEEPALIVE const uint32_t* bytoneEditorPaint(AEffect* effect) {
+    editor::HeadlessPlatform& window = windowOf(effect);
+    window.paint();
+    return window.window.pixels.data();
+}
+
+// The text of control `control` (the formula box, the status line, the value labels).
+EMSCRIPTEN_KEEPALIVE const char* bytoneEditorText(AEffect* effect, int control) {
+    if (control < 0 || control >= editor::kControlCount) return toScratch("");
+    return toScratch(windowOf(effect).texts[control]);
+}
+
+// The user typed: the formula box now holds the scratch buffer's text.
+EMSCRIPTEN_KEEPALIVE void bytoneEditorType(AEffect* effect) {
+    scratch[kScratchBytes - 1] = '\0';
+    windowOf(effect).setText(editor::FormulaEdit, reinterpret_cast<const char*>(scratch));
+    guiOf(effect).formulaEdited();
+}
+
+enum PointerInput { LeftDown, Move, LeftUp, RightDown, Wheel };
+
+// Mouse input at (x, y) of the window, as its window system would report it.
+EMSCRIPTEN_KEEPALIVE void bytoneEditorPointer(AEffect* effect, int input, int x, int y, int wheelDelta) {
+    editor::GUI& gui = guiOf(effect);
+    const editor::Point at = windowOf(effect).toScreen(x, y);
+    switch (input) {
+        case LeftDown: {
+            // A click on one of the four buttons is their command, as a static control
+            // with notify reports it; elsewhere it starts a drag.
+            for (int c = 0; c < editor::kControlCount; ++c) {
+                const editor::ControlLayout& layout = editor::layoutOf(static_cast<editor::Control>(c));
+                if (layout.kind == editor::ControlKind::Clickable && layout.rect.contains(x, y)) {
+                    gui.buttonClicked(layout.commandId);
+                    return;
+                }
+            }
+            gui.leftButtonDown(at);
+            break;
+        }
+        case Move: gui.mouseMove(at); break;
+        case LeftUp: gui.leftButtonUp(); break;
+        case RightDown: gui.rightButtonDown(at); break;
+        case Wheel: gui.wheel(at, wheelDelta); break;
+        default: break;
+    }
+}
+
+// The editor's clipboard: what its Copy button copied, and what its Paste button will
+// paste (the scratch buffer's text).
+EMSCRIPTEN_KEEPALIVE const char* bytoneClipboard(AEffect* effect) {
+    return toScratch(windowOf(effect).clipboard.value_or(""));
+}
+EMSCRIPTEN_KEEPALIVE void bytoneSetClipboard(AEffect* effect) {
+    scratch[kScratchBytes - 1] = '\0';
+    windowOf(effect).clipboard = std::string(reinterpret_cast<const char*>(scratch));
+}
+
+// The settings of the value labels, the two switches and the current program's drum key,
+// as a shared link gives them, each brought into the editor's range.
+EMSCRIPTEN_KEEPALIVE int bytoneSetting(AEffect* effect, int control) {
+    Bytone& instrument = instrumentOf(effect);
+    switch (control) {
+        case editor::PolyLabel: return instrument.polyphony;
+        case editor::PortaLabel: return instrument.portamento;
+        case editor::TimeLabel: return instrument.timeScale;
+        case editor::GainLabel: return instrument.gain;
+        case editor::DrumLabel: return instrument.programs[instrument.currentProgram].drumKey;
+        case editor::LerpButton: return instrument.interpolate;
+        case editor::ClampButton: return instrument.clampOutput;
+        default: return 0;
+    }
+}
+EMSCRIPTEN_KEEPALIVE void bytoneSetSetting(AEffect* effect, int control, int value) {
+    editor::GUI& gui = guiOf(effect);
+    if (control == editor::LerpButton || control == editor::ClampButton) {
+        if ((bytoneSetting(effect, control) != 0) != (value != 0))
+            gui.buttonClicked(editor::layoutOf(static_cast<editor::Control>(control)).commandId);
+    } else {
+        gui.setSetting(static_cast<editor::Control>(control), value);
+    }
+}
+
+// Restores a state file (.fxb, .fxp or a raw chunk) of `size` bytes from the scratch
+// buffer as the command-line host does: the chunk, then a bank file's current program.
+// Returns null, or why the file was refused.
+EMSCRIPTEN_KEEPALIVE const char* bytoneLoadState(AEffect* effect, int size) {
+    try {
+        const std::vector<uint8_t> bytes(scratch, scratch + std::clamp(size, 0, kScratchBytes));
+        const StateFile file = parseStateFile(bytes, identityOf(effect));
+        if (file.chunk.size() > static_cast<size_t>(kChunkCapacityBytes))
+            return toScratch("its state of " + std::to_string(file.chunk.size()) + " bytes is larger than " +
+                             std::to_string(kChunkCapacityBytes) + ", the most the instrument takes");
+        effect->dispatcher(effect, effSetChunk, 0, static_cast<VstIntPtr>(file.chunk.size()),
+                           const_cast<uint8_t*>(file.chunk.data()), 0.0f);
+        if (file.currentProgram >= 0 && file.currentProgram < effect->numPrograms)
+            effect->dispatcher(effect, effSetProgram, 0, file.currentProgram, nullptr, 0.0f);
+        return nullptr;
+    } catch (const StateFileError& error) {
+        return toScratch(error.what());
+    } catch (const std::bad_alloc&) {
+        return toScratch("out of memory");
+    }
+}
+
+// The instrument's state as a file of `format` (0 program, 1 bank, 2 raw chunk); returns
+// its bytes (valid until the next call) and stores their count in `size`.
+EMSCRIPTEN_KEEPALIVE const uint8_t* bytoneSaveState(AEffect* effect, int format, int* size) {
+    void* data = nullptr;
+    const VstIntPtr bytes = effect->dispatcher(effect, effGetChunk, 0, 0, &data, 0.0f);
+    const auto* begin = static_cast<const uint8_t*>(data);
+    const std::vector<uint8_t> chunk(begin, begin + (data && bytes > 0 ? bytes : 0));
+    char name[kVstMaxProgNameLen + 1] = {};
+    effect->dispatcher(effect, effGetProgramName, 0, 0, name, 0.0f);
+    const auto current = static_cast<int32_t>(effect->dispatcher(effect, effGetProgram, 0, 0, nullptr, 0.0f));
+    const StateFormat formats[] = {StateFormat::Program, StateFormat::Bank, StateFormat::Raw};
+    savedFile = buildStateFile(formats[std::clamp(format, 0, 2)], chunk, identityOf(effect), name, current);
+    *size = static_cast<int>(savedFile.size());
+    return savedFile.data();
+}
+
+}  // extern "C"
