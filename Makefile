@@ -9,6 +9,8 @@ WINDOWS := $(BUILD)/windows
 ASAN    := $(BUILD)/asan
 TSAN    := $(BUILD)/tsan
 FUZZ    := $(BUILD)/fuzz
+WASM    := $(BUILD)/wasm
+WEB     := $(BUILD)/web
 FUZZ_SECONDS ?= 60
 DIST    := $(BUILD)/dist
 PREFIX  ?= /usr/local
@@ -19,11 +21,15 @@ LINUX_PACKAGES := cmake make g++ googletest libgtest-dev libgmock-dev libbenchma
                   libcli11-dev libsndfile1-dev libpng-dev pkg-config help2man amsynth \
                   libxcb1-dev libcairo2-dev fonts-dejavu-core libx11-dev libxtst-dev libxres-dev xvfb xauth xclip
 WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 wine xvfb zip unzip
+WEB_PACKAGES := emscripten chromium python3
+# Emscripten's tools are Node programs; with another Node than Debian's they find
+# Debian's JavaScript modules only this way.
+EMSCRIPTEN := NODE_PATH=/usr/share/nodejs
 
 export WINEDEBUG ?= -all
 export WINEPREFIX ?= $(abspath $(BUILD))/wineprefix
 
-.PHONY: all deps deps-linux deps-windows install dist docs linux windows asan tsan fuzz-build fuzz demo test bench clean format
+.PHONY: all deps deps-linux deps-windows deps-web web install dist docs linux windows asan tsan fuzz-build fuzz demo test bench clean format
 
 all: linux windows
 
@@ -41,11 +47,15 @@ define install-missing
 	fi
 endef
 
-deps: deps-linux deps-windows
+deps: deps-linux deps-windows deps-web
 deps-linux:
 	$(call install-missing,$(LINUX_PACKAGES))
 deps-windows:
 	$(call install-missing,$(WINDOWS_PACKAGES))
+# The page's WAV writer and the browser tests' driver, as the lock file pins them.
+deps-web:
+	$(call install-missing,$(WEB_PACKAGES))
+	@[ node_modules/.package-lock.json -nt package-lock.json ] || npm ci --no-audit --no-fund
 
 linux: deps-linux
 	cmake -S . -B $(LINUX) -DCMAKE_BUILD_TYPE=Release
@@ -54,6 +64,12 @@ linux: deps-linux
 windows: deps-windows deps-linux
 	cmake -S . -B $(WINDOWS) -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
 	cmake --build $(WINDOWS) -j $(JOBS)
+
+# The page: a static site in $(WEB), the instrument compiled to WebAssembly beside it.
+web: deps-web
+	$(EMSCRIPTEN) emcmake cmake -S . -B $(WASM) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+	  -DBYTONE_WEB_DIR=$(abspath $(WEB)) -DWAVEFILE_SCRIPT=$(abspath node_modules/wavefile/dist/wavefile.js)
+	$(EMSCRIPTEN) cmake --build $(WASM) -j $(JOBS)
 
 # The unit and host tests again under AddressSanitizer and UndefinedBehaviorSanitizer.
 asan: deps-linux
@@ -110,7 +126,7 @@ docs: linux
 demo: linux
 	$(LINUX)/tools/bytone render -o demo.wav
 
-test: all asan tsan
+test: all asan tsan web
 	@# With a virtual X server for the editor's window tests.
 	xvfb-run -a ctest --test-dir $(LINUX) --output-on-failure -j $(JOBS)
 	xvfb-run -a ctest --test-dir $(ASAN) --output-on-failure -j $(JOBS)
@@ -127,6 +143,13 @@ test: all asan tsan
 	@# The same presets and MIDI through both binaries must give the same samples.
 	cmp $(LINUX)/preset-render.f32 $(WINDOWS)/preset-render.f32
 	@echo "Linux and Windows renders of the 38 presets are identical."
+	@# The same again from the engine in WebAssembly, run by Node.
+	node $(WASM)/web/preset_render.js $(WASM)/preset-render.f32
+	cmp $(LINUX)/preset-render.f32 $(WASM)/preset-render.f32
+	@echo "The WebAssembly render of the 38 presets is identical too."
+	@# The page in headless Chromium, checked against the Linux plug-in through the tool.
+	BYTONE_SITE=$(WEB) BYTONE_TOOL=$(LINUX)/tools/bytone BYTONE_SCREENSHOT=$(BUILD)/page-screenshot.png \
+	  node --test tests/web/page_test.mjs
 
 bench: linux
 	$(LINUX)/bench/bytone_bench --benchmark_min_time=0.1 --benchmark_repetitions=5 \

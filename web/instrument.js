@@ -130,6 +130,13 @@ export class Instrument {
     idle() {
         this.dispatch(op.effEditIdle);
     }
+    // Where each control lies in the window, as [left, top, right, bottom].
+    layout() {
+        const rects = {};
+        for (const [name, which] of Object.entries(control))
+            rects[name] = Array.from(new Int32Array(this.exports.memory.buffer, this.exports.bytoneControlRect(which), 4));
+        return rects;
+    }
     get editorChanged() {
         return this.exports.bytoneEditorChanged(this.effect) !== 0;
     }

@@ -1,0 +1,322 @@
+// The page in a real browser: Debian's Chromium, headless, driven by puppeteer-core,
+// served from the built site by a plain static server. What it plays, saves and loads
+// is checked against the Linux plug-in through the command-line tool.
+//
+//   node --test tests/web/page_test.mjs   (BYTONE_SITE, BYTONE_TOOL and BYTONE_SCREENSHOT
+//                                          name the site, the tool and the picture to write)
+import assert from 'node:assert/strict';
+import { execFileSync, spawn } from 'node:child_process';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import { after, before, test } from 'node:test';
+
+import puppeteer from 'puppeteer-core';
+import wavefile from 'wavefile';
+
+const site = path.resolve(process.env.BYTONE_SITE ?? 'build/web');
+const tool = path.resolve(process.env.BYTONE_TOOL ?? 'build/linux/tools/bytone');
+const screenshot = process.env.BYTONE_SCREENSHOT;
+const work = fs.mkdtempSync(path.join(os.tmpdir(), 'bytone-page-'));
+
+// One note of half a second, key 48 at velocity 100, in a MIDI file of 960 ticks a second.
+const note = path.join(work, 'note.mid');
+fs.writeFileSync(note, Buffer.from([
+    ...Buffer.from('MThd'), 0, 0, 0, 6, 0, 0, 0, 1, 1, 224,  // format 0, one track, 480 a beat
+    ...Buffer.from('MTrk'), 0, 0, 0, 13,
+    0, 0x90, 48, 100,  // at 0: note on
+    0x83, 0x60, 0x80, 48, 0,  // 480 ticks later: note off
+    0, 0xff, 0x2f, 0,  // end of track
+]));
+
+let server;
+let browser;
+let origin;
+const problems = [];  // console errors, page errors and failed requests, of every page
+
+before(async () => {
+    server = spawn('python3', ['-m', 'http.server', '0', '--bind', '127.0.0.1', '--directory', site], {
+        stdio: ['ignore', 'pipe', 'ignore'],
+    });
+    origin = await new Promise((resolve, reject) => {
+        server.stdout.on('data', (data) => {
+            const port = /port (\d+)/.exec(String(data));
+            if (port) resolve(`http://127.0.0.1:${port[1]}`);
+        });
+        server.on('exit', (code) => reject(new Error(`the static server stopped (${code})`)));
+    });
+    browser = await puppeteer.launch({
+        executablePath: process.env.CHROMIUM ?? '/usr/bin/chromium',
+        headless: true,
+        userDataDir: path.join(work, 'profile'),
+        args: [
+            '--no-sandbox',
+            '--disable-gpu',
+            '--disable-quic',
+            '--no-first-run',
+            '--disable-background-networking',
+            '--disable-component-update',
+            '--disable-sync',
+            '--autoplay-policy=no-user-gesture-required',
+        ],
+    });
+});
+
+after(async () => {
+    await browser?.close();
+    server?.kill();
+    fs.rmSync(work, { recursive: true, force: true });
+    assert.deepEqual(problems, [], 'the pages reported no error');
+});
+
+async function openPage(fragment = '') {
+    const page = await browser.newPage();
+    page.on('console', (m) => m.type() === 'error' && problems.push(`console: ${m.text()}`));
+    page.on('pageerror', (e) => problems.push(`page: ${e.message}`));
+    page.on('requestfailed', (r) => problems.push(`request: ${r.url()} ${r.failure()?.errorText}`));
+    await page.setViewport({ width: 680, height: 860 });
+    const downloads = fs.mkdtempSync(path.join(work, 'downloads-'));
+    const session = await page.createCDPSession();
+    await session.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: downloads });
+    await page.goto(`${origin}/index.html${fragment}`);
+    await page.waitForSelector('body[data-ready]', { timeout: 20000 });
+    page.downloads = downloads;
+    return page;
+}
+
+const shown = (page) =>
+    page.evaluate(() => {
+        const text = (name) => document.querySelector(`#editor [data-control="${name}"]`).textContent;
+        return {
+            formula: document.getElementById('formula').value,
+            status: text('status'),
+            poly: text('poly'),
+            gain: text('gain'),
+            drum: text('drum'),
+            program: document.getElementById('program').selectedIndex,
+            name: document.getElementById('name').value,
+            message: document.getElementById('message').textContent,
+        };
+    });
+
+// Waits until what the page shows passes `check`.
+async function waitFor(page, check, what) {
+    for (let tries = 0; tries < 100; ++tries) {
+        const now = await shown(page);
+        if (check(now)) return now;
+        await new Promise((r) => setTimeout(r, 50));
+    }
+    assert.fail(`the page never showed ${what}: ${JSON.stringify(await shown(page))}`);
+}
+
+async function typeFormula(page, text) {
+    await page.$eval('#formula', (box) => {
+        box.focus();
+        box.select();
+    });
+    await page.keyboard.press('Backspace');
+    await page.keyboard.sendCharacter(text);
+}
+
+async function downloaded(page, name) {
+    const file = path.join(page.downloads, name);
+    for (let tries = 0; tries < 100 && !fs.existsSync(file); ++tries) await new Promise((r) => setTimeout(r, 50));
+    assert.ok(fs.existsSync(file), `${name} was downloaded`);
+    return file;
+}
+
+function bytone(...args) {
+    return execFileSync(tool, args, { encoding: 'utf8' });
+}
+
+test('typing a formula shows the compiler messages and keeps upper case', async () => {
+    const page = await openPage();
+    const cases = [
+        ['p&t', 'P&T', 'OK'],
+        ['P*(', 'P*(', 'Missing closing parenthesis'],
+        ['1 2', '1 2', 'Syntax error'],
+        ['P$', 'P$', 'Unexpected symbol during parsing'],
+        ['(P*V/64)&255', '(P*V/64)&255', 'OK'],
+    ];
+    for (const [typed, box, status] of cases) {
+        await typeFormula(page, typed);
+        await waitFor(page, (s) => s.formula === box && s.status === status, `"${box}" with "${status}"`);
+    }
+    await page.close();
+});
+
+test('a formula at the length limit compiles, a longer one is cut with a message', async () => {
+    const page = await openPage();
+    const limit = 'P' + '+1'.repeat(511);  // 1023 characters
+    await typeFormula(page, limit);
+    await waitFor(page, (s) => s.formula === limit && s.status === 'OK', 'the 1023-character formula');
+    assert.equal((await shown(page)).message, '');
+    await page.keyboard.sendCharacter('+1');
+    const now = await waitFor(page, (s) => /at most 1023/.test(s.message), 'the length message');
+    assert.equal(now.formula, limit);
+    assert.equal(now.status, 'OK');
+    await page.close();
+});
+
+test('choosing a program loads its formula, as the plug-in lists it', async () => {
+    const page = await openPage();
+    const listed = bytone('programs').split('\n');
+    for (const index of [5, 21, 37]) {
+        await page.select('#program', String(index));
+        const formula = listed[index].slice(37).trim();
+        const now = await waitFor(page, (s) => s.program === index && s.formula === formula, `program ${index}`);
+        assert.equal(now.name, listed[index].slice(5, 37).trim());
+    }
+    await page.close();
+});
+
+test('the value bars follow drags, wheels and right clicks as in the plug-in', async () => {
+    const page = await openPage();
+    const box = await page.$('#window');
+    const at = await box.boundingBox();
+    const centre = (name) =>
+        page.evaluate((n) => {
+            const r = document.querySelector(`#editor [data-control="${n}"]`).getBoundingClientRect();
+            return { x: r.x + r.width / 2, y: r.y + r.height / 2 };
+        }, name);
+    const poly = await centre('poly');
+    await page.mouse.move(poly.x, poly.y);
+    await page.mouse.wheel({ deltaY: 100 });  // one notch down: one voice fewer
+    await waitFor(page, (s) => s.poly === 'Poly: 7', 'Poly: 7');
+    const gain = await centre('gain');
+    await page.mouse.move(gain.x, gain.y);
+    await page.mouse.down();
+    await page.mouse.move(gain.x + 40, gain.y, { steps: 4 });  // two pixels a step
+    await page.mouse.up();
+    await waitFor(page, (s) => s.gain === 'Gain: 120', 'Gain: 120');
+    await page.mouse.click(gain.x, gain.y, { button: 'right' });
+    await waitFor(page, (s) => s.gain === 'Gain: 100', 'Gain: 100 after the reset');
+    assert.ok(at.width === 600 && at.height === 330);
+    await page.close();
+});
+
+test('a key press sounds, and its recording equals the plug-in rendering the same note', async () => {
+    const page = await openPage();
+    await page.select('#program', '3');  // "004 Saw Decay": time and pitch, no random numbers
+    await waitFor(page, (s) => s.program === 3 && s.formula.startsWith('(P&255)'), 'program 3');
+    await page.click('#record');
+    await page.waitForFunction(() => document.getElementById('record').textContent === 'Stop recording');
+    await page.$eval('#formula', (box) => box.blur());
+    await page.keyboard.down('z');  // C3, key 48, velocity 100
+    await new Promise((r) => setTimeout(r, 600));
+    await page.keyboard.up('z');
+    await new Promise((r) => setTimeout(r, 100));
+    await page.click('#record');
+    await page.waitForSelector('#download:not([hidden])');
+    await page.click('#download');
+    const recording = new wavefile.WaveFile(fs.readFileSync(await downloaded(page, 'bytone-recording.wav')));
+    const rate = recording.fmt.sampleRate;
+    const recorded = recording.getSamples(false, Float64Array);
+
+    const native = path.join(work, 'native.wav');
+    bytone('render', note, '-o', native, '--program', '3', '--rate', String(rate),
+           '--block', '128', '--format', 'float', '--tail', '0');
+    const expected = new wavefile.WaveFile(fs.readFileSync(native)).getSamples(false, Float64Array);
+
+    // The note starts at a block of the page's choosing: compare from the first sound on.
+    const start = (samples) => samples.findIndex((v) => v !== 0);
+    const from = start(recorded[0]);
+    assert.ok(from >= 0, 'the recording holds sound');
+    const length = Math.floor(rate * 0.4);
+    for (let channel = 0; channel < 2; ++channel) {
+        const got = recorded[channel].slice(from, from + length);
+        const want = expected[channel].slice(start(expected[channel]), start(expected[channel]) + length);
+        assert.equal(got.length, length);
+        assert.deepEqual(got, want, `channel ${channel} equals the plug-in's samples`);
+    }
+    await page.close();
+});
+
+test('a bank saved by the page is read by the tool, and one the tool saves loads into the page', async () => {
+    const page = await openPage();
+    await page.select('#program', '7');
+    await waitFor(page, (s) => s.program === 7, 'program 7');
+    await typeFormula(page, 'P*3&255');
+    await waitFor(page, (s) => s.formula === 'P*3&255' && s.status === 'OK', 'the new formula');
+    await page.$eval('#name', (input) => {
+        input.value = 'Tripled';
+        input.dispatchEvent(new Event('change'));
+    });
+    await page.waitForFunction(() => document.getElementById('program').options[7].text === 'Tripled');
+    await page.click('#save-fxb');
+    const listed = bytone('programs', '--state', await downloaded(page, 'bytone-bank.fxb')).split('\n');
+    assert.match(listed[7], /^ {2}7 {2}Tripled +P\*3&255$/);
+    assert.match(listed[0], /001 Saw +P&255$/);
+
+    const written = path.join(work, 'from-tool.fxb');
+    bytone('render', note, '-o', path.join(work, 'ignored.wav'), '--tail', '0', '--program', '12',
+           '--formula', 'T*P/9', '--save-state', written);
+    const [chooser] = await Promise.all([page.waitForFileChooser(), page.click('#open')]);
+    await chooser.accept([written]);
+    await waitFor(page, (s) => s.program === 12 && s.formula === 'T*P/9' && /Opened/.test(s.message),
+                  'the tool\'s bank with its current program');
+    await page.close();
+});
+
+test('files that are not state files get a message and change nothing', async () => {
+    const page = await openPage();
+    await typeFormula(page, 'P^T');
+    await waitFor(page, (s) => s.formula === 'P^T' && s.status === 'OK', 'the typed formula');
+    const cases = [
+        ['notes.txt', Buffer.from('these are not the files you are looking for'), /not a Bytone state file/],
+        ['empty.fxb', Buffer.alloc(0), /not a Bytone state file/],
+        ['short.fxp', Buffer.from('CcnK\0\0\0\x10FPCh'), /ends inside its header/],
+    ];
+    for (const [name, bytes, message] of cases) {
+        fs.writeFileSync(path.join(work, name), bytes);
+        const [chooser] = await Promise.all([page.waitForFileChooser(), page.click('#open')]);
+        await chooser.accept([path.join(work, name)]);
+        const now = await waitFor(page, (s) => s.message.startsWith(name), `the message for ${name}`);
+        assert.match(now.message, message);
+        assert.match(now.message, /Nothing was changed/);
+        assert.equal(now.formula, 'P^T');
+    }
+    await page.close();
+});
+
+test('a shared link brings the program and its settings to another page', async () => {
+    const page = await openPage();
+    await page.select('#program', '9');
+    await typeFormula(page, '(T/4)&P');
+    await page.evaluate(() => {
+        const name = document.getElementById('name');
+        name.value = 'Shared one';
+        name.dispatchEvent(new Event('change'));
+    });
+    const poly = await page.evaluate(() => {
+        const r = document.querySelector('#editor [data-control="poly"]').getBoundingClientRect();
+        return { x: r.x + r.width / 2, y: r.y + r.height / 2 };
+    });
+    await page.mouse.move(poly.x, poly.y);
+    await page.mouse.wheel({ deltaY: 300 });
+    const edited = await waitFor(page, (s) => s.poly === 'Poly: 5' && s.name === 'Shared one', 'the edits');
+    await page.click('#share');
+    await page.waitForFunction(() => document.getElementById('link').value !== '');
+    const link = await page.$eval('#link', (input) => input.value);
+    assert.match(link, /#program=10&name=Shared%20one&formula=\(T%2F4\)%26P&poly=5&/);
+
+    const other = await openPage(new URL(link).hash);
+    const restored = await waitFor(other, (s) => s.formula === '(T/4)&P', 'the shared formula');
+    for (const key of ['formula', 'status', 'poly', 'gain', 'drum', 'program', 'name']) assert.equal(restored[key], edited[key]);
+    await other.close();
+
+    const broken = await openPage('#program=3&formula=%E0%A4%A');
+    const now = await waitFor(broken, (s) => /could not be read/.test(s.message), 'the message for a broken link');
+    assert.match(now.message, /does not decode.*Nothing was changed/);
+    assert.equal(now.formula, 'P&255');
+    await broken.close();
+    await page.close();
+});
+
+test('the page as a user first sees it', { skip: !screenshot }, async () => {
+    const page = await openPage();
+    await page.select('#program', '20');
+    await waitFor(page, (s) => s.program === 20 && s.status === 'OK', 'program 20');
+    await page.screenshot({ path: screenshot });
+    await page.close();
+});

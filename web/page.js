@@ -1,0 +1,486 @@
+// The page: the instrument's editor window, its programs and files, notes from the
+// computer keyboard, the on-screen keyboard and MIDI devices, recording and shared
+// links. The instrument itself runs in the audio worklet; everything here asks it by
+// message, as a host's user interface asks a plug-in.
+import { control, pointer, stateFormat } from './instrument.js';
+import { maxFormula, readShareFragment, shareFragment } from './share_link.js';
+
+const $ = (id) => document.getElementById(id);
+
+function say(text, isError = false) {
+    $('message').textContent = text;
+    $('message').classList.toggle('error', isError);
+}
+
+// --- the worklet and its answers ---------------------------------------------------
+
+let node;
+let context;
+const waiting = new Map();
+let nextId = 1;
+
+function ask(what, args = {}, transfer = []) {
+    const id = nextId++;
+    node.port.postMessage({ id, what, ...args }, transfer);
+    return new Promise((resolve, reject) => waiting.set(id, { resolve, reject }));
+}
+
+function received(message) {
+    if (message.recorded) return recorder.keep(message.recorded);
+    const pending = waiting.get(message.id);
+    if (!pending) return;
+    waiting.delete(message.id);
+    if ('error' in message) pending.reject(new Error(message.error));
+    else pending.resolve(message.result);
+}
+
+async function startInstrument() {
+    const response = await fetch('bytone.wasm');
+    if (!response.ok) throw new Error(`bytone.wasm: ${response.status} ${response.statusText}`);
+    const module = await WebAssembly.compile(await response.arrayBuffer());
+    context = new AudioContext({ latencyHint: 'interactive' });
+    await context.audioWorklet.addModule('worklet.js');
+    node = new AudioWorkletNode(context, 'bytone', {
+        numberOfInputs: 0,
+        numberOfOutputs: 1,
+        outputChannelCount: [2],
+        processorOptions: { module },
+    });
+    node.port.onmessage = (event) => received(event.data);
+    node.connect(context.destination);
+    context.onstatechange = showSoundState;
+    showSoundState();
+}
+
+function showSoundState() {
+    $('start').hidden = context.state === 'running';
+}
+
+// Browsers start sound only after the user does something on the page.
+function wakeSound() {
+    if (context && context.state !== 'running') context.resume().then(showSoundState);
+}
+
+// --- the editor window --------------------------------------------------------------
+
+const texts = {};  // the label and status elements laid over the window
+let layout;
+let typedNumber = 0;  // the number of the last formula text sent
+
+function buildEditor() {
+    const editor = $('editor');
+    const place = (element, [left, top, right, bottom]) =>
+        Object.assign(element.style, {
+            left: `${left}px`,
+            top: `${top}px`,
+            width: `${right - left}px`,
+            height: `${bottom - top}px`,
+        });
+    for (const name of ['gain', 'porta', 'poly', 'time', 'copy', 'paste', 'lerp', 'clamp', 'drum', 'status', 'help']) {
+        const element = document.createElement('div');
+        const centered = !['status', 'help'].includes(name);
+        element.className = `text ${centered ? 'centered' : name}`;
+        element.dataset.control = name;
+        place(element, layout[name]);
+        editor.appendChild(element);
+        texts[name] = element;
+    }
+    place($('formula'), layout.formula);
+}
+
+function showView(view) {
+    const image = new ImageData(view.image, 600, 330);
+    $('window').getContext('2d').putImageData(image, 0, 0);
+    for (const [name, element] of Object.entries(texts)) {
+        // A static text shows "&&" as one ampersand.
+        const text = view.texts[name] ?? '';
+        element.textContent = name === 'help' ? text.replaceAll('&&', '&') : text;
+    }
+    // The box takes the instrument's text unless the user typed after what it answers.
+    const box = $('formula');
+    if (view.typed === typedNumber && box.value !== view.texts.formula) box.value = view.texts.formula;
+    $('program').selectedIndex = view.program;
+    if (document.activeElement !== $('name')) $('name').value = view.programName;
+}
+
+let idling = false;
+async function idle(force = false) {
+    if (idling && !force) return;
+    idling = true;
+    try {
+        const view = await ask('idle', { force });
+        if (view) showView(view);
+    } finally {
+        idling = false;
+    }
+}
+
+function windowPoint(event) {
+    const box = $('window').getBoundingClientRect();
+    return {
+        x: Math.floor(((event.clientX - box.left) * 600) / box.width),
+        y: Math.floor(((event.clientY - box.top) * 330) / box.height),
+    };
+}
+
+function inside([left, top, right, bottom], { x, y }) {
+    return x >= left && x < right && y >= top && y < bottom;
+}
+
+function connectEditorInput() {
+    const canvas = $('window');
+    canvas.addEventListener('contextmenu', (event) => event.preventDefault());
+    canvas.addEventListener('pointerdown', async (event) => {
+        wakeSound();
+        const at = windowPoint(event);
+        if (event.button === 2) return ask('pointer', { input: pointer.rightDown, ...at });
+        if (event.button !== 0) return;
+        canvas.setPointerCapture(event.pointerId);
+        if (inside(layout.paste, at)) return paste(at);
+        const clipboard = await ask('pointer', { input: pointer.leftDown, ...at });
+        if (inside(layout.copy, at)) copy(clipboard);
+    });
+    canvas.addEventListener('pointermove', (event) => {
+        if (event.buttons & 1) ask('pointer', { input: pointer.move, ...windowPoint(event) });
+    });
+    canvas.addEventListener('pointerup', (event) => {
+        if (event.button === 0) ask('pointer', { input: pointer.leftUp, ...windowPoint(event) });
+    });
+    // The wheel in whole notches of 120, as Windows reports a mouse's: a browser's 100
+    // pixels or 3 lines are one notch, and smaller turns add up.
+    let turned = 0;
+    canvas.addEventListener(
+        'wheel',
+        (event) => {
+            event.preventDefault();
+            turned -= event.deltaY * [1.2, 40, 360][event.deltaMode];
+            const delta = Math.trunc(turned / 120) * 120;
+            turned -= delta;
+            if (delta) ask('pointer', { input: pointer.wheel, ...windowPoint(event), delta });
+        },
+        { passive: false },
+    );
+
+    const box = $('formula');
+    box.addEventListener('input', () => {
+        // The box holds upper case, as the plug-in's does, and at most maxFormula characters.
+        const caret = box.selectionStart;
+        let text = box.value.toUpperCase();
+        if (text.length > maxFormula) {
+            text = text.slice(0, maxFormula);
+            say(`A formula holds at most ${maxFormula} characters; the text was cut to fit.`, true);
+        }
+        if (text !== box.value) {
+            box.value = text;
+            box.setSelectionRange(Math.min(caret, text.length), Math.min(caret, text.length));
+        }
+        ask('type', { text, number: ++typedNumber });
+    });
+}
+
+async function copy(text) {
+    try {
+        await navigator.clipboard.writeText(text);
+    } catch {
+        say('The browser did not let the page copy; select the formula and copy it from the box.', true);
+    }
+}
+
+async function paste(at) {
+    let text = null;
+    try {
+        text = await navigator.clipboard.readText();
+    } catch {
+        say('The browser did not let the page paste; paste into the formula box instead.', true);
+    }
+    if (text !== null) await ask('paste', { text: text.slice(0, 4096), ...at });
+}
+
+// --- programs, files and links -------------------------------------------------------
+
+async function showProgramNames() {
+    const names = await ask('names');
+    const select = $('program');
+    const selected = select.selectedIndex;
+    select.replaceChildren(...names.map((name, i) => new Option(name, String(i))));
+    select.selectedIndex = Math.max(selected, 0);
+}
+
+function download(bytes, fileName, type) {
+    const link = document.createElement('a');
+    link.href = URL.createObjectURL(new Blob([bytes], { type }));
+    link.download = fileName;
+    link.click();
+    setTimeout(() => URL.revokeObjectURL(link.href), 60000);
+}
+
+function fileNameOf(programName) {
+    const base = programName.replace(/[^A-Za-z0-9 _-]+/g, '').trim() || 'program';
+    return base.replace(/ +/g, '-');
+}
+
+function connectPrograms() {
+    $('program').addEventListener('change', async () => {
+        await ask('selectProgram', { index: $('program').selectedIndex });
+        idle(true);
+    });
+    $('name').addEventListener('change', async () => {
+        await ask('renameProgram', { name: $('name').value });
+        await showProgramNames();
+        idle(true);
+    });
+    $('open').addEventListener('click', () => $('file').click());
+    $('file').addEventListener('change', async () => {
+        const file = $('file').files[0];
+        $('file').value = '';
+        if (!file) return;
+        const bytes = new Uint8Array(await file.arrayBuffer());
+        const error = await ask('load', { bytes }, [bytes.buffer]);
+        if (error) return say(`${file.name}: ${error}. Nothing was changed.`, true);
+        await showProgramNames();
+        await idle(true);
+        say(`Opened ${file.name}.`);
+    });
+    const save = async (format, fileName) => {
+        const bytes = await ask('save', { format });
+        download(bytes, fileName, 'application/octet-stream');
+        say(`Saved ${fileName}.`);
+    };
+    $('save-fxb').addEventListener('click', () => save(stateFormat.fxb, 'bytone-bank.fxb'));
+    $('save-fxp').addEventListener('click', () => save(stateFormat.fxp, `${fileNameOf($('name').value)}.fxp`));
+    $('save-raw').addEventListener('click', () => save(stateFormat.raw, 'bytone-chunk.bin'));
+    $('share').addEventListener('click', async () => {
+        const fragment = shareFragment(await ask('program'));
+        history.replaceState(null, '', fragment);
+        const link = $('link');
+        link.value = location.href;
+        link.hidden = false;
+        link.select();
+        try {
+            await navigator.clipboard.writeText(location.href);
+            say('The link to this program is in the address bar and on the clipboard.');
+        } catch {
+            say('The link to this program is in the address bar and below.');
+        }
+    });
+}
+
+async function openSharedLink() {
+    const shared = readShareFragment(location.hash);
+    if (!shared) return;
+    if (shared.error) return say(`This link's program could not be read: ${shared.error}. Nothing was changed.`, true);
+    await ask('share', shared);
+    await showProgramNames();
+    await idle(true);
+    say(`Opened the shared program "${shared.name}".`);
+}
+
+// --- notes ---------------------------------------------------------------------------
+
+const held = new Map();  // what holds each sounding key: a keyboard key or a pointer
+let octave = 3;
+
+function channel() {
+    return Number($('channel').value);
+}
+
+function noteOn(key, holder) {
+    wakeSound();
+    if (key < 0 || key > 127) return;
+    held.set(holder, { key, channel: channel() });
+    ask('midi', { bytes: [0x90 | channel(), key, Number($('velocity').value)] });
+    document.querySelector(`#keyboard [data-key="${key}"]`)?.classList.add('down');
+}
+
+function noteOff(holder) {
+    const note = held.get(holder);
+    if (!note) return;
+    held.delete(holder);
+    ask('midi', { bytes: [0x80 | note.channel, note.key, 0] });
+    if (![...held.values()].some((n) => n.key === note.key))
+        document.querySelector(`#keyboard [data-key="${note.key}"]`)?.classList.remove('down');
+}
+
+// Two octaves on the computer keyboard, by the keys' places (any layout).
+const keyCodes = [
+    ['KeyZ', 'KeyS', 'KeyX', 'KeyD', 'KeyC', 'KeyV', 'KeyG', 'KeyB', 'KeyH', 'KeyN', 'KeyJ', 'KeyM'],
+    ['KeyQ', 'Digit2', 'KeyW', 'Digit3', 'KeyE', 'KeyR', 'Digit5', 'KeyT', 'Digit6', 'KeyY', 'Digit7', 'KeyU'],
+];
+
+function keyOfCode(code) {
+    for (let row = 0; row < 2; ++row) {
+        const step = keyCodes[row].indexOf(code);
+        if (step >= 0) return 12 * (octave + 1 + row) + step;
+    }
+    return -1;
+}
+
+function buildKeyboard() {
+    const keyboard = $('keyboard');
+    const whiteWidth = 600 / 14;
+    let whites = 0;
+    for (let step = 0; step < 24; ++step) {
+        const black = [1, 3, 6, 8, 10].includes(step % 12);
+        const key = document.createElement('div');
+        key.className = `key ${black ? 'black' : 'white'}`;
+        key.dataset.step = String(step);
+        const left = black ? whites * whiteWidth - whiteWidth * 0.3 : whites * whiteWidth;
+        Object.assign(key.style, { left: `${left}px`, width: `${black ? whiteWidth * 0.6 : whiteWidth}px` });
+        const label = document.createElement('span');
+        label.textContent = keyCodes[Math.floor(step / 12)][step % 12].replace(/^(Key|Digit)/, '');
+        key.appendChild(label);
+        keyboard.appendChild(key);
+        if (!black) ++whites;
+    }
+    numberKeys();
+    const keyAt = (event) => document.elementFromPoint(event.clientX, event.clientY)?.closest('#keyboard .key');
+    keyboard.addEventListener('pointerdown', (event) => {
+        const key = keyAt(event);
+        if (!key) return;
+        keyboard.setPointerCapture(event.pointerId);
+        noteOn(Number(key.dataset.key), `pointer${event.pointerId}`);
+    });
+    keyboard.addEventListener('pointermove', (event) => {
+        const holder = `pointer${event.pointerId}`;
+        const note = held.get(holder);
+        const key = keyAt(event);
+        if (!note || !key || Number(key.dataset.key) === note.key) return;
+        noteOff(holder);
+        noteOn(Number(key.dataset.key), holder);
+    });
+    for (const type of ['pointerup', 'pointercancel'])
+        keyboard.addEventListener(type, (event) => noteOff(`pointer${event.pointerId}`));
+}
+
+function numberKeys() {
+    for (const key of document.querySelectorAll('#keyboard .key'))
+        key.dataset.key = String(12 * (octave + 1) + Number(key.dataset.step));
+    $('octave').textContent = String(octave);
+}
+
+function connectKeys() {
+    const typing = (event) => event.target.closest?.('textarea, input, select');
+    window.addEventListener('keydown', (event) => {
+        if (event.repeat || event.ctrlKey || event.metaKey || event.altKey || typing(event)) return;
+        const key = keyOfCode(event.code);
+        if (key < 0 || held.has(event.code)) return;
+        event.preventDefault();
+        noteOn(key, event.code);
+    });
+    window.addEventListener('keyup', (event) => noteOff(event.code));
+    window.addEventListener('blur', () => [...held.keys()].forEach(noteOff));
+    const shift = (by) => {
+        octave = Math.min(8, Math.max(0, octave + by));
+        numberKeys();
+    };
+    $('octave-down').addEventListener('click', () => shift(-1));
+    $('octave-up').addEventListener('click', () => shift(1));
+    $('velocity').addEventListener('input', () => ($('velocity-value').textContent = $('velocity').value));
+    const channels = $('channel');
+    for (let c = 0; c < 16; ++c) channels.add(new Option(c === 9 ? '10 (drum keys)' : String(c + 1), String(c)));
+}
+
+// MIDI devices through Web MIDI: their channel messages go to the instrument as they are.
+async function connectMidi() {
+    const status = $('midi-status');
+    if (!navigator.requestMIDIAccess) {
+        status.textContent = 'MIDI: not offered by this browser';
+        return;
+    }
+    try {
+        const access = await navigator.requestMIDIAccess();
+        const listen = () => {
+            for (const input of access.inputs.values())
+                input.onmidimessage = ({ data }) => {
+                    if (data.length >= 1 && data[0] >= 0x80 && data[0] < 0xf0) {
+                        wakeSound();
+                        ask('midi', { bytes: Array.from(data.subarray(0, 3)) });
+                    }
+                };
+            const count = access.inputs.size;
+            status.textContent = `MIDI: ${count} input${count === 1 ? '' : 's'}`;
+        };
+        access.onstatechange = listen;
+        listen();
+    } catch {
+        status.textContent = 'MIDI: access refused';
+    }
+}
+
+// --- recording -------------------------------------------------------------------------
+
+const recorder = {
+    parts: [],
+    on: false,
+    lend(count) {
+        const frames = context.sampleRate;
+        const buffers = Array.from({ length: count }, () => new Float32Array(2 * frames));
+        return buffers;
+    },
+    keep(samples) {
+        this.parts.push(samples);
+        if (this.on) {
+            const [buffer] = this.lend(1);
+            node.port.postMessage({ what: 'lend', buffer }, [buffer.buffer]);
+        }
+    },
+    async start() {
+        wakeSound();
+        this.parts = [];
+        this.on = true;
+        const buffers = this.lend(4);
+        await ask('record', { buffers }, buffers.map((b) => b.buffer));
+        $('record').textContent = 'Stop recording';
+        $('download').hidden = true;
+    },
+    async stop() {
+        this.on = false;
+        const { last, lost } = await ask('stopRecording');
+        if (last) this.parts.push(last);
+        $('record').textContent = 'Record';
+        const frames = this.parts.reduce((n, part) => n + part.length / 2, 0);
+        const left = new Float32Array(frames);
+        const right = new Float32Array(frames);
+        let at = 0;
+        for (const part of this.parts)
+            for (let i = 0; i < part.length; i += 2, ++at) {
+                left[at] = part[i];
+                right[at] = part[i + 1];
+            }
+        const wav = new wavefile.WaveFile();
+        wav.fromScratch(2, context.sampleRate, '32f', [left, right]);
+        const link = $('download');
+        if (link.href) URL.revokeObjectURL(link.href);
+        link.href = URL.createObjectURL(new Blob([wav.toBuffer()], { type: 'audio/wav' }));
+        link.hidden = false;
+        const seconds = (frames / context.sampleRate).toFixed(1);
+        say(`Recorded ${seconds} s${lost ? `; ${lost} frames were lost while the page was busy` : ''}.`, lost > 0);
+    },
+};
+
+// --- start -------------------------------------------------------------------------------
+
+async function main() {
+    try {
+        await startInstrument();
+    } catch (error) {
+        say(`The instrument could not start: ${error.message}`, true);
+        return;
+    }
+    layout = await ask('layout');
+    buildEditor();
+    buildKeyboard();
+    connectEditorInput();
+    connectPrograms();
+    connectKeys();
+    await showProgramNames();
+    await idle(true);
+    await openSharedLink();
+    setInterval(idle, 30);
+    $('start').addEventListener('click', wakeSound);
+    $('record').addEventListener('click', () => (recorder.on ? recorder.stop() : recorder.start()));
+    connectMidi();
+    document.body.dataset.ready = 'true';
+}
+
+main();
