@@ -151,9 +151,10 @@ test: all asan tsan web
 	BYTONE_SITE=$(WEB) BYTONE_TOOL=$(LINUX)/tools/bytone BYTONE_SCREENSHOT=$(BUILD)/page-screenshot.png \
 	  node --test tests/web/page_test.mjs
 
-bench: linux
+bench: linux web
 	$(LINUX)/bench/bytone_bench --benchmark_min_time=0.1 --benchmark_repetitions=5 \
 	  --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=false
+	node bench/wasm_render.mjs $(WEB) $(LINUX)/bench/bytone_bench
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -1,5 +1,6 @@
 // Whole blocks: processReplacing with eight voices of a mix of presets, against the same
-// render loop running the presets as native code.
+// render loop running the presets in their fast form (what the WebAssembly build runs)
+// and as native code.
 #include <benchmark/benchmark.h>
 
 #include <memory>
@@ -23,12 +24,14 @@ std::unique_ptr<Bytone> eightVoices(bool lerp) {
     return synth;
 }
 
-void BM_Render(benchmark::State& state) {
+// Blocks of the eight voices, each formula run by `evaluate`.
+template <class Evaluate>
+void renderBlocks(benchmark::State& state, Evaluate&& evaluate) {
     auto synth = eightVoices(state.range(0) != 0);
     std::vector<float> left(kBlock), right(kBlock);
     float* outputs[2] = {left.data(), right.data()};
     for (auto _ : state) {
-        synth->processReplacing(nullptr, outputs, kBlock);
+        synth->renderBlock(outputs, kBlock, evaluate);
         benchmark::DoNotOptimize(left.data());
     }
     state.counters["ns_per_voice_sample"] =
@@ -36,22 +39,18 @@ void BM_Render(benchmark::State& state) {
                            benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
+void BM_Render(benchmark::State& state) {
+    renderBlocks(state, [](CompiledExpression& code, int32_t) { return runExpression(code); });
+}
+void BM_RenderFastForm(benchmark::State& state) {
+    renderBlocks(state, [](CompiledExpression& code, int32_t) { return runFastForm(code); });
+}
 void BM_RenderNative(benchmark::State& state) {
-    auto synth = eightVoices(state.range(0) != 0);
-    std::vector<float> left(kBlock), right(kBlock);
-    float* outputs[2] = {left.data(), right.data()};
-    for (auto _ : state) {
-        synth->renderBlock(outputs, kBlock, [](CompiledExpression& code, int32_t program) {
-            return nativePresets[program](code.variables);
-        });
-        benchmark::DoNotOptimize(left.data());
-    }
-    state.counters["ns_per_voice_sample"] =
-        benchmark::Counter(static_cast<double>(state.iterations()) * kBlock * 8,
-                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    renderBlocks(state, [](CompiledExpression& code, int32_t program) { return nativePresets[program](code.variables); });
 }
 
 BENCHMARK(BM_Render)->Arg(0)->Arg(1)->ArgName("lerp");
+BENCHMARK(BM_RenderFastForm)->Arg(0)->Arg(1)->ArgName("lerp");
 BENCHMARK(BM_RenderNative)->Arg(0)->Arg(1)->ArgName("lerp");
 
 }  // namespace
