@@ -117,10 +117,14 @@ export class Instrument {
 
     // Renders `frames` samples; the two channels are views into the module's memory,
     // valid until the next call.
+    // The views are made again only when the memory grew or the block size changed, so
+    // that a render allocates nothing.
     render(frames) {
         const left = this.exports.bytoneRender(this.effect, frames);
         const buffer = this.exports.memory.buffer;
-        return [new Float32Array(buffer, left, frames), new Float32Array(buffer, left + 4 * this.maxFrames, frames)];
+        if (this.outputs?.[0].buffer !== buffer || this.outputs[0].length !== frames)
+            this.outputs = [new Float32Array(buffer, left, frames), new Float32Array(buffer, left + 4 * this.maxFrames, frames)];
+        return this.outputs;
     }
 
     // The editor: opened as a host opens it, refreshed by its idle call.

@@ -25,8 +25,13 @@ function ask(what, args = {}, transfer = []) {
     return new Promise((resolve, reject) => waiting.set(id, { resolve, reject }));
 }
 
+// A request that wants no answer.
+function tell(what, args = {}, transfer = []) {
+    node.port.postMessage({ what, ...args }, transfer);
+}
+
 function received(message) {
-    if (message.recorded) return recorder.keep(message.recorded);
+    if (message.recorded) return recorder.keep({ samples: message.recorded, frames: message.frames });
     const pending = waiting.get(message.id);
     if (!pending) return;
     waiting.delete(message.id);
@@ -133,7 +138,7 @@ function connectEditorInput() {
     canvas.addEventListener('pointerdown', async (event) => {
         wakeSound();
         const at = windowPoint(event);
-        if (event.button === 2) return ask('pointer', { input: pointer.rightDown, ...at });
+        if (event.button === 2) return tell('pointer', { input: pointer.rightDown, ...at });
         if (event.button !== 0) return;
         canvas.setPointerCapture(event.pointerId);
         if (inside(layout.paste, at)) return paste(at);
@@ -141,10 +146,10 @@ function connectEditorInput() {
         if (inside(layout.copy, at)) copy(clipboard);
     });
     canvas.addEventListener('pointermove', (event) => {
-        if (event.buttons & 1) ask('pointer', { input: pointer.move, ...windowPoint(event) });
+        if (event.buttons & 1) tell('pointer', { input: pointer.move, ...windowPoint(event) });
     });
     canvas.addEventListener('pointerup', (event) => {
-        if (event.button === 0) ask('pointer', { input: pointer.leftUp, ...windowPoint(event) });
+        if (event.button === 0) tell('pointer', { input: pointer.leftUp, ...windowPoint(event) });
     });
     // The wheel in whole notches of 120, as Windows reports a mouse's: a browser's 100
     // pixels or 3 lines are one notch, and smaller turns add up.
@@ -156,7 +161,7 @@ function connectEditorInput() {
             turned -= event.deltaY * [1.2, 40, 360][event.deltaMode];
             const delta = Math.trunc(turned / 120) * 120;
             turned -= delta;
-            if (delta) ask('pointer', { input: pointer.wheel, ...windowPoint(event), delta });
+            if (delta) tell('pointer', { input: pointer.wheel, ...windowPoint(event), delta });
         },
         { passive: false },
     );
@@ -174,7 +179,7 @@ function connectEditorInput() {
             box.value = text;
             box.setSelectionRange(Math.min(caret, text.length), Math.min(caret, text.length));
         }
-        ask('type', { text, number: ++typedNumber });
+        tell('type', { text, number: ++typedNumber });
     });
 }
 
@@ -288,7 +293,7 @@ function noteOn(key, holder) {
     wakeSound();
     if (key < 0 || key > 127) return;
     held.set(holder, { key, channel: channel() });
-    ask('midi', { bytes: [0x90 | channel(), key, Number($('velocity').value)] });
+    tell('midi', { bytes: [0x90 | channel(), key, Number($('velocity').value)] });
     document.querySelector(`#keyboard [data-key="${key}"]`)?.classList.add('down');
 }
 
@@ -296,7 +301,7 @@ function noteOff(holder) {
     const note = held.get(holder);
     if (!note) return;
     held.delete(holder);
-    ask('midi', { bytes: [0x80 | note.channel, note.key, 0] });
+    tell('midi', { bytes: [0x80 | note.channel, note.key, 0] });
     if (![...held.values()].some((n) => n.key === note.key))
         document.querySelector(`#keyboard [data-key="${note.key}"]`)?.classList.remove('down');
 }
@@ -394,7 +399,7 @@ async function connectMidi() {
                 input.onmidimessage = ({ data }) => {
                     if (data.length >= 1 && data[0] >= 0x80 && data[0] < 0xf0) {
                         wakeSound();
-                        ask('midi', { bytes: Array.from(data.subarray(0, 3)) });
+                        tell('midi', { bytes: Array.from(data.subarray(0, 3)) });
                     }
                 };
             const count = access.inputs.size;
@@ -412,16 +417,15 @@ async function connectMidi() {
 const recorder = {
     parts: [],
     on: false,
+    // Buffers of about a second and a half: 65536 frames of the left channel, then of the right.
     lend(count) {
-        const frames = context.sampleRate;
-        const buffers = Array.from({ length: count }, () => new Float32Array(2 * frames));
-        return buffers;
+        return Array.from({ length: count }, () => new Float32Array(2 * 65536));
     },
-    keep(samples) {
-        this.parts.push(samples);
+    keep(part) {
+        this.parts.push(part);
         if (this.on) {
             const [buffer] = this.lend(1);
-            node.port.postMessage({ what: 'lend', buffer }, [buffer.buffer]);
+            tell('lend', { buffer }, [buffer.buffer]);
         }
     },
     async start() {
@@ -438,15 +442,15 @@ const recorder = {
         const { last, lost } = await ask('stopRecording');
         if (last) this.parts.push(last);
         $('record').textContent = 'Record';
-        const frames = this.parts.reduce((n, part) => n + part.length / 2, 0);
+        const frames = this.parts.reduce((n, part) => n + part.frames, 0);
         const left = new Float32Array(frames);
         const right = new Float32Array(frames);
         let at = 0;
-        for (const part of this.parts)
-            for (let i = 0; i < part.length; i += 2, ++at) {
-                left[at] = part[i];
-                right[at] = part[i + 1];
-            }
+        for (const { samples, frames: n } of this.parts) {
+            left.set(samples.subarray(0, n), at);
+            right.set(samples.subarray(samples.length / 2, samples.length / 2 + n), at);
+            at += n;
+        }
         const wav = new wavefile.WaveFile();
         wav.fromScratch(2, context.sampleRate, '32f', [left, right]);
         const link = $('download');

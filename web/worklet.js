@@ -4,8 +4,9 @@
 // messages between blocks, so that the instance is used by one thread only.
 import { Instrument, control } from './instrument.js';
 
-// Recording: the page lends buffers of frames x 2 channels (interleaved), the worklet
-// fills them and sends each full one back; with none to fill, frames are counted lost.
+// Recording: the page lends buffers, each the left channel's frames followed by the
+// right channel's; the worklet copies each block in and sends every full buffer back.
+// With no buffer to fill, the frames are counted as lost.
 class Recorder {
     constructor() {
         this.on = false;
@@ -15,36 +16,31 @@ class Recorder {
         this.lost = 0;
     }
     start(buffers) {
-        this.on = true;
-        this.spare = buffers;
-        this.current = null;
-        this.at = 0;
-        this.lost = 0;
+        Object.assign(this, { on: true, spare: buffers, current: null, at: 0, lost: 0 });
     }
-    // Writes a block; returns a full buffer to send, or null.
-    write(left, right) {
-        if (!this.on) return null;
-        if (!this.current) this.current = this.spare.pop() ?? null;
+    // Writes a block, handing `send` each buffer that fills.
+    write(left, right, send) {
+        if (!this.on) return;
+        const half = this.current ? this.current.length / 2 : 0;
+        if (this.current && this.at + left.length > half) {
+            send(this.current, this.at);
+            this.current = null;
+        }
+        if (!this.current) {
+            this.current = this.spare.pop() ?? null;
+            this.at = 0;
+        }
         if (!this.current) {
             this.lost += left.length;
-            return null;
+            return;
         }
-        const samples = this.current;
-        for (let i = 0; i < left.length; ++i) {
-            samples[this.at++] = left[i];
-            samples[this.at++] = right[i];
-        }
-        if (this.at + 2 * left.length <= samples.length) return null;
-        this.current = null;
-        const full = samples.subarray(0, this.at);
-        this.at = 0;
-        return full;
+        this.current.set(left, this.at);
+        this.current.set(right, this.current.length / 2 + this.at);
+        this.at += left.length;
     }
     stop() {
-        this.on = false;
-        const last = this.current ? this.current.subarray(0, this.at) : null;
-        this.current = null;
-        this.spare = [];
+        const last = this.current ? { samples: this.current, frames: this.at } : null;
+        Object.assign(this, { on: false, current: null, spare: [] });
         return last;
     }
 }
@@ -55,6 +51,7 @@ class BytoneProcessor extends AudioWorkletProcessor {
         this.instrument = new Instrument(options.processorOptions.module, sampleRate);
         this.instrument.openEditor();
         this.recorder = new Recorder();
+        this.sendRecorded = (samples, frames) => this.port.postMessage({ recorded: samples, frames }, [samples.buffer]);
         this.typed = 0;  // the number of the last formula text the page typed
         this.port.onmessage = (event) => this.answer(event.data);
     }
@@ -64,15 +61,16 @@ class BytoneProcessor extends AudioWorkletProcessor {
         const [left, right] = this.instrument.render(out[0].length);
         out[0].set(left);
         if (out[1]) out[1].set(right);
-        const full = this.recorder.write(left, right);
-        if (full) this.port.postMessage({ recorded: full }, [full.buffer]);
+        this.recorder.write(left, right, this.sendRecorded);
         return true;
     }
 
-    // Each request is {id, what, ...}; the answer is {id, result} or {id, error}.
+    // Each request is {id, what, ...}; the answer is {id, result} or {id, error}. A
+    // request without an id wants no answer.
     answer(request) {
         try {
             const result = this[request.what](request);
+            if (request.id === undefined) return;
             this.port.postMessage({ id: request.id, result }, result?.image ? [result.image.buffer] : []);
         } catch (error) {
             this.port.postMessage({ id: request.id, error: String(error.message ?? error) });
@@ -156,8 +154,7 @@ class BytoneProcessor extends AudioWorkletProcessor {
     }
     stopRecording() {
         const lost = this.recorder.lost;
-        const last = this.recorder.stop();
-        return { last: last ? last.slice() : null, lost };
+        return { last: this.recorder.stop(), lost };
     }
 }
 

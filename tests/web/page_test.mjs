@@ -202,6 +202,8 @@ test('a key press sounds, and its recording equals the plug-in rendering the sam
     await page.click('#record');
     await page.waitForFunction(() => document.getElementById('record').textContent === 'Stop recording');
     await page.$eval('#formula', (box) => box.blur());
+    // The note starts after the first of the recording's buffers has filled (65536 frames).
+    await new Promise((r) => setTimeout(r, 1200));
     await page.keyboard.down('z');  // C3, key 48, velocity 100
     await new Promise((r) => setTimeout(r, 600));
     await page.keyboard.up('z');
@@ -305,12 +307,22 @@ test('a shared link brings the program and its settings to another page', async 
     for (const key of ['formula', 'status', 'poly', 'gain', 'drum', 'program', 'name']) assert.equal(restored[key], edited[key]);
     await other.close();
 
-    const broken = await openPage('#program=3&formula=%E0%A4%A');
-    const now = await waitFor(broken, (s) => /could not be read/.test(s.message), 'the message for a broken link');
-    assert.match(now.message, /does not decode.*Nothing was changed/);
-    assert.equal(now.formula, 'P&255');
-    await broken.close();
     await page.close();
+    const broken = [
+        ['#program=3&formula=%E0%A4%A', /the formula does not decode/],
+        ['#formula=P&volume=3', /unknown field "volume"/],
+        ['#formula=P&poly=9', /poly 9 is outside 1\.\.8/],
+        [`#formula=${'P'.repeat(1024)}`, /longer than 1023 characters/],
+        ['#name=Empty', /it has no formula/],
+    ];
+    for (const [fragment, why] of broken) {
+        const tried = await openPage(fragment);
+        const now = await waitFor(tried, (s) => /could not be read/.test(s.message), `the message for ${fragment}`);
+        assert.match(now.message, why);
+        assert.match(now.message, /Nothing was changed/);
+        assert.equal(now.formula, 'P&255');
+        await tried.close();
+    }
 });
 
 test('the page as a user first sees it', { skip: !screenshot }, async () => {
