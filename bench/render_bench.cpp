@@ -46,7 +46,8 @@ void BM_RenderFastForm(benchmark::State& state) {
     renderBlocks(state, [](CompiledExpression& code, int32_t) { return runFastForm(code); });
 }
 void BM_RenderNative(benchmark::State& state) {
-    renderBlocks(state, [](CompiledExpression& code, int32_t program) { return nativePresets[program](code.variables); });
+    renderBlocks(state,
+                 [](CompiledExpression& code, int32_t program) { return nativePresets[program](code.variables); });
 }
 
 BENCHMARK(BM_Render)->Arg(0)->Arg(1)->ArgName("lerp");

@@ -114,7 +114,8 @@ EMSCRIPTEN_KEEPALIVE float* bytoneRender(AEffect* effect, int frames) {
 // Where control `control` lies in the window: left, top, right, bottom.
 EMSCRIPTEN_KEEPALIVE const int* bytoneControlRect(int control) {
     static int corners[4];
-    const editor::Rect r = editor::layoutOf(static_cast<editor::Control>(std::clamp(control, 0, editor::kControlCount - 1))).rect;
+    const editor::Rect r =
+        editor::layoutOf(static_cast<editor::Control>(std::clamp(control, 0, editor::kControlCount - 1))).rect;
     corners[0] = r.left, corners[1] = r.top, corners[2] = std::min(r.right, editor::kWidth);
     corners[3] = std::min(r.bottom, editor::kHeight);
     return corners;

@@ -69,8 +69,10 @@ after(async () => {
     assert.deepEqual(problems, [], 'the pages reported no error');
 });
 
-async function openPage(fragment = '') {
+// A page of the site; `prepare` runs before the page's own scripts.
+async function openPage(fragment = '', prepare = async () => {}) {
     const page = await browser.newPage();
+    await prepare(page);
     page.on('console', (m) => m.type() === 'error' && problems.push(`console: ${m.text()}`));
     page.on('pageerror', (e) => problems.push(`page: ${e.message}`));
     page.on('requestfailed', (r) => problems.push(`request: ${r.url()} ${r.failure()?.errorText}`));
@@ -167,6 +169,25 @@ test('choosing a program loads its formula, as the plug-in lists it', async () =
         const now = await waitFor(page, (s) => s.program === index && s.formula === formula, `program ${index}`);
         assert.equal(now.name, listed[index].slice(5, 37).trim());
     }
+    await page.close();
+});
+
+test('a MIDI device plays through the engine\'s own intake', async () => {
+    // A MIDI input of the page's own, where a browser would offer a device's.
+    const page = await openPage('', (p) =>
+        p.evaluateOnNewDocument(() => {
+            window.midiDevice = { name: 'Keys' };
+            navigator.requestMIDIAccess = async () => ({ inputs: new Map([['keys', window.midiDevice]]) });
+        }),
+    );
+    await page.waitForFunction(() => document.getElementById('midi-status').textContent === 'MIDI: 1 input');
+    const send = (bytes) => page.evaluate((b) => window.midiDevice.onmidimessage({ data: new Uint8Array(b) }), bytes);
+    const listed = bytone('programs').split('\n');
+    await send([0xc0, 17]);  // a program change selects program 17, as in a host
+    await waitFor(page, (s) => s.program === 17 && s.formula === listed[17].slice(37).trim(), 'program 17');
+    await send([0xf8]);  // a clock tick is not a channel message: nothing happens
+    await send([0xc9, 30]);
+    await waitFor(page, (s) => s.program === 30, 'program 30 from channel 10');
     await page.close();
 });
 
