@@ -255,7 +255,7 @@ test('a key press sounds, and its recording equals the plug-in rendering the sam
     await page.close();
 });
 
-test('a bank saved by the page is read by the tool, and one the tool saves loads into the page', async () => {
+test('banks, programs and chunks saved by the page are read by the tool, and its bank loads into the page', async () => {
     const page = await openPage();
     await page.select('#program', '7');
     await waitFor(page, (s) => s.program === 7, 'program 7');
@@ -266,10 +266,13 @@ test('a bank saved by the page is read by the tool, and one the tool saves loads
         input.dispatchEvent(new Event('change'));
     });
     await page.waitForFunction(() => document.getElementById('program').options[7].text === 'Tripled');
-    await page.click('#save-fxb');
-    const listed = bytone('programs', '--state', await downloaded(page, 'bytone-bank.fxb')).split('\n');
-    assert.match(listed[7], /^ {2}7 {2}Tripled +P\*3&255$/);
-    assert.match(listed[0], /001 Saw +P&255$/);
+    for (const [button, file] of [['#save-fxb', 'bytone-bank.fxb'], ['#save-fxp', 'Tripled.fxp'],
+                                  ['#save-raw', 'bytone-chunk.bin']]) {
+        await page.click(button);
+        const listed = bytone('programs', '--state', await downloaded(page, file)).split('\n');
+        assert.match(listed[7], /^ {2}7 {2}Tripled +P\*3&255$/, file);
+        assert.match(listed[0], /001 Saw +P&255$/, file);
+    }
 
     const written = path.join(work, 'from-tool.fxb');
     bytone('render', note, '-o', path.join(work, 'ignored.wav'), '--tail', '0', '--program', '12',
