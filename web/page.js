@@ -93,6 +93,16 @@ function buildEditor() {
     place($('formula'), layout.formula);
 }
 
+// The window keeps its 600 x 330 pixels, scaled down on a narrower screen.
+function fitEditor() {
+    const editor = $('editor');
+    const style = getComputedStyle(editor.parentElement);
+    const room = editor.parentElement.clientWidth - parseFloat(style.paddingLeft) - parseFloat(style.paddingRight);
+    const scale = Math.min(1, room / editor.offsetWidth);
+    editor.style.transform = scale < 1 ? `scale(${scale})` : '';
+    editor.style.marginBottom = `${(scale - 1) * editor.offsetHeight}px`;
+}
+
 function showView(view) {
     const image = new ImageData(view.image, 600, 330);
     $('window').getContext('2d').putImageData(image, 0, 0);
@@ -322,7 +332,7 @@ function keyOfCode(code) {
 
 function buildKeyboard() {
     const keyboard = $('keyboard');
-    const whiteWidth = 600 / 14;
+    const whiteWidth = 100 / 14;  // percent of the keyboard's width
     let whites = 0;
     for (let step = 0; step < 24; ++step) {
         const black = [1, 3, 6, 8, 10].includes(step % 12);
@@ -330,7 +340,7 @@ function buildKeyboard() {
         key.className = `key ${black ? 'black' : 'white'}`;
         key.dataset.step = String(step);
         const left = black ? whites * whiteWidth - whiteWidth * 0.3 : whites * whiteWidth;
-        Object.assign(key.style, { left: `${left}px`, width: `${black ? whiteWidth * 0.6 : whiteWidth}px` });
+        Object.assign(key.style, { left: `${left}%`, width: `${black ? whiteWidth * 0.6 : whiteWidth}%` });
         const label = document.createElement('span');
         label.textContent = keyCodes[Math.floor(step / 12)][step % 12].replace(/^(Key|Digit)/, '');
         key.appendChild(label);
@@ -473,6 +483,8 @@ async function main() {
     }
     layout = await ask('layout');
     buildEditor();
+    fitEditor();
+    window.addEventListener('resize', fitEditor);
     buildKeyboard();
     connectEditorInput();
     connectPrograms();
