@@ -37,7 +37,13 @@ export const stateFormat = { fxp: 0, fxb: 1, raw: 2 };
 export const editorWidth = 600;
 export const editorHeight = 330;
 
-const utf8 = { encode: (text) => Uint8Array.from(text, (c) => c.charCodeAt(0) & 0xff) };
+// Texts cross as bytes, one a character; one the instrument's 8-bit texts cannot hold
+// becomes '?', as Windows turns text into its 8-bit code page.
+const latin1 = (text) =>
+    Uint8Array.from(text, (c) => {
+        const code = c.codePointAt(0);
+        return code > 0xff ? 0x3f : code;
+    });
 
 // The module's few imports: nothing it calls does I/O on the page.
 function imports() {
@@ -67,11 +73,13 @@ export class Instrument {
         return new Uint8Array(this.exports.memory.buffer, pointer, length);
     }
 
-    // Text handed over in the scratch buffer: bytes 0..255 as characters, cut to fit.
+    // Text handed over in the scratch buffer, cut to fit.
     putText(text) {
         const scratch = this.exports.bytoneScratch();
-        const bytes = utf8.encode(text).subarray(0, this.scratchBytes - 1);
-        this.bytes(scratch, bytes.length + 1).set([...bytes, 0]);
+        const bytes = latin1(text.slice(0, this.scratchBytes - 1));
+        const place = this.bytes(scratch, bytes.length + 1);
+        place.set(bytes);
+        place[bytes.length] = 0;
         return scratch;
     }
 
