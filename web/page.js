@@ -208,7 +208,8 @@ async function paste(at) {
     } catch {
         say('The browser did not let the page paste; paste into the formula box instead.', true);
     }
-    if (text !== null) await ask('paste', { text: text.slice(0, 4096), ...at });
+    // The box turns what it is given into upper case, as an upper-case edit box does.
+    if (text !== null) await ask('paste', { text: text.slice(0, 4096).toUpperCase(), ...at });
 }
 
 // --- programs, files and links -------------------------------------------------------

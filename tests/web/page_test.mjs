@@ -191,10 +191,9 @@ test('a MIDI device plays through the engine\'s own intake', async () => {
     await page.close();
 });
 
-test('the value bars follow drags, wheels and right clicks as in the plug-in', async () => {
+test('the value bars and buttons answer the mouse as in the plug-in', async () => {
     const page = await openPage();
-    const box = await page.$('#window');
-    const at = await box.boundingBox();
+    await browser.defaultBrowserContext().overridePermissions(origin, ['clipboard-read', 'clipboard-sanitized-write']);
     const centre = (name) =>
         page.evaluate((n) => {
             const r = document.querySelector(`#editor [data-control="${n}"]`).getBoundingClientRect();
@@ -212,7 +211,29 @@ test('the value bars follow drags, wheels and right clicks as in the plug-in', a
     await waitFor(page, (s) => s.gain === 'Gain: 120', 'Gain: 120');
     await page.mouse.click(gain.x, gain.y, { button: 'right' });
     await waitFor(page, (s) => s.gain === 'Gain: 100', 'Gain: 100 after the reset');
-    assert.ok(at.width === 600 && at.height === 330);
+
+    // Lerp's bar fills when it is switched on.
+    const lerpBar = () =>
+        page.evaluate(() => {
+            const [r, g, b] = document.getElementById('window').getContext('2d').getImageData(120, 17, 1, 1).data;
+            return (r << 16) | (g << 8) | b;
+        });
+    assert.equal(await lerpBar(), 0xf0f0f0);
+    const lerp = await centre('lerp');
+    await page.mouse.click(lerp.x, lerp.y);
+    for (let tries = 0; tries < 50 && (await lerpBar()) !== 0xc8c8c8; ++tries) await new Promise((r) => setTimeout(r, 50));
+    assert.equal(await lerpBar(), 0xc8c8c8);
+
+    // Copy and Paste go through the system clipboard.
+    const copy = await centre('copy');
+    await page.mouse.click(copy.x, copy.y);
+    for (let tries = 0; tries < 50 && (await page.evaluate(() => navigator.clipboard.readText())) !== 'P&255'; ++tries)
+        await new Promise((r) => setTimeout(r, 50));
+    assert.equal(await page.evaluate(() => navigator.clipboard.readText()), 'P&255');
+    await page.evaluate(() => navigator.clipboard.writeText('p*v/64'));
+    const paste = await centre('paste');
+    await page.mouse.click(paste.x, paste.y);
+    await waitFor(page, (s) => s.formula === 'P*V/64' && s.status === 'OK', 'the pasted formula');
     await page.close();
 });
 
