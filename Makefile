@@ -144,7 +144,7 @@ test: all asan tsan web
 	cmp $(LINUX)/preset-render.f32 $(WINDOWS)/preset-render.f32
 	@echo "Linux and Windows renders of the 38 presets are identical."
 	@# The same again from the engine in WebAssembly, run by Node.
-	node $(WASM)/web/preset_render.js $(WASM)/preset-render.f32
+	node $(WASM)/web/preset_render.cjs $(WASM)/preset-render.f32
 	cmp $(LINUX)/preset-render.f32 $(WASM)/preset-render.f32
 	@echo "The WebAssembly render of the 38 presets is identical too."
 	@# The page in headless Chromium, checked against the Linux plug-in through the tool.
