@@ -44,6 +44,8 @@ async function startInstrument() {
     if (!response.ok) throw new Error(`bytone.wasm: ${response.status} ${response.statusText}`);
     const module = await WebAssembly.compile(await response.arrayBuffer());
     context = new AudioContext({ latencyHint: 'interactive' });
+    if (!context.audioWorklet)
+        throw new Error('the browser offers audio worklets only to pages at https:// or localhost addresses');
     await context.audioWorklet.addModule('worklet.js');
     node = new AudioWorkletNode(context, 'bytone', {
         numberOfInputs: 0,
@@ -52,6 +54,7 @@ async function startInstrument() {
         processorOptions: { module },
     });
     node.port.onmessage = (event) => received(event.data);
+    node.onprocessorerror = () => say('The instrument stopped with an error; reload the page to start it again.', true);
     node.connect(context.destination);
     context.onstatechange = showSoundState;
     showSoundState();
