@@ -72,11 +72,11 @@ after(async () => {
 // A page of the site; `prepare` runs before the page's own scripts.
 async function openPage(fragment = '', prepare = async () => {}) {
     const page = await browser.newPage();
+    await page.setViewport({ width: 680, height: 860 });
     await prepare(page);
     page.on('console', (m) => m.type() === 'error' && problems.push(`console: ${m.text()}`));
     page.on('pageerror', (e) => problems.push(`page: ${e.message}`));
     page.on('requestfailed', (r) => problems.push(`request: ${r.url()} ${r.failure()?.errorText}`));
-    await page.setViewport({ width: 680, height: 860 });
     const downloads = fs.mkdtempSync(path.join(work, 'downloads-'));
     const session = await page.createCDPSession();
     await session.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: downloads });
@@ -237,44 +237,60 @@ test('the value bars and buttons answer the mouse as in the plug-in', async () =
     await page.close();
 });
 
-test('a key press sounds, and its recording equals the plug-in rendering the same note', async () => {
-    const page = await openPage();
-    await page.select('#program', '3');  // "004 Saw Decay": time and pitch, no random numbers
-    await waitFor(page, (s) => s.program === 3 && s.formula.startsWith('(P&255)'), 'program 3');
-    await page.click('#record');
-    await page.waitForFunction(() => document.getElementById('record').textContent === 'Stop recording');
-    await page.$eval('#formula', (box) => box.blur());
-    // The note starts after the first of the recording's buffers has filled (65536 frames).
-    await new Promise((r) => setTimeout(r, 1200));
-    await page.keyboard.down('z');  // C3, key 48, velocity 100
-    await new Promise((r) => setTimeout(r, 600));
-    await page.keyboard.up('z');
-    await new Promise((r) => setTimeout(r, 100));
-    await page.click('#record');
-    await page.waitForSelector('#download:not([hidden])');
-    await page.click('#download');
-    const recording = new wavefile.WaveFile(fs.readFileSync(await downloaded(page, 'bytone-recording.wav')));
-    const rate = recording.fmt.sampleRate;
-    const recorded = recording.getSamples(false, Float64Array);
+// Two ways to play key 48 at velocity 100 for 0.6 s: the computer keyboard's Z, and a
+// finger on the on-screen keyboard's first key.
+const players = [
+    ['a key of the computer keyboard', async () => {}, async (page, hold) => {
+        await page.keyboard.down('z');
+        await hold();
+        await page.keyboard.up('z');
+    }],
+    ['a touch on the on-screen keyboard', (page) => page.setViewport({ width: 680, height: 860, hasTouch: true }),
+     async (page, hold) => {
+         const key = await (await page.$('#keyboard .key[data-key="48"]')).boundingBox();
+         await page.touchscreen.touchStart(key.x + key.width / 2, key.y + key.height - 10);
+         await hold();
+         await page.touchscreen.touchEnd();
+     }],
+];
 
-    const native = path.join(work, 'native.wav');
-    bytone('render', note, '-o', native, '--program', '3', '--rate', String(rate),
-           '--block', '128', '--format', 'float', '--tail', '0');
-    const expected = new wavefile.WaveFile(fs.readFileSync(native)).getSamples(false, Float64Array);
+for (const [way, prepare, play] of players)
+    test(`${way} sounds, and its recording equals the plug-in rendering the same note`, async () => {
+        const page = await openPage('', prepare);
+        await page.select('#program', '3');  // "004 Saw Decay": time and pitch, no random numbers
+        await waitFor(page, (s) => s.program === 3 && s.formula.startsWith('(P&255)'), 'program 3');
+        await page.click('#record');
+        await page.waitForFunction(() => document.getElementById('record').textContent === 'Stop recording');
+        await page.$eval('#formula', (box) => box.blur());
+        // The note starts after the first of the recording's buffers has filled (65536 frames).
+        await new Promise((r) => setTimeout(r, 1200));
+        await play(page, () => new Promise((r) => setTimeout(r, 600)));
+        await new Promise((r) => setTimeout(r, 100));
+        await page.click('#record');
+        await page.waitForSelector('#download:not([hidden])');
+        await page.click('#download');
+        const recording = new wavefile.WaveFile(fs.readFileSync(await downloaded(page, 'bytone-recording.wav')));
+        const rate = recording.fmt.sampleRate;
+        const recorded = recording.getSamples(false, Float64Array);
 
-    // The note starts at a block of the page's choosing: compare from the first sound on.
-    const start = (samples) => samples.findIndex((v) => v !== 0);
-    const from = start(recorded[0]);
-    assert.ok(from >= 0, 'the recording holds sound');
-    const length = Math.floor(rate * 0.4);
-    for (let channel = 0; channel < 2; ++channel) {
-        const got = recorded[channel].slice(from, from + length);
-        const want = expected[channel].slice(start(expected[channel]), start(expected[channel]) + length);
-        assert.equal(got.length, length);
-        assert.deepEqual(got, want, `channel ${channel} equals the plug-in's samples`);
-    }
-    await page.close();
-});
+        const native = path.join(work, 'native.wav');
+        bytone('render', note, '-o', native, '--program', '3', '--rate', String(rate), '--block', '128',
+               '--format', 'float', '--tail', '0');
+        const expected = new wavefile.WaveFile(fs.readFileSync(native)).getSamples(false, Float64Array);
+
+        // The note starts at a block of the page's choosing: compare from the first sound on.
+        const start = (samples) => samples.findIndex((v) => v !== 0);
+        const from = start(recorded[0]);
+        assert.ok(from >= 0, 'the recording holds sound');
+        const length = Math.floor(rate * 0.4);
+        for (let channel = 0; channel < 2; ++channel) {
+            const got = recorded[channel].slice(from, from + length);
+            const want = expected[channel].slice(start(expected[channel]), start(expected[channel]) + length);
+            assert.equal(got.length, length);
+            assert.deepEqual(got, want, `channel ${channel} equals the plug-in's samples`);
+        }
+        await page.close();
+    });
 
 test('banks, programs and chunks saved by the page are read by the tool, and its bank loads into the page', async () => {
     const page = await openPage();
