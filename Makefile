@@ -107,15 +107,18 @@ install: linux
 	DESTDIR=$(DESTDIR) cmake --install $(LINUX) --prefix $(PREFIX)
 
 # The release archives: the Windows plug-in with the README and the guide in a zip file,
-# and the Linux plug-in, tool, manual page and guide, laid out as installed, in a tar file.
-dist: all
+# the Linux plug-in, tool, manual page and guide, laid out as installed, in a tar file,
+# and the web page's static site in another.
+dist: all web
 	rm -rf $(DIST) && mkdir -p $(DIST)/windows/bytone-$(VERSION)
 	cp -r $(WINDOWS)/bytone.dll README.md docs $(DIST)/windows/bytone-$(VERSION)/
 	cd $(DIST)/windows && zip -q -r ../bytone-$(VERSION)-windows-x64.zip bytone-$(VERSION)
 	DESTDIR= cmake --install $(LINUX) --prefix $(abspath $(DIST))/linux/bytone-$(VERSION)
 	cp README.md $(DIST)/linux/bytone-$(VERSION)/
 	tar -C $(DIST)/linux -czf $(DIST)/bytone-$(VERSION)-linux-x86_64.tar.gz bytone-$(VERSION)
-	@echo "Made $(DIST)/bytone-$(VERSION)-windows-x64.zip and $(DIST)/bytone-$(VERSION)-linux-x86_64.tar.gz"
+	tar -C $(WEB) -czf $(DIST)/bytone-$(VERSION)-web.tar.gz --transform 's,^\.,bytone-$(VERSION)-web,' .
+	@echo "Made $(DIST)/bytone-$(VERSION)-windows-x64.zip, $(DIST)/bytone-$(VERSION)-linux-x86_64.tar.gz" \
+	  "and $(DIST)/bytone-$(VERSION)-web.tar.gz"
 
 # The gallery of the presets (docs/presets.md and its pictures), drawn by the tool; a
 # test checks that the committed one is what the presets draw.

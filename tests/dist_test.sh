@@ -1,7 +1,7 @@
 #!/bin/sh
 # Unpacks the release archives into a fresh folder and uses them from there: the Linux
 # tool plays through the plug-in beside it and shows its manual page; the Windows
-# plug-in loads under wine beside a host program.
+# plug-in loads under wine beside a host program; the web page's site is whole.
 #   dist_test.sh VERSION DIST_FOLDER WINDOWS_HOST_TEST_PROGRAM
 set -eu
 version=$1 dist=$2 host=$3
@@ -34,4 +34,11 @@ cp "$host" "$windows/"
 (cd "$windows" && wine "./$(basename "$host")" --gtest_filter='PluginHostTest.TheEffectRecordDescribesTheInstrument:PluginHostTest.NotesSoundThroughTheRecord' > "$where/wine.txt" 2>&1) ||
   { cat "$where/wine.txt"; fail "the unpacked bytone.dll does not load under wine"; }
 grep -q "2 tests" "$where/wine.txt" || fail "no test ran on the unpacked bytone.dll"
+tar -C "$where" -xzf "$dist/bytone-$version-web.tar.gz"
+site="$where/bytone-$version-web"
+for file in index.html page.css page.js worklet.js instrument.js share_link.js wavefile.js bytone.wasm; do
+  [ -f "$site/$file" ] || fail "the web archive lacks $file"
+done
+[ "$(head -c 4 "$site/bytone.wasm" | od -An -c | tr -d ' ')" = '\0asm' ] || fail "the web archive's bytone.wasm is no WebAssembly module"
+
 echo "The release archives unpack, load and play."
