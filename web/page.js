@@ -186,7 +186,7 @@ function connectEditorInput() {
         let text = box.value.toUpperCase();
         if (text.length > maxFormula) {
             text = text.slice(0, maxFormula);
-            say(`A formula holds at most ${maxFormula} characters; the text was cut to fit.`, true);
+            sayCut();
         }
         if (text !== box.value) {
             box.value = text;
@@ -194,6 +194,10 @@ function connectEditorInput() {
         }
         tell('type', { text, number: ++typedNumber });
     });
+}
+
+function sayCut() {
+    say(`A formula holds at most ${maxFormula} characters; the text was cut to fit.`, true);
 }
 
 async function copy(text) {
@@ -211,8 +215,10 @@ async function paste(at) {
     } catch {
         say('The browser did not let the page paste; paste into the formula box instead.', true);
     }
+    if (text === null) return;
+    if (text.length > maxFormula) sayCut();
     // The box turns what it is given into upper case, as an upper-case edit box does.
-    if (text !== null) await ask('paste', { text: text.slice(0, 4096).toUpperCase(), ...at });
+    await ask('paste', { text: text.slice(0, maxFormula).toUpperCase(), ...at });
 }
 
 // --- programs, files and links -------------------------------------------------------
