@@ -202,11 +202,18 @@ EMSCRIPTEN_KEEPALIVE int bytoneSetting(AEffect* effect, int control) {
 }
 EMSCRIPTEN_KEEPALIVE void bytoneSetSetting(AEffect* effect, int control, int value) {
     editor::GUI& gui = guiOf(effect);
-    if (control == editor::LerpButton || control == editor::ClampButton) {
-        if ((bytoneSetting(effect, control) != 0) != (value != 0))
-            gui.buttonClicked(editor::layoutOf(static_cast<editor::Control>(control)).commandId);
-    } else {
-        gui.setSetting(static_cast<editor::Control>(control), value);
+    switch (control) {
+        case editor::LerpButton:
+        case editor::ClampButton:
+            if ((bytoneSetting(effect, control) != 0) != (value != 0))
+                gui.buttonClicked(editor::layoutOf(static_cast<editor::Control>(control)).commandId);
+            break;
+        case editor::PolyLabel:
+        case editor::PortaLabel:
+        case editor::TimeLabel:
+        case editor::GainLabel:
+        case editor::DrumLabel: gui.setSetting(static_cast<editor::Control>(control), value); break;
+        default: break;
     }
 }
 
