@@ -138,6 +138,7 @@ test('typing a formula shows the compiler messages and keeps upper case', async 
         ['P*(', 'P*(', 'Missing closing parenthesis'],
         ['1 2', '1 2', 'Syntax error'],
         ['P$', 'P$', 'Unexpected symbol during parsing'],
+        ['(P))', '(P))', 'Extra closing parenthesis'],
         ['(P*V/64)&255', '(P*V/64)&255', 'OK'],
     ];
     for (const [typed, box, status] of cases) {
