@@ -2,7 +2,7 @@
 // computer keyboard, the on-screen keyboard and MIDI devices, recording and shared
 // links. The instrument itself runs in the audio worklet; everything here asks it by
 // message, as a host's user interface asks a plug-in.
-import { control, pointer, stateFormat } from './instrument.js';
+import { control, editorHeight, editorWidth, pointer, stateFormat } from './instrument.js';
 import { maxFormula, readShareFragment, shareFragment } from './share_link.js';
 
 const $ = (id) => document.getElementById(id);
@@ -107,7 +107,7 @@ function fitEditor() {
 }
 
 function showView(view) {
-    const image = new ImageData(view.image, 600, 330);
+    const image = new ImageData(view.image, editorWidth, editorHeight);
     $('window').getContext('2d').putImageData(image, 0, 0);
     for (const [name, element] of Object.entries(texts)) {
         // A static text shows "&&" as one ampersand.
@@ -136,8 +136,8 @@ async function idle(force = false) {
 function windowPoint(event) {
     const box = $('window').getBoundingClientRect();
     return {
-        x: Math.floor(((event.clientX - box.left) * 600) / box.width),
-        y: Math.floor(((event.clientY - box.top) * 330) / box.height),
+        x: Math.floor(((event.clientX - box.left) * editorWidth) / box.width),
+        y: Math.floor(((event.clientY - box.top) * editorHeight) / box.height),
     };
 }
 
