@@ -51,8 +51,8 @@ public:
     void buttonClicked(int commandId);
     // The user changed the text of the formula box.
     void formulaEdited();
-    // Sets the setting of a value label (a page's slider or shared link), brought into
-    // the label's range as a drag or wheel brings it.
+    // Sets the setting of a value label (as a shared link of the web page gives it),
+    // brought into the label's range as a drag or wheel brings it.
     void setSetting(Control label, int32_t value);
 
     EditorPlatform& platform() { return *platform_; }
