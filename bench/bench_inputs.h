@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/bytone.h"
+#include "engine/instrument.h"
 
 struct FormulaInputs {
     static constexpr int kLength = 4096;

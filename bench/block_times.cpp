@@ -16,7 +16,7 @@
 
 #include "editor/gui.h"
 #include "editor/headless_platform.h"
-#include "engine/bytone.h"
+#include "host/bytone.h"
 
 namespace {
 
@@ -71,39 +71,40 @@ private:
 
 void reportBlockTimes() {
     const RealTimePriority priority;
-    Bytone synth(host);
+    auto plugin = std::make_unique<Bytone>(host);
+    engine::Instrument& synth = plugin->instrument();
     const int played[8] = {0, 4, 11, 15, 21, 23, 28, 35};
     for (int v = 0; v < 8; ++v) {
         synth.setProgram(played[v]);
-        synth.noteOn(PendingEvent{Note, 0, 0, 48 + 3 * v, 100, 0, 0.0f});
+        synth.noteOn(Event{Note, 0, 0, 48 + 3 * v, 100, 0, 0.0f, 0, 0});
     }
-    const Times alone = timeBlocks(synth);
+    const Times alone = timeBlocks(*plugin);
 
     // A bank of long formulas, restored over and over, as a host loading presets; the
     // programs that sound keep their formulas, so that the blocks' work stays the same.
-    Bytone bank(host);
+    auto bank = std::make_unique<engine::Instrument>();
     std::string longFormula = "P";
     for (int t = 0; t < 120; ++t) longFormula += "^(T*" + std::to_string(t) + ")";
     for (int i = 0; i < kNumPrograms; ++i)
         if (std::find(played, played + 8, i) == played + 8)
-            std::snprintf(bank.programs[i].formula, kFormulaSize, "%s", longFormula.c_str());
-    void* data = nullptr;
-    const VstInt32 size = bank.getChunk(&data, false);
-    const std::vector<char> chunk(static_cast<char*>(data), static_cast<char*>(data) + size);
+            std::snprintf(bank->programs[i].formula, kFormulaSize, "%s", longFormula.c_str());
+    const void* data = nullptr;
+    const int32_t size = bank->saveState(&data);
+    const std::vector<char> chunk(static_cast<const char*>(data), static_cast<const char*>(data) + size);
     editor::GUI gui(synth, std::make_unique<editor::HeadlessPlatform>());
     gui.open(nullptr);
     std::atomic<bool> stop{false};
     std::thread restorer([&] {
         std::vector<char> copy = chunk;
-        while (!stop) synth.setChunk(copy.data(), size, false);
+        while (!stop) synth.restoreState(copy.data(), size);
     });
     std::thread editorThread([&] {
         while (!stop) {
             gui.refreshPending = true;
-            gui.idle();
+            gui.tick();
         }
     });
-    const Times busy = timeBlocks(synth);
+    const Times busy = timeBlocks(*plugin);
     stop = true;
     restorer.join();
     editorThread.join();

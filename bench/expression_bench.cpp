@@ -9,15 +9,15 @@
 
 namespace {
 
-Bytone& presetBank() {
-    static Bytone instance(nullptr);
+engine::Instrument& presetBank() {
+    static engine::Instrument instance;
     return instance;
 }
 
 // Evaluations of preset `state.range(0)` by `evaluate`, on the preset's own record.
 template <int64_t (*evaluate)(CompiledExpression&)>
 void evaluatePreset(benchmark::State& state) {
-    Bytone& bank = presetBank();
+    engine::Instrument& bank = presetBank();
     CompiledExpression& code = bank.programRecord(static_cast<int>(state.range(0)));
     static const FormulaInputs inputs(bank.sineTable);
     int k = 0;

@@ -8,7 +8,7 @@
 
 #include "editor/gui.h"
 #include "editor/headless_platform.h"
-#include "engine/bytone.h"
+#include "host/bytone.h"
 
 namespace {
 
@@ -28,7 +28,7 @@ void BM_Construction(benchmark::State& state) {
 }
 
 void BM_CompilePreset(benchmark::State& state) {
-    Bytone bank(nullptr);
+    engine::Instrument bank;
     CompiledExpressions records = allocateCompiledExpressions(1);
     CompiledExpression& record = records[0];
     const char* formula = bank.programs[state.range(0)].formula;
@@ -36,28 +36,28 @@ void BM_CompilePreset(benchmark::State& state) {
 }
 
 void BM_EditorRefresh(benchmark::State& state) {
-    Bytone synth(nullptr);
-    synth.setProgram(static_cast<VstInt32>(state.range(0)));
-    editor::GUI gui(synth, std::make_unique<editor::HeadlessPlatform>());
+    auto synth = std::make_unique<engine::Instrument>();
+    synth->setProgram(static_cast<int32_t>(state.range(0)));
+    editor::GUI gui(*synth, std::make_unique<editor::HeadlessPlatform>());
     gui.open(nullptr);
     for (auto _ : state) {
         gui.refreshPending = true;
-        gui.idle();  // one compilation and 580 runs of the formula for the scope
+        gui.tick();  // one compilation and 580 runs of the formula for the scope
     }
 }
 
 void BM_GetChunk(benchmark::State& state) {
-    Bytone synth(nullptr);
-    void* data = nullptr;
-    for (auto _ : state) benchmark::DoNotOptimize(synth.getChunk(&data, false));
+    auto synth = std::make_unique<engine::Instrument>();
+    const void* data = nullptr;
+    for (auto _ : state) benchmark::DoNotOptimize(synth->saveState(&data));
 }
 
 void BM_SetChunk(benchmark::State& state) {
-    Bytone synth(nullptr);
-    void* data = nullptr;
-    const VstInt32 size = synth.getChunk(&data, false);
-    std::vector<char> chunk(static_cast<char*>(data), static_cast<char*>(data) + size);
-    for (auto _ : state) synth.setChunk(chunk.data(), size, false);  // reads and compiles all 128 programs
+    auto synth = std::make_unique<engine::Instrument>();
+    const void* data = nullptr;
+    const int32_t size = synth->saveState(&data);
+    std::vector<char> chunk(static_cast<const char*>(data), static_cast<const char*>(data) + size);
+    for (auto _ : state) synth->restoreState(chunk.data(), size);  // reads and compiles all 128 programs
 }
 
 BENCHMARK(BM_Construction)->Unit(benchmark::kMicrosecond);

@@ -1,4 +1,4 @@
-// Whole blocks: processReplacing with eight voices of a mix of presets, against the same
+// Whole blocks: the instrument's render with eight voices of a mix of presets, against the same
 // render loop running the presets in their fast form (what the WebAssembly build runs)
 // and as native code.
 #include <benchmark/benchmark.h>
@@ -13,13 +13,12 @@ namespace {
 constexpr int kBlock = 512;
 constexpr int kPresetsPlayed[8] = {0, 4, 11, 15, 21, 23, 28, 35};
 
-std::unique_ptr<Bytone> eightVoices(bool lerp) {
-    auto synth = std::make_unique<Bytone>(nullptr);
+std::unique_ptr<engine::Instrument> eightVoices(bool lerp) {
+    auto synth = std::make_unique<engine::Instrument>();
     synth->interpolate = lerp;
     for (int v = 0; v < 8; ++v) {
         synth->setProgram(kPresetsPlayed[v]);
-        PendingEvent note{Note, 0, 0, 48 + 3 * v, 100, 0, 0.0f};
-        synth->noteOn(note);
+        synth->noteOn(Event{Note, 0, 0, 48 + 3 * v, 100, 0, 0.0f, 0, 0});
     }
     return synth;
 }
@@ -29,9 +28,8 @@ template <class Evaluate>
 void renderBlocks(benchmark::State& state, Evaluate&& evaluate) {
     auto synth = eightVoices(state.range(0) != 0);
     std::vector<float> left(kBlock), right(kBlock);
-    float* outputs[2] = {left.data(), right.data()};
     for (auto _ : state) {
-        synth->renderBlock(outputs, kBlock, evaluate);
+        synth->renderWith(left.data(), right.data(), kBlock, evaluate);
         benchmark::DoNotOptimize(left.data());
     }
     state.counters["ns_per_voice_sample"] =

@@ -4,8 +4,11 @@
 
 #include <memory>
 
-class AEffEditor;
-class Bytone;
+#include "editor_view.h"
+
+namespace engine {
+class Instrument;
+}
 
 // [host thread] Makes the editor for `instrument` and registers it for display refreshes.
-std::unique_ptr<AEffEditor> createEditor(Bytone& instrument);
+std::unique_ptr<editor::EditorView> createEditor(engine::Instrument& instrument);

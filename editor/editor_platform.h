@@ -1,6 +1,7 @@
 // What the editor needs of a window system, so that its logic and drawing do not know
-// which one it runs on: the Win32/GDI implementation inside Windows hosts, and a
-// headless one that draws into a pixel buffer for tests and tools.
+// which one it runs on: the Win32/GDI implementation inside Windows hosts, the X11 one
+// (XCB and cairo) inside Linux hosts, and a headless one that draws into a pixel buffer
+// for tests, tools and the web page.
 #pragma once
 
 #include <optional>
@@ -67,6 +68,9 @@ public:
     // input is handled before the idle's refresh, and what changed is drawn after it.
     virtual void handleEvents() {}
     virtual void present() {}
+    // The descriptor of the connection whose events handleEvents reads, while open; -1
+    // for a window system whose events come through the host's own loop.
+    virtual int connectionFd() const { return -1; }
 };
 
 }  // namespace editor

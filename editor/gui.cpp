@@ -4,50 +4,35 @@
 #include <cstring>
 
 #include "../engine/random.h"
-#include "status_text.h"
 
 namespace editor {
 
 namespace {
 
-// Each value label, its setting's steps per drag pixel and per wheel unit, and its range.
-struct LabelRule {
-    Control label;
-    int dragDivisor;
-    int wheelDivisor;
-    int32_t lowest;
-    int32_t highest;
-};
-constexpr LabelRule kLabelRules[] = {
-    {PolyLabel, 5, 120, 1, 8},  {PortaLabel, 2, 60, 1, 100},  {TimeLabel, 2, 120, 1, 100},
-    {GainLabel, 2, 60, 1, 200}, {DrumLabel, 2, 120, 23, 191},
-};
+using engine::Setting;
+using engine::settingInfo;
+
+// The value labels, which drags and the wheel step: the settings whose table entry has steps.
+bool isValueLabel(const SettingControl& shown) { return settingInfo(shown.setting).dragDivisor > 0; }
 
 }  // namespace
 
-GUI::GUI(Bytone& instrument, std::unique_ptr<EditorPlatform> platform)
-    : AEffEditor(nullptr), instrument(instrument), platform_(std::move(platform)) {
+GUI::GUI(engine::Instrument& instrument, std::unique_ptr<EditorPlatform> platform)
+    : instrument(instrument), platform_(std::move(platform)) {
     platform_->attach(*this);
-    instrument.programDisplay = this;
+    instrument.setProgramDisplay(this);
 }
 
 GUI::~GUI() {
     if (windowOpen_) close();
-    instrument.programDisplay = nullptr;
+    instrument.setProgramDisplay(nullptr);
 }
 
-bool GUI::getRect(ERect** where) {
-    if (!where) return false;
-    *where = &rect;
-    return true;
-}
-
-bool GUI::open(void* ptr) {
+bool GUI::open(void* parent) {
     // A host that opens the editor again without closing it gets one window, in the new
     // parent: the old one is closed first.
     if (windowOpen_) close();
-    parentWindow = ptr;
-    if (!platform_->open(ptr, *this)) return false;
+    if (!platform_->open(parent, *this)) return false;
     windowOpen_ = true;
     boxProgram_ = instrument.currentProgram;
     dragTarget = kControlCount;
@@ -59,7 +44,6 @@ bool GUI::open(void* ptr) {
 void GUI::close() {
     if (windowOpen_) platform_->close();
     windowOpen_ = false;
-    parentWindow = nullptr;
 }
 
 void GUI::requestReload() {
@@ -72,7 +56,7 @@ void GUI::requestRefresh() {
     reloadFormula = false;
 }
 
-void GUI::idle() {
+void GUI::tick() {
     if (windowOpen_) platform_->handleEvents();
     // An input may have cancelled the load that a program change asked for; the box is
     // loaded all the same once it shows another program than the current one.
@@ -99,16 +83,15 @@ void GUI::refresh() {
     }
     if (windowOpen_) {
         platform_->setText(StatusLabel, message ? message : "OK");
-        platform_->setText(PolyLabel, polyText(instrument.polyphony));
-        platform_->setText(PortaLabel, portaText(instrument.portamento));
-        platform_->setText(TimeLabel, timeText(instrument.timeScale));
-        platform_->setText(GainLabel, gainText(instrument.gain));
-        platform_->setText(DrumLabel, drumText(instrument.programs[instrument.currentProgram].drumKey));
+        for (const SettingControl& shown : kSettingControls)
+            if (isValueLabel(shown))
+                platform_->setText(shown.control,
+                                   engine::settingText(shown.setting, instrument.setting(shown.setting)));
         for (Control c : {StatusLabel, PolyLabel, PortaLabel, TimeLabel, GainLabel, LerpButton, ClampButton, CopyButton,
                           PasteButton, DrumLabel, ScopeView})
             platform_->invalidate(c);
     }
-    instrument.updateDisplay();
+    instrument.announceDisplay();
 }
 
 // The caller holds the instrument's bankLock: the scope runs the current program in a
@@ -140,7 +123,7 @@ void GUI::drawScope(Canvas& canvas) {
     }
     instrument.keepScopeResult(program);
 
-    const std::string label = zoomText(zoom);
+    const std::string label = engine::settingText(Setting::ScopeZoom, zoom);
     canvas.setTextColor(SysColor::ButtonFace);
     for (int i = 0; i < 3; ++i)
         for (int j = 0; j < 3; ++j) canvas.textOut(4 + i, 43 + j, label);
@@ -156,14 +139,22 @@ void GUI::drawControl(Control control, Canvas& canvas, int w, int h) {
     canvas.setPenColor(SysColor::WindowText);
     canvas.roundRect(0, 0, w, h, 5, 5);
 
+    // The bar of a setting shows its value against its highest; the drum label has none.
     int value = 0, maximum = w - 4;
     switch (control) {
-        case GainLabel: value = instrument.gain, maximum = 200; break;
-        case PolyLabel: value = instrument.polyphony, maximum = 8; break;
-        case PortaLabel: value = instrument.portamento, maximum = 100; break;
-        case TimeLabel: value = instrument.timeScale, maximum = 100; break;
-        case LerpButton: value = instrument.interpolate ? 1 : 0, maximum = 1; break;
-        case ClampButton: value = instrument.clampOutput ? 1 : 0, maximum = 1; break;
+        case GainLabel:
+        case PolyLabel:
+        case PortaLabel:
+        case TimeLabel:
+        case LerpButton:
+        case ClampButton: {
+            for (const SettingControl& shown : kSettingControls)
+                if (shown.control == control) {
+                    value = instrument.setting(shown.setting);
+                    maximum = settingInfo(shown.setting).highest;
+                }
+            break;
+        }
         case CopyButton:
         case PasteButton: {
             bool& flash = control == CopyButton ? copyFlash : pasteFlash;
@@ -192,27 +183,15 @@ void GUI::drawControl(Control control, Canvas& canvas, int w, int h) {
 
 bool GUI::isOverControl(Control control) { return platform_->screenRect(control).contains(mousePoint.x, mousePoint.y); }
 
-namespace {
-
-std::atomic<int32_t>& settingOf(Bytone& instrument, Control label) {
-    switch (label) {
-        case PolyLabel: return instrument.polyphony;
-        case PortaLabel: return instrument.portamento;
-        case TimeLabel: return instrument.timeScale;
-        case GainLabel: return instrument.gain;
-        default: return instrument.programs[instrument.currentProgram].drumKey;
-    }
-}
-
-}  // namespace
-
 // The audio thread reads the settings at any moment, so each one only ever holds a value
 // in its range: the step is added and the sum clamped before the one store.
 void GUI::stepSettings(Control label, int step) {
-    for (const LabelRule& rule : kLabelRules) {
-        std::atomic<int32_t>& setting = settingOf(instrument, rule.label);
-        const int64_t value = int64_t{setting.load()} + (rule.label == label ? step : 0);
-        setting = static_cast<int32_t>(std::clamp<int64_t>(value, rule.lowest, rule.highest));
+    for (const SettingControl& shown : kSettingControls) {
+        if (!isValueLabel(shown)) continue;
+        const engine::SettingInfo& info = settingInfo(shown.setting);
+        const int64_t value = int64_t{instrument.setting(shown.setting)} + (shown.control == label ? step : 0);
+        instrument.setSetting(shown.setting,
+                              static_cast<int32_t>(std::clamp<int64_t>(value, info.lowest, info.highest)));
     }
 }
 
@@ -220,10 +199,10 @@ void GUI::leftButtonDown(Point point) {
     mousePoint = point;
     lastMousePoint = mousePoint;
     dragTarget = kControlCount;
-    for (const LabelRule& rule : kLabelRules)
-        if (isOverControl(rule.label)) dragTarget = rule.label;
+    for (const SettingControl& shown : kSettingControls)
+        if (isValueLabel(shown) && isOverControl(shown.control)) dragTarget = shown.control;
     if (isOverControl(ScopeView)) {
-        instrument.scopeZoom = (instrument.scopeZoom + 1) & 7;
+        instrument.setSetting(Setting::ScopeZoom, (instrument.setting(Setting::ScopeZoom) + 1) & 7);
         requestRefresh();
     }
     if (dragTarget != kControlCount) platform_->captureMouse();
@@ -234,8 +213,8 @@ void GUI::mouseMove(Point point) {
     if (dragTarget == kControlCount) return;
     const int dx = mousePoint.x - lastMousePoint.x;
     lastMousePoint = mousePoint;
-    for (const LabelRule& rule : kLabelRules)
-        if (rule.label == dragTarget) stepSettings(rule.label, dx / rule.dragDivisor);
+    for (const SettingControl& shown : kSettingControls)
+        if (shown.control == dragTarget) stepSettings(dragTarget, dx / settingInfo(shown.setting).dragDivisor);
     requestRefresh();
 }
 
@@ -246,18 +225,13 @@ void GUI::leftButtonUp() {
 
 void GUI::rightButtonDown(Point point) {
     mousePoint = point;
-    struct Reset {
-        Control label;
-        int32_t value;
-    };
-    for (const Reset& reset : {Reset{TimeLabel, 50}, Reset{PolyLabel, 8}, Reset{PortaLabel, 100}, Reset{GainLabel, 100},
-                               Reset{DrumLabel, 0}}) {
-        if (!isOverControl(reset.label)) continue;
-        settingOf(instrument, reset.label) = reset.value;
+    for (const SettingControl& shown : kSettingControls) {
+        if (!isValueLabel(shown) || !isOverControl(shown.control)) continue;
+        instrument.setSetting(shown.setting, settingInfo(shown.setting).defaultValue);
         requestRefresh();
     }
     if (isOverControl(ScopeView)) {
-        instrument.scopeZoom = (instrument.scopeZoom - 1) & 7;
+        instrument.setSetting(Setting::ScopeZoom, (instrument.setting(Setting::ScopeZoom) - 1) & 7);
         requestRefresh();
     }
 }
@@ -266,18 +240,28 @@ void GUI::wheel(Point point, int delta) {
     mousePoint = point;
     Control over = kControlCount;
     int step = 0;
-    for (const LabelRule& rule : kLabelRules)
-        if (isOverControl(rule.label)) {
-            over = rule.label;
-            step = delta / rule.wheelDivisor;
+    for (const SettingControl& shown : kSettingControls)
+        if (isValueLabel(shown) && isOverControl(shown.control)) {
+            over = shown.control;
+            step = delta / settingInfo(shown.setting).wheelDivisor;
         }
     stepSettings(over, step);
     requestRefresh();
 }
 
-void GUI::setSetting(Control label, int32_t value) {
-    const int64_t step = int64_t{value} - settingOf(instrument, label).load();
-    stepSettings(label, static_cast<int>(std::clamp<int64_t>(step, -65536, 65536)));
+void GUI::setSetting(Setting setting, int32_t value) {
+    const Control control = controlOf(setting);
+    const engine::SettingInfo& info = settingInfo(setting);
+    if (control == LerpButton || control == ClampButton) {
+        if ((instrument.setting(setting) != 0) != (value != 0)) buttonClicked(layoutOf(control).commandId);
+        return;
+    }
+    if (control == kControlCount) {
+        instrument.setSetting(setting, std::clamp(value, info.lowest, info.highest));
+    } else {
+        const int64_t step = int64_t{value} - instrument.setting(setting);
+        stepSettings(control, static_cast<int>(std::clamp<int64_t>(step, -65536, 65536)));
+    }
     requestRefresh();
 }
 
@@ -311,11 +295,11 @@ void GUI::buttonClicked(int commandId) {
             requestRefresh();
             break;
         case kLerpId:
-            instrument.interpolate = !instrument.interpolate;
+            instrument.setSetting(Setting::Lerp, !instrument.setting(Setting::Lerp));
             requestRefresh();
             break;
         case kClampId:
-            instrument.clampOutput = !instrument.clampOutput;
+            instrument.setSetting(Setting::Clamp, !instrument.setting(Setting::Clamp));
             requestRefresh();
             break;
         default: break;

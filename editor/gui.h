@@ -6,7 +6,7 @@
 //
 // Threads. Everything here runs on the host's user-interface thread, except
 // requestReload, which the instrument calls from whichever thread synchronises its
-// display; the two request flags are atomics. Compilations, the scope's runs of the
+// display (the audio thread too); the two request flags are atomics. Compilations, the scope's runs of the
 // current program and every write of a formula hold the instrument's bankLock, the
 // lock of its compiling side; the scope runs a record of that side, never one that the
 // audio thread plays.
@@ -15,31 +15,32 @@
 #include <atomic>
 #include <memory>
 
-#include "../engine/bytone.h"
-#include "aeffeditor.h"
+#include "../engine/instrument.h"
 #include "editor_platform.h"
+#include "editor_view.h"
 
 namespace editor {
 
-class GUI : public AEffEditor, public ProgramDisplay {
+class GUI : public EditorView, public ProgramDisplay {
 public:
-    GUI(Bytone& instrument, std::unique_ptr<EditorPlatform> platform);
+    GUI(engine::Instrument& instrument, std::unique_ptr<EditorPlatform> platform);
     // Closes the window first if it is still open.
     ~GUI() override;
 
-    bool getRect(ERect** rect) override;
-    // Builds the window inside the host's window `ptr`; false if it cannot be made.
-    bool open(void* ptr) override;
+    int width() const override { return kWidth; }
+    int height() const override { return kHeight; }
+    // Builds the window inside the host's window `parent`; false if it cannot be made.
+    bool open(void* parent) override;
     void close() override;
     // Loads the formula box when asked to, and on a pending refresh compiles, shows the
     // status, redraws the scope and rewrites every label. While the window is closed it
     // compiles and tells the host but touches no window.
-    void idle() override;
+    void tick() override;
+    int connectionFd() const override { return windowOpen_ ? platform_->connectionFd() : -1; }
     void requestReload() override;
 
-    // Drawing, asked for by the platform. `drawControl` draws one of the value labels,
-    // buttons or the drum label into a w x h canvas.
-    void drawScope(Canvas& canvas);
+    // Draws one of the value labels, buttons or the drum label into a w x h canvas, as
+    // the platform paints it.
     void drawControl(Control control, Canvas& canvas, int w, int h);
 
     // Input, as the platform receives it; points in screen coordinates.
@@ -51,14 +52,14 @@ public:
     void buttonClicked(int commandId);
     // The user changed the text of the formula box.
     void formulaEdited();
-    // Sets the setting of a value label (as a shared link of the web page gives it),
-    // brought into the label's range as a drag or wheel brings it.
-    void setSetting(Control label, int32_t value);
+    // Sets a setting (as a shared link of the web page gives it), brought into its range
+    // as a drag or wheel of its value label brings it, or as a click of its button toggles it.
+    void setSetting(engine::Setting setting, int32_t value);
 
     EditorPlatform& platform() { return *platform_; }
+    bool isOpen() const { return windowOpen_; }
 
-    Bytone& instrument;
-    ERect rect{0, 0, kHeight, kWidth};
+    engine::Instrument& instrument;
     std::atomic<bool> refreshPending{false};
     std::atomic<bool> reloadFormula{false};
     bool copyFlash = false;
@@ -69,10 +70,12 @@ public:
 
 private:
     bool isOverControl(Control control);
+    // Draws the scope into the platform's scope surface; the caller holds the bank lock.
+    void drawScope(Canvas& canvas);
     // Compiles, shows the status, redraws the scope and rewrites every label.
     void refresh();
-    // Adds `step` to the setting of `label` (none for kControlCount) and brings every
-    // label's setting into its range.
+    // Adds `step` to the setting of value label `label` (none for kControlCount) and
+    // brings every label's setting into its range.
     void stepSettings(Control label, int step);
     void requestRefresh();
     // Writes `text`, cut to 1023 characters, as the formula of the program the box was

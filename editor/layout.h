@@ -1,6 +1,8 @@
 // The editor's fixed layout: a 600 x 330 window with thirteen controls at fixed pixels.
 #pragma once
 
+#include "../engine/settings.h"
+
 namespace editor {
 
 constexpr int kWidth = 600;
@@ -43,6 +45,7 @@ struct Rect {
 };
 
 struct ControlLayout {
+    const char* name;  // what front ends call it
     const char* className;
     const char* text;
     Rect rect;  // in the main window's client area
@@ -51,24 +54,41 @@ struct ControlLayout {
     Font font;      // the font the control is given, or draws its text with
 };
 
+// The value labels and switches that show a setting, and that setting.
+struct SettingControl {
+    Control control;
+    engine::Setting setting;
+};
+inline constexpr SettingControl kSettingControls[] = {
+    {PolyLabel, engine::Setting::Poly},    {PortaLabel, engine::Setting::Porta},  {TimeLabel, engine::Setting::Time},
+    {GainLabel, engine::Setting::Gain},    {DrumLabel, engine::Setting::DrumKey}, {LerpButton, engine::Setting::Lerp},
+    {ClampButton, engine::Setting::Clamp},
+};
+// The control that shows `setting`, or kControlCount for none (the scope's zoom).
+inline Control controlOf(engine::Setting setting) {
+    for (const SettingControl& shown : kSettingControls)
+        if (shown.setting == setting) return shown.control;
+    return kControlCount;
+}
+
 // Ids of the four clickable buttons.
 constexpr int kCopyId = 1000, kPasteId = 1001, kLerpId = 1002, kClampId = 1003;
 
 inline const ControlLayout& layoutOf(Control c) {
     static const ControlLayout layouts[kControlCount] = {
-        {"static", "", {510, 5, 590, 30}, ControlKind::OwnerDrawn, 0, Font::Label},
-        {"static", "", {420, 5, 500, 30}, ControlKind::OwnerDrawn, 0, Font::Label},
-        {"static", "", {330, 5, 410, 30}, ControlKind::OwnerDrawn, 0, Font::Label},
-        {"static", "", {240, 5, 320, 30}, ControlKind::OwnerDrawn, 0, Font::Label},
-        {"static", "Copy", {10, 5, 50, 30}, ControlKind::Clickable, kCopyId, Font::Label},
-        {"static", "Paste", {60, 5, 100, 30}, ControlKind::Clickable, kPasteId, Font::Label},
-        {"static", "Lerp", {110, 5, 150, 30}, ControlKind::Clickable, kLerpId, Font::Label},
-        {"static", "Clamp", {160, 5, 200, 30}, ControlKind::Clickable, kClampId, Font::Label},
-        {"edit", "0", {10, 35, 590, 160}, ControlKind::Edit, 0, Font::Edit},
-        {"static", "ST_U", {10, 165, 590, 185}, ControlKind::Text, 0, Font::Status},
-        {"static", "", {10, 185, 590, 249}, ControlKind::OwnerDrawn, 0, Font::None},
-        {"static", "ST_U", {10, 254, 520, 379}, ControlKind::Text, 0, Font::Help},
-        {"static", "", {510, 295, 590, 320}, ControlKind::OwnerDrawn, 0, Font::Label},
+        {"gain", "static", "", {510, 5, 590, 30}, ControlKind::OwnerDrawn, 0, Font::Label},
+        {"porta", "static", "", {420, 5, 500, 30}, ControlKind::OwnerDrawn, 0, Font::Label},
+        {"poly", "static", "", {330, 5, 410, 30}, ControlKind::OwnerDrawn, 0, Font::Label},
+        {"time", "static", "", {240, 5, 320, 30}, ControlKind::OwnerDrawn, 0, Font::Label},
+        {"copy", "static", "Copy", {10, 5, 50, 30}, ControlKind::Clickable, kCopyId, Font::Label},
+        {"paste", "static", "Paste", {60, 5, 100, 30}, ControlKind::Clickable, kPasteId, Font::Label},
+        {"lerp", "static", "Lerp", {110, 5, 150, 30}, ControlKind::Clickable, kLerpId, Font::Label},
+        {"clamp", "static", "Clamp", {160, 5, 200, 30}, ControlKind::Clickable, kClampId, Font::Label},
+        {"formula", "edit", "0", {10, 35, 590, 160}, ControlKind::Edit, 0, Font::Edit},
+        {"status", "static", "ST_U", {10, 165, 590, 185}, ControlKind::Text, 0, Font::Status},
+        {"scope", "static", "", {10, 185, 590, 249}, ControlKind::OwnerDrawn, 0, Font::None},
+        {"help", "static", "ST_U", {10, 254, 520, 379}, ControlKind::Text, 0, Font::Help},
+        {"drum", "static", "", {510, 295, 590, 320}, ControlKind::OwnerDrawn, 0, Font::Label},
     };
     return layouts[c];
 }

@@ -79,9 +79,8 @@ public:
 
     bool open(void* parent, GUI& gui) override {
         InitCommonControls();
-        mainWindow_ =
-            CreateWindowExA(0, className_, "Bytone", WS_CHILD | WS_VISIBLE, 0, 0, gui.rect.right - gui.rect.left,
-                            gui.rect.bottom - gui.rect.top, static_cast<HWND>(parent), nullptr, moduleInstance, &gui);
+        mainWindow_ = CreateWindowExA(0, className_, "Bytone", WS_CHILD | WS_VISIBLE, 0, 0, gui.width(), gui.height(),
+                                      static_cast<HWND>(parent), nullptr, moduleInstance, &gui);
         if (!mainWindow_) return false;
         SetWindowLongPtrA(mainWindow_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&gui));
 
@@ -280,6 +279,6 @@ LRESULT CALLBACK editorWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
 
 }  // namespace editor
 
-std::unique_ptr<AEffEditor> createEditor(Bytone& instrument) {
+std::unique_ptr<editor::EditorView> createEditor(engine::Instrument& instrument) {
     return std::make_unique<editor::GUI>(instrument, std::make_unique<editor::Win32Platform>());
 }

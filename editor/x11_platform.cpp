@@ -293,6 +293,8 @@ public:
         surfaces_.reset();
     }
 
+    int connectionFd() const override { return connection_ ? xcb_get_file_descriptor(connection_) : -1; }
+
     std::string text(Control c) override { return c == FormulaEdit ? box_.text() : texts_[c]; }
     void setText(Control c, const std::string& text) override {
         if (c == FormulaEdit)
@@ -848,6 +850,6 @@ private:
 
 }  // namespace editor
 
-std::unique_ptr<AEffEditor> createEditor(Bytone& instrument) {
+std::unique_ptr<editor::EditorView> createEditor(engine::Instrument& instrument) {
     return std::make_unique<editor::GUI>(instrument, std::make_unique<editor::X11Platform>());
 }

@@ -1,24 +1,29 @@
-// Saving and restoring the instrument's state as the host's opaque chunk.
+// Saving and restoring the instrument's state as one opaque chunk.
 #include "chunk.h"
 
 #include <cstring>
 
-#include "bytone.h"
+#include "instrument.h"
 
-VstInt32 Bytone::getChunk(void** data, bool) {
+namespace engine {
+
+int32_t Instrument::saveState(const void** data) {
     if (!data) return 0;
     std::lock_guard<std::mutex> hold(bankLock);
     *data = chunkBuffer;
     return writeChunk(*this, chunkBuffer) * 4;
 }
 
-VstInt32 Bytone::setChunk(void* data, VstInt32 byteSize, bool) {
-    if (byteSize < 0 || byteSize > kChunkCapacityBytes || (!data && byteSize > 0)) return 0;
+bool Instrument::restoreState(const void* data, int32_t byteSize) {
+    if (byteSize < 0 || byteSize > kChunkCapacityBytes || (!data && byteSize > 0)) return false;
     std::lock_guard<std::mutex> hold(bankLock);
-    // A host may hand back the very buffer that getChunk gave it.
+    // A host may hand back the very buffer that saveState gave it.
     if (byteSize > 0) std::memmove(chunkBuffer, data, static_cast<size_t>(byteSize));
     readChunk(*this, chunkBuffer, byteSize / 4);
+    publishNames();
     compileDirtyPrograms();
     displayDirty = true;
-    return 0;
+    return true;
 }
+
+}  // namespace engine

@@ -1,5 +1,5 @@
-// Queued MIDI events: what the event intake takes from the host and block rendering
-// fires at its sample.
+// The events of a block: what the adapters take from their hosts (MIDI messages, notes,
+// setting changes) and block rendering fires at its frame.
 #pragma once
 
 #include <cstdint>
@@ -9,18 +9,21 @@ enum EventKind : int32_t {
     PitchBend = 1,      // value: bend in semitones
     ModWheel = 2,       // value: wheel position 0..127
     ProgramChange = 3,  // program
+    SettingChange = 4,  // setting (engine::Setting as a number), value: its new value
 };
 
-struct PendingEvent {
+struct Event {
     int32_t kind;
-    int32_t framesLeft;  // fires at the sample where it runs out; negative once fired
+    int32_t frame;  // of the block; fires before the sample of that frame is rendered
     int32_t channel;
     int32_t note;
     int32_t velocity;
     int32_t program;
     float value;
+    int32_t setting;
+    int32_t order;  // its place in the block's queue, which orders events of one frame
 };
 
-// Room reserved at construction, so that the audio thread never allocates for the hosts'
-// usual event counts.
-constexpr int kEventReserve = 4096;
+// Events one block holds at most; what a host sends beyond it is dropped (and counted).
+// Hosts send far fewer: a dense MIDI file has a few hundred events per second.
+constexpr int kEventCapacity = 4096;

@@ -1,6 +1,6 @@
-// MIDI intake: each understood message becomes one queued event, fired by block
+// Event intake: each understood MIDI message becomes one queued event, fired by block
 // rendering at its frame; RPN selection and the bend range take effect at once.
-#include "bytone.h"
+#include "instrument.h"
 
 namespace {
 
@@ -18,69 +18,63 @@ constexpr int kControllerAllNotesOff = 123;  // 123..127: all notes off and the 
 
 }  // namespace
 
-void Bytone::appendEvent(const PendingEvent& event) {
-    try {
-        pendingEvents.push_back(event);
-    } catch (...) {
-        // Out of memory past the reserved room: the event is dropped.
+namespace engine {
+
+bool Instrument::queueEvent(const Event& event) {
+    if (eventCount_ >= kEventCapacity) {
+        ++dropped_;
+        return false;
     }
+    Event& queued = events_[eventCount_];
+    queued = event;
+    queued.order = eventCount_++;
+    return true;
 }
 
-VstInt32 Bytone::processEvents(VstEvents* events) {
-    if (!events) return 1;
-    // `events` holds numEvents entries, not the two it is declared with: read it as a list.
-    VstEvent* const* list = events->events;
-    for (VstInt32 i = 0; i < events->numEvents; ++i) {
-        const VstEvent* event = list[i];
-        if (!event || event->type != kVstMidiType) continue;
-        const auto* midi = reinterpret_cast<const VstMidiEvent*>(event);
-        const int status = static_cast<unsigned char>(midi->midiData[0]);
-        const int data1 = static_cast<unsigned char>(midi->midiData[1]);
-        const int data2 = static_cast<unsigned char>(midi->midiData[2]) & 0x7F;
-
-        PendingEvent queued{};
-        queued.framesLeft = midi->deltaFrames;
-        queued.channel = status & 0x0F;
-        switch (status & 0xF0) {
-            case kStatusNoteOff:
-            case kStatusNoteOn:
+bool Instrument::queueMidi(int status, int data1, int data2, int32_t frame) {
+    status &= 0xFF;
+    data1 &= 0xFF;
+    data2 &= 0x7F;
+    Event queued{};
+    queued.frame = frame;
+    queued.channel = status & 0x0F;
+    switch (status & 0xF0) {
+        case kStatusNoteOff:
+        case kStatusNoteOn:
+            queued.kind = Note;
+            queued.note = data1 & 0x7F;
+            queued.velocity = (status & 0xF0) == kStatusNoteOn ? data2 : 0;
+            return queueEvent(queued);
+        case kStatusControlChange:
+            // The controller number is compared unmasked: 128 and up match nothing.
+            if (data1 == kControllerRpnLsb) {
+                rpnLsb = data2;
+            } else if (data1 == kControllerRpnMsb) {
+                rpnMsb = data2;
+            } else if (data1 == kControllerModWheel) {
+                queued.kind = ModWheel;
+                queued.value = static_cast<float>(data2);
+                return queueEvent(queued);
+            } else if (data1 == kControllerDataEntry) {
+                if (rpnLsb == 0 && rpnMsb == 0) bendRange = data2 * 0.5;
+            } else if (data1 >= kControllerAllNotesOff && data1 <= 127) {
                 queued.kind = Note;
-                queued.note = data1 & 0x7F;
-                queued.velocity = (status & 0xF0) == kStatusNoteOn ? data2 : 0;
-                appendEvent(queued);
-                break;
-            case kStatusControlChange:
-                // The controller number is compared unmasked: 128 and up match nothing.
-                if (data1 == kControllerRpnLsb) {
-                    rpnLsb = data2;
-                } else if (data1 == kControllerRpnMsb) {
-                    rpnMsb = data2;
-                } else if (data1 == kControllerModWheel) {
-                    queued.kind = ModWheel;
-                    queued.value = static_cast<float>(data2);
-                    appendEvent(queued);
-                } else if (data1 == kControllerDataEntry) {
-                    if (rpnLsb == 0 && rpnMsb == 0) bendRange = data2 * 0.5;
-                } else if (data1 >= kControllerAllNotesOff && data1 <= 127) {
-                    queued.kind = Note;
-                    queued.note = -1;
-                    appendEvent(queued);
-                }
-                break;
-            case kStatusProgramChange:
-                queued.kind = ProgramChange;
-                queued.program = data1 & 0x7F;
-                appendEvent(queued);
-                break;
-            case kStatusPitchBend: {
-                const int position = (data2 << 7) | (data1 & 0x7F);
-                queued.kind = PitchBend;
-                queued.value = static_cast<float>((position - 8192) * bendRange * 0.0001220703125);
-                appendEvent(queued);
-                break;
+                queued.note = -1;
+                return queueEvent(queued);
             }
-            default: break;  // aftertouch, channel pressure, system messages
+            return true;
+        case kStatusProgramChange:
+            queued.kind = ProgramChange;
+            queued.program = data1 & 0x7F;
+            return queueEvent(queued);
+        case kStatusPitchBend: {
+            const int position = (data2 << 7) | (data1 & 0x7F);
+            queued.kind = PitchBend;
+            queued.value = static_cast<float>((position - 8192) * bendRange * 0.0001220703125);
+            return queueEvent(queued);
         }
+        default: return true;  // aftertouch, channel pressure, system messages
     }
-    return 1;
 }
+
+}  // namespace engine

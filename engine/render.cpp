@@ -1,35 +1,49 @@
-// Block rendering: events fire at their sample, every sounding voice advances and runs
+// Block rendering: events fire at their frames, every sounding voice advances and runs
 // its program's formula, and the shaped voices are mixed into both outputs.
-#include "bytone.h"
+#include <algorithm>
+
+#include "instrument.h"
 #include "render_loop.h"
 
-void Bytone::applyDueEvents() {
-    for (PendingEvent& event : pendingEvents) {
-        if (event.framesLeft < 0) continue;
-        if (--event.framesLeft >= 0) continue;
-        switch (event.kind) {
-            case Note:
-                if (event.velocity > 0)
-                    noteOn(event);
-                else if (event.note < 0)
-                    allNotesOff();
-                else
-                    noteOff(event);
-                break;
-            case PitchBend: pitchBend = event.value; break;
-            case ModWheel: modWheel = static_cast<int64_t>(event.value); break;
-            case ProgramChange:
-                if (event.program == currentProgram) break;
-                currentProgram = event.program;
-                programs[event.program].changeMarked = true;
-                walkOnAudioThread();
-                displayDirty = true;
-                break;
-            default: break;
+namespace engine {
+
+void Instrument::sortEvents() {
+    // In place, without allocating; `order` keeps events of one frame as queued.
+    std::sort(events_, events_ + eventCount_, [](const Event& a, const Event& b) {
+        return a.frame != b.frame ? a.frame < b.frame : a.order < b.order;
+    });
+}
+
+void Instrument::fire(const Event& event) {
+    switch (event.kind) {
+        case Note:
+            if (event.velocity > 0)
+                noteOn(event);
+            else if (event.note < 0)
+                allNotesOff();
+            else
+                noteOff(event);
+            break;
+        case PitchBend: pitchBend = event.value; break;
+        case ModWheel: modWheel = static_cast<int64_t>(event.value); break;
+        case ProgramChange:
+            if (event.program == currentProgram) break;
+            currentProgram = event.program;
+            programs[event.program].changeMarked = true;
+            walkOnAudioThread();
+            displayDirty = true;
+            break;
+        case SettingChange: {
+            Setting which;
+            if (settingFromNumber(event.setting, which)) setSetting(which, static_cast<int32_t>(event.value));
+            break;
         }
+        default: break;
     }
 }
 
-void Bytone::processReplacing(float**, float** outputs, VstInt32 sampleFrames) {
-    renderBlock(outputs, sampleFrames, [](CompiledExpression& code, int32_t) { return runExpression(code); });
+void Instrument::render(float* left, float* right, int32_t frames) {
+    renderWith(left, right, frames, [](CompiledExpression& code, int32_t) { return runExpression(code); });
 }
+
+}  // namespace engine

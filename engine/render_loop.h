@@ -1,16 +1,18 @@
-// The per-sample render loop, written once for any evaluator of a voice's formula: the
-// instrument's own (runExpression) and, in benchmarks, formulas compiled to native code.
+// The render loop, written once for any evaluator of a voice's formula: the instrument's
+// own (runExpression) and, in benchmarks, formulas compiled to native code.
 #pragma once
 
 #include <algorithm>
 #include <cmath>
 
-#include "bytone.h"
 #include "conversions.h"
+#include "instrument.h"
 #include "random.h"
 
+namespace engine {
+
 template <class Evaluate>
-int64_t Bytone::renderVoice(Voice& voice, double rate, double timeStep, Evaluate& evaluate) {
+int64_t Instrument::renderVoice(Voice& voice, double rate, double timeStep, Evaluate& evaluate) {
     CompiledExpression& code = *playing_[voice.program];
     // Every letter but the seven below reads 0: a record's variables start cleared and
     // nothing ever writes the other nineteen, so they need no clearing per sample.
@@ -18,7 +20,7 @@ int64_t Bytone::renderVoice(Voice& voice, double rate, double timeStep, Evaluate
     if (portamento >= 100) {
         voice.pitch = voice.targetPitch;
     } else {
-        const double step = glideRate / rate;  // the block's rate: the host may set another meanwhile
+        const double step = glideRate / rate;  // the block's rate: another may be set meanwhile
         if (voice.targetPitch > voice.pitch) {
             voice.pitch += step;
             if (voice.pitch > voice.targetPitch) voice.pitch = voice.targetPitch;
@@ -69,24 +71,32 @@ int64_t Bytone::renderVoice(Voice& voice, double rate, double timeStep, Evaluate
     return d * gain / 100;
 }
 
+// The block is cut at the frames of its events: each stretch between two event frames
+// renders without looking at the queue.
 template <class Evaluate>
-void Bytone::renderBlock(float** outputs, VstInt32 sampleFrames, Evaluate&& evaluate) {
-    const double rate = updateSampleRate();
+void Instrument::renderWith(float* left, float* right, int32_t frames, Evaluate&& evaluate) {
+    const double rate = sampleRate_.load();
     const double timeStep = 65536.0 / rate * timeFactorOf(timeScale);
-    float* out0 = outputs ? outputs[0] : nullptr;
-    float* out1 = outputs ? outputs[1] : nullptr;
     adoptWalked();
-    for (VstInt32 k = 0; k < sampleFrames; ++k) {
-        applyDueEvents();
-        float mix = 0.0f;
-        for (Voice& voice : voices) {
-            if (voice.note < 0) continue;
-            mix += static_cast<float>(renderVoice(voice, rate, timeStep, evaluate)) * 0.00390625f;
+    sortEvents();
+    int32_t next = 0;
+    while (next < eventCount_ && events_[next].frame < 0) ++next;  // before the block: never fire
+    for (int32_t k = 0; k < frames;) {
+        while (next < eventCount_ && events_[next].frame <= k) fire(events_[next++]);
+        const int32_t end = next < eventCount_ ? std::min(events_[next].frame, frames) : frames;
+        for (; k < end; ++k) {
+            float mix = 0.0f;
+            for (Voice& voice : voices) {
+                if (voice.note < 0) continue;
+                mix += static_cast<float>(renderVoice(voice, rate, timeStep, evaluate)) * 0.00390625f;
+            }
+            const float sample = std::clamp(mix * 0.25f, -1.0f, 1.0f);
+            if (left) left[k] = sample;
+            if (right) right[k] = sample;
         }
-        const float sample = std::clamp(mix * 0.25f, -1.0f, 1.0f);
-        if (out0) out0[k] = sample;
-        if (out1) out1[k] = sample;
     }
-    pendingEvents.clear();
-    if (takeDisplayChange(Side::Audio)) updateDisplay();  // syncProgramDisplay
+    eventCount_ = 0;  // events at or past the block's end are dropped with it
+    if (takeDisplayChange(Side::Audio)) announceDisplay();
 }
+
+}  // namespace engine

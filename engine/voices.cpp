@@ -3,18 +3,20 @@
 #include <algorithm>
 #include <cmath>
 
-#include "bytone.h"
+#include "instrument.h"
 
 namespace {
 constexpr int kDrumChannel = 9;  // MIDI channel 10
 constexpr int kLowestDrumKey = 24;
 }  // namespace
 
-void Bytone::updateGlideRate(const Voice& voice) {
+namespace engine {
+
+void Instrument::updateGlideRate(const Voice& voice) {
     glideRate = std::log(1.0 - portamento / 100.0) * ((voice.pitch - voice.targetPitch) * 20.0);
 }
 
-void Bytone::noteOn(const PendingEvent& event) {
+void Instrument::noteOn(const Event& event) {
     heldKeys[event.note] = 1;
     // The editor may change the setting at any moment: one reading serves the whole event.
     const int32_t voiceCount = std::clamp<int32_t>(polyphony, 1, kNumVoices);
@@ -30,7 +32,7 @@ void Bytone::noteOn(const PendingEvent& event) {
     if (chosen >= 0) startVoice(chosen, false, event.channel, event.note, event.velocity);
 }
 
-void Bytone::startVoice(int index, bool mono, int32_t channel, int32_t key, int32_t velocity) {
+void Instrument::startVoice(int index, bool mono, int32_t channel, int32_t key, int32_t velocity) {
     Voice& voice = voices[index];
     const bool wasSounding = voice.note >= 0;
     voice.note = key;
@@ -56,12 +58,12 @@ void Bytone::startVoice(int index, bool mono, int32_t channel, int32_t key, int3
     voice.phaseFrac = 0.0;
 }
 
-void Bytone::releaseNote(int32_t key) {
+void Instrument::releaseNote(int32_t key) {
     for (Voice& voice : voices)
         if (key < 0 || voice.note == key) voice.note = -1;
 }
 
-void Bytone::noteOff(const PendingEvent& event) {
+void Instrument::noteOff(const Event& event) {
     heldKeys[event.note] = 0;
     releaseNote(event.note);
     if (polyphony > 1) return;
@@ -76,7 +78,9 @@ void Bytone::noteOff(const PendingEvent& event) {
     }
 }
 
-void Bytone::allNotesOff() {
+void Instrument::allNotesOff() {
     for (uint8_t& held : heldKeys) held = 0;
     releaseNote(-1);
 }
+
+}  // namespace engine

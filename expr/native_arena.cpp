@@ -146,9 +146,10 @@ void NativeCodeArena::seal() {
             refused_ = true;
         }
         block = Block{};
-        // Out of memory: a later seal tries again. Refused: never.
-        if (refused_)
-            for (int i = 0; i < count_; ++i) entries_[i].waiting = false;
+        // The batch's records are handed out with their fast form and belong to another
+        // thread from now on: none of them gets code later. Out of memory, the next batch
+        // asks for pages again; refused, never.
+        for (int i = 0; i < count_; ++i) entries_[i].waiting = false;
         return;
     }
     mapped_ += block.bytes;

@@ -70,8 +70,10 @@ public:
     void install(CompiledExpression& record, int index);
     // Takes the code of `index` away: its record is not run again until installed anew.
     void drop(int index);
-    // Ends the batch: writes the waiting code and hands it out. When the system refuses
-    // to make pages executable, no record gets new code again.
+    // Ends the batch: writes the waiting code and hands it out. When the system has no
+    // pages for it, the batch keeps its fast form for good (its records may be running
+    // by then); when the system refuses to make pages executable, no record gets new
+    // code again.
     void seal();
 
     // Bytes of pages held for code.

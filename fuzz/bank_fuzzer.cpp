@@ -12,7 +12,7 @@
 #include <mutex>
 #include <string>
 
-#include "engine/bytone.h"
+#include "engine/instrument.h"
 #include "tests/every_path.h"
 
 namespace {
@@ -55,7 +55,7 @@ std::string formulaFrom(Input& in) {
     return text;
 }
 
-void checkEveryProgram(Bytone& synth) {
+void checkEveryProgram(engine::Instrument& synth) {
     static int64_t step = 0;
     for (int i = 0; i < kPrograms; ++i) {
         CompiledExpression& record = synth.programRecord(i);
@@ -70,7 +70,7 @@ void checkEveryProgram(Bytone& synth) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static Bytone* synth = new Bytone(nullptr);
+    static engine::Instrument* synth = new engine::Instrument;
     std::lock_guard<std::mutex> hold(synth->bankLock);
     for (int i = 0; i < kPrograms; ++i) {
         std::snprintf(synth->programs[i].formula, kFormulaSize, "P&255");
@@ -97,17 +97,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 checkEveryProgram(*synth);
                 break;
             default: {  // a block, with a MIDI program change (the audio thread's walk) or without
-                VstMidiEvent change{};
-                change.type = kVstMidiType;
-                change.midiData[0] = static_cast<char>(0xC0);
-                change.midiData[1] = static_cast<char>((op >> 3) % kPrograms);
-                VstEvents events{};
-                events.numEvents = (op & 7) == 6 ? 1 : 0;
-                events.events[0] = reinterpret_cast<VstEvent*>(&change);
-                synth->processEvents(&events);
+                if ((op & 7) == 6) synth->queueMidi(0xC0, (op >> 3) % kPrograms, 0, 0);
                 float left[8], right[8];
-                float* outputs[2] = {left, right};
-                synth->processReplacing(nullptr, outputs, 8);
+                synth->render(left, right, 8);
                 checkEveryProgram(*synth);
                 break;
             }

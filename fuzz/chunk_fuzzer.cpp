@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "engine/bytone.h"
+#include "host/bytone.h"
 
 namespace {
 
@@ -54,6 +54,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     effect->processReplacing(effect, nullptr, outputs, 64);
     for (float sample : left)
         if (!(sample >= -1.0f && sample <= 1.0f)) std::abort();
-    synth->allNotesOff();
+    synth->instrument().allNotesOff();
     return 0;
 }

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "../editor/aeffeditor.h"
+#include "aeffeditor.h"
 
 namespace {
 

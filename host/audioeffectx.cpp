@@ -1,5 +1,5 @@
 
-#include "../editor/aeffeditor.h"
+#include "aeffeditor.h"
 #include "audioeffect.h"
 
 namespace {

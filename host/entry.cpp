@@ -2,10 +2,10 @@
 // name is given at link time: C++ reserves `main`).
 #include <memory>
 
-#include "../editor/aeffeditor.h"
 #include "../editor/create_editor.h"
-#include "../engine/bytone.h"
 #include "aeffect.h"
+#include "aeffeditor.h"
+#include "bytone.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -29,7 +29,7 @@ extern "C" BYTONE_EXPORT AEffect* VSTCALLBACK VSTPluginMain(audioMasterCallback 
     if (!audioMaster || audioMaster(nullptr, audioMasterVersion, 0, 0, nullptr, 0.0f) == 0) return nullptr;
     try {
         auto instrument = std::make_unique<Bytone>(audioMaster);
-        instrument->setEditor(createEditor(*instrument));
+        instrument->setEditor(std::make_unique<AEffEditor>(createEditor(instrument->instrument())));
         return instrument.release()->getAeffect();
     } catch (...) {
         return nullptr;

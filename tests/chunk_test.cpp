@@ -17,15 +17,16 @@ float tag(uint32_t bits) {
 
 class ChunkTest : public EngineTest {
 protected:
-    std::vector<float> save(Bytone& from) {
-        void* data = nullptr;
-        const VstInt32 bytes = from.getChunk(&data, false);
+    std::vector<float> save(engine::Instrument& from) {
+        const void* data = nullptr;
+        const int32_t bytes = from.saveState(&data);
         EXPECT_EQ(bytes % 4, 0);
         const float* floats = static_cast<const float*>(data);
         return std::vector<float>(floats, floats + bytes / 4);
     }
-    void restore(Bytone& into, std::vector<float> chunk) {
-        EXPECT_EQ(into.setChunk(chunk.data(), static_cast<VstInt32>(chunk.size() * 4), false), 0);
+    // Whether the chunk was taken.
+    bool restore(engine::Instrument& into, std::vector<float> chunk) {
+        return into.restoreState(chunk.data(), static_cast<int32_t>(chunk.size() * 4));
     }
     static std::vector<float> chunkOf(std::initializer_list<float> body) {
         std::vector<float> chunk{tag(chunktag::kStart)};
@@ -93,7 +94,7 @@ TEST_F(ChunkTest, ARestoreCarriesSettingsAndProgramsButNotGainOrTheCurrentProgra
     synth->programs[17].drumKey = 38;
     std::strcpy(synth->programs[127].formula, "");
 
-    auto other = std::make_unique<Bytone>(RecordingHost::callback);
+    auto other = std::make_unique<engine::Instrument>();
     other->gain = 150;
     other->setProgram(9);
     restore(*other, save(*synth));
@@ -125,13 +126,13 @@ TEST_F(ChunkTest, TheFullestBankFitsTheBufferAndComesBack) {
     }
     const std::vector<float> chunk = save(*synth);
     EXPECT_EQ(chunk.size() * 4, 543800u);
-    auto other = std::make_unique<Bytone>(RecordingHost::callback);
+    auto other = std::make_unique<engine::Instrument>();
     restore(*other, chunk);
     EXPECT_EQ(save(*other), chunk);
     std::vector<float> tooLong = chunk;
     tooLong.push_back(0.0f);
     other->displayDirty = false;
-    restore(*other, tooLong);
+    EXPECT_FALSE(restore(*other, tooLong));
     EXPECT_FALSE(other->displayDirty);
 }
 
@@ -161,13 +162,13 @@ TEST_F(ChunkTest, AnEmptyChunkChangesNothingButCompilesAndRefreshes) {
 TEST_F(ChunkTest, SizesOutsideTheBufferAreRefused) {
     std::vector<char> big(kChunkCapacityBytes + 1, 0);
     synth->displayDirty = false;
-    EXPECT_EQ(synth->setChunk(big.data(), kChunkCapacityBytes + 1, false), 0);
-    EXPECT_EQ(synth->setChunk(big.data(), -4, false), 0);
-    EXPECT_EQ(synth->setChunk(nullptr, 100, false), 0);
+    EXPECT_FALSE(synth->restoreState(big.data(), kChunkCapacityBytes + 1));
+    EXPECT_FALSE(synth->restoreState(big.data(), -4));
+    EXPECT_FALSE(synth->restoreState(nullptr, 100));
     EXPECT_FALSE(synth->displayDirty);
-    void* data = nullptr;
-    EXPECT_EQ(synth->getChunk(nullptr, false), 0);
-    EXPECT_GT(synth->getChunk(&data, true), 0);
+    const void* data = nullptr;
+    EXPECT_EQ(synth->saveState(nullptr), 0);
+    EXPECT_GT(synth->saveState(&data), 0);
     EXPECT_NE(data, nullptr);
 }
 
@@ -177,7 +178,7 @@ TEST_F(ChunkTest, AZeroSizeChunkReadsNothingFromTheBuffer) {
     ASSERT_EQ(synth->polyphony, 4);
     synth->polyphony = 6;
     synth->displayDirty = false;
-    EXPECT_EQ(synth->setChunk(chunk.data(), 0, false), 0);
+    EXPECT_TRUE(synth->restoreState(chunk.data(), 0));
     EXPECT_EQ(synth->polyphony, 6);
     EXPECT_TRUE(synth->displayDirty);
 }
@@ -227,7 +228,7 @@ TEST_F(ChunkTest, ARecordWithAnIndexOutsideTheBankIsSkipped) {
 
 TEST_F(ChunkTest, ACutChunkKeepsWhatWasReadBeforeItsEnd) {
     std::vector<float> chunk = save(*synth);
-    auto source = std::make_unique<Bytone>(RecordingHost::callback);
+    auto source = std::make_unique<engine::Instrument>();
     source->polyphony = 2;
     std::strcpy(source->programs[0].name, "first");
     std::strcpy(source->programs[1].name, "second");
@@ -266,7 +267,7 @@ TEST_F(ChunkTest, RandomAndTruncatedChunksNeverFaultAndSaveAgainStably) {
                                          reinterpret_cast<unsigned char*>(chunk.data()) + chunk.size() * 4);
         bytes.resize(bytes.size() - (bytes.empty() ? 0 : rng() % 4));  // sizes that are not whole floats
         std::vector<unsigned char> exact(bytes);                       // exactly the received size, for the sanitizers
-        synth->setChunk(exact.data(), static_cast<VstInt32>(exact.size()), false);
+        synth->restoreState(exact.data(), static_cast<int32_t>(exact.size()));
         ASSERT_GE(synth->polyphony, 1);
         ASSERT_LE(synth->polyphony, 8);
         ASSERT_GE(synth->scopeZoom, 0);

@@ -17,7 +17,8 @@
 
 #include "editor/gui.h"
 #include "editor/headless_platform.h"
-#include "engine_fixture.h"
+#include "host/bytone.h"
+#include "vst_events.h"
 
 namespace {
 
@@ -40,7 +41,7 @@ std::string describeTimes(std::vector<double> times) {
     return text;
 }
 
-void prepare(Bytone& synth) {
+void prepare(engine::Instrument& synth) {
     std::strcpy(synth.programs[kDrumProgram].formula, "(P*3)&255");
     synth.programs[kDrumProgram].needsCompile = true;
     synth.programs[kDrumProgram].drumKey = 40;
@@ -50,19 +51,19 @@ void prepare(Bytone& synth) {
 
 // One block's events: a drum note that ends inside the block, and a program change.
 std::vector<VstMidiEvent> blockEvents(int block) {
-    return {midiEvent(0x99, 40, 100, 0), midiEvent(0x89, 40, 0, 200), midiEvent(0xC0, block % 20, 0, 100)};
+    return {vstMidiEvent(0x99, 40, 100, 0), vstMidiEvent(0x89, 40, 0, 200), vstMidiEvent(0xC0, block % 20, 0, 100)};
 }
 
 TEST(Concurrency, ThreeThreadsSoundAsOne) {
     const double seconds = std::getenv("BYTONE_STRESS_SECONDS") ? std::atof(std::getenv("BYTONE_STRESS_SECONDS")) : 2.0;
 
-    Bytone synth(quietHost);
-    prepare(synth);
+    auto plugin = std::make_unique<Bytone>(quietHost);
+    prepare(plugin->instrument());
     auto owned = std::make_unique<HeadlessPlatform>();
     HeadlessPlatform& platform = *owned;
-    GUI gui(synth, std::move(owned));
+    GUI gui(plugin->instrument(), std::move(owned));
     ASSERT_TRUE(gui.open(nullptr));
-    AEffect* effect = synth.getAeffect();
+    AEffect* effect = plugin->getAeffect();
     void* data = nullptr;
     const VstIntPtr size = effect->dispatcher(effect, effGetChunk, 0, 0, &data, 0.0f);
     const std::vector<char> savedChunk(static_cast<char*>(data), static_cast<char*>(data) + size);
@@ -101,7 +102,7 @@ TEST(Concurrency, ThreeThreadsSoundAsOne) {
             gui.buttonClicked(kCopyId);
             const auto before = Clock::now();
             gui.refreshPending = true;
-            gui.idle();  // compiles and draws the scope under the bank lock
+            gui.tick();  // compiles and draws the scope under the bank lock
             longestHold =
                 std::max(longestHold, std::chrono::duration<double, std::micro>(Clock::now() - before).count());
             platform.paint();
@@ -129,14 +130,14 @@ TEST(Concurrency, ThreeThreadsSoundAsOne) {
     gui.close();
 
     // The same blocks on one thread.
-    Bytone alone(quietHost);
-    prepare(alone);
+    auto alone = std::make_unique<Bytone>(quietHost);
+    prepare(alone->instrument());
     std::vector<float> left(kBlock), right(kBlock), expected;
     float* outputs[2] = {left.data(), right.data()};
     for (int block = 0; block < blocks; ++block) {
         EventBlock events(blockEvents(block));
-        alone.processEvents(events.get());
-        alone.processReplacing(nullptr, outputs, kBlock);
+        alone->processEvents(events.get());
+        alone->processReplacing(nullptr, outputs, kBlock);
         expected.insert(expected.end(), left.begin(), left.end());
     }
     ASSERT_GT(blocks, 10);
@@ -181,15 +182,15 @@ private:
 // Renders blocks with notes and program changes, at least `count` and until `enough`
 // holds, and returns their times in us.
 template <class Enough>
-std::vector<double> timeBlocks(Bytone& synth, int count, Enough&& enough) {
+std::vector<double> timeBlocks(Bytone& plugin, int count, Enough&& enough) {
     std::vector<float> left(kBlock), right(kBlock);
     float* outputs[2] = {left.data(), right.data()};
     std::vector<double> times;
     for (int block = 0; block < count || !enough(); ++block) {
         EventBlock events(blockEvents(block));
-        synth.processEvents(events.get());
+        plugin.processEvents(events.get());
         const auto before = Clock::now();
-        synth.processReplacing(nullptr, outputs, kBlock);
+        plugin.processReplacing(nullptr, outputs, kBlock);
         times.push_back(std::chrono::duration<double, std::micro>(Clock::now() - before).count());
     }
     return times;
@@ -199,10 +200,11 @@ TEST(Concurrency, TheAudioThreadNeverWaitsForTheCompilingSide) {
     // The other threads hold the bank for tens of milliseconds at a time: one sleeps in
     // every scope drawing, one restores banks of long formulas and sleeps holding the
     // lock. The audio thread's blocks must not notice.
-    Bytone synth(quietHost);
+    auto plugin = std::make_unique<Bytone>(quietHost);
+    engine::Instrument& synth = plugin->instrument();
     prepare(synth);
     synth.interpolate = true;
-    const std::vector<double> quiet = timeBlocks(synth, 2000, [] { return true; });
+    const std::vector<double> quiet = timeBlocks(*plugin, 2000, [] { return true; });
 
     GUI gui(synth, std::make_unique<StallingPlatform>());
     ASSERT_TRUE(gui.open(nullptr));
@@ -211,7 +213,7 @@ TEST(Concurrency, TheAudioThreadNeverWaitsForTheCompilingSide) {
     std::thread ui([&] {
         while (!stop) {
             gui.refreshPending = true;
-            gui.idle();
+            gui.tick();
             ++stalls;
         }
     });
@@ -232,7 +234,7 @@ TEST(Concurrency, TheAudioThreadNeverWaitsForTheCompilingSide) {
             std::this_thread::yield();
         }
     });
-    const std::vector<double> stalled = timeBlocks(synth, 2000, [&] { return stalls >= 10; });
+    const std::vector<double> stalled = timeBlocks(*plugin, 2000, [&] { return stalls >= 10; });
     stop = true;
     ui.join();
     host.join();
@@ -246,18 +248,18 @@ TEST(Concurrency, TheAudioThreadNeverWaitsForTheCompilingSide) {
 TEST(Concurrency, TheAudioThreadNeverSeesASettingOutOfItsRange) {
     // The editor drags and wheels every label against the ends of its range while another
     // thread reads the settings as the audio thread does.
-    Bytone synth(quietHost);
+    auto synth = std::make_unique<engine::Instrument>();
     auto owned = std::make_unique<HeadlessPlatform>();
     HeadlessPlatform& platform = *owned;
-    GUI gui(synth, std::move(owned));
+    GUI gui(*synth, std::move(owned));
     ASSERT_TRUE(gui.open(nullptr));
     std::atomic<bool> stop{false};
     std::atomic<int> outOfRange{0};
     std::atomic<bool> reading{false};
     std::thread reader([&] {
         for (reading = true; !stop;) {
-            const int32_t poly = synth.polyphony, porta = synth.portamento, time = synth.timeScale;
-            const int32_t gain = synth.gain, drumKey = synth.programs[0].drumKey;
+            const int32_t poly = synth->polyphony, porta = synth->portamento, time = synth->timeScale;
+            const int32_t gain = synth->gain, drumKey = synth->programs[0].drumKey;
             if (poly < 1 || poly > 8 || porta < 1 || porta > 100 || time < 1 || time > 100 || gain < 1 || gain > 200 ||
                 (drumKey != 0 && (drumKey < 23 || drumKey > 191)))
                 ++outOfRange;

@@ -6,7 +6,9 @@
 
 #include "editor/gui.h"
 #include "editor/headless_platform.h"
-#include "editor/status_text.h"
+#include "engine_fixture.h"
+#include "host/aeffeditor.h"
+#include "host/bytone.h"
 #include "recording_host.h"
 
 namespace {
@@ -16,14 +18,14 @@ using namespace editor;
 class EditorTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        RecordingHost::reset();
-        synth = std::make_unique<Bytone>(RecordingHost::callback);
+        synth = std::make_unique<engine::Instrument>();
+        synth->setDisplayListener(&display);
         auto owned = std::make_unique<HeadlessPlatform>();
         platform = owned.get();
         gui = std::make_unique<GUI>(*synth, std::move(owned));
         ASSERT_TRUE(gui->open(reinterpret_cast<void*>(0x1234)));
-        gui->idle();
-        RecordingHost::calls.clear();
+        gui->tick();
+        display.count = 0;
     }
 
     // The centre of a control in screen coordinates, moved by (dx, dy).
@@ -44,7 +46,7 @@ protected:
         std::strcpy(synth->programs[synth->currentProgram].formula, formula);
         synth->programs[synth->currentProgram].needsCompile = true;
         gui->refreshPending = true;
-        gui->idle();
+        gui->tick();
     }
     // The height of a scope column: its window-text pixels counted from the bottom.
     int columnHeight(int n) {
@@ -63,7 +65,8 @@ protected:
         return x;
     }
 
-    std::unique_ptr<Bytone> synth;
+    std::unique_ptr<engine::Instrument> synth;
+    DisplayCounter display;
     HeadlessPlatform* platform = nullptr;
     std::unique_ptr<GUI> gui;
 };
@@ -83,29 +86,29 @@ TEST_F(EditorTest, TheFirstIdleFillsEveryControl) {
     EXPECT_FALSE(platform->invalidated[FormulaEdit]);
     EXPECT_FALSE(gui->refreshPending);
     EXPECT_FALSE(gui->reloadFormula);
-    gui->idle();
-    EXPECT_TRUE(RecordingHost::calls.empty());  // nothing asked, nothing done
+    gui->tick();
+    EXPECT_EQ(display.count, 0);  // nothing asked, nothing done
 }
 
 TEST_F(EditorTest, AProgramChangeReloadsTheBoxAndRefreshesOnce) {
     synth->setProgram(23);
-    synth->getProgram();
+    synth->syncProgramDisplay();
     EXPECT_TRUE(gui->reloadFormula);
     EXPECT_TRUE(gui->refreshPending);
-    RecordingHost::calls.clear();
-    gui->idle();
+    display.count = 0;
+    gui->tick();
     EXPECT_EQ(platform->texts[FormulaEdit], "(P&256?P:~P)&255");
-    EXPECT_EQ(RecordingHost::count(audioMasterUpdateDisplay), 1);
+    EXPECT_EQ(display.count, 1);
 }
 
 TEST_F(EditorTest, TextTypedBeforeAProgramChangeIsShownStaysWithItsProgram) {
     synth->setProgram(23);
-    synth->getProgram();
+    synth->syncProgramDisplay();
     platform->texts[FormulaEdit] = "P&255|7";  // typed into program 0's text, cancelling the reload
     gui->formulaEdited();
     EXPECT_STREQ(synth->programs[0].formula, "P&255|7");
     EXPECT_STREQ(synth->programs[23].formula, "(P&256?P:~P)&255");
-    gui->idle();
+    gui->tick();
     EXPECT_EQ(platform->texts[FormulaEdit], "(P&256?P:~P)&255");
     platform->texts[FormulaEdit] = "P&256";
     gui->formulaEdited();
@@ -113,36 +116,44 @@ TEST_F(EditorTest, TextTypedBeforeAProgramChangeIsShownStaysWithItsProgram) {
     EXPECT_STREQ(synth->programs[0].formula, "P&255|7");
 }
 
-TEST_F(EditorTest, AnInstrumentClosesAndDeletesItsEditorWhileStillWhole) {
-    synth->setEditor(std::move(gui));  // as the entry point attaches it
-    synth.reset();                     // the sanitizer build checks the editor's last use of it
+TEST_F(EditorTest, APluginClosesAndDeletesItsEditorWhileItsInstrumentIsStillWhole) {
+    RecordingHost::reset();
+    auto plugin = std::make_unique<Bytone>(RecordingHost::callback);
+    auto editor = std::make_unique<GUI>(plugin->instrument(), std::make_unique<HeadlessPlatform>());
+    ASSERT_TRUE(editor->open(nullptr));
+    plugin->setEditor(std::make_unique<AEffEditor>(std::move(editor)));  // as the entry point attaches it
+    plugin.reset();  // the sanitizer build checks the editor's last use of the instrument
 }
 
 TEST_F(EditorTest, StatusTextsFollowTheSettings) {
     struct Case {
         std::string text, expected;
     };
+    using engine::Setting;
+    using engine::settingText;
     const Case cases[] = {
-        {polyText(1), "Mono"},
-        {polyText(0), "Mono"},
-        {polyText(2), "Poly: 2"},
-        {polyText(8), "Poly: 8"},
-        {timeText(50), "Time: 1.00x"},
-        {timeText(75), "Time: 2.50x"},
-        {timeText(100), "Time: 4.00x"},
-        {timeText(0), "Time: 0.25x"},
-        {timeText(25), "Time: 0.62x"},
-        {gainText(200), "Gain: 200"},
-        {portaText(1), "Porta: 1"},
-        {drumText(0), "Ch10:  ---"},
-        {drumText(23), "Ch10:  ---"},
-        {drumText(24), "Ch10:  C-1"},
-        {drumText(60), "Ch10:  C-4"},
-        {drumText(69), "Ch10:  A-4"},
-        {drumText(191), "Ch10:  B-14"},
-        {drumText(37), "Ch10:  C#2"},
-        {zoomText(0), "8x"},
-        {zoomText(7), "1x"},
+        {settingText(Setting::Poly, 1), "Mono"},
+        {settingText(Setting::Poly, 0), "Mono"},
+        {settingText(Setting::Poly, 2), "Poly: 2"},
+        {settingText(Setting::Poly, 8), "Poly: 8"},
+        {settingText(Setting::Time, 50), "Time: 1.00x"},
+        {settingText(Setting::Time, 75), "Time: 2.50x"},
+        {settingText(Setting::Time, 100), "Time: 4.00x"},
+        {settingText(Setting::Time, 0), "Time: 0.25x"},
+        {settingText(Setting::Time, 25), "Time: 0.62x"},
+        {settingText(Setting::Gain, 200), "Gain: 200"},
+        {settingText(Setting::Porta, 1), "Porta: 1"},
+        {settingText(Setting::DrumKey, 0), "Ch10:  ---"},
+        {settingText(Setting::DrumKey, 23), "Ch10:  ---"},
+        {settingText(Setting::DrumKey, 24), "Ch10:  C-1"},
+        {settingText(Setting::DrumKey, 60), "Ch10:  C-4"},
+        {settingText(Setting::DrumKey, 69), "Ch10:  A-4"},
+        {settingText(Setting::DrumKey, 191), "Ch10:  B-14"},
+        {settingText(Setting::DrumKey, 37), "Ch10:  C#2"},
+        {settingText(Setting::ScopeZoom, 0), "8x"},
+        {settingText(Setting::ScopeZoom, 7), "1x"},
+        {settingText(Setting::Lerp, 1), "Lerp: on"},
+        {settingText(Setting::Clamp, 0), "Clamp: off"},
     };
     for (const Case& c : cases) EXPECT_EQ(c.text, c.expected);
 }
@@ -189,14 +200,14 @@ TEST_F(EditorTest, TheZoomSetsTheScopesStep) {
     for (int zoom = 0; zoom < 8; ++zoom) {
         synth->scopeZoom = zoom;
         gui->refreshPending = true;
-        gui->idle();
+        gui->tick();
         const int step = (1 << zoom) + 4;
         EXPECT_EQ(columnHeight(40), std::min(10 * step, 64)) << zoom;
         EXPECT_EQ(columnHeight(1) > 0, true);
     }
     synth->scopeZoom = 12;  // only a hostile chunk could leave it here
     gui->refreshPending = true;
-    gui->idle();
+    gui->tick();
     EXPECT_EQ(columnHeight(40), 64);
 }
 
@@ -222,10 +233,10 @@ TEST_F(EditorTest, CopyAndPasteFlashForExactlyOneRefresh) {
     for (Control button : {CopyButton, PasteButton}) {
         gui->buttonClicked(button == CopyButton ? kCopyId : kPasteId);
         EXPECT_TRUE(gui->refreshPending);
-        gui->idle();
+        gui->tick();
         EXPECT_EQ(barRight(button), 38);   // full
         EXPECT_TRUE(gui->refreshPending);  // its drawing asked for the refresh that ends it
-        gui->idle();
+        gui->tick();
         EXPECT_EQ(barRight(button), 2);
         EXPECT_FALSE(gui->refreshPending);
     }
@@ -283,7 +294,7 @@ TEST_F(EditorTest, WheelNotchesAndRightClicks) {
     synth->programs[0].drumKey = 40;
     gui->rightButtonDown(over(DrumLabel));
     EXPECT_EQ(synth->programs[0].drumKey, 0);
-    gui->idle();
+    gui->tick();
     EXPECT_EQ(platform->texts[DrumLabel], "Ch10:  ---");
     gui->wheel(over(StatusLabel), 120);
     EXPECT_EQ(synth->programs[0].drumKey, 23);
@@ -363,19 +374,20 @@ TEST_F(EditorTest, TypingMarksTheProgramAndTheNextIdleCompilesIt) {
     EXPECT_TRUE(synth->programs[0].needsCompile);
     EXPECT_TRUE(gui->refreshPending);
     EXPECT_FALSE(gui->reloadFormula);
-    gui->idle();
+    gui->tick();
     EXPECT_FALSE(synth->programs[0].needsCompile);
     EXPECT_EQ(platform->texts[StatusLabel], "OK");
     platform->texts[FormulaEdit] = "P*";
     gui->formulaEdited();
     platform->texts[FormulaEdit] = "P*#";
     gui->formulaEdited();
-    gui->idle();
+    gui->tick();
     EXPECT_EQ(platform->texts[StatusLabel], "Unexpected symbol during parsing");
 }
 
 TEST_F(EditorTest, IdleWithTheWindowClosedCompilesAndTellsTheHostOnly) {
     EXPECT_TRUE(gui->isOpen());
+    EXPECT_EQ(gui->connectionFd(), -1);  // the headless window has no connection
     gui->close();
     EXPECT_FALSE(gui->isOpen());
     EXPECT_FALSE(platform->isOpen);
@@ -383,15 +395,15 @@ TEST_F(EditorTest, IdleWithTheWindowClosedCompilesAndTellsTheHostOnly) {
     synth->programs[0].needsCompile = true;
     platform->texts[StatusLabel] = "untouched";
     gui->requestReload();
-    gui->idle();
+    gui->tick();
     EXPECT_FALSE(synth->programs[0].needsCompile);
     EXPECT_EQ(platform->texts[StatusLabel], "untouched");
-    EXPECT_EQ(RecordingHost::count(audioMasterUpdateDisplay), 1);
+    EXPECT_EQ(display.count, 1);
     EXPECT_FALSE(gui->refreshPending);
     EXPECT_FALSE(gui->reloadFormula);
     ASSERT_TRUE(gui->open(reinterpret_cast<void*>(0x1234)));
     EXPECT_EQ(platform->texts[FormulaEdit], "0");
-    gui->idle();
+    gui->tick();
     EXPECT_EQ(platform->texts[FormulaEdit], "P+1");
 }
 
@@ -399,21 +411,19 @@ TEST_F(EditorTest, OpeningAgainWithoutClosingKeepsOneWindow) {
     ASSERT_TRUE(gui->open(reinterpret_cast<void*>(0x5678)));
     EXPECT_TRUE(platform->isOpen);
     EXPECT_EQ(platform->texts[FormulaEdit], "0");  // a fresh window
-    gui->idle();
+    gui->tick();
     EXPECT_EQ(platform->texts[FormulaEdit], "P&255");
 }
 
-TEST_F(EditorTest, TheRectangleIsFixedAndDestructionClosesAnOpenWindow) {
-    ERect* rect = nullptr;
-    EXPECT_TRUE(gui->getRect(&rect));
-    ASSERT_NE(rect, nullptr);
-    EXPECT_EQ(rect->top, 0);
-    EXPECT_EQ(rect->left, 0);
-    EXPECT_EQ(rect->bottom, 330);
-    EXPECT_EQ(rect->right, 600);
+TEST_F(EditorTest, TheSizeIsFixedAndDestructionClosesAnOpenWindow) {
+    EXPECT_EQ(gui->width(), 600);
+    EXPECT_EQ(gui->height(), 330);
     gui.reset();
     EXPECT_FALSE(platform == nullptr);
-    EXPECT_EQ(synth->programDisplay, nullptr);
+    // A display change no longer reaches the editor (the sanitizer build would see it).
+    synth->setProgram(9);
+    synth->syncProgramDisplay();
+    EXPECT_EQ(display.count, 1);
 }
 
 }  // namespace

@@ -333,13 +333,13 @@ TEST_F(EditorWindowTest, TheScreenShowsWhatTheHeadlessBackendDraws) {
     const std::vector<uint32_t> screen = captureWindow(main, kWidth, kHeight, L"editor.png");
 
     // The same state through the headless backend.
-    auto synth = std::make_unique<Bytone>(editorHostCallback);
+    auto synth = std::make_unique<engine::Instrument>();
     auto owned = std::make_unique<HeadlessPlatform>();
     HeadlessPlatform* headless = owned.get();
     GUI gui(*synth, std::move(owned));
     synth->clampOutput = false;
     ASSERT_TRUE(gui.open(nullptr));
-    gui.idle();
+    gui.tick();
     headless->paint();
 
     const uint32_t ink = rgbOf(GetSysColor(COLOR_WINDOWTEXT));

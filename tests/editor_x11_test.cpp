@@ -218,13 +218,13 @@ TEST_F(EditorX11Test, TheWindowShowsWhatTheHeadlessDrawingShows) {
     writePng("editor-x11.png", kWidth, kHeight, shown);
 
     // The same state, drawn headless.
-    Bytone synth(nullptr);
-    synth.scopeZoom = 1;
-    synth.gain = 50;
-    GUI gui(synth, std::make_unique<HeadlessPlatform>());
+    auto synth = std::make_unique<engine::Instrument>();
+    synth->scopeZoom = 1;
+    synth->gain = 50;
+    GUI gui(*synth, std::make_unique<HeadlessPlatform>());
     auto& headless = static_cast<HeadlessPlatform&>(gui.platform());
     ASSERT_TRUE(gui.open(nullptr));
-    gui.idle();
+    gui.tick();
     headless.paint();
     // The frames and bars of every owner-drawn control, on the rows below their texts.
     for (Control c :

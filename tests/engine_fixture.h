@@ -1,5 +1,5 @@
-// An instrument driven as the host's audio thread drives it: MIDI through processEvents,
-// blocks through processReplacing, with a recording host answering 44,100 Hz.
+// The instrument driven directly, as a plug-in adapter's audio thread drives it: MIDI
+// messages queued at their frames, blocks rendered at 44,100 Hz, display changes counted.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,61 +8,41 @@
 #include <memory>
 #include <vector>
 
-#include "engine/bytone.h"
-#include "recording_host.h"
+#include "engine/instrument.h"
 
-inline VstMidiEvent midiEvent(int status, int data1, int data2, int deltaFrames = 0) {
-    VstMidiEvent event{};
-    event.type = kVstMidiType;
-    event.byteSize = sizeof(VstMidiEvent);
-    event.deltaFrames = deltaFrames;
-    event.midiData[0] = static_cast<char>(status);
-    event.midiData[1] = static_cast<char>(data1);
-    event.midiData[2] = static_cast<char>(data2);
-    return event;
-}
+struct Midi {
+    int status, data1, data2, frame;
+};
+inline Midi midiEvent(int status, int data1, int data2, int frame = 0) { return {status, data1, data2, frame}; }
 
-// A VstEvents block of any length, laid out as hosts do (pointers after the header).
-class EventBlock {
-public:
-    explicit EventBlock(std::vector<VstMidiEvent> events) : events_(std::move(events)) {
-        storage_.resize(sizeof(VstEvents) + events_.size() * sizeof(VstEvent*));
-        block_ = reinterpret_cast<VstEvents*>(storage_.data());
-        block_->numEvents = static_cast<VstInt32>(events_.size());
-        VstEvent** list = block_->events;  // room for every event follows the header
-        for (size_t i = 0; i < events_.size(); ++i) list[i] = reinterpret_cast<VstEvent*>(&events_[i]);
-    }
-    VstEvents* get() { return block_; }
-
-private:
-    std::vector<VstMidiEvent> events_;
-    std::vector<unsigned char> storage_;
-    VstEvents* block_;
+struct DisplayCounter : engine::DisplayListener {
+    void displayChanged() override { ++count; }
+    int count = 0;
 };
 
 class EngineTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        RecordingHost::reset();
-        synth = std::make_unique<Bytone>(RecordingHost::callback);
+        synth = std::make_unique<engine::Instrument>();
+        synth->setDisplayListener(&display);
+        synth->setSampleRate(44100.0);
     }
 
-    void send(std::vector<VstMidiEvent> events) {
-        EventBlock block(std::move(events));
-        EXPECT_EQ(synth->processEvents(block.get()), 1);
+    void send(const std::vector<Midi>& events) {
+        for (const Midi& e : events) EXPECT_TRUE(synth->queueMidi(e.status, e.data1, e.data2, e.frame));
     }
-    void send(int status, int data1, int data2, int deltaFrames = 0) {
-        send({midiEvent(status, data1, data2, deltaFrames)});
-    }
+    void send(int status, int data1, int data2, int frame = 0) { send({midiEvent(status, data1, data2, frame)}); }
 
     // Renders one block and returns output 0, checking that output 1 is the same.
     std::vector<float> render(int frames) {
         std::vector<float> left(frames, -9.0f), right(frames, -9.0f);
-        float* outputs[2] = {left.data(), right.data()};
-        synth->processReplacing(nullptr, outputs, frames);
+        synth->render(left.data(), right.data(), frames);
         EXPECT_EQ(left, right);
         return left;
     }
+
+    // The queued events of the coming block.
+    std::vector<Event> queued() const { return {synth->queuedEvents(), synth->queuedEvents() + synth->queuedCount()}; }
 
     void setFormula(int program, const char* formula) {
         std::strcpy(synth->programs[program].formula, formula);
@@ -71,5 +51,6 @@ protected:
         ASSERT_EQ(synth->compileDirtyPrograms(), nullptr) << formula;
     }
 
-    std::unique_ptr<Bytone> synth;
+    std::unique_ptr<engine::Instrument> synth;
+    DisplayCounter display;
 };

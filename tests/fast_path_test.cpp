@@ -182,7 +182,9 @@ struct RefusingPages {
 TEST(FastPath, RecompilingManyRecordsKeepsEachOnesCode) {
     // Records compiled in turn, successfully or not, leave blocks of code that nobody
     // owns, which are released: every record must run its own formula throughout,
-    // including when the system refuses pages or executable memory at any point.
+    // including when the system refuses pages or executable memory at any point. A record
+    // that a batch handed out is another thread's from then on: no later batch may write
+    // its code pointer unless it is installed again, whatever failed before.
     constexpr int kRecords = 4;
     const CodePages refusing{RefusingPages::map, RefusingPages::seal, RefusingPages::release};
     for (const RefusingPages::Kind kind : {RefusingPages::Map, RefusingPages::Seal}) {
@@ -197,8 +199,12 @@ TEST(FastPath, RecompilingManyRecordsKeepsEachOnesCode) {
             int withCode = 0;
             for (int step = 0; step < 400; ++step) {
                 const int batch = 1 + static_cast<int>(rng() % 3);
+                bool installed[kRecords] = {};
+                NativeFunction handedOut[kRecords];
+                for (int i = 0; i < kRecords; ++i) handedOut[i] = records[i].native;
                 for (int b = 0; b < batch; ++b) {
                     const int i = static_cast<int>(rng() % kRecords);
+                    installed[i] = true;
                     texts[i].assign(1, 'P');
                     for (int terms = static_cast<int>(rng() % 40); terms > 0; --terms)
                         texts[i].append("+(T*").append(std::to_string(rng() % 1000)).append(")");
@@ -211,6 +217,8 @@ TEST(FastPath, RecompilingManyRecordsKeepsEachOnesCode) {
                 if (kind == RefusingPages::Seal && refused >= 0 && callsBefore > refused) {
                     ASSERT_EQ(RefusingPages::calls, callsBefore) << "asked the system again after it refused";
                 }
+                for (int i = 0; i < kRecords; ++i)
+                    if (!installed[i]) ASSERT_EQ(records[i].native, handedOut[i]) << "wrote into a record handed out";
                 for (int i = 0; i < kRecords; ++i) {
                     if (texts[i].empty()) continue;
                     withCode += records[i].native != nullptr;
@@ -237,9 +245,9 @@ TEST_F(FastRender, EveryPresetSoundsTheSameOnEveryPath) {
     auto renderPresets = [](Path path) {
         std::vector<float> out;
         for (int preset = 0; preset < 38; ++preset) {
-            auto synth = std::make_unique<Bytone>(RecordingHost::callback);
+            auto synth = std::make_unique<engine::Instrument>();
             synth->setProgram(preset);
-            synth->getProgram();
+            synth->syncProgramDisplay();
             synth->interpolate = preset % 2 == 1;
             for (int i = 0; i < kNumPrograms; ++i) {
                 CompiledExpression& record = synth->programRecord(i);
@@ -247,13 +255,12 @@ TEST_F(FastRender, EveryPresetSoundsTheSameOnEveryPath) {
                 if (path != MachineCode) record.native = nullptr;
                 if (path == Interpreter) record.fastLength = 0;
             }
-            std::vector<VstMidiEvent> events = {midiEvent(0x90, 57, 100), midiEvent(0x90, 64, 60, 100),
-                                                midiEvent(0xE0, 0, 80, 3000), midiEvent(0x90, 69, 127, 5000)};
-            EventBlock block(events);
-            synth->processEvents(block.get());
+            synth->setSampleRate(44100.0);
+            for (const Midi& e : {midiEvent(0x90, 57, 100), midiEvent(0x90, 64, 60, 100), midiEvent(0xE0, 0, 80, 3000),
+                                  midiEvent(0x90, 69, 127, 5000)})
+                synth->queueMidi(e.status, e.data1, e.data2, e.frame);
             std::vector<float> left(22050), right(22050);
-            float* outputs[2] = {left.data(), right.data()};
-            synth->processReplacing(nullptr, outputs, 22050);
+            synth->render(left.data(), right.data(), 22050);
             out.insert(out.end(), left.begin(), left.end());
         }
         return out;

@@ -5,21 +5,11 @@
 #include <memory>
 #include <string>
 
-#include "engine/bytone.h"
-#include "recording_host.h"
+#include "engine_fixture.h"
 
 namespace {
 
-class InstrumentTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        RecordingHost::reset();
-        synth = std::make_unique<Bytone>(RecordingHost::callback);
-        RecordingHost::calls.clear();
-    }
-
-    std::unique_ptr<Bytone> synth;
-};
+using InstrumentTest = EngineTest;
 
 TEST_F(InstrumentTest, ANewInstanceHoldsThePresetsAndTheDefaults) {
     struct NameCase {
@@ -77,33 +67,34 @@ TEST_F(InstrumentTest, ThePresetsComputeTheirFormulas) {
     EXPECT_EQ(runExpression(triangle), 44);
 }
 
-TEST_F(InstrumentTest, TheFirstGetProgramRefreshesTheDisplayOnce) {
-    EXPECT_EQ(synth->getProgram(), 0);
-    EXPECT_EQ(RecordingHost::count(audioMasterUpdateDisplay), 1);
+TEST_F(InstrumentTest, TheFirstSyncRefreshesTheDisplayOnce) {
+    synth->syncProgramDisplay();
+    EXPECT_EQ(display.count, 1);
     EXPECT_FALSE(synth->displayDirty);
-    EXPECT_EQ(synth->getProgram(), 0);
-    EXPECT_EQ(RecordingHost::calls.size(), 1u);
+    synth->syncProgramDisplay();
+    EXPECT_EQ(display.count, 1);
 }
 
-TEST_F(InstrumentTest, AProgramChangeIsCompiledAndShownAtTheNextGetProgram) {
-    synth->getProgram();
-    RecordingHost::calls.clear();
+TEST_F(InstrumentTest, AProgramChangeIsCompiledAndShownAtTheNextSync) {
+    synth->syncProgramDisplay();
+    display.count = 0;
     std::strcpy(synth->programs[5].formula, "P*5");  // an edit that waits for the walk
     synth->programs[5].needsCompile = true;
     synth->setProgram(5);
     EXPECT_TRUE(synth->isMarked(5));
-    EXPECT_EQ(synth->getProgram(), 5);
+    synth->syncProgramDisplay();
+    EXPECT_EQ(synth->program(), 5);
     EXPECT_FALSE(synth->isMarked(5));
     synth->programRecord(5).variable('P') = 3;
     EXPECT_EQ(runExpression(synth->programRecord(5)), 15);
-    EXPECT_EQ(RecordingHost::count(audioMasterUpdateDisplay), 1);
+    EXPECT_EQ(display.count, 1);
     EXPECT_EQ(synth->lastSeenProgram, 5);
 }
 
 TEST_F(InstrumentTest, SetProgramKeepsTheNumberInsideTheBank) {
     struct Case {
-        VstInt32 program;
-        VstInt32 selected;
+        int32_t program;
+        int32_t selected;
     };
     const Case cases[] = {{127, 127}, {130, 127}, {3, 3}, {-1, 3}, {INT32_MIN, 3}, {0, 0}};
     for (const Case& c : cases) {
@@ -125,9 +116,62 @@ TEST_F(InstrumentTest, ProgramNamesAreCutToTheirFields) {
     synth->setProgramName("abcdefghijklmnopqrstuvwxyz01234");
     char buffer[40];
     std::memset(buffer, '#', sizeof buffer);
-    synth->getProgramName(buffer);
-    EXPECT_STREQ(buffer, "abcdefghijklmnopqrstuvwx");  // kVstMaxProgNameLen characters
+    synth->programName(0, buffer, 25);
+    EXPECT_STREQ(buffer, "abcdefghijklmnopqrstuvwx");  // as a VST 2.4 host's buffer takes it
     EXPECT_EQ(buffer[25], '#');
+    synth->programName(0, buffer, sizeof buffer);
+    EXPECT_STREQ(buffer, "abcdefghijklmnopqrstuvwxyz01234");
+    synth->programName(128, buffer, sizeof buffer);
+    EXPECT_STREQ(buffer, "");
+}
+
+TEST_F(InstrumentTest, NamesRestoredFromAChunkAreReadWithoutTheLock) {
+    std::snprintf(synth->programs[7].name, kNameSize, "%s", "renamed in a chunk");
+    const void* data = nullptr;
+    const int32_t bytes = synth->saveState(&data);
+    auto other = std::make_unique<engine::Instrument>();
+    ASSERT_TRUE(other->restoreState(data, bytes));
+    std::lock_guard<std::mutex> held(other->bankLock);  // a reader never needs it
+    char name[kNameSize];
+    other->programName(7, name, sizeof name);
+    EXPECT_STREQ(name, "renamed in a chunk");
+}
+
+TEST_F(InstrumentTest, SettingsKeepTheirRangeOrTheirDefault) {
+    using engine::Setting;
+    struct Case {
+        Setting setting;
+        int32_t value, stored;
+    };
+    const Case cases[] = {
+        {Setting::Poly, 0, 1},      {Setting::Poly, 9, 8},     {Setting::Porta, 0, 1},     {Setting::Time, 101, 100},
+        {Setting::Gain, 1000, 200}, {Setting::Lerp, 5, 1},     {Setting::Clamp, -1, 0},    {Setting::ScopeZoom, 8, 7},
+        {Setting::DrumKey, 0, 0},   {Setting::DrumKey, 5, 23}, {Setting::DrumKey, 60, 60}, {Setting::DrumKey, 400, 191},
+    };
+    for (const Case& c : cases) {
+        synth->setSetting(c.setting, c.value);
+        EXPECT_EQ(synth->setting(c.setting), c.stored) << engine::settingInfo(c.setting).name << " " << c.value;
+    }
+    EXPECT_EQ(synth->programs[0].drumKey, 191);  // the current program's
+    EXPECT_EQ(synth->gain, 200);
+}
+
+TEST_F(InstrumentTest, ASettingChangeLandsAtItsFrame) {
+    setFormula(0, "100");
+    send(0x90, 69, 100);
+    Event change{};
+    change.kind = SettingChange;
+    change.frame = 3;
+    change.setting = static_cast<int32_t>(engine::Setting::Gain);
+    change.value = 200;
+    ASSERT_TRUE(synth->queueEvent(change));
+    const std::vector<float> out = render(5);
+    EXPECT_EQ(out[2], 100.0f / 1024.0f);
+    EXPECT_EQ(out[3], 200.0f / 1024.0f);
+    change.setting = engine::kSettingCount;  // no such setting: nothing changes
+    ASSERT_TRUE(synth->queueEvent(change));
+    render(5);
+    EXPECT_EQ(synth->gain, 200);
 }
 
 TEST_F(InstrumentTest, CompileDirtyProgramsStopsAtTheFirstFault) {

@@ -162,7 +162,7 @@ TEST_F(RenderTest, EventsFireAtTheirOwnSample) {
             const bool sounding = c.firstSound >= 0 && k >= c.firstSound;
             EXPECT_EQ(out[k], sounding ? level(100) : 0.0f) << c.deltaFrames << " at " << k;
         }
-        EXPECT_TRUE(synth->pendingEvents.empty());
+        EXPECT_EQ(synth->queuedCount(), 0);
         send(0xB0, 123, 0);
         render(1);
     }
@@ -180,8 +180,8 @@ TEST_F(RenderTest, TheModWheelIsM) {
 TEST_F(RenderTest, AProgramChangeTakesEffectAtItsSampleForNewNotes) {
     setFormula(0, "10");
     setFormula(3, "20");
-    synth->getProgram();  // settle the first display refresh
-    RecordingHost::calls.clear();
+    synth->syncProgramDisplay();  // settle the first display refresh
+    display.count = 0;
     send({midiEvent(0x90, 60, 100, 0), midiEvent(0xC0, 3, 0, 4), midiEvent(0x90, 64, 100, 8)});
     const std::vector<float> out = render(12);
     EXPECT_EQ(out[7], level(10));
@@ -189,30 +189,24 @@ TEST_F(RenderTest, AProgramChangeTakesEffectAtItsSampleForNewNotes) {
     EXPECT_EQ(synth->currentProgram, 3);
     EXPECT_EQ(synth->voices[0].program, 0);
     EXPECT_EQ(synth->voices[1].program, 3);
-    EXPECT_EQ(RecordingHost::count(audioMasterUpdateDisplay), 1);
-    EXPECT_EQ(RecordingHost::count(audioMasterGetSampleRate), 1);
+    EXPECT_EQ(display.count, 1);
 
-    RecordingHost::calls.clear();
     send(0xC0, 3, 0);
     render(4);
-    EXPECT_EQ(RecordingHost::count(audioMasterUpdateDisplay), 0);
+    EXPECT_EQ(display.count, 1);
 }
 
 TEST_F(RenderTest, AnEmptyBlockStillEndsLikeABlock) {
-    RecordingHost::sampleRate = 48000;
     send(0x90, 69, 100);
-    float* outputs[2] = {nullptr, nullptr};
-    synth->processReplacing(nullptr, outputs, 0);
-    EXPECT_TRUE(synth->pendingEvents.empty());
-    EXPECT_EQ(RecordingHost::count(audioMasterGetSampleRate), 1);
-    EXPECT_EQ(RecordingHost::count(audioMasterUpdateDisplay), 1);
+    synth->render(nullptr, nullptr, 0);
+    EXPECT_EQ(synth->queuedCount(), 0);
+    EXPECT_EQ(display.count, 1);  // the first display refresh
     EXPECT_EQ(synth->voices[0].note, -1);
-    synth->processReplacing(nullptr, nullptr, -5);
-    synth->processReplacing(nullptr, nullptr, 16);
+    synth->render(nullptr, nullptr, -5);
+    synth->render(nullptr, nullptr, 16);
 }
 
-TEST_F(RenderTest, AHostWithoutASampleRateKeepsTheLastOne) {
-    RecordingHost::sampleRate = 0;
+TEST_F(RenderTest, ARateThatIsNotPositiveKeepsTheLastOne) {
     synth->setSampleRate(22050.0f);
     play("P");
     render(1);

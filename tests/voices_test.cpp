@@ -6,7 +6,7 @@ namespace {
 
 using VoicesTest = EngineTest;
 
-std::vector<int> soundingNotes(const Bytone& synth) {
+std::vector<int> soundingNotes(const engine::Instrument& synth) {
     std::vector<int> notes;
     for (const Voice& voice : synth.voices) notes.push_back(voice.note);
     return notes;

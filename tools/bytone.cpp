@@ -13,7 +13,6 @@
 #include "demo_song.h"
 #include "editor/gui.h"
 #include "editor/headless_platform.h"
-#include "editor/status_text.h"
 #include "expr/expression.h"
 #include "file_io.h"
 #include "midi_file.h"
@@ -187,7 +186,8 @@ int drawScopePicture(const ScopeOptions& options) {
     if (options.formula.size() > 1023)
         throw CommandError("the formula has " + std::to_string(options.formula.size()) +
                            " characters; a program holds 1023");
-    auto instrument = std::make_unique<Bytone>(nullptr);
+    // The instrument itself, without a plug-in around it: the picture needs no host.
+    auto instrument = std::make_unique<engine::Instrument>();
     std::snprintf(instrument->programs[0].formula, sizeof instrument->programs[0].formula, "%s",
                   options.formula.c_str());
     instrument->programs[0].needsCompile = true;
@@ -197,12 +197,12 @@ int drawScopePicture(const ScopeOptions& options) {
     editor::HeadlessPlatform& platform = *owned;
     editor::GUI gui(*instrument, std::move(owned));
     gui.open(nullptr);
-    gui.idle();
+    gui.tick();
     const std::string& status = platform.texts[editor::StatusLabel];
     if (status != "OK") throw CommandError(status + " in '" + options.formula + "'");
     writePng(options.output, platform.scope.width, platform.scope.height, platform.scope.pixels);
     std::printf("wrote %s: %dx%d, zoom %s\n", std::filesystem::absolute(options.output).c_str(), platform.scope.width,
-                platform.scope.height, editor::zoomText(options.zoom).c_str());
+                platform.scope.height, engine::settingText(engine::Setting::ScopeZoom, options.zoom).c_str());
     return 0;
 }
 

@@ -15,23 +15,6 @@ export const op = {
     effGetProgramNameIndexed: 29,
 };
 
-// The editor's controls, by their places in its layout.
-export const control = {
-    gain: 0,
-    porta: 1,
-    poly: 2,
-    time: 3,
-    copy: 4,
-    paste: 5,
-    lerp: 6,
-    clamp: 7,
-    formula: 8,
-    status: 9,
-    scope: 10,
-    help: 11,
-    drum: 12,
-};
-
 export const pointer = { leftDown: 0, move: 1, leftUp: 2, rightDown: 3, wheel: 4 };
 export const stateFormat = { fxp: 0, fxb: 1, raw: 2 };
 export const editorWidth = 600;
@@ -63,6 +46,16 @@ export class Instrument {
         if (!this.effect) throw new Error('the instrument could not be made');
         this.maxFrames = this.exports.bytoneMaxFrames();
         this.scratchBytes = this.exports.bytoneScratchBytes();
+        // The editor's controls by name, and the settings by key with their ranges, as
+        // the module's tables describe them.
+        this.controls = {};
+        for (let c = 0; c < this.exports.bytoneControlCount(); ++c) this.controls[this.text(this.exports.bytoneControlName(c))] = c;
+        this.settings = {};
+        for (let number = 0; number < this.exports.bytoneSettingCount(); ++number) {
+            const key = this.text(this.exports.bytoneSettingKey(number));
+            const [lowest, highest, defaultValue] = new Int32Array(this.exports.memory.buffer, this.exports.bytoneSettingRange(number), 3);
+            this.settings[key] = { number, lowest, highest, defaultValue };
+        }
     }
 
     dispatch(opcode, index = 0, value = 0, ptr = 0, opt = 0) {
@@ -145,7 +138,7 @@ export class Instrument {
     // Where each control lies in the window, as [left, top, right, bottom].
     layout() {
         const rects = {};
-        for (const [name, which] of Object.entries(control))
+        for (const [name, which] of Object.entries(this.controls))
             rects[name] = Array.from(new Int32Array(this.exports.memory.buffer, this.exports.bytoneControlRect(which), 4));
         return rects;
     }
@@ -183,11 +176,12 @@ export class Instrument {
         this.putText(text);
         this.exports.bytoneSetClipboard(this.effect);
     }
-    setting(which) {
-        return this.exports.bytoneSetting(this.effect, which);
+    // The value of the setting of `key` (see `settings`).
+    setting(key) {
+        return this.exports.bytoneSetting(this.effect, this.settings[key].number);
     }
-    setSetting(which, value) {
-        this.exports.bytoneSetSetting(this.effect, which, value);
+    setSetting(key, value) {
+        this.exports.bytoneSetSetting(this.effect, this.settings[key].number, value);
     }
 
     // Restores a state file's bytes; null, or why it was refused.

@@ -1,7 +1,9 @@
 // What the page's scripts call in the WebAssembly module. The instrument is made by the
 // plug-in's own entry point and driven through its dispatcher and processReplacing, as a
-// host drives it; this file adds what a host's window system and file dialogs would do:
-// the editor window's pixels, texts and input, and the state files of DAWs.
+// host drives it, so that the page plays the very plug-in that hosts load; this file adds
+// what a host's window system and file dialogs would do: the editor window's pixels,
+// texts and input, the settings and the controls as their tables describe them, and the
+// state files of DAWs.
 //
 // Everything runs on one thread, the page's audio worklet. Nothing here allocates while
 // rendering: events and samples go through fixed buffers.
@@ -12,8 +14,9 @@
 
 #include "../editor/gui.h"
 #include "../editor/headless_platform.h"
-#include "../engine/bytone.h"
 #include "../host/aeffect.h"
+#include "../host/aeffeditor.h"
+#include "../host/bytone.h"
 #include "../tools/state_file.h"
 
 extern "C" AEffect* VSTCALLBACK VSTPluginMain(audioMasterCallback audioMaster);
@@ -44,8 +47,9 @@ VstIntPtr VSTCALLBACK hostCallback(AEffect*, VstInt32 opcode, VstInt32, VstIntPt
     }
 }
 
-Bytone& instrumentOf(AEffect* effect) { return *static_cast<Bytone*>(static_cast<AudioEffect*>(effect->object)); }
-editor::GUI& guiOf(AEffect* effect) { return *static_cast<editor::GUI*>(instrumentOf(effect).getEditor()); }
+Bytone& pluginOf(AEffect* effect) { return *static_cast<Bytone*>(static_cast<AudioEffect*>(effect->object)); }
+// This build's editor is the headless window's GUI (web_platform.cpp).
+editor::GUI& guiOf(AEffect* effect) { return *static_cast<editor::GUI*>(pluginOf(effect).getEditor()->view()); }
 editor::HeadlessPlatform& windowOf(AEffect* effect) {
     return static_cast<editor::HeadlessPlatform&>(guiOf(effect).platform());
 }
@@ -185,36 +189,38 @@ EMSCRIPTEN_KEEPALIVE void bytoneSetClipboard(AEffect* effect) {
     windowOf(effect).clipboard = std::string(reinterpret_cast<const char*>(scratch));
 }
 
-// The settings of the value labels, the two switches and the current program's drum key,
-// as a shared link gives them, each brought into the editor's range.
-EMSCRIPTEN_KEEPALIVE int bytoneSetting(AEffect* effect, int control) {
-    Bytone& instrument = instrumentOf(effect);
-    switch (control) {
-        case editor::PolyLabel: return instrument.polyphony;
-        case editor::PortaLabel: return instrument.portamento;
-        case editor::TimeLabel: return instrument.timeScale;
-        case editor::GainLabel: return instrument.gain;
-        case editor::DrumLabel: return instrument.programs[instrument.currentProgram].drumKey;
-        case editor::LerpButton: return instrument.interpolate;
-        case editor::ClampButton: return instrument.clampOutput;
-        default: return 0;
-    }
+// The table of settings: how many, and each one's key, range and default.
+EMSCRIPTEN_KEEPALIVE int bytoneSettingCount() { return engine::kSettingCount; }
+EMSCRIPTEN_KEEPALIVE const char* bytoneSettingKey(int number) {
+    engine::Setting setting;
+    return toScratch(engine::settingFromNumber(number, setting) ? engine::settingInfo(setting).key : "");
 }
-EMSCRIPTEN_KEEPALIVE void bytoneSetSetting(AEffect* effect, int control, int value) {
-    editor::GUI& gui = guiOf(effect);
-    switch (control) {
-        case editor::LerpButton:
-        case editor::ClampButton:
-            if ((bytoneSetting(effect, control) != 0) != (value != 0))
-                gui.buttonClicked(editor::layoutOf(static_cast<editor::Control>(control)).commandId);
-            break;
-        case editor::PolyLabel:
-        case editor::PortaLabel:
-        case editor::TimeLabel:
-        case editor::GainLabel:
-        case editor::DrumLabel: gui.setSetting(static_cast<editor::Control>(control), value); break;
-        default: break;
-    }
+// Lowest, highest and default of setting `number`.
+EMSCRIPTEN_KEEPALIVE const int* bytoneSettingRange(int number) {
+    static int range[3];
+    engine::Setting setting;
+    if (!engine::settingFromNumber(number, setting)) return nullptr;
+    const engine::SettingInfo& info = engine::settingInfo(setting);
+    range[0] = info.lowest, range[1] = info.highest, range[2] = info.defaultValue;
+    return range;
+}
+
+// The controls of the editor's layout: how many, and each one's name.
+EMSCRIPTEN_KEEPALIVE int bytoneControlCount() { return editor::kControlCount; }
+EMSCRIPTEN_KEEPALIVE const char* bytoneControlName(int control) {
+    if (control < 0 || control >= editor::kControlCount) return toScratch("");
+    return toScratch(editor::layoutOf(static_cast<editor::Control>(control)).name);
+}
+
+// Setting `number`'s value (the drum key: the current program's), and a new value as a
+// shared link gives it, brought into the editor's range as the editor brings it.
+EMSCRIPTEN_KEEPALIVE int bytoneSetting(AEffect* effect, int number) {
+    engine::Setting setting;
+    return engine::settingFromNumber(number, setting) ? pluginOf(effect).instrument().setting(setting) : 0;
+}
+EMSCRIPTEN_KEEPALIVE void bytoneSetSetting(AEffect* effect, int number, int value) {
+    engine::Setting setting;
+    if (engine::settingFromNumber(number, setting)) guiOf(effect).setSetting(setting, value);
 }
 
 // Restores a state file (.fxb, .fxp or a raw chunk) of `size` bytes from the scratch

@@ -2,7 +2,7 @@
 // computer keyboard, the on-screen keyboard and MIDI devices, recording and shared
 // links. The instrument itself runs in the audio worklet; everything here asks it by
 // message, as a host's user interface asks a plug-in.
-import { control, editorHeight, editorWidth, pointer, stateFormat } from './instrument.js';
+import { editorHeight, editorWidth, pointer, stateFormat } from './instrument.js';
 import { maxFormula, readShareFragment, shareFragment } from './share_link.js';
 
 const $ = (id) => document.getElementById(id);
@@ -291,7 +291,7 @@ function connectPrograms() {
 }
 
 async function openSharedLink() {
-    const shared = readShareFragment(location.hash);
+    const shared = readShareFragment(location.hash, await ask('settings'));
     if (!shared) return;
     if (shared.error) return say(`This link's program could not be read: ${shared.error}. Nothing was changed.`, true);
     await ask('share', shared);

@@ -1,17 +1,9 @@
 // A program shared by link: its number, name, formula and the settings in the URL's
 // fragment, as readable key=value pairs:
-//   #program=6&name=Ringy&formula=(P%26255)%5E...&poly=8&porta=100&time=50&gain=100&lerp=0&clamp=1&drum=0
+//   #program=6&name=Ringy&formula=(P%26255)%5E...&poly=8&porta=100&time=50&gain=100&lerp=0&clamp=1&zoom=0&drum=0
+// The settings and the values each may take come from the instrument's table of
+// settings: `ranges` maps each key to [lowest, highest].
 
-// Each setting with the range the editor keeps it in; a drum key below 24 means none.
-export const settingRanges = {
-    poly: [1, 8],
-    porta: [1, 100],
-    time: [1, 100],
-    gain: [1, 200],
-    lerp: [0, 1],
-    clamp: [0, 1],
-    drum: [0, 191],
-};
 export const maxFormula = 1023;
 export const maxName = 31;
 
@@ -25,7 +17,7 @@ export function shareFragment({ index, name, formula, settings }) {
         ['program', String(index + 1)],
         ['name', name],
         ['formula', formula],
-        ...Object.keys(settingRanges).map((key) => [key, String(settings[key])]),
+        ...Object.entries(settings).map(([key, value]) => [key, String(value)]),
     ];
     return '#' + pairs.map(([k, v]) => `${k}=${encodeURIComponent(v)}`).join('&');
 }
@@ -41,7 +33,7 @@ function integer(key, text, [lowest, highest]) {
 
 // Reads a fragment (with or without its '#'). Returns null for an empty one, the
 // program for a good one, and {error} saying what is wrong with any other.
-export function readShareFragment(fragment) {
+export function readShareFragment(fragment, ranges) {
     const text = fragment.replace(/^#/, '');
     if (text === '') return null;
     try {
@@ -58,7 +50,7 @@ export function readShareFragment(fragment) {
             fields.set(pair.slice(0, at), value);
         }
         for (const key of fields.keys())
-            if (!['program', 'name', 'formula', ...Object.keys(settingRanges)].includes(key))
+            if (!['program', 'name', 'formula', ...Object.keys(ranges)].includes(key))
                 throw new LinkError(`it has an unknown field "${key.slice(0, 20)}"`);
         if (!fields.has('formula')) throw new LinkError('it has no formula');
         const formula = fields.get('formula');
@@ -69,7 +61,7 @@ export function readShareFragment(fragment) {
         if (!nameText.test(name)) throw new LinkError('its name holds characters a name cannot have');
         const index = fields.has('program') ? integer('program', fields.get('program'), [1, 128]) - 1 : 0;
         const settings = {};
-        for (const [key, range] of Object.entries(settingRanges))
+        for (const [key, range] of Object.entries(ranges))
             if (fields.has(key)) settings[key] = integer(key, fields.get(key), range);
         return { index, name, formula, settings };
     } catch (error) {

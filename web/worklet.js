@@ -2,7 +2,7 @@
 // the audio context goes to the instrument's block render in WebAssembly; the page's
 // requests (the editor's input and idle calls, programs, state files, MIDI) arrive as
 // messages between blocks, so that the instance is used by one thread only.
-import { Instrument, control } from './instrument.js';
+import { Instrument } from './instrument.js';
 
 // Recording: the page lends buffers, each the left channel's frames followed by the
 // right channel's; the worklet copies each block in and sends every full buffer back.
@@ -84,20 +84,27 @@ class BytoneProcessor extends AudioWorkletProcessor {
         if (!instrument.editorChanged && !force) return null;
         const image = instrument.paintEditor();
         const texts = {};
-        for (const [name, which] of Object.entries(control)) texts[name] = instrument.editorText(which);
+        for (const [name, which] of Object.entries(instrument.controls)) texts[name] = instrument.editorText(which);
         return {
             image,
             texts,
             typed: this.typed,
             program: instrument.program,
             programName: instrument.programName,
-            lerp: instrument.setting(control.lerp),
-            clamp: instrument.setting(control.clamp),
+            lerp: instrument.setting('lerp'),
+            clamp: instrument.setting('clamp'),
         };
     }
 
     layout() {
         return this.instrument.layout();
+    }
+    // The settings a shared link carries, by key, with the values a link may give each.
+    settings() {
+        const ranges = {};
+        for (const [key, { lowest, highest, defaultValue }] of Object.entries(this.instrument.settings))
+            ranges[key] = [Math.min(lowest, defaultValue), highest];
+        return ranges;
     }
     names() {
         return this.instrument.programNames();
@@ -133,9 +140,8 @@ class BytoneProcessor extends AudioWorkletProcessor {
     program() {
         const i = this.instrument;
         const settings = {};
-        for (const name of ['poly', 'porta', 'time', 'gain', 'lerp', 'clamp', 'drum'])
-            settings[name] = i.setting(control[name]);
-        return { index: i.program, name: i.programName, formula: i.editorText(control.formula), settings };
+        for (const key of Object.keys(i.settings)) settings[key] = i.setting(key);
+        return { index: i.program, name: i.programName, formula: i.editorText(i.controls.formula), settings };
     }
     // A shared link's program: it becomes program `index`, selected, with its settings.
     share({ index, name, formula, settings }) {
@@ -144,7 +150,7 @@ class BytoneProcessor extends AudioWorkletProcessor {
         i.idle();  // loads the box with the program, so that the typing below lands in it
         i.programName = name;
         i.type(formula);
-        for (const [setting, value] of Object.entries(settings)) i.setSetting(control[setting], value);
+        for (const [key, value] of Object.entries(settings)) i.setSetting(key, value);
     }
     record({ buffers }) {
         this.recorder.start(buffers);

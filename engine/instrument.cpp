@@ -1,7 +1,8 @@
-#include "bytone.h"
+#include "instrument.h"
 
 #include <cmath>
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 
 #include "presets.h"
@@ -9,8 +10,8 @@
 namespace {
 
 void fillSineTable(uint8_t table[256]) {
-    // The angle is summed step by step, as the table has always been built; computing
-    // i * step directly would change entries that lie on a rounding boundary.
+    // The angle is a running sum of the step: entries that lie on a rounding boundary
+    // differ from those of i * step, and the formulas' S and C read these.
     double angle = 0.0;
     for (int i = 0; i < 256; ++i) {
         table[i] = static_cast<uint8_t>(static_cast<int>(std::sin(angle) * 127.0 + 128.0));
@@ -18,21 +19,11 @@ void fillSineTable(uint8_t table[256]) {
     }
 }
 
-bool copyText(char* destination, const char* text) {
-    if (!destination) return false;
-    std::strcpy(destination, text);
-    return true;
-}
-
 }  // namespace
 
-Bytone::Bytone(audioMasterCallback audioMaster) : AudioEffectX(audioMaster, kNumPrograms, 0) {
-    cEffect.numInputs = 0;
-    cEffect.numOutputs = 2;
-    cEffect.flags = effFlagsCanReplacing | effFlagsProgramChunks | effFlagsIsSynth;
-    cEffect.uniqueID = fourCharCode('b', 'y', 't', 'o');
-    cEffect.version = 1;
+namespace engine {
 
+Instrument::Instrument() {
     for (int i = 0; i < kNumPrograms; ++i) {
         ProgramSlot& slot = programs[i];
         slot.needsCompile = true;
@@ -45,30 +36,27 @@ Bytone::Bytone(audioMasterCallback audioMaster) : AudioEffectX(audioMaster, kNum
         std::snprintf(programs[j].formula, sizeof programs[j].formula, "%s", presetTable[j].formula);
     }
     for (Voice& voice : voices) voice.note = -1;
-    // Reserved and touched, so that the audio thread meets no fresh page in it.
-    pendingEvents.resize(kEventReserve);
-    pendingEvents.clear();
 
     scope_ = records_.take();
     compileDirtyPrograms();
     adoptWalked();  // no audio thread yet: this thread plays its part once
     fillSineTable(sineTable);
+    publishNames();
 }
 
-// The editor goes first, while the instrument it refers to is still whole.
-Bytone::~Bytone() { deleteEditor(); }
+Instrument::~Instrument() = default;
 
-void Bytone::recycle(CompiledExpression* record) {
+void Instrument::recycle(CompiledExpression* record) {
     nativeCode_.drop(records_.indexOf(record));
     records_.give(record);
 }
 
-void Bytone::publish(RecordBox& box, CompiledExpression* record) {
+void Instrument::publish(RecordBox& box, CompiledExpression* record) {
     const uintptr_t old = box.exchange(reinterpret_cast<uintptr_t>(record) | kFresh, std::memory_order_acq_rel);
     if (old) recycle(reinterpret_cast<CompiledExpression*>(old & ~kFresh));  // given back, or never taken
 }
 
-void Bytone::collectGivenBack() {
+void Instrument::collectGivenBack() {
     for (ProgramSlot& slot : programs) {
         for (RecordBox* box : {&slot.walked, &slot.edited}) {
             uintptr_t held = box->load(std::memory_order_acquire);
@@ -79,7 +67,7 @@ void Bytone::collectGivenBack() {
     }
 }
 
-void Bytone::publishEdits() {
+void Instrument::publishEdits() {
     collectGivenBack();
     CompiledExpression* fresh[kNumPrograms]{};
     for (int i = 0; i < kNumPrograms; ++i) {
@@ -100,7 +88,7 @@ void Bytone::publishEdits() {
     }
 }
 
-const char* Bytone::compileDirtyPrograms() {
+const char* Instrument::compileDirtyPrograms() {
     publishEdits();
     // Every compilation of the walk was made ahead by publishEdits; what remains is to
     // move marked programs' records, in order, to where the audio thread plays them
@@ -124,25 +112,25 @@ const char* Bytone::compileDirtyPrograms() {
     return compileExpression(*scope_, programs[currentProgram.load()].formula);
 }
 
-bool Bytone::isMarked(int index) const {
+bool Instrument::isMarked(int index) const {
     const ProgramSlot& slot = programs[index];
     return slot.needsCompile || slot.changeMarked || (slot.edited.load() & kFresh);
 }
 
-CompiledExpression& Bytone::programRecord(int index) {
+CompiledExpression& Instrument::programRecord(int index) {
     const uintptr_t walked = programs[index].walked.load();
     return walked & kFresh ? *reinterpret_cast<CompiledExpression*>(walked & ~kFresh) : *playing_[index];
 }
 
-CompiledExpression& Bytone::scopeRecord(int index) {
+CompiledExpression& Instrument::scopeRecord(int index) {
     compileExpression(*scope_, programs[index].formula);
     scope_->valueStack[0] = scopeResults_[index];
     return *scope_;
 }
 
-void Bytone::keepScopeResult(int index) { scopeResults_[index] = scope_->valueStack[0]; }
+void Instrument::keepScopeResult(int index) { scopeResults_[index] = scope_->valueStack[0]; }
 
-void Bytone::adopt(int index, RecordBox& box) {
+void Instrument::adopt(int index, RecordBox& box) {
     uintptr_t held = box.load(std::memory_order_acquire);
     if (!(held & kFresh)) return;
     CompiledExpression* old = playing_[index];
@@ -155,11 +143,11 @@ void Bytone::adopt(int index, RecordBox& box) {
     playing_[index]->valueStack[0] = lastResult;
 }
 
-void Bytone::adoptWalked() {
+void Instrument::adoptWalked() {
     for (int i = 0; i < kNumPrograms; ++i) adopt(i, programs[i].walked);
 }
 
-void Bytone::walkOnAudioThread() {
+void Instrument::walkOnAudioThread() {
     for (int i = 0; i < kNumPrograms; ++i) {
         ProgramSlot& slot = programs[i];
         adopt(i, slot.walked);  // older than what `edited` holds
@@ -170,7 +158,7 @@ void Bytone::walkOnAudioThread() {
     }
 }
 
-bool Bytone::takeDisplayChange(Side side) {
+bool Instrument::takeDisplayChange(Side side) {
     const int32_t current = currentProgram.load();
     if (lastSeenProgram.exchange(current) != current) {
         if (side == Side::Audio)
@@ -181,53 +169,79 @@ bool Bytone::takeDisplayChange(Side side) {
     } else if (!displayDirty.exchange(false)) {
         return false;
     }
-    if (programDisplay) programDisplay->requestReload();
+    if (programDisplay_) programDisplay_->requestReload();
     return true;
 }
 
-void Bytone::syncProgramDisplay() {
+void Instrument::announceDisplay() {
+    if (displayListener_) displayListener_->displayChanged();
+}
+
+void Instrument::syncProgramDisplay() {
     bool changed;
     {
         std::lock_guard<std::mutex> hold(bankLock);
         changed = takeDisplayChange(Side::Compiling);
     }
-    if (changed) updateDisplay();
+    if (changed) announceDisplay();
 }
 
-VstInt32 Bytone::getProgram() {
-    syncProgramDisplay();
-    return currentProgram.load();
-}
-
-void Bytone::setProgram(VstInt32 program) {
+void Instrument::setProgram(int32_t program) {
     if (program < 0) return;
     currentProgram = program > kNumPrograms - 1 ? kNumPrograms - 1 : program;
 }
 
-void Bytone::setProgramName(const char* name) {
+void Instrument::publishNames() {
+    for (int i = 0; i < kNumPrograms; ++i) names_.publish(i, programs[i].name);
+}
+
+void Instrument::setProgramName(const char* name) {
     if (!name) return;
     std::lock_guard<std::mutex> hold(bankLock);
-    char* field = programs[currentProgram.load()].name;
+    const int32_t index = currentProgram.load();
+    char* field = programs[index].name;
     std::strncpy(field, name, kNameSize);
     field[kNameSize - 1] = '\0';
+    names_.publish(index, field);
 }
 
-void Bytone::getProgramName(char* name) { getProgramNameIndexed(-1, currentProgram.load(), name); }
-
-bool Bytone::getProgramNameIndexed(VstInt32, VstInt32 index, char* name) {
-    if (!name || index < 0 || index >= kNumPrograms) return false;
-    std::lock_guard<std::mutex> hold(bankLock);
-    std::snprintf(name, kVstMaxProgNameLen + 1, "%s", programs[index].name);
-    return true;
+void Instrument::programName(int32_t index, char* name, int size) const {
+    if (!name || size <= 0) return;
+    char published[kNameSize] = "";
+    if (index >= 0 && index < kNumPrograms) names_.read(index, published);
+    std::snprintf(name, static_cast<size_t>(size), "%s", published);
 }
 
-bool Bytone::getEffectName(char* name) { return copyText(name, "BYTONE"); }
-
-bool Bytone::getVendorString(char* text) { return copyText(text, "Kelmo"); }
-
-bool Bytone::getProductString(char* text) { return copyText(text, "v1.2 16.02.20"); }
-
-VstInt32 Bytone::canDo(const char* text) {
-    if (text && (std::strcmp(text, "receiveVstEvents") == 0 || std::strcmp(text, "receiveVstMidiEvent") == 0)) return 1;
-    return -1;
+void Instrument::setSampleRate(double rate) {
+    if (rate > 0.0) sampleRate_ = rate;
 }
+
+namespace {
+
+std::atomic<int32_t>& settingOf(Instrument& instrument, Setting which) {
+    switch (which) {
+        case Setting::Poly: return instrument.polyphony;
+        case Setting::Porta: return instrument.portamento;
+        case Setting::Time: return instrument.timeScale;
+        case Setting::Gain: return instrument.gain;
+        case Setting::Lerp: return instrument.interpolate;
+        case Setting::Clamp: return instrument.clampOutput;
+        case Setting::ScopeZoom: return instrument.scopeZoom;
+        case Setting::DrumKey: break;
+    }
+    return instrument.programs[instrument.currentProgram.load()].drumKey;
+}
+
+}  // namespace
+
+int32_t Instrument::setting(Setting which) const {
+    return settingOf(const_cast<Instrument&>(*this), which).load();
+}
+
+void Instrument::setSetting(Setting which, int32_t value) {
+    const SettingInfo& info = settingInfo(which);
+    if (value != info.defaultValue) value = std::clamp(value, info.lowest, info.highest);
+    settingOf(*this, which) = value;
+}
+
+}  // namespace engine

@@ -1,0 +1,301 @@
+// The instrument, apart from any plug-in format or window system: its settings, the bank
+// of 128 programs with their compiled formulas, the events of the coming block, the
+// voices and the display handshake. A plug-in format is an adapter that owns one
+// Instrument and forwards its host's calls to it.
+//
+// Threads. The audio thread queues the block's events and renders; the host's other
+// threads and the editor (the compiling side) change programs, names, formulas and the
+// state. Settings, flags and the current program are atomics, each written whole and
+// read at each use.
+//
+// The audio thread takes no lock and never waits for another thread. A compiled formula
+// keeps its working stacks inside its record, so each record has one user at a time. The
+// audio thread plays each program from a record of its own (`playing`). The compiling
+// side compiles, one at a time under `bankLock`, into records that the audio thread
+// cannot see, and hands each over with one atomic store into one of the program's two
+// boxes: `walked` for a compilation that the audio thread is to play from its next
+// block, `edited` for an edit that waits for the next compilation walk (which may be the
+// audio thread's own, on a MIDI program change). The audio thread takes a record out of
+// a box by putting its old one in, so that a record is always either the audio thread's
+// or the compiling side's; the compiling side takes old records back and reuses them.
+// Formula and name texts, and everything else of the compiling side, are guarded by
+// `bankLock`; program names are also published for reading without it. No listener is
+// called while `bankLock` is held, since a host may answer a display change by asking
+// for the program or its name on the same thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+#include "../expr/expression.h"
+#include "../expr/native_code.h"
+#include "../expr/record_pool.h"
+#include "chunk.h"
+#include "events.h"
+#include "published_names.h"
+#include "settings.h"
+
+constexpr int kNumPrograms = 128;
+constexpr int kNumVoices = 8;
+constexpr int kNameSize = 32;       // 31 characters and the terminating zero
+constexpr int kFormulaSize = 1024;  // 1023 characters and the terminating zero
+static_assert(kNumPrograms == kChunkPrograms && kNameSize == kChunkNameLimit + 1 &&
+              kFormulaSize == kChunkFormulaLimit + 1 && kNameSize == PublishedNames::kSize);
+
+// The variables S (offset 0) and C (offset 64): the phase with its low byte replaced by
+// the sine table's reading at that byte plus `offset`.
+inline int64_t sineReading(const uint8_t* table, int64_t phase, int64_t offset) {
+    const int64_t low = phase & 255;
+    return static_cast<int64_t>(static_cast<uint64_t>(phase) - static_cast<uint64_t>(low)) +
+           table[(low + offset) & 255];
+}
+
+// Told when the current program's formula must be shown again: the editor, when there is one.
+class ProgramDisplay {
+public:
+    // [any thread] Reload the current program's formula and refresh at the next idle.
+    virtual void requestReload() = 0;
+
+protected:
+    ~ProgramDisplay() = default;
+};
+
+namespace engine {
+
+// Told when what a host shows of the instrument (the current program, the names, the
+// settings) must be read again: the plug-in adapter, which tells its host.
+class DisplayListener {
+public:
+    // [the audio thread at the end of a block, or the compiling side] Never with
+    // `bankLock` held; the listener may call back into the instrument on the same thread.
+    virtual void displayChanged() = 0;
+
+protected:
+    ~DisplayListener() = default;
+};
+
+}  // namespace engine
+
+// A record handed from the compiling side to the audio thread: its address with kFresh
+// set while the audio thread has not taken it; without kFresh, a record that the audio
+// thread gave back; 0, nothing.
+using RecordBox = std::atomic<uintptr_t>;
+constexpr uintptr_t kFresh = 1;
+
+struct ProgramSlot {
+    char name[kNameSize];          // guarded by bankLock
+    char formula[kFormulaSize];    // guarded by bankLock
+    std::atomic<int32_t> drumKey;  // above 23: the key that selects this program on MIDI channel 10
+    // The formula changed and is not yet compiled (guarded by bankLock). With the record
+    // in `edited`, it makes the program marked for the next compilation walk.
+    bool needsCompile;
+    // A MIDI program change selected the program, which marks it for a compilation walk.
+    std::atomic<bool> changeMarked;
+    RecordBox walked;
+    RecordBox edited;
+};
+
+struct Voice {
+    int32_t program;
+    int32_t note;  // -1 while free
+    int32_t velocity;
+    int64_t time;
+    int64_t phase;
+    double timeFrac;
+    double phaseFrac;
+    double pitch;        // semitones relative to key 69
+    double targetPitch;  // key - 69
+    // The phase step for the pitch and sample rate it was computed for.
+    double stepPitch;
+    double stepRate;
+    double phaseStep;
+};
+
+namespace engine {
+
+class Instrument {
+public:
+    // Builds the whole instrument: programs and presets, compiled formulas, settings and
+    // sine table. Throws std::bad_alloc when memory runs out.
+    Instrument();
+    ~Instrument();
+    Instrument(const Instrument&) = delete;
+    Instrument& operator=(const Instrument&) = delete;
+
+    // [audio thread] The coming block's events, each at its frame: a MIDI channel message
+    // (what the instrument does not read is passed over; RPN selection and the bend range
+    // take effect at once), or an event of the instrument's own. Events at a negative
+    // frame or at or past the block's end do not fire. False when the block already holds
+    // kEventCapacity events: the event is dropped.
+    bool queueMidi(int status, int data1, int data2, int32_t frame);
+    bool queueEvent(const Event& event);
+    // [audio thread] Renders `frames` samples into both outputs (either may be null),
+    // firing the queued events at their frames in the order they were queued within a
+    // frame, then empties the queue. A program change or a display request raised
+    // meanwhile is then taken and told to the display listener. Allocates nothing, takes
+    // no lock, makes no system call.
+    void render(float* left, float* right, int32_t frames);
+    // The same block with another evaluator of a voice's formula: `evaluate(code,
+    // program)` returns the formula's value for the variables filled in `code`.
+    template <class Evaluate>
+    void renderWith(float* left, float* right, int32_t frames, Evaluate&& evaluate);
+
+    // [any thread] The rate the next block renders at; rates that are not positive are ignored.
+    void setSampleRate(double rate);
+    // [any thread] A setting of the table in settings.h; the drum key is the current
+    // program's. setSetting keeps a value in the setting's range or its default, else
+    // brings it to the nearest end.
+    int32_t setting(Setting which) const;
+    void setSetting(Setting which, int32_t value);
+    // [any thread] The current program. Numbers above 127 select 127; negative ones are
+    // ignored. The compilation a change needs happens at the next syncProgramDisplay or
+    // at the end of the audio thread's block.
+    int32_t program() const { return currentProgram.load(); }
+    void setProgram(int32_t program);
+    // [any thread, no lock] Program `index`'s name, cut to `size` - 1 characters; an
+    // empty text for no such program.
+    void programName(int32_t index, char* name, int size) const;
+
+    // [compiling side] Picks up a program change or a raised `displayDirty`: compiles on
+    // a change, then clears the flag, asks the editor to reload and tells the display
+    // listener (after releasing `bankLock`). Takes `bankLock`.
+    void syncProgramDisplay();
+    // [compiling side] Renames the current program (at most 31 characters). Takes `bankLock`.
+    void setProgramName(const char* name);
+    // [compiling side] Builds the state chunk in the instrument's buffer, stores its
+    // address in `data` (valid until the next state call) and returns its size in bytes.
+    int32_t saveState(const void** data);
+    // [compiling side] Restores settings and programs from a chunk of up to
+    // kChunkCapacityBytes bytes, compiles and marks the display dirty; false, with nothing
+    // changed, for a larger or negative size or a null chunk with a positive size.
+    bool restoreState(const void* data, int32_t byteSize);
+    // [compiling side] Tells the display listener; never with `bankLock` held.
+    void announceDisplay();
+
+    // Set once, before any other thread uses the instrument: the editor, told to reload
+    // its formula, and the adapter, told to have its host read the display again.
+    void setProgramDisplay(ProgramDisplay* display) { programDisplay_ = display; }
+    void setDisplayListener(DisplayListener* listener) { displayListener_ = listener; }
+
+    // The compilation walk: compiles every program marked for compilation in order,
+    // stopping at the first error, and then the current program once more. Returns null
+    // or the first compiler message. [compiling side] The caller holds `bankLock`.
+    const char* compileDirtyPrograms();
+    // Whether program `index` is marked for the next compilation walk. [tests, while no
+    // other thread uses the instrument]
+    bool isMarked(int index) const;
+    // The record that program `index` plays from the next block on. [tests, while no
+    // other thread uses the instrument]
+    CompiledExpression& programRecord(int index);
+    // A record of the compiling side holding program `index`'s formula for the scope,
+    // with the scope's own last result of that program in slot 0; `keepScopeResult`
+    // stores that result after the scope's runs. The caller holds `bankLock`.
+    CompiledExpression& scopeRecord(int index);
+    void keepScopeResult(int index);
+
+    // Events dropped because a block's queue was full, since construction. [audio thread]
+    int64_t droppedEvents() const { return dropped_; }
+    // The queued events of the coming block, in the order queued. [audio thread]
+    const Event* queuedEvents() const { return events_; }
+    int32_t queuedCount() const { return eventCount_; }
+
+    std::atomic<int32_t> currentProgram{0};
+    std::atomic<int32_t> lastSeenProgram{0};
+
+    // The settings of the table but the drum key, which each program holds.
+    std::atomic<int32_t> polyphony{8};
+    std::atomic<int32_t> portamento{100};
+    std::atomic<int32_t> timeScale{50};
+    std::atomic<int32_t> gain{100};
+    std::atomic<int32_t> interpolate{0};
+    std::atomic<int32_t> clampOutput{1};
+    std::atomic<int32_t> scopeZoom{0};
+
+    ProgramSlot programs[kNumPrograms]{};
+    uint8_t sineTable[256];
+
+    // [compiling side] The chunk handed to and received from the host.
+    float chunkBuffer[kChunkCapacityFloats];
+
+    // [audio thread] Controller and voice state.
+    uint8_t heldKeys[128]{};
+    double pitchBend = 0.0;
+    double bendRange = 2.0;
+    int64_t modWheel = 0;
+    int32_t rpnLsb = 0;
+    int32_t rpnMsb = 0;
+    Voice voices[kNumVoices]{};
+    double glideRate = 0.0;
+
+    std::atomic<bool> displayDirty{true};
+
+    // Orders the compiling side: compilations, formula and name texts, chunk saves and
+    // restores, scope drawings. Never taken by the audio thread.
+    std::mutex bankLock;
+
+    // [audio thread] Voice allocation, called as queued note events fire.
+    void noteOn(const Event& event);
+    void noteOff(const Event& event);
+    void allNotesOff();
+    void startVoice(int index, bool mono, int32_t channel, int32_t key, int32_t velocity);
+    void releaseNote(int32_t key);
+
+private:
+    // Who runs a compilation walk or a display change.
+    enum class Side { Compiling, Audio };
+    // The first half of syncProgramDisplay: compiles on a program change and tells the
+    // editor; true when the listener is to be told as well. The compiling side holds
+    // `bankLock`.
+    bool takeDisplayChange(Side side);
+
+    // [compiling side, under bankLock] Compiles every program whose formula changed into
+    // a fresh record, gives the batch its machine code and puts each record in the
+    // program's `edited` box.
+    void publishEdits();
+    // Puts `record` into `box` and takes back what the box held.
+    void publish(RecordBox& box, CompiledExpression* record);
+    // Takes back the records that the audio thread gave back.
+    void collectGivenBack();
+    void recycle(CompiledExpression* record);
+    // [compiling side, under bankLock] Makes every program's name readable without the lock.
+    void publishNames();
+
+    // [audio thread] Plays the record in `box` from now on, if there is a fresh one.
+    void adopt(int index, RecordBox& box);
+    // Takes every program's walked record: at the start of each block.
+    void adoptWalked();
+    // The compilation walk as the audio thread makes it, with the records compiled
+    // ahead: marked programs play their edited records, in order, up to the first that
+    // did not compile.
+    void walkOnAudioThread();
+
+    // [audio thread] Orders the queue by frame, keeping the queued order within a frame.
+    void sortEvents();
+    void fire(const Event& event);
+    // Advances one sounding voice by a sample and returns its shaped, scaled value.
+    template <class Evaluate>
+    int64_t renderVoice(Voice& voice, double rate, double timeStep, Evaluate& evaluate);
+    void updateGlideRate(const Voice& voice);
+
+    // The compiling side's records and their machine code (guarded by bankLock): for each
+    // program the one playing, one in each box and one being compiled; one for the scope.
+    RecordPool records_{4 * kNumPrograms + 1};
+    NativeCodeArena nativeCode_{4 * kNumPrograms + 1};
+    CompiledExpression* scope_ = nullptr;
+    int64_t scopeResults_[kNumPrograms]{};
+    // [audio thread] The record each program plays.
+    CompiledExpression* playing_[kNumPrograms]{};
+
+    // [audio thread] The coming block's events.
+    Event events_[kEventCapacity];
+    int32_t eventCount_ = 0;
+    int64_t dropped_ = 0;
+
+    std::atomic<double> sampleRate_{44100.0};
+    PublishedNames names_;
+    ProgramDisplay* programDisplay_ = nullptr;
+    DisplayListener* displayListener_ = nullptr;
+};
+
+}  // namespace engine

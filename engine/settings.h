@@ -1,0 +1,50 @@
+// The instrument's settings, described once: every front end (the editor, the plug-in
+// formats' parameter lists, the web page through its module) reads this table for a
+// setting's name, range, default, steps, state tag and text.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace engine {
+
+// In the order of the table; the numbers are what front ends store and send.
+enum class Setting : int32_t { Poly, Porta, Time, Gain, Lerp, Clamp, ScopeZoom, DrumKey };
+constexpr int kSettingCount = 8;
+
+// How a setting's value reads.
+enum class SettingShow : int32_t {
+    Voices,      // "Mono", "Poly: 8"
+    Number,      // "Porta: 100", "Gain: 100" (the name and the value)
+    TimeFactor,  // "Time: 1.00x"
+    Switch,      // "Lerp: on", "Clamp: off"
+    Zoom,        // "8x" (the scope's horizontal zoom)
+    Key,         // "Ch10:  C-1", "Ch10:  ---" below key 24
+};
+
+struct SettingInfo {
+    const char* key;          // its identifier in shared links and parameter lists
+    const char* name;         // as the editor and hosts show it
+    int32_t lowest, highest;  // the range a user can set
+    int32_t defaultValue;     // of a new instance, and what a reset gives
+    // Steps of the editor's value labels: one step per this many pixels of a drag and
+    // per this many units of the wheel; 0 where the editor has no value label for it.
+    int32_t dragDivisor, wheelDivisor;
+    uint32_t chunkTag;  // the state chunk's tag before its value; 0: not saved
+    SettingShow show;
+    bool perProgram;  // held by the current program, not by the instance
+};
+
+const SettingInfo& settingInfo(Setting setting);
+// The setting of number `number`, for front ends that send numbers; false out of range.
+bool settingFromNumber(int32_t number, Setting& setting);
+
+// The text a setting's value shows with, as the editor shows it.
+std::string settingText(Setting setting, int32_t value);
+
+// The speed of the time variable T for a Time setting: 0.25 at 0, 1.0 at 50, 4.0 at 100.
+inline double timeFactorOf(int32_t timeScale) {
+    return timeScale >= 50 ? (timeScale - 50) * 0.06 + 1.0 : timeScale * 0.015 + 0.25;
+}
+
+}  // namespace engine
