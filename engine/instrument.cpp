@@ -1,8 +1,8 @@
 #include "instrument.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <algorithm>
 #include <cstring>
 
 #include "presets.h"
@@ -24,6 +24,7 @@ void fillSineTable(uint8_t table[256]) {
 namespace engine {
 
 Instrument::Instrument() {
+    for (int32_t& index : newest_) index = -1;
     for (int i = 0; i < kNumPrograms; ++i) {
         ProgramSlot& slot = programs[i];
         slot.needsCompile = true;
@@ -71,12 +72,25 @@ void Instrument::publishEdits() {
     collectGivenBack();
     CompiledExpression* fresh[kNumPrograms]{};
     for (int i = 0; i < kNumPrograms; ++i) {
-        if (!programs[i].needsCompile) continue;
+        ProgramSlot& slot = programs[i];
+        if (!slot.needsCompile) continue;
+        LastCompile& last = lastCompiled_[i];
+        if (last.valid && std::strcmp(last.formula, slot.formula) == 0) {
+            // Its newest record holds this very formula: compiling it again would give the
+            // same record, so the walk only has to pass the program again.
+            slot.needsCompile = false;
+            slot.changeMarked = true;
+            continue;
+        }
         // Four a program: one is always in. Were none, the edit would wait for the next walk.
         if (!(fresh[i] = records_.take())) continue;
-        programs[i].needsCompile = false;
-        compileExpression(*fresh[i], programs[i].formula);
-        nativeCode_.install(*fresh[i], records_.indexOf(fresh[i]));  // a failed compilation gets no code
+        slot.needsCompile = false;
+        last.message = compileExpression(*fresh[i], slot.formula);
+        std::memcpy(last.formula, slot.formula, sizeof last.formula);
+        last.valid = true;
+        if (newest_[i] >= 0) nativeCode_.retire(newest_[i]);  // older records of the program are on their way out
+        newest_[i] = records_.indexOf(fresh[i]);
+        nativeCode_.install(*fresh[i], newest_[i]);  // a failed compilation gets no code
     }
     nativeCode_.seal();
     for (int i = 0; i < kNumPrograms; ++i) {
@@ -86,6 +100,12 @@ void Instrument::publishEdits() {
         runExpression(*fresh[i]);
         publish(programs[i].edited, fresh[i]);
     }
+}
+
+const char* Instrument::messageOf(int index) {
+    const LastCompile& last = lastCompiled_[index];
+    if (last.valid && std::strcmp(last.formula, programs[index].formula) == 0) return last.message;
+    return compileExpression(*scope_, programs[index].formula);
 }
 
 const char* Instrument::compileDirtyPrograms() {
@@ -102,14 +122,14 @@ const char* Instrument::compileDirtyPrograms() {
             auto* record = reinterpret_cast<CompiledExpression*>(edited & ~kFresh);
             const bool failed = !record->isCompiled();
             publish(slot.walked, record);
-            if (failed) return compileExpression(*scope_, slot.formula);  // its message
+            if (failed) return messageOf(i);
         } else if (changeMarked) {
-            // Its record holds its formula already: compiling it again changes nothing
-            // but tells whether the walk stops here.
-            if (const char* message = compileExpression(*scope_, slot.formula)) return message;
+            // Its record holds its formula already: whether the walk stops here is the
+            // message of that formula's compilation.
+            if (const char* message = messageOf(i)) return message;
         }
     }
-    return compileExpression(*scope_, programs[currentProgram.load()].formula);
+    return messageOf(currentProgram.load());
 }
 
 bool Instrument::isMarked(int index) const {
@@ -234,9 +254,7 @@ std::atomic<int32_t>& settingOf(Instrument& instrument, Setting which) {
 
 }  // namespace
 
-int32_t Instrument::setting(Setting which) const {
-    return settingOf(const_cast<Instrument&>(*this), which).load();
-}
+int32_t Instrument::setting(Setting which) const { return settingOf(const_cast<Instrument&>(*this), which).load(); }
 
 void Instrument::setSetting(Setting which, int32_t value) {
     const SettingInfo& info = settingInfo(which);

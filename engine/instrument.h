@@ -253,6 +253,9 @@ private:
     // a fresh record, gives the batch its machine code and puts each record in the
     // program's `edited` box.
     void publishEdits();
+    // The message of compiling program `index`'s formula (null: it compiles), known
+    // without compiling when it is the formula last compiled for the program.
+    const char* messageOf(int index);
     // Puts `record` into `box` and takes back what the box held.
     void publish(RecordBox& box, CompiledExpression* record);
     // Takes back the records that the audio thread gave back.
@@ -284,6 +287,15 @@ private:
     NativeCodeArena nativeCode_{4 * kNumPrograms + 1};
     CompiledExpression* scope_ = nullptr;
     int64_t scopeResults_[kNumPrograms]{};
+    // The formula each program's newest record was compiled from, and the outcome.
+    struct LastCompile {
+        char formula[kFormulaSize];
+        const char* message;
+        bool valid;
+    };
+    LastCompile lastCompiled_[kNumPrograms]{};
+    // The pool index of each program's newest record; -1 before the first.
+    int32_t newest_[kNumPrograms];
     // [audio thread] The record each program plays.
     CompiledExpression* playing_[kNumPrograms]{};
 

@@ -72,6 +72,7 @@ NativeCodeArena::~NativeCodeArena() {
 
 void NativeCodeArena::forget(Entry& entry) {
     if (entry.block < 0) return;
+    if (!entry.retired) live_ -= aligned(entry.length);
     Block& block = blocks_[entry.block];
     entry.block = -1;
     if (--block.users == 0) {
@@ -92,11 +93,23 @@ void NativeCodeArena::install(CompiledExpression& record, int index) {
     if (entry.block >= 0 && length == entry.length &&
         std::memcmp(blocks_[entry.block].memory + entry.offset, scratch_.get(), length) == 0) {
         record.native = reinterpret_cast<NativeFunction>(blocks_[entry.block].memory + entry.offset);
+        if (entry.retired) live_ += aligned(entry.length);
+        entry.retired = false;
         return;  // the same code: nothing to write
     }
     forget(entry);
+    entry.retired = false;
     entry.length = static_cast<uint32_t>(length);
     entry.waiting = length > 0;
+}
+
+void NativeCodeArena::retire(int index) {
+    if (index < 0 || index >= count_) return;
+    Entry& entry = entries_[index];
+    if (entry.retired) return;
+    entry.retired = true;
+    if (entry.block >= 0) live_ -= aligned(entry.length);
+    entry.waiting = false;  // a retired record is past getting code
 }
 
 void NativeCodeArena::drop(int index) {
@@ -113,7 +126,8 @@ void NativeCodeArena::seal() {
     for (int i = 0; i < count_; ++i) {
         Entry& entry = entries_[i];
         if (!entry.waiting) continue;
-        if (mapped_ + wholePages(bytes + aligned(entry.length)) > kMaxMappedBytes) {
+        if (live_ + bytes + aligned(entry.length) > kMaxLiveBytes ||
+            mapped_ + wholePages(bytes + aligned(entry.length)) > kMaxMappedBytes) {
             entry.waiting = false;  // keeps its fast form
             continue;
         }
@@ -158,6 +172,7 @@ void NativeCodeArena::seal() {
         if (!entry.waiting) continue;
         entry.waiting = false;
         entry.block = b;
+        live_ += aligned(entry.length);
         ++block.users;
         entry.owner->native = reinterpret_cast<NativeFunction>(block.memory + entry.offset);
     }

@@ -48,14 +48,23 @@ const CodePages& systemCodePages();
 // records their code. A block is released when no record's code lies in it any more, so
 // code is never moved or changed under a record that some thread may be running. A batch
 // that changes no code maps nothing and makes no system call.
+//
+// Two limits keep the memory bounded: the code of the records that are not retired (the
+// newest of each program) may take kMaxLiveBytes, and all blocks together, retired code
+// and the rest of the blocks it holds included, kMaxMappedBytes. A retired record's code
+// runs until the record is dropped; it no longer counts against the first limit, so that
+// a new bank gets its code while the old one still plays.
 // [the compiling threads, one at a time; never a thread that runs the records]
 class NativeCodeArena {
 public:
     // The code of one formula: the longest formulas of 1023 characters need about 31 KB
     // (`P%3%3...`); a formula whose code is longer keeps its fast form.
     static constexpr size_t kMaxCodeBytes = 40960;
-    // Pages held for code at most; records past it keep their fast form.
-    static constexpr size_t kMaxMappedBytes = 4 << 20;
+    // The code of the records that are not retired, at most; records past it keep their
+    // fast form.
+    static constexpr size_t kMaxLiveBytes = 4 << 20;
+    // Pages held for code at most, retired code included.
+    static constexpr size_t kMaxMappedBytes = 12 << 20;
 
     // Throws std::bad_alloc when its bookkeeping cannot be allocated.
     explicit NativeCodeArena(int count, const CodePages& pages = systemCodePages());
@@ -68,6 +77,9 @@ public:
     // once; other code waits for `seal`, and a failed compilation or a form without
     // code gets none. Installed records must outlive the area, which writes `native`.
     void install(CompiledExpression& record, int index);
+    // The record of `index` has been replaced by a newer one and will be dropped: its
+    // code stays until then but no longer counts as live.
+    void retire(int index);
     // Takes the code of `index` away: its record is not run again until installed anew.
     void drop(int index);
     // Ends the batch: writes the waiting code and hands it out. When the system has no
@@ -76,8 +88,9 @@ public:
     // code again.
     void seal();
 
-    // Bytes of pages held for code.
+    // Bytes of pages held for code, and bytes of code that is not retired.
     size_t mappedBytes() const { return mapped_; }
+    size_t liveBytes() const { return live_; }
 
 private:
     struct Entry {
@@ -86,6 +99,7 @@ private:
         uint32_t offset = 0;  // in the block
         uint32_t length = 0;  // of its code, or of the code waiting for `seal`
         bool waiting = false;
+        bool retired = false;
     };
     struct Block {
         uint8_t* memory = nullptr;
@@ -99,6 +113,7 @@ private:
     int count_ = 0;
     bool refused_ = false;
     size_t mapped_ = 0;
+    size_t live_ = 0;
     std::unique_ptr<Entry[]> entries_;
     std::unique_ptr<Block[]> blocks_;     // count_ + 1: each live block has a user, and one is new
     std::unique_ptr<uint8_t[]> scratch_;  // kMaxCodeBytes, where code is emitted first

@@ -96,22 +96,31 @@ RecordPool::~RecordPool() {
 
 CompiledExpression* RecordPool::take() {
     if (freeCount_ == 0) return nullptr;
-    unsigned char* at = memory_ + static_cast<size_t>(free_[freeCount_ - 1]) * sizeof(CompiledExpression);
-    if (!commit(at, sizeof(CompiledExpression))) return nullptr;
+    unsigned char* at = recordAt(free_[freeCount_ - 1]);
+    if (warm_ == 0 && !commit(at, sizeof(CompiledExpression))) return nullptr;
     --freeCount_;
+    if (warm_ > 0) --warm_;
     return reinterpret_cast<CompiledExpression*>(at);
 }
 
 void RecordPool::give(CompiledExpression* record) {
-    // Cleared as a new record reads (not compiled, 0 in slot 0 and in every variable)
-    // where the pages it shares with its neighbours keep it; the rest is given back.
+    // Cleared as a new record reads (not compiled, 0 in slot 0 and in every variable);
+    // its pages stay while it is among the kWarm records given back last, which the
+    // next takes hand out again, and go back to the system after that.
     record->queue[0].kind = kEnd;
     record->valueStack[0] = 0;
     for (int64_t& v : record->variables) v = 0;
     record->native = nullptr;
     record->fastLength = 0;
-    discard(reinterpret_cast<unsigned char*>(record), sizeof(CompiledExpression));
     free_[freeCount_++] = indexOf(record);
+    if (++warm_ > kWarm) {
+        discard(recordAt(free_[freeCount_ - warm_]), sizeof(CompiledExpression));
+        --warm_;
+    }
+}
+
+unsigned char* RecordPool::recordAt(int index) const {
+    return memory_ + static_cast<size_t>(index) * sizeof(CompiledExpression);
 }
 
 int RecordPool::indexOf(const CompiledExpression* record) const {
