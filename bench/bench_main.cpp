@@ -48,12 +48,32 @@ public:
     std::map<std::string, double> counters;
 };
 
-// Resident memory of this process in bytes.
-long residentBytes() {
-    std::ifstream statm("/proc/self/statm");
-    long size = 0, resident = 0;
-    statm >> size >> resident;
-    return resident * 4096;
+// What this process's memory mappings add up to, in bytes: the address space they
+// reserve, the part the system charges as committed (private writable mappings that
+// reserve swap: without "nr" among their flags), and what is resident.
+struct MemoryUse {
+    long reserved = 0, committed = 0, resident = 0;
+};
+MemoryUse memoryUse() {
+    MemoryUse use;
+    std::ifstream smaps("/proc/self/smaps");
+    std::string line;
+    long size = 0;
+    while (std::getline(smaps, line)) {
+        long kb = 0;
+        if (std::sscanf(line.c_str(), "Size: %ld kB", &kb) == 1) {
+            size = kb * 1024;
+            use.reserved += size;
+        } else if (std::sscanf(line.c_str(), "Rss: %ld kB", &kb) == 1) {
+            use.resident += kb * 1024;
+        } else if (line.rfind("VmFlags:", 0) == 0) {
+            const bool writable = line.find(" wr") != std::string::npos;
+            const bool shared = line.find(" sh") != std::string::npos;
+            const bool unreserved = line.find(" nr") != std::string::npos;
+            if (writable && !shared && !unreserved) use.committed += size;
+        }
+    }
+    return use;
 }
 
 VstIntPtr VSTCALLBACK host(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float) {
@@ -61,14 +81,19 @@ VstIntPtr VSTCALLBACK host(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*
 }
 
 void reportMemory() {
-    const long before = residentBytes();
+    std::printf("\nMemory an instance adds (MB): address space reserved, committed, resident\n");
+    const MemoryUse before = memoryUse();
     std::vector<AEffect*> instances;
+    auto report = [&](const char* what, int count) {
+        const MemoryUse now = memoryUse();
+        std::printf("%-16s %9.2f %9.2f %9.2f\n", what, (now.reserved - before.reserved) / 1048576.0 / count,
+                    (now.committed - before.committed) / 1048576.0 / count,
+                    (now.resident - before.resident) / 1048576.0 / count);
+    };
     instances.push_back(VSTPluginMain(host));
-    const long one = residentBytes();
+    report("one instance", 1);
     for (int i = 1; i < 16; ++i) instances.push_back(VSTPluginMain(host));
-    const long sixteen = residentBytes();
-    std::printf("\nResident memory added: one instance %.2f MB, sixteen instances %.2f MB (%.2f MB each)\n",
-                (one - before) / 1048576.0, (sixteen - before) / 1048576.0, (sixteen - before) / 16.0 / 1048576.0);
+    report("each of sixteen", 16);
     for (AEffect* e : instances) e->dispatcher(e, effClose, 0, 0, nullptr, 0.0f);
 }
 

@@ -80,23 +80,26 @@ void reportBlockTimes() {
     }
     const Times alone = timeBlocks(*plugin);
 
-    // A bank of long formulas, restored over and over, as a host loading presets; the
-    // programs that sound keep their formulas, so that the blocks' work stays the same.
+    // Two banks of long formulas, restored in turn over and over, as a host loading
+    // presets; the programs that sound keep their formulas, so that the blocks' work
+    // stays the same, and every other program is compiled anew at each restore.
     auto bank = std::make_unique<engine::Instrument>();
-    std::string longFormula = "P";
-    for (int t = 0; t < 120; ++t) longFormula += "^(T*" + std::to_string(t) + ")";
-    for (int i = 0; i < kNumPrograms; ++i)
-        if (std::find(played, played + 8, i) == played + 8)
-            std::snprintf(bank->programs[i].formula, kFormulaSize, "%s", longFormula.c_str());
-    const void* data = nullptr;
-    const int32_t size = bank->saveState(&data);
-    const std::vector<char> chunk(static_cast<const char*>(data), static_cast<const char*>(data) + size);
+    std::vector<char> chunks[2];
+    for (int b = 0; b < 2; ++b) {
+        std::string longFormula = b ? "T" : "P";
+        for (int t = 0; t < 120; ++t) longFormula += "^(T*" + std::to_string(t) + ")";
+        for (int i = 0; i < kNumPrograms; ++i)
+            if (std::find(played, played + 8, i) == played + 8)
+                std::snprintf(bank->programs[i].formula, kFormulaSize, "%s", longFormula.c_str());
+        const void* data = nullptr;
+        const int32_t size = bank->saveState(&data);
+        chunks[b].assign(static_cast<const char*>(data), static_cast<const char*>(data) + size);
+    }
     editor::GUI gui(synth, std::make_unique<editor::HeadlessPlatform>());
     gui.open(nullptr);
     std::atomic<bool> stop{false};
     std::thread restorer([&] {
-        std::vector<char> copy = chunk;
-        while (!stop) synth.restoreState(copy.data(), size);
+        for (int b = 0; !stop; b ^= 1) synth.restoreState(chunks[b].data(), static_cast<int32_t>(chunks[b].size()));
     });
     std::thread editorThread([&] {
         while (!stop) {

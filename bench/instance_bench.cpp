@@ -52,12 +52,33 @@ void BM_GetChunk(benchmark::State& state) {
     for (auto _ : state) benchmark::DoNotOptimize(synth->saveState(&data));
 }
 
+std::vector<char> stateOf(engine::Instrument& synth) {
+    const void* data = nullptr;
+    const int32_t size = synth.saveState(&data);
+    return {static_cast<const char*>(data), static_cast<const char*>(data) + size};
+}
+
+// The bank the instance holds, restored again (as hosts do on reloading a project).
 void BM_SetChunk(benchmark::State& state) {
     auto synth = std::make_unique<engine::Instrument>();
-    const void* data = nullptr;
-    const int32_t size = synth->saveState(&data);
-    std::vector<char> chunk(static_cast<const char*>(data), static_cast<const char*>(data) + size);
-    for (auto _ : state) synth->restoreState(chunk.data(), size);  // reads and compiles all 128 programs
+    std::vector<char> chunk = stateOf(*synth);
+    for (auto _ : state) synth->restoreState(chunk.data(), static_cast<int32_t>(chunk.size()));
+}
+
+// Two banks in turn whose 128 formulas differ: every restore compiles them all.
+void BM_SetChunkOfAnotherBank(benchmark::State& state) {
+    auto synth = std::make_unique<engine::Instrument>();
+    std::vector<char> banks[2];
+    for (int b = 0; b < 2; ++b) {
+        for (int i = 0; i < kNumPrograms; ++i)
+            std::snprintf(synth->programs[i].formula, kFormulaSize, "P*%d&255^T>>%d", i + 1, 9 + b);
+        banks[b] = stateOf(*synth);
+    }
+    int b = 0;
+    for (auto _ : state) {
+        synth->restoreState(banks[b].data(), static_cast<int32_t>(banks[b].size()));
+        b ^= 1;
+    }
 }
 
 BENCHMARK(BM_Construction)->Unit(benchmark::kMicrosecond);
@@ -65,5 +86,6 @@ BENCHMARK(BM_CompilePreset)->Arg(0)->Arg(23)->Arg(34)->Arg(36)->Unit(benchmark::
 BENCHMARK(BM_EditorRefresh)->Arg(0)->Arg(23)->Arg(36)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_GetChunk)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_SetChunk)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_SetChunkOfAnotherBank)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

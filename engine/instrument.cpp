@@ -23,7 +23,7 @@ void fillSineTable(uint8_t table[256]) {
 
 namespace engine {
 
-Instrument::Instrument() {
+Instrument::Instrument(const CodePages& codePages) : nativeCode_(4 * kNumPrograms + 1, codePages) {
     for (int32_t& index : newest_) index = -1;
     for (int i = 0; i < kNumPrograms; ++i) {
         ProgramSlot& slot = programs[i];

@@ -117,8 +117,9 @@ namespace engine {
 class Instrument {
 public:
     // Builds the whole instrument: programs and presets, compiled formulas, settings and
-    // sine table. Throws std::bad_alloc when memory runs out.
-    Instrument();
+    // sine table. Machine code goes into `codePages` (tests put a failing system there).
+    // Throws std::bad_alloc when memory runs out.
+    explicit Instrument(const CodePages& codePages = systemCodePages());
     ~Instrument();
     Instrument(const Instrument&) = delete;
     Instrument& operator=(const Instrument&) = delete;
@@ -284,7 +285,7 @@ private:
     // The compiling side's records and their machine code (guarded by bankLock): for each
     // program the one playing, one in each box and one being compiled; one for the scope.
     RecordPool records_{4 * kNumPrograms + 1};
-    NativeCodeArena nativeCode_{4 * kNumPrograms + 1};
+    NativeCodeArena nativeCode_;
     CompiledExpression* scope_ = nullptr;
     int64_t scopeResults_[kNumPrograms]{};
     // The formula each program's newest record was compiled from, and the outcome.

@@ -20,10 +20,10 @@ public:
         size_t length = 0;
         while (length < kSize - 1 && name[length]) ++length;
         std::memcpy(words, name, length);
-        const uint32_t version = entry.version.load(std::memory_order_relaxed);
-        entry.version.store(version + 1, std::memory_order_relaxed);
-        std::atomic_thread_fence(std::memory_order_release);
-        for (int w = 0; w < kWords; ++w) entry.words[w].store(words[w], std::memory_order_relaxed);
+        // Odd while it writes. Each word is a release store, so that a reader who sees one
+        // sees the odd count after it too.
+        const uint32_t version = entry.version.fetch_add(1, std::memory_order_relaxed);
+        for (int w = 0; w < kWords; ++w) entry.words[w].store(words[w], std::memory_order_release);
         entry.version.store(version + 2, std::memory_order_release);
     }
 
@@ -33,8 +33,7 @@ public:
         uint64_t words[kWords];
         for (int attempt = 0; attempt < kAttempts; ++attempt) {
             const uint32_t before = entry.version.load(std::memory_order_acquire);
-            for (int w = 0; w < kWords; ++w) words[w] = entry.words[w].load(std::memory_order_relaxed);
-            std::atomic_thread_fence(std::memory_order_acquire);
+            for (int w = 0; w < kWords; ++w) words[w] = entry.words[w].load(std::memory_order_acquire);
             if (!(before & 1) && entry.version.load(std::memory_order_relaxed) == before) break;
             // Written meanwhile: read again, or after the last attempt keep this copy,
             // which is a mixture of two names but still a terminated text.

@@ -283,4 +283,43 @@ TEST(Concurrency, TheAudioThreadNeverSeesASettingOutOfItsRange) {
     EXPECT_EQ(outOfRange, 0);
 }
 
+// Pages for code that the system refuses while `refuseMaps` holds, as when memory runs out.
+std::atomic<bool> refuseMaps{false};
+std::atomic<int> refusedMaps{0};
+uint8_t* mapUnlessRefused(size_t bytes) {
+    if (!refuseMaps) return systemCodePages().map(bytes);
+    ++refusedMaps;
+    return nullptr;
+}
+
+TEST(Concurrency, CodeThatFoundNoPagesIsNeverWrittenIntoARecordThatPlays) {
+    // The edits of the sounding program find no pages, those of another program do: the
+    // sounding program's record, handed out without code and played, must not get code
+    // from the other program's batch (ThreadSanitizer would see the write beside the
+    // audio thread's reads).
+    const CodePages flaky{mapUnlessRefused, systemCodePages().seal, systemCodePages().release};
+    auto synth = std::make_unique<engine::Instrument>(flaky);
+    synth->setSampleRate(44100.0);
+    std::atomic<bool> stop{false};
+    std::thread audio([&] {
+        std::vector<float> left(kBlock), right(kBlock);
+        synth->queueMidi(0x90, 60, 100, 0);
+        while (!stop) synth->render(left.data(), right.data(), kBlock);
+    });
+    for (int edit = 0; edit < 200; ++edit) {
+        {
+            std::lock_guard<std::mutex> hold(synth->bankLock);
+            ProgramSlot& slot = synth->programs[edit % 2];  // program 0 sounds
+            refuseMaps = edit % 2 == 0;
+            std::snprintf(slot.formula, kFormulaSize, "P*%d&255", edit % 50 + 1);
+            slot.needsCompile = true;
+            synth->compileDirtyPrograms();
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(500));  // the audio thread plays the edit
+    }
+    stop = true;
+    audio.join();
+    EXPECT_EQ(refusedMaps, 100);
+}
+
 }  // namespace
