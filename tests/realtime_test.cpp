@@ -72,6 +72,24 @@ long minorFaultsOfThisThread() {
     return usage.ru_minflt;
 }
 
+// Tests whose threads run under the filter: the trap is caught and counted.
+class SystemCallsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+        GTEST_SKIP() << "the sanitizers' runtimes make system calls of their own";
+#endif
+        struct sigaction action {};
+        action.sa_sigaction = onTrap;
+        action.sa_flags = SA_SIGINFO;
+        ASSERT_EQ(sigaction(SIGSYS, &action, nullptr), 0);
+        trappedCalls = 0;
+        firstTrapped = -1;
+    }
+};
+using AudioThread = SystemCallsTest;
+using CompilingSide = SystemCallsTest;
+
 // A host that answers updateDisplay as some do: by asking, on the same thread, for the
 // current program, its name and the names of its program list.
 AEffect* reentered = nullptr;
@@ -91,15 +109,7 @@ VstIntPtr VSTCALLBACK reenteringHost(AEffect* effect, VstInt32 opcode, VstInt32 
     return RecordingHost::callback(effect, opcode, index, value, ptr, opt);
 }
 
-TEST(AudioThread, MakesNoSystemCallAndMeetsNoFreshPageOverTenThousandBlocks) {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-    GTEST_SKIP() << "the sanitizers' runtimes make system calls of their own";
-#endif
-    struct sigaction action {};
-    action.sa_sigaction = onTrap;
-    action.sa_flags = SA_SIGINFO;
-    ASSERT_EQ(sigaction(SIGSYS, &action, nullptr), 0);
-
+TEST_F(AudioThread, MakesNoSystemCallAndMeetsNoFreshPageOverTenThousandBlocks) {
     RecordingHost::reset();
     auto plugin = std::make_unique<Bytone>(reenteringHost);
     engine::Instrument* synth = &plugin->instrument();
@@ -183,14 +193,7 @@ TEST(AudioThread, MakesNoSystemCallAndMeetsNoFreshPageOverTenThousandBlocks) {
     EXPECT_GE(reentries, kNumPrograms) << "the host was told of every program change";
 }
 
-TEST(CompilingSide, CompilesAnUnchangedFormulaOrRestoresTheSameBankWithoutASystemCall) {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-    GTEST_SKIP() << "the sanitizers' runtimes make system calls of their own";
-#endif
-    struct sigaction action {};
-    action.sa_sigaction = onTrap;
-    action.sa_flags = SA_SIGINFO;
-    ASSERT_EQ(sigaction(SIGSYS, &action, nullptr), 0);
+TEST_F(CompilingSide, CompilesAnUnchangedFormulaOrRestoresTheSameBankWithoutASystemCall) {
     auto synth = std::make_unique<engine::Instrument>();
     const void* data = nullptr;
     const int32_t bytes = synth->saveState(&data);
@@ -200,7 +203,6 @@ TEST(CompilingSide, CompilesAnUnchangedFormulaOrRestoresTheSameBankWithoutASyste
     std::thread compiling([&] {
         void* volatile warmUp = std::malloc(64);  // this thread's allocator, set up as any thread's is
         std::free(warmUp);
-        trappedCalls = 0;
         filtered = forbidSystemCalls();
         if (!filtered) return;
         for (int round = 0; round < 1000; ++round) {
