@@ -2,12 +2,19 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 
 #include "midi_builder.h"
 
@@ -139,6 +146,10 @@ TEST_F(CliTest, BadInputGivesOneClearLineAndAFailure) {
     write("text.mid", {'h', 'e', 'l', 'l', 'o'});
     write("short.fxb", {'C', 'c', 'n', 'K', 0, 0, 0, 9});
     write("notes.txt", {'r', 'o', 'o', 't', ':', 'x', ':', '0'});
+    writeSong("song.mid");
+    MidiTrack endless;  // an end of track 0x0FFFFFFF ticks on, at 96 a quarter: 388 hours
+    endless.end(0x0FFFFFFF);
+    write("endless.mid", midiFile(0, 96, {endless}));
     struct Case {
         const char* arguments;
         const char* message;
@@ -159,6 +170,21 @@ TEST_F(CliTest, BadInputGivesOneClearLineAndAFailure) {
         {"render -o out.wav --channels x", "'x' in --channels 'x' is not an integer"},
         {"render --bogus -o out.wav", "--bogus"},
         {"render", "--output is required"},
+        // Outputs are checked before anything is rendered.
+        {"render -o out.wav --save-state out.wav", "bytone: out.wav: is named as two outputs\n"},
+        {"render -o out.wav --save-state ./out.wav", "bytone: ./out.wav: is named as two outputs\n"},
+        {"render song.mid -o song.mid", "bytone: song.mid: is also an input; it would be overwritten\n"},
+        {"render -o x.wav --state notes.txt --save-state notes.txt", "notes.txt: is also an input"},
+        {"render -o /nonexistent/x.wav", "bytone: /nonexistent/x.wav: the folder /nonexistent does not exist\n"},
+        {"render -o out.wav --save-state /nonexistent/x.fxb", "the folder /nonexistent does not exist"},
+        {"render -o /tmp", "bytone: /tmp: is a folder; name a file to write\n"},
+        {"render -o song.mid/x.wav", "bytone: song.mid/x.wav: song.mid is not a folder\n"},
+        {"scope P -o /nonexistent/p.png", "the folder /nonexistent does not exist"},
+        // Nothing runs away.
+        {"render endless.mid -o out.wav",
+         "bytone: the render would last 388:21:42.3, longer than --max-length (3600 s); give a larger --max-length to "
+         "render it\n"},
+        {"render -o out.wav --max-length 10", "the render would last 0:20.5, longer than --max-length (10 s)"},
         {"dance", "A subcommand is required"},
     };
     for (const Case& c : cases) {
@@ -167,6 +193,38 @@ TEST_F(CliTest, BadInputGivesOneClearLineAndAFailure) {
         EXPECT_NE(r.err.find(c.message), std::string::npos) << c.arguments << ": " << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n') <= 2, true) << r.err;
     }
+    EXPECT_FALSE(fs::exists(dir / "out.wav"));  // no case wrote anything
+    EXPECT_EQ(readText(dir / "song.mid").substr(0, 4), "MThd");
+}
+
+TEST_F(CliTest, AnInterruptedRenderKeepsTheFileItWasToReplace) {
+    write("keep.wav", {'o', 'l', 'd'});
+    writeSong("song.mid");
+    for (const int signal : {SIGINT, SIGTERM}) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            if (chdir(dir.c_str()) != 0) _exit(99);
+            std::freopen("/dev/null", "w", stdout);
+            std::freopen("/dev/null", "w", stderr);
+            execl(BYTONE_TOOL_PATH, "bytone", "render", "song.mid", "-o", "keep.wav", "--tail", "3000", nullptr);
+            _exit(98);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(600));  // well inside the 50 minutes' render
+        kill(child, signal);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 128 + signal);
+        EXPECT_TRUE(readText(dir / "keep.wav") == "old") << "the file was replaced";
+        std::vector<std::string> names;
+        for (const fs::directory_entry& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename());
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, (std::vector<std::string>{"keep.wav", "song.mid"})) << "a temporary file was left";
+    }
+    const Result r = run("render -o keep.wav");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(samplesOf("keep.wav").size(), 2u * 48000 * 41 / 2);  // 20.5 s, in place of the old one
 }
 
 TEST_F(CliTest, ASavedBankComesBackWithEveryProgram) {
@@ -259,7 +317,8 @@ TEST_F(CliTest, OutputFormatsFollowTheFileAndTheOptions) {
 TEST_F(CliTest, TheDemoSoundsTheSameEveryTimeBelowFullScale) {
     Result r = run("render -o demo1.wav");
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "wrote " + (dir / "demo1.wav").string() + ": 20.50 seconds at 48000 Hz\n");
+    EXPECT_EQ(r.out, "rendering 0:20.5 (20.50 seconds) at 48000 Hz\nwrote " + (dir / "demo1.wav").string() +
+                         ": 20.50 seconds at 48000 Hz\n");
     r = run("render -o demo2.wav --block 97");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(bytesOf("demo1.wav"), bytesOf("demo2.wav"));

@@ -1,9 +1,11 @@
 // The command-line host's renderer against the plug-in binary.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <memory>
 
+#include "audio_file.h"
 #include "bank.h"
 #include "midi_builder.h"
 #include "renderer.h"
@@ -69,6 +71,43 @@ TEST(RenderTool, NotesStartAtTheirExactSampleWhateverTheBlockSize) {
         from = note.off;
     }
     for (int blockSize : {1, 64, 4096, 1000}) EXPECT_EQ(renderSong(song, blockSize), reference) << blockSize;
+}
+
+TEST(RenderTool, AWavThatWouldPassFourGigabytesIsRf64AndFilesAppearOnlyWhenWhole) {
+    const std::string folder = ::testing::TempDir();
+    struct Case {
+        const char* name;
+        SampleFormat format;
+        int64_t frames;
+        const char* magic;
+    };
+    const Case cases[] = {
+        {"small.wav", SampleFormat::Pcm16, 48000, "RIFF"},
+        {"edge.wav", SampleFormat::Pcm16, 1073741567, "RIFF"},  // 4 GB less the header's room
+        {"large.wav", SampleFormat::Pcm16, 1073741568, "RF64"},
+        {"float.wav", SampleFormat::Float, 600000000, "RF64"},
+        {"large.flac", SampleFormat::Pcm24, 2000000000, "fLaC"},
+    };
+    const float silence[4] = {};
+    for (const Case& c : cases) {
+        const std::string path = folder + c.name;
+        std::remove(path.c_str());
+        {
+            AudioFileWriter writer(path, 48000, c.format, c.frames);
+            writer.write(silence, silence, 4);
+            std::FILE* early = std::fopen(path.c_str(), "rb");
+            EXPECT_EQ(early, nullptr) << c.name << " is there before it is whole";
+            if (early) std::fclose(early);
+            writer.close();
+        }
+        char magic[5] = {};
+        std::FILE* file = std::fopen(path.c_str(), "rb");
+        ASSERT_NE(file, nullptr) << c.name;
+        EXPECT_EQ(std::fread(magic, 1, 4, file), 4u);
+        std::fclose(file);
+        EXPECT_STREQ(magic, c.magic) << c.name;
+        std::remove(path.c_str());
+    }
 }
 
 }  // namespace

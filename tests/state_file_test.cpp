@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
+#include "file_io.h"
+
 namespace {
 
 const PluginIdentity kBytone{0x6279746F, 1, 128};  // 'byto'
@@ -97,6 +101,22 @@ TEST(StateFile, ExplainsFilesItCannotRead) {
             EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << c.what << ": " << e.what();
         }
     }
+}
+
+TEST(StateFile, AFileLargerThanItsKindHoldsIsRefusedBeforeItIsRead) {
+    const std::string path = ::testing::TempDir() + "five.bin";
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    std::fputs("12345", file);
+    std::fclose(file);
+    EXPECT_EQ(readWholeFile(path, 5).size(), 5u);
+    try {
+        readWholeFile(path, 4);
+        ADD_FAILURE() << "a file of 5 bytes was read with a limit of 4";
+    } catch (const FileError& e) {
+        EXPECT_EQ(std::string(e.what()), path + ": larger than 4 bytes, more than such a file holds");
+    }
+    std::remove(path.c_str());
 }
 
 }  // namespace

@@ -5,7 +5,8 @@
 #include <cstring>
 #include <vector>
 
-AudioFileWriter::AudioFileWriter(const std::string& path, int sampleRate, SampleFormat format) : path_(path) {
+AudioFileWriter::AudioFileWriter(const std::string& path, int sampleRate, SampleFormat format, int64_t frames)
+    : path_(path) {
     const std::string ext = lowerExtension(path);
     int container = 0;
     if (ext == "wav")
@@ -19,11 +20,19 @@ AudioFileWriter::AudioFileWriter(const std::string& path, int sampleRate, Sample
     const int subtype = format == SampleFormat::Pcm16   ? SF_FORMAT_PCM_16
                         : format == SampleFormat::Pcm24 ? SF_FORMAT_PCM_24
                                                         : SF_FORMAT_FLOAT;
+    const int64_t sampleBytes = format == SampleFormat::Pcm16 ? 2 : format == SampleFormat::Pcm24 ? 3 : 4;
+    constexpr int64_t kWavDataLimit = 0xFFFFFFFFll - 1024;  // the header's count, less the header
+    if (container == SF_FORMAT_WAV && frames > kWavDataLimit / (2 * sampleBytes)) container = SF_FORMAT_RF64;
     SF_INFO info{};
     info.samplerate = sampleRate;
     info.channels = 2;
     info.format = container | subtype;
-    file_ = sf_open(path.c_str(), SFM_WRITE, &info);
+    try {
+        output_ = std::make_unique<OutputFile>(path);
+    } catch (const FileError& e) {
+        throw AudioFileError(e.what());
+    }
+    file_ = sf_open(output_->path().c_str(), SFM_WRITE, &info);
     if (!file_) throw AudioFileError("cannot write " + path + ": " + sf_strerror(nullptr));
     // Full scale (1.0) becomes the largest PCM value instead of wrapping round.
     sf_command(file_, SFC_SET_CLIPPING, nullptr, SF_TRUE);
@@ -48,4 +57,9 @@ void AudioFileWriter::close() {
     const int result = sf_close(file_);
     file_ = nullptr;
     if (result != 0) throw AudioFileError("cannot finish " + path_ + ": " + sf_error_number(result));
+    try {
+        output_->commit();
+    } catch (const FileError& e) {
+        throw AudioFileError(e.what());
+    }
 }

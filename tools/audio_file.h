@@ -1,11 +1,17 @@
 // Writes stereo sound files through libsndfile: WAV (16- or 24-bit PCM, or 32-bit
-// float) and FLAC (16 or 24 bit), the container chosen by the file name.
+// float) and FLAC (16 or 24 bit), the container chosen by the file name. A WAV file
+// whose samples would pass the 4 GB that its header can count is written as RF64, the
+// WAV of broadcasting that counts in 64 bits. The file is written whole or not at all.
 #pragma once
 
 #include <sndfile.h>
 
+#include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <string>
+
+#include "output_file.h"
 
 class AudioFileError : public std::runtime_error {
 public:
@@ -16,18 +22,20 @@ enum class SampleFormat { Pcm16, Pcm24, Float };
 
 class AudioFileWriter {
 public:
-    // Throws AudioFileError for an unknown extension, a format the container cannot
-    // hold, or a file that cannot be created.
-    AudioFileWriter(const std::string& path, int sampleRate, SampleFormat format);
+    // `frames` is how many frames are to come. Throws AudioFileError for an unknown
+    // extension, a format the container cannot hold, or a file that cannot be created.
+    AudioFileWriter(const std::string& path, int sampleRate, SampleFormat format, int64_t frames);
     ~AudioFileWriter();
     AudioFileWriter(const AudioFileWriter&) = delete;
     AudioFileWriter& operator=(const AudioFileWriter&) = delete;
 
     void write(const float* left, const float* right, int frames);
-    // Flushes and closes; throws if the data could not be written.
+    // Flushes, closes and puts the file in place of the target; throws if the data
+    // could not be written. Without it the target stays as it was.
     void close();
 
 private:
     std::string path_;
+    std::unique_ptr<OutputFile> output_;
     SNDFILE* file_ = nullptr;
 };

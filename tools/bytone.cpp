@@ -16,6 +16,7 @@
 #include "expr/expression.h"
 #include "file_io.h"
 #include "midi_file.h"
+#include "output_file.h"
 #include "plugin_host.h"
 #include "png_file.h"
 #include "progress_bar.h"
@@ -183,6 +184,7 @@ struct ScopeOptions {
 
 // Draws the editor's oscilloscope of a formula, as the editor shows it, into a PNG.
 int drawScopePicture(const ScopeOptions& options) {
+    checkOutputs({options.output}, {});
     if (options.formula.size() > 1023)
         throw CommandError("the formula has " + std::to_string(options.formula.size()) +
                            " characters; a program holds 1023");
@@ -224,6 +226,7 @@ struct RenderOptions {
     std::string channels;
     bool split = false;
     double highpass = 0.0;
+    double maxLength = 3600.0;
 };
 
 // "1,2,10" or "1-4,10": MIDI channels 1 to 16.
@@ -284,7 +287,25 @@ std::string decibels(float level) {
     return text;
 }
 
+// "1:02:03.5" for 3723.5 seconds, "2:03.5" below an hour.
+std::string clockTime(double seconds) {
+    const auto whole = static_cast<int64_t>(seconds);
+    char text[48];
+    if (whole >= 3600)
+        std::snprintf(text, sizeof text, "%lld:%02d:%04.1f", static_cast<long long>(whole / 3600),
+                      static_cast<int>(whole / 60 % 60), seconds - static_cast<double>(whole / 60 * 60));
+    else
+        std::snprintf(text, sizeof text, "%d:%04.1f", static_cast<int>(whole / 60),
+                      seconds - static_cast<double>(whole / 60 * 60));
+    return text;
+}
+
 int renderSong(const RenderOptions& options, const std::string& pluginPath) {
+    // Every output is checked before any work, so that a render is never wasted on a
+    // file that cannot be written, nor writes over its own input.
+    std::vector<std::string> outputs{options.output};
+    if (!options.saveState.empty()) outputs.push_back(options.saveState);
+    checkOutputs(outputs, {options.midi, options.state, pluginPath});
     auto host = preparedInstance(options, pluginPath);
     RenderPlan plan;
     if (options.midi.empty()) {
@@ -297,8 +318,15 @@ int renderSong(const RenderOptions& options, const std::string& pluginPath) {
     }
     plan.blockSize = options.block;
     if (!options.channels.empty()) plan = onlyChannels(plan, parseChannels(options.channels));
+    const double seconds = static_cast<double>(plan.frames) / options.rate;
+    if (seconds > options.maxLength)
+        throw CommandError("the render would last " + clockTime(seconds) + ", longer than --max-length (" +
+                           std::to_string(static_cast<int64_t>(options.maxLength)) +
+                           " s); give a larger --max-length to render it");
+    std::printf("rendering %s (%.2f seconds) at %d Hz\n", clockTime(seconds).c_str(), seconds, options.rate);
+    std::fflush(stdout);
 
-    AudioFileWriter writer(options.output, options.rate, sampleFormatOf(options.sampleFormat));
+    AudioFileWriter writer(options.output, options.rate, sampleFormatOf(options.sampleFormat), plan.frames);
     const auto gain = static_cast<float>(std::pow(10.0, options.gainDb / 20.0));
     std::unique_ptr<DcBlocker> highpass[2];
     if (options.highpass > 0.0)
@@ -410,6 +438,9 @@ int main(int argc, char** argv) {
         ->add_option("--highpass", renderOptions.highpass,
                      "take out the constant part of the mix above this frequency in Hz (off: sample-exact)")
         ->check(CLI::Range(1.0, 1000.0));
+    render->add_option("--max-length", renderOptions.maxLength, "refuse renders longer than this, in seconds")
+        ->capture_default_str()
+        ->check(CLI::Range(1.0, 1e7));
 
     std::string programsState;
     CLI::App* programs = app.add_subcommand("programs", "list the programs: number, name and formula");
@@ -435,6 +466,7 @@ int main(int argc, char** argv) {
         ->check(CLI::IsMember({"on", "off"}));
 
     CLI11_PARSE(app, argc, argv);
+    removeOutputsOnInterrupt();
     renderOptions.formulaGiven = render->count("--formula") > 0;
 
     try {

@@ -1,4 +1,4 @@
-// Whole files in and out, with errors that name the file and give the system's reason
+// Whole files in, with errors that name the file and give the system's reason
 // ("song.mid: No such file or directory").
 #pragma once
 
@@ -12,5 +12,5 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-std::vector<uint8_t> readWholeFile(const std::string& path);
-void writeWholeFile(const std::string& path, const std::vector<uint8_t>& bytes);
+// The file's bytes; a file larger than `maxBytes` is refused before it is read.
+std::vector<uint8_t> readWholeFile(const std::string& path, size_t maxBytes);

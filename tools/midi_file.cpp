@@ -188,7 +188,8 @@ MidiSong parseMidiFile(const std::vector<uint8_t>& bytes) {
 }
 
 MidiSong loadMidiFile(const std::string& path) {
-    const std::vector<uint8_t> bytes = readWholeFile(path);
+    constexpr size_t kMaxBytes = 64 << 20;  // songs are kilobytes; a few megabytes at the most
+    const std::vector<uint8_t> bytes = readWholeFile(path, kMaxBytes);
     try {
         return parseMidiFile(bytes);
     } catch (const MidiFileError& e) {

@@ -6,8 +6,11 @@
 #include <memory>
 #include <stdexcept>
 
+#include "output_file.h"
+
 void writePng(const std::string& path, int width, int height, const std::vector<uint32_t>& pixels) {
-    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "wb"), std::fclose);
+    OutputFile output(path);
+    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(output.path().c_str(), "wb"), std::fclose);
     if (!file) throw std::runtime_error("cannot write " + path);
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
@@ -35,5 +38,6 @@ void writePng(const std::string& path, int width, int height, const std::vector<
     }
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
-    if (std::fflush(file.get()) != 0) throw std::runtime_error("cannot write " + path);
+    if (std::fclose(file.release()) != 0) throw std::runtime_error("cannot write " + path);
+    output.commit();
 }

@@ -82,7 +82,8 @@ StateFile parseStateFile(const std::vector<uint8_t>& b, const PluginIdentity& pl
 }
 
 StateFile readStateFile(const std::string& path, const PluginIdentity& plugin) {
-    const std::vector<uint8_t> bytes = readWholeFile(path);
+    constexpr size_t kMaxBytes = 64 << 20;  // Bytone's bank is 0.5 MB; other plug-ins' states larger
+    const std::vector<uint8_t> bytes = readWholeFile(path, kMaxBytes);
     try {
         return parseStateFile(bytes, plugin);
     } catch (const StateFileError& e) {
