@@ -1,8 +1,11 @@
-# Makes the manual page of the bytone tool with help2man: the main help, and a section
-# with every subcommand's help as the tool prints it.
-#   cmake -DTOOL=path/to/bytone -DHELP2MAN=path/to/help2man -DOUTPUT=bytone.1 -P manual-page.cmake
+# Makes the manual page of the bytone tool with help2man: the main help, a section with
+# every subcommand's help as the tool prints it, and the sections of cmake/bytone.1.h2m
+# (examples, exit status, files, environment, see also).
+#   cmake -DTOOL=path/to/bytone -DHELP2MAN=path/to/help2man -DOUTPUT=bytone.1 -DSECTIONS=cmake/bytone.1.h2m
+#         -P manual-page.cmake
 set(include_file "${OUTPUT}.h2m")
-set(text "[SUBCOMMANDS]\n")
+file(READ ${SECTIONS} text)
+string(APPEND text "\n[SUBCOMMANDS]\n")
 foreach(subcommand render programs info eval scope)
   execute_process(COMMAND ${TOOL} ${subcommand} --help OUTPUT_VARIABLE help RESULT_VARIABLE failed)
   if(failed)

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -95,11 +96,32 @@ TEST_F(CliTest, EvalPrintsTheValueOrTheCompilersMessage) {
     EXPECT_EQ(r.out, "42\n");
     r = run("eval 'P*2' --table P=0:3");
     EXPECT_EQ(r.out, "0\t0\n1\t2\n2\t4\n3\t6\n");
+    struct Case {
+        const char* arguments;
+        const char* out;
+    };
+    const Case cases[] = {
+        {"eval P --set P=010", "10\n"},          // decimal, as in formulas
+        {"eval 010", "10\n"},                    // (the formula itself)
+        {"eval P --set P=-0x10", "-16\n"},       //
+        {"eval S --set P=64", "255\n"},          // S and C read the sine table at P
+        {"eval C --set P=256", "511\n"},         // 256 + the table's 255 at 0 + 64
+        {"eval S --set P=64 --set S=3", "3\n"},  // unless given
+        {"eval 'R<32768&R>=0'", "1\n"},          // R is drawn, 0..32767
+        {"eval P --table P=9223372036854775805:9223372036854775807:2",
+         "9223372036854775805\t9223372036854775805\n9223372036854775807\t9223372036854775807\n"},
+        {"eval P --table P=3:0:-2", "3\t3\n1\t1\n"},
+    };
+    for (const Case& c : cases) {
+        r = run(c.arguments);
+        EXPECT_EQ(r.status, 0) << c.arguments << ": " << r.err;
+        EXPECT_EQ(r.out, c.out) << c.arguments;
+    }
     r = run("eval 'P)'");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "bytone: Extra closing parenthesis in 'P)'\n");
     r = run("eval P --set PP=3");
-    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("LETTER=VALUE"), std::string::npos);
 }
 
@@ -148,11 +170,15 @@ TEST_F(CliTest, BadInputGivesOneClearLineAndAFailure) {
     write("notes.txt", {'r', 'o', 'o', 't', ':', 'x', ':', '0'});
     writeSong("song.mid");
     MidiTrack endless;  // an end of track 0x0FFFFFFF ticks on, at 96 a quarter: 388 hours
-    endless.end(0x0FFFFFFF);
+    endless.event(0, {0x90, 60, 100}).end(0x0FFFFFFF);
     write("endless.mid", midiFile(0, 96, {endless}));
+    MidiTrack quiet;  // a program change and nothing to play
+    quiet.event(0, {0xC0, 5}).end(96);
+    write("quiet.mid", midiFile(0, 96, {quiet}));
     struct Case {
         const char* arguments;
         const char* message;
+        int status = 1;  // 2: the command line asks for what cannot be
     };
     const Case cases[] = {
         {"render missing.mid -o out.wav", "bytone: missing.mid: No such file or directory\n"},
@@ -164,12 +190,33 @@ TEST_F(CliTest, BadInputGivesOneClearLineAndAFailure) {
         {"render -o out.mp3", "unknown sound file type '.mp3'"},
         {"programs --state short.fxb", "bytone: short.fxb: state file of 8 bytes ends inside its header\n"},
         {"programs --state missing.fxb", "bytone: missing.fxb: No such file or directory\n"},
-        {"render -o out.wav --channels 0", "names a channel outside 1 to 16"},
-        {"render -o out.wav --channels 1,17", "names a channel outside 1 to 16"},
-        {"render -o out.wav --channels 4-2", "names a channel outside 1 to 16, or an empty range"},
-        {"render -o out.wav --channels x", "'x' in --channels 'x' is not an integer"},
-        {"render --bogus -o out.wav", "--bogus"},
-        {"render", "--output is required"},
+        {"render -o out.wav --channels 0", "names a channel outside 1 to 16", 2},
+        {"render -o out.wav --channels 1,17", "names a channel outside 1 to 16", 2},
+        {"render -o out.wav --channels 4-2", "names a channel outside 1 to 16, or an empty range", 2},
+        {"render -o out.wav --channels x", "'x' in --channels 'x' is not a whole number", 2},
+        {"render --bogus -o out.wav", "bytone: The following argument was not expected: --bogus", 2},
+        {"render", "bytone: --output is required", 2},
+        {"bogus", "bytone: 'bogus' is not a command; the commands are render, programs, info, eval, scope", 2},
+        // Numbers are read one way everywhere, and only what can be meant is taken.
+        {"render -o out.wav --gain nan", "bytone: --gain wants a finite number\n", 2},
+        {"render -o out.wav --gain 1000", "bytone: --gain wants -120 to 40 dB\n", 2},
+        {"render -o out.wav --tail inf", "--tail", 2},
+        {"eval P --set P=0x8000000000000000", "is not a whole number of the 64-bit range", 2},
+        {"eval P --table P=9223372036854775800:9223372036854775807:-1", "is empty, endless", 2},
+        {"eval P --table P=-9223372036854775807:9223372036854775807", "longer than ten million rows", 2},
+        {"render -o out.wav --poly 9", "bytone: --poly 9 is outside 1 to 8\n", 2},
+        {"render -o out.wav --time 0x10x", "is not a whole number", 2},
+        {"render -o out.wav --lerp maybe", "--lerp: maybe not in {on,off}", 2},
+        // Nothing that could sound is no success.
+        {"render -o out.wav --formula ''", "bytone: --formula is empty: a voice of it would be silent\n", 2},
+        {"render quiet.mid -o out.wav", "bytone: quiet.mid plays no notes: nothing would sound\n"},
+        {"render song.mid -o out.wav --channels 2", "bytone: channels 2 of song.mid play no notes"},
+        // Files are named as files.
+        {"render -o out", "bytone: out: no file type; name a .wav or .flac file\n"},
+        {"render -o ./out", "bytone: ./out: no file type"},
+        {"render -o -", "bytone: -: writing to standard output is not supported; name a file\n"},
+        {"render - -o out.wav", "bytone: MIDI from standard input is not supported; name the MIDI file\n", 2},
+        {"scope P -o p.jpg", "bytone: p.jpg: the picture is a PNG; name a .png file\n", 2},
         // Outputs are checked before anything is rendered.
         {"render -o out.wav --save-state out.wav", "bytone: out.wav: is named as two outputs\n"},
         {"render -o out.wav --save-state ./out.wav", "bytone: ./out.wav: is named as two outputs\n"},
@@ -185,16 +232,62 @@ TEST_F(CliTest, BadInputGivesOneClearLineAndAFailure) {
          "bytone: the render would last 388:21:42.3, longer than --max-length (3600 s); give a larger --max-length to "
          "render it\n"},
         {"render -o out.wav --max-length 10", "the render would last 0:20.5, longer than --max-length (10 s)"},
-        {"dance", "A subcommand is required"},
     };
     for (const Case& c : cases) {
         const Result r = run(c.arguments);
-        EXPECT_NE(r.status, 0) << c.arguments;
+        EXPECT_EQ(r.status, c.status) << c.arguments;
         EXPECT_NE(r.err.find(c.message), std::string::npos) << c.arguments << ": " << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n') <= 2, true) << r.err;
     }
     EXPECT_FALSE(fs::exists(dir / "out.wav"));  // no case wrote anything
     EXPECT_EQ(readText(dir / "song.mid").substr(0, 4), "MThd");
+}
+
+TEST_F(CliTest, TheInstrumentsSettingsAreSetBeforeTheFirstNoteAndSaved) {
+    writeSong("song.mid");
+    Result r = run("render song.mid -o a.wav --poly 1 --porta 40 --time 75 --lerp on --clamp off --save-state a.chunk");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<uint8_t> bytes = bytesOf("a.chunk");
+    ASSERT_GT(bytes.size(), 11u * 4);
+    float chunk[11];
+    std::memcpy(chunk, bytes.data(), sizeof chunk);
+    // The tags' values: polyphony, portamento, time scale, interpolation, clamping.
+    EXPECT_EQ((std::vector<float>{chunk[2], chunk[4], chunk[6], chunk[8], chunk[10]}),
+              (std::vector<float>{1, 40, 75, 1, 0}));
+    r = run("render song.mid -o b.wav --lerp off");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(samplesOf("a.wav"), samplesOf("b.wav"));  // the settings were there for the first note
+}
+
+TEST_F(CliTest, WarningsSayWhereTheLevelIsLostAndWhatHelps) {
+    MidiTrack chord;  // five voices of 0.25 at once: 1.25, past the instrument's limit
+    for (int key : {60, 62, 64, 65, 67}) chord.event(0, {0x90, static_cast<uint8_t>(key), 100});
+    chord.end(96);
+    write("chord.mid", midiFile(0, 96, {chord}));
+    MidiTrack loud;  // one voice of 0.25, unsigned: it sits above zero
+    loud.event(0, {0x90, 60, 100}).end(96);
+    write("one.mid", midiFile(0, 96, {loud}));
+    struct Case {
+        const char* arguments;
+        std::vector<const char*> warnings;
+    };
+    const Case cases[] = {
+        {"render chord.mid -o a.wav --formula 1000 --tail 0",
+         {"frames reach the instrument's own limit, which --gain cannot undo; --split plays each channel"}},
+        {"render chord.mid -o a.wav --formula 1000 --tail 0 --gain -6", {"reach the instrument's own limit"}},
+        {"render one.mid -o a.wav --formula 255 --tail 0 --gain 13",
+         {"frames of the file reach full scale; lower them with --gain, or take out the mix's constant part (it "
+          "sits at +1.11) with --highpass 20"}},
+        {"render one.mid -o a.wav --formula 0 --tail 0", {"bytone: warning: the render is silent"}},
+        {"render one.mid -o a.wav --formula 255 --tail 0", {}},
+    };
+    for (const Case& c : cases) {
+        const Result r = run(c.arguments);
+        EXPECT_EQ(r.status, 0) << c.arguments << ": " << r.err;
+        EXPECT_EQ(static_cast<size_t>(std::count(r.err.begin(), r.err.end(), '\n')), c.warnings.size())
+            << c.arguments << ": " << r.err;
+        for (const char* warning : c.warnings) EXPECT_NE(r.err.find(warning), std::string::npos) << r.err;
+    }
 }
 
 TEST_F(CliTest, AnInterruptedRenderKeepsTheFileItWasToReplace) {
@@ -282,7 +375,7 @@ TEST_F(CliTest, ChannelsPlayAloneOrEachThroughAnInstanceOfItsOwn) {
 
     // Loud enough to clip: the mix says so.
     Result r = run("render both.mid -o loud.wav --split --gain 30");
-    EXPECT_NE(r.err.find("reach full scale; lower the level with --gain"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("frames of the file reach full scale; lower them with --gain"), std::string::npos) << r.err;
     // The saw swings above zero only; a high-pass takes its constant part out.
     r = run("render first.mid -o centred.wav --format float --highpass 20");
     ASSERT_EQ(r.status, 0) << r.err;

@@ -5,18 +5,25 @@
 #include <cstring>
 #include <vector>
 
-AudioFileWriter::AudioFileWriter(const std::string& path, int sampleRate, SampleFormat format, int64_t frames)
-    : path_(path) {
+int AudioFileWriter::containerOf(const std::string& path, SampleFormat format) {
     const std::string ext = lowerExtension(path);
     int container = 0;
     if (ext == "wav")
         container = SF_FORMAT_WAV;
     else if (ext == "flac")
         container = SF_FORMAT_FLAC;
+    else if (ext.empty())
+        throw AudioFileError(path + ": no file type; name a .wav or .flac file");
     else
         throw AudioFileError(path + ": unknown sound file type '." + ext + "' (use .wav or .flac)");
     if (container == SF_FORMAT_FLAC && format == SampleFormat::Float)
         throw AudioFileError(path + ": FLAC holds 16- or 24-bit samples, not floats");
+    return container;
+}
+
+AudioFileWriter::AudioFileWriter(const std::string& path, int sampleRate, SampleFormat format, int64_t frames)
+    : path_(path) {
+    int container = containerOf(path, format);
     const int subtype = format == SampleFormat::Pcm16   ? SF_FORMAT_PCM_16
                         : format == SampleFormat::Pcm24 ? SF_FORMAT_PCM_24
                                                         : SF_FORMAT_FLOAT;

@@ -22,6 +22,9 @@ enum class SampleFormat { Pcm16, Pcm24, Float };
 
 class AudioFileWriter {
 public:
+    // The container `path` names (SF_FORMAT_WAV or SF_FORMAT_FLAC); throws AudioFileError
+    // for an unknown extension or a format the container cannot hold.
+    static int containerOf(const std::string& path, SampleFormat format);
     // `frames` is how many frames are to come. Throws AudioFileError for an unknown
     // extension, a format the container cannot hold, or a file that cannot be created.
     AudioFileWriter(const std::string& path, int sampleRate, SampleFormat format, int64_t frames);

@@ -2,9 +2,11 @@
 // hosted exactly as a DAW hosts it (entry point, dispatcher, processReplacing), lists
 // and identifies it, and evaluates formulas for their authors.
 #include <CLI/CLI.hpp>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -13,8 +15,13 @@
 #include "demo_song.h"
 #include "editor/gui.h"
 #include "editor/headless_platform.h"
+#include "engine/instrument.h"
+#include "engine/random.h"
+#include "engine/settings.h"
+#include "engine/sine_table.h"
 #include "expr/expression.h"
 #include "file_io.h"
+#include "file_names.h"
 #include "midi_file.h"
 #include "output_file.h"
 #include "plugin_host.h"
@@ -31,6 +38,15 @@ class CommandError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
+
+// A command line that asks for something that cannot be: exit status 2.
+class UsageError : public CommandError {
+public:
+    using CommandError::CommandError;
+};
+
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
 
 std::string fourChars(VstInt32 code) {
     std::string text;
@@ -127,20 +143,35 @@ struct EvalOptions {
 std::pair<int, int64_t> parseAssignment(const std::string& text, const char* option) {
     const size_t eq = text.find('=');
     if (eq != 1 || !std::isalpha(static_cast<unsigned char>(text[0])))
-        throw CommandError(std::string(option) + " wants LETTER=VALUE, not '" + text + "'");
+        throw UsageError(std::string(option) + " wants LETTER=VALUE, not '" + text + "'");
     return {std::toupper(static_cast<unsigned char>(text[0])) - 'A', 0};
 }
 
+// A whole number as formulas write them: decimal, or hexadecimal after 0x, with an
+// optional minus; a leading 0 is no octal prefix. Throws UsageError for anything else
+// and for values outside the 64-bit range.
 int64_t parseInteger(const std::string& text, const std::string& context) {
-    size_t used = 0;
-    long long value = 0;
-    try {
-        value = std::stoll(text, &used, 0);
-    } catch (const std::exception&) {
-        used = 0;
-    }
-    if (used != text.size() || text.empty()) throw CommandError("'" + text + "' in " + context + " is not an integer");
-    return value;
+    const bool negative = !text.empty() && text[0] == '-';
+    const char* digits = text.c_str() + (negative ? 1 : 0);
+    const char* end = text.c_str() + text.size();
+    int base = 10;
+    if (end - digits > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) base = 16, digits += 2;
+    uint64_t magnitude = 0;
+    const auto [stop, error] = std::from_chars(digits, end, magnitude, base);
+    const uint64_t limit = negative ? uint64_t{1} << 63 : (uint64_t{1} << 63) - 1;
+    if (digits == end || stop != end || error != std::errc() || magnitude > limit)
+        throw UsageError("'" + text + "' in " + context + " is not a whole number of the 64-bit range");
+    return negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
+}
+
+// Runs the formula as a voice runs it: S and C read the sine table at P, and R is drawn
+// from the instrument's generator, unless --set gives them.
+int64_t runAsAVoice(CompiledExpression& record, const uint8_t* sineTable, const bool given[kVariableCount]) {
+    const int64_t phase = record.variable('P');
+    if (!given['S' - 'A']) record.variable('S') = sineReading(sineTable, phase, 0);
+    if (!given['C' - 'A']) record.variable('C') = sineReading(sineTable, phase, 64);
+    if (!given['R' - 'A']) record.variable('R') = random15::next();
+    return runExpression(record);
 }
 
 int evaluate(const EvalOptions& options) {
@@ -148,27 +179,37 @@ int evaluate(const EvalOptions& options) {
     CompiledExpression& record = records[0];
     if (const char* message = compileExpression(record, options.formula.c_str()))
         throw CommandError(std::string(message) + " in '" + options.formula + "'");
+    uint8_t sineTable[256];
+    fillSineTable(sineTable);
+    bool given[kVariableCount] = {};
     for (const std::string& set : options.sets) {
         const int letter = parseAssignment(set, "--set").first;
         record.variables[letter] = parseInteger(set.substr(2), "--set " + set);
+        given[letter] = true;
     }
     if (options.table.empty()) {
-        std::printf("%lld\n", static_cast<long long>(runExpression(record)));
+        std::printf("%lld\n", static_cast<long long>(runAsAVoice(record, sineTable, given)));
         return 0;
     }
     const int letter = parseAssignment(options.table, "--table").first;
+    given[letter] = true;
     const std::string range = options.table.substr(2);
     const size_t colon1 = range.find(':'), colon2 = range.find(':', colon1 + 1);
     if (colon1 == std::string::npos)
-        throw CommandError("--table wants LETTER=FROM:TO[:STEP], not '" + options.table + "'");
+        throw UsageError("--table wants LETTER=FROM:TO[:STEP], not '" + options.table + "'");
     const int64_t from = parseInteger(range.substr(0, colon1), "--table");
     const int64_t to = parseInteger(range.substr(colon1 + 1, colon2 - colon1 - 1), "--table");
     const int64_t step = colon2 == std::string::npos ? 1 : parseInteger(range.substr(colon2 + 1), "--table");
-    if (step == 0 || (to - from) / step > 10000000 || (to - from) / step < 0)
-        throw CommandError("--table range " + range + " is empty, endless or longer than ten million rows");
-    for (int64_t v = from; step > 0 ? v <= to : v >= to; v += step) {
+    // Counted in 128 bits, so that no range wraps past the largest value.
+    const __int128 span = static_cast<__int128>(to) - from;
+    const __int128 rows = step == 0 || (span != 0 && (span < 0) != (step < 0)) ? 0 : span / step + 1;
+    if (rows <= 0 || rows > 10000000)
+        throw UsageError("--table range " + range + " is empty, endless or longer than ten million rows");
+    for (__int128 row = 0; row < rows; ++row) {
+        const auto v = static_cast<int64_t>(from + row * step);
         record.variables[letter] = v;
-        std::printf("%lld\t%lld\n", static_cast<long long>(v), static_cast<long long>(runExpression(record)));
+        std::printf("%lld\t%lld\n", static_cast<long long>(v),
+                    static_cast<long long>(runAsAVoice(record, sineTable, given)));
     }
     return 0;
 }
@@ -184,6 +225,8 @@ struct ScopeOptions {
 
 // Draws the editor's oscilloscope of a formula, as the editor shows it, into a PNG.
 int drawScopePicture(const ScopeOptions& options) {
+    if (lowerExtension(options.output) != "png")
+        throw UsageError(options.output + ": the picture is a PNG; name a .png file");
     checkOutputs({options.output}, {});
     if (options.formula.size() > 1023)
         throw CommandError("the formula has " + std::to_string(options.formula.size()) +
@@ -227,7 +270,27 @@ struct RenderOptions {
     bool split = false;
     double highpass = 0.0;
     double maxLength = 3600.0;
+    // The instrument's settings as the command line gives them, by setting.
+    std::map<engine::Setting, std::string> settings;
 };
+
+// The settings of the state chunk that a render can set: every one of the table that the
+// chunk holds for the whole instrument but the editor's scope zoom.
+bool isRenderSetting(engine::Setting setting) {
+    const engine::SettingInfo& info = engine::settingInfo(setting);
+    return info.chunkTag != 0 && !info.perProgram && info.show != engine::SettingShow::Zoom;
+}
+
+void putSetting(Bank& bank, engine::Setting setting, int32_t value) {
+    switch (setting) {
+        case engine::Setting::Poly: bank.polyphony = value; break;
+        case engine::Setting::Porta: bank.portamento = value; break;
+        case engine::Setting::Time: bank.timeScale = value; break;
+        case engine::Setting::Lerp: bank.interpolate = value != 0; break;
+        case engine::Setting::Clamp: bank.clampOutput = value != 0; break;
+        default: break;
+    }
+}
 
 // "1,2,10" or "1-4,10": MIDI channels 1 to 16.
 ChannelSet parseChannels(const std::string& list) {
@@ -241,7 +304,7 @@ ChannelSet parseChannels(const std::string& list) {
         const int64_t first = parseInteger(item.substr(0, dash), context);
         const int64_t last = dash == std::string::npos ? first : parseInteger(item.substr(dash + 1), context);
         if (first < 1 || last > 16 || first > last)
-            throw CommandError(context + " names a channel outside 1 to 16, or an empty range");
+            throw UsageError(context + " names a channel outside 1 to 16, or an empty range");
         for (int64_t c = first; c <= last; ++c) channels |= static_cast<ChannelSet>(1u << (c - 1));
         at = comma + 1;
     }
@@ -256,6 +319,8 @@ SampleFormat sampleFormatOf(const std::string& name) {
 
 void putFormula(PluginHost& host, const std::string& formula) {
     requireBytone(host, "--formula");
+    if (formula.find_first_not_of(" \t\r\n") == std::string::npos)
+        throw UsageError("--formula is empty: a voice of it would be silent");
     CompiledExpressions records = allocateCompiledExpressions(1);
     CompiledExpression& record = records[0];
     if (const char* message = compileExpression(record, formula.c_str()))
@@ -275,6 +340,19 @@ std::unique_ptr<PluginHost> preparedInstance(const RenderOptions& options, const
     if (!options.state.empty()) restoreState(*host, options.state);
     if (options.program >= 0) host->dispatch(effSetProgram, 0, options.program);
     if (options.formulaGiven) putFormula(*host, options.formula);
+    if (!options.settings.empty()) {
+        requireBytone(*host, "a setting of the instrument");
+        auto bank = std::make_unique<Bank>();
+        decodeBank(*bank, host->chunk());
+        for (const auto& [setting, text] : options.settings) {
+            const engine::SettingInfo& info = engine::settingInfo(setting);
+            const int64_t value = text == "on"    ? 1
+                                  : text == "off" ? 0
+                                                  : parseInteger(text, std::string("--") + info.key);
+            putSetting(*bank, setting, static_cast<int32_t>(value));
+        }
+        host->setChunk(encodeBank(*bank));
+    }
     return host;
 }
 
@@ -285,6 +363,29 @@ std::string decibels(float level) {
     else
         std::snprintf(text, sizeof text, "%.1f dBFS", 20.0 * std::log10(level));
     return text;
+}
+
+// Warnings about what a render sounds like, and what helps: samples flattened by the
+// instrument's own limit (more voices at once than one instance has room for), samples
+// the file cuts at full scale after the tool's gain (a mix that sits on one side of zero,
+// as formulas masked to a byte do, leaves the less room), and silence.
+void reportLevels(const RenderOptions& options, int64_t atInstrumentLimit, int64_t atFullScale, double mean,
+                  float peak) {
+    if (peak == 0.0f) std::fprintf(stderr, "bytone: warning: the render is silent\n");
+    if (atInstrumentLimit > 0)
+        std::fprintf(stderr,
+                     "bytone: warning: %lld frames reach the instrument's own limit, which --gain cannot undo; %s\n",
+                     static_cast<long long>(atInstrumentLimit),
+                     options.split ? "the channels that reach it are marked above"
+                                   : "--split plays each channel through an instance of its own");
+    if (atFullScale > atInstrumentLimit) {
+        char offset[160] = "";
+        if (std::fabs(mean) > 0.1 && options.highpass == 0.0)
+            std::snprintf(offset, sizeof offset,
+                          ", or take out the mix's constant part (it sits at %+.2f) with --highpass 20", mean);
+        std::fprintf(stderr, "bytone: warning: %lld frames of the file reach full scale; lower them with --gain%s\n",
+                     static_cast<long long>(atFullScale), offset);
+    }
 }
 
 // "1:02:03.5" for 3723.5 seconds, "2:03.5" below an hour.
@@ -301,11 +402,13 @@ std::string clockTime(double seconds) {
 }
 
 int renderSong(const RenderOptions& options, const std::string& pluginPath) {
+    if (options.midi == "-") throw UsageError("MIDI from standard input is not supported; name the MIDI file");
     // Every output is checked before any work, so that a render is never wasted on a
     // file that cannot be written, nor writes over its own input.
     std::vector<std::string> outputs{options.output};
     if (!options.saveState.empty()) outputs.push_back(options.saveState);
     checkOutputs(outputs, {options.midi, options.state, pluginPath});
+    AudioFileWriter::containerOf(options.output, sampleFormatOf(options.sampleFormat));
     auto host = preparedInstance(options, pluginPath);
     RenderPlan plan;
     if (options.midi.empty()) {
@@ -318,6 +421,10 @@ int renderSong(const RenderOptions& options, const std::string& pluginPath) {
     }
     plan.blockSize = options.block;
     if (!options.channels.empty()) plan = onlyChannels(plan, parseChannels(options.channels));
+    if (!options.midi.empty() && channelsWithNotes(plan) == 0)
+        throw CommandError(options.channels.empty() ? options.midi + " plays no notes: nothing would sound"
+                                                    : "channels " + options.channels + " of " + options.midi +
+                                                          " play no notes: nothing would sound");
     const double seconds = static_cast<double>(plan.frames) / options.rate;
     if (seconds > options.maxLength)
         throw CommandError("the render would last " + clockTime(seconds) + ", longer than --max-length (" +
@@ -332,8 +439,15 @@ int renderSong(const RenderOptions& options, const std::string& pluginPath) {
     if (options.highpass > 0.0)
         for (auto& filter : highpass) filter = std::make_unique<DcBlocker>(options.highpass, options.rate);
     std::vector<float> left, right;
-    int64_t atFullScale = 0;
+    // Full scale is counted twice: where the instrument's own limit flattens its output
+    // (nothing after it can undo that), and in the file, after the tool's gain.
+    int64_t atInstrumentLimit = 0, atFullScale = 0;
+    double sum = 0.0;
+    float peak = 0.0f;
     const AudioSink sink = [&](const float* l, const float* r, int32_t frames) {
+        if (!options.split)
+            for (int32_t i = 0; i < frames; ++i)
+                atInstrumentLimit += std::fabs(l[i]) >= 1.0f || std::fabs(r[i]) >= 1.0f;
         if (gain != 1.0f || highpass[0]) {
             left.assign(l, l + frames);
             right.assign(r, r + frames);
@@ -341,7 +455,11 @@ int renderSong(const RenderOptions& options, const std::string& pluginPath) {
             for (int32_t i = 0; i < frames; ++i) left[i] *= gain, right[i] *= gain;
             l = left.data(), r = right.data();
         }
-        for (int32_t i = 0; i < frames; ++i) atFullScale += std::fabs(l[i]) >= 1.0f || std::fabs(r[i]) >= 1.0f;
+        for (int32_t i = 0; i < frames; ++i) {
+            atFullScale += std::fabs(l[i]) >= 1.0f || std::fabs(r[i]) >= 1.0f;
+            sum += l[i] + r[i];
+            peak = std::max({peak, std::fabs(l[i]), std::fabs(r[i])});
+        }
         writer.write(l, r, frames);
     };
     ProgressBar progress;
@@ -352,7 +470,7 @@ int renderSong(const RenderOptions& options, const std::string& pluginPath) {
     std::vector<std::unique_ptr<PluginHost>> others;
     std::vector<PluginHost*> hosts;
     std::vector<int> channels;
-    std::vector<float> peaks;
+    std::vector<InstanceLevels> levels;
     if (options.split) {
         const ChannelSet played = channelsWithNotes(plan);
         std::vector<RenderPlan> plans;
@@ -364,7 +482,7 @@ int renderSong(const RenderOptions& options, const std::string& pluginPath) {
             channels.push_back(c + 1);
         }
         if (!hosts.empty())
-            renderMix(hosts, plans, 1.0f / std::sqrt(static_cast<float>(hosts.size())), sink, peaks, showProgress);
+            renderMix(hosts, plans, 1.0f / std::sqrt(static_cast<float>(hosts.size())), sink, levels, showProgress);
     }
     if (hosts.empty()) renderPlan(*host, plan, sink, showProgress);
     writer.close();
@@ -373,14 +491,48 @@ int renderSong(const RenderOptions& options, const std::string& pluginPath) {
 
     for (size_t i = 0; i < hosts.size(); ++i) {
         const std::string program = hosts[i]->text(effGetProgramName) + (channels[i] == 10 ? " (drum keys)" : "");
-        std::printf("channel %2d  %-26s peak %s\n", channels[i], program.c_str(), decibels(peaks[i]).c_str());
+        std::printf("channel %2d  %-26s peak %s%s\n", channels[i], program.c_str(), decibels(levels[i].peak).c_str(),
+                    levels[i].atFullScale ? ", at the instrument's limit" : "");
+        atInstrumentLimit += levels[i].atFullScale;
     }
     std::printf("wrote %s: %.2f seconds at %d Hz\n", std::filesystem::absolute(options.output).c_str(),
                 static_cast<double>(plan.frames) / options.rate, options.rate);
-    if (atFullScale > 0)
-        std::fprintf(stderr, "bytone: warning: %lld samples reach full scale; lower the level with --gain\n",
-                     static_cast<long long>(atFullScale));
+    reportLevels(options, atInstrumentLimit, atFullScale,
+                 sum / (2.0 * static_cast<double>(std::max<int64_t>(plan.frames, 1))), peak);
     return 0;
+}
+
+// Numbers that parse as doubles but mean nothing (nan, inf) are refused.
+void checkNumbers(const RenderOptions& options) {
+    const std::pair<const char*, double> numbers[] = {{"--gain", options.gainDb},
+                                                      {"--tail", options.tail},
+                                                      {"--highpass", options.highpass},
+                                                      {"--max-length", options.maxLength}};
+    for (const auto& [name, value] : numbers)
+        if (!std::isfinite(value)) throw UsageError(std::string(name) + " wants a finite number");
+    if (options.gainDb < -120.0 || options.gainDb > 40.0) throw UsageError("--gain wants -120 to 40 dB");
+}
+
+// A parser's complaint, said so that the user sees what to do; an unknown command is
+// named with the commands there are.
+std::string usageMessage(const CLI::ParseError& error, const CLI::App& app, int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (word == "--plugin") {
+            ++i;
+            continue;
+        }
+        if (word.rfind("-", 0) == 0) continue;
+        std::string commands;
+        bool known = false;
+        for (const CLI::App* command : app.get_subcommands({})) {
+            known |= command->get_name() == word;
+            commands += (commands.empty() ? "" : ", ") + command->get_name();
+        }
+        if (!known) return "'" + word + "' is not a command; the commands are " + commands + " (bytone --help)";
+        break;
+    }
+    return std::string(error.what()) + " (bytone --help)";
 }
 
 // The plug-in beside an installed tool (PREFIX/lib/vst/bytone.so for PREFIX/bin/bytone),
@@ -441,6 +593,23 @@ int main(int argc, char** argv) {
     render->add_option("--max-length", renderOptions.maxLength, "refuse renders longer than this, in seconds")
         ->capture_default_str()
         ->check(CLI::Range(1.0, 1e7));
+    // The instrument's settings, from its table: applied before the first note, and
+    // saved with the state.
+    std::map<engine::Setting, std::string> settingTexts;
+    for (int number = 0; number < engine::kSettingCount; ++number) {
+        const auto setting = static_cast<engine::Setting>(number);
+        if (!isRenderSetting(setting)) continue;
+        const engine::SettingInfo& info = engine::settingInfo(setting);
+        CLI::Option* option = render->add_option(std::string("--") + info.key, settingTexts[setting]);
+        if (info.show == engine::SettingShow::Switch) {
+            option->description(std::string("the instrument's ") + info.name + " switch, on or off")
+                ->check(CLI::IsMember({"on", "off"}));
+        } else {
+            option->description(std::string("the instrument's ") + info.name + " setting, " +
+                                std::to_string(info.lowest) + " to " + std::to_string(info.highest) +
+                                " (new: " + std::to_string(info.defaultValue) + ")");
+        }
+    }
 
     std::string programsState;
     CLI::App* programs = app.add_subcommand("programs", "list the programs: number, name and formula");
@@ -465,14 +634,33 @@ int main(int argc, char** argv) {
         ->capture_default_str()
         ->check(CLI::IsMember({"on", "off"}));
 
-    CLI11_PARSE(app, argc, argv);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        if (e.get_exit_code() == 0) return app.exit(e);  // --help, --version
+        std::fprintf(stderr, "bytone: %s\n", usageMessage(e, app, argc, argv).c_str());
+        return kExitUsage;
+    }
     removeOutputsOnInterrupt();
+    for (auto& [setting, text] : settingTexts)
+        if (!text.empty()) renderOptions.settings[setting] = text;
     renderOptions.formulaGiven = render->count("--formula") > 0;
 
     try {
         if (eval->parsed()) return evaluate(evalOptions);
         if (scope->parsed()) return drawScopePicture(scopeOptions);
-        if (render->parsed()) return renderSong(renderOptions, plugin);
+        if (render->parsed()) {
+            checkNumbers(renderOptions);
+            for (const auto& [setting, text] : renderOptions.settings) {
+                const engine::SettingInfo& info = engine::settingInfo(setting);
+                if (info.show == engine::SettingShow::Switch) continue;
+                const int64_t value = parseInteger(text, std::string("--") + info.key);
+                if (value < info.lowest || value > info.highest)
+                    throw UsageError(std::string("--") + info.key + " " + text + " is outside " +
+                                     std::to_string(info.lowest) + " to " + std::to_string(info.highest));
+            }
+            return renderSong(renderOptions, plugin);
+        }
         auto host = loadPlugin(plugin);
         if (info->parsed()) printInfo(*host, plugin);
         if (programs->parsed()) {
@@ -480,8 +668,11 @@ int main(int argc, char** argv) {
             printPrograms(*host);
         }
         return 0;
+    } catch (const UsageError& e) {
+        std::fprintf(stderr, "bytone: %s\n", e.what());
+        return kExitUsage;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "bytone: %s\n", e.what());
-        return 1;
+        return kExitFailure;
     }
 }

@@ -66,13 +66,14 @@ constexpr int64_t kMaxTick = int64_t{1} << 36;
 // Reads one track's events; tempo changes go into `tempos` (tick -> microseconds per quarter).
 int64_t readTrack(ByteReader& r, int track, std::vector<TrackMessage>& out, std::map<int64_t, int64_t>& tempos) {
     int64_t tick = 0;
-    uint8_t running = 0;  // sysex and meta events cancel the running status
+    // The standard has meta and SysEx events cancel the running status, but files that
+    // go on with it after them are common, and other readers accept them: so does this one.
+    uint8_t running = 0;
     while (!r.atEnd()) {
         tick += r.variableLength("delta time");
         if (tick > kMaxTick) r.fail("track longer than 2^36 ticks");
         const uint8_t first = r.byte("event");
         if (first == 0xFF) {
-            running = 0;
             const uint8_t type = r.byte("meta event");
             const uint32_t length = r.variableLength("meta event length");
             const uint8_t* data = r.here();
@@ -87,7 +88,6 @@ int64_t readTrack(ByteReader& r, int track, std::vector<TrackMessage>& out, std:
             continue;
         }
         if (first == 0xF0 || first == 0xF7) {
-            running = 0;
             r.skip(r.variableLength("sysex length"), "sysex event");
             continue;
         }

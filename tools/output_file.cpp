@@ -101,6 +101,7 @@ void checkOutputs(const std::vector<std::string>& outputs, const std::vector<std
     std::vector<fs::path> seen;
     for (const std::string& output : outputs) {
         std::error_code error;
+        if (output == "-") fail(output, "writing to standard output is not supported; name a file");
         if (fs::is_directory(output, error)) fail(output, "is a folder; name a file to write");
         const fs::path folder = folderOf(output);
         if (fs::exists(folder, error) && !fs::is_directory(folder, error))

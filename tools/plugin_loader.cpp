@@ -32,7 +32,10 @@ PluginEntry PluginLibrary::entry(const char* name) const {
 #include <dlfcn.h>
 
 PluginLibrary::PluginLibrary(const std::string& path) {
-    handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    // A name without a slash would be looked for in the system's library folders, not
+    // where the user means: the current folder.
+    const std::string where = path.find('/') == std::string::npos ? "./" + path : path;
+    handle_ = dlopen(where.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle_) error_ = dlerror();
 }
 

@@ -88,13 +88,13 @@ void renderPlan(PluginHost& host, const RenderPlan& plan, const AudioSink& sink,
 }
 
 void renderMix(const std::vector<PluginHost*>& hosts, const std::vector<RenderPlan>& plans, float gain,
-               const AudioSink& sink, std::vector<float>& peaks, const Progress& progress) {
+               const AudioSink& sink, std::vector<InstanceLevels>& levels, const Progress& progress) {
     if (hosts.empty() || plans.size() != hosts.size()) return;
     const int32_t blockSize = std::max<int32_t>(1, plans[0].blockSize);
     std::vector<std::unique_ptr<PlanPlayer>> players;
     for (size_t i = 0; i < hosts.size(); ++i)
         players.push_back(std::make_unique<PlanPlayer>(*hosts[i], plans[i], blockSize));
-    peaks.assign(hosts.size(), 0.0f);
+    levels.assign(hosts.size(), InstanceLevels{});
     std::vector<float> left(static_cast<size_t>(blockSize)), right(static_cast<size_t>(blockSize));
     forEachBlock(plans[0], blockSize, progress, [&](int64_t start, int64_t end) {
         const auto frames = static_cast<int32_t>(end - start);
@@ -104,7 +104,8 @@ void renderMix(const std::vector<PluginHost*>& hosts, const std::vector<RenderPl
             players[i]->render(start, end);
             for (int32_t k = 0; k < frames; ++k) {
                 const float l = players[i]->left()[k], r = players[i]->right()[k];
-                peaks[i] = std::max({peaks[i], std::fabs(l), std::fabs(r)});
+                levels[i].peak = std::max({levels[i].peak, std::fabs(l), std::fabs(r)});
+                levels[i].atFullScale += std::fabs(l) >= 1.0f || std::fabs(r) >= 1.0f;
                 left[k] += l * gain;
                 right[k] += r * gain;
             }

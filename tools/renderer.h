@@ -47,11 +47,18 @@ using Progress = std::function<void(int64_t done, int64_t total)>;
 // Blocks end early at cue frames, so the output does not depend on the block size.
 void renderPlan(PluginHost& host, const RenderPlan& plan, const AudioSink& sink, const Progress& progress = {});
 
+// What one instance played: its highest absolute sample, and how many frames reached
+// full scale (the instrument's own limit) on either channel.
+struct InstanceLevels {
+    float peak = 0.0f;
+    int64_t atFullScale = 0;
+};
+
 // Several instances, each playing its own plan, in step; the plans must share their cues
-// and length. The sink receives their sum, each instance's output times `gain`; `peaks`
-// receives each instance's highest absolute sample before that.
+// and length. The sink receives their sum, each instance's output times `gain`; `levels`
+// receives each instance's levels before that.
 void renderMix(const std::vector<PluginHost*>& hosts, const std::vector<RenderPlan>& plans, float gain,
-               const AudioSink& sink, std::vector<float>& peaks, const Progress& progress = {});
+               const AudioSink& sink, std::vector<InstanceLevels>& levels, const Progress& progress = {});
 
 // A one-pole high-pass filter that takes out the constant part of a signal, for a
 // mix whose voices swing on one side of zero.
