@@ -1,6 +1,8 @@
 # Thin front of the CMake build: the native Linux build (bytone.so, tests, tools) in
 # build/linux and the mingw-w64 cross build (bytone.dll and its tests, run under wine)
-# in build/windows. Each target installs the Debian packages it needs when missing.
+# in build/windows. Each building target installs the Debian packages it needs when
+# missing, one installation at a time whatever -j says; `install` installs none and
+# builds only what it installs (in build/release).
 
 BUILD   ?= build
 JOBS    ?= $(shell nproc)
@@ -13,14 +15,19 @@ WASM    := $(BUILD)/wasm
 WEB     := $(BUILD)/web
 FUZZ_SECONDS ?= 60
 DIST    := $(BUILD)/dist
+RELEASE := $(BUILD)/release
 PREFIX  ?= /usr/local
 VERSION := $(shell sed -n 's/^project.bytone VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 FUZZ_TARGETS := formula chunk session bank
 
-LINUX_PACKAGES := cmake make g++ googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev \
-                  libcli11-dev libsndfile1-dev libpng-dev pkg-config help2man amsynth \
-                  libxcb1-dev libcairo2-dev fonts-dejavu-core libx11-dev libxtst-dev libxres-dev xvfb xauth xclip
+# What the plug-in and the tool need; then what the tests, benchmarks and fuzzing add.
+RELEASE_PACKAGES := cmake make g++ pkg-config libcli11-dev libsndfile1-dev libpng-dev help2man \
+                    libxcb1-dev libcairo2-dev fonts-dejavu-core
+LINUX_PACKAGES := $(RELEASE_PACKAGES) googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev \
+                  amsynth libx11-dev libxtst-dev libxres-dev xvfb xauth xclip devscripts
 WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 wine xvfb zip unzip
+# Archives carry the date of the last commit, so that two builds give the same bytes.
+export SOURCE_DATE_EPOCH ?= $(shell git log -1 --format=%ct 2>/dev/null || echo 0)
 WEB_PACKAGES := emscripten chromium python3
 # Emscripten's tools are Node programs; with another Node than Debian's they find
 # Debian's JavaScript modules only this way.
@@ -29,12 +36,15 @@ EMSCRIPTEN := NODE_PATH=/usr/share/nodejs
 export WINEDEBUG ?= -all
 export WINEPREFIX ?= $(abspath $(BUILD))/wineprefix
 
-.PHONY: all deps deps-linux deps-windows deps-web web install dist docs linux windows asan tsan fuzz-build fuzz demo test bench clean format
+.PHONY: all deps deps-release deps-linux deps-windows deps-web web release install uninstall dist docs linux windows \
+        asan tsan fuzz-build fuzz demo test bench clean format
 
 all: linux windows
 
 # Installs the missing Debian packages of a list: as root at once, otherwise through sudo
-# after saying what, and without sudo it prints the command to run and stops.
+# after saying what, and without sudo it prints the command to run and stops. Steps that
+# run side by side (make -j) take turns through a lock, so that no apt-get finds the
+# package manager busy.
 define install-missing
 	@missing=$$(for p in $(1); do dpkg -s $$p >/dev/null 2>&1 || echo $$p; done); \
 	if [ -n "$$missing" ]; then \
@@ -42,12 +52,14 @@ define install-missing
 	  elif command -v sudo >/dev/null 2>&1; then as_root=sudo; \
 	  else echo "Missing Debian packages. As root, run: apt-get install" $$missing; exit 1; fi; \
 	  echo "Installing:" $$missing; \
-	  $$as_root apt-get update -qq && \
-	  $$as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $$missing; \
+	  $$as_root flock /tmp/bytone-packages.lock sh -c "apt-get update -qq && \
+	    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $$missing"; \
 	fi
 endef
 
 deps: deps-linux deps-windows deps-web
+deps-release:
+	$(call install-missing,$(RELEASE_PACKAGES))
 deps-linux:
 	$(call install-missing,$(LINUX_PACKAGES))
 deps-windows:
@@ -101,24 +113,45 @@ fuzz: fuzz-build
 	  echo "fuzz $$t: $$runs executions in $(FUZZ_SECONDS) s ($$((runs / $(FUZZ_SECONDS))) a second), no finding"; \
 	done
 
-# The Linux plug-in, the tool, its manual page and the guide under $(DESTDIR)$(PREFIX):
-# the plug-in in lib/vst, where Linux hosts look for VST plug-ins.
-install: linux
-	DESTDIR=$(DESTDIR) cmake --install $(LINUX) --prefix $(PREFIX)
+# The Linux plug-in and the tool with its manual page, without the tests.
+release: deps-release
+	cmake -S . -B $(RELEASE) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
+	cmake --build $(RELEASE) -j $(JOBS)
 
-# The release archives: the Windows plug-in with the README and the guide in a zip file,
-# the Linux plug-in, tool, manual page and guide, laid out as installed, in a tar file,
-# and the web page's static site in another.
+# The Linux plug-in, the tool, its manual page and the guide under $(DESTDIR)$(PREFIX):
+# the plug-in in lib/vst, where Linux hosts look for VST plug-ins. Installs no package:
+# a machine without what the build needs gets CMake's message of what is missing.
+install:
+	cmake -S . -B $(RELEASE) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
+	cmake --build $(RELEASE) -j $(JOBS)
+	DESTDIR=$(DESTDIR) cmake --install $(RELEASE) --prefix $(PREFIX)
+
+# What `install` put there, as it recorded it.
+uninstall:
+	@[ -f $(RELEASE)/install_manifest.txt ] || { echo "Nothing recorded in $(RELEASE): install first"; exit 1; }
+	xargs -d '\n' rm -f < $(RELEASE)/install_manifest.txt
+	-rmdir $(DESTDIR)$(PREFIX)/share/doc/bytone/presets $(DESTDIR)$(PREFIX)/share/doc/bytone 2>/dev/null
+
+# The release archives: the Windows plug-in (stripped) with the README, the licence and
+# the guide in a zip file, the Linux plug-in, tool, manual page and guide, laid out as
+# installed, in a tar file, and the web page's static site in another; each unpacks into
+# a folder of its own. They are reproducible: files in name order, owned by root, dated
+# SOURCE_DATE_EPOCH (the last commit), so that two runs give the same bytes.
+WINDOWS_DIST := bytone-$(VERSION)-windows-x64
+LINUX_DIST := bytone-$(VERSION)-linux-x86_64
+TAR_REPRODUCIBLY := tar --sort=name --owner=0 --group=0 --numeric-owner --mtime=@$(SOURCE_DATE_EPOCH)
 dist: all web
-	rm -rf $(DIST) && mkdir -p $(DIST)/windows/bytone-$(VERSION)
-	cp -r $(WINDOWS)/bytone.dll README.md docs $(DIST)/windows/bytone-$(VERSION)/
-	cd $(DIST)/windows && zip -q -r ../bytone-$(VERSION)-windows-x64.zip bytone-$(VERSION)
-	DESTDIR= cmake --install $(LINUX) --prefix $(abspath $(DIST))/linux/bytone-$(VERSION)
-	cp README.md $(DIST)/linux/bytone-$(VERSION)/
-	tar -C $(DIST)/linux -czf $(DIST)/bytone-$(VERSION)-linux-x86_64.tar.gz bytone-$(VERSION)
-	tar -C $(WEB) -czf $(DIST)/bytone-$(VERSION)-web.tar.gz --transform 's,^\.,bytone-$(VERSION)-web,' .
-	@echo "Made $(DIST)/bytone-$(VERSION)-windows-x64.zip, $(DIST)/bytone-$(VERSION)-linux-x86_64.tar.gz" \
-	  "and $(DIST)/bytone-$(VERSION)-web.tar.gz"
+	rm -rf $(DIST) && mkdir -p $(DIST)/windows/$(WINDOWS_DIST)
+	cp -r README.md LICENSE docs $(DIST)/windows/$(WINDOWS_DIST)/
+	x86_64-w64-mingw32-strip --strip-unneeded -o $(DIST)/windows/$(WINDOWS_DIST)/bytone.dll $(WINDOWS)/bytone.dll
+	find $(DIST)/windows -exec touch -h -d @$(SOURCE_DATE_EPOCH) {} +
+	cd $(DIST)/windows && find $(WINDOWS_DIST) | LC_ALL=C sort | TZ=UTC zip -q -X ../$(WINDOWS_DIST).zip -@
+	DESTDIR= cmake --install $(LINUX) --prefix $(abspath $(DIST))/linux/$(LINUX_DIST)
+	cp README.md LICENSE $(DIST)/linux/$(LINUX_DIST)/
+	$(TAR_REPRODUCIBLY) -C $(DIST)/linux -cf - $(LINUX_DIST) | gzip -n > $(DIST)/$(LINUX_DIST).tar.gz
+	$(TAR_REPRODUCIBLY) -C $(WEB) -cf - --transform 's,^\.,bytone-$(VERSION)-web,' . | \
+	  gzip -n > $(DIST)/bytone-$(VERSION)-web.tar.gz
+	@echo "Made $(DIST)/$(WINDOWS_DIST).zip, $(DIST)/$(LINUX_DIST).tar.gz and $(DIST)/bytone-$(VERSION)-web.tar.gz"
 
 # The gallery of the presets (docs/presets.md and its pictures), drawn by the tool; a
 # test checks that the committed one is what the presets draw.
@@ -126,8 +159,8 @@ docs: linux
 	cmake -DTOOL=$(LINUX)/tools/bytone -DDOCS=docs -P cmake/preset-gallery.cmake
 
 # The Linux plug-in, the tool and its manual page are all the demo needs.
-demo: linux
-	$(LINUX)/tools/bytone render -o demo.wav
+demo: release
+	$(RELEASE)/tools/bytone render -o demo.wav
 
 test: all asan tsan web
 	@# With a virtual X server for the editor's window tests.
@@ -139,9 +172,14 @@ test: all asan tsan web
 	@# from a run without a display would serve windows without a graphics driver.
 	wineserver -k 2>/dev/null || true
 	xvfb-run -a sh -c 'wineboot --init >/dev/null 2>&1; ctest --test-dir $(WINDOWS) --output-on-failure -j $(JOBS)'
-	@# The release archives, unpacked elsewhere, load and play from there.
+	@# The release archives, unpacked elsewhere, load and play from there, and a second
+	@# packing gives the same bytes.
 	$(MAKE) --no-print-directory dist
 	xvfb-run -a sh tests/dist_test.sh $(VERSION) $(DIST) $(WINDOWS)/plugin_host_test.exe
+	$(MAKE) --no-print-directory dist DIST=$(BUILD)/dist-again
+	for archive in $(WINDOWS_DIST).zip $(LINUX_DIST).tar.gz bytone-$(VERSION)-web.tar.gz; do \
+	  cmp $(DIST)/$$archive $(BUILD)/dist-again/$$archive || exit 1; done
+	@echo "Two packings of the release archives are identical."
 	wineserver -w 2>/dev/null || true
 	@# The same presets and MIDI through both binaries must give the same samples.
 	cmp $(LINUX)/preset-render.f32 $(WINDOWS)/preset-render.f32

@@ -28,6 +28,9 @@ public:
 
     size_t run() {
         const FastInstruction* ip = record_.fast + kFastCapacity - 1;
+        // A landing place for the indirect call that runs the code, where the processor
+        // and the system check them (Intel CET); a no-op elsewhere.
+        bytes({0xF3, 0x0F, 0x1E, 0xFA});  // endbr64
 #ifdef _WIN32
         bytes({0x49, 0x89, 0xC9});  // mov r9, rcx
 #else

@@ -298,8 +298,7 @@ TEST_F(CliTest, AnInterruptedRenderKeepsTheFileItWasToReplace) {
         ASSERT_GE(child, 0);
         if (child == 0) {
             if (chdir(dir.c_str()) != 0) _exit(99);
-            std::freopen("/dev/null", "w", stdout);
-            std::freopen("/dev/null", "w", stderr);
+            if (!std::freopen("/dev/null", "w", stdout) || !std::freopen("/dev/null", "w", stderr)) _exit(97);
             execl(BYTONE_TOOL_PATH, "bytone", "render", "song.mid", "-o", "keep.wav", "--tail", "3000", nullptr);
             _exit(98);
         }

@@ -10,9 +10,9 @@ trap 'rm -rf "$where"' EXIT
 fail() { echo "dist test: $*" >&2; exit 1; }
 
 tar -C "$where" -xzf "$dist/bytone-$version-linux-x86_64.tar.gz"
-linux="$where/bytone-$version"
-for file in bin/bytone lib/vst/bytone.so share/man/man1/bytone.1 README.md share/doc/bytone/formulas.md \
-  share/doc/bytone/presets.md share/doc/bytone/presets/038.png; do
+linux="$where/bytone-$version-linux-x86_64"
+for file in bin/bytone lib/vst/bytone.so share/man/man1/bytone.1 README.md LICENSE share/doc/bytone/formulas.md \
+  share/doc/bytone/presets.md share/doc/bytone/presets/038.png share/doc/bytone/LICENSE share/doc/bytone/third-party.md; do
   [ -f "$linux/$file" ] || fail "the Linux archive lacks $file"
 done
 "$linux/bin/bytone" --version | grep -qx "bytone $version" || fail "bytone --version does not say $version"
@@ -23,11 +23,15 @@ grep -q "bytone          $version" "$where/info.txt" || fail "bytone info does n
 for subcommand in render programs info eval scope; do
   grep -q "^\.SS $subcommand" "$linux/share/man/man1/bytone.1" || fail "the manual page lacks $subcommand"
 done
+for section in EXAMPLES "EXIT STATUS" FILES ENVIRONMENT "SEE ALSO"; do
+  grep -q "^\.SH \"\?$section" "$linux/share/man/man1/bytone.1" || fail "the manual page lacks $section"
+done
 
 unzip -q "$dist/bytone-$version-windows-x64.zip" -d "$where/windows"
-windows="$where/windows/bytone-$version"
+windows="$where/windows/bytone-$version-windows-x64"
 [ -f "$windows/bytone.dll" ] || fail "the Windows archive lacks bytone.dll"
-for file in README.md docs/formulas.md docs/presets.md docs/presets/001.png; do
+x86_64-w64-mingw32-nm "$windows/bytone.dll" 2>&1 | grep -q "no symbols" || fail "the Windows archive's bytone.dll is not stripped"
+for file in README.md LICENSE docs/formulas.md docs/presets.md docs/presets/001.png docs/third-party.md; do
   [ -f "$windows/$file" ] || fail "the Windows archive lacks $file"
 done
 cp "$host" "$windows/"

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -58,7 +59,49 @@ PluginIdentity identityOf(const PluginHost& host) {
     return {host.effect()->uniqueID, host.effect()->version, host.effect()->numPrograms};
 }
 
+// Where the Bytone plug-in is looked for, in order: beside the tool as installed
+// (PREFIX/lib/vst for PREFIX/bin) or in its build folder, the folders of VST_PATH, and
+// the folders Linux hosts look in.
+std::vector<std::filesystem::path> pluginPlaces() {
+    namespace fs = std::filesystem;
+    std::vector<fs::path> places;
+    std::error_code error;
+    const fs::path self = fs::read_symlink("/proc/self/exe", error);
+    if (!error) {
+        places.push_back(self.parent_path().parent_path() / "lib" / "vst");
+        places.push_back(self.parent_path());
+        places.push_back(self.parent_path().parent_path());
+    }
+    if (const char* list = std::getenv("VST_PATH")) {
+        const std::string text = list;
+        for (size_t at = 0; at <= text.size();) {
+            const size_t colon = std::min(text.find(':', at), text.size());
+            if (colon > at) places.emplace_back(text.substr(at, colon - at));
+            at = colon + 1;
+        }
+    }
+    if (const char* home = std::getenv("HOME")) places.push_back(fs::path(home) / ".vst");
+    places.emplace_back("/usr/local/lib/vst");
+    places.emplace_back("/usr/lib/vst");
+    return places;
+}
+
+// The first bytone.so of those places; empty when there is none (`--plugin` may name one).
+std::string defaultPlugin() {
+    std::error_code error;
+    for (const std::filesystem::path& place : pluginPlaces())
+        if (std::filesystem::is_regular_file(place / "bytone.so", error)) return (place / "bytone.so").string();
+    return "";
+}
+
+std::string pluginNotFound() {
+    std::string looked;
+    for (const std::filesystem::path& place : pluginPlaces()) looked += (looked.empty() ? "" : ", ") + place.string();
+    return "the Bytone plug-in bytone.so is in none of " + looked + "; name it with --plugin";
+}
+
 std::unique_ptr<PluginHost> loadPlugin(const std::string& path, double rate = 48000.0) {
+    if (path.empty()) throw CommandError(pluginNotFound());
     auto host = std::make_unique<PluginHost>(path, rate);
     if (!host->ready()) throw CommandError(host->error());
     return host;
@@ -535,18 +578,6 @@ std::string usageMessage(const CLI::ParseError& error, const CLI::App& app, int 
     return std::string(error.what()) + " (bytone --help)";
 }
 
-// The plug-in beside an installed tool (PREFIX/lib/vst/bytone.so for PREFIX/bin/bytone),
-// else the one it was built with.
-std::string defaultPlugin() {
-    std::error_code error;
-    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (!error) {
-        const std::filesystem::path installed = self.parent_path().parent_path() / "lib" / "vst" / "bytone.so";
-        if (std::filesystem::exists(installed, error)) return installed.string();
-    }
-    return BYTONE_DEFAULT_PLUGIN;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -556,8 +587,8 @@ int main(int argc, char** argv) {
     app.fallthrough();
     std::string plugin = defaultPlugin();
     app.add_option("--plugin", plugin,
-                   "the VST 2.4 plug-in binary to host (by default Bytone: PREFIX/lib/vst/bytone.so beside an "
-                   "installed tool, else the one the tool was built with)");
+                   "the VST 2.4 plug-in binary to host (by default Bytone's bytone.so: in PREFIX/lib/vst beside "
+                   "the installed tool, in VST_PATH, ~/.vst, /usr/local/lib/vst or /usr/lib/vst)");
 
     RenderOptions renderOptions;
     CLI::App* render = app.add_subcommand("render", "render a MIDI file (or the demo) to a WAV or FLAC file");
@@ -588,7 +619,7 @@ int main(int argc, char** argv) {
                      "play each channel that has notes through an instance of its own, mixed with headroom");
     render
         ->add_option("--highpass", renderOptions.highpass,
-                     "take out the constant part of the mix above this frequency in Hz (off: sample-exact)")
+                     "take out the constant part of the mix, and what lies below this frequency in Hz (off: sample-exact)")
         ->check(CLI::Range(1.0, 1000.0));
     render->add_option("--max-length", renderOptions.maxLength, "refuse renders longer than this, in seconds")
         ->capture_default_str()
