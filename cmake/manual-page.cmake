@@ -6,7 +6,7 @@
 set(include_file "${OUTPUT}.h2m")
 file(READ ${SECTIONS} text)
 string(APPEND text "\n[SUBCOMMANDS]\n")
-foreach(subcommand render programs info eval scope)
+foreach(subcommand render programs info eval scope note)
   execute_process(COMMAND ${TOOL} ${subcommand} --help OUTPUT_VARIABLE help RESULT_VARIABLE failed)
   if(failed)
     message(FATAL_ERROR "${TOOL} ${subcommand} --help failed")

@@ -1,5 +1,6 @@
 # Writes the gallery of the presets: docs/presets.md with each preset's name and formula,
-# and the oscilloscope picture that the editor draws of it, made by the tool itself.
+# the oscilloscope picture that the editor draws of it (at twice its size, so that its
+# zoom label reads) and a picture of a two-second note of it, made by the tool itself.
 #   cmake -DTOOL=path/to/bytone -DDOCS=folder [-DCOMPARE_WITH=docs] -P preset-gallery.cmake
 # With COMPARE_WITH, the files written must equal the ones there (the committed gallery).
 set(presets 38)
@@ -10,11 +11,15 @@ endif()
 string(REPLACE "\n" ";" lines "${listing}")
 file(MAKE_DIRECTORY ${DOCS}/presets)
 set(text "# The presets\n\n")
-string(APPEND text "The ${presets} formulas that a new instance holds, each with the picture that the editor's\n")
-string(APPEND text "oscilloscope draws of it (one period of P runs over 51 to 52 columns at the first zoom\n")
-string(APPEND text "step; the height is the formula's value divided by 4, clamped). Made by `make docs` with\n")
-string(APPEND text "`bytone programs` and `bytone scope`; see [the formula language](formulas.md) for what\n")
-string(APPEND text "the letters and operators mean.\n")
+string(APPEND text "The ${presets} formulas that a new instance holds, each with two pictures. The first is what\n")
+string(APPEND text "the editor's oscilloscope draws (at twice its size; one period of P runs over 51 to 52\n")
+string(APPEND text "columns at its first zoom step, 8x; the height is the formula's value divided by 4,\n")
+string(APPEND text "clamped). The second is a note of two seconds as the instrument plays it (key 57, A3,\n")
+string(APPEND text "velocity 100, one voice, the settings of a new instance): each column the lowest and\n")
+string(APPEND text "highest sample of 1/290 s, from -0.25 at the bottom to +0.25 at the top; it shows what\n")
+string(APPEND text "the scope cannot, how the sound changes in time. Made by `make docs` with `bytone\n")
+string(APPEND text "programs`, `bytone scope` and `bytone note`; see [the formula language](formulas.md)\n")
+string(APPEND text "for what the letters and operators mean.\n")
 set(written presets.md)
 set(count 0)
 foreach(line IN LISTS lines)
@@ -26,13 +31,19 @@ foreach(line IN LISTS lines)
   string(STRIP "${name}" name)
   string(SUBSTRING "${line}" 38 -1 formula)
   string(SUBSTRING "${name}" 0 3 id)
-  execute_process(COMMAND ${TOOL} scope "${formula}" -o ${DOCS}/presets/${id}.png RESULT_VARIABLE failed
+  execute_process(COMMAND ${TOOL} scope "${formula}" -o ${DOCS}/presets/${id}.png --scale 2 RESULT_VARIABLE failed
                   OUTPUT_QUIET)
   if(failed)
     message(FATAL_ERROR "${TOOL} scope '${formula}' failed")
   endif()
-  string(APPEND text "\n## ${name}\n\n`${formula}`\n\n![${name}](presets/${id}.png)\n")
-  list(APPEND written presets/${id}.png)
+  execute_process(COMMAND ${TOOL} note "${formula}" -o ${DOCS}/presets/${id}-note.png RESULT_VARIABLE failed
+                  OUTPUT_QUIET)
+  if(failed)
+    message(FATAL_ERROR "${TOOL} note '${formula}' failed")
+  endif()
+  string(APPEND text "\n## ${name}\n\n`${formula}`\n\n![${name}: the scope](presets/${id}.png)\n\n")
+  string(APPEND text "![${name}: a note of two seconds](presets/${id}-note.png)\n")
+  list(APPEND written presets/${id}.png presets/${id}-note.png)
   math(EXPR count "${count} + 1")
 endforeach()
 file(WRITE ${DOCS}/presets.md "${text}")

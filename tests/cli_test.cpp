@@ -139,6 +139,19 @@ TEST_F(CliTest, ScopeDrawsTheEditorsPictureOfAFormula) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "bytone: Extra closing parenthesis in 'P)'\n");
     EXPECT_FALSE(fs::exists(dir / "bad.png"));
+    r = run("scope 'P&255' -o big.png --scale 2");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(bytesOf("big.png")[19], (2 * 580) & 0xFF);
+    // A note over time: loud at first, silent after a decay of a second.
+    r = run("note '(P&255)*(T<65536)' -o note.png --seconds 2");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<uint8_t> note = bytesOf("note.png");
+    ASSERT_GT(note.size(), 24u);
+    EXPECT_EQ(note[19], 580 & 0xFF);
+    EXPECT_EQ(note[23], 96);
+    r = run("note 'P)' -o bad.png");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "bytone: Extra closing parenthesis in 'P)'\n");
 }
 
 TEST_F(CliTest, InfoAndProgramsShowThePlugInAsAHostSeesIt) {
@@ -157,7 +170,7 @@ TEST_F(CliTest, InfoAndProgramsShowThePlugInAsAHostSeesIt) {
 
 TEST_F(CliTest, EveryCommandHasHelp) {
     for (const char* command :
-         {"--help", "render --help", "programs --help", "info --help", "eval --help", "scope --help"}) {
+         {"--help", "render --help", "programs --help", "info --help", "eval --help", "scope --help", "note --help"}) {
         const Result r = run(command);
         EXPECT_EQ(r.status, 0) << command;
         EXPECT_NE(r.out.find("Usage"), std::string::npos) << command;
@@ -196,7 +209,7 @@ TEST_F(CliTest, BadInputGivesOneClearLineAndAFailure) {
         {"render -o out.wav --channels x", "'x' in --channels 'x' is not a whole number", 2},
         {"render --bogus -o out.wav", "bytone: The following argument was not expected: --bogus", 2},
         {"render", "bytone: --output is required", 2},
-        {"bogus", "bytone: 'bogus' is not a command; the commands are render, programs, info, eval, scope", 2},
+        {"bogus", "bytone: 'bogus' is not a command; the commands are render, programs, info, eval, scope, note", 2},
         // Numbers are read one way everywhere, and only what can be meant is taken.
         {"render -o out.wav --gain nan", "bytone: --gain wants a finite number\n", 2},
         {"render -o out.wav --gain 1000", "bytone: --gain wants -120 to 40 dB\n", 2},

@@ -20,7 +20,7 @@ done
 grep -q "plug-in file    $linux/lib/vst/bytone.so" "$where/info.txt" || fail "the tool does not use the plug-in beside it"
 grep -q "bytone          $version" "$where/info.txt" || fail "bytone info does not say $version"
 "$linux/bin/bytone" render -o "$where/demo.wav" > /dev/null || fail "the unpacked tool cannot render the demo"
-for subcommand in render programs info eval scope; do
+for subcommand in render programs info eval scope note; do
   grep -q "^\.SS $subcommand" "$linux/share/man/man1/bytone.1" || fail "the manual page lacks $subcommand"
 done
 for section in EXAMPLES "EXIT STATUS" FILES ENVIRONMENT "SEE ALSO"; do

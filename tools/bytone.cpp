@@ -2,6 +2,7 @@
 // hosted exactly as a DAW hosts it (entry point, dispatcher, processReplacing), lists
 // and identifies it, and evaluates formulas for their authors.
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -9,6 +10,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "audio_file.h"
@@ -16,6 +18,7 @@
 #include "demo_song.h"
 #include "editor/gui.h"
 #include "editor/headless_platform.h"
+#include "editor/pixel_canvas.h"
 #include "engine/instrument.h"
 #include "engine/random.h"
 #include "engine/settings.h"
@@ -264,21 +267,39 @@ struct ScopeOptions {
     std::string output;
     int zoom = 0;
     std::string clamp = "on";
+    int scale = 1;
 };
+
+// Each pixel as a square of `scale` x `scale`, so that small pictures and their labels read.
+std::vector<uint32_t> scaledUp(const std::vector<uint32_t>& pixels, int width, int height, int scale) {
+    std::vector<uint32_t> out(static_cast<size_t>(width) * height * scale * scale);
+    for (int y = 0; y < height * scale; ++y)
+        for (int x = 0; x < width * scale; ++x)
+            out[static_cast<size_t>(y) * width * scale + x] =
+                pixels[static_cast<size_t>(y / scale) * width + x / scale];
+    return out;
+}
+
+// An instrument whose program 0 plays `formula`; throws the compiler's message.
+std::unique_ptr<engine::Instrument> instrumentPlaying(const std::string& formula) {
+    if (formula.size() > 1023)
+        throw CommandError("the formula has " + std::to_string(formula.size()) + " characters; a program holds 1023");
+    auto instrument = std::make_unique<engine::Instrument>();
+    std::snprintf(instrument->programs[0].formula, sizeof instrument->programs[0].formula, "%s", formula.c_str());
+    instrument->programs[0].needsCompile = true;
+    std::lock_guard<std::mutex> hold(instrument->bankLock);
+    if (const char* message = instrument->compileDirtyPrograms())
+        throw CommandError(std::string(message) + " in '" + formula + "'");
+    return instrument;
+}
 
 // Draws the editor's oscilloscope of a formula, as the editor shows it, into a PNG.
 int drawScopePicture(const ScopeOptions& options) {
     if (lowerExtension(options.output) != "png")
         throw UsageError(options.output + ": the picture is a PNG; name a .png file");
     checkOutputs({options.output}, {});
-    if (options.formula.size() > 1023)
-        throw CommandError("the formula has " + std::to_string(options.formula.size()) +
-                           " characters; a program holds 1023");
     // The instrument itself, without a plug-in around it: the picture needs no host.
-    auto instrument = std::make_unique<engine::Instrument>();
-    std::snprintf(instrument->programs[0].formula, sizeof instrument->programs[0].formula, "%s",
-                  options.formula.c_str());
-    instrument->programs[0].needsCompile = true;
+    auto instrument = instrumentPlaying(options.formula);
     instrument->scopeZoom = options.zoom;
     instrument->clampOutput = options.clamp == "on";
     auto owned = std::make_unique<editor::HeadlessPlatform>();
@@ -288,9 +309,61 @@ int drawScopePicture(const ScopeOptions& options) {
     gui.tick();
     const std::string& status = platform.texts[editor::StatusLabel];
     if (status != "OK") throw CommandError(status + " in '" + options.formula + "'");
-    writePng(options.output, platform.scope.width, platform.scope.height, platform.scope.pixels);
-    std::printf("wrote %s: %dx%d, zoom %s\n", std::filesystem::absolute(options.output).c_str(), platform.scope.width,
-                platform.scope.height, engine::settingText(engine::Setting::ScopeZoom, options.zoom).c_str());
+    const int width = platform.scope.width * options.scale, height = platform.scope.height * options.scale;
+    writePng(options.output, width, height,
+             scaledUp(platform.scope.pixels, platform.scope.width, platform.scope.height, options.scale));
+    std::printf("wrote %s: %dx%d, zoom %s\n", std::filesystem::absolute(options.output).c_str(), width, height,
+                engine::settingText(engine::Setting::ScopeZoom, options.zoom).c_str());
+    return 0;
+}
+
+// --- note ---------------------------------------------------------------------------
+
+struct NoteOptions {
+    std::string formula;
+    std::string output;
+    double seconds = 2.0;
+    int key = 57;
+    int width = 580;
+    int height = 96;
+};
+
+// Draws a note of the formula as the instrument plays it (one voice, velocity 100, at
+// 48 kHz, the settings of a new instance) over `seconds`: each column the lowest and
+// highest sample of its stretch of time, on a scale of one voice's range, -0.25 to 0.25.
+// The picture shows what the scope cannot: how the sound changes in time.
+int drawNotePicture(const NoteOptions& options) {
+    if (lowerExtension(options.output) != "png")
+        throw UsageError(options.output + ": the picture is a PNG; name a .png file");
+    checkOutputs({options.output}, {});
+    constexpr int kRate = 48000;
+    auto instrument = instrumentPlaying(options.formula);
+    instrument->setSampleRate(kRate);
+    instrument->queueMidi(0x90, options.key, 100, 0);
+    const auto frames = static_cast<int64_t>(std::llround(options.seconds * kRate));
+    std::vector<float> samples(static_cast<size_t>(frames)), right(512);
+    for (int64_t at = 0; at < frames; at += 512) {
+        const auto block = static_cast<int32_t>(std::min<int64_t>(512, frames - at));
+        instrument->render(samples.data() + at, right.data(), block);
+    }
+    const uint32_t paper = editor::defaultColor(editor::SysColor::ButtonFace);
+    const uint32_t ink = editor::defaultColor(editor::SysColor::WindowText);
+    std::vector<uint32_t> pixels(static_cast<size_t>(options.width) * options.height, paper);
+    auto rowOf = [&](float v) {
+        const double y = (0.25 - std::clamp(static_cast<double>(v), -0.25, 0.25)) / 0.5 * (options.height - 1);
+        return static_cast<int>(std::lround(y));
+    };
+    for (int x = 0; x < options.width; ++x) {
+        const int64_t first = frames * x / options.width, last = std::max(first + 1, frames * (x + 1) / options.width);
+        float low = samples[static_cast<size_t>(first)], high = low;
+        for (int64_t k = first; k < last && k < frames; ++k)
+            low = std::min(low, samples[static_cast<size_t>(k)]),
+            high = std::max(high, samples[static_cast<size_t>(k)]);
+        for (int y = rowOf(high); y <= rowOf(low); ++y) pixels[static_cast<size_t>(y) * options.width + x] = ink;
+    }
+    writePng(options.output, options.width, options.height, pixels);
+    std::printf("wrote %s: %dx%d, %.2f seconds of key %d\n", std::filesystem::absolute(options.output).c_str(),
+                options.width, options.height, options.seconds, options.key);
     return 0;
 }
 
@@ -618,8 +691,9 @@ int main(int argc, char** argv) {
     render->add_flag("--split", renderOptions.split,
                      "play each channel that has notes through an instance of its own, mixed with headroom");
     render
-        ->add_option("--highpass", renderOptions.highpass,
-                     "take out the constant part of the mix, and what lies below this frequency in Hz (off: sample-exact)")
+        ->add_option(
+            "--highpass", renderOptions.highpass,
+            "take out the constant part of the mix, and what lies below this frequency in Hz (off: sample-exact)")
         ->check(CLI::Range(1.0, 1000.0));
     render->add_option("--max-length", renderOptions.maxLength, "refuse renders longer than this, in seconds")
         ->capture_default_str()
@@ -664,6 +738,20 @@ int main(int argc, char** argv) {
     scope->add_option("--clamp", scopeOptions.clamp, "clamp the heights (on) or wrap them (off)")
         ->capture_default_str()
         ->check(CLI::IsMember({"on", "off"}));
+    scope->add_option("--scale", scopeOptions.scale, "draw each pixel as a square of this size")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 4));
+
+    NoteOptions noteOptions;
+    CLI::App* note = app.add_subcommand("note", "draw a note of a formula over time into a PNG");
+    note->add_option("formula", noteOptions.formula, "the formula")->required();
+    note->add_option("-o,--output", noteOptions.output, "PNG file to write")->required();
+    note->add_option("--seconds", noteOptions.seconds, "how long the note lasts")
+        ->capture_default_str()
+        ->check(CLI::Range(0.01, 60.0));
+    note->add_option("--key", noteOptions.key, "MIDI key of the note")
+        ->capture_default_str()
+        ->check(CLI::Range(0, 127));
 
     try {
         app.parse(argc, argv);
@@ -680,6 +768,7 @@ int main(int argc, char** argv) {
     try {
         if (eval->parsed()) return evaluate(evalOptions);
         if (scope->parsed()) return drawScopePicture(scopeOptions);
+        if (note->parsed()) return drawNotePicture(noteOptions);
         if (render->parsed()) {
             checkNumbers(renderOptions);
             for (const auto& [setting, text] : renderOptions.settings) {
