@@ -161,6 +161,11 @@ TEST_F(CliTest, InfoAndProgramsShowThePlugInAsAHostSeesIt) {
     EXPECT_NE(r.out.find("vendor          Kelmo"), std::string::npos);
     EXPECT_NE(r.out.find("unique id       'byto'"), std::string::npos);
     EXPECT_NE(r.out.find("canDo receiveVstMidiEvent   1"), std::string::npos);
+    // A plug-in named without a folder is the current folder's, not a system library's.
+    fs::copy_file(fs::path(BYTONE_TOOL_PATH).parent_path().parent_path() / "bytone.so", dir / "bytone.so");
+    r = run("--plugin bytone.so info");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("plug-in file    " + (dir / "bytone.so").string()), std::string::npos) << r.out;
     r = run("programs");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 128);
