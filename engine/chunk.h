@@ -28,6 +28,10 @@ constexpr uint32_t kName = 0x4d0b360d;
 constexpr uint32_t kFormula = 0x4d03520c;  // the same bits as the start marker
 constexpr uint32_t kDrumKey = 0x4d21066c;
 constexpr uint32_t kEnd = 0x4d0b3a7c;
+// The Gain setting, which the VST 2.4 chunk leaves out and the other formats' states
+// carry before the end tag; far from the other tags, and passed over by a reader that
+// does not know it.
+constexpr uint32_t kGain = 0x4d7a1e35;
 }  // namespace chunktag
 
 constexpr int kChunkPrograms = 128;

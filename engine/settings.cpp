@@ -14,7 +14,7 @@ constexpr SettingInfo kSettings[kSettingCount] = {
     {"poly", "Poly", 1, 8, 8, 5, 120, chunktag::kPolyphony, SettingShow::Voices, false},
     {"porta", "Porta", 1, 100, 100, 2, 60, chunktag::kPortamento, SettingShow::Number, false},
     {"time", "Time", 1, 100, 50, 2, 120, chunktag::kTimeScale, SettingShow::TimeFactor, false},
-    {"gain", "Gain", 1, 200, 100, 2, 60, 0, SettingShow::Number, false},
+    {"gain", "Gain", 1, 200, 100, 2, 60, chunktag::kGain, SettingShow::Number, false},
     {"lerp", "Lerp", 0, 1, 0, 0, 0, chunktag::kInterpolate, SettingShow::Switch, false},
     {"clamp", "Clamp", 0, 1, 1, 0, 0, chunktag::kClamp, SettingShow::Switch, false},
     {"zoom", "Zoom", 0, 7, 0, 0, 0, chunktag::kScopeZoom, SettingShow::Zoom, false},

@@ -30,7 +30,9 @@ struct SettingInfo {
     // Steps of the editor's value labels: one step per this many pixels of a drag and
     // per this many units of the wheel; 0 where the editor has no value label for it.
     int32_t dragDivisor, wheelDivisor;
-    uint32_t chunkTag;  // the state chunk's tag before its value; 0: not saved
+    // The state chunk's tag before its value; 0: not saved. The VST 2.4 chunk holds every
+    // one but Gain's (chunktag::kGain), which the other formats' states add.
+    uint32_t chunkTag;
     SettingShow show;
     bool perProgram;  // held by the current program, not by the instance
 };

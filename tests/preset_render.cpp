@@ -5,40 +5,18 @@
 #include <vector>
 
 #include "plugin_loader.h"
+#include "preset_sequence.h"
 
 namespace {
 
 constexpr int kRate = 44100;
 constexpr int kBlock = 512;
 constexpr int kSeconds = 10;
-constexpr int kPresets = 38;
 
 VstIntPtr VSTCALLBACK hostCallback(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float) {
     if (opcode == audioMasterVersion) return kVstVersion;
     if (opcode == audioMasterGetSampleRate) return kRate;
     return 0;
-}
-
-struct TimedMessage {
-    double seconds;
-    int status, data1, data2;
-};
-
-// Chords, a glide of held notes, a bend, the wheel, short melody notes and drums.
-std::vector<TimedMessage> sequence() {
-    std::vector<TimedMessage> messages = {
-        {0.0, 0x90, 60, 100}, {0.5, 0x90, 64, 80}, {1.0, 0x90, 67, 60}, {2.0, 0x80, 60, 0},
-        {2.5, 0xE0, 0, 96},   {3.0, 0xB0, 1, 64},  {3.5, 0xE0, 0, 32},  {4.0, 0xB0, 123, 0},
-        {4.0, 0xE0, 0, 64},   {9.0, 0xB0, 1, 127}, {9.5, 0xB0, 123, 0},
-    };
-    for (int i = 0; i < 36; ++i) {
-        const double t = 4.25 + i * 0.125;
-        const int key = 48 + (i * 7) % 36;
-        messages.push_back({t, 0x90, key, 20 + i * 3});
-        messages.push_back({t + 0.1, 0x80, key, 0});
-        if (i % 4 == 0) messages.push_back({t, 0x99, 36 + i % 12, 127});
-    }
-    return messages;
 }
 
 }  // namespace

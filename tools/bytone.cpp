@@ -391,10 +391,12 @@ struct RenderOptions {
 };
 
 // The settings of the state chunk that a render can set: every one of the table that the
-// chunk holds for the whole instrument but the editor's scope zoom.
+// VST 2.4 chunk holds for the whole instrument but the editor's scope zoom (the Gain is
+// not in that chunk, and the plug-in keeps its own).
 bool isRenderSetting(engine::Setting setting) {
     const engine::SettingInfo& info = engine::settingInfo(setting);
-    return info.chunkTag != 0 && !info.perProgram && info.show != engine::SettingShow::Zoom;
+    return info.chunkTag != 0 && info.chunkTag != chunktag::kGain && !info.perProgram &&
+           info.show != engine::SettingShow::Zoom;
 }
 
 void putSetting(Bank& bank, engine::Setting setting, int32_t value) {

@@ -1,0 +1,59 @@
+// The CLAP plug-in: an adapter that owns one instrument and answers a CLAP host with it.
+// The settings of the instrument's table and the current program are parameters; notes
+// come as CLAP note events or MIDI; the state is the VST 2.4 chunk with the Gain added.
+//
+// Threads, as CLAP tags them: `process` on the audio thread, everything else on the main
+// thread; parameter values reach the instrument as events at their frames inside a block,
+// or through `flush` when the host is not processing.
+#pragma once
+
+#include <clap/ext/params.h>
+#include <clap/ext/state.h>
+#include <clap/plugin.h>
+
+#include <memory>
+
+#include "../engine/instrument.h"
+
+namespace clapadapter {
+
+extern const clap_plugin_descriptor_t kDescriptor;
+
+class Plugin {
+public:
+    explicit Plugin(const clap_host_t* host);
+    const clap_plugin_t* clapPlugin() const { return &plugin_; }
+
+    // The parameters: one per setting of the table (its number is the id), and the program.
+    static constexpr clap_id kProgramParameter = 100;
+
+private:
+    static Plugin& of(const clap_plugin_t* plugin) { return *static_cast<Plugin*>(plugin->plugin_data); }
+
+    // clap_plugin
+    bool activate(double sampleRate);
+    clap_process_status process(const clap_process_t* process);
+    const void* extension(const char* id) const;
+
+    // The host's events: inside a block queued at their frames; outside one (flush) the
+    // parameter values take effect at once.
+    void take(const clap_input_events_t* events, bool insideBlock);
+    void applyParameter(clap_id id, double value);
+
+    // clap.params
+    uint32_t parameterCount() const;
+    bool parameterInfo(uint32_t index, clap_param_info_t* info) const;
+    bool parameterValue(clap_id id, double* value) const;
+    bool valueToText(clap_id id, double value, char* text, uint32_t size) const;
+    bool textToValue(clap_id id, const char* text, double* value) const;
+
+    // clap.state
+    bool save(const clap_ostream_t* stream);
+    bool load(const clap_istream_t* stream);
+
+    const clap_host_t* host_;
+    clap_plugin_t plugin_;
+    std::unique_ptr<engine::Instrument> instrument_;
+};
+
+}  // namespace clapadapter

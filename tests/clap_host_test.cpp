@@ -1,0 +1,345 @@
+// The CLAP plug-in as a CLAP host loads it: clap_entry, the factory, the plug-in and its
+// extensions; its sound against the VST 2.4 plug-in's, its parameters and its state.
+#include <clap/entry.h>
+#include <clap/ext/audio-ports.h>
+#include <clap/ext/note-ports.h>
+#include <clap/ext/params.h>
+#include <clap/ext/state.h>
+#include <clap/plugin-factory.h>
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "plugin_loader.h"
+#include "preset_sequence.h"
+
+namespace {
+
+constexpr int kRate = 44100;
+constexpr uint32_t kBlock = 512;
+
+const clap_host_t kHost = {CLAP_VERSION_INIT,
+                           nullptr,
+                           "test host",
+                           "Bytone",
+                           "",
+                           "1",
+                           [](const clap_host_t*, const char*) -> const void* { return nullptr; },
+                           [](const clap_host_t*) {},
+                           [](const clap_host_t*) {},
+                           [](const clap_host_t*) {}};
+
+// The events of one call, in time order, as the host hands them over.
+class EventList {
+public:
+    void note(uint32_t time, uint16_t type, int key, double velocity, int channel = 0) {
+        clap_event_note_t e{};
+        e.header = {sizeof e, time, CLAP_CORE_EVENT_SPACE_ID, type, 0};
+        e.note_id = -1, e.channel = static_cast<int16_t>(channel), e.key = static_cast<int16_t>(key);
+        e.velocity = velocity;
+        add(&e.header);
+    }
+    void midi(uint32_t time, int status, int data1, int data2) {
+        clap_event_midi_t e{};
+        e.header = {sizeof e, time, CLAP_CORE_EVENT_SPACE_ID, CLAP_EVENT_MIDI, 0};
+        e.data[0] = static_cast<uint8_t>(status), e.data[1] = static_cast<uint8_t>(data1);
+        e.data[2] = static_cast<uint8_t>(data2);
+        add(&e.header);
+    }
+    void parameter(uint32_t time, clap_id id, double value) {
+        clap_event_param_value_t e{};
+        e.header = {sizeof e, time, CLAP_CORE_EVENT_SPACE_ID, CLAP_EVENT_PARAM_VALUE, 0};
+        e.param_id = id, e.note_id = -1, e.port_index = -1, e.channel = -1, e.key = -1, e.value = value;
+        add(&e.header);
+    }
+    const clap_input_events_t* get() {
+        list_ = {this, [](const clap_input_events_t* l) { return static_cast<uint32_t>(of(l).offsets_.size()); },
+                 [](const clap_input_events_t* l, uint32_t i) {
+                     return reinterpret_cast<const clap_event_header_t*>(of(l).bytes_.data() + of(l).offsets_[i]);
+                 }};
+        return &list_;
+    }
+
+private:
+    static EventList& of(const clap_input_events_t* list) { return *static_cast<EventList*>(list->ctx); }
+    void add(const clap_event_header_t* header) {
+        offsets_.push_back(bytes_.size());
+        const auto* at = reinterpret_cast<const uint8_t*>(header);
+        bytes_.insert(bytes_.end(), at, at + header->size);
+        bytes_.resize((bytes_.size() + 7) / 8 * 8);
+    }
+    std::vector<uint8_t> bytes_;
+    std::vector<size_t> offsets_;
+    clap_input_events_t list_{};
+};
+
+class ClapTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        library = dlopen(BYTONE_CLAP_PATH, RTLD_NOW | RTLD_LOCAL);
+        ASSERT_NE(library, nullptr) << dlerror();
+        entry = static_cast<const clap_plugin_entry_t*>(dlsym(library, "clap_entry"));
+        ASSERT_NE(entry, nullptr);
+        ASSERT_TRUE(entry->init(BYTONE_CLAP_PATH));
+        factory = static_cast<const clap_plugin_factory_t*>(entry->get_factory(CLAP_PLUGIN_FACTORY_ID));
+        ASSERT_NE(factory, nullptr);
+        plugin = create();
+    }
+    void TearDown() override {
+        for (const clap_plugin_t* p : made) p->destroy(p);
+        if (entry) entry->deinit();
+        if (library) dlclose(library);
+    }
+
+    const clap_plugin_t* create() {
+        const clap_plugin_t* p = factory->create_plugin(factory, &kHost, "com.bytone.bytone");
+        EXPECT_NE(p, nullptr);
+        if (!p || !p->init(p) || !p->activate(p, kRate, 1, kBlock) || !p->start_processing(p)) return nullptr;
+        made.push_back(p);
+        return p;
+    }
+    template <class Extension>
+    const Extension* extension(const clap_plugin_t* p, const char* id) {
+        return static_cast<const Extension*>(p->get_extension(p, id));
+    }
+    // One block into `left` and `right`.
+    void process(const clap_plugin_t* p, EventList& events, float* left, float* right) {
+        float* channels[2] = {left, right};
+        clap_audio_buffer_t out{channels, nullptr, 2, 0, 0};
+        const clap_output_events_t none{nullptr,
+                                        [](const clap_output_events_t*, const clap_event_header_t*) { return true; }};
+        const clap_process_t call{0, kBlock, nullptr, nullptr, &out, 0, 1, events.get(), &none};
+        EXPECT_EQ(p->process(p, &call), CLAP_PROCESS_CONTINUE);
+    }
+    void flush(const clap_plugin_t* p, EventList& events) {
+        const clap_output_events_t none{nullptr,
+                                        [](const clap_output_events_t*, const clap_event_header_t*) { return true; }};
+        extension<clap_plugin_params_t>(p, CLAP_EXT_PARAMS)->flush(p, events.get(), &none);
+    }
+    double value(const clap_plugin_t* p, clap_id id) {
+        double v = -1;
+        EXPECT_TRUE(extension<clap_plugin_params_t>(p, CLAP_EXT_PARAMS)->get_value(p, id, &v));
+        return v;
+    }
+    std::vector<uint8_t> save(const clap_plugin_t* p) {
+        std::vector<uint8_t> bytes;
+        const clap_ostream_t stream{&bytes, [](const clap_ostream_t* s, const void* data, uint64_t size) {
+                                        auto& out = *static_cast<std::vector<uint8_t>*>(s->ctx);
+                                        const auto* at = static_cast<const uint8_t*>(data);
+                                        out.insert(out.end(), at, at + size);
+                                        return static_cast<int64_t>(size);
+                                    }};
+        EXPECT_TRUE(extension<clap_plugin_state_t>(p, CLAP_EXT_STATE)->save(p, &stream));
+        return bytes;
+    }
+    bool load(const clap_plugin_t* p, const std::vector<uint8_t>& bytes) {
+        struct Reading {
+            const std::vector<uint8_t>* bytes;
+            size_t at;
+        } reading{&bytes, 0};
+        const clap_istream_t stream{&reading, [](const clap_istream_t* s, void* data, uint64_t size) {
+                                        auto& r = *static_cast<Reading*>(s->ctx);
+                                        const size_t n =
+                                            std::min<size_t>(size, std::min<size_t>(7, r.bytes->size() - r.at));
+                                        std::memcpy(data, r.bytes->data() + r.at, n);  // a few bytes a call
+                                        r.at += n;
+                                        return static_cast<int64_t>(n);
+                                    }};
+        return extension<clap_plugin_state_t>(p, CLAP_EXT_STATE)->load(p, &stream);
+    }
+
+    void* library = nullptr;
+    const clap_plugin_entry_t* entry = nullptr;
+    const clap_plugin_factory_t* factory = nullptr;
+    const clap_plugin_t* plugin = nullptr;
+    std::vector<const clap_plugin_t*> made;
+};
+
+TEST_F(ClapTest, TheFactoryMakesOneInstrumentWithItsPortsAndExtensions) {
+    ASSERT_EQ(factory->get_plugin_count(factory), 1u);
+    const clap_plugin_descriptor_t* d = factory->get_plugin_descriptor(factory, 0);
+    ASSERT_NE(d, nullptr);
+    EXPECT_STREQ(d->name, "Bytone");
+    EXPECT_STREQ(d->version, BYTONE_VERSION);
+    std::vector<std::string> features;
+    for (const char* const* f = d->features; *f; ++f) features.push_back(*f);
+    EXPECT_EQ(features, (std::vector<std::string>{"instrument", "synthesizer", "stereo"}));
+    EXPECT_EQ(factory->get_plugin_descriptor(factory, 1), nullptr);
+    EXPECT_EQ(factory->create_plugin(factory, &kHost, "another.plugin"), nullptr);
+    ASSERT_NE(plugin, nullptr);
+
+    const auto* audio = extension<clap_plugin_audio_ports_t>(plugin, CLAP_EXT_AUDIO_PORTS);
+    ASSERT_NE(audio, nullptr);
+    EXPECT_EQ(audio->count(plugin, true), 0u);
+    ASSERT_EQ(audio->count(plugin, false), 1u);
+    clap_audio_port_info_t port{};
+    ASSERT_TRUE(audio->get(plugin, 0, false, &port));
+    EXPECT_EQ(port.channel_count, 2u);
+    EXPECT_STREQ(port.port_type, CLAP_PORT_STEREO);
+    const auto* notes = extension<clap_plugin_note_ports_t>(plugin, CLAP_EXT_NOTE_PORTS);
+    ASSERT_NE(notes, nullptr);
+    ASSERT_EQ(notes->count(plugin, true), 1u);
+    clap_note_port_info_t notePort{};
+    ASSERT_TRUE(notes->get(plugin, 0, true, &notePort));
+    EXPECT_EQ(notePort.supported_dialects, static_cast<uint32_t>(CLAP_NOTE_DIALECT_CLAP | CLAP_NOTE_DIALECT_MIDI));
+    EXPECT_EQ(notePort.preferred_dialect, static_cast<uint32_t>(CLAP_NOTE_DIALECT_CLAP));
+    EXPECT_NE(extension<clap_plugin_state_t>(plugin, CLAP_EXT_STATE), nullptr);
+    EXPECT_EQ(plugin->get_extension(plugin, "clap.unknown"), nullptr);
+}
+
+TEST_F(ClapTest, ThePresetsSoundAsTheVst24PluginsDoSampleForSample) {
+    PluginLibrary vstLibrary(BYTONE_PLUGIN_PATH);
+    PluginEntry vstEntry = vstLibrary.entry("VSTPluginMain");
+    ASSERT_NE(vstEntry, nullptr) << vstLibrary.error();
+    AEffect* effect = vstEntry([](AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float) -> VstIntPtr {
+        return opcode == audioMasterVersion ? kVstVersion : opcode == audioMasterGetSampleRate ? kRate : 0;
+    });
+    ASSERT_NE(effect, nullptr);
+    const std::vector<TimedMessage> messages = sequence();
+    std::vector<float> vst(kBlock), clapLeft(kBlock), clapRight(kBlock), unused(kBlock);
+    float* outputs[2] = {vst.data(), unused.data()};
+    int differ = 0;
+    for (int preset = 0; preset < kPresets; ++preset) {
+        effect->dispatcher(effect, effSetProgram, 0, preset, nullptr, 0.0f);
+        effect->dispatcher(effect, effGetProgram, 0, 0, nullptr, 0.0f);
+        EventList program;
+        program.parameter(0, 100, preset);
+        flush(plugin, program);
+        for (long start = 0; start < kRate * 4L; start += kBlock) {
+            std::vector<VstMidiEvent> vstEvents;
+            EventList clapEvents;
+            for (const TimedMessage& m : messages) {
+                const long frame = static_cast<long>(m.seconds * kRate) - start;
+                if (frame < 0 || frame >= static_cast<long>(kBlock)) continue;
+                VstMidiEvent e{};
+                e.type = kVstMidiType;
+                e.byteSize = sizeof e;
+                e.deltaFrames = static_cast<VstInt32>(frame);
+                e.midiData[0] = static_cast<char>(m.status), e.midiData[1] = static_cast<char>(m.data1);
+                e.midiData[2] = static_cast<char>(m.data2);
+                vstEvents.push_back(e);
+                // Notes as CLAP notes (velocity v/127), everything else as MIDI.
+                const int kind = m.status & 0xF0, channel = m.status & 0x0F;
+                if (kind == 0x90 && m.data2 > 0)
+                    clapEvents.note(frame, CLAP_EVENT_NOTE_ON, m.data1, m.data2 / 127.0, channel);
+                else if (kind == 0x80)
+                    clapEvents.note(frame, CLAP_EVENT_NOTE_OFF, m.data1, 0.0, channel);
+                else
+                    clapEvents.midi(frame, m.status, m.data1, m.data2);
+            }
+            std::vector<unsigned char> storage(sizeof(VstEvents) + vstEvents.size() * sizeof(VstEvent*));
+            auto* block = reinterpret_cast<VstEvents*>(storage.data());
+            block->numEvents = static_cast<VstInt32>(vstEvents.size());
+            for (size_t i = 0; i < vstEvents.size(); ++i) block->events[i] = reinterpret_cast<VstEvent*>(&vstEvents[i]);
+            effect->dispatcher(effect, effProcessEvents, 0, 0, block, 0.0f);
+            effect->processReplacing(effect, nullptr, outputs, kBlock);
+            process(plugin, clapEvents, clapLeft.data(), clapRight.data());
+            for (uint32_t k = 0; k < kBlock; ++k) differ += vst[k] != clapLeft[k] || clapLeft[k] != clapRight[k];
+        }
+    }
+    effect->dispatcher(effect, effClose, 0, 0, nullptr, 0.0f);
+    EXPECT_EQ(differ, 0);
+}
+
+TEST_F(ClapTest, AParameterChangeIsHeardFromItsFrame) {
+    const clap_plugin_t* other = create();
+    ASSERT_NE(other, nullptr);
+    std::vector<float> plain(kBlock), louder(kBlock), right(kBlock);
+    EventList first, second;
+    first.note(0, CLAP_EVENT_NOTE_ON, 69, 1.0);
+    second.note(0, CLAP_EVENT_NOTE_ON, 69, 1.0);
+    second.parameter(100, 3, 200);  // Gain 200 at frame 100 of 512
+    process(plugin, first, plain.data(), right.data());
+    process(other, second, louder.data(), right.data());
+    for (uint32_t k = 0; k < kBlock; ++k) ASSERT_EQ(louder[k], k < 100 ? plain[k] : 2 * plain[k]) << k;
+    EXPECT_EQ(value(other, 3), 200);
+    EXPECT_EQ(value(plugin, 3), 100);
+}
+
+TEST_F(ClapTest, ValuesAndTextsGoBothWays) {
+    const auto* params = extension<clap_plugin_params_t>(plugin, CLAP_EXT_PARAMS);
+    ASSERT_NE(params, nullptr);
+    ASSERT_EQ(params->count(plugin), 9u);
+    std::vector<std::string> names;
+    for (uint32_t i = 0; i < 9; ++i) {
+        clap_param_info_t info{};
+        ASSERT_TRUE(params->get_info(plugin, i, &info));
+        names.push_back(info.name);
+        EXPECT_TRUE(info.flags & CLAP_PARAM_IS_AUTOMATABLE);
+        EXPECT_LE(info.min_value, info.default_value);
+        EXPECT_LE(info.default_value, info.max_value);
+    }
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"Poly", "Porta", "Time", "Gain", "Lerp", "Clamp", "Zoom", "Ch10", "Program"}));
+    struct Case {
+        clap_id id;
+        double value;
+        const char* text;
+    };
+    const Case both[] = {{0, 1, "Mono"},         {0, 8, "Poly: 8"},      {1, 40, "Porta: 40"},  {2, 50, "Time: 1.00x"},
+                         {2, 75, "Time: 2.50x"}, {2, 25, "Time: 0.62x"}, {3, 150, "Gain: 150"}, {4, 1, "Lerp: on"},
+                         {5, 0, "Clamp: off"},   {6, 7, "1x"},           {7, 60, "Ch10:  C-4"}, {100, 5, "006 Ringy"}};
+    for (const Case& c : both) {
+        char text[64] = {};
+        ASSERT_TRUE(params->value_to_text(plugin, c.id, c.value, text, sizeof text)) << c.text;
+        EXPECT_STREQ(text, c.text);
+        double back = -1;
+        EXPECT_TRUE(params->text_to_value(plugin, c.id, c.text, &back)) << c.text;
+        EXPECT_EQ(back, c.value) << c.text;
+    }
+    const Case bad[] = {{0, 0, "Poly: 9"}, {0, 0, "many"},       {3, 0, "Gain: 0"},
+                        {4, 0, "maybe"},   {7, 0, "Ch10:  H-2"}, {7, 0, "Ch10:  B-16"},
+                        {100, 0, "Ringy"}, {100, 0, "200"},      {42, 0, "1"}};
+    for (const Case& c : bad) {
+        double back = -1;
+        EXPECT_FALSE(params->text_to_value(plugin, c.id, c.text, &back)) << c.text;
+    }
+}
+
+TEST_F(ClapTest, TheStateCarriesTheBankAndTheGainAndRefusesWhatIsNotOurs) {
+    EventList changes;
+    changes.parameter(0, 3, 150);  // Gain
+    changes.parameter(0, 0, 3);    // Poly
+    changes.parameter(0, 100, 9);  // Program
+    flush(plugin, changes);
+    const std::vector<uint8_t> state = save(plugin);
+
+    const clap_plugin_t* other = create();
+    ASSERT_NE(other, nullptr);
+    ASSERT_TRUE(load(other, state));
+    EXPECT_EQ(value(other, 3), 150);
+    EXPECT_EQ(value(other, 0), 3);
+    EXPECT_EQ(save(other), state);
+
+    // The VST 2.4 plug-in reads the same state and keeps its own Gain; its chunk loads here.
+    PluginLibrary vstLibrary(BYTONE_PLUGIN_PATH);
+    AEffect* effect = vstLibrary.entry("VSTPluginMain")(
+        [](AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float) -> VstIntPtr {
+            return opcode == audioMasterVersion ? kVstVersion : 0;
+        });
+    ASSERT_NE(effect, nullptr);
+    effect->dispatcher(effect, effSetChunk, 0, static_cast<VstIntPtr>(state.size()), const_cast<uint8_t*>(state.data()),
+                       0.0f);
+    void* chunk = nullptr;
+    const auto size = static_cast<size_t>(effect->dispatcher(effect, effGetChunk, 0, 0, &chunk, 0.0f));
+    const std::vector<uint8_t> vstChunk(static_cast<uint8_t*>(chunk), static_cast<uint8_t*>(chunk) + size);
+    effect->dispatcher(effect, effClose, 0, 0, nullptr, 0.0f);
+    EXPECT_EQ(vstChunk.size() + 8, state.size());  // all but the Gain
+    const clap_plugin_t* third = create();
+    ASSERT_TRUE(load(third, vstChunk));
+    EXPECT_EQ(value(third, 0), 3);
+    EXPECT_EQ(value(third, 3), 100);
+
+    // Foreign bytes change nothing.
+    for (const std::vector<uint8_t>& foreign :
+         {std::vector<uint8_t>{'h', 'e', 'l', 'l', 'o'}, std::vector<uint8_t>{}, std::vector<uint8_t>(600000, 0)}) {
+        EXPECT_FALSE(load(other, foreign));
+        EXPECT_EQ(value(other, 3), 150);
+        EXPECT_EQ(save(other), state);
+    }
+}
+
+}  // namespace
