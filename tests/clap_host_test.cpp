@@ -144,7 +144,7 @@ protected:
                                         auto& r = *static_cast<Reading*>(s->ctx);
                                         const size_t n =
                                             std::min<size_t>(size, std::min<size_t>(7, r.bytes->size() - r.at));
-                                        std::memcpy(data, r.bytes->data() + r.at, n);  // a few bytes a call
+                                        if (n > 0) std::memcpy(data, r.bytes->data() + r.at, n);  // a few bytes a call
                                         r.at += n;
                                         return static_cast<int64_t>(n);
                                     }};
