@@ -294,10 +294,14 @@ std::unique_ptr<engine::Instrument> instrumentPlaying(const std::string& formula
 }
 
 // Draws the editor's oscilloscope of a formula, as the editor shows it, into a PNG.
+// A picture's output: a .png name that can be written.
+void checkPictureOutput(const std::string& path) {
+    if (lowerExtension(path) != "png") throw UsageError(path + ": the picture is a PNG; name a .png file");
+    checkOutputs({path}, {});
+}
+
 int drawScopePicture(const ScopeOptions& options) {
-    if (lowerExtension(options.output) != "png")
-        throw UsageError(options.output + ": the picture is a PNG; name a .png file");
-    checkOutputs({options.output}, {});
+    checkPictureOutput(options.output);
     // The instrument itself, without a plug-in around it: the picture needs no host.
     auto instrument = instrumentPlaying(options.formula);
     instrument->scopeZoom = options.zoom;
@@ -333,9 +337,7 @@ struct NoteOptions {
 // highest sample of its stretch of time, on a scale of one voice's range, -0.25 to 0.25.
 // The picture shows what the scope cannot: how the sound changes in time.
 int drawNotePicture(const NoteOptions& options) {
-    if (lowerExtension(options.output) != "png")
-        throw UsageError(options.output + ": the picture is a PNG; name a .png file");
-    checkOutputs({options.output}, {});
+    checkPictureOutput(options.output);
     constexpr int kRate = 48000;
     auto instrument = instrumentPlaying(options.formula);
     instrument->setSampleRate(kRate);
