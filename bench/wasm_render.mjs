@@ -8,7 +8,7 @@ import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 
-import { Instrument, control } from '../web/instrument.js';
+import { Instrument } from '../web/instrument.js';
 
 const [site, bench] = process.argv.slice(2);
 if (!site || !bench) {
@@ -25,7 +25,7 @@ const module = new WebAssembly.Module(fs.readFileSync(path.join(site, 'bytone.wa
 // ns per voice-sample of the WebAssembly engine, the voices started through MIDI.
 function wasmRender(lerp) {
     const instrument = new Instrument(module, 44100);
-    instrument.setSetting(control.lerp, lerp);
+    instrument.setSetting('lerp', lerp);
     kPresetsPlayed.forEach((preset, v) => {
         instrument.midi(0xc0, preset);
         instrument.midi(0x90, 48 + 3 * v, 100);
