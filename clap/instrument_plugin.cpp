@@ -159,6 +159,19 @@ clap_process_status Plugin::process(const clap_process_t* process) {
         right = out.channel_count > 1 ? out.data32[1] : nullptr;
     }
     instrument_->render(left, right, static_cast<int32_t>(std::min<uint32_t>(process->frames_count, INT32_MAX)));
+    // Each voice that stopped, so that the host can follow its voices.
+    const clap_output_events_t* out = process->out_events;
+    for (int32_t i = 0; out && i < instrument_->endedCount(); ++i) {
+        const engine::Instrument::EndedNote& ended = instrument_->endedNotes()[i];
+        clap_event_note_t end{};
+        end.header = {sizeof end, static_cast<uint32_t>(std::max(ended.frame, 0)), CLAP_CORE_EVENT_SPACE_ID,
+                      CLAP_EVENT_NOTE_END, 0};
+        end.note_id = -1;
+        end.port_index = 0;
+        end.channel = static_cast<int16_t>(ended.channel);
+        end.key = static_cast<int16_t>(ended.key);
+        out->try_push(out, &end.header);
+    }
     return CLAP_PROCESS_CONTINUE;
 }
 

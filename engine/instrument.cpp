@@ -8,7 +8,6 @@
 #include "presets.h"
 #include "sine_table.h"
 
-
 namespace engine {
 
 Instrument::Instrument(const CodePages& codePages) : nativeCode_(4 * kNumPrograms + 1, codePages) {

@@ -98,7 +98,8 @@ struct ProgramSlot {
 
 struct Voice {
     int32_t program;
-    int32_t note;  // -1 while free
+    int32_t note;     // -1 while free
+    int32_t channel;  // of the note
     int32_t velocity;
     int64_t time;
     int64_t phase;
@@ -195,6 +196,16 @@ public:
     CompiledExpression& scopeRecord(int index);
     void keepScopeResult(int index);
 
+    // The notes whose voices stopped in the last block (a note off, all notes off, a key
+    // that took the voice over), each at its frame; for a host that tracks voices.
+    // [audio thread, after render until the next]
+    struct EndedNote {
+        int32_t frame, channel, key;
+    };
+    static constexpr int kEndedCapacity = 64;  // more in one block are not reported
+    const EndedNote* endedNotes() const { return ended_; }
+    int32_t endedCount() const { return endedCount_; }
+
     // Events dropped because a block's queue was full, since construction. [audio thread]
     int64_t droppedEvents() const { return dropped_; }
     // The queued events of the coming block, in the order queued. [audio thread]
@@ -281,6 +292,8 @@ private:
     template <class Evaluate>
     int64_t renderVoice(Voice& voice, double rate, double timeStep, Evaluate& evaluate);
     void updateGlideRate(const Voice& voice);
+    // [audio thread] Reports the note `voice` was playing as ended at the firing frame.
+    void noteEnded(const Voice& voice);
 
     // The compiling side's records and their machine code (guarded by bankLock): for each
     // program the one playing, one in each box and one being compiled; one for the scope.
@@ -304,6 +317,9 @@ private:
     Event events_[kEventCapacity];
     int32_t eventCount_ = 0;
     int64_t dropped_ = 0;
+    int32_t firingFrame_ = 0;  // of the event that fires now
+    EndedNote ended_[kEndedCapacity]{};
+    int32_t endedCount_ = 0;
 
     std::atomic<double> sampleRate_{44100.0};
     PublishedNames names_;

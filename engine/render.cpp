@@ -15,6 +15,7 @@ void Instrument::sortEvents() {
 }
 
 void Instrument::fire(const Event& event) {
+    firingFrame_ = event.frame;
     switch (event.kind) {
         case Note:
             if (event.velocity > 0)

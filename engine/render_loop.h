@@ -79,6 +79,7 @@ void Instrument::renderWith(float* left, float* right, int32_t frames, Evaluate&
     const double timeStep = 65536.0 / rate * timeFactorOf(timeScale);
     adoptWalked();
     sortEvents();
+    endedCount_ = 0;
     int32_t next = 0;
     while (next < eventCount_ && events_[next].frame < 0) ++next;  // before the block: never fire
     for (int32_t k = 0; k < frames;) {

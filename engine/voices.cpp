@@ -35,7 +35,10 @@ void Instrument::noteOn(const Event& event) {
 void Instrument::startVoice(int index, bool mono, int32_t channel, int32_t key, int32_t velocity) {
     Voice& voice = voices[index];
     const bool wasSounding = voice.note >= 0;
+    // The note it played ends, unless a mono voice goes on with the same key.
+    if (wasSounding && (!mono || voice.note != key)) noteEnded(voice);
     voice.note = key;
+    voice.channel = channel;
     voice.targetPitch = key - 69;
     if (!wasSounding || !mono) voice.pitch = voice.targetPitch;
     updateGlideRate(voice);
@@ -58,9 +61,16 @@ void Instrument::startVoice(int index, bool mono, int32_t channel, int32_t key, 
     voice.phaseFrac = 0.0;
 }
 
+void Instrument::noteEnded(const Voice& voice) {
+    if (endedCount_ < kEndedCapacity) ended_[endedCount_++] = {firingFrame_, voice.channel, voice.note};
+}
+
 void Instrument::releaseNote(int32_t key) {
-    for (Voice& voice : voices)
-        if (key < 0 || voice.note == key) voice.note = -1;
+    for (Voice& voice : voices) {
+        if (voice.note < 0 || (key >= 0 && voice.note != key)) continue;
+        noteEnded(voice);
+        voice.note = -1;
+    }
 }
 
 void Instrument::noteOff(const Event& event) {

@@ -105,13 +105,20 @@ protected:
     const Extension* extension(const clap_plugin_t* p, const char* id) {
         return static_cast<const Extension*>(p->get_extension(p, id));
     }
-    // One block into `left` and `right`.
+    // One block into `left` and `right`; the notes the plug-in says ended go to `ended`.
     void process(const clap_plugin_t* p, EventList& events, float* left, float* right) {
         float* channels[2] = {left, right};
         clap_audio_buffer_t out{channels, nullptr, 2, 0, 0};
-        const clap_output_events_t none{nullptr,
-                                        [](const clap_output_events_t*, const clap_event_header_t*) { return true; }};
-        const clap_process_t call{0, kBlock, nullptr, nullptr, &out, 0, 1, events.get(), &none};
+        ended.clear();
+        const clap_output_events_t sent{&ended, [](const clap_output_events_t* list, const clap_event_header_t* e) {
+                                            if (e->type == CLAP_EVENT_NOTE_END) {
+                                                const auto* note = reinterpret_cast<const clap_event_note_t*>(e);
+                                                static_cast<std::vector<std::vector<int>>*>(list->ctx)->push_back(
+                                                    {static_cast<int>(e->time), note->channel, note->key});
+                                            }
+                                            return true;
+                                        }};
+        const clap_process_t call{0, kBlock, nullptr, nullptr, &out, 0, 1, events.get(), &sent};
         EXPECT_EQ(p->process(p, &call), CLAP_PROCESS_CONTINUE);
     }
     void flush(const clap_plugin_t* p, EventList& events) {
@@ -156,6 +163,7 @@ protected:
     const clap_plugin_factory_t* factory = nullptr;
     const clap_plugin_t* plugin = nullptr;
     std::vector<const clap_plugin_t*> made;
+    std::vector<std::vector<int>> ended;  // time, channel, key of each note-end event
 };
 
 TEST_F(ClapTest, TheFactoryMakesOneInstrumentWithItsPortsAndExtensions) {
@@ -340,6 +348,25 @@ TEST_F(ClapTest, TheStateCarriesTheBankAndTheGainAndRefusesWhatIsNotOurs) {
         EXPECT_EQ(value(other, 3), 150);
         EXPECT_EQ(save(other), state);
     }
+}
+
+TEST_F(ClapTest, TheHostIsToldWhenEachVoiceEnds) {
+    std::vector<float> left(kBlock), right(kBlock);
+    EventList notes;
+    notes.note(0, CLAP_EVENT_NOTE_ON, 60, 0.8, 2);
+    notes.note(10, CLAP_EVENT_NOTE_ON, 64, 0.8, 3);
+    notes.note(10, CLAP_EVENT_NOTE_ON, 67, 0.8);
+    notes.note(100, CLAP_EVENT_NOTE_OFF, 60, 0.0, 2);
+    notes.note(200, CLAP_EVENT_NOTE_ON, 64, 0.5, 3);  // the same key again: its first note ends
+    process(plugin, notes, left.data(), right.data());
+    EXPECT_EQ(ended, (std::vector<std::vector<int>>{{100, 2, 60}, {200, 3, 64}}));
+    EventList allOff;
+    allOff.midi(30, 0xB0, 123, 0);
+    process(plugin, allOff, left.data(), right.data());
+    EXPECT_EQ(ended, (std::vector<std::vector<int>>{{30, 3, 64}, {30, 0, 67}}));
+    EventList nothing;
+    process(plugin, nothing, left.data(), right.data());
+    EXPECT_TRUE(ended.empty());
 }
 
 }  // namespace
