@@ -46,7 +46,7 @@ all: linux windows
 # run side by side (make -j) take turns through a lock, so that no apt-get finds the
 # package manager busy.
 define install-missing
-	@missing=$$(for p in $(1); do dpkg -s $$p >/dev/null 2>&1 || echo $$p; done); \
+	@missing=$$(for p in $(1); do dpkg -s $$p >/dev/null 2>&1 || printf "%s " $$p; done); \
 	if [ -n "$$missing" ]; then \
 	  if [ "$$(id -u)" = 0 ]; then as_root=; \
 	  elif command -v sudo >/dev/null 2>&1; then as_root=sudo; \
