@@ -10,7 +10,7 @@
 
 namespace engine {
 
-Instrument::Instrument(const CodePages& codePages) : nativeCode_(4 * kNumPrograms + 1, codePages) {
+Instrument::Instrument(const CodePages& codePages) : nativeCode_(kRecordCount, codePages) {
     for (int32_t& index : newest_) index = -1;
     for (int i = 0; i < kNumPrograms; ++i) {
         ProgramSlot& slot = programs[i];
@@ -25,7 +25,6 @@ Instrument::Instrument(const CodePages& codePages) : nativeCode_(4 * kNumProgram
     }
     for (Voice& voice : voices) voice.note = -1;
 
-    scope_ = records_.take();
     compileDirtyPrograms();
     adoptWalked();  // no audio thread yet: this thread plays its part once
     fillSineTable(sineTable);
@@ -69,10 +68,12 @@ void Instrument::publishEdits() {
             slot.changeMarked = true;
             continue;
         }
-        // Four a program: one is always in. Were none, the edit would wait for the next walk.
-        if (!(fresh[i] = records_.take())) continue;
+        const char* message = compileExpression(*workspace_, slot.formula);
+        // Four a program: one is always in. Were none, or no memory, the edit would wait
+        // for the next walk.
+        if (!(fresh[i] = records_.take(*workspace_))) continue;
         slot.needsCompile = false;
-        last.message = compileExpression(*fresh[i], slot.formula);
+        last.message = message;
         std::memcpy(last.formula, slot.formula, sizeof last.formula);
         last.valid = true;
         if (newest_[i] >= 0) nativeCode_.retire(newest_[i]);  // older records of the program are on their way out
@@ -92,7 +93,7 @@ void Instrument::publishEdits() {
 const char* Instrument::messageOf(int index) {
     const LastCompile& last = lastCompiled_[index];
     if (last.valid && std::strcmp(last.formula, programs[index].formula) == 0) return last.message;
-    return compileExpression(*scope_, programs[index].formula);
+    return compileExpression(*workspace_, programs[index].formula);
 }
 
 const char* Instrument::compileDirtyPrograms() {
@@ -130,12 +131,12 @@ CompiledExpression& Instrument::programRecord(int index) {
 }
 
 CompiledExpression& Instrument::scopeRecord(int index) {
-    compileExpression(*scope_, programs[index].formula);
-    scope_->valueStack[0] = scopeResults_[index];
-    return *scope_;
+    compileExpression(*workspace_, programs[index].formula);
+    workspace_->valueStack[0] = scopeResults_[index];
+    return *workspace_;
 }
 
-void Instrument::keepScopeResult(int index) { scopeResults_[index] = scope_->valueStack[0]; }
+void Instrument::keepScopeResult(int index) { scopeResults_[index] = workspace_->valueStack[0]; }
 
 void Instrument::adopt(int index, RecordBox& box) {
     uintptr_t held = box.load(std::memory_order_acquire);

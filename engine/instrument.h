@@ -296,10 +296,14 @@ private:
     void noteEnded(const Voice& voice);
 
     // The compiling side's records and their machine code (guarded by bankLock): for each
-    // program the one playing, one in each box and one being compiled; one for the scope.
-    RecordPool records_{4 * kNumPrograms + 1};
+    // program the one playing, one in each box and one being compiled. Formulas are
+    // compiled into the full record `workspace_` (which also serves the scope) and the
+    // programs get packed copies.
+    static constexpr int kRecordCount = 4 * kNumPrograms;
+    CompiledExpressions workspaceMemory_ = allocateCompiledExpressions(1);
+    CompiledExpression* const workspace_ = &workspaceMemory_[0];
+    RecordPool records_{kRecordCount};
     NativeCodeArena nativeCode_;
-    CompiledExpression* scope_ = nullptr;
     int64_t scopeResults_[kNumPrograms]{};
     // The formula each program's newest record was compiled from, and the outcome.
     struct LastCompile {

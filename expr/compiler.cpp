@@ -1,7 +1,5 @@
 // Shunting-yard compilation of a formula into the record's queue, with the token-order
 // rules that reject operands and operators in the wrong places.
-#include <new>
-
 #include "expression.h"
 
 namespace {
@@ -41,14 +39,14 @@ public:
 
 private:
     const char* write(uint8_t kind, int32_t value = 0) {
-        if (r_.queueLength >= kQueueCapacity) return messages::kQueueOverflow;
+        if (r_.queueLength >= r_.shape.queue) return messages::kQueueOverflow;
         RpnItem& item = r_.queue[r_.queueLength++];
         item.kind = kind;
         if (kind == kNumber) item.value = value;
         return nullptr;
     }
     const char* push(uint8_t code) {
-        if (r_.operatorTop >= kOperatorStackCapacity - 1) return messages::kStackOverflow;
+        if (r_.operatorTop >= r_.shape.operators - 1) return messages::kStackOverflow;
         r_.operatorStack[++r_.operatorTop] = code;
         return nullptr;
     }
@@ -243,13 +241,6 @@ int operatorPrecedence(uint8_t code) {
         case kElse: return 20;
         default: return 0;
     }
-}
-
-CompiledExpressions allocateCompiledExpressions(size_t count) {
-    // calloc's large blocks are fresh zero pages: nothing is written here.
-    auto* records = static_cast<CompiledExpression*>(std::calloc(count, sizeof(CompiledExpression)));
-    if (!records) throw std::bad_alloc();
-    return CompiledExpressions(records);
 }
 
 const char* compileExpression(CompiledExpression& record, const char* text) { return Compiler(record, text).run(); }

@@ -1,13 +1,17 @@
 // The formula language: infix text over signed 64-bit integers compiled by a
 // shunting-yard pass into a reverse-Polish queue, and an interpreter that walks it.
 //
-// A CompiledExpression is one fixed-size record that holds the queue, the working
-// stacks of both the compiler and the interpreter, and the 26 variables A..Z that the
-// caller fills before each run. Neither compiling nor running allocates. Because the
-// working storage lives in the record, one record serves one use at a time: callers
-// must never let a compilation and a run, or two runs, of the same record overlap.
+// A CompiledExpression is a record that holds the queue, the working stacks of both the
+// compiler and the interpreter, and the 26 variables A..Z that the caller fills before
+// each run, all in one block of memory: the header below, then its arrays. A full record
+// has the arrays at the language's limits and is what compilations go into; a packed
+// record (packExpression) is a compiled one cut to the arrays its formula needs, for
+// running. Neither compiling nor running allocates. Because the working storage lives in
+// the record, one record serves one use at a time: callers must never let a compilation
+// and a run, or two runs, of the same record overlap.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -29,38 +33,68 @@ struct RpnItem {
 struct CompiledExpression;
 using NativeFunction = int64_t (*)(CompiledExpression* record);
 
+// The lengths of a record's arrays.
+struct RecordShape {
+    int32_t fast, values, queue, operators;
+};
+constexpr RecordShape kFullShape{kFastCapacity, kValueStackCapacity, kQueueCapacity, kOperatorStackCapacity};
+
 struct CompiledExpression {
-    // The fast form of the queue (fast_code.h), in use while `fastLength` is above 0. Its
-    // instructions fill `fast` from the end downward, so that a formula's code, these
-    // counts, the variables and the bottom of the value stack, all that a run touches,
-    // share one page of memory.
-    FastInstruction fast[kFastCapacity];
-    int32_t fastLength;
-    int32_t fastDepth;  // the stack count at the end of a run
     // The fast form as machine code (native_code.h), when the record has it: a function
     // of the record's address. Cleared by every compilation.
     NativeFunction native;
+    // The fast form of the queue (fast_code.h), in use while `fastLength` is above 0. Its
+    // instructions fill `fast` from the end downward.
+    int32_t fastLength;
+    int32_t fastDepth;  // the stack count at the end of a run
     int64_t variables[kVariableCount];
     int32_t valueTop;
-    int64_t valueStack[kValueStackCapacity];
-
     int32_t queueLength;
-    RpnItem queue[kQueueCapacity];  // item 0 is the header, then the program, closed by End
-    int32_t operatorTop;            // -1 when empty
-    uint8_t operatorStack[kOperatorStackCapacity];
+    int32_t operatorTop;  // -1 when empty
+    RecordShape shape;
+    size_t bytes;  // of the header and the arrays, which follow it in this order:
+    int64_t* valueStack;
+    FastInstruction* fast;
+    RpnItem* queue;  // item 0 is the header, then the program, closed by End
+    uint8_t* operatorStack;
 
     int64_t& variable(char letter) { return variables[letter - 'A']; }
     bool isCompiled() const { return queue[0].kind == kCompiled; }
 };
 
-// A plain record: zero-filled it reads as not compiled, with 0 in slot 0 of the value
-// stack and in every variable. allocateCompiledExpressions gives such records from
-// zero pages that the system maps on first touch, so the parts a record never uses (most
-// of its 360 KB) cost no memory and no time.
-struct CompiledExpressionsFree {
-    void operator()(CompiledExpression* records) const { std::free(records); }
+// The bytes of a record of `shape`, header and arrays.
+size_t recordBytes(const RecordShape& shape);
+// Lays a record of `shape` out in `memory` (recordBytes of it, zero-filled, aligned as
+// malloc aligns): zero-filled it reads as not compiled, with 0 in slot 0 of the value
+// stack and in every variable.
+CompiledExpression* placeRecord(void* memory, const RecordShape& shape);
+
+// The shape of the smallest record that runs `record` as it runs: its queue, a value
+// stack as deep as the queue can push, and its fast form. A record that is not compiled
+// packs to one queue item and one value.
+RecordShape packedShape(const CompiledExpression& record);
+// Copies `record` into `memory` (recordBytes of packedShape(record), aligned as malloc
+// aligns) as a record of that shape: the same queue, fast form, variables, slot 0 and
+// stack count, without machine code and without room to compile into.
+CompiledExpression* packExpression(const CompiledExpression& record, void* memory);
+
+// Full records, each reading as not compiled, in one block of memory. They come from
+// zero pages that the system maps on first touch, so the parts a record never uses
+// (most of its 377 KB) cost no memory and no time.
+class CompiledExpressions {
+public:
+    CompiledExpression& operator[](size_t index) const {
+        return *reinterpret_cast<CompiledExpression*>(memory_.get() + index * stride_);
+    }
+
+private:
+    friend CompiledExpressions allocateCompiledExpressions(size_t count);
+    struct Free {
+        void operator()(unsigned char* memory) const { std::free(memory); }
+    };
+    std::unique_ptr<unsigned char, Free> memory_;
+    size_t stride_ = 0;
 };
-using CompiledExpressions = std::unique_ptr<CompiledExpression[], CompiledExpressionsFree>;
 // Throws std::bad_alloc when the memory cannot be had.
 CompiledExpressions allocateCompiledExpressions(size_t count);
 
@@ -76,8 +110,10 @@ inline constexpr char kStackOverflow[] = "Stack overflow";
 }  // namespace messages
 
 // Compiles the NUL-terminated `text` into `record`. Returns null on success, else one
-// of the six messages above (static; the caller neither copies nor frees it). After a
-// failure the record is marked not compiled. Leaves the value stack and variables alone.
+// of the six messages above (static; the caller neither copies nor frees it); the
+// overflow messages come at the record's queue and operator stack lengths, which a full
+// record has at the language's limits. After a failure the record is marked not
+// compiled. Leaves the value stack and variables alone.
 const char* compileExpression(CompiledExpression& record, const char* text);
 
 // Runs the compiled queue over the record's variables and returns slot 0 of the value

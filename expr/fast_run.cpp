@@ -26,7 +26,7 @@ int64_t execute(CompiledExpression* record, const void* const** table) {
 
     using namespace intops;
     // The code runs from the end of the array downward.
-    const FastInstruction* ip = record->fast + kFastCapacity - 1;
+    const FastInstruction* ip = record->fast + record->shape.fast - 1;
     int64_t acc = 0;
     int64_t result;
 #define NEXT goto*(--ip)->handler

@@ -1,7 +1,8 @@
 // Runs a compiled queue on the record's value stack. Results are stored in place: a
 // unary result overwrites its operand, a binary or conditional result its lowest
 // operand. An operator that finds too few values stores nothing and only lowers the
-// count, so slot 0 keeps its value; a count outside 0..16383 ends the run with 0.
+// count, so slot 0 keeps its value; a count outside the value stack (0..16383 in a full
+// record) ends the run with 0.
 #include "expression.h"
 #include "intops.h"
 
@@ -24,7 +25,7 @@ int64_t interpretExpression(CompiledExpression& record) {
                 if (top >= 2) stack[top - 2] = intops::binary(kind, stack[top - 2], stack[top - 1]);
                 top -= 1;
             }
-            if (top < 0 || top > kValueStackCapacity - 1) {
+            if (top < 0 || top > record.shape.values - 1) {
                 record.valueTop = top;
                 return 0;
             }

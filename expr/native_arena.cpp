@@ -116,6 +116,7 @@ void NativeCodeArena::drop(int index) {
     if (index < 0 || index >= count_) return;
     Entry& entry = entries_[index];
     if (entry.owner) entry.owner->native = nullptr;
+    entry.owner = nullptr;  // the record may go
     forget(entry);
     entry.waiting = false;
 }

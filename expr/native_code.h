@@ -80,7 +80,8 @@ public:
     // The record of `index` has been replaced by a newer one and will be dropped: its
     // code stays until then but no longer counts as live.
     void retire(int index);
-    // Takes the code of `index` away: its record is not run again until installed anew.
+    // Takes the code of `index` away: its record is not run again until installed anew,
+    // and may be freed.
     void drop(int index);
     // Ends the batch: writes the waiting code and hands it out. When the system has no
     // pages for it, the batch keeps its fast form for good (its records may be running

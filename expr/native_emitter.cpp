@@ -27,7 +27,7 @@ public:
         : record_(record), out_(out), capacity_(capacity) {}
 
     size_t run() {
-        const FastInstruction* ip = record_.fast + kFastCapacity - 1;
+        const FastInstruction* ip = record_.fast + record_.shape.fast - 1;
         // A landing place for the indirect call that runs the code, where the processor
         // and the system check them (Intel CET); a no-op elsewhere.
         bytes({0xF3, 0x0F, 0x1E, 0xFA});  // endbr64
@@ -253,7 +253,7 @@ private:
     // The offset of a place inside the record; an address outside it ends the emission.
     uint32_t offsetOf(const void* place) {
         const auto at = reinterpret_cast<uintptr_t>(place), base = reinterpret_cast<uintptr_t>(&record_);
-        if (at < base || at + sizeof(int64_t) > base + sizeof(CompiledExpression)) ok_ = false;
+        if (at < base || at + sizeof(int64_t) > base + record_.bytes) ok_ = false;
         return static_cast<uint32_t>(at - base);
     }
 

@@ -14,10 +14,6 @@ struct Operand {
     int32_t index;  // of a slot or variable
 };
 
-// The translator keeps its operand stack in the compiler's operator stack, which is
-// empty once a compilation has succeeded: no allocation, nothing more in the record.
-constexpr int kOperandCapacity = kOperatorStackCapacity / static_cast<int>(sizeof(Operand));
-
 const void* handlerOf(int op) {
     static const void* const* table = fastHandlerTable();
     return table[op];
@@ -64,6 +60,8 @@ public:
     int length() const { return length_; }
 
 private:
+    // The operand stack lives in the compiler's operator stack, which is empty once a
+    // compilation has succeeded: no allocation, nothing more in the record.
     Operand at(int i) const {
         Operand o;
         std::memcpy(&o, r_.operatorStack + i * sizeof(Operand), sizeof o);
@@ -71,26 +69,26 @@ private:
     }
     void put(int i, const Operand& o) { std::memcpy(r_.operatorStack + i * sizeof(Operand), &o, sizeof o); }
     bool push(const Operand& o) {
-        if (depth_ >= kOperandCapacity) return false;
+        if (depth_ >= r_.shape.operators / static_cast<int>(sizeof(Operand))) return false;
         // Only the top can be the accumulator: a new value on top of it spills it.
         if (depth_ > 0 && at(depth_ - 1).kind == Operand::Accumulator && !spill(depth_ - 1)) return false;
         put(depth_++, o);
         return true;
     }
     bool spill(int i) {
-        FastInstruction* in = emit(kFastSpill);
+        FastInstruction* in = i < r_.shape.values ? emit(kFastSpill) : nullptr;
         if (!in) return false;
         in->slot = &r_.valueStack[i];
         put(i, {0, Operand::Slot, i});
         return true;
     }
     FastInstruction* emit(int op) {
-        if (length_ >= kFastCapacity) return nullptr;
-        FastInstruction& in = r_.fast[kFastCapacity - 1 - length_++];
+        if (length_ >= r_.shape.fast) return nullptr;
+        FastInstruction& in = r_.fast[r_.shape.fast - 1 - length_++];
         in = FastInstruction{handlerOf(op), nullptr, nullptr, nullptr, 0, 0, 0, 0, static_cast<uint8_t>(op)};
         return &in;
     }
-    FastInstruction* previous() { return length_ > 0 ? &r_.fast[kFastCapacity - length_] : nullptr; }
+    FastInstruction* previous() { return length_ > 0 ? &r_.fast[r_.shape.fast - length_] : nullptr; }
     void retag(FastInstruction& in, int op) {
         in.op = static_cast<uint8_t>(op);
         in.handler = handlerOf(op);

@@ -37,7 +37,8 @@ std::string queueText(const CompiledExpression& record) {
 
 class CompilerTest : public ::testing::Test {
 protected:
-    std::unique_ptr<CompiledExpression> record = std::make_unique<CompiledExpression>();
+    CompiledExpressions records = allocateCompiledExpressions(1);
+    CompiledExpression* record = &records[0];
 
     const char* compile(const std::string& text) { return compileExpression(*record, text.c_str()); }
 };

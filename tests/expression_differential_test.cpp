@@ -200,7 +200,8 @@ private:
 };
 
 TEST(ExpressionDifferential, CompileAndRunAgreesWithARecursiveDescentReading) {
-    auto record = std::make_unique<CompiledExpression>();
+    CompiledExpressions records = allocateCompiledExpressions(1);
+    CompiledExpression* record = &records[0];
     FormulaGenerator generator(2024);
     std::mt19937_64 values(99);
     for (int round = 0; round < 20000; ++round) {

@@ -12,7 +12,8 @@ constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
 
 class InterpreterTest : public ::testing::Test {
 protected:
-    std::unique_ptr<CompiledExpression> record = std::make_unique<CompiledExpression>();
+    CompiledExpressions records = allocateCompiledExpressions(1);
+    CompiledExpression* record = &records[0];
 
     int64_t eval(const char* formula, int64_t p = 0) {
         EXPECT_EQ(compileExpression(*record, formula), nullptr) << formula;

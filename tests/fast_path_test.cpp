@@ -12,19 +12,36 @@
 #include "engine/random.h"
 #include "engine_fixture.h"
 #include "every_path.h"
+#include "expr/record_pool.h"
 
 namespace {
 
-// A record that gets machine code after each compilation, as the instrument's programs do.
+// A formula as the instrument's programs hold one: compiled into a full record, run from
+// a packed copy that gets machine code.
 struct Formula {
-    std::unique_ptr<CompiledExpression> record = std::make_unique<CompiledExpression>();
+    CompiledExpressions full = allocateCompiledExpressions(1);
+    RecordPool pool{1};
     NativeCodeArena arena{1};
+    CompiledExpression* record = nullptr;
 
     const char* compile(const char* text) {
-        const char* message = compileExpression(*record, text);
+        const char* message = compileExpression(full[0], text);
+        if (record) {  // the variables and the last result go on, as with one record
+            std::memcpy(full[0].variables, record->variables, sizeof record->variables);
+            full[0].valueStack[0] = record->valueStack[0];
+            arena.drop(0);
+            pool.give(record);
+        }
+        record = pool.take(full[0]);
         arena.install(*record, 0);
         arena.seal();
         return message;
+    }
+    // The full record's interpreter over the packed record's variables.
+    int64_t interpretFull() {
+        std::memcpy(full[0].variables, record->variables, sizeof record->variables);
+        full[0].valueStack[0] = record->valueStack[0];
+        return interpretExpression(full[0]);
     }
 };
 
@@ -59,6 +76,7 @@ TEST(FastPath, AgreesWithTheInterpreterOnRandomTokenStreams) {
             for (int64_t& v : record->variables)
                 v = trial == 0 ? static_cast<int64_t>(rng() % 600) - 100 : static_cast<int64_t>(rng());
             expectSameRun(*record, text);
+            ASSERT_EQ(formula.interpretFull(), interpretExpression(*record)) << text << " (packed)";
         }
     }
     EXPECT_GT(fastRuns, 1000);
