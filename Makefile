@@ -143,7 +143,9 @@ TAR_REPRODUCIBLY := tar --sort=name --owner=0 --group=0 --numeric-owner --mtime=
 dist: all web
 	rm -rf $(DIST) && mkdir -p $(DIST)/windows/$(WINDOWS_DIST)
 	cp -r README.md LICENSE docs $(DIST)/windows/$(WINDOWS_DIST)/
-	x86_64-w64-mingw32-strip --strip-unneeded -o $(DIST)/windows/$(WINDOWS_DIST)/bytone.dll $(WINDOWS)/bytone.dll
+	for plugin in bytone.dll bytone.clap; do \
+	  x86_64-w64-mingw32-strip --strip-unneeded -o $(DIST)/windows/$(WINDOWS_DIST)/$$plugin $(WINDOWS)/$$plugin || exit 1; \
+	done
 	find $(DIST)/windows -exec touch -h -d @$(SOURCE_DATE_EPOCH) {} +
 	cd $(DIST)/windows && find $(WINDOWS_DIST) | LC_ALL=C sort | TZ=UTC zip -q -X ../$(WINDOWS_DIST).zip -@
 	DESTDIR= cmake --install $(LINUX) --prefix $(abspath $(DIST))/linux/$(LINUX_DIST)

@@ -46,7 +46,6 @@ static void clapDestroy(const clap_plugin_t* plugin) { delete static_cast<Plugin
 static void clapDeactivate(const clap_plugin_t*) {}
 static bool clapStartProcessing(const clap_plugin_t*) { return true; }
 static void clapStopProcessing(const clap_plugin_t*) {}
-static void clapOnMainThread(const clap_plugin_t*) {}
 }
 
 const clap_plugin_descriptor_t kDescriptor = {
@@ -62,7 +61,8 @@ const clap_plugin_descriptor_t kDescriptor = {
     const_cast<const char**>(kFeatures),
 };
 
-Plugin::Plugin(const clap_host_t* host) : host_(host), instrument_(std::make_unique<engine::Instrument>()) {
+Plugin::Plugin(const clap_host_t* host)
+    : host_(host), instrument_(std::make_unique<engine::Instrument>()), gui_(host, *instrument_, *this) {
     plugin_.desc = &kDescriptor;
     plugin_.plugin_data = this;
     plugin_.init = clapInit;
@@ -74,7 +74,7 @@ Plugin::Plugin(const clap_host_t* host) : host_(host), instrument_(std::make_uni
     plugin_.reset = [](const clap_plugin_t* p) { of(p).instrument_->allNotesOff(); };
     plugin_.process = [](const clap_plugin_t* p, const clap_process_t* process) { return of(p).process(process); };
     plugin_.get_extension = [](const clap_plugin_t* p, const char* id) { return of(p).extension(id); };
-    plugin_.on_main_thread = clapOnMainThread;
+    plugin_.on_main_thread = [](const clap_plugin_t* p) { of(p).gui_.onMainThread(); };
 }
 
 bool Plugin::activate(double sampleRate) {
@@ -172,7 +172,32 @@ clap_process_status Plugin::process(const clap_process_t* process) {
         end.key = static_cast<int16_t>(ended.key);
         out->try_push(out, &end.header);
     }
+    edits_.send(out);
     return CLAP_PROCESS_CONTINUE;
+}
+
+void Plugin::addEdit(ParameterEdits::Kind kind, engine::Setting setting, double value) {
+    edits_.add({kind, static_cast<clap_id>(setting), value});
+    const auto* params = static_cast<const clap_host_params_t*>(host_->get_extension(host_, CLAP_EXT_PARAMS));
+    if (params && params->request_flush) params->request_flush(host_);
+}
+
+void Plugin::gestureBegan(engine::Setting setting) {
+    inGesture_[static_cast<int>(setting)] = true;
+    addEdit(ParameterEdits::GestureBegin, setting);
+}
+
+void Plugin::gestureEnded(engine::Setting setting) {
+    inGesture_[static_cast<int>(setting)] = false;
+    addEdit(ParameterEdits::GestureEnd, setting);
+}
+
+// An edit outside a drag (a click, the wheel, a reset) is a gesture of its own.
+void Plugin::settingEdited(engine::Setting setting, int32_t value) {
+    const bool alone = !inGesture_[static_cast<int>(setting)];
+    if (alone) addEdit(ParameterEdits::GestureBegin, setting);
+    addEdit(ParameterEdits::Value, setting, value);
+    if (alone) addEdit(ParameterEdits::GestureEnd, setting);
 }
 
 uint32_t Plugin::parameterCount() const { return engine::kSettingCount + 1; }
@@ -370,9 +395,38 @@ const void* Plugin::extension(const char* id) const {
         [](const clap_plugin_t* p, clap_id id, const char* text, double* value) {
             return of(p).textToValue(id, text, value);
         },
-        [](const clap_plugin_t* p, const clap_input_events_t* in, const clap_output_events_t*) {
+        [](const clap_plugin_t* p, const clap_input_events_t* in, const clap_output_events_t* out) {
             of(p).take(in, false);
+            of(p).edits_.send(out);
         },
+    };
+    static const clap_plugin_gui_t gui = {
+        [](const clap_plugin_t*, const char* api, bool floating) { return EditorGui::supports(api, floating); },
+        [](const clap_plugin_t*, const char** api, bool* floating) {
+            if (!api || !floating) return false;
+            *api = EditorGui::windowApi();
+            *floating = false;
+            return true;
+        },
+        [](const clap_plugin_t* p, const char* api, bool floating) { return of(p).gui_.create(api, floating); },
+        [](const clap_plugin_t* p) { of(p).gui_.destroy(); },
+        [](const clap_plugin_t*, double) { return false; },  // the window has one size
+        [](const clap_plugin_t* p, uint32_t* width, uint32_t* height) { return of(p).gui_.size(width, height); },
+        [](const clap_plugin_t*) { return false; },
+        [](const clap_plugin_t*, clap_gui_resize_hints_t*) { return false; },
+        [](const clap_plugin_t*, uint32_t*, uint32_t*) { return false; },
+        [](const clap_plugin_t* p, uint32_t width, uint32_t height) {
+            uint32_t w = 0, h = 0;
+            return of(p).gui_.size(&w, &h) && w == width && h == height;
+        },
+        [](const clap_plugin_t* p, const clap_window_t* window) { return of(p).gui_.setParent(window); },
+        [](const clap_plugin_t*, const clap_window_t*) { return false; },  // embedded only
+        [](const clap_plugin_t*, const char*) {},
+        [](const clap_plugin_t* p) { return of(p).gui_.show(); },
+        [](const clap_plugin_t* p) { return of(p).gui_.hide(); },
+    };
+    static const clap_plugin_timer_support_t timers = {
+        [](const clap_plugin_t* p, clap_id timer) { of(p).gui_.onTimer(timer); },
     };
     static const clap_plugin_state_t state = {
         [](const clap_plugin_t* p, const clap_ostream_t* stream) { return of(p).save(stream); },
@@ -382,6 +436,8 @@ const void* Plugin::extension(const char* id) const {
     if (std::strcmp(id, CLAP_EXT_NOTE_PORTS) == 0) return &notePorts;
     if (std::strcmp(id, CLAP_EXT_PARAMS) == 0) return &params;
     if (std::strcmp(id, CLAP_EXT_STATE) == 0) return &state;
+    if (std::strcmp(id, CLAP_EXT_GUI) == 0) return &gui;
+    if (std::strcmp(id, CLAP_EXT_TIMER_SUPPORT) == 0) return &timers;
     return nullptr;
 }
 

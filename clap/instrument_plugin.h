@@ -1,10 +1,12 @@
 // The CLAP plug-in: an adapter that owns one instrument and answers a CLAP host with it.
 // The settings of the instrument's table and the current program are parameters; notes
-// come as CLAP note events or MIDI; the state is the VST 2.4 chunk with the Gain added.
+// come as CLAP note events or MIDI; the state is the VST 2.4 chunk with the Gain added;
+// the editor opens inside the host's window and tells the host of the user's edits.
 //
 // Threads, as CLAP tags them: `process` on the audio thread, everything else on the main
 // thread; parameter values reach the instrument as events at their frames inside a block,
-// or through `flush` when the host is not processing.
+// or through `flush` when the host is not processing. The editor's edits go back to the
+// host as events of the next `process` or `flush`.
 #pragma once
 
 #include <clap/ext/params.h>
@@ -14,12 +16,14 @@
 #include <memory>
 
 #include "../engine/instrument.h"
+#include "editor_gui.h"
+#include "parameter_edits.h"
 
 namespace clapadapter {
 
 extern const clap_plugin_descriptor_t kDescriptor;
 
-class Plugin {
+class Plugin final : editor::SettingListener {
 public:
     explicit Plugin(const clap_host_t* host);
     const clap_plugin_t* clapPlugin() const { return &plugin_; }
@@ -51,9 +55,18 @@ private:
     bool save(const clap_ostream_t* stream);
     bool load(const clap_istream_t* stream);
 
+    // The editor's edits, queued for the host, which is asked for a flush.
+    void gestureBegan(engine::Setting setting) override;
+    void gestureEnded(engine::Setting setting) override;
+    void settingEdited(engine::Setting setting, int32_t value) override;
+    void addEdit(ParameterEdits::Kind kind, engine::Setting setting, double value = 0);
+
     const clap_host_t* host_;
     clap_plugin_t plugin_;
     std::unique_ptr<engine::Instrument> instrument_;
+    ParameterEdits edits_;
+    bool inGesture_[engine::kSettingCount]{};
+    EditorGui gui_;  // after the instrument, which it shows
 };
 
 }  // namespace clapadapter

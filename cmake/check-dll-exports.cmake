@@ -1,5 +1,5 @@
-# Checks that the DLL exports exactly VSTPluginMain and main, and imports nothing but
-# Windows system DLLs (the C and C++ runtimes are linked in statically).
+# Checks that the DLL exports exactly the symbols of the list EXPECTED, and imports
+# nothing but Windows system DLLs (the C and C++ runtimes are linked in statically).
 execute_process(COMMAND ${OBJDUMP} -p ${PLUGIN} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
 if(failed)
   message(FATAL_ERROR "objdump failed on ${PLUGIN}")
@@ -9,8 +9,8 @@ string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table\n([^\n]+\n)+" table "${dump
 string(REGEX MATCHALL "\\[ *[0-9]+\\] [A-Za-z_][A-Za-z0-9_@]*" names "${table}")
 list(TRANSFORM names REPLACE "^\\[ *[0-9]+\\] " "")
 list(SORT names)
-if(NOT names STREQUAL "VSTPluginMain;main")
-  message(FATAL_ERROR "exports are '${names}', expected VSTPluginMain and main")
+if(NOT names STREQUAL EXPECTED)
+  message(FATAL_ERROR "exports are '${names}', expected '${EXPECTED}'")
 endif()
 
 string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")

@@ -1,12 +1,12 @@
-# Checks that the shared object exports exactly VSTPluginMain and main.
+# Checks that the shared object exports exactly the symbols of the list EXPECTED.
 execute_process(COMMAND ${NM} -D --defined-only ${PLUGIN} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
 if(failed)
   message(FATAL_ERROR "nm failed on ${PLUGIN}")
 endif()
-string(REGEX MATCHALL "[0-9a-f]+ [TtWw] [A-Za-z_][A-Za-z0-9_@.]*" symbols "${dump}")
-list(TRANSFORM symbols REPLACE "^[0-9a-f]+ [TtWw] " "")
+string(REGEX MATCHALL "[0-9a-f]+ [TtWwDdRrBbVv] [A-Za-z_][A-Za-z0-9_@.]*" symbols "${dump}")
+list(TRANSFORM symbols REPLACE "^[0-9a-f]+ [TtWwDdRrBbVv] " "")
 list(SORT symbols)
-if(NOT symbols STREQUAL "VSTPluginMain;main")
-  message(FATAL_ERROR "exports are '${symbols}', expected VSTPluginMain and main")
+if(NOT symbols STREQUAL EXPECTED)
+  message(FATAL_ERROR "exports are '${symbols}', expected '${EXPECTED}'")
 endif()
 message(STATUS "exports: ${symbols}")

@@ -5,7 +5,25 @@
 // [ui thread] All calls come from the thread that opens the editor.
 #pragma once
 
+#include <cstdint>
+
+#include "../engine/settings.h"
+
 namespace editor {
+
+// Told of the settings the user changes in the editor, for a host that records them as
+// automation. [ui thread]
+class SettingListener {
+public:
+    // A drag of the setting's value label begins or ends; the edits in between belong to it.
+    virtual void gestureBegan(engine::Setting setting) = 0;
+    virtual void gestureEnded(engine::Setting setting) = 0;
+    // The user gave the setting a new value, in a drag or on its own (a click, the wheel).
+    virtual void settingEdited(engine::Setting setting, int32_t value) = 0;
+
+protected:
+    ~SettingListener() = default;
+};
 
 class EditorView {
 public:
@@ -22,6 +40,8 @@ public:
     virtual void tick() = 0;
     // The descriptor of the window system connection while the window is open, or -1.
     virtual int connectionFd() const { return -1; }
+    // Who is told of the user's changes to the settings; null for nobody.
+    virtual void setSettingListener(SettingListener* listener) = 0;
 };
 
 }  // namespace editor

@@ -70,6 +70,8 @@ void GUI::tick() {
         }
         platform_->setText(FormulaEdit, formula);
     }
+    for (int i = 0; windowOpen_ && i < engine::kSettingCount; ++i)
+        if (instrument.setting(static_cast<Setting>(i)) != shownSettings_[i]) refreshPending = true;
     if (refreshPending.exchange(false)) refresh();
     if (windowOpen_) platform_->present();
 }
@@ -82,6 +84,7 @@ void GUI::refresh() {
         if (windowOpen_) drawScope(platform_->scopeCanvas());
     }
     if (windowOpen_) {
+        for (int i = 0; i < engine::kSettingCount; ++i) shownSettings_[i] = instrument.setting(static_cast<Setting>(i));
         platform_->setText(StatusLabel, message ? message : "OK");
         for (const SettingControl& shown : kSettingControls)
             if (isValueLabel(shown))
@@ -190,8 +193,25 @@ void GUI::stepSettings(Control label, int step) {
         if (!isValueLabel(shown)) continue;
         const engine::SettingInfo& info = settingInfo(shown.setting);
         const int64_t value = int64_t{instrument.setting(shown.setting)} + (shown.control == label ? step : 0);
-        instrument.setSetting(shown.setting,
-                              static_cast<int32_t>(std::clamp<int64_t>(value, info.lowest, info.highest)));
+        changeSetting(shown.setting, static_cast<int32_t>(std::clamp<int64_t>(value, info.lowest, info.highest)));
+    }
+}
+
+void GUI::changeSetting(Setting setting, int32_t value) {
+    const int32_t before = instrument.setting(setting);
+    instrument.setSetting(setting, value);
+    const int32_t now = instrument.setting(setting);
+    if (settingListener_ && now != before) settingListener_->settingEdited(setting, now);
+}
+
+void GUI::tellGesture(Control label, bool begins) {
+    if (!settingListener_) return;
+    for (const SettingControl& shown : kSettingControls) {
+        if (shown.control != label) continue;
+        if (begins)
+            settingListener_->gestureBegan(shown.setting);
+        else
+            settingListener_->gestureEnded(shown.setting);
     }
 }
 
@@ -202,10 +222,13 @@ void GUI::leftButtonDown(Point point) {
     for (const SettingControl& shown : kSettingControls)
         if (isValueLabel(shown) && isOverControl(shown.control)) dragTarget = shown.control;
     if (isOverControl(ScopeView)) {
-        instrument.setSetting(Setting::ScopeZoom, (instrument.setting(Setting::ScopeZoom) + 1) & 7);
+        changeSetting(Setting::ScopeZoom, (instrument.setting(Setting::ScopeZoom) + 1) & 7);
         requestRefresh();
     }
-    if (dragTarget != kControlCount) platform_->captureMouse();
+    if (dragTarget != kControlCount) {
+        platform_->captureMouse();
+        tellGesture(dragTarget, true);
+    }
 }
 
 void GUI::mouseMove(Point point) {
@@ -220,6 +243,7 @@ void GUI::mouseMove(Point point) {
 
 void GUI::leftButtonUp() {
     platform_->releaseMouse();
+    tellGesture(dragTarget, false);
     dragTarget = kControlCount;
 }
 
@@ -227,11 +251,11 @@ void GUI::rightButtonDown(Point point) {
     mousePoint = point;
     for (const SettingControl& shown : kSettingControls) {
         if (!isValueLabel(shown) || !isOverControl(shown.control)) continue;
-        instrument.setSetting(shown.setting, settingInfo(shown.setting).defaultValue);
+        changeSetting(shown.setting, settingInfo(shown.setting).defaultValue);
         requestRefresh();
     }
     if (isOverControl(ScopeView)) {
-        instrument.setSetting(Setting::ScopeZoom, (instrument.setting(Setting::ScopeZoom) - 1) & 7);
+        changeSetting(Setting::ScopeZoom, (instrument.setting(Setting::ScopeZoom) - 1) & 7);
         requestRefresh();
     }
 }
@@ -257,7 +281,7 @@ void GUI::setSetting(Setting setting, int32_t value) {
         return;
     }
     if (control == kControlCount) {
-        instrument.setSetting(setting, std::clamp(value, info.lowest, info.highest));
+        changeSetting(setting, std::clamp(value, info.lowest, info.highest));
     } else {
         const int64_t step = int64_t{value} - instrument.setting(setting);
         stepSettings(control, static_cast<int>(std::clamp<int64_t>(step, -65536, 65536)));
@@ -295,11 +319,11 @@ void GUI::buttonClicked(int commandId) {
             requestRefresh();
             break;
         case kLerpId:
-            instrument.setSetting(Setting::Lerp, !instrument.setting(Setting::Lerp));
+            changeSetting(Setting::Lerp, !instrument.setting(Setting::Lerp));
             requestRefresh();
             break;
         case kClampId:
-            instrument.setSetting(Setting::Clamp, !instrument.setting(Setting::Clamp));
+            changeSetting(Setting::Clamp, !instrument.setting(Setting::Clamp));
             requestRefresh();
             break;
         default: break;

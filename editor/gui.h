@@ -37,6 +37,7 @@ public:
     // compiles and tells the host but touches no window.
     void tick() override;
     int connectionFd() const override { return windowOpen_ ? platform_->connectionFd() : -1; }
+    void setSettingListener(SettingListener* listener) override { settingListener_ = listener; }
     void requestReload() override;
 
     // Draws one of the value labels, buttons or the drum label into a w x h canvas, as
@@ -77,6 +78,10 @@ private:
     // Adds `step` to the setting of value label `label` (none for kControlCount) and
     // brings every label's setting into its range.
     void stepSettings(Control label, int step);
+    // The user's change of a setting: stored, and told to the listener if the value changed.
+    void changeSetting(engine::Setting setting, int32_t value);
+    // Tells the listener that a drag of `label` begins (true) or ends.
+    void tellGesture(Control label, bool begins);
     void requestRefresh();
     // Writes `text`, cut to 1023 characters, as the formula of the program the box was
     // loaded from, and marks it for compilation: text typed for one program never lands
@@ -86,6 +91,10 @@ private:
     std::unique_ptr<EditorPlatform> platform_;
     bool windowOpen_ = false;
     int32_t boxProgram_ = 0;  // whose formula the box holds
+    SettingListener* settingListener_ = nullptr;
+    // The values the labels were last drawn with: a change from elsewhere (a host's
+    // automation) redraws them at the next tick.
+    int32_t shownSettings_[engine::kSettingCount]{};
 };
 
 }  // namespace editor

@@ -6,7 +6,6 @@
 #include <clap/ext/params.h>
 #include <clap/ext/state.h>
 #include <clap/plugin-factory.h>
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -79,9 +78,8 @@ private:
 class ClapTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        library = dlopen(BYTONE_CLAP_PATH, RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(library, nullptr) << dlerror();
-        entry = static_cast<const clap_plugin_entry_t*>(dlsym(library, "clap_entry"));
+        ASSERT_TRUE(library.loaded()) << library.error();
+        entry = static_cast<const clap_plugin_entry_t*>(library.symbol("clap_entry"));
         ASSERT_NE(entry, nullptr);
         ASSERT_TRUE(entry->init(BYTONE_CLAP_PATH));
         factory = static_cast<const clap_plugin_factory_t*>(entry->get_factory(CLAP_PLUGIN_FACTORY_ID));
@@ -91,7 +89,6 @@ protected:
     void TearDown() override {
         for (const clap_plugin_t* p : made) p->destroy(p);
         if (entry) entry->deinit();
-        if (library) dlclose(library);
     }
 
     const clap_plugin_t* create() {
@@ -158,7 +155,7 @@ protected:
         return extension<clap_plugin_state_t>(p, CLAP_EXT_STATE)->load(p, &stream);
     }
 
-    void* library = nullptr;
+    PluginLibrary library{BYTONE_CLAP_PATH};
     const clap_plugin_entry_t* entry = nullptr;
     const clap_plugin_factory_t* factory = nullptr;
     const clap_plugin_t* plugin = nullptr;

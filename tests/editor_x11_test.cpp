@@ -15,6 +15,12 @@
 #include <thread>
 #include <vector>
 
+#include <clap/entry.h>
+#include <clap/ext/gui.h>
+#include <clap/ext/params.h>
+#include <clap/ext/timer-support.h>
+#include <clap/plugin-factory.h>
+
 #include "editor/gui.h"
 #include "editor/headless_platform.h"
 #include "editor_host.h"
@@ -44,15 +50,13 @@ int openFiles() {
 
 class EditorX11Test : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        library = new PluginLibrary(BYTONE_PLUGIN_PATH);
-        display = XOpenDisplay(nullptr);
-    }
     // The plug-in stays loaded, as hosts keep plug-ins with windows: unloading it would
     // unload cairo and fontconfig too, whose caches (reachable while they are loaded)
-    // the leak checker would then report.
-    static void TearDownTestSuite() {
-        if (display) XCloseDisplay(display);
+    // the leak checker would then report. The connection stays open for every suite:
+    // a server that loses its last client resets, and may refuse the next one meanwhile.
+    static void SetUpTestSuite() {
+        if (!library) library = new PluginLibrary(BYTONE_PLUGIN_PATH);
+        if (!display) display = XOpenDisplay(nullptr);
     }
 
     void SetUp() override {
@@ -103,7 +107,10 @@ protected:
         XSync(display, False);
         for (int i = 0; i < 3; ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            dispatch(effEditIdle, 0, nullptr, e);
+            if (tick)
+                tick();
+            else
+                dispatch(effEditIdle, 0, nullptr, e);
         }
         XSync(display, False);
     }
@@ -201,6 +208,7 @@ protected:
     AEffect* effect = nullptr;
     Window parent = 0;
     Window editorWindow = 0;
+    std::function<void()> tick;  // the host's periodic call, when not effEditIdle
 };
 
 TEST_F(EditorX11Test, TheWindowShowsWhatTheHeadlessDrawingShows) {
@@ -398,6 +406,167 @@ TEST_F(EditorX11Test, TwoInstancesSideBySideKeepTheirOwnSettings) {
     EXPECT_EQ(chunk().setting(ChunkView::Interpolate), 0);
     second->dispatcher(second, effClose, 0, 0, nullptr, 0.0f);
     XDestroyWindow(display, secondParent);
+}
+
+// The CLAP plug-in's editor as a CLAP host embeds it: ticked by the host's timer, its
+// drags handed to the host as gestures, the host's values shown.
+class ClapEditorTest : public EditorX11Test {
+protected:
+    void SetUp() override {
+        EditorX11Test::SetUp();
+        if (IsSkipped()) return;
+        ASSERT_TRUE(clapLibrary.loaded()) << clapLibrary.error();
+        entry = static_cast<const clap_plugin_entry_t*>(clapLibrary.symbol("clap_entry"));
+        ASSERT_TRUE(entry && entry->init(BYTONE_CLAP_PATH));
+        const auto* factory = static_cast<const clap_plugin_factory_t*>(entry->get_factory(CLAP_PLUGIN_FACTORY_ID));
+        plugin = factory->create_plugin(factory, &host, "com.bytone.bytone");
+        ASSERT_TRUE(plugin && plugin->init(plugin));
+        gui = static_cast<const clap_plugin_gui_t*>(plugin->get_extension(plugin, CLAP_EXT_GUI));
+        params = static_cast<const clap_plugin_params_t*>(plugin->get_extension(plugin, CLAP_EXT_PARAMS));
+        const auto* timers =
+            static_cast<const clap_plugin_timer_support_t*>(plugin->get_extension(plugin, CLAP_EXT_TIMER_SUPPORT));
+        ASSERT_TRUE(gui && params && timers);
+        tick = [this, timers] { timers->on_timer(plugin, timer); };
+    }
+    void TearDown() override {
+        if (plugin) plugin->destroy(plugin);
+        if (entry) entry->deinit();
+        EditorX11Test::TearDown();
+    }
+    void openClapEditor() {
+        ASSERT_TRUE(gui->create(plugin, CLAP_WINDOW_API_X11, false));
+        EXPECT_NE(timer, CLAP_INVALID_ID) << "no timer registered";
+        const clap_window_t window{CLAP_WINDOW_API_X11, {reinterpret_cast<void*>(parent)}};
+        ASSERT_TRUE(gui->set_parent(plugin, &window));
+        ASSERT_TRUE(gui->show(plugin));
+        editorWindow = childOf(parent);
+        ASSERT_NE(editorWindow, 0u);
+        idle();
+    }
+    // The events of a flush: what the host hands in, and what the plug-in hands back.
+    struct Sent {
+        uint16_t type;
+        clap_id parameter;
+        double value;
+    };
+    std::vector<Sent> flush(const clap_event_param_value_t* in = nullptr) {
+        std::vector<Sent> sent;
+        const clap_input_events_t input{const_cast<clap_event_param_value_t*>(in), [](const clap_input_events_t* l) -> uint32_t { return l->ctx ? 1 : 0; },
+                                        [](const clap_input_events_t* l, uint32_t) {
+                                            return &static_cast<const clap_event_param_value_t*>(l->ctx)->header;
+                                        }};
+        const clap_output_events_t output{&sent, [](const clap_output_events_t* l, const clap_event_header_t* e) {
+                                              const bool value = e->type == CLAP_EVENT_PARAM_VALUE;
+                                              const auto* gesture = reinterpret_cast<const clap_event_param_gesture_t*>(e);
+                                              const auto* change = reinterpret_cast<const clap_event_param_value_t*>(e);
+                                              static_cast<std::vector<Sent>*>(l->ctx)->push_back(
+                                                  {e->type, value ? change->param_id : gesture->param_id,
+                                                   value ? change->value : 0.0});
+                                              return true;
+                                          }};
+        params->flush(plugin, &input, &output);
+        return sent;
+    }
+
+    static inline clap_id timer = CLAP_INVALID_ID;
+    static inline int flushRequests = 0;
+    static inline const clap_host_timer_support_t timerSupport = {
+        [](const clap_host_t*, uint32_t, clap_id* id) {
+            *id = timer = 7;
+            return true;
+        },
+        [](const clap_host_t*, clap_id id) {
+            if (id == timer) timer = CLAP_INVALID_ID;
+            return true;
+        }};
+    static inline const clap_host_params_t hostParams = {[](const clap_host_t*, clap_param_rescan_flags) {},
+                                                          [](const clap_host_t*, clap_id, clap_param_clear_flags) {},
+                                                          [](const clap_host_t*) { ++flushRequests; }};
+    const clap_host_t host = {CLAP_VERSION_INIT, nullptr, "test host", "Bytone", "", "1",
+                              [](const clap_host_t*, const char* id) -> const void* {
+                                  if (std::strcmp(id, CLAP_EXT_TIMER_SUPPORT) == 0) return &timerSupport;
+                                  if (std::strcmp(id, CLAP_EXT_PARAMS) == 0) return &hostParams;
+                                  return nullptr;
+                              },
+                              [](const clap_host_t*) {}, [](const clap_host_t*) {}, [](const clap_host_t*) {}};
+    PluginLibrary clapLibrary{BYTONE_CLAP_PATH};
+    const clap_plugin_entry_t* entry = nullptr;
+    const clap_plugin_t* plugin = nullptr;
+    const clap_plugin_gui_t* gui = nullptr;
+    const clap_plugin_params_t* params = nullptr;
+};
+
+TEST_F(ClapEditorTest, ADragIsAGestureToTheHostAndTheHostsValuesShow) {
+    openClapEditor();
+    uint32_t width = 0, height = 0;
+    ASSERT_TRUE(gui->get_size(plugin, &width, &height));
+    EXPECT_EQ(std::make_pair(width, height), std::make_pair(uint32_t{kWidth}, uint32_t{kHeight}));
+    flushRequests = 0;
+    drag(GainLabel, 60);
+    const auto gain = static_cast<clap_id>(engine::Setting::Gain);
+    double now = 0;
+    ASSERT_TRUE(params->get_value(plugin, gain, &now));
+    EXPECT_GT(now, 100);
+    EXPECT_GT(flushRequests, 0);
+    // (The drum key, brought into its range by the first drag, comes as an edit of its own.)
+    std::vector<Sent> sent = flush();
+    std::erase_if(sent, [&](const Sent& s) { return s.parameter != gain; });
+    ASSERT_GE(sent.size(), 3u);
+    EXPECT_EQ(sent.front().type, CLAP_EVENT_PARAM_GESTURE_BEGIN);
+    EXPECT_EQ(sent.back().type, CLAP_EVENT_PARAM_GESTURE_END);
+    EXPECT_EQ(sent[sent.size() - 2].type, CLAP_EVENT_PARAM_VALUE);
+    EXPECT_EQ(sent[sent.size() - 2].value, now);
+    EXPECT_TRUE(flush().empty()) << "each edit goes to the host once";
+
+    // A click is a gesture of its own.
+    click(LerpButton);
+    const std::vector<Sent> lerp = flush();
+    ASSERT_EQ(lerp.size(), 3u);
+    EXPECT_EQ(lerp[1].parameter, static_cast<clap_id>(engine::Setting::Lerp));
+    EXPECT_EQ(lerp[1].value, 1);
+
+    // The host's value is drawn at the next tick, and is not sent back.
+    const std::vector<uint32_t> before = pixels();
+    clap_event_param_value_t mono{};
+    mono.header = {sizeof mono, 0, CLAP_CORE_EVENT_SPACE_ID, CLAP_EVENT_PARAM_VALUE, 0};
+    mono.param_id = static_cast<clap_id>(engine::Setting::Poly), mono.note_id = -1, mono.port_index = -1;
+    mono.channel = -1, mono.key = -1, mono.value = 1;
+    EXPECT_TRUE(flush(&mono).empty());
+    idle();
+    EXPECT_NE(pixels(), before);
+}
+
+TEST_F(ClapEditorTest, CreatingShowingHidingAndDestroyingInAnyOrderIsClean) {
+    int clients = 0;
+    XResClient* list = nullptr;
+    XResQueryClients(display, &clients, &list);
+    XFree(list);
+    const int files = openFiles();
+    const clap_window_t window{CLAP_WINDOW_API_X11, {reinterpret_cast<void*>(parent)}};
+    for (int i = 0; i < 200; ++i) {
+        ASSERT_TRUE(gui->create(plugin, CLAP_WINDOW_API_X11, false));
+        EXPECT_FALSE(gui->create(plugin, CLAP_WINDOW_API_X11, false)) << "one editor at a time";
+        ASSERT_TRUE(gui->set_parent(plugin, &window));
+        if (i % 2) gui->hide(plugin);
+        if (i % 3) {
+            ASSERT_TRUE(gui->show(plugin));
+        }
+        tick();
+        if (i % 4 == 0) gui->hide(plugin);
+        gui->destroy(plugin);
+        EXPECT_EQ(timer, CLAP_INVALID_ID) << "the timer outlived the editor";
+    }
+    gui->destroy(plugin);  // twice
+    EXPECT_FALSE(gui->is_api_supported(plugin, CLAP_WINDOW_API_WIN32, false));
+    EXPECT_FALSE(gui->is_api_supported(plugin, CLAP_WINDOW_API_X11, true));
+    XSync(display, False);
+    int after = 0;
+    XResQueryClients(display, &after, &list);
+    XFree(list);
+    EXPECT_EQ(after, clients) << "X clients left connected";
+    EXPECT_EQ(openFiles(), files);
+    // And the plug-in goes with its editor open.
+    openClapEditor();
 }
 
 }  // namespace

@@ -12,9 +12,9 @@ PluginLibrary::~PluginLibrary() {
     if (handle_) FreeLibrary(static_cast<HMODULE>(handle_));
 }
 
-PluginEntry PluginLibrary::entry(const char* name) const {
+void* PluginLibrary::symbol(const char* name) const {
     if (!handle_) return nullptr;
-    return reinterpret_cast<PluginEntry>(reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle_), name)));
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle_), name));
 }
 #elif defined(__EMSCRIPTEN__)
 // WebAssembly loads no libraries: the plug-in is linked into the program.
@@ -24,9 +24,9 @@ PluginLibrary::PluginLibrary(const std::string&) { handle_ = reinterpret_cast<vo
 
 PluginLibrary::~PluginLibrary() = default;
 
-PluginEntry PluginLibrary::entry(const char* name) const {
+void* PluginLibrary::symbol(const char* name) const {
     const std::string wanted = name;
-    return wanted == "VSTPluginMain" || wanted == "main" ? &VSTPluginMain : nullptr;
+    return wanted == "VSTPluginMain" || wanted == "main" ? reinterpret_cast<void*>(&VSTPluginMain) : nullptr;
 }
 #else
 #include <dlfcn.h>
@@ -43,8 +43,7 @@ PluginLibrary::~PluginLibrary() {
     if (handle_) dlclose(handle_);
 }
 
-PluginEntry PluginLibrary::entry(const char* name) const {
-    if (!handle_) return nullptr;
-    return reinterpret_cast<PluginEntry>(dlsym(handle_, name));
+void* PluginLibrary::symbol(const char* name) const {
+    return handle_ ? dlsym(handle_, name) : nullptr;
 }
 #endif

@@ -1,5 +1,5 @@
-// Loads a VST 2.4 plug-in binary and finds its entry point: dlopen on Linux,
-// LoadLibrary on Windows.
+// Loads a plug-in binary and finds its entry point: dlopen on Linux, LoadLibrary on
+// Windows.
 #pragma once
 
 #include <string>
@@ -17,8 +17,10 @@ public:
 
     bool loaded() const { return handle_ != nullptr; }
     const std::string& error() const { return error_; }
-    // The function exported under `name`, or null.
-    PluginEntry entry(const char* name) const;
+    // The VST 2.4 entry point exported under `name`, or null.
+    PluginEntry entry(const char* name) const { return reinterpret_cast<PluginEntry>(symbol(name)); }
+    // What the library exports under `name` (a function or data), or null.
+    void* symbol(const char* name) const;
 
 private:
     void* handle_ = nullptr;
