@@ -193,6 +193,18 @@ protected:
         button(1, false);
         idle();
     }
+    // What the plug-in holds outside itself: connections to the X server, open files.
+    struct Resources {
+        int clients, files;
+    };
+    static Resources resources() {
+        XSync(display, False);
+        int clients = 0;
+        XResClient* list = nullptr;
+        XResQueryClients(display, &clients, &list);
+        XFree(list);
+        return {clients, openFiles()};
+    }
     std::vector<uint32_t> pixels() {
         XImage* image = XGetImage(display, editorWindow, 0, 0, kWidth, kHeight, AllPlanes, ZPixmap);
         std::vector<uint32_t> rgb(static_cast<size_t>(kWidth) * kHeight);
@@ -357,23 +369,16 @@ TEST_F(EditorX11Test, CopyAndPasteGoThroughTheClipboardOfOtherPrograms) {
 }
 
 TEST_F(EditorX11Test, OpeningClosingAndLosingTheParentAreClean) {
-    int clients = 0;
-    XResClient* list = nullptr;
-    XResQueryClients(display, &clients, &list);
-    XFree(list);
-    const int files = openFiles();
+    const Resources start = resources();
     for (int i = 0; i < 200; ++i) {
         ASSERT_EQ(dispatch(effEditOpen, 0, reinterpret_cast<void*>(parent)), 1);
         dispatch(effEditIdle);
         dispatch(effEditClose);
     }
     dispatch(effEditClose);  // twice
-    XSync(display, False);
-    int after = 0;
-    XResQueryClients(display, &after, &list);
-    XFree(list);
-    EXPECT_EQ(after, clients) << "X clients left connected";
-    EXPECT_EQ(openFiles(), files);
+    const Resources end = resources();
+    EXPECT_EQ(end.clients, start.clients) << "X clients left connected";
+    EXPECT_EQ(end.files, start.files);
 
     // A second open without a close: one window, in the new parent.
     const Window other = makeParent(300);
@@ -537,11 +542,7 @@ TEST_F(ClapEditorTest, ADragIsAGestureToTheHostAndTheHostsValuesShow) {
 }
 
 TEST_F(ClapEditorTest, CreatingShowingHidingAndDestroyingInAnyOrderIsClean) {
-    int clients = 0;
-    XResClient* list = nullptr;
-    XResQueryClients(display, &clients, &list);
-    XFree(list);
-    const int files = openFiles();
+    const Resources start = resources();
     const clap_window_t window{CLAP_WINDOW_API_X11, {reinterpret_cast<void*>(parent)}};
     for (int i = 0; i < 200; ++i) {
         ASSERT_TRUE(gui->create(plugin, CLAP_WINDOW_API_X11, false));
@@ -559,12 +560,9 @@ TEST_F(ClapEditorTest, CreatingShowingHidingAndDestroyingInAnyOrderIsClean) {
     gui->destroy(plugin);  // twice
     EXPECT_FALSE(gui->is_api_supported(plugin, CLAP_WINDOW_API_WIN32, false));
     EXPECT_FALSE(gui->is_api_supported(plugin, CLAP_WINDOW_API_X11, true));
-    XSync(display, False);
-    int after = 0;
-    XResQueryClients(display, &after, &list);
-    XFree(list);
-    EXPECT_EQ(after, clients) << "X clients left connected";
-    EXPECT_EQ(openFiles(), files);
+    const Resources end = resources();
+    EXPECT_EQ(end.clients, start.clients) << "X clients left connected";
+    EXPECT_EQ(end.files, start.files);
     // And the plug-in goes with its editor open.
     openClapEditor();
 }
