@@ -12,12 +12,21 @@
 #include "create_editor.h"
 #include "gui.h"
 
-// The module's instance handle, recorded when the library is loaded.
-extern HINSTANCE moduleInstance;
-
 namespace editor {
 
 namespace {
+
+// The plug-in library this code was linked into (bytone.dll or bytone.clap), whose
+// handle registers the window class.
+HINSTANCE thisModule() {
+    static const HINSTANCE module = [] {
+        HMODULE found = nullptr;
+        GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                           reinterpret_cast<LPCSTR>(&thisModule), &found);
+        return found;
+    }();
+    return module;
+}
 
 int systemColorIndex(SysColor color) {
     switch (color) {
@@ -61,7 +70,7 @@ LRESULT CALLBACK editorWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
 
 class Win32Platform : public EditorPlatform {
 public:
-    ~Win32Platform() override { UnregisterClassA(className_, moduleInstance); }
+    ~Win32Platform() override { UnregisterClassA(className_, thisModule()); }
 
     void attach(GUI& gui) override {
         // Every editor object registers a class of its own, named after its address.
@@ -70,7 +79,7 @@ public:
         WNDCLASSA windowClass{};
         windowClass.style = CS_GLOBALCLASS;
         windowClass.lpfnWndProc = editorWindowProc;
-        windowClass.hInstance = moduleInstance;
+        windowClass.hInstance = thisModule();
         windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
         windowClass.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
         windowClass.lpszClassName = className_;
@@ -80,7 +89,7 @@ public:
     bool open(void* parent, GUI& gui) override {
         InitCommonControls();
         mainWindow_ = CreateWindowExA(0, className_, "Bytone", WS_CHILD | WS_VISIBLE, 0, 0, gui.width(), gui.height(),
-                                      static_cast<HWND>(parent), nullptr, moduleInstance, &gui);
+                                      static_cast<HWND>(parent), nullptr, thisModule(), &gui);
         if (!mainWindow_) return false;
         SetWindowLongPtrA(mainWindow_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&gui));
 
@@ -97,7 +106,7 @@ public:
             controls_[c] = CreateWindowExA(0, layout.className, layout.text, style, layout.rect.left, layout.rect.top,
                                            layout.rect.width(), layout.rect.height(), mainWindow_,
                                            reinterpret_cast<HMENU>(static_cast<intptr_t>(layout.commandId)),
-                                           moduleInstance, nullptr);
+                                           thisModule(), nullptr);
             if (c == FormulaEdit) SendMessageA(controls_[c], EM_LIMITTEXT, 1024, 0);
             if (c == HelpLabel) SetWindowTextA(controls_[c], kHelpText);
         }

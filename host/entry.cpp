@@ -8,15 +8,6 @@
 #include "bytone.h"
 
 #if defined(_WIN32)
-#include <windows.h>
-
-// The module handle registers the editor's window class.
-HINSTANCE moduleInstance = nullptr;
-
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD, LPVOID) {
-    moduleInstance = instance;
-    return TRUE;
-}
 #define BYTONE_EXPORT __declspec(dllexport)
 #else
 #define BYTONE_EXPORT __attribute__((visibility("default")))
