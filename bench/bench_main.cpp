@@ -139,12 +139,19 @@ void reportRender(const CollectingReporter& r) {
     }
 }
 
+void reportFormats(const CollectingReporter& r) {
+    const std::string key = ":ns_per_voice_sample";
+    const double vst = r.counters.at("BM_FormatVst" + key), clap = r.counters.at("BM_FormatClap" + key);
+    std::printf("\nRender through each plug-in format, 512-frame blocks, 8 voices (ns per voice-sample)\n");
+    std::printf("VST 2.4 %.2f, CLAP %.2f: CLAP / VST 2.4 %.3f\n", vst * 1e9, clap * 1e9, clap / vst);
+}
+
 void reportCosts(const CollectingReporter& r) {
     std::printf("\nCosts around the sound (fastest of the repetitions)\n");
     for (const auto& [name, ns] : r.nanoseconds) {
         if (name.rfind("BM_Formula", 0) == 0 || name.rfind("BM_FastForm", 0) == 0 ||
             name.rfind("BM_NativeFormula", 0) == 0 || name.rfind("BM_PlainInterpreter", 0) == 0 ||
-            name.rfind("BM_Render", 0) == 0)
+            name.rfind("BM_Render", 0) == 0 || name.rfind("BM_Format", 0) == 0)
             continue;
         std::printf("%-28s %12.3f us\n", name.c_str(), ns / 1000.0);
     }
@@ -168,6 +175,9 @@ int main(int argc, char** argv) {
     if (reporter.nanoseconds.count("BM_Render/lerp:1") && reporter.nanoseconds.count("BM_RenderFastForm/lerp:1") &&
         reporter.nanoseconds.count("BM_RenderNative/lerp:1"))
         reportRender(reporter);
+    if (reporter.counters.count("BM_FormatVst:ns_per_voice_sample") &&
+        reporter.counters.count("BM_FormatClap:ns_per_voice_sample"))
+        reportFormats(reporter);
     reportCosts(reporter);
     // A run of some benchmarks only (as the WebAssembly comparison makes) skips the rest.
     if (!filtered) {
