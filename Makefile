@@ -89,10 +89,10 @@ asan: deps-linux
 	  -DCMAKE_CXX_FLAGS="-O1 -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
 	cmake --build $(ASAN) -j $(JOBS)
 
-# The three-thread stress test under ThreadSanitizer.
+# The three-thread stress test and the CLAP plug-in's threads under ThreadSanitizer.
 tsan: deps-linux
 	cmake -S . -B $(TSAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS="-fsanitize=thread"
-	cmake --build $(TSAN) -j $(JOBS) --target concurrency_test
+	cmake --build $(TSAN) -j $(JOBS) --target concurrency_test editor_x11_test
 
 # The fuzz targets as libFuzzer programs, with AddressSanitizer and UndefinedBehaviorSanitizer.
 fuzz-build: deps-linux
@@ -169,6 +169,7 @@ test: all asan tsan web
 	xvfb-run -a ctest --test-dir $(LINUX) --output-on-failure -j $(JOBS)
 	xvfb-run -a ctest --test-dir $(ASAN) --output-on-failure -j $(JOBS)
 	TSAN_OPTIONS=halt_on_error=1 BYTONE_STRESS_SECONDS=5 $(TSAN)/tests/concurrency_test
+	TSAN_OPTIONS=halt_on_error=1 xvfb-run -a $(TSAN)/tests/editor_x11_test --gtest_filter='ClapEditorTest.*'
 	$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=10
 	@# Under wine, with a virtual display for the editor's window test. A wine server left
 	@# from a run without a display would serve windows without a graphics driver.

@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +19,7 @@
 #include <clap/entry.h>
 #include <clap/ext/gui.h>
 #include <clap/ext/params.h>
+#include <clap/ext/state.h>
 #include <clap/ext/timer-support.h>
 #include <clap/plugin-factory.h>
 
@@ -565,6 +567,71 @@ TEST_F(ClapEditorTest, CreatingShowingHidingAndDestroyingInAnyOrderIsClean) {
     EXPECT_EQ(end.files, start.files);
     // And the plug-in goes with its editor open.
     openClapEditor();
+}
+
+// CLAP's thread rules: `process` on an audio thread of its own with the host's automation
+// and notes, while the main thread drags in the editor, ticks it, reads the parameters
+// and saves the state (ThreadSanitizer runs this too).
+TEST_F(ClapEditorTest, TheEditorEditsWhileAnotherThreadProcesses) {
+    ASSERT_TRUE(plugin->activate(plugin, 44100, 1, 256));
+    openClapEditor();
+    std::atomic<bool> stop{false};
+    std::atomic<int> gestures{0};
+    std::thread audio([&] {
+        ASSERT_TRUE(plugin->start_processing(plugin));
+        std::vector<float> left(256), right(256);
+        float* channels[2] = {left.data(), right.data()};
+        clap_audio_buffer_t output{channels, nullptr, 2, 0, 0};
+        for (int block = 0; !stop || block < 50; ++block) {
+            clap_event_param_value_t porta{};
+            porta.header = {sizeof porta, 10, CLAP_CORE_EVENT_SPACE_ID, CLAP_EVENT_PARAM_VALUE, 0};
+            porta.param_id = static_cast<clap_id>(engine::Setting::Porta), porta.note_id = -1;
+            porta.port_index = -1, porta.channel = -1, porta.key = -1, porta.value = 1 + block % 100;
+            clap_event_note_t note{};
+            note.header = {sizeof note, 20, CLAP_CORE_EVENT_SPACE_ID,
+                           static_cast<uint16_t>(block % 2 ? CLAP_EVENT_NOTE_OFF : CLAP_EVENT_NOTE_ON), 0};
+            note.note_id = -1, note.key = static_cast<int16_t>(48 + block % 24), note.velocity = 0.8;
+            const clap_event_header_t* events[2] = {&porta.header, &note.header};
+            const clap_input_events_t in{events, [](const clap_input_events_t*) -> uint32_t { return 2; },
+                                         [](const clap_input_events_t* l, uint32_t i) {
+                                             return static_cast<const clap_event_header_t* const*>(l->ctx)[i];
+                                         }};
+            const clap_output_events_t out{&gestures, [](const clap_output_events_t* l, const clap_event_header_t* e) {
+                                               if (e->type == CLAP_EVENT_PARAM_GESTURE_BEGIN)
+                                                   ++*static_cast<std::atomic<int>*>(l->ctx);
+                                               return true;
+                                           }};
+            clap_process_t process{};
+            process.steady_time = -1;
+            process.frames_count = 256;
+            process.audio_outputs = &output;
+            process.audio_outputs_count = 1;
+            process.in_events = &in;
+            process.out_events = &out;
+            plugin->process(plugin, &process);
+            std::this_thread::sleep_for(std::chrono::microseconds(500));
+        }
+        plugin->stop_processing(plugin);
+    });
+    const auto* state = static_cast<const clap_plugin_state_t*>(plugin->get_extension(plugin, CLAP_EXT_STATE));
+    std::string saved;
+    const clap_ostream_t stream{&saved, [](const clap_ostream_t* s, const void* data, uint64_t size) -> int64_t {
+                                    static_cast<std::string*>(s->ctx)->append(static_cast<const char*>(data), size);
+                                    return static_cast<int64_t>(size);
+                                }};
+    for (int i = 0; i < 6; ++i) {
+        drag(GainLabel, i % 2 ? -30 : 30);
+        wheel(TimeLabel, 1);
+        double value = 0;
+        EXPECT_TRUE(params->get_value(plugin, static_cast<clap_id>(engine::Setting::Porta), &value));
+        saved.clear();
+        EXPECT_TRUE(state->save(plugin, &stream));
+    }
+    stop = true;
+    audio.join();
+    EXPECT_GE(gestures, 12) << "the drags and wheel turns reached the host through process";
+    gui->destroy(plugin);
+    plugin->deactivate(plugin);
 }
 
 }  // namespace
