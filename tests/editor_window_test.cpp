@@ -3,12 +3,19 @@
 // screenshot is compared with what the headless backend draws for the same state.
 #include <windows.h>
 
+#include <clap/entry.h>
+#include <clap/ext/gui.h>
+#include <clap/ext/params.h>
+#include <clap/plugin-factory.h>
 #include <gdiplus.h>
 #include <gtest/gtest.h>
 #include <psapi.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <map>
+#include <thread>
 #include <memory>
 #include <string>
 #include <vector>
@@ -415,6 +422,67 @@ TEST_F(EditorWindowTest, OpeningAndClosingLeavesNoWindowSystemObjectsBehind) {
         before.gdiObjects, after.gdiObjects, before.userObjects, after.userObjects,
         static_cast<unsigned long>(before.userSlot), static_cast<unsigned long>(after.userSlot),
         static_cast<unsigned long>(before.memory / 1024), static_cast<unsigned long>(after.memory / 1024));
+}
+
+// The CLAP plug-in's editor in a host without timers: it asks for main-thread callbacks,
+// a click reaches the host as a gesture, and destroying it leaves nothing behind.
+TEST_F(EditorWindowTest, TheClapEditorInAHostWithoutTimers) {
+    static std::atomic<int> callbacks{0};
+    static const clap_host_t host = {CLAP_VERSION_INIT, nullptr, "test host", "Bytone", "", "1",
+                                     [](const clap_host_t*, const char*) -> const void* { return nullptr; },
+                                     [](const clap_host_t*) {}, [](const clap_host_t*) {},
+                                     [](const clap_host_t*) { ++callbacks; }};
+    PluginLibrary clapLibrary(BYTONE_CLAP_PATH);
+    ASSERT_TRUE(clapLibrary.loaded()) << clapLibrary.error();
+    const auto* entry = static_cast<const clap_plugin_entry_t*>(clapLibrary.symbol("clap_entry"));
+    ASSERT_TRUE(entry && entry->init(BYTONE_CLAP_PATH));
+    const auto* factory = static_cast<const clap_plugin_factory_t*>(entry->get_factory(CLAP_PLUGIN_FACTORY_ID));
+    const clap_plugin_t* plugin = factory->create_plugin(factory, &host, "com.bytone.bytone");
+    ASSERT_TRUE(plugin && plugin->init(plugin));
+    const auto* gui = static_cast<const clap_plugin_gui_t*>(plugin->get_extension(plugin, CLAP_EXT_GUI));
+    const auto* params = static_cast<const clap_plugin_params_t*>(plugin->get_extension(plugin, CLAP_EXT_PARAMS));
+    ASSERT_TRUE(gui && params);
+    EXPECT_TRUE(gui->is_api_supported(plugin, CLAP_WINDOW_API_WIN32, false));
+    EXPECT_FALSE(gui->is_api_supported(plugin, CLAP_WINDOW_API_X11, false));
+
+    auto cycle = [&](bool clickLerp) {
+        ASSERT_TRUE(gui->create(plugin, CLAP_WINDOW_API_WIN32, false));
+        clap_window_t window{CLAP_WINDOW_API_WIN32, {}};
+        window.win32 = parent;
+        ASSERT_TRUE(gui->set_parent(plugin, &window));
+        ASSERT_TRUE(gui->show(plugin));
+        main = GetWindow(parent, GW_CHILD);
+        ASSERT_NE(main, nullptr);
+        findControls();
+        const int asked = callbacks;
+        for (int i = 0; i < 50 && callbacks == asked; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        EXPECT_GT(callbacks, asked) << "no main-thread callback asked for";
+        plugin->on_main_thread(plugin);
+        pump();
+        if (clickLerp) {
+            click(LerpButton);
+            std::vector<uint16_t> types;
+            const clap_output_events_t out{&types, [](const clap_output_events_t* l, const clap_event_header_t* e) {
+                                               static_cast<std::vector<uint16_t>*>(l->ctx)->push_back(e->type);
+                                               return true;
+                                           }};
+            params->flush(plugin, nullptr, &out);
+            EXPECT_EQ(types, (std::vector<uint16_t>{CLAP_EVENT_PARAM_GESTURE_BEGIN, CLAP_EVENT_PARAM_VALUE,
+                                                    CLAP_EVENT_PARAM_GESTURE_END}));
+        }
+        gui->hide(plugin);
+        EXPECT_EQ(GetWindow(parent, GW_CHILD), nullptr);
+        gui->destroy(plugin);
+        pump();
+    };
+    cycle(true);
+    const Holdings before = Holdings::now(parent);
+    for (int i = 0; i < 20; ++i) cycle(false);
+    const Holdings after = Holdings::now(parent);
+    EXPECT_EQ(after.gdiObjects, before.gdiObjects);
+    EXPECT_EQ(after.userObjects, before.userObjects);
+    plugin->destroy(plugin);
+    entry->deinit();
 }
 
 }  // namespace
