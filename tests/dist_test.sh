@@ -29,9 +29,11 @@ done
 
 unzip -q "$dist/bytone-$version-windows-x64.zip" -d "$where/windows"
 windows="$where/windows/bytone-$version-windows-x64"
-[ -f "$windows/bytone.dll" ] || fail "the Windows archive lacks bytone.dll"
-x86_64-w64-mingw32-objdump -p "$windows/bytone.dll" | grep -q "debugging information removed" ||
-  fail "the Windows archive's bytone.dll is not stripped"
+for plugin in bytone.dll bytone.clap; do
+  [ -f "$windows/$plugin" ] || fail "the Windows archive lacks $plugin"
+  x86_64-w64-mingw32-objdump -p "$windows/$plugin" | grep -q "debugging information removed" ||
+    fail "the Windows archive's $plugin is not stripped"
+done
 for file in README.md LICENSE docs/formulas.md docs/presets.md docs/presets/001.png docs/third-party.md; do
   [ -f "$windows/$file" ] || fail "the Windows archive lacks $file"
 done
