@@ -12,7 +12,7 @@
 #include <cstring>
 #include <vector>
 
-#include "../engine/chunk.h"
+#include "../engine/full_state.h"
 
 namespace clapadapter {
 
@@ -28,15 +28,6 @@ bool isSetting(clap_id id, engine::Setting& setting) {
 int32_t wholeValue(double value) {
     return std::isfinite(value) ? static_cast<int32_t>(std::lround(std::clamp(value, -1e9, 1e9))) : 0;
 }
-
-// The smallest value a setting's parameter takes: its range's, or its default below it
-// (a program's drum key starts at 0, "none").
-int32_t lowestOf(const engine::SettingInfo& info) { return std::min(info.lowest, info.defaultValue); }
-
-// A state is the VST 2.4 chunk with the Gain tag and value before its end tag.
-constexpr size_t kMaxStateBytes = kChunkCapacityBytes + 8;
-
-float tagFloat(uint32_t bits) { return chunkcodec::tagFloat(bits); }
 
 }  // namespace
 
@@ -217,7 +208,7 @@ bool Plugin::parameterInfo(uint32_t index, clap_param_info_t* info) const {
     const engine::SettingInfo& setting = engine::settingInfo(static_cast<engine::Setting>(index));
     info->id = index;
     std::snprintf(info->name, sizeof info->name, "%s", setting.name);
-    info->min_value = lowestOf(setting);
+    info->min_value = engine::lowestValue(setting);
     info->max_value = setting.highest;
     info->default_value = setting.defaultValue;
     return true;
@@ -251,83 +242,27 @@ bool Plugin::valueToText(clap_id id, double value, char* text, uint32_t size) co
 
 bool Plugin::textToValue(clap_id id, const char* text, double* value) const {
     engine::Setting setting;
+    int32_t read = 0;
     if (!text || !value) return false;
-    // The number in the text, after the name and colon the texts begin with.
-    const char* number = std::strchr(text, ':') ? std::strchr(text, ':') + 1 : text;
-    char* end = nullptr;
-    const double read = std::strtod(number, &end);
-    const bool hasNumber = end != number;
-    if (id == kProgramParameter) {
-        if (!hasNumber || read < 1 || read > kNumPrograms) return false;  // "006 Ringy": programs count from 1
-        *value = std::floor(read) - 1;
-        return true;
-    }
-    if (!isSetting(id, setting)) return false;
-    const engine::SettingInfo& info = engine::settingInfo(setting);
-    double result = read;
-    switch (info.show) {
-        case engine::SettingShow::Voices:
-            if (std::strstr(text, "Mono")) result = 1;
-            break;
-        case engine::SettingShow::Switch:
-            if (std::strstr(text, "on"))
-                result = 1;
-            else if (std::strstr(text, "off"))
-                result = 0;
-            else if (!hasNumber)
-                return false;
-            break;
-        case engine::SettingShow::TimeFactor:  // the factor back to the setting
-            result = read >= 1.0 ? (read - 1.0) / 0.06 + 50.0 : (read - 0.25) / 0.015;
-            break;
-        case engine::SettingShow::Zoom: result = 8 - read; break;
-        case engine::SettingShow::Key: {  // "C-4", "C#2" (octave 1 from key 24), or "---" for none
-            while (*number == ' ') ++number;
-            static const char kNames[] = "C-C#D-D#E-F-F#G-G#A-A#B-";
-            if (std::strncmp(number, "---", 3) == 0) {
-                *value = info.defaultValue;
-                return true;
-            }
-            for (int semitone = 0; semitone < 12; ++semitone) {
-                if (std::strncmp(number, kNames + 2 * semitone, 2) != 0) continue;
-                const double octave = std::strtod(number + 2, &end);
-                if (end == number + 2) return false;
-                result = (octave - 1) * 12 + 24 + semitone;
-                break;
-            }
-            if (result == read && !hasNumber) return false;
-            break;
-        }
-        default: break;
-    }
-    if ((info.show == engine::SettingShow::Number || info.show == engine::SettingShow::TimeFactor ||
-         info.show == engine::SettingShow::Zoom) &&
-        !hasNumber)
+    if (id == kProgramParameter ? !engine::programOfText(text, read)
+                                : !isSetting(id, setting) || !engine::settingValueOf(setting, text, read))
         return false;
-    if (info.show == engine::SettingShow::Voices && !hasNumber && !std::strstr(text, "Mono")) return false;
-    result = std::round(result);
-    if (result < lowestOf(info) || result > info.highest) return false;
-    *value = result;
+    *value = read;
     return true;
 }
 
 bool Plugin::save(const clap_ostream_t* stream) {
-    const void* data = nullptr;
-    const int32_t bytes = instrument_->saveState(&data);
-    if (!stream || bytes < 4) return false;
-    std::vector<float> state(static_cast<const float*>(data), static_cast<const float*>(data) + bytes / 4);
-    state.back() = tagFloat(chunktag::kGain);  // in place of the end tag, which follows
-    state.push_back(static_cast<float>(instrument_->setting(engine::Setting::Gain)));
-    state.push_back(tagFloat(chunktag::kEnd));
-    const auto* at = reinterpret_cast<const uint8_t*>(state.data());
-    uint64_t left = state.size() * sizeof(float);
+    if (!stream) return false;
+    const std::vector<uint8_t> state = engine::saveFullState(*instrument_);
+    const uint8_t* at = state.data();
+    uint64_t left = state.size();
     while (left > 0) {
         const int64_t written = stream->write(stream, at, left);
         if (written <= 0) return false;
         at += written;
         left -= static_cast<uint64_t>(written);
     }
-    return true;
+    return !state.empty();
 }
 
 bool Plugin::load(const clap_istream_t* stream) {
@@ -339,20 +274,9 @@ bool Plugin::load(const clap_istream_t* stream) {
         if (got < 0) return false;
         if (got == 0) break;
         bytes.insert(bytes.end(), buffer, buffer + got);
-        if (bytes.size() > kMaxStateBytes) return false;  // no state of ours is this large
+        if (bytes.size() > engine::kMaxFullStateBytes) return false;  // no state of ours is this large
     }
-    // Ours begins with the chunk's start tag; anything else is refused whole.
-    const uint32_t start = chunktag::kStart;
-    if (bytes.size() < 4 || std::memcmp(bytes.data(), &start, 4) != 0) return false;
-    std::vector<float> floats(bytes.size() / 4);
-    std::memcpy(floats.data(), bytes.data(), floats.size() * 4);
-    int32_t gain = instrument_->setting(engine::Setting::Gain);
-    for (size_t i = 1; i + 1 < floats.size(); ++i)
-        if (chunkcodec::floatBits(floats[i]) == chunktag::kGain) gain = truncateToInt32(floats[i + 1]);
-    if (!instrument_->restoreState(bytes.data(), static_cast<int32_t>(bytes.size()))) return false;
-    instrument_->setSetting(engine::Setting::Gain, gain);
-    instrument_->syncProgramDisplay();
-    return true;
+    return engine::restoreFullState(*instrument_, bytes.data(), bytes.size());
 }
 
 const void* Plugin::extension(const char* id) const {

@@ -1,6 +1,9 @@
 #include "settings.h"
 
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "chunk.h"
 
@@ -53,6 +56,77 @@ std::string settingText(Setting setting, int32_t value) {
             return format("Ch10:  %s%i", kNoteNames[value % 12], (value - 24) / 12 + 1);
     }
     return "";
+}
+
+namespace {
+
+// The number in a text, after the name and colon the texts begin with.
+struct NumberIn {
+    explicit NumberIn(const char* text) : at(std::strchr(text, ':') ? std::strchr(text, ':') + 1 : text) {
+        char* end = nullptr;
+        value = std::strtod(at, &end);
+        found = end != at;
+    }
+    const char* at;
+    double value;
+    bool found;
+};
+
+// "C-4", "C#2" (octave 1 from key 24), or "---" for none (the default).
+bool keyOf(const char* text, const SettingInfo& info, double& key) {
+    while (*text == ' ') ++text;
+    if (std::strncmp(text, "---", 3) == 0) {
+        key = info.defaultValue;
+        return true;
+    }
+    for (int semitone = 0; semitone < 12; ++semitone) {
+        if (std::strncmp(text, kNoteNames[semitone], 2) != 0) continue;
+        char* end = nullptr;
+        const double octave = std::strtod(text + 2, &end);
+        if (end == text + 2) return false;
+        key = (octave - 1) * 12 + 24 + semitone;
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool settingValueOf(Setting setting, const char* text, int32_t& value) {
+    if (!text) return false;
+    const SettingInfo& info = settingInfo(setting);
+    const NumberIn number(text);
+    double result = number.value;
+    bool named = false;  // the text names its value in words
+    switch (info.show) {
+        case SettingShow::Voices:
+            named = std::strstr(text, "Mono") != nullptr;
+            if (named) result = 1;
+            break;
+        case SettingShow::Switch:
+            named = std::strstr(text, "on") || std::strstr(text, "off");
+            if (named) result = std::strstr(text, "on") ? 1 : 0;
+            break;
+        case SettingShow::TimeFactor:  // the factor back to the setting
+            result = number.value >= 1.0 ? (number.value - 1.0) / 0.06 + 50.0 : (number.value - 0.25) / 0.015;
+            break;
+        case SettingShow::Zoom: result = 8 - number.value; break;
+        case SettingShow::Key: named = keyOf(number.at, info, result); break;
+        case SettingShow::Number: break;
+    }
+    if (!named && !number.found) return false;
+    result = std::round(result);
+    if (!(result >= lowestValue(info) && result <= info.highest)) return false;
+    value = static_cast<int32_t>(result);
+    return true;
+}
+
+bool programOfText(const char* text, int32_t& program) {
+    if (!text) return false;
+    const NumberIn number(text);
+    if (!number.found || !(number.value >= 1 && number.value < 129)) return false;
+    program = static_cast<int32_t>(number.value) - 1;
+    return true;
 }
 
 }  // namespace engine

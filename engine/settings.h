@@ -41,8 +41,18 @@ const SettingInfo& settingInfo(Setting setting);
 // The setting of number `number`, for front ends that send numbers; false out of range.
 bool settingFromNumber(int32_t number, Setting& setting);
 
+// The smallest value a setting takes as a host's parameter: its range's, or its default
+// below it (a program's drum key starts at 0, "none").
+inline int32_t lowestValue(const SettingInfo& info) { return info.lowest < info.defaultValue ? info.lowest : info.defaultValue; }
+
 // The text a setting's value shows with, as the editor shows it.
 std::string settingText(Setting setting, int32_t value);
+// The value that a text as settingText writes it, or just its number, stands for
+// ("Mono", "Lerp: on", "Time: 1.00x", "Ch10:  C-4", "---", "130"); false for a text that
+// names no value from lowestValue to the highest.
+bool settingValueOf(Setting setting, const char* text, int32_t& value);
+// The program whose name begins a text ("006 Ringy" is program 5: names count from 1).
+bool programOfText(const char* text, int32_t& program);
 
 // The speed of the time variable T for a Time setting: 0.25 at 0, 1.0 at 50, 4.0 at 100.
 inline double timeFactorOf(int32_t timeScale) {
