@@ -143,7 +143,8 @@ TAR_REPRODUCIBLY := tar --sort=name --owner=0 --group=0 --numeric-owner --mtime=
 dist: all web
 	rm -rf $(DIST) && mkdir -p $(DIST)/windows/$(WINDOWS_DIST)
 	cp -r README.md LICENSE docs $(DIST)/windows/$(WINDOWS_DIST)/
-	for plugin in bytone.dll bytone.clap; do \
+	mkdir -p $(DIST)/windows/$(WINDOWS_DIST)/Bytone.vst3/Contents/x86_64-win
+	for plugin in bytone.dll bytone.clap Bytone.vst3/Contents/x86_64-win/Bytone.vst3; do \
 	  x86_64-w64-mingw32-strip --strip-unneeded -o $(DIST)/windows/$(WINDOWS_DIST)/$$plugin $(WINDOWS)/$$plugin || exit 1; \
 	done
 	find $(DIST)/windows -exec touch -h -d @$(SOURCE_DATE_EPOCH) {} +

@@ -214,32 +214,22 @@ TEST_F(ClapTest, ThePresetsSoundAsTheVst24PluginsDoSampleForSample) {
         program.parameter(0, 100, preset);
         flush(plugin, program);
         for (long start = 0; start < kRate * 4L; start += kBlock) {
-            std::vector<VstMidiEvent> vstEvents;
+            EventBlock block(blockEvents(messages, kRate, start, kBlock));
             EventList clapEvents;
-            for (const TimedMessage& m : messages) {
-                const long frame = static_cast<long>(m.seconds * kRate) - start;
-                if (frame < 0 || frame >= static_cast<long>(kBlock)) continue;
-                VstMidiEvent e{};
-                e.type = kVstMidiType;
-                e.byteSize = sizeof e;
-                e.deltaFrames = static_cast<VstInt32>(frame);
-                e.midiData[0] = static_cast<char>(m.status), e.midiData[1] = static_cast<char>(m.data1);
-                e.midiData[2] = static_cast<char>(m.data2);
-                vstEvents.push_back(e);
+            for (int i = 0; i < block.get()->numEvents; ++i) {
+                const auto* e = reinterpret_cast<const VstMidiEvent*>(block.get()->events[i]);
+                const uint32_t frame = static_cast<uint32_t>(e->deltaFrames);
+                const int status = e->midiData[0] & 0xFF, key = e->midiData[1], value = e->midiData[2];
                 // Notes as CLAP notes (velocity v/127), everything else as MIDI.
-                const int kind = m.status & 0xF0, channel = m.status & 0x0F;
-                if (kind == 0x90 && m.data2 > 0)
-                    clapEvents.note(frame, CLAP_EVENT_NOTE_ON, m.data1, m.data2 / 127.0, channel);
+                const int kind = status & 0xF0, channel = status & 0x0F;
+                if (kind == 0x90 && value > 0)
+                    clapEvents.note(frame, CLAP_EVENT_NOTE_ON, key, value / 127.0, channel);
                 else if (kind == 0x80)
-                    clapEvents.note(frame, CLAP_EVENT_NOTE_OFF, m.data1, 0.0, channel);
+                    clapEvents.note(frame, CLAP_EVENT_NOTE_OFF, key, 0.0, channel);
                 else
-                    clapEvents.midi(frame, m.status, m.data1, m.data2);
+                    clapEvents.midi(frame, status, key, value);
             }
-            std::vector<unsigned char> storage(sizeof(VstEvents) + vstEvents.size() * sizeof(VstEvent*));
-            auto* block = reinterpret_cast<VstEvents*>(storage.data());
-            block->numEvents = static_cast<VstInt32>(vstEvents.size());
-            for (size_t i = 0; i < vstEvents.size(); ++i) block->events[i] = reinterpret_cast<VstEvent*>(&vstEvents[i]);
-            effect->dispatcher(effect, effProcessEvents, 0, 0, block, 0.0f);
+            effect->dispatcher(effect, effProcessEvents, 0, 0, block.get(), 0.0f);
             effect->processReplacing(effect, nullptr, outputs, kBlock);
             process(plugin, clapEvents, clapLeft.data(), clapRight.data());
             for (uint32_t k = 0; k < kBlock; ++k) differ += vst[k] != clapLeft[k] || clapLeft[k] != clapRight[k];
@@ -321,17 +311,7 @@ TEST_F(ClapTest, TheStateCarriesTheBankAndTheGainAndRefusesWhatIsNotOurs) {
 
     // The VST 2.4 plug-in reads the same state and keeps its own Gain; its chunk loads here.
     PluginLibrary vstLibrary(BYTONE_PLUGIN_PATH);
-    AEffect* effect = vstLibrary.entry("VSTPluginMain")(
-        [](AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float) -> VstIntPtr {
-            return opcode == audioMasterVersion ? kVstVersion : 0;
-        });
-    ASSERT_NE(effect, nullptr);
-    effect->dispatcher(effect, effSetChunk, 0, static_cast<VstIntPtr>(state.size()), const_cast<uint8_t*>(state.data()),
-                       0.0f);
-    void* chunk = nullptr;
-    const auto size = static_cast<size_t>(effect->dispatcher(effect, effGetChunk, 0, 0, &chunk, 0.0f));
-    const std::vector<uint8_t> vstChunk(static_cast<uint8_t*>(chunk), static_cast<uint8_t*>(chunk) + size);
-    effect->dispatcher(effect, effClose, 0, 0, nullptr, 0.0f);
+    const std::vector<uint8_t> vstChunk = throughVst24(vstLibrary.entry("VSTPluginMain"), state);
     EXPECT_EQ(vstChunk.size() + 8, state.size());  // all but the Gain
     const clap_plugin_t* third = create();
     ASSERT_TRUE(load(third, vstChunk));

@@ -11,7 +11,7 @@ fail() { echo "dist test: $*" >&2; exit 1; }
 
 tar -C "$where" -xzf "$dist/bytone-$version-linux-x86_64.tar.gz"
 linux="$where/bytone-$version-linux-x86_64"
-for file in bin/bytone lib/vst/bytone.so lib/clap/bytone.clap share/man/man1/bytone.1 README.md LICENSE share/doc/bytone/formulas.md \
+for file in bin/bytone lib/vst/bytone.so lib/clap/bytone.clap lib/vst3/Bytone.vst3/Contents/x86_64-linux/Bytone.so share/man/man1/bytone.1 README.md LICENSE share/doc/bytone/formulas.md \
   share/doc/bytone/presets.md share/doc/bytone/presets/038.png share/doc/bytone/LICENSE share/doc/bytone/third-party.md; do
   [ -f "$linux/$file" ] || fail "the Linux archive lacks $file"
 done
@@ -29,7 +29,7 @@ done
 
 unzip -q "$dist/bytone-$version-windows-x64.zip" -d "$where/windows"
 windows="$where/windows/bytone-$version-windows-x64"
-for plugin in bytone.dll bytone.clap; do
+for plugin in bytone.dll bytone.clap Bytone.vst3/Contents/x86_64-win/Bytone.vst3; do
   [ -f "$windows/$plugin" ] || fail "the Windows archive lacks $plugin"
   x86_64-w64-mingw32-objdump -p "$windows/$plugin" | grep -q "debugging information removed" ||
     fail "the Windows archive's $plugin is not stripped"

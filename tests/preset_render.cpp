@@ -45,25 +45,8 @@ int main(int argc, char** argv) {
         effect->dispatcher(effect, effSetProgram, 0, preset, nullptr, 0.0f);
         effect->dispatcher(effect, effGetProgram, 0, 0, nullptr, 0.0f);
         for (long start = 0; start < static_cast<long>(kRate) * kSeconds; start += kBlock) {
-            std::vector<VstMidiEvent> events;
-            for (const TimedMessage& m : messages) {
-                const long frame = static_cast<long>(m.seconds * kRate) - start;
-                if (frame < 0 || frame >= kBlock) continue;
-                VstMidiEvent e{};
-                e.type = kVstMidiType;
-                e.byteSize = sizeof e;
-                e.deltaFrames = static_cast<VstInt32>(frame);
-                e.midiData[0] = static_cast<char>(m.status);
-                e.midiData[1] = static_cast<char>(m.data1);
-                e.midiData[2] = static_cast<char>(m.data2);
-                events.push_back(e);
-            }
-            std::vector<unsigned char> storage(sizeof(VstEvents) + events.size() * sizeof(VstEvent*));
-            auto* block = reinterpret_cast<VstEvents*>(storage.data());
-            block->numEvents = static_cast<VstInt32>(events.size());
-            VstEvent** list = block->events;  // room for every event follows the header
-            for (size_t i = 0; i < events.size(); ++i) list[i] = reinterpret_cast<VstEvent*>(&events[i]);
-            effect->dispatcher(effect, effProcessEvents, 0, 0, block, 0.0f);
+            EventBlock block(blockEvents(messages, kRate, start, kBlock));
+            effect->dispatcher(effect, effProcessEvents, 0, 0, block.get(), 0.0f);
             effect->processReplacing(effect, nullptr, outputs, kBlock);
             std::fwrite(left.data(), sizeof(float), kBlock, out);
         }

@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "vst_events.h"
+
 constexpr int kPresets = 38;
 
 struct TimedMessage {
@@ -26,4 +28,16 @@ inline std::vector<TimedMessage> sequence() {
         if (i % 4 == 0) messages.push_back({t, 0x99, 36 + i % 12, 127});
     }
     return messages;
+}
+
+// The messages that fall in the block of `frames` from frame `start`, as VST 2.4 MIDI
+// events at their frames inside it (the other formats' tests translate these).
+inline std::vector<VstMidiEvent> blockEvents(const std::vector<TimedMessage>& messages, double rate, long start,
+                                             long frames) {
+    std::vector<VstMidiEvent> events;
+    for (const TimedMessage& m : messages) {
+        const long frame = static_cast<long>(m.seconds * rate) - start;
+        if (frame >= 0 && frame < frames) events.push_back(vstMidiEvent(m.status, m.data1, m.data2, static_cast<int>(frame)));
+    }
+    return events;
 }

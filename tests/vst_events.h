@@ -1,6 +1,7 @@
 // MIDI events as a VST 2.4 host hands them to the plug-in's processEvents.
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
 #include "host/aeffect.h"
@@ -33,3 +34,18 @@ private:
     std::vector<unsigned char> storage_;
     VstEvents* block_;
 };
+
+// The chunk a VST 2.4 instance of `entry` saves after loading `state`: what the other
+// formats' states come to when a bank passes through the VST 2.4 plug-in.
+inline std::vector<uint8_t> throughVst24(AEffect* (*entry)(audioMasterCallback), const std::vector<uint8_t>& state) {
+    AEffect* effect = entry([](AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float) -> VstIntPtr {
+        return opcode == audioMasterVersion ? 2400 : 0;
+    });
+    effect->dispatcher(effect, effSetChunk, 0, static_cast<VstIntPtr>(state.size()), const_cast<uint8_t*>(state.data()),
+                       0.0f);
+    void* chunk = nullptr;
+    const auto size = static_cast<size_t>(effect->dispatcher(effect, effGetChunk, 0, 0, &chunk, 0.0f));
+    std::vector<uint8_t> saved(static_cast<uint8_t*>(chunk), static_cast<uint8_t*>(chunk) + size);
+    effect->dispatcher(effect, effClose, 0, 0, nullptr, 0.0f);
+    return saved;
+}

@@ -1,0 +1,503 @@
+#include "instrument_plugin.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "../engine/full_state.h"
+
+namespace vst3adapter {
+
+// Made once for this plug-in; a host tells plug-ins apart by it.
+const v3_tuid kClassId = V3_ID(0x6279746F, 0x6E65B3A1, 0x9D5C4E27, 0x8A41F06B);
+
+namespace {
+
+// The controllers that come as hidden parameters, per channel: the mod wheel, the RPN
+// data entry and selection (which set the bend range), all notes off, and pitch bend,
+// which VST3's MIDI mapping numbers 129.
+constexpr int16_t kPitchBend = 129;
+constexpr int16_t kMappedControllers[] = {1, 6, 38, 100, 101, 123, kPitchBend};
+constexpr int kControllersPerChannel = sizeof kMappedControllers / sizeof kMappedControllers[0];
+constexpr int kChannels = 16;
+constexpr int kRootUnit = 0;
+constexpr int kProgramList = 1;
+
+void copyText(const std::string& text, v3_str_128 out) {
+    size_t i = 0;
+    for (; i < text.size() && i < 127; ++i) out[i] = static_cast<unsigned char>(text[i]);
+    out[i] = 0;
+}
+
+int32_t wholeValue(double value) {
+    return std::isfinite(value) ? static_cast<int32_t>(std::lround(std::clamp(value, -1e9, 1e9))) : 0;
+}
+
+bool isSetting(v3_param_id id, engine::Setting& setting) {
+    return id < static_cast<v3_param_id>(engine::kSettingCount) &&
+           engine::settingFromNumber(static_cast<int32_t>(id), setting);
+}
+
+// A hidden controller parameter's channel and controller.
+bool isController(v3_param_id id, int& channel, int16_t& controller) {
+    if (id < Plugin::kFirstController || id >= Plugin::kFirstController + kChannels * kControllersPerChannel) return false;
+    const v3_param_id index = id - Plugin::kFirstController;
+    channel = static_cast<int>(index / kControllersPerChannel);
+    controller = kMappedControllers[index % kControllersPerChannel];
+    return true;
+}
+
+const char* controllerName(int16_t controller) {
+    switch (controller) {
+        case 1: return "Mod Wheel";
+        case 6: return "Data Entry";
+        case 38: return "Data Entry LSB";
+        case 100: return "RPN LSB";
+        case 101: return "RPN MSB";
+        case 123: return "All Notes Off";
+        default: return "Pitch Bend";
+    }
+}
+
+bool sameId(const v3_tuid a, const v3_tuid b) { return v3_tuid_match(a, b); }
+
+}  // namespace
+
+// The functions of each interface's table, in the tables' order.
+const v3_component_cpp Plugin::kComponent = {
+    {
+        [](void* self, const v3_tuid iid, void** out) -> v3_result {
+            *out = of(self).query(iid);
+            return *out ? V3_OK : V3_NO_INTERFACE;
+        },
+        [](void* self) -> uint32_t { return of(self).ref(); },
+        [](void* self) -> uint32_t { return of(self).unref(); },
+    },
+    {
+        [](void* self, v3_funknown** context) -> v3_result {
+            Plugin& plugin = of(self);
+            if (plugin.hostContext_) return V3_FALSE;  // once only, though both faces have it
+            if (context) (*context)->ref(context);
+            plugin.hostContext_ = context;
+            return V3_OK;
+        },
+        [](void* self) -> v3_result {
+            Plugin& plugin = of(self);
+            if (plugin.handler_) (*reinterpret_cast<v3_funknown**>(plugin.handler_))->unref(plugin.handler_);
+            plugin.handler_ = nullptr;
+            if (plugin.hostContext_) (*plugin.hostContext_)->unref(plugin.hostContext_);
+            plugin.hostContext_ = nullptr;
+            return V3_OK;
+        },
+    },
+    {
+        [](void*, v3_tuid) -> v3_result { return V3_NOT_IMPLEMENTED; },  // the controller is this object
+        [](void*, int32_t) -> v3_result { return V3_OK; },
+        [](void*, int32_t media, int32_t direction) -> int32_t {
+            return (media == V3_AUDIO && direction == V3_OUTPUT) || (media == V3_EVENT && direction == V3_INPUT);
+        },
+        [](void*, int32_t media, int32_t direction, int32_t index, v3_bus_info* info) -> v3_result {
+            if (!info || index != 0) return V3_INVALID_ARG;
+            *info = v3_bus_info{};
+            info->media_type = media;
+            info->direction = direction;
+            info->bus_type = V3_MAIN;
+            info->flags = V3_DEFAULT_ACTIVE;
+            if (media == V3_AUDIO && direction == V3_OUTPUT) {
+                info->channel_count = 2;
+                copyText("Output", info->bus_name);
+            } else if (media == V3_EVENT && direction == V3_INPUT) {
+                info->channel_count = kChannels;
+                copyText("MIDI In", info->bus_name);
+            } else {
+                return V3_INVALID_ARG;
+            }
+            return V3_OK;
+        },
+        [](void*, v3_routing_info*, v3_routing_info*) -> v3_result { return V3_NOT_IMPLEMENTED; },
+        [](void*, int32_t, int32_t, int32_t, v3_bool) -> v3_result { return V3_OK; },
+        [](void* self, v3_bool active) -> v3_result {
+            // The compilation a program change asked for happens here, on the main thread.
+            if (active) of(self).instrument_->syncProgramDisplay();
+            return V3_OK;
+        },
+        [](void* self, v3_bstream** stream) { return of(self).readState(stream); },
+        [](void* self, v3_bstream** stream) { return of(self).writeState(stream); },
+    },
+};
+
+const v3_audio_processor_cpp Plugin::kProcessor = {
+    {kComponent.query_interface, kComponent.ref, kComponent.unref},
+    {
+        [](void*, v3_speaker_arrangement*, int32_t inputs, v3_speaker_arrangement* outputs,
+           int32_t outputCount) -> v3_result {
+            const bool stereo = inputs == 0 && outputCount == 1 && outputs &&
+                                outputs[0] == (V3_SPEAKER_L | V3_SPEAKER_R);
+            return stereo ? V3_OK : V3_FALSE;
+        },
+        [](void*, int32_t direction, int32_t index, v3_speaker_arrangement* arrangement) -> v3_result {
+            if (direction != V3_OUTPUT || index != 0 || !arrangement) return V3_INVALID_ARG;
+            *arrangement = V3_SPEAKER_L | V3_SPEAKER_R;
+            return V3_OK;
+        },
+        [](void*, int32_t size) -> v3_result { return size == V3_SAMPLE_32 ? V3_OK : V3_FALSE; },
+        [](void*) -> uint32_t { return 0; },
+        [](void* self, v3_process_setup* setup) -> v3_result {
+            if (!setup || setup->symbolic_sample_size != V3_SAMPLE_32) return V3_FALSE;
+            of(self).instrument_->setSampleRate(setup->sample_rate);
+            return V3_OK;
+        },
+        [](void*, v3_bool) -> v3_result { return V3_OK; },
+        [](void* self, v3_process_data* data) -> v3_result { return data ? of(self).process(*data) : static_cast<v3_result>(V3_INVALID_ARG); },
+        [](void*) -> uint32_t { return 0; },
+    },
+};
+
+const v3_edit_controller_cpp Plugin::kController = {
+    {kComponent.query_interface, kComponent.ref, kComponent.unref},
+    kComponent.base,
+    {
+        // The component's state is this object's own: nothing more to read.
+        [](void*, v3_bstream**) -> v3_result { return V3_OK; },
+        [](void*, v3_bstream**) -> v3_result { return V3_OK; },
+        [](void*, v3_bstream**) -> v3_result { return V3_OK; },
+        [](void*) -> int32_t { return parameterCount(); },
+        [](void* self, int32_t index, v3_param_info* info) -> v3_result {
+            return info && of(self).parameterInfo(index, *info) ? V3_OK : V3_INVALID_ARG;
+        },
+        [](void* self, v3_param_id id, double normalised, v3_str_128 out) -> v3_result {
+            return out && of(self).text(id, normalised, out) ? V3_OK : V3_INVALID_ARG;
+        },
+        [](void* self, v3_param_id id, int16_t* text, double* normalised) -> v3_result {
+            return text && normalised && of(self).valueOfText(id, text, *normalised) ? V3_OK : V3_INVALID_ARG;
+        },
+        [](void* self, v3_param_id id, double normalised) { return of(self).plain(id, normalised); },
+        [](void* self, v3_param_id id, double plain) { return of(self).normalised(id, plain); },
+        [](void* self, v3_param_id id) { return of(self).currentNormalised(id); },
+        // Values reach the instrument through process, at their frames; the controller
+        // reads them back from the instrument.
+        [](void*, v3_param_id, double) -> v3_result { return V3_OK; },
+        [](void* self, v3_component_handler** handler) -> v3_result {
+            Plugin& plugin = of(self);
+            if (handler) (*reinterpret_cast<v3_funknown**>(handler))->ref(handler);
+            if (plugin.handler_) (*reinterpret_cast<v3_funknown**>(plugin.handler_))->unref(plugin.handler_);
+            plugin.handler_ = handler;
+            return V3_OK;
+        },
+        [](void*, const char*) -> v3_plugin_view** { return nullptr; },
+    },
+};
+
+const v3_unit_information_cpp Plugin::kUnits = {
+    {kComponent.query_interface, kComponent.ref, kComponent.unref},
+    {
+        [](void*) -> int32_t { return 1; },
+        [](void*, int32_t index, v3_unit_info* info) -> v3_result {
+            if (index != 0 || !info) return V3_INVALID_ARG;
+            info->id = kRootUnit;
+            info->parent_unit_id = -1;
+            copyText("Bytone", info->name);
+            info->program_list_id = kProgramList;
+            return V3_OK;
+        },
+        [](void*) -> int32_t { return 1; },
+        [](void*, int32_t index, v3_program_list_info* info) -> v3_result {
+            if (index != 0 || !info) return V3_INVALID_ARG;
+            info->id = kProgramList;
+            copyText("Programs", info->name);
+            info->programCount = kNumPrograms;
+            return V3_OK;
+        },
+        [](void* self, int32_t list, int32_t program, v3_str_128 name) -> v3_result {
+            if (list != kProgramList || program < 0 || program >= kNumPrograms || !name) return V3_INVALID_ARG;
+            char text[kNameSize];
+            of(self).instrument_->programName(program, text, sizeof text);
+            copyText(text, name);
+            return V3_OK;
+        },
+        [](void*, int32_t, int32_t, const char*, v3_str_128) -> v3_result { return V3_FALSE; },
+        [](void*, int32_t, int32_t) -> v3_result { return V3_FALSE; },
+        [](void*, int32_t, int32_t, int16_t, v3_str_128) -> v3_result { return V3_FALSE; },
+        [](void*) -> int32_t { return kRootUnit; },
+        [](void*, int32_t) -> v3_result { return V3_OK; },
+        [](void*, int32_t, int32_t, int32_t, int32_t, int32_t* unit) -> v3_result {
+            if (!unit) return V3_INVALID_ARG;
+            *unit = kRootUnit;
+            return V3_OK;
+        },
+        [](void*, int32_t, int32_t, v3_bstream**) -> v3_result { return V3_NOT_IMPLEMENTED; },
+    },
+};
+
+const v3_midi_mapping_cpp Plugin::kMidiMapping = {
+    {kComponent.query_interface, kComponent.ref, kComponent.unref},
+    {
+        [](void*, int32_t bus, int16_t channel, int16_t controller, v3_param_id* id) -> v3_result {
+            if (bus != 0 || channel < 0 || channel >= kChannels || !id) return V3_FALSE;
+            for (int i = 0; i < kControllersPerChannel; ++i) {
+                if (kMappedControllers[i] != controller) continue;
+                *id = kFirstController + static_cast<v3_param_id>(channel * kControllersPerChannel + i);
+                return V3_OK;
+            }
+            return V3_FALSE;
+        },
+    },
+};
+
+Plugin::Plugin() : instrument_(std::make_unique<engine::Instrument>()) {}
+
+Plugin::~Plugin() = default;
+
+void* Plugin::query(const v3_tuid iid) {
+    void* face = nullptr;
+    if (sameId(iid, v3_funknown_iid) || sameId(iid, v3_plugin_base_iid) || sameId(iid, v3_component_iid))
+        face = &component_;
+    else if (sameId(iid, v3_audio_processor_iid))
+        face = &processor_;
+    else if (sameId(iid, v3_edit_controller_iid))
+        face = &controller_;
+    else if (sameId(iid, v3_unit_information_iid))
+        face = &units_;
+    else if (sameId(iid, v3_midi_mapping_iid))
+        face = &midiMapping_;
+    if (face) ref();
+    return face;
+}
+
+uint32_t Plugin::unref() {
+    const uint32_t left = --references_;
+    if (left == 0) delete this;
+    return left;
+}
+
+int32_t Plugin::parameterCount() { return engine::kSettingCount + 1 + kChannels * kControllersPerChannel; }
+
+bool Plugin::rangeOf(v3_param_id id, int32_t& lowest, int32_t& highest) {
+    engine::Setting setting;
+    int channel;
+    int16_t controller;
+    if (isSetting(id, setting)) {
+        lowest = engine::lowestValue(engine::settingInfo(setting));
+        highest = engine::settingInfo(setting).highest;
+    } else if (id == kProgramParameter) {
+        lowest = 0, highest = kNumPrograms - 1;
+    } else if (isController(id, channel, controller)) {
+        lowest = 0, highest = controller == kPitchBend ? 16383 : 127;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+bool Plugin::parameterInfo(int32_t index, v3_param_info& info) const {
+    if (index < 0 || index >= parameterCount()) return false;
+    info = v3_param_info{};
+    info.unit_id = kRootUnit;
+    info.flags = V3_PARAM_CAN_AUTOMATE;
+    int32_t lowest = 0, highest = 0, defaultValue = 0;
+    if (index < engine::kSettingCount) {
+        const engine::SettingInfo& setting = engine::settingInfo(static_cast<engine::Setting>(index));
+        info.param_id = static_cast<v3_param_id>(index);
+        copyText(setting.name, info.title);
+        copyText(setting.name, info.short_title);
+        defaultValue = setting.defaultValue;
+    } else if (index == engine::kSettingCount) {
+        info.param_id = kProgramParameter;
+        copyText("Program", info.title);
+        copyText("Program", info.short_title);
+        info.flags |= V3_PARAM_PROGRAM_CHANGE | V3_PARAM_IS_LIST;
+    } else {
+        const int controllerIndex = index - engine::kSettingCount - 1;
+        info.param_id = kFirstController + static_cast<v3_param_id>(controllerIndex);
+        const int channel = controllerIndex / kControllersPerChannel;
+        const int16_t controller = kMappedControllers[controllerIndex % kControllersPerChannel];
+        copyText("Ch" + std::to_string(channel + 1) + " " + controllerName(controller), info.title);
+        copyText(controllerName(controller), info.short_title);
+        info.flags |= V3_PARAM_IS_HIDDEN;
+        defaultValue = controller == kPitchBend ? 8192 : 0;  // the bend rests in the middle
+    }
+    rangeOf(info.param_id, lowest, highest);
+    info.step_count = highest - lowest;
+    info.default_normalised_value = normalised(info.param_id, defaultValue);
+    return true;
+}
+
+double Plugin::normalised(v3_param_id id, double plain) const {
+    int32_t lowest = 0, highest = 0;
+    if (!rangeOf(id, lowest, highest) || !std::isfinite(plain)) return 0;
+    return std::clamp((plain - lowest) / (highest - lowest), 0.0, 1.0);
+}
+
+double Plugin::plain(v3_param_id id, double normalised) const {
+    int32_t lowest = 0, highest = 0;
+    if (!rangeOf(id, lowest, highest) || !std::isfinite(normalised)) return 0;
+    return lowest + std::lround(std::clamp(normalised, 0.0, 1.0) * (highest - lowest));
+}
+
+double Plugin::currentNormalised(v3_param_id id) const {
+    engine::Setting setting;
+    if (isSetting(id, setting)) return normalised(id, instrument_->setting(setting));
+    if (id == kProgramParameter) return normalised(id, instrument_->program());
+    int channel;
+    int16_t controller;
+    if (isController(id, channel, controller)) return controller == kPitchBend ? normalised(id, 8192) : 0;
+    return 0;
+}
+
+bool Plugin::text(v3_param_id id, double value, v3_str_128 out) const {
+    engine::Setting setting;
+    int channel;
+    int16_t controller;
+    const int32_t whole = wholeValue(plain(id, value));
+    if (isSetting(id, setting)) {
+        copyText(engine::settingText(setting, whole), out);
+    } else if (id == kProgramParameter) {
+        char name[kNameSize];
+        instrument_->programName(whole, name, sizeof name);
+        copyText(name, out);
+    } else if (isController(id, channel, controller)) {
+        copyText(std::to_string(whole), out);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+bool Plugin::valueOfText(v3_param_id id, const int16_t* text, double& value) const {
+    std::string ascii;
+    for (int i = 0; i < 128 && text[i]; ++i) ascii += text[i] > 0 && text[i] < 128 ? static_cast<char>(text[i]) : '?';
+    engine::Setting setting;
+    int channel;
+    int16_t controller;
+    int32_t read = 0;
+    if (isSetting(id, setting)) {
+        if (!engine::settingValueOf(setting, ascii.c_str(), read)) return false;
+    } else if (id == kProgramParameter) {
+        if (!engine::programOfText(ascii.c_str(), read)) return false;
+    } else if (isController(id, channel, controller)) {
+        char* end = nullptr;
+        const long number = std::strtol(ascii.c_str(), &end, 10);
+        int32_t lowest = 0, highest = 0;
+        rangeOf(id, lowest, highest);
+        if (end == ascii.c_str() || number < lowest || number > highest) return false;
+        read = static_cast<int32_t>(number);
+    } else {
+        return false;
+    }
+    value = normalised(id, read);
+    return true;
+}
+
+void Plugin::applyParameter(v3_param_id id, double value, int32_t frame, bool insideBlock) {
+    engine::Setting setting;
+    int channel;
+    int16_t controller;
+    const int32_t whole = wholeValue(plain(id, value));
+    if (isSetting(id, setting)) {
+        if (!insideBlock) return instrument_->setSetting(setting, whole);
+        Event event{};
+        event.kind = SettingChange;
+        event.frame = frame;
+        event.setting = static_cast<int32_t>(setting);
+        event.value = static_cast<float>(whole);
+        instrument_->queueEvent(event);
+    } else if (id == kProgramParameter) {
+        // No compilation here: the end of the block takes the change, as it takes a MIDI one.
+        if (!insideBlock) return instrument_->setProgram(whole);
+        Event event{};
+        event.kind = ProgramChange;
+        event.frame = frame;
+        event.program = whole;
+        instrument_->queueEvent(event);
+    } else if (isController(id, channel, controller) && insideBlock) {
+        if (controller == kPitchBend)
+            instrument_->queueMidi(0xE0 | channel, whole & 127, whole >> 7, frame);
+        else
+            instrument_->queueMidi(0xB0 | channel, controller, whole, frame);
+    }
+}
+
+v3_result Plugin::process(v3_process_data& data) {
+    const bool insideBlock = data.nframes > 0;
+    if (v3_param_changes** changes = data.input_params) {
+        const int32_t count = v3_cpp_obj(changes)->get_param_count(changes);
+        for (int32_t i = 0; i < count; ++i) {
+            v3_param_value_queue** queue = v3_cpp_obj(changes)->get_param_data(changes, i);
+            if (!queue) continue;
+            const v3_param_id id = v3_cpp_obj(queue)->get_param_id(queue);
+            const int32_t points = v3_cpp_obj(queue)->get_point_count(queue);
+            for (int32_t p = 0; p < points; ++p) {
+                int32_t offset = 0;
+                double value = 0;
+                if (v3_cpp_obj(queue)->get_point(queue, p, &offset, &value) == V3_OK)
+                    applyParameter(id, value, offset, insideBlock);
+            }
+        }
+    }
+    if (v3_event_list** events = data.input_events; events && insideBlock) {
+        const uint32_t count = v3_cpp_obj(events)->get_event_count(events);
+        for (uint32_t i = 0; i < count; ++i) {
+            v3_event e{};
+            if (v3_cpp_obj(events)->get_event(events, static_cast<int32_t>(i), &e) != V3_OK) continue;
+            Event event{};
+            event.kind = Note;
+            event.frame = e.sample_offset;
+            if (e.type == V3_EVENT_NOTE_ON) {
+                event.channel = std::clamp<int16_t>(e.note_on.channel, 0, 15);
+                event.note = e.note_on.pitch;
+                // v x 127, rounded, so that a host's v/127 gives v back; a note-on is never an off.
+                event.velocity = std::clamp(wholeValue(e.note_on.velocity * 127.0), 1, 127);
+            } else if (e.type == V3_EVENT_NOTE_OFF) {
+                event.channel = std::clamp<int16_t>(e.note_off.channel, 0, 15);
+                event.note = e.note_off.pitch;
+                event.velocity = 0;
+            } else {
+                continue;
+            }
+            if (event.note >= 0 && event.note <= 127) instrument_->queueEvent(event);
+        }
+    }
+    if (!insideBlock) return V3_OK;
+    float* left = nullptr;
+    float* right = nullptr;
+    if (data.num_output_buses > 0 && data.outputs && data.outputs[0].channel_buffers_32) {
+        v3_audio_bus_buffers& out = data.outputs[0];
+        left = out.num_channels > 0 ? out.channel_buffers_32[0] : nullptr;
+        right = out.num_channels > 1 ? out.channel_buffers_32[1] : nullptr;
+        out.channel_silence_bitset = 0;
+    }
+    instrument_->render(left, right, data.nframes);
+    return V3_OK;
+}
+
+v3_result Plugin::readState(v3_bstream** stream) {
+    if (!stream) return V3_INVALID_ARG;
+    std::vector<uint8_t> bytes;
+    uint8_t buffer[4096];
+    for (;;) {
+        int32_t got = 0;
+        if (v3_cpp_obj(stream)->read(stream, buffer, sizeof buffer, &got) != V3_OK || got < 0) return V3_FALSE;
+        if (got == 0) break;
+        bytes.insert(bytes.end(), buffer, buffer + std::min<int32_t>(got, sizeof buffer));
+        if (bytes.size() > engine::kMaxFullStateBytes) return V3_FALSE;  // no state of ours is this large
+    }
+    return engine::restoreFullState(*instrument_, bytes.data(), bytes.size()) ? V3_OK : V3_FALSE;
+}
+
+v3_result Plugin::writeState(v3_bstream** stream) {
+    if (!stream) return V3_INVALID_ARG;
+    std::vector<uint8_t> state = engine::saveFullState(*instrument_);
+    size_t at = 0;
+    while (at < state.size()) {
+        int32_t written = 0;
+        const auto chunk = static_cast<int32_t>(std::min<size_t>(state.size() - at, 1 << 20));
+        if (v3_cpp_obj(stream)->write(stream, state.data() + at, chunk, &written) != V3_OK || written <= 0)
+            return V3_FALSE;
+        at += static_cast<size_t>(written);
+    }
+    return state.empty() ? V3_FALSE : V3_OK;
+}
+
+}  // namespace vst3adapter
