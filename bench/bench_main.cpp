@@ -141,9 +141,11 @@ void reportRender(const CollectingReporter& r) {
 
 void reportFormats(const CollectingReporter& r) {
     const std::string key = ":ns_per_voice_sample";
-    const double vst = r.counters.at("BM_FormatVst" + key), clap = r.counters.at("BM_FormatClap" + key);
+    const double vst = r.counters.at("BM_FormatVst" + key), clap = r.counters.at("BM_FormatClap" + key),
+                 vst3 = r.counters.at("BM_FormatVst3" + key);
     std::printf("\nRender through each plug-in format, 512-frame blocks, 8 voices (ns per voice-sample)\n");
-    std::printf("VST 2.4 %.2f, CLAP %.2f: CLAP / VST 2.4 %.3f\n", vst * 1e9, clap * 1e9, clap / vst);
+    std::printf("VST 2.4 %.2f, CLAP %.2f, VST3 %.2f: CLAP / VST 2.4 %.3f, VST3 / VST 2.4 %.3f\n", vst * 1e9,
+                clap * 1e9, vst3 * 1e9, clap / vst, vst3 / vst);
 }
 
 void reportCosts(const CollectingReporter& r) {
@@ -176,7 +178,8 @@ int main(int argc, char** argv) {
         reporter.nanoseconds.count("BM_RenderNative/lerp:1"))
         reportRender(reporter);
     if (reporter.counters.count("BM_FormatVst:ns_per_voice_sample") &&
-        reporter.counters.count("BM_FormatClap:ns_per_voice_sample"))
+        reporter.counters.count("BM_FormatClap:ns_per_voice_sample") &&
+        reporter.counters.count("BM_FormatVst3:ns_per_voice_sample"))
         reportFormats(reporter);
     reportCosts(reporter);
     // A run of some benchmarks only (as the WebAssembly comparison makes) skips the rest.
