@@ -22,6 +22,10 @@
 #include <clap/ext/state.h>
 #include <clap/ext/timer-support.h>
 #include <clap/plugin-factory.h>
+#include <travesty/component.h>
+#include <travesty/edit_controller.h>
+#include <travesty/factory.h>
+#include <travesty/view.h>
 
 #include "editor/gui.h"
 #include "editor/headless_platform.h"
@@ -632,6 +636,177 @@ TEST_F(ClapEditorTest, TheEditorEditsWhileAnotherThreadProcesses) {
     EXPECT_GE(gestures, 12) << "the drags and wheel turns reached the host through process";
     gui->destroy(plugin);
     plugin->deactivate(plugin);
+}
+
+// The VST3 plug-in's editor as a VST3 host embeds it: attached to a window of the host's,
+// ticked by the host's run loop (a handler for its X connection and a timer), its drags
+// told to the host as begin, perform and end edits.
+class Vst3EditorTest : public EditorX11Test {
+protected:
+    // The host's objects: the frame with its run loop, and the component handler.
+    struct RunLoop {
+        const v3_run_loop_cpp* table;
+        v3_event_handler** fdHandler = nullptr;
+        v3_timer_handler** timer = nullptr;
+        int fd = -1;
+    };
+    struct Frame {
+        const v3_plugin_frame_cpp* table;
+        RunLoop* loop;
+    };
+    struct HandlerTable {
+        v3_funknown unknown;
+        v3_component_handler handler;
+    };
+    struct Handler {
+        const HandlerTable* table;
+        std::vector<std::string> edits;  // "begin 3", "perform 3", "end 3"
+    };
+    static v3_result frameQuery(void* self, const v3_tuid iid, void** out) {
+        *out = v3_tuid_match(iid, v3_run_loop_iid) ? static_cast<void*>(static_cast<Frame*>(self)->loop) : nullptr;
+        return *out ? V3_OK : V3_NO_INTERFACE;
+    }
+    static v3_result noInterface(void*, const v3_tuid, void** out) {
+        *out = nullptr;
+        return V3_NO_INTERFACE;
+    }
+    static uint32_t oneReference(void*) { return 1; }
+    static inline const v3_run_loop_cpp kRunLoop = {
+        {noInterface, oneReference, oneReference},
+        {[](void* self, v3_event_handler** handler, int fd) -> v3_result {
+             static_cast<RunLoop*>(self)->fdHandler = handler;
+             static_cast<RunLoop*>(self)->fd = fd;
+             return V3_OK;
+         },
+         [](void* self, v3_event_handler**) -> v3_result {
+             static_cast<RunLoop*>(self)->fdHandler = nullptr;
+             return V3_OK;
+         },
+         [](void* self, v3_timer_handler** timer, uint64_t) -> v3_result {
+             static_cast<RunLoop*>(self)->timer = timer;
+             return V3_OK;
+         },
+         [](void* self, v3_timer_handler**) -> v3_result {
+             static_cast<RunLoop*>(self)->timer = nullptr;
+             return V3_OK;
+         }},
+    };
+    static inline const v3_plugin_frame_cpp kFrame = {
+        {frameQuery, oneReference, oneReference},
+        {[](void*, v3_plugin_view**, v3_view_rect*) -> v3_result { return V3_FALSE; }},
+    };
+    static void record(void* self, const char* what, v3_param_id id) {
+        static_cast<Handler*>(self)->edits.push_back(std::string(what) + " " + std::to_string(id));
+    }
+    static inline const HandlerTable kHandler = {
+        {noInterface, oneReference, oneReference},
+        {[](void* self, v3_param_id id) -> v3_result {
+             record(self, "begin", id);
+             return V3_OK;
+         },
+         [](void* self, v3_param_id id, double) -> v3_result {
+             record(self, "perform", id);
+             return V3_OK;
+         },
+         [](void* self, v3_param_id id) -> v3_result {
+             record(self, "end", id);
+             return V3_OK;
+         },
+         [](void*, int32_t) -> v3_result { return V3_OK; }},
+    };
+
+    void SetUp() override {
+        EditorX11Test::SetUp();
+        if (IsSkipped()) return;
+        ASSERT_TRUE(vst3Library.loaded()) << vst3Library.error();
+        auto* getFactory = reinterpret_cast<void* (*)()>(vst3Library.symbol("GetPluginFactory"));
+        ASSERT_NE(getFactory, nullptr);
+        factory = static_cast<v3_plugin_factory**>(getFactory());
+        v3_class_info info{};
+        ASSERT_EQ(v3_cpp_obj(factory)->get_class_info(factory, 0, &info), V3_OK);
+        void* out = nullptr;
+        ASSERT_EQ(v3_cpp_obj(factory)->create_instance(factory, info.class_id, v3_edit_controller_iid, &out), V3_OK);
+        controller = static_cast<v3_edit_controller**>(out);
+        ASSERT_EQ(reinterpret_cast<v3_edit_controller_cpp*>(*controller)->base.initialize(controller, nullptr), V3_OK);
+        ASSERT_EQ(v3_cpp_obj(controller)->set_component_handler(
+                      controller, reinterpret_cast<v3_component_handler**>(&handler)),
+                  V3_OK);
+        tick = [this] {
+            if (loop.timer) v3_cpp_obj(loop.timer)->on_timer(loop.timer);
+        };
+    }
+    void TearDown() override {
+        if (controller) {
+            v3_cpp_obj(controller)->set_component_handler(controller, nullptr);
+            reinterpret_cast<v3_edit_controller_cpp*>(*controller)->base.terminate(controller);
+            EXPECT_EQ(reinterpret_cast<v3_funknown*>(*controller)->unref(controller), 0u) << "references left";
+        }
+        if (factory) reinterpret_cast<v3_funknown*>(*factory)->unref(factory);
+        EditorX11Test::TearDown();
+    }
+    v3_plugin_view** attach() {
+        v3_plugin_view** view = v3_cpp_obj(controller)->create_view(controller, "editor");
+        EXPECT_NE(view, nullptr);
+        if (!view) return nullptr;
+        EXPECT_EQ(v3_cpp_obj(view)->is_platform_type_supported(view, V3_VIEW_PLATFORM_TYPE_X11), V3_TRUE);
+        EXPECT_EQ(v3_cpp_obj(view)->set_frame(view, reinterpret_cast<v3_plugin_frame**>(&frame)), V3_OK);
+        EXPECT_EQ(v3_cpp_obj(view)->attached(view, reinterpret_cast<void*>(parent), V3_VIEW_PLATFORM_TYPE_X11), V3_OK);
+        return view;
+    }
+    static uint32_t release(v3_plugin_view** view) {
+        v3_cpp_obj(view)->removed(view);
+        return reinterpret_cast<v3_funknown*>(*view)->unref(view);
+    }
+
+    PluginLibrary vst3Library{BYTONE_VST3_PATH};
+    v3_plugin_factory** factory = nullptr;
+    v3_edit_controller** controller = nullptr;
+    RunLoop loop{&kRunLoop};
+    Frame frame{&kFrame, &loop};
+    Handler handler{&kHandler, {}};
+};
+
+TEST_F(Vst3EditorTest, TheRunLoopDrivesItAndADragIsOneEdit) {
+    v3_plugin_view** view = attach();
+    ASSERT_NE(view, nullptr);
+    v3_view_rect rect{};
+    EXPECT_EQ(v3_cpp_obj(view)->get_size(view, &rect), V3_OK);
+    EXPECT_EQ(rect.right - rect.left, kWidth);
+    EXPECT_EQ(rect.bottom - rect.top, kHeight);
+    ASSERT_NE(loop.timer, nullptr) << "no timer registered";
+    ASSERT_NE(loop.fdHandler, nullptr) << "the X connection is not watched";
+    EXPECT_GE(loop.fd, 0);
+    editorWindow = childOf(parent);
+    ASSERT_NE(editorWindow, 0u);
+    idle();
+    v3_cpp_obj(loop.fdHandler)->on_fd_is_set(loop.fdHandler, loop.fd);
+    drag(GainLabel, 60);
+    // (The drum key, brought into its range by the first drag, comes as an edit of its own.)
+    std::erase_if(handler.edits, [](const std::string& e) { return e.back() != '3'; });
+    ASSERT_GE(handler.edits.size(), 3u);
+    EXPECT_EQ(handler.edits.front(), "begin 3");
+    EXPECT_EQ(handler.edits[1], "perform 3");
+    EXPECT_EQ(handler.edits.back(), "end 3");
+    EXPECT_GT(v3_cpp_obj(controller)->get_parameter_normalised(controller, 3), 100.0 / 199);
+    EXPECT_EQ(release(view), 0u);
+    EXPECT_EQ(loop.timer, nullptr) << "the timer outlived the view";
+    EXPECT_EQ(loop.fdHandler, nullptr);
+}
+
+TEST_F(Vst3EditorTest, AttachingAndRemovingTwoHundredTimesIsClean) {
+    v3_plugin_view** first = attach();
+    release(first);
+    const Resources start = resources();
+    for (int i = 0; i < 200; ++i) {
+        v3_plugin_view** view = attach();
+        ASSERT_NE(view, nullptr);
+        tick();
+        if (i % 2) v3_cpp_obj(view)->removed(view);  // removed, then released; or released attached
+        reinterpret_cast<v3_funknown*>(*view)->unref(view);
+    }
+    const Resources end = resources();
+    EXPECT_EQ(end.clients, start.clients) << "X clients left connected";
+    EXPECT_EQ(end.files, start.files);
 }
 
 }  // namespace

@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "../engine/full_state.h"
+#include "plug_view.h"
 
 namespace vst3adapter {
 
@@ -186,7 +188,7 @@ const v3_edit_controller_cpp Plugin::kController = {
             plugin.handler_ = handler;
             return V3_OK;
         },
-        [](void*, const char*) -> v3_plugin_view** { return nullptr; },
+        [](void* self, const char* name) { return of(self).createView(name); },
     },
 };
 
@@ -470,6 +472,32 @@ v3_result Plugin::process(v3_process_data& data) {
     }
     instrument_->render(left, right, data.nframes);
     return V3_OK;
+}
+
+v3_plugin_view** Plugin::createView(const char* name) {
+    if (!name || std::strcmp(name, "editor") != 0) return nullptr;
+    auto* view = new (std::nothrow) PlugView(reinterpret_cast<v3_funknown**>(&component_), *instrument_, *this);
+    return view ? view->view() : nullptr;
+}
+
+void Plugin::gestureBegan(engine::Setting setting) {
+    inGesture_[static_cast<int>(setting)] = true;
+    if (handler_) v3_cpp_obj(handler_)->begin_edit(handler_, static_cast<v3_param_id>(setting));
+}
+
+void Plugin::gestureEnded(engine::Setting setting) {
+    inGesture_[static_cast<int>(setting)] = false;
+    if (handler_) v3_cpp_obj(handler_)->end_edit(handler_, static_cast<v3_param_id>(setting));
+}
+
+// An edit outside a drag (a click, the wheel, a reset) is an edit of its own.
+void Plugin::settingEdited(engine::Setting setting, int32_t value) {
+    if (!handler_) return;
+    const auto id = static_cast<v3_param_id>(setting);
+    const bool alone = !inGesture_[static_cast<int>(setting)];
+    if (alone) v3_cpp_obj(handler_)->begin_edit(handler_, id);
+    v3_cpp_obj(handler_)->perform_edit(handler_, id, normalised(id, value));
+    if (alone) v3_cpp_obj(handler_)->end_edit(handler_, id);
 }
 
 v3_result Plugin::readState(v3_bstream** stream) {

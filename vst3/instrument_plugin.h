@@ -4,7 +4,8 @@
 // the instrument's table and the program are parameters; the controllers VST3 carries no
 // events for (the mod wheel, pitch bend, the RPN messages that set the bend range, all
 // notes off) are hidden parameters of each channel that hosts map MIDI to; the programs
-// are one unit's program list; the state is the VST 2.4 chunk with the Gain added.
+// are one unit's program list; the state is the VST 2.4 chunk with the Gain added; the
+// editor's view tells the host of the user's edits through the component handler.
 //
 // Objects follow the VST3 binary convention: each interface is a pointer to a table of
 // functions whose first argument is the address of that pointer, and the object counts
@@ -20,6 +21,7 @@
 #include <atomic>
 #include <memory>
 
+#include "../editor/editor_view.h"
 #include "../engine/instrument.h"
 
 namespace vst3adapter {
@@ -27,7 +29,7 @@ namespace vst3adapter {
 // The plug-in's class.
 extern const v3_tuid kClassId;
 
-class Plugin final {
+class Plugin final : editor::SettingListener {
 public:
     Plugin();
     ~Plugin();
@@ -71,6 +73,12 @@ private:
     void applyParameter(v3_param_id id, double normalised, int32_t frame, bool insideBlock);
     v3_result process(v3_process_data& data);
 
+    // [ui thread] The editor's edits, told to the host.
+    void gestureBegan(engine::Setting setting) override;
+    void gestureEnded(engine::Setting setting) override;
+    void settingEdited(engine::Setting setting, int32_t value) override;
+    v3_plugin_view** createView(const char* name);
+
     v3_result readState(v3_bstream** stream);
     v3_result writeState(v3_bstream** stream);
 
@@ -83,6 +91,7 @@ private:
     std::unique_ptr<engine::Instrument> instrument_;
     v3_funknown** hostContext_ = nullptr;
     v3_component_handler** handler_ = nullptr;
+    bool inGesture_[engine::kSettingCount]{};
 };
 
 }  // namespace vst3adapter
