@@ -7,6 +7,9 @@
 #include <clap/ext/gui.h>
 #include <clap/ext/params.h>
 #include <clap/plugin-factory.h>
+#include <travesty/edit_controller.h>
+#include <travesty/factory.h>
+#include <travesty/view.h>
 #include <gdiplus.h>
 #include <gtest/gtest.h>
 #include <psapi.h>
@@ -483,6 +486,75 @@ TEST_F(EditorWindowTest, TheClapEditorInAHostWithoutTimers) {
     EXPECT_EQ(after.userObjects, before.userObjects);
     plugin->destroy(plugin);
     entry->deinit();
+}
+
+// The VST3 plug-in's editor in a HWND: its own timer ticks it, a click reaches the host
+// as an edit, and removing it leaves no window.
+TEST_F(EditorWindowTest, TheVst3EditorInAWindow) {
+    struct HandlerTable {
+        v3_funknown unknown;
+        v3_component_handler handler;
+    };
+    static std::vector<std::string> edits;
+    static const HandlerTable handlerTable = {
+        {[](void*, const v3_tuid, void** out) -> v3_result {
+             *out = nullptr;
+             return V3_NO_INTERFACE;
+         },
+         [](void*) -> uint32_t { return 1; }, [](void*) -> uint32_t { return 1; }},
+        {[](void*, v3_param_id id) -> v3_result {
+             edits.push_back("begin " + std::to_string(id));
+             return V3_OK;
+         },
+         [](void*, v3_param_id id, double) -> v3_result {
+             edits.push_back("perform " + std::to_string(id));
+             return V3_OK;
+         },
+         [](void*, v3_param_id id) -> v3_result {
+             edits.push_back("end " + std::to_string(id));
+             return V3_OK;
+         },
+         [](void*, int32_t) -> v3_result { return V3_OK; }},
+    };
+    struct {
+        const HandlerTable* table;
+    } handler{&handlerTable};
+
+    PluginLibrary vst3Library(BYTONE_VST3_PATH);
+    ASSERT_TRUE(vst3Library.loaded()) << vst3Library.error();
+    auto** factory = static_cast<v3_plugin_factory**>(reinterpret_cast<void* (*)()>(vst3Library.symbol("GetPluginFactory"))());
+    v3_class_info info{};
+    ASSERT_EQ(v3_cpp_obj(factory)->get_class_info(factory, 0, &info), V3_OK);
+    void* out = nullptr;
+    ASSERT_EQ(v3_cpp_obj(factory)->create_instance(factory, info.class_id, v3_edit_controller_iid, &out), V3_OK);
+    auto** controller = static_cast<v3_edit_controller**>(out);
+    ASSERT_EQ(reinterpret_cast<v3_edit_controller_cpp*>(*controller)->base.initialize(controller, nullptr), V3_OK);
+    v3_cpp_obj(controller)->set_component_handler(controller, reinterpret_cast<v3_component_handler**>(&handler));
+
+    v3_plugin_view** view = v3_cpp_obj(controller)->create_view(controller, "editor");
+    ASSERT_NE(view, nullptr);
+    EXPECT_EQ(v3_cpp_obj(view)->is_platform_type_supported(view, V3_VIEW_PLATFORM_TYPE_HWND), V3_TRUE);
+    EXPECT_NE(v3_cpp_obj(view)->is_platform_type_supported(view, V3_VIEW_PLATFORM_TYPE_X11), V3_TRUE);
+    ASSERT_EQ(v3_cpp_obj(view)->attached(view, parent, V3_VIEW_PLATFORM_TYPE_HWND), V3_OK);
+    main = GetWindow(parent, GW_CHILD);
+    ASSERT_NE(main, nullptr);
+    findControls();
+    // The timer's ticks fill the labels: the window shows the settings without any idle call.
+    for (int i = 0; i < 40 && windowText(controls[GainLabel]) != "Gain: 100"; ++i) {
+        Sleep(10);
+        pump();
+    }
+    EXPECT_EQ(windowText(controls[GainLabel]), "Gain: 100");
+    click(LerpButton);
+    EXPECT_EQ(edits, (std::vector<std::string>{"begin 4", "perform 4", "end 4"}));
+    EXPECT_EQ(v3_cpp_obj(controller)->get_parameter_normalised(controller, 4), 1.0);
+    EXPECT_EQ(v3_cpp_obj(view)->removed(view), V3_OK);
+    EXPECT_EQ(GetWindow(parent, GW_CHILD), nullptr);
+    EXPECT_EQ(reinterpret_cast<v3_funknown*>(*view)->unref(view), 0u);
+    v3_cpp_obj(controller)->set_component_handler(controller, nullptr);
+    reinterpret_cast<v3_edit_controller_cpp*>(*controller)->base.terminate(controller);
+    EXPECT_EQ(reinterpret_cast<v3_funknown*>(*controller)->unref(controller), 0u);
+    reinterpret_cast<v3_funknown*>(*factory)->unref(factory);
 }
 
 }  // namespace
