@@ -1,0 +1,127 @@
+// Writes the LV2 bundle's Turtle files from the settings table and the factory programs,
+// so that the description never repeats by hand what the code says:
+//   bytone_lv2_describe <bundle folder> <version>
+// manifest.ttl names the plug-in and its presets, bytone.ttl its ports, presets.ttl one
+// preset per program, labelled as the VST 2.4 programs are named.
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "../engine/instrument.h"
+#include "ports.h"
+
+namespace {
+
+const char kPrefixes[] =
+    "@prefix atom: <http://lv2plug.in/ns/ext/atom#> .\n"
+    "@prefix doap: <http://usefulinc.com/ns/doap#> .\n"
+    "@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n"
+    "@prefix midi: <http://lv2plug.in/ns/ext/midi#> .\n"
+    "@prefix pset: <http://lv2plug.in/ns/ext/presets#> .\n"
+    "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n"
+    "@prefix state: <http://lv2plug.in/ns/ext/state#> .\n"
+    "@prefix urid: <http://lv2plug.in/ns/ext/urid#> .\n\n";
+
+std::string quoted(const std::string& text) {
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '\\') out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
+
+std::string presetUri(int program) {
+    char number[8];
+    std::snprintf(number, sizeof number, "%03d", program + 1);
+    return std::string("<") + lv2adapter::kPresetPrefix + number + ">";
+}
+
+// A control port of a setting: its range, default, and how hosts show its values.
+void settingPort(std::ostream& out, uint32_t index, engine::Setting setting) {
+    const engine::SettingInfo& info = engine::settingInfo(setting);
+    out << "    [\n        a lv2:InputPort , lv2:ControlPort ;\n        lv2:index " << index
+        << " ;\n        lv2:symbol " << quoted(info.key) << " ;\n        lv2:name " << quoted(info.name)
+        << " ;\n        lv2:default " << info.defaultValue << " ;\n        lv2:minimum " << engine::lowestValue(info)
+        << " ;\n        lv2:maximum " << info.highest << " ;\n        lv2:portProperty lv2:integer";
+    const bool labelled = info.show == engine::SettingShow::Switch || info.show == engine::SettingShow::Voices ||
+                          info.show == engine::SettingShow::Zoom;
+    if (info.show == engine::SettingShow::Switch) out << " , lv2:toggled";
+    if (info.show == engine::SettingShow::Voices || info.show == engine::SettingShow::Zoom)
+        out << " , lv2:enumeration";
+    if (labelled) {
+        out << " ;\n        lv2:scalePoint";
+        for (int32_t v = engine::lowestValue(info); v <= info.highest; ++v)
+            out << (v == engine::lowestValue(info) ? " " : " ,\n            ") << "[ rdfs:label "
+                << quoted(engine::settingText(setting, v)) << " ; rdf:value " << v << " ]";
+    }
+    out << " ;\n    ]";
+}
+
+bool write(const std::string& path, const std::string& text) {
+    std::ofstream file(path, std::ios::binary);
+    file << text;
+    return static_cast<bool>(file);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: %s <bundle folder> <version>\n", argv[0]);
+        return 2;
+    }
+    const std::string folder = argv[1];
+    int major = 0, minor = 0, micro = 0;
+    std::sscanf(argv[2], "%d.%d.%d", &major, &minor, &micro);
+    engine::Instrument instrument;
+
+    std::ostringstream manifest;
+    manifest << kPrefixes << "<" << lv2adapter::kUri << ">\n    a lv2:Plugin ;\n    lv2:binary <bytone.so> ;\n"
+             << "    rdfs:seeAlso <bytone.ttl> .\n";
+    for (int p = 0; p < kNumPrograms; ++p)
+        manifest << "\n" << presetUri(p) << "\n    a pset:Preset ;\n    lv2:appliesTo <" << lv2adapter::kUri
+                 << "> ;\n    rdfs:seeAlso <presets.ttl> .\n";
+
+    std::ostringstream plugin;
+    plugin << kPrefixes << "@prefix rdf: <http://www.w3.org/1999/02/22-rdf-syntax-ns#> .\n\n"
+           << "<" << lv2adapter::kUri << ">\n    a lv2:InstrumentPlugin , doap:Project ;\n"
+           << "    doap:name \"Bytone\" ;\n    doap:license <https://opensource.org/licenses/MIT> ;\n"
+           << "    doap:maintainer [ a doap:Person ; doap:name \"Kelmo\" ] ;\n"
+           << "    lv2:minorVersion " << major * 1000 + minor << " ;\n    lv2:microVersion " << micro << " ;\n"
+           << "    lv2:requiredFeature urid:map ;\n    lv2:optionalFeature lv2:hardRTCapable ;\n"
+           << "    lv2:extensionData state:interface ;\n    lv2:port [\n"
+           << "        a lv2:InputPort , atom:AtomPort ;\n        atom:bufferType atom:Sequence ;\n"
+           << "        atom:supports midi:MidiEvent ;\n        lv2:designation lv2:control ;\n        lv2:index "
+           << lv2adapter::kMidiPort << " ;\n        lv2:symbol \"midi_in\" ;\n        lv2:name \"MIDI In\" ;\n    ] , [\n"
+           << "        a lv2:OutputPort , lv2:AudioPort ;\n        lv2:index " << lv2adapter::kLeftPort
+           << " ;\n        lv2:symbol \"out_left\" ;\n        lv2:name \"Left\" ;\n    ] , [\n"
+           << "        a lv2:OutputPort , lv2:AudioPort ;\n        lv2:index " << lv2adapter::kRightPort
+           << " ;\n        lv2:symbol \"out_right\" ;\n        lv2:name \"Right\" ;\n    ] ,\n";
+    for (int i = 0; i < engine::kSettingCount; ++i) {
+        settingPort(plugin, lv2adapter::kFirstSettingPort + static_cast<uint32_t>(i), static_cast<engine::Setting>(i));
+        plugin << " ,\n";
+    }
+    plugin << "    [\n        a lv2:InputPort , lv2:ControlPort ;\n        lv2:index " << lv2adapter::kProgramPort
+           << " ;\n        lv2:symbol \"program\" ;\n        lv2:name \"Program\" ;\n        lv2:default 0 ;\n"
+           << "        lv2:minimum 0 ;\n        lv2:maximum " << kNumPrograms - 1
+           << " ;\n        lv2:portProperty lv2:integer ;\n    ] .\n";
+
+    std::ostringstream presets;
+    presets << kPrefixes;
+    for (int p = 0; p < kNumPrograms; ++p) {
+        char name[kNameSize];
+        instrument.programName(p, name, sizeof name);
+        presets << presetUri(p) << "\n    a pset:Preset ;\n    lv2:appliesTo <" << lv2adapter::kUri
+                << "> ;\n    rdfs:label " << quoted(name) << " ;\n    lv2:port [ lv2:symbol \"program\" ; pset:value "
+                << p << " ] .\n\n";
+    }
+
+    if (!write(folder + "/manifest.ttl", manifest.str()) || !write(folder + "/bytone.ttl", plugin.str()) ||
+        !write(folder + "/presets.ttl", presets.str())) {
+        std::fprintf(stderr, "cannot write the Turtle files into %s\n", folder.c_str());
+        return 1;
+    }
+    return 0;
+}

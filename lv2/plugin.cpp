@@ -1,0 +1,152 @@
+// The LV2 plug-in: one instrument behind lv2_descriptor. MIDI comes as an atom sequence
+// of MIDI events at their frames; each setting and the program is a control input,
+// acted on at the start of a block when its value changes, so that a value set by MIDI
+// or the editor is not undone by a port that did not move; the state is the CLAP and
+// VST3 state's bytes as one property.
+// Threads, as LV2 tags them: run on the audio thread; instantiate, the state and
+// cleanup on others, the state's restore possibly while run goes on.
+#include <lv2/atom/atom.h>
+#include <lv2/atom/util.h>
+#include <lv2/core/lv2.h>
+#include <lv2/midi/midi.h>
+#include <lv2/state/state.h>
+#include <lv2/urid/urid.h>
+
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "../engine/full_state.h"
+#include "../engine/instrument.h"
+#include "ports.h"
+
+namespace lv2adapter {
+
+namespace {
+
+int32_t wholeValue(float value) {
+    return std::isfinite(value) ? static_cast<int32_t>(std::lround(std::fmin(std::fmax(value, -1e9f), 1e9f))) : 0;
+}
+
+struct Plugin {
+    std::unique_ptr<engine::Instrument> instrument = std::make_unique<engine::Instrument>();
+    LV2_URID midiEvent = 0, chunk = 0, stateKey = 0;
+    const LV2_Atom_Sequence* midi = nullptr;
+    float* left = nullptr;
+    float* right = nullptr;
+    const float* controls[engine::kSettingCount + 1]{};  // the settings, then the program
+    int32_t lastControls[engine::kSettingCount + 1]{};   // what the ports last held
+
+    void controlChanges() {
+        for (int i = 0; i <= engine::kSettingCount; ++i) {
+            if (!controls[i]) continue;
+            const int32_t value = wholeValue(*controls[i]);
+            if (value == lastControls[i]) continue;
+            lastControls[i] = value;
+            Event event{};
+            if (i < engine::kSettingCount) {
+                event.kind = SettingChange;
+                event.setting = i;
+                event.value = static_cast<float>(value);
+            } else {
+                event.kind = ProgramChange;
+                event.program = value < 0 ? 0 : value > kNumPrograms - 1 ? kNumPrograms - 1 : value;
+            }
+            instrument->queueEvent(event);
+        }
+    }
+
+    void run(uint32_t frames) {
+        controlChanges();
+        if (midi) {
+            LV2_ATOM_SEQUENCE_FOREACH(midi, event) {
+                if (event->body.type != midiEvent || event->body.size == 0) continue;
+                const auto* bytes = reinterpret_cast<const uint8_t*>(event + 1);
+                const uint32_t size = event->body.size;
+                instrument->queueMidi(bytes[0], size > 1 ? bytes[1] : 0, size > 2 ? bytes[2] : 0,
+                                      static_cast<int32_t>(event->time.frames));
+            }
+        }
+        instrument->render(left, right, static_cast<int32_t>(frames));
+    }
+};
+
+Plugin& of(LV2_Handle handle) { return *static_cast<Plugin*>(handle); }
+
+LV2_State_Status save(LV2_Handle handle, LV2_State_Store_Function store, LV2_State_Handle state, uint32_t,
+                      const LV2_Feature* const*) {
+    Plugin& plugin = of(handle);
+    const std::vector<uint8_t> bytes = engine::saveFullState(*plugin.instrument);
+    if (bytes.empty()) return LV2_STATE_ERR_UNKNOWN;
+    return store(state, plugin.stateKey, bytes.data(), bytes.size(), plugin.chunk,
+                 LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE);
+}
+
+// The restored bank reaches the audio thread as a VST 2.4 host's setChunk does: run may
+// go on meanwhile.
+LV2_State_Status restore(LV2_Handle handle, LV2_State_Retrieve_Function retrieve, LV2_State_Handle state, uint32_t,
+                         const LV2_Feature* const*) {
+    Plugin& plugin = of(handle);
+    size_t size = 0;
+    uint32_t type = 0, flags = 0;
+    const void* data = retrieve(state, plugin.stateKey, &size, &type, &flags);
+    if (!data) return LV2_STATE_ERR_NO_PROPERTY;
+    if (type != plugin.chunk) return LV2_STATE_ERR_BAD_TYPE;
+    return engine::restoreFullState(*plugin.instrument, static_cast<const uint8_t*>(data), size)
+               ? LV2_STATE_SUCCESS
+               : LV2_STATE_ERR_UNKNOWN;
+}
+
+const LV2_State_Interface kState = {save, restore};
+
+LV2_Handle instantiate(const LV2_Descriptor*, double rate, const char*, const LV2_Feature* const* features) {
+    const LV2_URID_Map* map = nullptr;
+    for (int i = 0; features && features[i]; ++i)
+        if (std::strcmp(features[i]->URI, LV2_URID__map) == 0) map = static_cast<const LV2_URID_Map*>(features[i]->data);
+    if (!map) return nullptr;  // required: the host lacks it
+    auto* plugin = new (std::nothrow) Plugin;
+    if (!plugin) return nullptr;
+    plugin->midiEvent = map->map(map->handle, LV2_MIDI__MidiEvent);
+    plugin->chunk = map->map(map->handle, LV2_ATOM__Chunk);
+    plugin->stateKey = map->map(map->handle, kStateKey);
+    plugin->instrument->setSampleRate(rate);
+    for (int i = 0; i < engine::kSettingCount; ++i)
+        plugin->lastControls[i] = plugin->instrument->setting(static_cast<engine::Setting>(i));
+    plugin->lastControls[engine::kSettingCount] = plugin->instrument->program();
+    return plugin;
+}
+
+void connect(LV2_Handle handle, uint32_t port, void* data) {
+    Plugin& plugin = of(handle);
+    if (port == kMidiPort)
+        plugin.midi = static_cast<const LV2_Atom_Sequence*>(data);
+    else if (port == kLeftPort)
+        plugin.left = static_cast<float*>(data);
+    else if (port == kRightPort)
+        plugin.right = static_cast<float*>(data);
+    else if (port >= kFirstSettingPort && port < kPortCount)
+        plugin.controls[port - kFirstSettingPort] = static_cast<const float*>(data);
+}
+
+// The compilation a program change asked for happens here, off the audio thread.
+void activate(LV2_Handle handle) { of(handle).instrument->syncProgramDisplay(); }
+
+const LV2_Descriptor kDescriptor = {
+    kUri,
+    instantiate,
+    connect,
+    activate,
+    [](LV2_Handle handle, uint32_t frames) { of(handle).run(frames); },
+    [](LV2_Handle) {},
+    [](LV2_Handle handle) { delete static_cast<Plugin*>(handle); },
+    [](const char* uri) -> const void* { return std::strcmp(uri, LV2_STATE__interface) == 0 ? &kState : nullptr; },
+};
+
+}  // namespace
+
+}  // namespace lv2adapter
+
+extern "C" LV2_SYMBOL_EXPORT const LV2_Descriptor* lv2_descriptor(uint32_t index) {
+    return index == 0 ? &lv2adapter::kDescriptor : nullptr;
+}

@@ -1,0 +1,25 @@
+// The LV2 plug-in's identity and ports, read by the plug-in and by the generator of its
+// Turtle description, so that the two always agree. The URI, the port symbols and the
+// preset URIs are stored in hosts' sessions: never change them.
+#pragma once
+
+#include <cstdint>
+
+#include "../engine/settings.h"
+
+namespace lv2adapter {
+
+inline constexpr char kUri[] = "urn:kelmo:bytone";
+inline constexpr char kStateKey[] = "urn:kelmo:bytone#state";
+inline constexpr char kPresetPrefix[] = "urn:kelmo:bytone:preset:";
+
+// The MIDI input, the two outputs, a control per setting of the table (in its order,
+// named by the setting's key), and the program.
+constexpr uint32_t kMidiPort = 0;
+constexpr uint32_t kLeftPort = 1;
+constexpr uint32_t kRightPort = 2;
+constexpr uint32_t kFirstSettingPort = 3;
+constexpr uint32_t kProgramPort = kFirstSettingPort + engine::kSettingCount;
+constexpr uint32_t kPortCount = kProgramPort + 1;
+
+}  // namespace lv2adapter

@@ -1,0 +1,256 @@
+// The LV2 plug-in as a host loads it through lilv: the bundle's description against the
+// code's ports and programs, the presets' sound against the VST 2.4 plug-in's, controls
+// and MIDI at their frames, and the state.
+#include <gtest/gtest.h>
+#include <lilv/lilv.h>
+#include <lv2/atom/util.h>
+#include <lv2/midi/midi.h>
+#include <lv2/presets/presets.h>
+#include <lv2/state/state.h>
+#include <lv2/urid/urid.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "engine/instrument.h"
+#include "lv2/ports.h"
+#include "plugin_loader.h"
+#include "preset_sequence.h"
+
+namespace {
+
+constexpr int kRate = 44100;
+constexpr uint32_t kBlock = 512;
+
+std::vector<std::string> mapped;
+LV2_URID mapUri(LV2_URID_Map_Handle, const char* uri) {
+    for (size_t i = 0; i < mapped.size(); ++i)
+        if (mapped[i] == uri) return static_cast<LV2_URID>(i + 1);
+    mapped.push_back(uri);
+    return static_cast<LV2_URID>(mapped.size());
+}
+LV2_URID_Map map{nullptr, mapUri};
+const LV2_Feature mapFeature{LV2_URID__map, &map};
+const LV2_Feature* const features[] = {&mapFeature, nullptr};
+
+// One instance with its ports connected: a MIDI sequence, the outputs and the controls.
+struct Instance {
+    explicit Instance(const LilvPlugin* plugin) : instance(lilv_plugin_instantiate(plugin, kRate, features)) {
+        if (!instance) return;
+        for (uint32_t p = lv2adapter::kFirstSettingPort; p < lv2adapter::kPortCount; ++p) {
+            const LilvPort* port = lilv_plugin_get_port_by_index(plugin, p);
+            LilvNode* value = nullptr;
+            lilv_port_get_range(plugin, port, &value, nullptr, nullptr);
+            controls[p] = lilv_node_as_float(value);
+            lilv_node_free(value);
+            lilv_instance_connect_port(instance, p, &controls[p]);
+        }
+        lilv_instance_connect_port(instance, lv2adapter::kMidiPort, midi.data());
+        lilv_instance_connect_port(instance, lv2adapter::kLeftPort, left.data());
+        lilv_instance_connect_port(instance, lv2adapter::kRightPort, right.data());
+        lilv_instance_activate(instance);
+    }
+    ~Instance() {
+        if (!instance) return;
+        lilv_instance_deactivate(instance);
+        lilv_instance_free(instance);
+    }
+    // One block with these MIDI events (each at its frame).
+    void run(const std::vector<VstMidiEvent>& events = {}) {
+        auto* sequence = reinterpret_cast<LV2_Atom_Sequence*>(midi.data());
+        sequence->atom = {sizeof(LV2_Atom_Sequence_Body), mapUri(nullptr, LV2_ATOM__Sequence)};
+        sequence->body = {0, 0};
+        for (const VstMidiEvent& e : events) {
+            struct {
+                LV2_Atom_Event header;
+                uint8_t bytes[8];
+            } event{};
+            event.header.time.frames = e.deltaFrames;
+            event.header.body = {3, mapUri(nullptr, LV2_MIDI__MidiEvent)};
+            std::memcpy(event.bytes, e.midiData, 3);
+            lv2_atom_sequence_append_event(sequence, static_cast<uint32_t>(midi.size() * 8), &event.header);
+        }
+        lilv_instance_run(instance, kBlock);
+    }
+    std::vector<uint8_t> save() {
+        std::vector<uint8_t> bytes;
+        state()->save(
+            lilv_instance_get_handle(instance),
+            [](LV2_State_Handle handle, uint32_t, const void* value, size_t size, uint32_t, uint32_t) {
+                const auto* at = static_cast<const uint8_t*>(value);
+                static_cast<std::vector<uint8_t>*>(handle)->assign(at, at + size);
+                return LV2_STATE_SUCCESS;
+            },
+            &bytes, 0, nullptr);
+        return bytes;
+    }
+    LV2_State_Status restore(std::vector<uint8_t> bytes, const char* type = LV2_ATOM__Chunk) {
+        struct Stored {
+            std::vector<uint8_t> bytes;
+            LV2_URID type;
+        } stored{std::move(bytes), mapUri(nullptr, type)};
+        return state()->restore(
+            lilv_instance_get_handle(instance),
+            [](LV2_State_Handle handle, uint32_t key, size_t* size, uint32_t* type, uint32_t* flags) -> const void* {
+                const auto& s = *static_cast<Stored*>(handle);
+                if (key != mapUri(nullptr, lv2adapter::kStateKey)) return nullptr;
+                *size = s.bytes.size(), *type = s.type, *flags = LV2_STATE_IS_POD;
+                return s.bytes.data();
+            },
+            &stored, 0, nullptr);
+    }
+    const LV2_State_Interface* state() {
+        return static_cast<const LV2_State_Interface*>(lilv_instance_get_extension_data(instance, LV2_STATE__interface));
+    }
+
+    LilvInstance* instance;
+    std::vector<uint64_t> midi = std::vector<uint64_t>(4096);  // 8-byte aligned atoms
+    std::vector<float> left = std::vector<float>(kBlock), right = std::vector<float>(kBlock);
+    float controls[lv2adapter::kPortCount]{};
+};
+
+class Lv2Test : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        world = lilv_world_new();
+        LilvNode* bundle = lilv_new_file_uri(world, nullptr, BYTONE_LV2_BUNDLE "/");
+        lilv_world_load_bundle(world, bundle);
+        lilv_node_free(bundle);
+        LilvNode* uri = lilv_new_uri(world, lv2adapter::kUri);
+        plugin = lilv_plugins_get_by_uri(lilv_world_get_all_plugins(world), uri);
+        lilv_node_free(uri);
+    }
+    static void TearDownTestSuite() { lilv_world_free(world); }
+    void SetUp() override { ASSERT_NE(plugin, nullptr) << "the bundle holds no plug-in " << lv2adapter::kUri; }
+
+    static inline LilvWorld* world = nullptr;
+    static inline const LilvPlugin* plugin = nullptr;
+};
+
+TEST_F(Lv2Test, TheDescriptionIsWhatTheCodeDoes) {
+    EXPECT_EQ(lilv_plugin_get_num_ports(plugin), lv2adapter::kPortCount);
+    LilvNode* midiEvent = lilv_new_uri(world, LV2_MIDI__MidiEvent);
+    EXPECT_TRUE(lilv_port_supports_event(plugin, lilv_plugin_get_port_by_index(plugin, lv2adapter::kMidiPort), midiEvent));
+    lilv_node_free(midiEvent);
+    for (int i = 0; i <= engine::kSettingCount; ++i) {
+        const LilvPort* port = lilv_plugin_get_port_by_index(plugin, lv2adapter::kFirstSettingPort + i);
+        ASSERT_NE(port, nullptr);
+        const bool program = i == engine::kSettingCount;
+        const engine::SettingInfo& info = engine::settingInfo(static_cast<engine::Setting>(program ? 0 : i));
+        EXPECT_STREQ(lilv_node_as_string(lilv_port_get_symbol(plugin, port)), program ? "program" : info.key);
+        LilvNode *byDefault = nullptr, *lowest = nullptr, *highest = nullptr;
+        lilv_port_get_range(plugin, port, &byDefault, &lowest, &highest);
+        EXPECT_EQ(lilv_node_as_float(byDefault), program ? 0 : info.defaultValue) << i;
+        EXPECT_EQ(lilv_node_as_float(lowest), program ? 0 : engine::lowestValue(info)) << i;
+        EXPECT_EQ(lilv_node_as_float(highest), program ? 127 : info.highest) << i;
+        lilv_node_free(byDefault), lilv_node_free(lowest), lilv_node_free(highest);
+    }
+    // The switches' labels are the editor's texts.
+    LilvScalePoints* points =
+        lilv_port_get_scale_points(plugin, lilv_plugin_get_port_by_index(plugin, lv2adapter::kFirstSettingPort + 4));
+    std::vector<std::string> labels;
+    LILV_FOREACH (scale_points, i, points)
+        labels.push_back(lilv_node_as_string(lilv_scale_point_get_label(lilv_scale_points_get(points, i))));
+    lilv_scale_points_free(points);
+    std::sort(labels.begin(), labels.end());
+    EXPECT_EQ(labels, (std::vector<std::string>{"Lerp: off", "Lerp: on"}));
+
+    // One preset per program, labelled as the program is named.
+    LilvNode* presetClass = lilv_new_uri(world, LV2_PRESETS__Preset);
+    LilvNode* label = lilv_new_uri(world, LILV_NS_RDFS "label");
+    LilvNodes* presets = lilv_plugin_get_related(plugin, presetClass);
+    std::vector<std::string> names;
+    LILV_FOREACH (nodes, i, presets) {
+        const LilvNode* preset = lilv_nodes_get(presets, i);
+        lilv_world_load_resource(world, preset);
+        LilvNodes* labelled = lilv_world_find_nodes(world, preset, label, nullptr);
+        if (labelled) names.push_back(lilv_node_as_string(lilv_nodes_get_first(labelled)));
+        lilv_nodes_free(labelled);
+    }
+    lilv_nodes_free(presets);
+    lilv_node_free(label), lilv_node_free(presetClass);
+    std::sort(names.begin(), names.end());
+    engine::Instrument instrument;
+    std::vector<std::string> programs;
+    for (int p = 0; p < kNumPrograms; ++p) {
+        char name[kNameSize];
+        instrument.programName(p, name, sizeof name);
+        programs.push_back(name);
+    }
+    std::sort(programs.begin(), programs.end());
+    EXPECT_EQ(names, programs);
+}
+
+TEST_F(Lv2Test, ThePresetsSoundAsTheVst24PluginsDoSampleForSample) {
+    PluginLibrary vstLibrary(BYTONE_PLUGIN_PATH);
+    AEffect* effect = vstLibrary.entry("VSTPluginMain")([](AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*,
+                                                          float) -> VstIntPtr {
+        return opcode == audioMasterVersion ? 2400 : opcode == audioMasterGetSampleRate ? kRate : 0;
+    });
+    ASSERT_NE(effect, nullptr);
+    Instance lv2(plugin);
+    ASSERT_NE(lv2.instance, nullptr);
+    const std::vector<TimedMessage> messages = sequence();
+    std::vector<float> vst(kBlock), unused(kBlock);
+    float* outputs[2] = {vst.data(), unused.data()};
+    long differ = 0, sounding = 0;
+    for (int preset = 0; preset < kPresets; ++preset) {
+        effect->dispatcher(effect, effSetProgram, 0, preset, nullptr, 0.0f);
+        effect->dispatcher(effect, effGetProgram, 0, 0, nullptr, 0.0f);
+        lv2.controls[lv2adapter::kProgramPort] = static_cast<float>(preset);
+        for (long start = 0; start < kRate * 4L; start += kBlock) {
+            EventBlock block(blockEvents(messages, kRate, start, kBlock));
+            effect->dispatcher(effect, effProcessEvents, 0, 0, block.get(), 0.0f);
+            effect->processReplacing(effect, nullptr, outputs, kBlock);
+            std::vector<VstMidiEvent> events;
+            for (int i = 0; i < block.get()->numEvents; ++i)
+                events.push_back(*reinterpret_cast<const VstMidiEvent*>(block.get()->events[i]));
+            lv2.run(events);
+            for (uint32_t k = 0; k < kBlock; ++k) {
+                differ += vst[k] != lv2.left[k] || lv2.left[k] != lv2.right[k];
+                sounding += vst[k] != 0;
+            }
+        }
+    }
+    effect->dispatcher(effect, effClose, 0, 0, nullptr, 0.0f);
+    EXPECT_EQ(differ, 0);
+    EXPECT_GT(sounding, kPresets * kRate) << "the presets are silent";
+}
+
+TEST_F(Lv2Test, AControlActsWhenItMovesAndNotOtherwise) {
+    Instance quiet(plugin), loud(plugin);
+    const std::vector<VstMidiEvent> note = {vstMidiEvent(0x90, 69, 100, 0)};
+    loud.controls[lv2adapter::kFirstSettingPort + 3] = 200;  // Gain, from the block's start
+    quiet.run(note);
+    loud.run(note);
+    int differ = 0;
+    for (uint32_t k = 0; k < kBlock; ++k) differ += quiet.left[k] != loud.left[k];
+    EXPECT_GT(differ, 400);
+    // A state that sets the Gain is not undone by the port, which did not move.
+    std::vector<uint8_t> state = loud.save();
+    ASSERT_EQ(quiet.restore(state), LV2_STATE_SUCCESS);
+    quiet.run();
+    EXPECT_EQ(quiet.save(), state);
+}
+
+TEST_F(Lv2Test, TheStateRoundTripsAndRefusesWhatIsNotOurs) {
+    Instance first(plugin), second(plugin);
+    first.controls[lv2adapter::kFirstSettingPort + 3] = 150;  // Gain
+    first.controls[lv2adapter::kFirstSettingPort + 0] = 3;    // Poly
+    first.run();
+    const std::vector<uint8_t> state = first.save();
+    ASSERT_EQ(second.restore(state), LV2_STATE_SUCCESS);
+    EXPECT_EQ(second.save(), state);
+    PluginLibrary vstLibrary(BYTONE_PLUGIN_PATH);
+    EXPECT_EQ(throughVst24(vstLibrary.entry("VSTPluginMain"), state).size() + 8, state.size()) << "all but the Gain";
+    Instance third(plugin);
+    const std::vector<uint8_t> fresh = third.save();
+    for (const std::vector<uint8_t>& foreign : {std::vector<uint8_t>{'h', 'i'}, std::vector<uint8_t>(600000, 0),
+                                                std::vector<uint8_t>(state.begin() + 4, state.end())})
+        EXPECT_NE(third.restore(foreign), LV2_STATE_SUCCESS);
+    EXPECT_NE(third.restore(state, LV2_ATOM__String), LV2_STATE_SUCCESS);
+    EXPECT_EQ(third.save(), fresh);
+}
+
+}  // namespace
