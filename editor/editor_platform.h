@@ -4,6 +4,8 @@
 // for tests, tools and the web page.
 #pragma once
 
+#include <cstdint>
+
 #include <optional>
 #include <string>
 
@@ -71,6 +73,9 @@ public:
     // The descriptor of the connection whose events handleEvents reads, while open; -1
     // for a window system whose events come through the host's own loop.
     virtual int connectionFd() const { return -1; }
+    // The window the editor made inside its parent, while open (an X11 window id); 0
+    // where a host needs no handle of it.
+    virtual uintptr_t window() const { return 0; }
 };
 
 }  // namespace editor

@@ -40,6 +40,8 @@ public:
     virtual void tick() = 0;
     // The descriptor of the window system connection while the window is open, or -1.
     virtual int connectionFd() const { return -1; }
+    // The window made inside the parent while open (an X11 window id), or 0.
+    virtual uintptr_t window() const { return 0; }
     // Who is told of the user's changes to the settings; null for nobody.
     virtual void setSettingListener(SettingListener* listener) = 0;
 };

@@ -37,6 +37,7 @@ public:
     // compiles and tells the host but touches no window.
     void tick() override;
     int connectionFd() const override { return windowOpen_ ? platform_->connectionFd() : -1; }
+    uintptr_t window() const override { return windowOpen_ ? platform_->window() : 0; }
     void setSettingListener(SettingListener* listener) override { settingListener_ = listener; }
     void requestReload() override;
 

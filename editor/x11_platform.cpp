@@ -294,6 +294,7 @@ public:
     }
 
     int connectionFd() const override { return connection_ ? xcb_get_file_descriptor(connection_) : -1; }
+    uintptr_t window() const override { return window_; }
 
     std::string text(Control c) override { return c == FormulaEdit ? box_.text() : texts_[c]; }
     void setText(Control c, const std::string& text) override {

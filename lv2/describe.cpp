@@ -21,6 +21,7 @@ const char kPrefixes[] =
     "@prefix pset: <http://lv2plug.in/ns/ext/presets#> .\n"
     "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n"
     "@prefix state: <http://lv2plug.in/ns/ext/state#> .\n"
+    "@prefix ui: <http://lv2plug.in/ns/extensions/ui#> .\n"
     "@prefix urid: <http://lv2plug.in/ns/ext/urid#> .\n\n";
 
 std::string quoted(const std::string& text) {
@@ -91,7 +92,7 @@ int main(int argc, char** argv) {
            << "    doap:maintainer [ a doap:Person ; doap:name \"Kelmo\" ] ;\n"
            << "    lv2:minorVersion " << major * 1000 + minor << " ;\n    lv2:microVersion " << micro << " ;\n"
            << "    lv2:requiredFeature urid:map ;\n    lv2:optionalFeature lv2:hardRTCapable ;\n"
-           << "    lv2:extensionData state:interface ;\n    lv2:port [\n"
+           << "    lv2:extensionData state:interface ;\n    ui:ui <" << lv2adapter::kUiUri << "> ;\n    lv2:port [\n"
            << "        a lv2:InputPort , atom:AtomPort ;\n        atom:bufferType atom:Sequence ;\n"
            << "        atom:supports midi:MidiEvent ;\n        lv2:designation lv2:control ;\n        lv2:index "
            << lv2adapter::kMidiPort << " ;\n        lv2:symbol \"midi_in\" ;\n        lv2:name \"MIDI In\" ;\n    ] , [\n"
@@ -106,7 +107,12 @@ int main(int argc, char** argv) {
     plugin << "    [\n        a lv2:InputPort , lv2:ControlPort ;\n        lv2:index " << lv2adapter::kProgramPort
            << " ;\n        lv2:symbol \"program\" ;\n        lv2:name \"Program\" ;\n        lv2:default 0 ;\n"
            << "        lv2:minimum 0 ;\n        lv2:maximum " << kNumPrograms - 1
-           << " ;\n        lv2:portProperty lv2:integer ;\n    ] .\n";
+           << " ;\n        lv2:portProperty lv2:integer ;\n    ] .\n\n"
+           // The editor: embedded in the host's window, ticked by its idle calls, reaching the
+           // instrument through instance-access.
+           << "<" << lv2adapter::kUiUri << ">\n    a ui:X11UI ;\n    ui:binary <bytone_ui.so> ;\n"
+           << "    lv2:requiredFeature ui:idleInterface , ui:parent , <http://lv2plug.in/ns/ext/instance-access> ;\n"
+           << "    lv2:optionalFeature ui:resize , ui:touch ;\n    lv2:extensionData ui:idleInterface .\n";
 
     std::ostringstream presets;
     presets << kPrefixes;

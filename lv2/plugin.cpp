@@ -14,12 +14,10 @@
 
 #include <cmath>
 #include <cstring>
-#include <memory>
 #include <new>
 
 #include "../engine/full_state.h"
-#include "../engine/instrument.h"
-#include "ports.h"
+#include "instance.h"
 
 namespace lv2adapter {
 
@@ -28,49 +26,6 @@ namespace {
 int32_t wholeValue(float value) {
     return std::isfinite(value) ? static_cast<int32_t>(std::lround(std::fmin(std::fmax(value, -1e9f), 1e9f))) : 0;
 }
-
-struct Plugin {
-    std::unique_ptr<engine::Instrument> instrument = std::make_unique<engine::Instrument>();
-    LV2_URID midiEvent = 0, chunk = 0, stateKey = 0;
-    const LV2_Atom_Sequence* midi = nullptr;
-    float* left = nullptr;
-    float* right = nullptr;
-    const float* controls[engine::kSettingCount + 1]{};  // the settings, then the program
-    int32_t lastControls[engine::kSettingCount + 1]{};   // what the ports last held
-
-    void controlChanges() {
-        for (int i = 0; i <= engine::kSettingCount; ++i) {
-            if (!controls[i]) continue;
-            const int32_t value = wholeValue(*controls[i]);
-            if (value == lastControls[i]) continue;
-            lastControls[i] = value;
-            Event event{};
-            if (i < engine::kSettingCount) {
-                event.kind = SettingChange;
-                event.setting = i;
-                event.value = static_cast<float>(value);
-            } else {
-                event.kind = ProgramChange;
-                event.program = value < 0 ? 0 : value > kNumPrograms - 1 ? kNumPrograms - 1 : value;
-            }
-            instrument->queueEvent(event);
-        }
-    }
-
-    void run(uint32_t frames) {
-        controlChanges();
-        if (midi) {
-            LV2_ATOM_SEQUENCE_FOREACH(midi, event) {
-                if (event->body.type != midiEvent || event->body.size == 0) continue;
-                const auto* bytes = reinterpret_cast<const uint8_t*>(event + 1);
-                const uint32_t size = event->body.size;
-                instrument->queueMidi(bytes[0], size > 1 ? bytes[1] : 0, size > 2 ? bytes[2] : 0,
-                                      static_cast<int32_t>(event->time.frames));
-            }
-        }
-        instrument->render(left, right, static_cast<int32_t>(frames));
-    }
-};
 
 Plugin& of(LV2_Handle handle) { return *static_cast<Plugin*>(handle); }
 
@@ -144,6 +99,39 @@ const LV2_Descriptor kDescriptor = {
 };
 
 }  // namespace
+
+void Plugin::controlChanges() {
+    for (int i = 0; i <= engine::kSettingCount; ++i) {
+        if (!controls[i]) continue;
+        const int32_t value = wholeValue(*controls[i]);
+        if (value == lastControls[i]) continue;
+        lastControls[i] = value;
+        Event event{};
+        if (i < engine::kSettingCount) {
+            event.kind = SettingChange;
+            event.setting = i;
+            event.value = static_cast<float>(value);
+        } else {
+            event.kind = ProgramChange;
+            event.program = value < 0 ? 0 : value > kNumPrograms - 1 ? kNumPrograms - 1 : value;
+        }
+        instrument->queueEvent(event);
+    }
+}
+
+void Plugin::run(uint32_t frames) {
+    controlChanges();
+    if (midi) {
+        LV2_ATOM_SEQUENCE_FOREACH(midi, event) {
+            if (event->body.type != midiEvent || event->body.size == 0) continue;
+            const auto* bytes = reinterpret_cast<const uint8_t*>(event + 1);
+            const uint32_t size = event->body.size;
+            instrument->queueMidi(bytes[0], size > 1 ? bytes[1] : 0, size > 2 ? bytes[2] : 0,
+                                  static_cast<int32_t>(event->time.frames));
+        }
+    }
+    instrument->render(left, right, static_cast<int32_t>(frames));
+}
 
 }  // namespace lv2adapter
 

@@ -12,6 +12,7 @@ namespace lv2adapter {
 inline constexpr char kUri[] = "urn:kelmo:bytone";
 inline constexpr char kStateKey[] = "urn:kelmo:bytone#state";
 inline constexpr char kPresetPrefix[] = "urn:kelmo:bytone:preset:";
+inline constexpr char kUiUri[] = "urn:kelmo:bytone#ui";
 
 // The MIDI input, the two outputs, a control per setting of the table (in its order,
 // named by the setting's key), and the program.

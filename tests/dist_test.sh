@@ -12,7 +12,7 @@ fail() { echo "dist test: $*" >&2; exit 1; }
 tar -C "$where" -xzf "$dist/bytone-$version-linux-x86_64.tar.gz"
 linux="$where/bytone-$version-linux-x86_64"
 for file in bin/bytone lib/vst/bytone.so lib/clap/bytone.clap lib/vst3/Bytone.vst3/Contents/x86_64-linux/Bytone.so \
-  lib/lv2/bytone.lv2/bytone.so lib/lv2/bytone.lv2/manifest.ttl lib/lv2/bytone.lv2/presets.ttl share/man/man1/bytone.1 README.md LICENSE share/doc/bytone/formulas.md \
+  lib/lv2/bytone.lv2/bytone.so lib/lv2/bytone.lv2/bytone_ui.so lib/lv2/bytone.lv2/manifest.ttl lib/lv2/bytone.lv2/presets.ttl share/man/man1/bytone.1 README.md LICENSE share/doc/bytone/formulas.md \
   share/doc/bytone/presets.md share/doc/bytone/presets/038.png share/doc/bytone/LICENSE share/doc/bytone/third-party.md; do
   [ -f "$linux/$file" ] || fail "the Linux archive lacks $file"
 done

@@ -22,6 +22,10 @@
 #include <clap/ext/state.h>
 #include <clap/ext/timer-support.h>
 #include <clap/plugin-factory.h>
+#include <lv2/core/lv2.h>
+#include <lv2/instance-access/instance-access.h>
+#include <lv2/ui/ui.h>
+#include <lv2/urid/urid.h>
 #include <travesty/component.h>
 #include <travesty/edit_controller.h>
 #include <travesty/factory.h>
@@ -807,6 +811,113 @@ TEST_F(Vst3EditorTest, AttachingAndRemovingTwoHundredTimesIsClean) {
     const Resources end = resources();
     EXPECT_EQ(end.clients, start.clients) << "X clients left connected";
     EXPECT_EQ(end.files, start.files);
+}
+
+// The LV2 plug-in's editor as an LV2 host embeds it: the UI module instantiated with the
+// host's window and the instance, ticked by the host's idle calls, its drags written to
+// the control ports inside the host's touch.
+class Lv2UiTest : public EditorX11Test {
+protected:
+    static LV2_URID mapUri(LV2_URID_Map_Handle, const char* uri) {
+        static std::vector<std::string> uris;
+        for (size_t i = 0; i < uris.size(); ++i)
+            if (uris[i] == uri) return static_cast<LV2_URID>(i + 1);
+        uris.push_back(uri);
+        return static_cast<LV2_URID>(uris.size());
+    }
+    void SetUp() override {
+        EditorX11Test::SetUp();
+        if (IsSkipped()) return;
+        ASSERT_TRUE(pluginLibrary.loaded()) << pluginLibrary.error();
+        ASSERT_TRUE(uiLibrary.loaded()) << uiLibrary.error();
+        const auto* descriptor =
+            reinterpret_cast<const LV2_Descriptor* (*)(uint32_t)>(pluginLibrary.symbol("lv2_descriptor"))(0);
+        uiDescriptor = reinterpret_cast<const LV2UI_Descriptor* (*)(uint32_t)>(uiLibrary.symbol("lv2ui_descriptor"))(0);
+        ASSERT_TRUE(descriptor && uiDescriptor);
+        pluginDescriptor = descriptor;
+        const LV2_Feature* features[] = {&mapFeature, nullptr};
+        instance = descriptor->instantiate(descriptor, 44100, BYTONE_LV2_BUNDLE "/", features);
+        ASSERT_NE(instance, nullptr);
+        idleInterface = static_cast<const LV2UI_Idle_Interface*>(uiDescriptor->extension_data(LV2_UI__idleInterface));
+        ASSERT_NE(idleInterface, nullptr);
+    }
+    void TearDown() override {
+        if (ui) uiDescriptor->cleanup(ui);
+        if (instance) pluginDescriptor->cleanup(instance);
+        EditorX11Test::TearDown();
+    }
+    LV2UI_Handle open() {
+        const LV2_Feature parentFeature{LV2_UI__parent, reinterpret_cast<void*>(parent)};
+        const LV2_Feature instanceFeature{LV2_INSTANCE_ACCESS_URI, instance};
+        const LV2_Feature touchFeature{LV2_UI__touch, &touch};
+        const LV2_Feature* features[] = {&mapFeature, &parentFeature, &instanceFeature, &touchFeature, nullptr};
+        LV2UI_Widget widget = nullptr;
+        LV2UI_Handle handle = uiDescriptor->instantiate(
+            uiDescriptor, "urn:kelmo:bytone", BYTONE_LV2_BUNDLE "/",
+            [](LV2UI_Controller controller, uint32_t port, uint32_t size, uint32_t format, const void* value) {
+                if (size == sizeof(float) && format == 0)
+                    static_cast<Lv2UiTest*>(const_cast<void*>(controller))
+                        ->written.push_back("port " + std::to_string(port) + " " +
+                                            std::to_string(static_cast<int>(*static_cast<const float*>(value))));
+            },
+            this, &widget, features);
+        EXPECT_NE(handle, nullptr);
+        EXPECT_NE(widget, nullptr) << "no window handed to the host";
+        return handle;
+    }
+
+    LV2_URID_Map map{nullptr, mapUri};
+    const LV2_Feature mapFeature{LV2_URID__map, &map};
+    PluginLibrary pluginLibrary{BYTONE_LV2_BUNDLE "/bytone.so"};
+    PluginLibrary uiLibrary{BYTONE_LV2_BUNDLE "/bytone_ui.so"};
+    const LV2_Descriptor* pluginDescriptor = nullptr;
+    const LV2UI_Descriptor* uiDescriptor = nullptr;
+    const LV2UI_Idle_Interface* idleInterface = nullptr;
+    LV2_Handle instance = nullptr;
+    LV2UI_Handle ui = nullptr;
+    std::vector<std::string> written;  // "port 6 130", "grab 6", "release 6"
+    LV2UI_Touch touch{this, [](LV2UI_Feature_Handle handle, uint32_t port, bool grabbed) {
+                          static_cast<Lv2UiTest*>(handle)->written.push_back((grabbed ? "grab " : "release ") +
+                                                                             std::to_string(port));
+                      }};
+};
+
+TEST_F(Lv2UiTest, TheHostsIdleTicksItAndADragIsWrittenToItsPort) {
+    ui = open();
+    ASSERT_NE(ui, nullptr);
+    tick = [this] { idleInterface->idle(ui); };
+    editorWindow = childOf(parent);
+    ASSERT_NE(editorWindow, 0u);
+    idle();
+    drag(GainLabel, 60);
+    // (The drum key, brought into its range by the first drag, is written to its port too.)
+    std::erase_if(written, [](const std::string& w) { return w.find(" 6") == std::string::npos; });
+    ASSERT_GE(written.size(), 3u);
+    EXPECT_EQ(written.front(), "grab 6");
+    EXPECT_EQ(written.back(), "release 6");
+    EXPECT_EQ(written[written.size() - 2].rfind("port 6 1", 0), 0u) << written[written.size() - 2];
+}
+
+TEST_F(Lv2UiTest, OpeningAndClosingTwoHundredTimesIsClean) {
+    uiDescriptor->cleanup(open());
+    const Resources start = resources();
+    for (int i = 0; i < 200; ++i) {
+        LV2UI_Handle handle = open();
+        ASSERT_NE(handle, nullptr);
+        idleInterface->idle(handle);
+        uiDescriptor->cleanup(handle);
+    }
+    const Resources end = resources();
+    EXPECT_EQ(end.clients, start.clients) << "X clients left connected";
+    EXPECT_EQ(end.files, start.files);
+    // Without instance-access there is no editor: the host shows its own controls.
+    const LV2_Feature parentFeature{LV2_UI__parent, reinterpret_cast<void*>(parent)};
+    const LV2_Feature* features[] = {&mapFeature, &parentFeature, nullptr};
+    LV2UI_Widget widget = nullptr;
+    EXPECT_EQ(uiDescriptor->instantiate(uiDescriptor, "urn:kelmo:bytone", BYTONE_LV2_BUNDLE "/",
+                                        [](LV2UI_Controller, uint32_t, uint32_t, uint32_t, const void*) {}, this,
+                                        &widget, features),
+              nullptr);
 }
 
 }  // namespace

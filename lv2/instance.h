@@ -1,0 +1,31 @@
+// An instance of the LV2 plug-in, as its descriptor's functions and, through the host's
+// instance-access feature, its editor see it: the instrument and the ports.
+#pragma once
+
+#include <lv2/atom/atom.h>
+#include <lv2/urid/urid.h>
+
+#include <cstdint>
+#include <memory>
+
+#include "../engine/instrument.h"
+#include "ports.h"
+
+namespace lv2adapter {
+
+struct Plugin {
+    std::unique_ptr<engine::Instrument> instrument = std::make_unique<engine::Instrument>();
+    LV2_URID midiEvent = 0, chunk = 0, stateKey = 0;
+    const LV2_Atom_Sequence* midi = nullptr;
+    float* left = nullptr;
+    float* right = nullptr;
+    const float* controls[engine::kSettingCount + 1]{};  // the settings, then the program
+    int32_t lastControls[engine::kSettingCount + 1]{};   // what the ports last held
+
+    // [audio thread] Queues the controls that moved, at the block's start.
+    void controlChanges();
+    // [audio thread] One block: the controls, the MIDI at its frames, the render.
+    void run(uint32_t frames);
+};
+
+}  // namespace lv2adapter
