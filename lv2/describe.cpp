@@ -90,7 +90,9 @@ int main(int argc, char** argv) {
            << "<" << lv2adapter::kUri << ">\n    a lv2:InstrumentPlugin , doap:Project ;\n"
            << "    doap:name \"Bytone\" ;\n    doap:license <https://opensource.org/licenses/MIT> ;\n"
            << "    doap:maintainer [ a doap:Person ; doap:name \"Kelmo\" ] ;\n"
-           << "    lv2:minorVersion " << major * 1000 + minor << " ;\n    lv2:microVersion " << micro << " ;\n"
+           // Rising with every release, and even, as LV2 marks a stable release: hosts that find
+           // two bundles of the plug-in keep the higher.
+           << "    lv2:minorVersion " << 2 * (major * 1000 + minor) << " ;\n    lv2:microVersion " << micro << " ;\n"
            << "    lv2:requiredFeature urid:map ;\n    lv2:optionalFeature lv2:hardRTCapable ;\n"
            << "    lv2:extensionData state:interface ;\n    ui:ui <" << lv2adapter::kUiUri << "> ;\n    lv2:port [\n"
            << "        a lv2:InputPort , atom:AtomPort ;\n        atom:bufferType atom:Sequence ;\n"
