@@ -16,8 +16,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <atomic>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <string>
 #include <thread>
 
 #include "create_editor.h"
@@ -47,6 +50,12 @@ enum Keysym : uint32_t {
     kDown = 0xff54,
     kEnd = 0xff57,
     kKeypadEnter = 0xff8d,
+    kKeypadMultiply = 0xffaa,
+    kKeypadAdd = 0xffab,
+    kKeypadSubtract = 0xffad,
+    kKeypadDivide = 0xffaf,
+    kKeypad0 = 0xffb0,
+    kKeypad9 = 0xffb9,
     kDelete = 0xffff,
 };
 
@@ -231,6 +240,134 @@ struct Line {
     size_t begin, end;
 };
 
+xcb_atom_t internAtom(xcb_connection_t* connection, const char* name) {
+    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
+        connection, xcb_intern_atom(connection, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
+    const xcb_atom_t result = reply ? reply->atom : XCB_NONE;
+    std::free(reply);
+    return result;
+}
+
+// The CLIPBOARD while the editor owns it, served by a thread of its own on a connection
+// of its own: a host whose toolkit asks the new owner for its targets on its user-interface
+// thread right after Copy (Qt does) gets its answer at once, not at the host's next idle,
+// which that blocked thread would have to run.
+class ClipboardOwner {
+public:
+    ClipboardOwner() = default;
+    ~ClipboardOwner() { stop(); }
+    ClipboardOwner(const ClipboardOwner&) = delete;
+    ClipboardOwner& operator=(const ClipboardOwner&) = delete;
+
+    // Takes the CLIPBOARD with `text`; false when the server gave it to nobody.
+    bool take(const std::string& text) {
+        if (!connection_ && !start()) return false;
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            text_ = text;
+        }
+        xcb_set_selection_owner(connection_, window_, clipboard_, XCB_CURRENT_TIME);
+        xcb_get_selection_owner_reply_t* owner =
+            xcb_get_selection_owner_reply(connection_, xcb_get_selection_owner(connection_, clipboard_), nullptr);
+        owns_ = owner && owner->owner == window_;
+        std::free(owner);
+        return owns_;
+    }
+    bool owns() const { return owns_; }
+    std::string text() {
+        std::lock_guard<std::mutex> hold(lock_);
+        return text_;
+    }
+    // Gives the CLIPBOARD up if it is still ours and ends the thread.
+    void stop() {
+        if (!connection_) return;
+        if (owns_) xcb_set_selection_owner(connection_, XCB_NONE, clipboard_, XCB_CURRENT_TIME);
+        // A message to its own window wakes the thread, which then ends.
+        xcb_client_message_event_t wake{};
+        wake.response_type = XCB_CLIENT_MESSAGE;
+        wake.window = window_;
+        wake.format = 32;
+        wake.type = stop_;
+        xcb_send_event(connection_, 0, window_, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&wake));
+        xcb_flush(connection_);
+        if (server_.joinable()) server_.join();
+        xcb_disconnect(connection_);
+        connection_ = nullptr;
+        owns_ = false;
+    }
+
+private:
+    bool start() {
+        connection_ = xcb_connect(nullptr, nullptr);
+        if (xcb_connection_has_error(connection_)) {
+            xcb_disconnect(connection_);
+            connection_ = nullptr;
+            return false;
+        }
+        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data;
+        window_ = xcb_generate_id(connection_);
+        xcb_create_window(connection_, XCB_COPY_FROM_PARENT, window_, screen->root, 0, 0, 1, 1, 0,
+                          XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+        clipboard_ = atom("CLIPBOARD");
+        utf8_ = atom("UTF8_STRING");
+        targets_ = atom("TARGETS");
+        textAtom_ = atom("TEXT");
+        stop_ = atom("BYTONE_STOP");
+        server_ = std::thread([this] { serve(); });
+        return true;
+    }
+    xcb_atom_t atom(const char* name) { return internAtom(connection_, name); }
+    void serve() {
+        while (xcb_generic_event_t* event = xcb_wait_for_event(connection_)) {
+            const uint8_t type = event->response_type & 0x7F;
+            bool stopping = false;
+            if (type == XCB_SELECTION_REQUEST)
+                answer(*reinterpret_cast<xcb_selection_request_event_t*>(event));
+            else if (type == XCB_SELECTION_CLEAR)
+                owns_ = false;
+            else if (type == XCB_CLIENT_MESSAGE)
+                stopping = reinterpret_cast<xcb_client_message_event_t*>(event)->type == stop_;
+            std::free(event);
+            if (stopping) return;
+        }
+    }
+    void answer(const xcb_selection_request_event_t& request) {
+        xcb_selection_notify_event_t notify{};
+        notify.response_type = XCB_SELECTION_NOTIFY;
+        notify.time = request.time;
+        notify.requestor = request.requestor;
+        notify.selection = request.selection;
+        notify.target = request.target;
+        // Clients of the old conventions name no property: the target serves as one.
+        notify.property = request.property == XCB_NONE ? request.target : request.property;
+        const std::string text = this->text();
+        if (request.selection != clipboard_ || !owns_) {
+            notify.property = XCB_NONE;
+        } else if (request.target == targets_) {
+            const xcb_atom_t offered[] = {targets_, utf8_, XCB_ATOM_STRING, textAtom_};
+            xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, request.requestor, notify.property, XCB_ATOM_ATOM,
+                                32, 4, offered);
+        } else if (request.target == utf8_ || request.target == XCB_ATOM_STRING || request.target == textAtom_) {
+            xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, request.requestor, notify.property,
+                                request.target == textAtom_ ? static_cast<xcb_atom_t>(XCB_ATOM_STRING) : request.target,
+                                8, static_cast<uint32_t>(text.size()), text.data());
+        } else {
+            notify.property = XCB_NONE;
+        }
+        xcb_send_event(connection_, 0, request.requestor, XCB_EVENT_MASK_NO_EVENT,
+                       reinterpret_cast<const char*>(&notify));
+        xcb_flush(connection_);
+    }
+
+    xcb_connection_t* connection_ = nullptr;
+    xcb_window_t window_ = 0;
+    xcb_atom_t clipboard_ = XCB_NONE, utf8_ = XCB_NONE, targets_ = XCB_NONE, textAtom_ = XCB_NONE, stop_ = XCB_NONE;
+    std::thread server_;
+    std::mutex lock_;
+    std::string text_;
+    std::atomic<bool> owns_{false};
+};
+
 class X11Platform : public EditorPlatform {
 public:
     ~X11Platform() override { close(); }
@@ -265,8 +402,6 @@ public:
         xcb_map_window(connection_, window_);
         clipboard_ = atom("CLIPBOARD");
         utf8_ = atom("UTF8_STRING");
-        targets_ = atom("TARGETS");
-        textAtom_ = atom("TEXT");
         pasteProperty_ = atom("BYTONE_PASTE");
         loadKeyboard();
         maxRequestBytes_ = xcb_get_maximum_request_length(connection_) * 4;
@@ -282,12 +417,12 @@ public:
 
     void close() override {
         if (!connection_) return;
-        if (ownsClipboard_) xcb_set_selection_owner(connection_, XCB_NONE, clipboard_, XCB_CURRENT_TIME);
+        clipboardOwner_.stop();
         if (window_ && !windowGone_) xcb_destroy_window(connection_, window_);
         xcb_disconnect(connection_);  // the server frees what this connection made
         connection_ = nullptr;
         window_ = 0;
-        windowGone_ = ownsClipboard_ = focused_ = selecting_ = false;
+        windowGone_ = focused_ = selecting_ = false;
         for (xcb_generic_event_t* event : deferred_) std::free(event);
         deferred_.clear();
         surfaces_.reset();
@@ -327,18 +462,10 @@ public:
         return surfaces_->scopeCanvas;
     }
 
-    bool copyToClipboard(const std::string& text) override {
-        clipboardText_ = text;
-        xcb_set_selection_owner(connection_, window_, clipboard_, XCB_CURRENT_TIME);
-        xcb_get_selection_owner_reply_t* owner =
-            xcb_get_selection_owner_reply(connection_, xcb_get_selection_owner(connection_, clipboard_), nullptr);
-        ownsClipboard_ = owner && owner->owner == window_;
-        std::free(owner);
-        return ownsClipboard_;
-    }
+    bool copyToClipboard(const std::string& text) override { return clipboardOwner_.take(text); }
 
     std::optional<std::string> pasteFromClipboard() override {
-        if (ownsClipboard_) return clipboardText_;
+        if (clipboardOwner_.owns()) return clipboardOwner_.text();
         for (xcb_atom_t target : {utf8_, static_cast<xcb_atom_t>(XCB_ATOM_STRING)})
             if (std::optional<std::string> text = requestSelection(target)) return text;
         return std::nullopt;
@@ -393,13 +520,7 @@ private:
         return false;
     }
 
-    xcb_atom_t atom(const char* name) {
-        xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
-            connection_, xcb_intern_atom(connection_, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
-        const xcb_atom_t result = reply ? reply->atom : XCB_NONE;
-        std::free(reply);
-        return result;
-    }
+    xcb_atom_t atom(const char* name) { return internAtom(connection_, name); }
 
     void loadKeyboard() {
         const xcb_setup_t* setup = xcb_get_setup(connection_);
@@ -417,13 +538,24 @@ private:
         std::free(reply);
     }
 
-    uint32_t keysymOf(xcb_keycode_t code, bool shift) const {
+    // The key's symbol; a key of the numeric keypad gives its character (a digit with
+    // NumLock on, an operator always) as the main keyboard's key for it would.
+    uint32_t keysymOf(xcb_keycode_t code, bool shift, bool numLock) const {
         if (code < minKeycode_) return 0;
         const size_t at = static_cast<size_t>(code - minKeycode_) * static_cast<size_t>(keysymsPerKeycode_);
         if (at >= keysyms_.size()) return 0;
         const uint32_t plain = keysyms_[at];
         const uint32_t shifted = keysymsPerKeycode_ > 1 && at + 1 < keysyms_.size() ? keysyms_[at + 1] : 0;
-        return shift && shifted ? shifted : plain;
+        // On the keypad the second symbol is the digit, which NumLock (or Shift without it) gives.
+        const bool keypadDigit = shifted >= kKeypad0 && shifted <= kKeypad9;
+        const uint32_t sym = keypadDigit ? (numLock != shift ? shifted : plain) : shift && shifted ? shifted : plain;
+        switch (sym) {
+            case kKeypadMultiply: return '*';
+            case kKeypadAdd: return '+';
+            case kKeypadSubtract: return '-';
+            case kKeypadDivide: return '/';
+            default: return sym >= kKeypad0 && sym <= kKeypad9 ? '0' + (sym - kKeypad0) : sym;
+        }
     }
 
     Point origin() {
@@ -460,8 +592,6 @@ private:
                 break;
             }
             case XCB_KEY_PRESS: keyPress(*reinterpret_cast<xcb_key_press_event_t*>(event)); break;
-            case XCB_SELECTION_REQUEST: serveSelection(*reinterpret_cast<xcb_selection_request_event_t*>(event)); break;
-            case XCB_SELECTION_CLEAR: ownsClipboard_ = false; break;
             default: break;
         }
     }
@@ -509,7 +639,7 @@ private:
     void keyPress(const xcb_key_press_event_t& key) {
         if (!focused_) return;
         const bool shift = key.state & XCB_MOD_MASK_SHIFT, control = key.state & XCB_MOD_MASK_CONTROL;
-        const uint32_t sym = keysymOf(key.detail, shift);
+        const uint32_t sym = keysymOf(key.detail, shift, key.state & XCB_MOD_MASK_2);
         bool edited = false;
         const std::vector<Line> lines = layoutLines();
         const size_t line = lineOf(lines, box_.caret());
@@ -597,33 +727,6 @@ private:
             return text;
         }
         return std::nullopt;
-    }
-
-    void serveSelection(const xcb_selection_request_event_t& request) {
-        xcb_selection_notify_event_t notify{};
-        notify.response_type = XCB_SELECTION_NOTIFY;
-        notify.time = request.time;
-        notify.requestor = request.requestor;
-        notify.selection = request.selection;
-        notify.target = request.target;
-        // Clients of the old conventions name no property: the target serves as one.
-        notify.property = request.property == XCB_NONE ? request.target : request.property;
-        if (request.selection != clipboard_ || !ownsClipboard_) {
-            notify.property = XCB_NONE;
-        } else if (request.target == targets_) {
-            const xcb_atom_t offered[] = {targets_, utf8_, XCB_ATOM_STRING, textAtom_};
-            xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, request.requestor, notify.property, XCB_ATOM_ATOM,
-                                32, 4, offered);
-        } else if (request.target == utf8_ || request.target == XCB_ATOM_STRING || request.target == textAtom_) {
-            xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, request.requestor, notify.property,
-                                request.target == textAtom_ ? static_cast<xcb_atom_t>(XCB_ATOM_STRING) : request.target,
-                                8, static_cast<uint32_t>(clipboardText_.size()), clipboardText_.data());
-        } else {
-            notify.property = XCB_NONE;
-        }
-        xcb_send_event(connection_, 0, request.requestor, XCB_EVENT_MASK_NO_EVENT,
-                       reinterpret_cast<const char*>(&notify));
-        xcb_flush(connection_);
     }
 
     // --- the formula box ------------------------------------------------------------
@@ -825,10 +928,8 @@ private:
     };
     Press lastPress_{0, -100, -100};
     uint32_t maxRequestBytes_ = 0;
-    xcb_atom_t clipboard_ = XCB_NONE, utf8_ = XCB_NONE, targets_ = XCB_NONE, textAtom_ = XCB_NONE,
-               pasteProperty_ = XCB_NONE;
-    bool ownsClipboard_ = false;
-    std::string clipboardText_;
+    xcb_atom_t clipboard_ = XCB_NONE, utf8_ = XCB_NONE, pasteProperty_ = XCB_NONE;
+    ClipboardOwner clipboardOwner_;
     std::deque<xcb_generic_event_t*> deferred_;
     std::vector<xcb_keysym_t> keysyms_;
     int keysymsPerKeycode_ = 0;
