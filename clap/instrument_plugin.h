@@ -1,6 +1,6 @@
 // The CLAP plug-in: an adapter that owns one instrument and answers a CLAP host with it.
 // The settings of the instrument's table and the current program are parameters; notes
-// come as CLAP note events or MIDI; the state is the VST 2.4 chunk with the Gain added;
+// come as CLAP note events or MIDI; the state is the VST 2.4 chunk with the Gain and the current program added;
 // the editor opens inside the host's window and tells the host of the user's edits.
 //
 // Threads, as CLAP tags them: `process` on the audio thread, everything else on the main

@@ -32,6 +32,9 @@ constexpr uint32_t kEnd = 0x4d0b3a7c;
 // carry before the end tag; far from the other tags, and passed over by a reader that
 // does not know it.
 constexpr uint32_t kGain = 0x4d7a1e35;
+// The current program, which VST 2.4 hosts keep beside the chunk and the other formats'
+// states carry after the Gain; passed over alike.
+constexpr uint32_t kCurrentProgram = 0x4d7a3a65;
 }  // namespace chunktag
 
 constexpr int kChunkPrograms = 128;

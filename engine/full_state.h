@@ -1,7 +1,9 @@
 // The instrument's state as the plug-in formats with automatable settings save it: the
-// chunk that VST 2.4 saves, with the Gain's tag and value added before its end tag. The
-// VST 2.4 reader passes over the unknown tag, so it reads such a state and keeps its own
-// Gain; these formats read a VST 2.4 chunk and keep theirs.
+// chunk that VST 2.4 saves, with the Gain's and the current program's tags and values
+// added before its end tag (a VST 2.4 host keeps the program beside the chunk; these
+// formats' hosts restore it from the state). The VST 2.4 reader passes over the unknown
+// tags, so it reads such a state and keeps its own Gain and program; these formats read
+// a VST 2.4 chunk and keep theirs.
 #pragma once
 
 #include <cstddef>
@@ -15,7 +17,7 @@ namespace engine {
 class Instrument;
 
 // No state of ours is larger.
-constexpr size_t kMaxFullStateBytes = kChunkCapacityBytes + 8;
+constexpr size_t kMaxFullStateBytes = kChunkCapacityBytes + 16;
 
 // [compiling side] The state's bytes.
 std::vector<uint8_t> saveFullState(Instrument& instrument);

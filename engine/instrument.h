@@ -38,6 +38,8 @@
 
 constexpr int kNumPrograms = 128;
 constexpr int kNumVoices = 8;
+// The pitch bend's range in semitones before an RPN message sets it.
+constexpr double kDefaultBendRange = 2.0;
 constexpr int kNameSize = 32;       // 31 characters and the terminating zero
 constexpr int kFormulaSize = 1024;  // 1023 characters and the terminating zero
 static_assert(kNumPrograms == kChunkPrograms && kNameSize == kChunkNameLimit + 1 &&
@@ -233,7 +235,7 @@ public:
     // [audio thread] Controller and voice state.
     uint8_t heldKeys[128]{};
     double pitchBend = 0.0;
-    double bendRange = 2.0;
+    double bendRange = kDefaultBendRange;
     int64_t modWheel = 0;
     int32_t rpnLsb = 0;
     int32_t rpnMsb = 0;

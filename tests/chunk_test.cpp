@@ -1,4 +1,5 @@
 #include "engine/chunk.h"
+#include "engine/full_state.h"
 
 #include <cmath>
 #include <cstring>
@@ -134,6 +135,18 @@ TEST_F(ChunkTest, TheFullestBankFitsTheBufferAndComesBack) {
     other->displayDirty = false;
     EXPECT_FALSE(restore(*other, tooLong));
     EXPECT_FALSE(other->displayDirty);
+
+    // The other formats' state adds the Gain and the current program, and comes back too.
+    synth->setSetting(engine::Setting::Gain, 150);
+    synth->setProgram(9);
+    synth->syncProgramDisplay();
+    const std::vector<uint8_t> full = engine::saveFullState(*synth);
+    EXPECT_EQ(full.size(), chunk.size() * 4 + 16);
+    auto third = std::make_unique<engine::Instrument>();
+    ASSERT_TRUE(engine::restoreFullState(*third, full.data(), full.size()));
+    EXPECT_EQ(third->setting(engine::Setting::Gain), 150);
+    EXPECT_EQ(third->program(), 9);
+    EXPECT_EQ(engine::saveFullState(*third), full);
 }
 
 TEST_F(ChunkTest, AnOverlongFormulaKeeps1023CharactersAndTheTagsAfterIt) {

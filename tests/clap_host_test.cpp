@@ -307,12 +307,13 @@ TEST_F(ClapTest, TheStateCarriesTheBankAndTheGainAndRefusesWhatIsNotOurs) {
     ASSERT_TRUE(load(other, state));
     EXPECT_EQ(value(other, 3), 150);
     EXPECT_EQ(value(other, 0), 3);
+    EXPECT_EQ(value(other, 100), 9);
     EXPECT_EQ(save(other), state);
 
     // The VST 2.4 plug-in reads the same state and keeps its own Gain; its chunk loads here.
     PluginLibrary vstLibrary(BYTONE_PLUGIN_PATH);
     const std::vector<uint8_t> vstChunk = throughVst24(vstLibrary.entry("VSTPluginMain"), state);
-    EXPECT_EQ(vstChunk.size() + 8, state.size());  // all but the Gain
+    EXPECT_EQ(vstChunk.size() + 16, state.size());  // all but the Gain and the program
     const clap_plugin_t* third = create();
     ASSERT_TRUE(load(third, vstChunk));
     EXPECT_EQ(value(third, 0), 3);

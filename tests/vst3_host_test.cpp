@@ -348,6 +348,10 @@ TEST_F(Vst3Test, TheFactoryDescribesOneInstrumentWithItsBusesParametersAndProgra
         EXPECT_EQ(ascii(p.title), "Ch3 Pitch Bend");
         EXPECT_TRUE(p.flags & V3_PARAM_IS_HIDDEN);
         EXPECT_DOUBLE_EQ(p.default_normalised_value, 8192.0 / 16383.0);
+        // A host that sends the data entry's default again leaves the bend range at 2.
+        EXPECT_EQ(e->get_parameter_info(self, 9 + 1, &p), V3_OK);
+        EXPECT_EQ(ascii(p.title), "Ch1 Data Entry");
+        EXPECT_DOUBLE_EQ(p.default_normalised_value, 4.0 / 127.0);
         EXPECT_NE(e->get_parameter_info(self, 8 + 1 + 16 * 7, &p), V3_OK);
         return 0;
     });
@@ -471,6 +475,7 @@ TEST_F(Vst3Test, TheStateIsTheClapStateAndReadsTheVst24Chunk) {
     BlockInput changes;
     changes.point(kGain, 0, toNormalised(kGain, 150));
     changes.point(0, 0, toNormalised(0, 3));
+    changes.point(kProgram, 0, toNormalised(kProgram, 8));
     std::vector<float> left(kBlock), right(kBlock);
     process(component, changes, left.data(), right.data(), 0);
     const std::vector<uint8_t> state = save(component);
@@ -478,6 +483,7 @@ TEST_F(Vst3Test, TheStateIsTheClapStateAndReadsTheVst24Chunk) {
     ASSERT_EQ(load(other, state), V3_OK);
     EXPECT_EQ(plain(other, kGain), 150);
     EXPECT_EQ(plain(other, 0), 3);
+    EXPECT_EQ(plain(other, kProgram), 8);
     EXPECT_EQ(save(other), state);
 
     // The CLAP plug-in reads it and saves the same bytes.
@@ -510,14 +516,15 @@ TEST_F(Vst3Test, TheStateIsTheClapStateAndReadsTheVst24Chunk) {
     clap->destroy(clap);
     entry->deinit();
 
-    // The VST 2.4 plug-in's chunk, which holds all but the Gain, loads here.
+    // The VST 2.4 plug-in's chunk, which holds all but the Gain and the program, loads here.
     PluginLibrary vstLibrary(BYTONE_PLUGIN_PATH);
     const std::vector<uint8_t> vstChunk = throughVst24(vstLibrary.entry("VSTPluginMain"), state);
-    EXPECT_EQ(vstChunk.size() + 8, state.size());
+    EXPECT_EQ(vstChunk.size() + 16, state.size());
     v3_component** third = create();
     ASSERT_EQ(load(third, vstChunk), V3_OK);
     EXPECT_EQ(plain(third, 0), 3);
     EXPECT_EQ(plain(third, kGain), 100);
+    EXPECT_EQ(plain(third, kProgram), 0);
 
     // Foreign and cut states change nothing.
     for (const std::vector<uint8_t>& foreign : {std::vector<uint8_t>{'h', 'i'}, std::vector<uint8_t>{},

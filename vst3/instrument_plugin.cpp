@@ -63,6 +63,15 @@ const char* controllerName(int16_t controller) {
     }
 }
 
+// A controller's value before any message moves it: the bend in the middle, the data
+// entry at the instrument's own bend range (in the half semitones the RPN counts). Hosts
+// that send every parameter's value again when they load a session then change nothing.
+int32_t controllerDefault(int16_t controller) {
+    if (controller == kPitchBend) return 8192;
+    if (controller == 6) return static_cast<int32_t>(kDefaultBendRange * 2);
+    return 0;
+}
+
 bool sameId(const v3_tuid a, const v3_tuid b) { return v3_tuid_match(a, b); }
 
 }  // namespace
@@ -318,7 +327,7 @@ bool Plugin::parameterInfo(int32_t index, v3_param_info& info) const {
         copyText("Ch" + std::to_string(channel + 1) + " " + controllerName(controller), info.title);
         copyText(controllerName(controller), info.short_title);
         info.flags |= V3_PARAM_IS_HIDDEN;
-        defaultValue = controller == kPitchBend ? 8192 : 0;  // the bend rests in the middle
+        defaultValue = controllerDefault(controller);
     }
     rangeOf(info.param_id, lowest, highest);
     info.step_count = highest - lowest;
@@ -344,7 +353,7 @@ double Plugin::currentNormalised(v3_param_id id) const {
     if (id == kProgramParameter) return normalised(id, instrument_->program());
     int channel;
     int16_t controller;
-    if (isController(id, channel, controller)) return controller == kPitchBend ? normalised(id, 8192) : 0;
+    if (isController(id, channel, controller)) return normalised(id, controllerDefault(controller));
     return 0;
 }
 

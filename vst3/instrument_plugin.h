@@ -4,7 +4,7 @@
 // the instrument's table and the program are parameters; the controllers VST3 carries no
 // events for (the mod wheel, pitch bend, the RPN messages that set the bend range, all
 // notes off) are hidden parameters of each channel that hosts map MIDI to; the programs
-// are one unit's program list; the state is the VST 2.4 chunk with the Gain added; the
+// are one unit's program list; the state is the VST 2.4 chunk with the Gain and the current program added; the
 // editor's view tells the host of the user's edits through the component handler.
 //
 // Objects follow the VST3 binary convention: each interface is a pointer to a table of
