@@ -19,6 +19,7 @@
 
 #include "plugin_loader.h"
 #include "preset_sequence.h"
+#include "vst3/unit_handler.h"
 
 namespace {
 
@@ -79,6 +80,51 @@ const Stream::Table Stream::kTable{
      [](void*, int64_t, int32_t, int64_t*) -> v3_result { return V3_NOT_IMPLEMENTED; },
      [](void* self, int64_t* position) -> v3_result {
          *position = static_cast<int64_t>(of(self).at);
+         return V3_OK;
+     }},
+};
+// A host's component handler with its unit handler, writing down what it is told
+// ("restart 4", "list 1 -1").
+struct HostHandler {
+    struct Table {
+        v3_funknown unknown;
+        v3_component_handler handler;
+    };
+    struct UnitsTable {
+        v3_funknown unknown;
+        v3_unit_handler units;
+    };
+    struct Units {
+        const UnitsTable* table;
+        HostHandler* host;
+    };
+    static HostHandler& of(void* self) { return *static_cast<HostHandler*>(self); }
+    static const Table kTable;
+    static const UnitsTable kUnitsTable;
+
+    const Table* table = &kTable;
+    Units units{&kUnitsTable, this};
+    std::vector<std::string> told;
+};
+const HostHandler::Table HostHandler::kTable{
+    {[](void* self, const v3_tuid iid, void** out) -> v3_result {
+         *out = v3_tuid_match(iid, v3_unit_handler_iid) ? &of(self).units : nullptr;
+         return *out ? V3_OK : V3_NO_INTERFACE;
+     },
+     oneReference, oneReference},
+    {[](void*, v3_param_id) -> v3_result { return V3_OK; }, [](void*, v3_param_id, double) -> v3_result { return V3_OK; },
+     [](void*, v3_param_id) -> v3_result { return V3_OK; },
+     [](void* self, int32_t flags) -> v3_result {
+         of(self).told.push_back("restart " + std::to_string(flags));
+         return V3_OK;
+     }},
+};
+const HostHandler::UnitsTable HostHandler::kUnitsTable{
+    kUnknown,
+    {[](void*, int32_t) -> v3_result { return V3_OK; },
+     [](void* self, int32_t list, int32_t program) -> v3_result {
+         static_cast<HostHandler::Units*>(self)->host->told.push_back("list " + std::to_string(list) + " " +
+                                                                      std::to_string(program));
          return V3_OK;
      }},
 };
@@ -480,7 +526,14 @@ TEST_F(Vst3Test, TheStateIsTheClapStateAndReadsTheVst24Chunk) {
     process(component, changes, left.data(), right.data(), 0);
     const std::vector<uint8_t> state = save(component);
     v3_component** other = create();
+    // The host is told to read the values and the program names again, and nothing for a
+    // state that is refused.
+    HostHandler handler;
+    with<v3_edit_controller>(other, v3_edit_controller_iid, [&](auto* self, auto* e) {
+        return e->set_component_handler(self, reinterpret_cast<v3_component_handler**>(&handler));
+    });
     ASSERT_EQ(load(other, state), V3_OK);
+    EXPECT_EQ(handler.told, (std::vector<std::string>{"restart 4", "list 1 -1"}));
     EXPECT_EQ(plain(other, kGain), 150);
     EXPECT_EQ(plain(other, 0), 3);
     EXPECT_EQ(plain(other, kProgram), 8);
@@ -533,6 +586,9 @@ TEST_F(Vst3Test, TheStateIsTheClapStateAndReadsTheVst24Chunk) {
         EXPECT_NE(load(other, foreign), V3_OK);
         EXPECT_EQ(save(other), state);
     }
+    EXPECT_EQ(handler.told.size(), 2u);
+    with<v3_edit_controller>(other, v3_edit_controller_iid,
+                             [&](auto* self, auto* e) { return e->set_component_handler(self, nullptr); });
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "../engine/full_state.h"
 #include "plug_view.h"
+#include "unit_handler.h"
 
 namespace vst3adapter {
 
@@ -520,7 +521,19 @@ v3_result Plugin::readState(v3_bstream** stream) {
         bytes.insert(bytes.end(), buffer, buffer + std::min<int32_t>(got, sizeof buffer));
         if (bytes.size() > engine::kMaxFullStateBytes) return V3_FALSE;  // no state of ours is this large
     }
-    return engine::restoreFullState(*instrument_, bytes.data(), bytes.size()) ? V3_OK : V3_FALSE;
+    if (!engine::restoreFullState(*instrument_, bytes.data(), bytes.size())) return V3_FALSE;
+    tellHostOfNewBank();
+    return V3_OK;
+}
+
+void Plugin::tellHostOfNewBank() {
+    if (!handler_) return;
+    v3_cpp_obj(handler_)->restart_component(handler_, V3_RESTART_PARAM_VALUES_CHANGED);
+    v3_unit_handler** units = nullptr;
+    if (v3_cpp_obj_query_interface(handler_, v3_unit_handler_iid, &units) == V3_OK && units) {
+        v3_cpp_obj(units)->notify_program_list_change(units, kProgramList, -1);
+        v3_cpp_obj_unref(units);
+    }
 }
 
 v3_result Plugin::writeState(v3_bstream** stream) {

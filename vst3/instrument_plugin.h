@@ -80,6 +80,9 @@ private:
     v3_plugin_view** createView(const char* name);
 
     v3_result readState(v3_bstream** stream);
+    // [main thread] After a restore: tells the host to read the parameters' values and
+    // the program list's names again.
+    void tellHostOfNewBank();
     v3_result writeState(v3_bstream** stream);
 
     Face component_{&kComponent, this};
