@@ -5,6 +5,7 @@
 #include <lv2/atom/atom.h>
 #include <lv2/urid/urid.h>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -14,13 +15,17 @@
 namespace lv2adapter {
 
 struct Plugin {
+    static constexpr int kControlCount = engine::kSettingCount + 1;  // the settings, then the program
+
     std::unique_ptr<engine::Instrument> instrument = std::make_unique<engine::Instrument>();
-    LV2_URID midiEvent = 0, chunk = 0, stateKey = 0;
+    LV2_URID midiEvent = 0, chunk = 0, stateKey = 0, controlsKey = 0;
     const LV2_Atom_Sequence* midi = nullptr;
     float* left = nullptr;
     float* right = nullptr;
-    const float* controls[engine::kSettingCount + 1]{};  // the settings, then the program
-    int32_t lastControls[engine::kSettingCount + 1]{};   // what the ports last held
+    const float* controls[kControlCount]{};
+    // What the ports held when last acted on; kept in the state, so that a host that sets
+    // the saved port values before a restore does not undo what the state holds.
+    std::atomic<int32_t> lastControls[kControlCount]{};
 
     // [audio thread] Queues the controls that moved, at the block's start.
     void controlChanges();

@@ -34,8 +34,12 @@ LV2_State_Status save(LV2_Handle handle, LV2_State_Store_Function store, LV2_Sta
     Plugin& plugin = of(handle);
     const std::vector<uint8_t> bytes = engine::saveFullState(*plugin.instrument);
     if (bytes.empty()) return LV2_STATE_ERR_UNKNOWN;
-    return store(state, plugin.stateKey, bytes.data(), bytes.size(), plugin.chunk,
-                 LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE);
+    const uint32_t flags = LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE;
+    const LV2_State_Status status = store(state, plugin.stateKey, bytes.data(), bytes.size(), plugin.chunk, flags);
+    if (status != LV2_STATE_SUCCESS) return status;
+    int32_t controls[Plugin::kControlCount];
+    for (int i = 0; i < Plugin::kControlCount; ++i) controls[i] = plugin.lastControls[i].load();
+    return store(state, plugin.controlsKey, controls, sizeof controls, plugin.chunk, flags);
 }
 
 // The restored bank reaches the audio thread as a VST 2.4 host's setChunk does: run may
@@ -48,9 +52,16 @@ LV2_State_Status restore(LV2_Handle handle, LV2_State_Retrieve_Function retrieve
     const void* data = retrieve(state, plugin.stateKey, &size, &type, &flags);
     if (!data) return LV2_STATE_ERR_NO_PROPERTY;
     if (type != plugin.chunk) return LV2_STATE_ERR_BAD_TYPE;
-    return engine::restoreFullState(*plugin.instrument, static_cast<const uint8_t*>(data), size)
-               ? LV2_STATE_SUCCESS
-               : LV2_STATE_ERR_UNKNOWN;
+    if (!engine::restoreFullState(*plugin.instrument, static_cast<const uint8_t*>(data), size))
+        return LV2_STATE_ERR_UNKNOWN;
+    // A state saved without the controls (or with another count of them) leaves them.
+    int32_t controls[Plugin::kControlCount];
+    const void* saved = retrieve(state, plugin.controlsKey, &size, &type, &flags);
+    if (saved && type == plugin.chunk && size == sizeof controls) {
+        std::memcpy(controls, saved, sizeof controls);
+        for (int i = 0; i < Plugin::kControlCount; ++i) plugin.lastControls[i] = controls[i];
+    }
+    return LV2_STATE_SUCCESS;
 }
 
 const LV2_State_Interface kState = {save, restore};
@@ -65,6 +76,7 @@ LV2_Handle instantiate(const LV2_Descriptor*, double rate, const char*, const LV
     plugin->midiEvent = map->map(map->handle, LV2_MIDI__MidiEvent);
     plugin->chunk = map->map(map->handle, LV2_ATOM__Chunk);
     plugin->stateKey = map->map(map->handle, kStateKey);
+    plugin->controlsKey = map->map(map->handle, kControlsKey);
     plugin->instrument->setSampleRate(rate);
     for (int i = 0; i < engine::kSettingCount; ++i)
         plugin->lastControls[i] = plugin->instrument->setting(static_cast<engine::Setting>(i));
@@ -101,11 +113,10 @@ const LV2_Descriptor kDescriptor = {
 }  // namespace
 
 void Plugin::controlChanges() {
-    for (int i = 0; i <= engine::kSettingCount; ++i) {
+    for (int i = 0; i < kControlCount; ++i) {
         if (!controls[i]) continue;
         const int32_t value = wholeValue(*controls[i]);
-        if (value == lastControls[i]) continue;
-        lastControls[i] = value;
+        if (lastControls[i].exchange(value) == value) continue;
         Event event{};
         if (i < engine::kSettingCount) {
             event.kind = SettingChange;

@@ -11,6 +11,8 @@ namespace lv2adapter {
 
 inline constexpr char kUri[] = "urn:kelmo:bytone";
 inline constexpr char kStateKey[] = "urn:kelmo:bytone#state";
+// The control ports' values last acted on, beside the state.
+inline constexpr char kControlsKey[] = "urn:kelmo:bytone#controls";
 inline constexpr char kPresetPrefix[] = "urn:kelmo:bytone:preset:";
 inline constexpr char kUiUri[] = "urn:kelmo:bytone#ui";
 

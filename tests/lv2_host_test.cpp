@@ -10,6 +10,7 @@
 #include <lv2/urid/urid.h>
 
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -73,30 +74,36 @@ struct Instance {
         }
         lilv_instance_run(instance, kBlock);
     }
+    // The state's bytes; the controls stored beside them go to `savedControls`.
     std::vector<uint8_t> save() {
-        std::vector<uint8_t> bytes;
+        std::map<uint32_t, std::vector<uint8_t>> properties;
         state()->save(
             lilv_instance_get_handle(instance),
-            [](LV2_State_Handle handle, uint32_t, const void* value, size_t size, uint32_t, uint32_t) {
+            [](LV2_State_Handle handle, uint32_t key, const void* value, size_t size, uint32_t, uint32_t) {
                 const auto* at = static_cast<const uint8_t*>(value);
-                static_cast<std::vector<uint8_t>*>(handle)->assign(at, at + size);
+                (*static_cast<std::map<uint32_t, std::vector<uint8_t>>*>(handle))[key].assign(at, at + size);
                 return LV2_STATE_SUCCESS;
             },
-            &bytes, 0, nullptr);
-        return bytes;
+            &properties, 0, nullptr);
+        savedControls = properties[mapUri(nullptr, lv2adapter::kControlsKey)];
+        return properties[mapUri(nullptr, lv2adapter::kStateKey)];
     }
-    LV2_State_Status restore(std::vector<uint8_t> bytes, const char* type = LV2_ATOM__Chunk) {
+    LV2_State_Status restore(std::vector<uint8_t> bytes, const char* type = LV2_ATOM__Chunk,
+                             std::vector<uint8_t> controls = {}) {
         struct Stored {
-            std::vector<uint8_t> bytes;
+            std::vector<uint8_t> bytes, controls;
             LV2_URID type;
-        } stored{std::move(bytes), mapUri(nullptr, type)};
+        } stored{std::move(bytes), std::move(controls), mapUri(nullptr, type)};
         return state()->restore(
             lilv_instance_get_handle(instance),
             [](LV2_State_Handle handle, uint32_t key, size_t* size, uint32_t* type, uint32_t* flags) -> const void* {
                 const auto& s = *static_cast<Stored*>(handle);
-                if (key != mapUri(nullptr, lv2adapter::kStateKey)) return nullptr;
-                *size = s.bytes.size(), *type = s.type, *flags = LV2_STATE_IS_POD;
-                return s.bytes.data();
+                const std::vector<uint8_t>* value = key == mapUri(nullptr, lv2adapter::kStateKey)      ? &s.bytes
+                                                    : key == mapUri(nullptr, lv2adapter::kControlsKey) ? &s.controls
+                                                                                                         : nullptr;
+                if (!value || value->empty()) return nullptr;
+                *size = value->size(), *type = s.type, *flags = LV2_STATE_IS_POD;
+                return value->data();
             },
             &stored, 0, nullptr);
     }
@@ -108,6 +115,7 @@ struct Instance {
     std::vector<uint64_t> midi = std::vector<uint64_t>(4096);  // 8-byte aligned atoms
     std::vector<float> left = std::vector<float>(kBlock), right = std::vector<float>(kBlock);
     float controls[lv2adapter::kPortCount]{};
+    std::vector<uint8_t> savedControls;
 };
 
 class Lv2Test : public ::testing::Test {
@@ -232,6 +240,18 @@ TEST_F(Lv2Test, AControlActsWhenItMovesAndNotOtherwise) {
     ASSERT_EQ(quiet.restore(state), LV2_STATE_SUCCESS);
     quiet.run();
     EXPECT_EQ(quiet.save(), state);
+
+    // A host that sets the saved port values and then restores: the Program port still
+    // holds the preset's 8 while MIDI chose program 3 afterwards, and 3 stays.
+    Instance played(plugin), reloaded(plugin);
+    played.controls[lv2adapter::kProgramPort] = reloaded.controls[lv2adapter::kProgramPort] = 8;
+    played.run();
+    played.run({vstMidiEvent(0xC0, 3, 0, 0)});
+    played.run();
+    state = played.save();
+    ASSERT_EQ(reloaded.restore(state, LV2_ATOM__Chunk, played.savedControls), LV2_STATE_SUCCESS);
+    reloaded.run();
+    EXPECT_EQ(reloaded.save(), state);
 }
 
 TEST_F(Lv2Test, TheStateRoundTripsAndRefusesWhatIsNotOurs) {

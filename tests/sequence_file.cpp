@@ -14,7 +14,10 @@ int main(int argc, char** argv) {
         return 2;
     }
     constexpr int kTicksPerSecond = 1920;
+    // And a program change to the first program: Ardour hands any program change to a VST3
+    // plug-in as program 0, so the formats can agree on this one.
     std::vector<TimedMessage> messages = sequence();
+    messages.push_back({7.0, 0xC0, 0, 0});
     std::stable_sort(messages.begin(), messages.end(),
                      [](const TimedMessage& a, const TimedMessage& b) { return a.seconds < b.seconds; });
     MidiTrack track;
@@ -22,8 +25,9 @@ int main(int argc, char** argv) {
     long previous = 0;
     for (const TimedMessage& m : messages) {
         const long tick = std::lround(m.seconds * kTicksPerSecond);
-        track.event(static_cast<uint32_t>(tick - previous),
-                    {static_cast<uint8_t>(m.status), static_cast<uint8_t>(m.data1), static_cast<uint8_t>(m.data2)});
+        std::vector<uint8_t> bytes = {static_cast<uint8_t>(m.status), static_cast<uint8_t>(m.data1)};
+        if ((m.status & 0xE0) != 0xC0) bytes.push_back(static_cast<uint8_t>(m.data2));  // program change, pressure: 2 bytes
+        track.event(static_cast<uint32_t>(tick - previous), bytes);
         previous = tick;
     }
     track.end();
