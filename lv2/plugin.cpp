@@ -69,7 +69,8 @@ const LV2_State_Interface kState = {save, restore};
 LV2_Handle instantiate(const LV2_Descriptor*, double rate, const char*, const LV2_Feature* const* features) {
     const LV2_URID_Map* map = nullptr;
     for (int i = 0; features && features[i]; ++i)
-        if (std::strcmp(features[i]->URI, LV2_URID__map) == 0) map = static_cast<const LV2_URID_Map*>(features[i]->data);
+        if (std::strcmp(features[i]->URI, LV2_URID__map) == 0)
+            map = static_cast<const LV2_URID_Map*>(features[i]->data);
     if (!map) return nullptr;  // required: the host lacks it
     auto* plugin = new (std::nothrow) Plugin;
     if (!plugin) return nullptr;

@@ -100,7 +100,7 @@ struct Instance {
                 const auto& s = *static_cast<Stored*>(handle);
                 const std::vector<uint8_t>* value = key == mapUri(nullptr, lv2adapter::kStateKey)      ? &s.bytes
                                                     : key == mapUri(nullptr, lv2adapter::kControlsKey) ? &s.controls
-                                                                                                         : nullptr;
+                                                                                                       : nullptr;
                 if (!value || value->empty()) return nullptr;
                 *size = value->size(), *type = s.type, *flags = LV2_STATE_IS_POD;
                 return value->data();
@@ -108,7 +108,8 @@ struct Instance {
             &stored, 0, nullptr);
     }
     const LV2_State_Interface* state() {
-        return static_cast<const LV2_State_Interface*>(lilv_instance_get_extension_data(instance, LV2_STATE__interface));
+        return static_cast<const LV2_State_Interface*>(
+            lilv_instance_get_extension_data(instance, LV2_STATE__interface));
     }
 
     LilvInstance* instance;
@@ -139,7 +140,8 @@ protected:
 TEST_F(Lv2Test, TheDescriptionIsWhatTheCodeDoes) {
     EXPECT_EQ(lilv_plugin_get_num_ports(plugin), lv2adapter::kPortCount);
     LilvNode* midiEvent = lilv_new_uri(world, LV2_MIDI__MidiEvent);
-    EXPECT_TRUE(lilv_port_supports_event(plugin, lilv_plugin_get_port_by_index(plugin, lv2adapter::kMidiPort), midiEvent));
+    EXPECT_TRUE(
+        lilv_port_supports_event(plugin, lilv_plugin_get_port_by_index(plugin, lv2adapter::kMidiPort), midiEvent));
     lilv_node_free(midiEvent);
     for (int i = 0; i <= engine::kSettingCount; ++i) {
         const LilvPort* port = lilv_plugin_get_port_by_index(plugin, lv2adapter::kFirstSettingPort + i);
@@ -158,8 +160,8 @@ TEST_F(Lv2Test, TheDescriptionIsWhatTheCodeDoes) {
     LilvScalePoints* points =
         lilv_port_get_scale_points(plugin, lilv_plugin_get_port_by_index(plugin, lv2adapter::kFirstSettingPort + 4));
     std::vector<std::string> labels;
-    LILV_FOREACH (scale_points, i, points)
-        labels.push_back(lilv_node_as_string(lilv_scale_point_get_label(lilv_scale_points_get(points, i))));
+    LILV_FOREACH(scale_points, i, points)
+    labels.push_back(lilv_node_as_string(lilv_scale_point_get_label(lilv_scale_points_get(points, i))));
     lilv_scale_points_free(points);
     std::sort(labels.begin(), labels.end());
     EXPECT_EQ(labels, (std::vector<std::string>{"Lerp: off", "Lerp: on"}));
@@ -169,7 +171,7 @@ TEST_F(Lv2Test, TheDescriptionIsWhatTheCodeDoes) {
     LilvNode* label = lilv_new_uri(world, LILV_NS_RDFS "label");
     LilvNodes* presets = lilv_plugin_get_related(plugin, presetClass);
     std::vector<std::string> names;
-    LILV_FOREACH (nodes, i, presets) {
+    LILV_FOREACH(nodes, i, presets) {
         const LilvNode* preset = lilv_nodes_get(presets, i);
         lilv_world_load_resource(world, preset);
         LilvNodes* labelled = lilv_world_find_nodes(world, preset, label, nullptr);
@@ -192,10 +194,10 @@ TEST_F(Lv2Test, TheDescriptionIsWhatTheCodeDoes) {
 
 TEST_F(Lv2Test, ThePresetsSoundAsTheVst24PluginsDoSampleForSample) {
     PluginLibrary vstLibrary(BYTONE_PLUGIN_PATH);
-    AEffect* effect = vstLibrary.entry("VSTPluginMain")([](AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*,
-                                                          float) -> VstIntPtr {
-        return opcode == audioMasterVersion ? 2400 : opcode == audioMasterGetSampleRate ? kRate : 0;
-    });
+    AEffect* effect = vstLibrary.entry("VSTPluginMain")(
+        [](AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float) -> VstIntPtr {
+            return opcode == audioMasterVersion ? 2400 : opcode == audioMasterGetSampleRate ? kRate : 0;
+        });
     ASSERT_NE(effect, nullptr);
     Instance lv2(plugin);
     ASSERT_NE(lv2.instance, nullptr);
@@ -263,7 +265,8 @@ TEST_F(Lv2Test, TheStateRoundTripsAndRefusesWhatIsNotOurs) {
     ASSERT_EQ(second.restore(state), LV2_STATE_SUCCESS);
     EXPECT_EQ(second.save(), state);
     PluginLibrary vstLibrary(BYTONE_PLUGIN_PATH);
-    EXPECT_EQ(throughVst24(vstLibrary.entry("VSTPluginMain"), state).size() + 16, state.size()) << "all but the Gain and the program";
+    EXPECT_EQ(throughVst24(vstLibrary.entry("VSTPluginMain"), state).size() + 16, state.size())
+        << "all but the Gain and the program";
     Instance third(plugin);
     const std::vector<uint8_t> fresh = third.save();
     for (const std::vector<uint8_t>& foreign : {std::vector<uint8_t>{'h', 'i'}, std::vector<uint8_t>(600000, 0),

@@ -26,7 +26,8 @@ int main(int argc, char** argv) {
     for (const TimedMessage& m : messages) {
         const long tick = std::lround(m.seconds * kTicksPerSecond);
         std::vector<uint8_t> bytes = {static_cast<uint8_t>(m.status), static_cast<uint8_t>(m.data1)};
-        if ((m.status & 0xE0) != 0xC0) bytes.push_back(static_cast<uint8_t>(m.data2));  // program change, pressure: 2 bytes
+        if ((m.status & 0xE0) != 0xC0)
+            bytes.push_back(static_cast<uint8_t>(m.data2));  // program change, pressure: 2 bytes
         track.event(static_cast<uint32_t>(tick - previous), bytes);
         previous = tick;
     }

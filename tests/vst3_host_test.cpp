@@ -112,7 +112,8 @@ const HostHandler::Table HostHandler::kTable{
          return *out ? V3_OK : V3_NO_INTERFACE;
      },
      oneReference, oneReference},
-    {[](void*, v3_param_id) -> v3_result { return V3_OK; }, [](void*, v3_param_id, double) -> v3_result { return V3_OK; },
+    {[](void*, v3_param_id) -> v3_result { return V3_OK; },
+     [](void*, v3_param_id, double) -> v3_result { return V3_OK; },
      [](void*, v3_param_id) -> v3_result { return V3_OK; },
      [](void* self, int32_t flags) -> v3_result {
          of(self).told.push_back("restart " + std::to_string(flags));
@@ -143,8 +144,7 @@ struct Queue {
 };
 const Queue::Table Queue::kTable{
     kUnknown,
-    {[](void* self) { return of(self).id; },
-     [](void* self) { return static_cast<int32_t>(of(self).points.size()); },
+    {[](void* self) { return of(self).id; }, [](void* self) { return static_cast<int32_t>(of(self).points.size()); },
      [](void* self, int32_t i, int32_t* offset, double* value) -> v3_result {
          if (i < 0 || i >= static_cast<int32_t>(of(self).points.size())) return V3_INVALID_ARG;
          *offset = of(self).points[static_cast<size_t>(i)].first;
@@ -176,7 +176,6 @@ struct BlockInput {
 
     static const EventsTable kEvents;
 
-
     void point(v3_param_id id, int32_t offset, double value) {
         for (Queue& q : queues)
             if (q.id == id) return q.points.push_back({offset, value});
@@ -207,7 +206,8 @@ const BlockInput::EventsTable BlockInput::kEvents{
          return V3_OK;
      },
      [](void*, v3_event*) -> v3_result { return V3_NOT_IMPLEMENTED; }},
-};const BlockInput::ChangesTable BlockInput::kChanges{
+};
+const BlockInput::ChangesTable BlockInput::kChanges{
     kUnknown,
     {[](void* self) { return static_cast<int32_t>(of(self).queues.size()); },
      [](void* self, int32_t i) -> v3_param_value_queue** {
@@ -315,8 +315,8 @@ protected:
         });
     }
     double normalised(v3_component** c, v3_param_id id) {
-        return with<v3_edit_controller>(
-            c, v3_edit_controller_iid, [&](auto* self, auto* e) { return e->get_parameter_normalised(self, id); });
+        return with<v3_edit_controller>(c, v3_edit_controller_iid,
+                                        [&](auto* self, auto* e) { return e->get_parameter_normalised(self, id); });
     }
     double plain(v3_component** c, v3_param_id id) {
         return with<v3_edit_controller>(c, v3_edit_controller_iid, [&](auto* self, auto* e) {
@@ -346,9 +346,10 @@ protected:
 };
 
 AEffect* vstInstance(PluginLibrary& library) {
-    return library.entry("VSTPluginMain")([](AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float) -> VstIntPtr {
-        return opcode == audioMasterVersion ? kVstVersion : opcode == audioMasterGetSampleRate ? kRate : 0;
-    });
+    return library.entry("VSTPluginMain")(
+        [](AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float) -> VstIntPtr {
+            return opcode == audioMasterVersion ? kVstVersion : opcode == audioMasterGetSampleRate ? kRate : 0;
+        });
 }
 
 TEST_F(Vst3Test, TheFactoryDescribesOneInstrumentWithItsBusesParametersAndPrograms) {
@@ -429,9 +430,15 @@ TEST_F(Vst3Test, ValuesAndTextsConvertBothWays) {
         double plain;
         const char* text;
     };
-    const Case both[] = {{0, 1, "Mono"},          {0, 8, "Poly: 8"},         {2, 50, "Time: 1.00x"},
-                         {3, 130, "Gain: 130"},   {4, 1, "Lerp: on"},        {7, 48, "Ch10:  C-3"},
-                         {kProgram, 5, "006 Ringy"}, {1000 + 7 * 3 + 0, 64, "64"}, {1000 + 6, 16383, "16383"}};
+    const Case both[] = {{0, 1, "Mono"},
+                         {0, 8, "Poly: 8"},
+                         {2, 50, "Time: 1.00x"},
+                         {3, 130, "Gain: 130"},
+                         {4, 1, "Lerp: on"},
+                         {7, 48, "Ch10:  C-3"},
+                         {kProgram, 5, "006 Ringy"},
+                         {1000 + 7 * 3 + 0, 64, "64"},
+                         {1000 + 6, 16383, "16383"}};
     with<v3_edit_controller>(component, v3_edit_controller_iid, [&](auto* self, auto* e) {
         for (const Case& c : both) {
             const double value = e->plain_parameter_to_normalised(self, c.id, c.plain);
@@ -482,9 +489,10 @@ TEST_F(Vst3Test, ThePresetsSoundAsTheVst24PluginsDoSampleForSample) {
                 } else {
                     const bool bend = kind == 0xE0;
                     v3_param_id id = 0;
-                    ASSERT_EQ(v3_cpp_obj(mapping)->get_midi_controller_assignment(
-                                  mapping, 0, static_cast<int16_t>(channel), static_cast<int16_t>(bend ? 129 : data1), &id),
-                              V3_OK);
+                    ASSERT_EQ(
+                        v3_cpp_obj(mapping)->get_midi_controller_assignment(
+                            mapping, 0, static_cast<int16_t>(channel), static_cast<int16_t>(bend ? 129 : data1), &id),
+                        V3_OK);
                     input.point(id, e->deltaFrames, bend ? (data1 + 128 * data2) / 16383.0 : data2 / 127.0);
                 }
             }
@@ -544,9 +552,16 @@ TEST_F(Vst3Test, TheStateIsTheClapStateAndReadsTheVst24Chunk) {
     const auto* entry = static_cast<const clap_plugin_entry_t*>(clapLibrary.symbol("clap_entry"));
     ASSERT_TRUE(entry && entry->init(BYTONE_CLAP_PATH));
     const auto* clapFactory = static_cast<const clap_plugin_factory_t*>(entry->get_factory(CLAP_PLUGIN_FACTORY_ID));
-    static const clap_host_t host = {CLAP_VERSION_INIT, nullptr, "test", "", "", "1",
+    static const clap_host_t host = {CLAP_VERSION_INIT,
+                                     nullptr,
+                                     "test",
+                                     "",
+                                     "",
+                                     "1",
                                      [](const clap_host_t*, const char*) -> const void* { return nullptr; },
-                                     [](const clap_host_t*) {}, [](const clap_host_t*) {}, [](const clap_host_t*) {}};
+                                     [](const clap_host_t*) {},
+                                     [](const clap_host_t*) {},
+                                     [](const clap_host_t*) {}};
     const clap_plugin_t* clap = clapFactory->create_plugin(clapFactory, &host, "com.bytone.bytone");
     ASSERT_TRUE(clap && clap->init(clap));
     const auto* clapState = static_cast<const clap_plugin_state_t*>(clap->get_extension(clap, CLAP_EXT_STATE));
@@ -554,14 +569,16 @@ TEST_F(Vst3Test, TheStateIsTheClapStateAndReadsTheVst24Chunk) {
     in.bytes = state;
     const clap_istream_t clapIn{&in, [](const clap_istream_t* s, void* buffer, uint64_t size) -> int64_t {
                                     int32_t read = 0;
-                                    Stream::kTable.stream.read(s->ctx, buffer, static_cast<int32_t>(std::min<uint64_t>(size, 1 << 20)), &read);
+                                    Stream::kTable.stream.read(
+                                        s->ctx, buffer, static_cast<int32_t>(std::min<uint64_t>(size, 1 << 20)), &read);
                                     return read;
                                 }};
     ASSERT_TRUE(clapState->load(clap, &clapIn));
     Stream out;
     const clap_ostream_t clapOut{&out, [](const clap_ostream_t* s, const void* buffer, uint64_t size) -> int64_t {
                                      int32_t written = 0;
-                                     Stream::kTable.stream.write(s->ctx, const_cast<void*>(buffer), static_cast<int32_t>(size), &written);
+                                     Stream::kTable.stream.write(s->ctx, const_cast<void*>(buffer),
+                                                                 static_cast<int32_t>(size), &written);
                                      return written;
                                  }};
     ASSERT_TRUE(clapState->save(clap, &clapOut));
@@ -580,9 +597,9 @@ TEST_F(Vst3Test, TheStateIsTheClapStateAndReadsTheVst24Chunk) {
     EXPECT_EQ(plain(third, kProgram), 0);
 
     // Foreign and cut states change nothing.
-    for (const std::vector<uint8_t>& foreign : {std::vector<uint8_t>{'h', 'i'}, std::vector<uint8_t>{},
-                                                std::vector<uint8_t>(600000, 0),
-                                                std::vector<uint8_t>(state.begin() + 4, state.end())}) {
+    for (const std::vector<uint8_t>& foreign :
+         {std::vector<uint8_t>{'h', 'i'}, std::vector<uint8_t>{}, std::vector<uint8_t>(600000, 0),
+          std::vector<uint8_t>(state.begin() + 4, state.end())}) {
         EXPECT_NE(load(other, foreign), V3_OK);
         EXPECT_EQ(save(other), state);
     }

@@ -45,7 +45,8 @@ bool isSetting(v3_param_id id, engine::Setting& setting) {
 
 // A hidden controller parameter's channel and controller.
 bool isController(v3_param_id id, int& channel, int16_t& controller) {
-    if (id < Plugin::kFirstController || id >= Plugin::kFirstController + kChannels * kControllersPerChannel) return false;
+    if (id < Plugin::kFirstController || id >= Plugin::kFirstController + kChannels * kControllersPerChannel)
+        return false;
     const v3_param_id index = id - Plugin::kFirstController;
     channel = static_cast<int>(index / kControllersPerChannel);
     controller = kMappedControllers[index % kControllersPerChannel];
@@ -145,8 +146,8 @@ const v3_audio_processor_cpp Plugin::kProcessor = {
     {
         [](void*, v3_speaker_arrangement*, int32_t inputs, v3_speaker_arrangement* outputs,
            int32_t outputCount) -> v3_result {
-            const bool stereo = inputs == 0 && outputCount == 1 && outputs &&
-                                outputs[0] == (V3_SPEAKER_L | V3_SPEAKER_R);
+            const bool stereo =
+                inputs == 0 && outputCount == 1 && outputs && outputs[0] == (V3_SPEAKER_L | V3_SPEAKER_R);
             return stereo ? V3_OK : V3_FALSE;
         },
         [](void*, int32_t direction, int32_t index, v3_speaker_arrangement* arrangement) -> v3_result {
@@ -162,7 +163,9 @@ const v3_audio_processor_cpp Plugin::kProcessor = {
             return V3_OK;
         },
         [](void*, v3_bool) -> v3_result { return V3_OK; },
-        [](void* self, v3_process_data* data) -> v3_result { return data ? of(self).process(*data) : static_cast<v3_result>(V3_INVALID_ARG); },
+        [](void* self, v3_process_data* data) -> v3_result {
+            return data ? of(self).process(*data) : static_cast<v3_result>(V3_INVALID_ARG);
+        },
         [](void*) -> uint32_t { return 0; },
     },
 };
