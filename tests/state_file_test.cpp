@@ -10,6 +10,15 @@ namespace {
 
 const PluginIdentity kBytone{0x6279746F, 1, 128};  // 'byto'
 
+// A whole Bytone chunk of `bytes` bytes: the start tag, zeros, the end tag.
+std::vector<uint8_t> wholeChunk(size_t bytes = 8) {
+    std::vector<uint8_t> chunk(bytes, 0);
+    const uint8_t start[] = {0x0c, 0x52, 0x03, 0x4d}, end[] = {0x7c, 0x3a, 0x0b, 0x4d};
+    std::copy(start, start + 4, chunk.begin());
+    std::copy(end, end + 4, chunk.end() - 4);
+    return chunk;
+}
+
 uint32_t bigEndianAt(const std::vector<uint8_t>& b, size_t at) {
     return (uint32_t{b[at]} << 24) | (uint32_t{b[at + 1]} << 16) | (uint32_t{b[at + 2]} << 8) | b[at + 3];
 }
@@ -22,7 +31,7 @@ TEST(StateFile, FormatsFollowTheExtension) {
 }
 
 TEST(StateFile, ABankFileHasThePublishedHeader) {
-    const std::vector<uint8_t> chunk = {1, 2, 3, 4, 5, 6, 7, 8};
+    const std::vector<uint8_t> chunk = wholeChunk();
     const std::vector<uint8_t> file = buildStateFile(StateFormat::Bank, chunk, kBytone, "ignored", 17);
     ASSERT_EQ(file.size(), 160u + chunk.size());
     EXPECT_EQ(bigEndianAt(file, 0), 0x43636E4Bu);  // 'CcnK'
@@ -40,7 +49,7 @@ TEST(StateFile, ABankFileHasThePublishedHeader) {
 }
 
 TEST(StateFile, AProgramFileCarriesTheProgramName) {
-    const std::vector<uint8_t> chunk(100, 7);
+    const std::vector<uint8_t> chunk = wholeChunk(100);
     const std::vector<uint8_t> file =
         buildStateFile(StateFormat::Program, chunk, kBytone, "a name longer than the twenty-seven characters", 0);
     ASSERT_EQ(file.size(), 60u + chunk.size());
@@ -54,7 +63,7 @@ TEST(StateFile, AProgramFileCarriesTheProgramName) {
 }
 
 TEST(StateFile, ARawChunkIsReadAsItStands) {
-    const std::vector<uint8_t> chunk = {0x0c, 0x52, 0x03, 0x4d};  // the start tag
+    const std::vector<uint8_t> chunk = wholeChunk();
     EXPECT_EQ(parseStateFile(chunk, kBytone).chunk, chunk);
     const std::vector<uint8_t> foreign = {'a', 'b', 'c', 'd', 'e'};  // another plug-in's chunk: unchecked
     EXPECT_EQ(parseStateFile(foreign, PluginIdentity{0x616d7379, 1, 0}).chunk, foreign);
@@ -62,7 +71,7 @@ TEST(StateFile, ARawChunkIsReadAsItStands) {
 }
 
 TEST(StateFile, ExplainsFilesItCannotRead) {
-    const std::vector<uint8_t> good = buildStateFile(StateFormat::Bank, std::vector<uint8_t>(40, 1), kBytone, "", 0);
+    const std::vector<uint8_t> good = buildStateFile(StateFormat::Bank, wholeChunk(40), kBytone, "", 0);
     struct Case {
         const char* what;
         std::vector<uint8_t> bytes;
@@ -81,6 +90,12 @@ TEST(StateFile, ExplainsFilesItCannotRead) {
     otherPlugin[19] = 'X';
     std::vector<uint8_t> version = good;
     version[15] = 9;
+    std::vector<uint8_t> smallerSize = good;  // the size field says 36 of the 40 bytes
+    smallerSize[159] = 36;
+    std::vector<uint8_t> cutBank = good;  // a bank whose chunk lost its end
+    cutBank.resize(good.size() - 4);
+    cutBank[159] = 36;
+    const std::vector<uint8_t> whole = wholeChunk(40);
     const Case cases[] = {
         {"short header", shortHeader, "ends inside its header"},
         {"tiny", std::vector<uint8_t>(good.begin(), good.begin() + 12), "ends inside its header"},
@@ -92,6 +107,11 @@ TEST(StateFile, ExplainsFilesItCannotRead) {
         {"text", {'r', 'o', 'o', 't', ':', 'x', ':', '0'}, "not a Bytone state file"},
         {"empty", {}, "not a Bytone state file"},
         {"three bytes of the tag", {0x0c, 0x52, 0x03}, "not a Bytone state file"},
+        {"size field smaller", smallerSize, "chunk size 36 at byte 156 is smaller than the 40 bytes that follow"},
+        {"bank cut short", cutBank, "its chunk of 36 bytes is cut short"},
+        {"raw chunk cut in half", std::vector<uint8_t>(whole.begin(), whole.begin() + 20),
+         "its chunk of 20 bytes is cut short"},
+        {"raw chunk of the start tag", std::vector<uint8_t>(whole.begin(), whole.begin() + 4), "is cut short"},
     };
     for (const Case& c : cases) {
         try {

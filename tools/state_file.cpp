@@ -33,6 +33,14 @@ uint32_t magic(const char* four) {
            (uint32_t{static_cast<uint8_t>(four[2])} << 8) | uint32_t{static_cast<uint8_t>(four[3])};
 }
 
+// A Bytone chunk is taken whole or not at all: it ends with its end tag (its floats are in
+// the machine's order, the x86's), which a chunk cut short lacks.
+void checkWholeChunk(const uint8_t* chunk, size_t size) {
+    constexpr uint32_t end = chunktag::kEnd;
+    if (size < 8 || size % 4 != 0 || std::memcmp(chunk + size - 4, &end, 4) != 0)
+        throw StateFileError("its chunk of " + std::to_string(size) + " bytes is cut short (it lacks the end tag)");
+}
+
 }  // namespace
 
 StateFormat stateFormatOf(const std::string& path) {
@@ -43,12 +51,12 @@ StateFormat stateFormatOf(const std::string& path) {
 }
 
 StateFile parseStateFile(const std::vector<uint8_t>& b, const PluginIdentity& plugin) {
+    const bool bytone = plugin.uniqueID == static_cast<int32_t>(magic("byto"));
     if (b.size() < 4 || bigEndianAt(b, 0) != magic("CcnK")) {
-        // A raw chunk: the Bytone chunk's floats are in the machine's order, the x86's.
         constexpr uint32_t start = chunktag::kStart;
-        const bool bytone = plugin.uniqueID == static_cast<int32_t>(magic("byto"));
         if (bytone && (b.size() < 4 || std::memcmp(b.data(), &start, 4) != 0))
             throw StateFileError("not a Bytone state file");
+        if (bytone) checkWholeChunk(b.data(), b.size());
         return {b, -1};
     }
     if (b.size() < 28)
@@ -72,9 +80,11 @@ StateFile parseStateFile(const std::vector<uint8_t>& b, const PluginIdentity& pl
     if (b.size() < header)
         throw StateFileError("state file of " + std::to_string(b.size()) + " bytes ends inside its header");
     const uint32_t chunkSize = bigEndianAt(b, header - 4);
-    if (chunkSize > b.size() - header)
+    if (chunkSize != b.size() - header)
         throw StateFileError("chunk size " + std::to_string(chunkSize) + " at byte " + std::to_string(header - 4) +
-                             " is larger than the " + std::to_string(b.size() - header) + " bytes that follow");
+                             " is " + (chunkSize > b.size() - header ? "larger" : "smaller") + " than the " +
+                             std::to_string(b.size() - header) + " bytes that follow");
+    if (bytone) checkWholeChunk(b.data() + header, chunkSize);
     StateFile file;
     file.chunk.assign(b.begin() + static_cast<long>(header), b.begin() + static_cast<long>(header + chunkSize));
     if (!program && version == 2) file.currentProgram = static_cast<int32_t>(bigEndianAt(b, 28));
