@@ -41,7 +41,6 @@ constexpr int kBlinkMs = 530;             // and caret blink time
 // Keysyms of the keys the formula box knows.
 enum Keysym : uint32_t {
     kBackSpace = 0xff08,
-    kTab = 0xff09,
     kReturn = 0xff0d,
     kHome = 0xff50,
     kLeft = 0xff51,
@@ -388,6 +387,7 @@ public:
                                        XCB_EVENT_MASK_STRUCTURE_NOTIFY,
                                    screen_->default_colormap};
         const auto parentWindow = static_cast<xcb_window_t>(reinterpret_cast<uintptr_t>(parent));
+        parent_ = parentWindow;
         xcb_void_cookie_t made =
             xcb_create_window_checked(connection_, screen_->root_depth, window_, parentWindow, 0, 0, kWidth, kHeight, 0,
                                       XCB_WINDOW_CLASS_INPUT_OUTPUT, screen_->root_visual,
@@ -636,8 +636,17 @@ private:
         return kControlCount;
     }
 
+    // A key the editor has no use for goes on to the host's window, as if the editor were
+    // not there: the host's shortcuts (Ctrl+S, the space bar) keep working over it.
+    void passToHost(xcb_key_press_event_t key) {
+        key.event = parent_;
+        key.child = XCB_NONE;
+        xcb_send_event(connection_, 1, parent_, XCB_EVENT_MASK_KEY_PRESS, reinterpret_cast<const char*>(&key));
+        xcb_flush(connection_);
+    }
+
     void keyPress(const xcb_key_press_event_t& key) {
-        if (!focused_) return;
+        if (!focused_ || (key.state & XCB_MOD_MASK_1)) return passToHost(key);  // Alt: the host's menus
         const bool shift = key.state & XCB_MOD_MASK_SHIFT, control = key.state & XCB_MOD_MASK_CONTROL;
         const uint32_t sym = keysymOf(key.detail, shift, key.state & XCB_MOD_MASK_2);
         bool edited = false;
@@ -656,7 +665,7 @@ private:
                     if (std::optional<std::string> pasted = pasteFromClipboard()) edited = box_.insert(*pasted);
                     break;
                 case 'z': edited = box_.undo(); break;
-                default: break;
+                default: return passToHost(key);
             }
         } else {
             switch (sym) {
@@ -674,9 +683,9 @@ private:
                 }
                 case kReturn:
                 case kKeypadEnter: edited = box_.insert("\r\n"); break;
-                case kTab: break;
                 default:
-                    if (sym >= 32 && sym < 127) edited = box_.insert(std::string(1, static_cast<char>(sym)));
+                    if (sym < 32 || sym >= 127) return passToHost(key);  // Tab, Escape, function keys
+                    edited = box_.insert(std::string(1, static_cast<char>(sym)));
                     break;
             }
         }
@@ -919,6 +928,7 @@ private:
     Point origin_{0, 0};  // of the window on the screen
     bool dirty_ = false;
     bool focused_ = false;
+    xcb_window_t parent_ = 0;  // the host's window
     bool selecting_ = false;
     bool caretDrawn_ = false;
     std::chrono::steady_clock::time_point blinkStart_;

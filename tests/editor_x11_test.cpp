@@ -361,6 +361,44 @@ TEST_F(EditorX11Test, TheFormulaBoxTypesSelectsAndEdits) {
     EXPECT_EQ(chunk().formula0(), std::string(1023, '7'));  // a program keeps 1023 of them
 }
 
+// Keys the editor has no use for reach the host's window (its shortcuts keep working);
+// the editor's own stay with it, and outside the box every key goes to the host.
+TEST_F(EditorX11Test, KeysTheEditorDoesNotUseReachTheHost) {
+    XSelectInput(display, parent, KeyPressMask);
+    openEditor();
+    const auto hostGot = [this](KeySym sym, unsigned mask) {
+        XSync(display, False);
+        XEvent event;
+        bool got = false;
+        while (XCheckTypedWindowEvent(display, parent, KeyPress, &event))
+            got |= event.xkey.keycode == XKeysymToKeycode(display, sym) && (event.xkey.state & mask) == mask;
+        return got;
+    };
+    struct Case {
+        KeySym sym;
+        bool control;
+        bool toHost;
+    };
+    const Case cases[] = {
+        {XK_space, false, true},  // over the editor, before a click into the box: the host's transport
+        {XK_s, true, true},       // Ctrl+S: the host saves
+        {XK_F5, false, true},     // a function key
+        {XK_Escape, false, true},
+        {XK_c, true, false},  // the box's own Copy
+        {XK_p, false, false},  // typed into the box
+    };
+    for (const Case& c : cases) {
+        if (c.sym == XK_space)
+            moveTo(on(LerpButton));  // with the focus where the pointer is, the editor gets the key
+        else
+            click(FormulaEdit);
+        key(c.sym, false, c.control);
+        idle();
+        EXPECT_EQ(hostGot(c.sym, c.control ? ControlMask : 0), c.toHost) << XKeysymToString(c.sym);
+    }
+    EXPECT_EQ(chunk().formula0(), "P&255P") << "only the typed letter reached the box";
+}
+
 TEST_F(EditorX11Test, CopyAndPasteGoThroughTheClipboardOfOtherPrograms) {
     if (std::system("command -v xclip > /dev/null") != 0) GTEST_SKIP() << "xclip is not installed";
     openEditor();

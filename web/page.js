@@ -3,7 +3,7 @@
 // links. The instrument itself runs in the audio worklet; everything here asks it by
 // message, as a host's user interface asks a plug-in.
 import { editorHeight, editorWidth, pointer, stateFormat } from './instrument.js';
-import { maxFormula, readShareFragment, shareFragment } from './share_link.js';
+import { maxFormula, maxName, readShareFragment, shareFragment } from './share_link.js';
 
 const $ = (id) => document.getElementById(id);
 
@@ -116,7 +116,10 @@ function showView(view) {
     }
     // The box takes the instrument's text unless the user typed after what it answers.
     const box = $('formula');
-    if (view.typed === typedNumber && box.value !== view.texts.formula) box.value = view.texts.formula;
+    if (view.typed === typedNumber && box.value !== view.texts.formula) {
+        box.value = view.texts.formula;
+        formulas.loaded(box.value);
+    }
     $('program').selectedIndex = view.program;
     if (document.activeElement !== $('name')) $('name').value = view.programName;
 }
@@ -164,6 +167,8 @@ function connectEditorInput() {
     canvas.addEventListener('pointerup', (event) => {
         if (event.button === 0) tell('pointer', { input: pointer.leftUp, ...windowPoint(event) });
     });
+    // A touch the browser takes over (a scroll, a gesture) ends the drag as a release would.
+    canvas.addEventListener('pointercancel', (event) => tell('pointer', { input: pointer.leftUp, ...windowPoint(event) }));
     // The wheel in whole notches of 120, as Windows reports a mouse's: a browser's 100
     // pixels or 3 lines are one notch, and smaller turns add up.
     let turned = 0;
@@ -192,9 +197,55 @@ function connectEditorInput() {
             box.value = text;
             box.setSelectionRange(Math.min(caret, text.length), Math.min(caret, text.length));
         }
+        formulas.typed(text);
         tell('type', { text, number: ++typedNumber });
     });
+    // Rewriting the box in upper case loses the browser's own undo: the page keeps its own.
+    box.addEventListener('keydown', (event) => {
+        if (!(event.ctrlKey || event.metaKey) || event.altKey) return;
+        const key = event.key.toLowerCase();
+        if (key === 'z' && !event.shiftKey) formulas.step(-1);
+        else if (key === 'y' || (key === 'z' && event.shiftKey)) formulas.step(1);
+        else return;
+        event.preventDefault();
+    });
+    $('undo').addEventListener('click', () => formulas.step(-1));
+    $('redo').addEventListener('click', () => formulas.step(1));
 }
+
+// The formulas the box held while the user typed, to step back and forth through: each
+// text typed, the oldest dropped after a hundred. Choosing another program starts afresh.
+const formulas = {
+    texts: [],
+    at: -1,
+    typed(text) {
+        if (this.texts[this.at] === text) return;
+        this.texts.splice(this.at + 1, Infinity, text);
+        if (this.texts.length > 100) this.texts.shift();
+        this.at = this.texts.length - 1;
+        this.show();
+    },
+    // The box's text when the instrument loads it (another program, a file, a link).
+    loaded(text) {
+        if (this.texts[this.at] === text) return;
+        this.texts = [text];
+        this.at = 0;
+        this.show();
+    },
+    step(by) {
+        const at = this.at + by;
+        if (at < 0 || at >= this.texts.length) return;
+        this.at = at;
+        const box = $('formula');
+        box.value = this.texts[at];
+        tell('type', { text: box.value, number: ++typedNumber });
+        this.show();
+    },
+    show() {
+        $('undo').disabled = this.at <= 0;
+        $('redo').disabled = this.at >= this.texts.length - 1;
+    },
+};
 
 function sayCut() {
     say(`A formula holds at most ${maxFormula} characters; the text was cut to fit.`, true);
@@ -259,6 +310,11 @@ function connectPrograms() {
         const file = $('file').files[0];
         $('file').value = '';
         if (!file) return;
+        // A size is checked before the file is read: no state file is near this large.
+        const largest = await ask('largestFile');
+        if (file.size > largest)
+            return say(`${file.name}: its ${file.size} bytes are more than any state file holds (at most ` +
+                       `${largest}). Nothing was changed.`, true);
         const bytes = new Uint8Array(await file.arrayBuffer());
         const error = await ask('load', { bytes }, [bytes.buffer]);
         if (error) return say(`${file.name}: ${error}. Nothing was changed.`, true);
@@ -297,7 +353,7 @@ async function openSharedLink() {
     await ask('share', shared);
     await showProgramNames();
     await idle(true);
-    say(`Opened the shared program "${shared.name}".`);
+    say(`Opened the shared program "${(await ask('program')).name}".`);
 }
 
 // --- notes ---------------------------------------------------------------------------
@@ -384,7 +440,8 @@ function numberKeys() {
 }
 
 function connectKeys() {
-    const typing = (event) => event.target.closest?.('textarea, input, select');
+    // Keys play unless they go into a text field; a list or a slider with focus keeps none.
+    const typing = (event) => event.target.closest?.('textarea, input[type="text"], input:not([type])');
     window.addEventListener('keydown', (event) => {
         if (event.repeat || event.ctrlKey || event.metaKey || event.altKey || typing(event)) return;
         const key = keyOfCode(event.code);
@@ -405,30 +462,49 @@ function connectKeys() {
     for (let c = 0; c < 16; ++c) channels.add(new Option(c === 9 ? '10 (drum keys)' : String(c + 1), String(c)));
 }
 
-// MIDI devices through Web MIDI: their channel messages go to the instrument as they are.
+// MIDI devices through Web MIDI, asked for when the user presses the MIDI button (a
+// browser asks its user then); a refusal can be asked again. Their channel messages go to
+// the instrument as they are, and their notes light the on-screen keys.
+const midiHeld = new Set();  // "channel key" of the device notes sounding
+
+function lightKey(key, on) {
+    document.querySelector(`#keyboard [data-key="${key}"]`)?.classList.toggle('down', on);
+}
+
+function midiMessage(data) {
+    if (data.length < 1 || data[0] < 0x80 || data[0] >= 0xf0) return;
+    wakeSound();
+    const bytes = Array.from(data.subarray(0, 3));
+    tell('midi', { bytes });
+    const kind = bytes[0] & 0xf0;
+    if (kind !== 0x80 && kind !== 0x90) return;
+    const held = `${bytes[0] & 0x0f} ${bytes[1]}`;
+    if (kind === 0x90 && bytes[2] > 0) midiHeld.add(held);
+    else midiHeld.delete(held);
+    lightKey(bytes[1], [...midiHeld].some((h) => h.endsWith(` ${bytes[1]}`)));
+}
+
 async function connectMidi() {
     const status = $('midi-status');
+    const button = $('midi');
     if (!navigator.requestMIDIAccess) {
         status.textContent = 'MIDI: not offered by this browser';
+        button.hidden = true;
         return;
     }
     try {
         const access = await navigator.requestMIDIAccess();
         const listen = () => {
-            for (const input of access.inputs.values())
-                input.onmidimessage = ({ data }) => {
-                    if (data.length >= 1 && data[0] >= 0x80 && data[0] < 0xf0) {
-                        wakeSound();
-                        tell('midi', { bytes: Array.from(data.subarray(0, 3)) });
-                    }
-                };
+            for (const input of access.inputs.values()) input.onmidimessage = ({ data }) => midiMessage(data);
             const count = access.inputs.size;
             status.textContent = `MIDI: ${count} input${count === 1 ? '' : 's'}`;
         };
         access.onstatechange = listen;
         listen();
+        button.hidden = true;
     } catch {
         status.textContent = 'MIDI: access refused';
+        button.textContent = 'Ask for MIDI again';
     }
 }
 
@@ -495,6 +571,7 @@ async function main() {
     buildEditor();
     fitEditor();
     window.addEventListener('resize', fitEditor);
+    $('name').maxLength = maxName;
     buildKeyboard();
     connectEditorInput();
     connectPrograms();
@@ -505,7 +582,9 @@ async function main() {
     setInterval(idle, 30);
     $('start').addEventListener('click', wakeSound);
     $('record').addEventListener('click', () => (recorder.on ? recorder.stop() : recorder.start()));
-    connectMidi();
+    $('midi').addEventListener('click', connectMidi);
+    // A link pasted into the address bar of this page: its program comes as on opening.
+    window.addEventListener('hashchange', openSharedLink);
     document.body.dataset.ready = 'true';
 }
 

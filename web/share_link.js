@@ -5,7 +5,9 @@
 // settings: `ranges` maps each key to [lowest, highest].
 
 export const maxFormula = 1023;
-export const maxName = 31;
+// What the instrument keeps of a program's name (a VST 2.4 program name's length): the
+// Name box takes no more, and a longer name in a link is cut to it.
+export const maxName = 24;
 
 // What a formula or a name may hold: the printable ASCII characters, and line breaks
 // and tabs in a formula.
@@ -32,7 +34,8 @@ function integer(key, text, [lowest, highest]) {
 }
 
 // Reads a fragment (with or without its '#'). Returns null for an empty one, the
-// program for a good one, and {error} saying what is wrong with any other.
+// program for a good one (its name null when the link names none), and {error} saying
+// what is wrong with any other. A '+' is a plus sign, as in the formula language.
 export function readShareFragment(fragment, ranges) {
     const text = fragment.replace(/^#/, '');
     if (text === '') return null;
@@ -43,7 +46,7 @@ export function readShareFragment(fragment, ranges) {
             if (at < 0) throw new LinkError(`"${pair.slice(0, 20)}" has no value`);
             let value;
             try {
-                value = decodeURIComponent(pair.slice(at + 1).replace(/\+/g, ' '));
+                value = decodeURIComponent(pair.slice(at + 1));
             } catch {
                 throw new LinkError(`the ${pair.slice(0, Math.min(at, 20))} does not decode`);
             }
@@ -56,9 +59,8 @@ export function readShareFragment(fragment, ranges) {
         const formula = fields.get('formula');
         if (formula.length > maxFormula) throw new LinkError(`its formula is longer than ${maxFormula} characters`);
         if (!formulaText.test(formula)) throw new LinkError('its formula holds characters a formula cannot have');
-        const name = fields.get('name') ?? '';
-        if (name.length > maxName) throw new LinkError(`its name is longer than ${maxName} characters`);
-        if (!nameText.test(name)) throw new LinkError('its name holds characters a name cannot have');
+        const name = fields.has('name') ? fields.get('name').slice(0, maxName) : null;
+        if (name !== null && !nameText.test(name)) throw new LinkError('its name holds characters a name cannot have');
         const index = fields.has('program') ? integer('program', fields.get('program'), [1, 128]) - 1 : 0;
         const settings = {};
         for (const [key, range] of Object.entries(ranges))

@@ -130,8 +130,20 @@ class BytoneProcessor extends AudioWorkletProcessor {
     renameProgram({ name }) {
         this.instrument.programName = name;
     }
+    // A state file, taken whole or refused; settings outside what the editor offers are
+    // brought into its range, as its controls would bring them.
     load({ bytes }) {
-        return this.instrument.loadState(bytes);
+        const error = this.instrument.loadState(bytes);
+        if (error) return error;
+        for (const [key, [lowest, highest]] of Object.entries(this.settings())) {
+            const value = this.instrument.setting(key);
+            if (value < lowest || value > highest) this.instrument.setSetting(key, Math.min(highest, Math.max(lowest, value)));
+        }
+        return null;
+    }
+    // The largest file `load` takes.
+    largestFile() {
+        return this.instrument.scratchBytes;
     }
     save({ format }) {
         return this.instrument.saveState(format);
@@ -148,7 +160,7 @@ class BytoneProcessor extends AudioWorkletProcessor {
         const i = this.instrument;
         i.program = index;
         i.idle();  // loads the box with the program, so that the typing below lands in it
-        i.programName = name;
+        if (name !== null) i.programName = name;
         i.type(formula);
         for (const [key, value] of Object.entries(settings)) i.setSetting(key, value);
     }

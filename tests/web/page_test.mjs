@@ -174,15 +174,30 @@ test('choosing a program loads its formula, as the plug-in lists it', async () =
 });
 
 test('a MIDI device plays through the engine\'s own intake', async () => {
-    // A MIDI input of the page's own, where a browser would offer a device's.
+    // A MIDI input of the page's own, where a browser would offer a device's; the first
+    // request is refused, as a user who said no at first.
     const page = await openPage('', (p) =>
         p.evaluateOnNewDocument(() => {
             window.midiDevice = { name: 'Keys' };
-            navigator.requestMIDIAccess = async () => ({ inputs: new Map([['keys', window.midiDevice]]) });
+            let asked = 0;
+            navigator.requestMIDIAccess = async () => {
+                if (++asked === 1) throw new DOMException('refused', 'NotAllowedError');
+                return { inputs: new Map([['keys', window.midiDevice]]) };
+            };
         }),
     );
+    const status = () => page.$eval('#midi-status', (s) => s.textContent);
+    assert.equal(await status(), 'MIDI: off', 'nothing is asked before the user asks');
+    await page.click('#midi');
+    await page.waitForFunction(() => document.getElementById('midi-status').textContent === 'MIDI: access refused');
+    await page.click('#midi');
     await page.waitForFunction(() => document.getElementById('midi-status').textContent === 'MIDI: 1 input');
     const send = (bytes) => page.evaluate((b) => window.midiDevice.onmidimessage({ data: new Uint8Array(b) }), bytes);
+    const lit = () => page.$eval('#keyboard [data-key="60"]', (k) => k.classList.contains('down'));
+    await send([0x90, 60, 100]);
+    assert.ok(await lit(), 'a device\'s note lights its key');
+    await send([0x90, 60, 0]);
+    assert.ok(!(await lit()), 'and its note off puts it out');
     const listed = bytone('programs').split('\n');
     await send([0xc0, 17]);  // a program change selects program 17, as in a host
     await waitFor(page, (s) => s.program === 17 && s.formula === listed[17].slice(37).trim(), 'program 17');
@@ -235,6 +250,57 @@ test('the value bars and buttons answer the mouse as in the plug-in', async () =
     const paste = await centre('paste');
     await page.mouse.click(paste.x, paste.y);
     await waitFor(page, (s) => s.formula === 'P*V/64' && s.status === 'OK', 'the pasted formula');
+    await page.close();
+});
+
+test('the letter keys play after the lists and the slider were used, but not in text fields', async () => {
+    const page = await openPage();
+    const lit = () => page.$eval('#keyboard [data-key="48"]', (k) => k.classList.contains('down'));
+    for (const [field, plays] of [['#program', true], ['#velocity', true], ['#channel', true], ['#name', false],
+                                  ['#formula', false]]) {
+        await page.focus(field);
+        await page.keyboard.down('z');
+        assert.equal(await lit(), plays, field);
+        await page.keyboard.up('z');
+    }
+    await page.close();
+});
+
+test('Ctrl+Z and the Undo and Redo buttons step through the typed formulas, whatever their case', async () => {
+    const page = await openPage();
+    await typeFormula(page, 'p&t');
+    await page.keyboard.sendCharacter('*2');
+    await waitFor(page, (s) => s.formula === 'P&T*2', 'P&T*2');
+    const steps = [
+        [async () => page.keyboard.down('Control').then(() => page.keyboard.press('z')), 'P&T'],
+        [async () => page.keyboard.press('z'), 'P&255'],  // the program's own formula
+        [async () => page.keyboard.down('Shift').then(() => page.keyboard.press('Z')), 'P&T'],
+        [async () => page.keyboard.up('Shift').then(() => page.keyboard.up('Control')).then(() => page.click('#redo')), 'P&T*2'],
+        [async () => page.click('#undo'), 'P&T'],
+    ];
+    for (const [act, formula] of steps) {
+        await act();
+        await waitFor(page, (s) => s.formula === formula && s.status === 'OK', formula);
+    }
+    await page.close();
+});
+
+test('a drag the browser cancels ends as a release, and touches do not scroll the editor', async () => {
+    const page = await openPage();
+    for (const element of ['#window', '#keyboard'])
+        assert.equal(await page.$eval(element, (e) => getComputedStyle(e).touchAction), 'none', element);
+    const gain = await page.evaluate(() => {
+        const r = document.querySelector('#editor [data-control="gain"]').getBoundingClientRect();
+        return { x: r.x + r.width / 2, y: r.y + r.height / 2 };
+    });
+    await page.mouse.move(gain.x, gain.y);
+    await page.mouse.down();
+    await page.$eval('#window', (canvas, at) =>
+        canvas.dispatchEvent(new PointerEvent('pointercancel', { clientX: at.x, clientY: at.y, pointerId: 1 })), gain);
+    await page.mouse.move(gain.x + 40, gain.y, { steps: 4 });
+    await page.mouse.up();
+    await new Promise((r) => setTimeout(r, 200));
+    assert.equal((await shown(page)).gain, 'Gain: 100');
     await page.close();
 });
 
@@ -326,10 +392,18 @@ test('files that are not state files get a message and change nothing', async ()
     const page = await openPage();
     await typeFormula(page, 'P^T');
     await waitFor(page, (s) => s.formula === 'P^T' && s.status === 'OK', 'the typed formula');
+    const chunk = path.join(work, 'whole.bin'), bank = path.join(work, 'whole.fxb');
+    for (const file of [chunk, bank])
+        bytone('render', note, '-o', path.join(work, 'ignored.wav'), '--tail', '0', '--save-state', file);
+    const bankBytes = fs.readFileSync(bank);
+    bankBytes.writeUInt32BE(bankBytes.readUInt32BE(156) - 400, 156);  // the size field says less than follows
     const cases = [
         ['notes.txt', Buffer.from('these are not the files you are looking for'), /not a Bytone state file/],
         ['empty.fxb', Buffer.alloc(0), /not a Bytone state file/],
         ['short.fxp', Buffer.from('CcnK\0\0\0\x10FPCh'), /ends inside its header/],
+        ['half.bin', fs.readFileSync(chunk).subarray(0, 20000), /cut short/],
+        ['smaller.fxb', bankBytes, /is smaller than the \d+ bytes that follow/],
+        ['huge.bin', Buffer.alloc(3 << 20), /more than any state file holds/],
     ];
     for (const [name, bytes, message] of cases) {
         fs.writeFileSync(path.join(work, name), bytes);
@@ -340,6 +414,28 @@ test('files that are not state files get a message and change nothing', async ()
         assert.match(now.message, /Nothing was changed/);
         assert.equal(now.formula, 'P^T');
     }
+    await page.close();
+});
+
+test('settings out of range in a file are brought into range, so the page\'s own link takes them', async () => {
+    const file = path.join(work, 'wild.bin');
+    bytone('render', note, '-o', path.join(work, 'ignored.wav'), '--tail', '0', '--save-state', file);
+    const bytes = fs.readFileSync(file);
+    const tagAt = (bits) => [...Array(bytes.length / 4).keys()].find((i) => bytes.readUInt32LE(4 * i) === bits) * 4;
+    bytes.writeFloatLE(2147483647, tagAt(0x4d214e7d) + 4);  // Porta
+    bytes.writeFloatLE(-536870912, tagAt(0x4d030e9d) + 4);  // Time
+    fs.writeFileSync(file, bytes);
+    const page = await openPage();
+    const [chooser] = await Promise.all([page.waitForFileChooser(), page.click('#open')]);
+    await chooser.accept([file]);
+    await waitFor(page, (s) => /Opened/.test(s.message), 'the file opened');
+    await page.click('#share');
+    await page.waitForFunction(() => document.getElementById('link').value !== '');
+    const link = await page.$eval('#link', (input) => input.value);
+    assert.match(link, /&porta=100&time=1&/);
+    const other = await openPage(new URL(link).hash);
+    await waitFor(other, (s) => /Opened the shared program/.test(s.message), 'the link taken');
+    await other.close();
     await page.close();
 });
 
@@ -370,6 +466,17 @@ test('a shared link brings the program and its settings to another page', async 
     await other.close();
 
     await page.close();
+    // A hand-made link: '+' is a plus, a missing name keeps the program's, a long one is
+    // cut to the 24 characters the instrument keeps; and one pasted into an open page.
+    const handMade = await openPage('#program=2&formula=P+1');
+    await waitFor(handMade, (s) => s.formula === 'P+1' && s.program === 1 && s.name === 'Pulse', 'P+1 in "Pulse"');
+    const long = 'A name of more than twenty-four letters';
+    await handMade.evaluate((n) => (location.hash = `#program=5&name=${encodeURIComponent(n)}&formula=P%2A2`), long);
+    const cut = await waitFor(handMade, (s) => s.formula === 'P*2' && s.program === 4, 'the pasted link');
+    assert.equal(cut.name, long.slice(0, 24));
+    assert.equal(cut.message, `Opened the shared program "${long.slice(0, 24)}".`);
+    await handMade.close();
+
     const broken = [
         ['#program=3&formula=%E0%A4%A', /the formula does not decode/],
         ['#formula=P&volume=3', /unknown field "volume"/],
