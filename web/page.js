@@ -19,7 +19,12 @@ let context;
 const waiting = new Map();
 let nextId = 1;
 
+// What changes the bank, so that it is kept again.
+const editing = new Set(['type', 'pointer', 'paste', 'selectProgram', 'renameProgram', 'load', 'share']);
+let bankChanged = false;
+
 function ask(what, args = {}, transfer = []) {
+    bankChanged ||= editing.has(what);
     const id = nextId++;
     node.port.postMessage({ id, what, ...args }, transfer);
     return new Promise((resolve, reject) => waiting.set(id, { resolve, reject }));
@@ -27,6 +32,7 @@ function ask(what, args = {}, transfer = []) {
 
 // A request that wants no answer.
 function tell(what, args = {}, transfer = []) {
+    bankChanged ||= editing.has(what);
     node.port.postMessage({ what, ...args }, transfer);
 }
 
@@ -356,6 +362,50 @@ async function openSharedLink() {
     say(`Opened the shared program "${(await ask('program')).name}".`);
 }
 
+// The bank is kept in the browser's storage as the user works, and comes back on the next
+// visit; "Revert to presets" brings back the bank a new instance has.
+const keptBank = 'bytone-bank';
+let presetBank;  // the bank of a new instance, as an .fxb file
+let lastKept = '';
+
+function base64(bytes) {
+    let text = '';
+    for (let i = 0; i < bytes.length; i += 0x8000) text += String.fromCharCode(...bytes.subarray(i, i + 0x8000));
+    return btoa(text);
+}
+
+async function keepBank() {
+    if (!bankChanged) return;
+    bankChanged = false;
+    const text = base64(await ask('save', { format: stateFormat.fxb }));
+    if (text === lastKept) return;
+    try {
+        localStorage.setItem(keptBank, text);
+        lastKept = text;
+    } catch {
+        // Storage full or refused: the work stays on the page only.
+    }
+}
+
+async function restoreKeptBank() {
+    presetBank = await ask('save', { format: stateFormat.fxb });
+    const text = localStorage.getItem(keptBank);
+    if (!text) return;
+    const bytes = Uint8Array.from(atob(text), (c) => c.charCodeAt(0));
+    if ((await ask('load', { bytes }, [bytes.buffer])) === null) lastKept = text;
+}
+
+async function revertToPresets() {
+    if (!confirm('Replace every program and setting with the presets? The bank kept in this browser is replaced too.'))
+        return;
+    const bytes = presetBank.slice();
+    await ask('load', { bytes }, [bytes.buffer]);
+    await showProgramNames();
+    await idle(true);
+    await keepBank();
+    say('The presets are back.');
+}
+
 // --- notes ---------------------------------------------------------------------------
 
 const held = new Map();  // what holds each sounding key: a keyboard key or a pointer
@@ -377,9 +427,37 @@ function noteOff(holder) {
     const note = held.get(holder);
     if (!note) return;
     held.delete(holder);
+    // With Hold on, a note let go goes on sounding until Hold is turned off.
+    if (holding) return latched.push(note);
+    release(note);
+}
+
+function release(note) {
     tell('midi', { bytes: [0x80 | note.channel, note.key, 0] });
-    if (![...held.values()].some((n) => n.key === note.key))
+    if (![...held.values(), ...latched].some((n) => n.key === note.key))
         document.querySelector(`#keyboard [data-key="${note.key}"]`)?.classList.remove('down');
+}
+
+let holding = false;
+let latched = [];  // the notes Hold keeps sounding
+
+function setHold(on) {
+    holding = on;
+    $('hold').setAttribute('aria-pressed', String(on));
+    if (on) return;
+    const notes = latched;
+    latched = [];
+    notes.forEach(release);
+}
+
+// All notes off on every channel, and every key and Hold let go.
+function panic() {
+    held.clear();
+    latched = [];
+    setHold(false);
+    for (let c = 0; c < 16; ++c) tell('midi', { bytes: [0xb0 | c, 123, 0] });
+    midiHeld.clear();
+    for (const key of document.querySelectorAll('#keyboard .key.down')) key.classList.remove('down');
 }
 
 // Two octaves on the computer keyboard, by the keys' places (any layout).
@@ -458,6 +536,21 @@ function connectKeys() {
     $('octave-down').addEventListener('click', () => shift(-1));
     $('octave-up').addEventListener('click', () => shift(1));
     $('velocity').addEventListener('input', () => ($('velocity-value').textContent = $('velocity').value));
+    $('hold').addEventListener('click', () => setHold(!holding));
+    $('panic').addEventListener('click', panic);
+    // The mod wheel and the pitch bend of the keyboard's channel; the bend springs back.
+    $('mod').addEventListener('input', () => tell('midi', { bytes: [0xb0 | channel(), 1, Number($('mod').value)] }));
+    const bend = () => {
+        const position = Number($('bend').value) + 8192;
+        tell('midi', { bytes: [0xe0 | channel(), position & 0x7f, position >> 7] });
+    };
+    $('bend').addEventListener('input', bend);
+    for (const type of ['pointerup', 'pointercancel', 'keyup', 'blur'])
+        $('bend').addEventListener(type, () => {
+            if ($('bend').value === '0') return;
+            $('bend').value = '0';
+            bend();
+        });
     const channels = $('channel');
     for (let c = 0; c < 16; ++c) channels.add(new Option(c === 9 ? '10 (drum keys)' : String(c + 1), String(c)));
 }
@@ -530,11 +623,15 @@ const recorder = {
         this.on = true;
         const buffers = this.lend(4);
         await ask('record', { buffers }, buffers.map((b) => b.buffer));
-        $('record').textContent = 'Stop recording';
+        const started = performance.now();
+        const show = () => ($('record').textContent = `Stop recording (${((performance.now() - started) / 1000).toFixed(1)} s)`);
+        show();
+        this.timer = setInterval(show, 100);
         $('download').hidden = true;
     },
     async stop() {
         this.on = false;
+        clearInterval(this.timer);
         const { last, lost } = await ask('stopRecording');
         if (last) this.parts.push(last);
         $('record').textContent = 'Record';
@@ -576,10 +673,14 @@ async function main() {
     connectEditorInput();
     connectPrograms();
     connectKeys();
+    await restoreKeptBank();
     await showProgramNames();
     await idle(true);
     await openSharedLink();
     setInterval(idle, 30);
+    setInterval(keepBank, 1000);
+    window.addEventListener('pagehide', keepBank);
+    $('revert').addEventListener('click', revertToPresets);
     $('start').addEventListener('click', wakeSound);
     $('record').addEventListener('click', () => (recorder.on ? recorder.stop() : recorder.start()));
     $('midi').addEventListener('click', connectMidi);

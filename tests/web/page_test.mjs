@@ -73,6 +73,12 @@ after(async () => {
 async function openPage(fragment = '', prepare = async () => {}) {
     const page = await browser.newPage();
     await page.setViewport({ width: 680, height: 860 });
+    // Each page starts from the presets: what a page kept in the browser's storage stays
+    // for its own reloads only.
+    await page.evaluateOnNewDocument(() => {
+        if (!sessionStorage.getItem('test page')) localStorage.clear();
+        sessionStorage.setItem('test page', 'yes');
+    });
     await prepare(page);
     page.on('console', (m) => m.type() === 'error' && problems.push(`console: ${m.text()}`));
     page.on('pageerror', (e) => problems.push(`page: ${e.message}`));
@@ -309,6 +315,59 @@ test('a drag the browser cancels ends as a release, and touches do not scroll th
     await page.close();
 });
 
+test('the bank is kept in the browser across a reload, and Revert to presets brings the presets back', async () => {
+    const page = await openPage();
+    await typeFormula(page, 'p*7');
+    await waitFor(page, (s) => s.formula === 'P*7' && s.status === 'OK', 'P*7');
+    await new Promise((r) => setTimeout(r, 1500));
+    await page.reload();
+    await page.waitForSelector('body[data-ready]', { timeout: 20000 });
+    await waitFor(page, (s) => s.formula === 'P*7', 'the kept formula after the reload');
+    page.on('dialog', (dialog) => dialog.accept());
+    await page.click('#revert');
+    await waitFor(page, (s) => s.formula === 'P&255' && s.message === 'The presets are back.', 'the presets');
+    await page.close();
+});
+
+test('Hold keeps notes, All notes off ends them, and the mod wheel and the springing bend send their messages', async () => {
+    // The page's messages to the instrument, as they leave.
+    const page = await openPage('', (p) =>
+        p.evaluateOnNewDocument(() => {
+            window.sent = [];
+            const post = MessagePort.prototype.postMessage;
+            MessagePort.prototype.postMessage = function (message, ...rest) {
+                if (message?.what === 'midi') window.sent.push(message.bytes);
+                return post.call(this, message, ...rest);
+            };
+        }),
+    );
+    const lit = () => page.$eval('#keyboard [data-key="48"]', (k) => k.classList.contains('down'));
+    await page.click('#hold');
+    await page.keyboard.press('z');
+    assert.ok(await lit(), 'held after the key is let go');
+    await page.click('#hold');
+    assert.ok(!(await lit()), 'let go with Hold');
+    await page.click('#hold');
+    await page.keyboard.press('z');
+    await page.evaluate(() => (window.sent = []));
+    await page.click('#panic');
+    assert.ok(!(await lit()));
+    assert.equal(await page.$eval('#hold', (b) => b.getAttribute('aria-pressed')), 'false');
+    const sent = await page.evaluate(() => window.sent);
+    assert.deepEqual(sent.filter((b) => b[1] === 123).length, 16, 'all notes off on each channel');
+
+    await page.evaluate(() => (window.sent = []));
+    for (const [id, value] of [['mod', 64], ['bend', 4096]])
+        await page.$eval(`#${id}`, (slider, v) => {
+            slider.value = String(v);
+            slider.dispatchEvent(new Event('input'));
+            slider.dispatchEvent(new PointerEvent('pointerup'));
+        }, value);
+    assert.deepEqual(await page.evaluate(() => window.sent), [[0xb0, 1, 64], [0xe0, 0, 96], [0xe0, 0, 64]]);
+    assert.equal(await page.$eval('#bend', (slider) => slider.value), '0');
+    await page.close();
+});
+
 // Two ways to play key 48 at velocity 100 for 0.6 s: the computer keyboard's Z, and a
 // finger on the on-screen keyboard's first key.
 const players = [
@@ -332,7 +391,7 @@ for (const [way, prepare, play] of players)
         await page.select('#program', '3');  // "004 Saw Decay": time and pitch, no random numbers
         await waitFor(page, (s) => s.program === 3 && s.formula.startsWith('(P&255)'), 'program 3');
         await page.click('#record');
-        await page.waitForFunction(() => document.getElementById('record').textContent === 'Stop recording');
+        await page.waitForFunction(() => document.getElementById('record').textContent.startsWith('Stop recording ('));
         await page.$eval('#formula', (box) => box.blur());
         // The note starts after the first of the recording's buffers has filled (65536 frames).
         await new Promise((r) => setTimeout(r, 1200));
