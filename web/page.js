@@ -135,11 +135,22 @@ async function idle(force = false) {
     if (idling && !force) return;
     idling = true;
     try {
-        const view = await ask('idle', { force });
+        const [view, level] = await Promise.all([ask('idle', { force }), ask('level')]);
         if (view) showView(view);
+        showLevel(level);
     } finally {
         idling = false;
     }
+}
+
+// The output meter: the peak in decibels over 60 dB, falling back slowly; the clip light
+// stays on from a sample at full scale or above until it is clicked.
+let shownLevel = 0;
+function showLevel(peak) {
+    const db = peak > 0 ? 20 * Math.log10(peak) : -Infinity;
+    shownLevel = Math.max(shownLevel - 1.5, Math.min(1, Math.max(0, (db + 60) / 60)));
+    $('level').value = shownLevel;
+    if (peak >= 1) $('clip').classList.add('on');
 }
 
 function windowPoint(event) {
@@ -646,6 +657,7 @@ const recorder = {
         }
         const wav = new wavefile.WaveFile();
         wav.fromScratch(2, context.sampleRate, '32f', [left, right]);
+        if ($('wav-format').value === '16') wav.toBitDepth('16');
         const link = $('download');
         if (link.href) URL.revokeObjectURL(link.href);
         link.href = URL.createObjectURL(new Blob([wav.toBuffer()], { type: 'audio/wav' }));
@@ -681,6 +693,7 @@ async function main() {
     setInterval(keepBank, 1000);
     window.addEventListener('pagehide', keepBank);
     $('revert').addEventListener('click', revertToPresets);
+    $('clip').addEventListener('click', () => $('clip').classList.remove('on'));
     $('start').addEventListener('click', wakeSound);
     $('record').addEventListener('click', () => (recorder.on ? recorder.stop() : recorder.start()));
     $('midi').addEventListener('click', connectMidi);

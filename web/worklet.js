@@ -53,6 +53,7 @@ class BytoneProcessor extends AudioWorkletProcessor {
         this.recorder = new Recorder();
         this.sendRecorded = (samples, frames) => this.port.postMessage({ recorded: samples, frames }, [samples.buffer]);
         this.typed = 0;  // the number of the last formula text the page typed
+        this.peak = 0;
         this.port.onmessage = (event) => this.answer(event.data);
     }
 
@@ -62,7 +63,17 @@ class BytoneProcessor extends AudioWorkletProcessor {
         out[0].set(left);
         if (out[1]) out[1].set(right);
         this.recorder.write(left, right, this.sendRecorded);
+        let peak = this.peak;
+        for (let i = 0; i < left.length; ++i) peak = Math.max(peak, Math.abs(left[i]), Math.abs(right[i]));
+        this.peak = peak;
         return true;
+    }
+
+    // The output's peak since the last question, as a sample's size (1 is full scale).
+    level() {
+        const peak = this.peak;
+        this.peak = 0;
+        return peak;
     }
 
     // Each request is {id, what, ...}; the answer is {id, result} or {id, error}. A

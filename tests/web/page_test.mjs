@@ -368,6 +368,29 @@ test('Hold keeps notes, All notes off ends them, and the mod wheel and the sprin
     await page.close();
 });
 
+test('the meter follows the output, the clip light catches full scale, and a recording can be 16-bit', async () => {
+    const page = await openPage('#formula=255&gain=200');  // each voice a constant half of full scale
+    await waitFor(page, (s) => s.formula === '255' && s.gain === 'Gain: 200', 'the loud program');
+    const clip = () => page.$eval('#clip', (b) => b.classList.contains('on'));
+    assert.ok(!(await clip()));
+    await page.select('#wav-format', '16');
+    await page.click('#record');
+    await page.click('#hold');
+    for (const key of ['z', 'x', 'c']) await page.keyboard.press(key);  // three voices: more than full scale
+    await page.waitForFunction(() => document.getElementById('level').value > 0.9);
+    assert.ok(await clip());
+    await page.click('#record');
+    await page.click('#panic');
+    await page.waitForSelector('#download:not([hidden])');
+    await page.click('#download');
+    const recording = new wavefile.WaveFile(fs.readFileSync(await downloaded(page, 'bytone-recording.wav')));
+    assert.equal(recording.bitDepth, '16');
+    assert.ok(recording.getSamples(false, Int16Array)[0].some((v) => v !== 0), 'the recording holds the notes');
+    await page.click('#clip');
+    assert.ok(!(await clip()), 'a click clears the clip light');
+    await page.close();
+});
+
 // Two ways to play key 48 at velocity 100 for 0.6 s: the computer keyboard's Z, and a
 // finger on the on-screen keyboard's first key.
 const players = [
