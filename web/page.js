@@ -81,6 +81,13 @@ const texts = {};  // the label and status elements laid over the window
 let layout;
 let typedNumber = 0;  // the number of the last formula text sent
 
+// The value labels as sliders and the buttons as buttons for the keyboard and screen
+// readers: the arrow keys step a value (Page Up and Down by ten, Home and End to the
+// ends), Enter or Space presses a button.
+const sliders = { time: 'Time', poly: 'Voices', porta: 'Portamento', gain: 'Gain', drum: 'Channel 10 key' };
+const switches = { lerp: 'Interpolation (Lerp)', clamp: 'Clamp' };
+const buttons = { copy: 'Copy the formula', paste: 'Paste a formula' };
+
 function buildEditor() {
     const editor = $('editor');
     const place = (element, [left, top, right, bottom]) =>
@@ -90,7 +97,7 @@ function buildEditor() {
             width: `${right - left}px`,
             height: `${bottom - top}px`,
         });
-    for (const name of ['gain', 'porta', 'poly', 'time', 'copy', 'paste', 'lerp', 'clamp', 'drum', 'status', 'help']) {
+    for (const name of ['copy', 'paste', 'lerp', 'clamp', 'time', 'poly', 'porta', 'gain', 'drum', 'status', 'help']) {
         const element = document.createElement('div');
         const centered = !['status', 'help'].includes(name);
         element.className = `text ${centered ? 'centered' : name}`;
@@ -98,8 +105,43 @@ function buildEditor() {
         place(element, layout[name]);
         editor.appendChild(element);
         texts[name] = element;
+        const label = sliders[name] ?? switches[name] ?? buttons[name];
+        if (label) {
+            element.tabIndex = 0;
+            element.setAttribute('role', sliders[name] ? 'slider' : switches[name] ? 'switch' : 'button');
+            element.setAttribute('aria-label', label);
+            element.addEventListener('keydown', (event) => controlKey(name, event));
+        }
     }
+    texts.status.setAttribute('role', 'status');
+    texts.status.setAttribute('aria-live', 'polite');
     place($('formula'), layout.formula);
+}
+
+let ranges;  // each setting's [lowest, highest], as a shared link may give it
+let values = {};  // the settings as the editor last showed them
+
+async function controlKey(name, event) {
+    if (sliders[name]) {
+        const [lowest, highest] = ranges[name];
+        const steps = { ArrowRight: 1, ArrowUp: 1, ArrowLeft: -1, ArrowDown: -1, PageUp: 10, PageDown: -10 };
+        let value;
+        if (event.key in steps) value = values[name] + steps[event.key];
+        else if (event.key === 'Home') value = lowest;
+        else if (event.key === 'End') value = highest;
+        else return;
+        event.preventDefault();
+        await ask('setSetting', { key: name, value: Math.min(highest, Math.max(lowest, value)) });
+        return idle(true);
+    }
+    if (event.key !== 'Enter' && event.key !== ' ') return;
+    event.preventDefault();
+    const [left, top, right, bottom] = layout[name];
+    const at = { x: Math.floor((left + right) / 2), y: Math.floor((top + bottom) / 2) };
+    if (name === 'paste') return paste(at);
+    const clipboard = await ask('pointer', { input: pointer.leftDown, ...at });
+    if (name === 'copy') copy(clipboard);
+    idle(true);
 }
 
 // The window keeps its 600 x 330 pixels, scaled down on a narrower screen.
@@ -120,6 +162,15 @@ function showView(view) {
         const text = view.texts[name] ?? '';
         element.textContent = name === 'help' ? text.replaceAll('&&', '&') : text;
     }
+    values = view.values;
+    for (const name of Object.keys(sliders)) {
+        const element = texts[name];
+        element.setAttribute('aria-valuenow', String(values[name]));
+        element.setAttribute('aria-valuemin', String(ranges[name][0]));
+        element.setAttribute('aria-valuemax', String(ranges[name][1]));
+        element.setAttribute('aria-valuetext', view.texts[name]);
+    }
+    for (const name of Object.keys(switches)) texts[name].setAttribute('aria-checked', String(values[name] === 1));
     // The box takes the instrument's text unless the user typed after what it answers.
     const box = $('formula');
     if (view.typed === typedNumber && box.value !== view.texts.formula) {
@@ -498,7 +549,9 @@ function buildKeyboard() {
         Object.assign(key.style, { left: `${left}%`, width: `${black ? whiteWidth * 0.6 : whiteWidth}%` });
         const label = document.createElement('span');
         label.textContent = keyCodes[Math.floor(step / 12)][step % 12].replace(/^(Key|Digit)/, '');
+        label.setAttribute('aria-hidden', 'true');
         key.appendChild(label);
+        key.setAttribute('role', 'button');
         keyboard.appendChild(key);
         if (!black) ++whites;
     }
@@ -522,9 +575,14 @@ function buildKeyboard() {
         keyboard.addEventListener(type, (event) => noteOff(`pointer${event.pointerId}`));
 }
 
+const noteNames = ['C', 'C sharp', 'D', 'D sharp', 'E', 'F', 'F sharp', 'G', 'G sharp', 'A', 'A sharp', 'B'];
+
 function numberKeys() {
-    for (const key of document.querySelectorAll('#keyboard .key'))
-        key.dataset.key = String(12 * (octave + 1) + Number(key.dataset.step));
+    for (const key of document.querySelectorAll('#keyboard .key')) {
+        const number = 12 * (octave + 1) + Number(key.dataset.step);
+        key.dataset.key = String(number);
+        key.setAttribute('aria-label', `${noteNames[number % 12]} ${Math.floor(number / 12) - 1}`);
+    }
     $('octave').textContent = String(octave);
 }
 
@@ -677,6 +735,7 @@ async function main() {
         return;
     }
     layout = await ask('layout');
+    ranges = await ask('settings');
     buildEditor();
     fitEditor();
     window.addEventListener('resize', fitEditor);

@@ -102,9 +102,12 @@ class BytoneProcessor extends AudioWorkletProcessor {
             typed: this.typed,
             program: instrument.program,
             programName: instrument.programName,
-            lerp: instrument.setting('lerp'),
-            clamp: instrument.setting('clamp'),
+            values: Object.fromEntries(Object.keys(instrument.settings).map((key) => [key, instrument.setting(key)])),
         };
+    }
+    // A setting changed from the page's own controls (the keyboard on a value label).
+    setSetting({ key, value }) {
+        this.instrument.setSetting(key, value);
     }
 
     layout() {

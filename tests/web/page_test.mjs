@@ -391,6 +391,44 @@ test('the meter follows the output, the clip light catches full scale, and a rec
     await page.close();
 });
 
+test('the editor\'s controls and the keys are named for screen readers and work from the keyboard', async () => {
+    const page = await openPage();
+    const nodes = [];
+    const walk = (node) => {
+        nodes.push(node);
+        for (const child of node.children ?? []) walk(child);
+    };
+    const tree = async () => {
+        nodes.length = 0;
+        walk(await page.accessibility.snapshot());
+        return nodes;
+    };
+    const find = (role, name) => nodes.find((n) => n.role === role && n.name === name);
+    await tree();
+    for (const [role, name] of [['slider', 'Gain'], ['slider', 'Voices'], ['slider', 'Time'], ['switch', 'Clamp'],
+                                ['button', 'Copy the formula'], ['button', 'C 3'], ['textbox', 'Formula']])
+        assert.ok(find(role, name), `${role} "${name}"`);
+    assert.equal(find('slider', 'Gain').value, 100);
+    const valueText = () => page.$eval('[data-control="gain"]', (s) => s.getAttribute('aria-valuetext'));
+    assert.equal(await valueText(), 'Gain: 100');
+    assert.equal(find('switch', 'Clamp').checked, true);
+    assert.equal(await page.$eval('[data-control="status"]', (s) => s.getAttribute('aria-live')), 'polite');
+
+    await page.focus('[data-control="gain"]');
+    for (const [key, shown] of [['ArrowRight', 'Gain: 101'], ['PageUp', 'Gain: 111'], ['End', 'Gain: 200'],
+                                ['Home', 'Gain: 1']]) {
+        await page.keyboard.press(key);
+        await waitFor(page, (s) => s.gain === shown, shown);
+    }
+    await page.focus('[data-control="lerp"]');
+    await page.keyboard.press('Space');
+    await page.waitForFunction(() => document.querySelector('[data-control="lerp"]').getAttribute('aria-checked') === 'true');
+    await tree();
+    assert.equal(find('slider', 'Gain').value, 1);
+    assert.equal(await valueText(), 'Gain: 1');
+    await page.close();
+});
+
 // Two ways to play key 48 at velocity 100 for 0.6 s: the computer keyboard's Z, and a
 // finger on the on-screen keyboard's first key.
 const players = [
@@ -401,6 +439,7 @@ const players = [
     }],
     ['a touch on the on-screen keyboard', (page) => page.setViewport({ width: 680, height: 860, hasTouch: true }),
      async (page, hold) => {
+         await page.$eval('#keyboard .key[data-key="48"]', (k) => k.scrollIntoView({ block: 'center' }));
          const key = await (await page.$('#keyboard .key[data-key="48"]')).boundingBox();
          await page.touchscreen.touchStart(key.x + key.width / 2, key.y + key.height - 10);
          await hold();
