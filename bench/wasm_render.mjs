@@ -1,6 +1,9 @@
 // The page's engine, WebAssembly in Node, against the native engine on the same work:
 // 512-frame blocks of eight voices of a mix of presets, as the render benchmark plays
-// them. Rounds alternate between the two, and each side keeps its fastest round.
+// them. Rounds alternate between the two, and each side keeps its fastest round. Then
+// what one keystroke in a 1,023-character formula costs the audio thread: before, when
+// the worklet's one instance took the keystroke and the editor's idle call (compiling,
+// the scope, the repaint); now, when the worklet's instance only compiles the new formula.
 //
 //   node bench/wasm_render.mjs SITE BENCH   (the built page and bytone_bench)
 import { spawnSync } from 'node:child_process';
@@ -62,6 +65,30 @@ for (let round = 0; round < kRounds; ++round) {
     for (const [name, ns] of Object.entries(nativeRender())) keep(name, ns);
 }
 
+// ms of the audio thread a keystroke costs, the median of alternating keystrokes that add
+// and take away the formula's last character.
+function keystroke(cost) {
+    const instrument = new Instrument(module, 48000);
+    instrument.openEditor();
+    const long = 'P' + '+1'.repeat(510) + '+';  // 1,022 characters; a keystroke adds the 1,023rd
+    const times = [];
+    for (let k = 0; k < 200; ++k) {
+        const text = k % 2 ? long : `${long}T`;
+        const start = performance.now();
+        cost(instrument, text);
+        times.push(performance.now() - start);
+    }
+    instrument.close();
+    times.sort((a, b) => a - b);
+    return times[times.length >> 1];
+}
+const before = keystroke((instrument, text) => {
+    instrument.type(text);
+    instrument.idle();
+    if (instrument.editorChanged) instrument.paintEditor();
+});
+const now = keystroke((instrument, text) => instrument.setFormula(0, text));
+
 console.log(`\nThe page's engine: WebAssembly in Node ${process.versions.node} (fast form) against the native`);
 console.log(`engine, 512-frame blocks, 8 voices (ns per voice-sample, fastest of ${kRounds} alternating rounds)`);
 for (const lerp of [0, 1]) {
@@ -72,3 +99,6 @@ for (const lerp of [0, 1]) {
                 `(WebAssembly ${(wasm / fast).toFixed(2)} x), native machine code ${machine.toFixed(2)} ` +
                 `(WebAssembly ${(wasm / machine).toFixed(2)} x)`);
 }
+console.log(`\nA keystroke in a 1,023-character formula, on the audio thread (ms, median of 200):`);
+console.log(`before ${before.toFixed(3)} (the keystroke, the editor's idle: compiling, scope, repaint), ` +
+            `now ${now.toFixed(3)} (compiling only; the editor runs on the page's thread)`);

@@ -291,11 +291,7 @@ void GUI::setSetting(Setting setting, int32_t value) {
 
 void GUI::storeFormula(const std::string& text) {
     std::lock_guard<std::mutex> hold(instrument.bankLock);
-    ProgramSlot& slot = instrument.programs[boxProgram_];
-    const size_t length = std::min(text.size(), sizeof slot.formula - 1);
-    std::memcpy(slot.formula, text.data(), length);
-    slot.formula[length] = '\0';
-    slot.needsCompile = true;
+    instrument.storeFormula(boxProgram_, text.data(), text.size());
 }
 
 void GUI::formulaEdited() {

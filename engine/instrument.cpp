@@ -203,6 +203,15 @@ void Instrument::publishNames() {
     for (int i = 0; i < kNumPrograms; ++i) names_.publish(i, programs[i].name);
 }
 
+void Instrument::storeFormula(int32_t index, const char* text, size_t length) {
+    if (index < 0 || index >= kNumPrograms) return;
+    ProgramSlot& slot = programs[index];
+    length = std::min(length, sizeof slot.formula - 1);
+    std::memcpy(slot.formula, text, length);
+    slot.formula[length] = '\0';
+    slot.needsCompile = true;
+}
+
 void Instrument::setProgramName(const char* name) {
     if (!name) return;
     std::lock_guard<std::mutex> hold(bankLock);

@@ -167,6 +167,9 @@ public:
     void syncProgramDisplay();
     // [compiling side] Renames the current program (at most 31 characters). Takes `bankLock`.
     void setProgramName(const char* name);
+    // [compiling side] Program `index`'s formula becomes `text` (its first 1023 characters)
+    // and is marked for the next compilation walk. The caller holds `bankLock`.
+    void storeFormula(int32_t index, const char* text, size_t length);
     // [compiling side] Builds the state chunk in the instrument's buffer, stores its
     // address in `data` (valid until the next state call) and returns its size in bytes.
     int32_t saveState(const void** data);

@@ -162,6 +162,11 @@ export class Instrument {
     editorText(which) {
         return this.text(this.exports.bytoneEditorText(this.effect, which));
     }
+    // Program `index`'s formula, compiled at once, without the editor.
+    setFormula(index, formula) {
+        this.putText(formula);
+        this.exports.bytoneSetFormula(this.effect, index);
+    }
     type(formula) {
         this.putText(formula);
         this.exports.bytoneEditorType(this.effect);

@@ -179,6 +179,18 @@ EMSCRIPTEN_KEEPALIVE void bytoneEditorPointer(AEffect* effect, int input, int x,
     }
 }
 
+// Program `program`'s formula becomes the scratch buffer's text, compiled at once, with
+// no editor involved: the page's editor runs in an instance of its own, and this one,
+// which plays, takes each formula typed there.
+EMSCRIPTEN_KEEPALIVE void bytoneSetFormula(AEffect* effect, int program) {
+    scratch[kScratchBytes - 1] = '\0';
+    const auto* text = reinterpret_cast<const char*>(scratch);
+    engine::Instrument& instrument = pluginOf(effect).instrument();
+    std::lock_guard<std::mutex> hold(instrument.bankLock);
+    instrument.storeFormula(program, text, std::strlen(text));
+    instrument.compileDirtyPrograms();
+}
+
 // The editor's clipboard: what its Copy button copied, and what its Paste button will
 // paste (the scratch buffer's text).
 EMSCRIPTEN_KEEPALIVE const char* bytoneClipboard(AEffect* effect) {

@@ -1,7 +1,10 @@
 // The page: the instrument's editor window, its programs and files, notes from the
 // computer keyboard, the on-screen keyboard and MIDI devices, recording and shared
-// links. The instrument itself runs in the audio worklet; everything here asks it by
-// message, as a host's user interface asks a plug-in.
+// links. Two instances of the instrument: the editor's here (editor_host.js), which
+// draws and compiles and works without sound, and the one that plays in the audio
+// worklet, which is told by message what the editor changed, so that typing never
+// costs the audio thread more than compiling the new formula.
+import { EditorHost } from './editor_host.js';
 import { editorHeight, editorWidth, pointer, stateFormat } from './instrument.js';
 import { maxFormula, maxName, readShareFragment, shareFragment } from './share_link.js';
 
@@ -12,19 +15,29 @@ function say(text, isError = false) {
     $('message').classList.toggle('error', isError);
 }
 
-// --- the worklet and its answers ---------------------------------------------------
+// --- the two instances -------------------------------------------------------------
 
-let node;
+let host;  // the editor's instance
+let node;  // the worklet's, while there is sound
 let context;
 const waiting = new Map();
 let nextId = 1;
 
 // What changes the bank, so that it is kept again.
-const editing = new Set(['type', 'pointer', 'paste', 'selectProgram', 'renameProgram', 'load', 'share']);
+const editing = new Set(['type', 'pointer', 'paste', 'selectProgram', 'renameProgram', 'load', 'share', 'setSetting']);
 let bankChanged = false;
 
-function ask(what, args = {}, transfer = []) {
+// A request: the editor's go to its instance here, and what they changed goes on to the
+// worklet; the rest (MIDI, the level, recording) go to the worklet, and without sound get
+// no answer but `silent`.
+function ask(what, args = {}, transfer = [], silent = undefined) {
     bankChanged ||= editing.has(what);
+    if (what in host) {
+        const result = host[what](args);
+        afterEdit(what, args, result);
+        return Promise.resolve(result);
+    }
+    if (!node) return Promise.resolve(silent);
     const id = nextId++;
     node.port.postMessage({ id, what, ...args }, transfer);
     return new Promise((resolve, reject) => waiting.set(id, { resolve, reject }));
@@ -32,8 +45,13 @@ function ask(what, args = {}, transfer = []) {
 
 // A request that wants no answer.
 function tell(what, args = {}, transfer = []) {
-    bankChanged ||= editing.has(what);
-    node.port.postMessage({ what, ...args }, transfer);
+    if (what in host) return void ask(what, args);
+    play(what, args, transfer);
+}
+
+// A message to the worklet's instance, while there is sound.
+function play(what, args = {}, transfer = []) {
+    node?.port.postMessage({ what, ...args }, transfer);
 }
 
 function received(message) {
@@ -45,10 +63,50 @@ function received(message) {
     else pending.resolve(message.result);
 }
 
-async function startInstrument() {
+// What the worklet's instance was last told: the program and the settings.
+let told = { program: -1, settings: {} };
+
+function afterEdit(what, args, result) {
+    if (!node) return;
+    const i = host.instrument;
+    if (what === 'type') return play('setFormula', { program: i.program, text: args.text.slice(0, maxFormula) });
+    if (what === 'paste')
+        return play('setFormula', { program: i.program, text: i.editorText(i.controls.formula).slice(0, maxFormula) });
+    if ((what === 'load' && !result) || what === 'share') return sendBank();
+    if (['pointer', 'setSetting', 'selectProgram'].includes(what)) sendSettings();
+}
+
+// The program first: the drum key is the program's.
+function sendSettings() {
+    const i = host.instrument;
+    if (i.program !== told.program) {
+        play('selectProgram', { index: i.program });
+        told = { program: i.program, settings: { ...told.settings, drum: undefined } };
+    }
+    for (const key of Object.keys(i.settings)) {
+        const value = i.setting(key);
+        if (told.settings[key] === value) continue;
+        play('setSetting', { key, value });
+        told.settings[key] = value;
+    }
+}
+
+// The whole bank, as a file with its current program (the Gain, which the bank leaves
+// out, follows as a setting).
+function sendBank() {
+    const bytes = host.save({ format: stateFormat.fxb });
+    play('load', { bytes }, [bytes.buffer]);
+    told = { program: -1, settings: {} };
+    sendSettings();
+}
+
+async function loadModule() {
     const response = await fetch('bytone.wasm');
     if (!response.ok) throw new Error(`bytone.wasm: ${response.status} ${response.statusText}`);
-    const module = await WebAssembly.compile(await response.arrayBuffer());
+    return WebAssembly.compile(await response.arrayBuffer());
+}
+
+async function startSound(module) {
     context = new AudioContext({ latencyHint: 'interactive' });
     if (!context.audioWorklet)
         throw new Error('the browser offers audio worklets only to pages at https:// or localhost addresses');
@@ -67,7 +125,7 @@ async function startInstrument() {
 }
 
 function showSoundState() {
-    $('start').hidden = context.state === 'running';
+    $('start').hidden = !context || context.state === 'running';
 }
 
 // Browsers start sound only after the user does something on the page.
@@ -79,7 +137,6 @@ function wakeSound() {
 
 const texts = {};  // the label and status elements laid over the window
 let layout;
-let typedNumber = 0;  // the number of the last formula text sent
 
 // The value labels as sliders and the buttons as buttons for the keyboard and screen
 // readers: the arrow keys step a value (Page Up and Down by ten, Home and End to the
@@ -173,7 +230,7 @@ function showView(view) {
     for (const name of Object.keys(switches)) texts[name].setAttribute('aria-checked', String(values[name] === 1));
     // The box takes the instrument's text unless the user typed after what it answers.
     const box = $('formula');
-    if (view.typed === typedNumber && box.value !== view.texts.formula) {
+    if (box.value !== view.texts.formula) {
         box.value = view.texts.formula;
         formulas.loaded(box.value);
     }
@@ -186,7 +243,7 @@ async function idle(force = false) {
     if (idling && !force) return;
     idling = true;
     try {
-        const [view, level] = await Promise.all([ask('idle', { force }), ask('level')]);
+        const [view, level] = await Promise.all([ask('idle', { force }), ask('level', {}, [], 0)]);
         if (view) showView(view);
         showLevel(level);
     } finally {
@@ -266,7 +323,7 @@ function connectEditorInput() {
             box.setSelectionRange(Math.min(caret, text.length), Math.min(caret, text.length));
         }
         formulas.typed(text);
-        tell('type', { text, number: ++typedNumber });
+        tell('type', { text });
     });
     // Rewriting the box in upper case loses the browser's own undo: the page keeps its own.
     box.addEventListener('keydown', (event) => {
@@ -306,7 +363,7 @@ const formulas = {
         this.at = at;
         const box = $('formula');
         box.value = this.texts[at];
-        tell('type', { text: box.value, number: ++typedNumber });
+        tell('type', { text: box.value });
         this.show();
     },
     show() {
@@ -639,6 +696,13 @@ function midiMessage(data) {
     const bytes = Array.from(data.subarray(0, 3));
     tell('midi', { bytes });
     const kind = bytes[0] & 0xf0;
+    if (kind === 0xc0) {
+        // The worklet's instance switches by itself; the editor's follows it.
+        host.selectProgram({ index: bytes[1] });
+        told.program = host.instrument.program;
+        told.settings.drum = undefined;
+        bankChanged = true;
+    }
     if (kind !== 0x80 && kind !== 0x90) return;
     const held = `${bytes[0] & 0x0f} ${bytes[1]}`;
     if (kind === 0x90 && bytes[2] > 0) midiHeld.add(held);
@@ -728,12 +792,21 @@ const recorder = {
 // --- start -------------------------------------------------------------------------------
 
 async function main() {
+    let module;
     try {
-        await startInstrument();
+        module = await loadModule();
     } catch (error) {
         say(`The instrument could not start: ${error.message}`, true);
         return;
     }
+    let noSound = null;
+    try {
+        await startSound(module);
+    } catch (error) {
+        node = context = undefined;
+        noSound = error;
+    }
+    host = new EditorHost(module, context?.sampleRate ?? 48000);
     layout = await ask('layout');
     ranges = await ask('settings');
     buildEditor();
@@ -745,9 +818,14 @@ async function main() {
     connectPrograms();
     connectKeys();
     await restoreKeptBank();
+    sendBank();
     await showProgramNames();
     await idle(true);
     await openSharedLink();
+    if (noSound) {
+        $('record').disabled = true;
+        say(`Sound could not start (${noSound.message}); the editor, the programs, files and links work without it.`, true);
+    }
     setInterval(idle, 30);
     setInterval(keepBank, 1000);
     window.addEventListener('pagehide', keepBank);

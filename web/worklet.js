@@ -1,7 +1,8 @@
-// The page's audio thread: the one instance of the instrument lives here. Each block of
-// the audio context goes to the instrument's block render in WebAssembly; the page's
-// requests (the editor's input and idle calls, programs, state files, MIDI) arrive as
-// messages between blocks, so that the instance is used by one thread only.
+// The page's audio thread: the instance that plays lives here. Each block of the audio
+// context goes to the instrument's block render in WebAssembly. The editor, with its
+// drawing, scope and compiler messages, runs in another instance on the page's thread;
+// what it changes arrives here as messages between blocks (a formula, a setting, the
+// program, a whole bank), with MIDI, so that nothing the editor draws runs here.
 import { Instrument } from './instrument.js';
 
 // Recording: the page lends buffers, each the left channel's frames followed by the
@@ -49,10 +50,8 @@ class BytoneProcessor extends AudioWorkletProcessor {
     constructor(options) {
         super();
         this.instrument = new Instrument(options.processorOptions.module, sampleRate);
-        this.instrument.openEditor();
         this.recorder = new Recorder();
         this.sendRecorded = (samples, frames) => this.port.postMessage({ recorded: samples, frames }, [samples.buffer]);
-        this.typed = 0;  // the number of the last formula text the page typed
         this.peak = 0;
         this.port.onmessage = (event) => this.answer(event.data);
     }
@@ -82,101 +81,28 @@ class BytoneProcessor extends AudioWorkletProcessor {
         try {
             const result = this[request.what](request);
             if (request.id === undefined) return;
-            this.port.postMessage({ id: request.id, result }, result?.image ? [result.image.buffer] : []);
+            this.port.postMessage({ id: request.id, result });
         } catch (error) {
             this.port.postMessage({ id: request.id, error: String(error.message ?? error) });
         }
     }
 
-    // The host's idle call; answers with what the page shows when anything changed.
-    idle({ force }) {
-        const instrument = this.instrument;
-        instrument.idle();
-        if (!instrument.editorChanged && !force) return null;
-        const image = instrument.paintEditor();
-        const texts = {};
-        for (const [name, which] of Object.entries(instrument.controls)) texts[name] = instrument.editorText(which);
-        return {
-            image,
-            texts,
-            typed: this.typed,
-            program: instrument.program,
-            programName: instrument.programName,
-            values: Object.fromEntries(Object.keys(instrument.settings).map((key) => [key, instrument.setting(key)])),
-        };
-    }
-    // A setting changed from the page's own controls (the keyboard on a value label).
-    setSetting({ key, value }) {
-        this.instrument.setSetting(key, value);
-    }
-
-    layout() {
-        return this.instrument.layout();
-    }
-    // The settings a shared link carries, by key, with the values a link may give each.
-    settings() {
-        const ranges = {};
-        for (const [key, { lowest, highest, defaultValue }] of Object.entries(this.instrument.settings))
-            ranges[key] = [Math.min(lowest, defaultValue), highest];
-        return ranges;
-    }
-    names() {
-        return this.instrument.programNames();
-    }
+    // The page's editor runs an instance of its own; this one plays, and takes what the
+    // editor changed: MIDI, a program's formula, a setting, the program, a whole bank.
     midi({ bytes }) {
         return this.instrument.midi(bytes[0], bytes[1] ?? 0, bytes[2] ?? 0);
     }
-    type({ text, number }) {
-        this.typed = number;
-        this.instrument.type(text);
+    setFormula({ program, text }) {
+        this.instrument.setFormula(program, text);
     }
-    pointer({ input, x, y, delta }) {
-        this.instrument.pointer(input, x, y, delta ?? 0);
-        return this.instrument.clipboard;
-    }
-    paste({ text, x, y }) {
-        this.instrument.clipboard = text;
-        this.instrument.pointer(0, x, y);
+    setSetting({ key, value }) {
+        this.instrument.setSetting(key, value);
     }
     selectProgram({ index }) {
         this.instrument.program = index;
     }
-    renameProgram({ name }) {
-        this.instrument.programName = name;
-    }
-    // A state file, taken whole or refused; settings outside what the editor offers are
-    // brought into its range, as its controls would bring them.
     load({ bytes }) {
-        const error = this.instrument.loadState(bytes);
-        if (error) return error;
-        for (const [key, [lowest, highest]] of Object.entries(this.settings())) {
-            const value = this.instrument.setting(key);
-            if (value < lowest || value > highest) this.instrument.setSetting(key, Math.min(highest, Math.max(lowest, value)));
-        }
-        return null;
-    }
-    // The largest file `load` takes.
-    largestFile() {
-        return this.instrument.scratchBytes;
-    }
-    save({ format }) {
-        return this.instrument.saveState(format);
-    }
-    // The current program and the settings, for a shared link.
-    program() {
-        const i = this.instrument;
-        const settings = {};
-        for (const key of Object.keys(i.settings)) settings[key] = i.setting(key);
-        return { index: i.program, name: i.programName, formula: i.editorText(i.controls.formula), settings };
-    }
-    // A shared link's program: it becomes program `index`, selected, with its settings.
-    share({ index, name, formula, settings }) {
-        const i = this.instrument;
-        i.program = index;
-        i.idle();  // loads the box with the program, so that the typing below lands in it
-        if (name !== null) i.programName = name;
-        i.type(formula);
-        for (const [key, value] of Object.entries(settings)) i.setSetting(key, value);
+        return this.instrument.loadState(bytes);
     }
     record({ buffers }) {
         this.recorder.start(buffers);

@@ -450,8 +450,11 @@ const players = [
 for (const [way, prepare, play] of players)
     test(`${way} sounds, and its recording equals the plug-in rendering the same note`, async () => {
         const page = await openPage('', prepare);
-        await page.select('#program', '3');  // "004 Saw Decay": time and pitch, no random numbers
+        await page.select('#program', '3');
         await waitFor(page, (s) => s.program === 3 && s.formula.startsWith('(P&255)'), 'program 3');
+        // Typed in the editor's instance, played by the worklet's: time and pitch, no random numbers.
+        await typeFormula(page, '(p*3&255)*((255-(t/500))&255)/256');
+        await waitFor(page, (s) => s.status === 'OK' && s.formula.startsWith('(P*3'), 'the typed formula');
         await page.click('#record');
         await page.waitForFunction(() => document.getElementById('record').textContent.startsWith('Stop recording ('));
         await page.$eval('#formula', (box) => box.blur());
@@ -467,8 +470,8 @@ for (const [way, prepare, play] of players)
         const recorded = recording.getSamples(false, Float64Array);
 
         const native = path.join(work, 'native.wav');
-        bytone('render', note, '-o', native, '--program', '3', '--rate', String(rate), '--block', '128',
-               '--format', 'float', '--tail', '0');
+        bytone('render', note, '-o', native, '--program', '3', '--formula', '(P*3&255)*((255-(T/500))&255)/256',
+               '--rate', String(rate), '--block', '128', '--format', 'float', '--tail', '0');
         const expected = new wavefile.WaveFile(fs.readFileSync(native)).getSamples(false, Float64Array);
 
         // The note starts at a block of the page's choosing: compare from the first sound on.
@@ -619,6 +622,26 @@ test('a shared link brings the program and its settings to another page', async 
         assert.equal(now.formula, 'P&255');
         await tried.close();
     }
+});
+
+test('without sound the editor, the programs and the links still work, and say why there is no sound', async () => {
+    const page = await openPage('#program=4&formula=P*2', (p) =>
+        p.evaluateOnNewDocument(() => {
+            window.AudioContext = class {
+                constructor() {
+                    throw new DOMException('no audio device', 'NotSupportedError');
+                }
+            };
+        }),
+    );
+    await waitFor(page, (s) => s.formula === 'P*2' && s.program === 3, 'the link\'s program');
+    assert.match((await shown(page)).message, /Sound could not start \(no audio device\); the editor/);
+    await typeFormula(page, 'p^t');
+    await waitFor(page, (s) => s.formula === 'P^T' && s.status === 'OK', 'a typed formula compiled');
+    await page.select('#program', '5');
+    await waitFor(page, (s) => s.program === 5 && s.formula === '(P&255)^((P*257/256)&127)', 'program 5');
+    assert.ok(await page.$eval('#record', (b) => b.disabled));
+    await page.close();
 });
 
 test('the page as a user first sees it', { skip: !screenshot }, async () => {

@@ -1,0 +1,108 @@
+// The page's editor: an instance of the instrument on the page's thread with its editor
+// window open, as a host's user interface has the plug-in's. It draws, runs the scope and
+// compiles as the user types, takes the programs, files and shared links, and works
+// without sound; the page hands the instance in the audio worklet, which plays, what it
+// changed.
+import { Instrument } from './instrument.js';
+
+export class EditorHost {
+    // `module` is the compiled WebAssembly.Module of bytone.wasm.
+    constructor(module, sampleRate) {
+        this.instrument = new Instrument(module, sampleRate);
+        this.instrument.openEditor();
+    }
+
+    // The host's idle call; answers with what the page shows when anything changed.
+    idle({ force }) {
+        const instrument = this.instrument;
+        instrument.idle();
+        if (!instrument.editorChanged && !force) return null;
+        const image = instrument.paintEditor();
+        const texts = {};
+        for (const [name, which] of Object.entries(instrument.controls)) texts[name] = instrument.editorText(which);
+        return {
+            image,
+            texts,
+            program: instrument.program,
+            programName: instrument.programName,
+            values: Object.fromEntries(Object.keys(instrument.settings).map((key) => [key, instrument.setting(key)])),
+        };
+    }
+    // A setting changed from the page's own controls (the keyboard on a value label).
+    setSetting({ key, value }) {
+        this.instrument.setSetting(key, value);
+    }
+
+    layout() {
+        return this.instrument.layout();
+    }
+    // The settings a shared link carries, by key, with the values a link may give each.
+    settings() {
+        const ranges = {};
+        for (const [key, { lowest, highest, defaultValue }] of Object.entries(this.instrument.settings))
+            ranges[key] = [Math.min(lowest, defaultValue), highest];
+        return ranges;
+    }
+    names() {
+        return this.instrument.programNames();
+    }
+    type({ text }) {
+        this.instrument.type(text);
+    }
+    pointer({ input, x, y, delta }) {
+        this.instrument.pointer(input, x, y, delta ?? 0);
+        return this.instrument.clipboard;
+    }
+    paste({ text, x, y }) {
+        this.instrument.clipboard = text;
+        this.instrument.pointer(0, x, y);
+    }
+    selectProgram({ index }) {
+        this.instrument.program = index;
+    }
+    renameProgram({ name }) {
+        this.instrument.programName = name;
+    }
+    // A state file, taken whole or refused; settings outside what the editor offers are
+    // brought into its range, as its controls would bring them.
+    load({ bytes }) {
+        const error = this.instrument.loadState(bytes);
+        if (error) return error;
+        for (const [key, [lowest, highest]] of Object.entries(this.settings())) {
+            const value = this.instrument.setting(key);
+            if (value < lowest || value > highest) this.instrument.setSetting(key, Math.min(highest, Math.max(lowest, value)));
+        }
+        return null;
+    }
+    // The largest file `load` takes.
+    largestFile() {
+        return this.instrument.scratchBytes;
+    }
+    save({ format }) {
+        return this.instrument.saveState(format);
+    }
+    // The current program and the settings, for a shared link.
+    program() {
+        const i = this.instrument;
+        const settings = {};
+        for (const key of Object.keys(i.settings)) settings[key] = i.setting(key);
+        return { index: i.program, name: i.programName, formula: i.editorText(i.controls.formula), settings };
+    }
+    // A shared link's program: it becomes program `index`, selected, with its settings.
+    share({ index, name, formula, settings }) {
+        const i = this.instrument;
+        i.program = index;
+        i.idle();  // loads the box with the program, so that the typing below lands in it
+        if (name !== null) i.programName = name;
+        i.type(formula);
+        for (const [key, value] of Object.entries(settings)) i.setSetting(key, value);
+    }
+    // What the instance that plays needs to sound as this one: the program, its formula
+    // as the box holds it, and the settings.
+    sound() {
+        const i = this.instrument;
+        const settings = {};
+        for (const key of Object.keys(i.settings)) settings[key] = i.setting(key);
+        return { program: i.program, formula: i.editorText(i.controls.formula), settings };
+    }
+}
