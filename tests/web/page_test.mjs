@@ -624,6 +624,46 @@ test('a shared link brings the program and its settings to another page', async 
     }
 });
 
+test('typing while eight heavy voices play causes no more dropouts than playing alone', async () => {
+    // The audio context, where the test can read its playback statistics.
+    const page = await openPage('', (p) =>
+        p.evaluateOnNewDocument(() => {
+            const Original = window.AudioContext;
+            window.AudioContext = class extends Original {
+                constructor(...options) {
+                    super(...options);
+                    window.audio = this;
+                }
+            };
+        }),
+    );
+    const heavy = '(P&255)' + '+((P*3>>2)^(T>>9)&15)'.repeat(12);  // 259 characters
+    await typeFormula(page, heavy);
+    await page.select('#program', '0');
+    await waitFor(page, (s) => s.status === 'OK' && s.formula === heavy.toUpperCase(), 'the heavy formula');
+    await page.$eval('#formula', (box) => box.blur());
+    await page.click('#hold');
+    for (const key of ['z', 'x', 'c', 'v', 'b', 'n', 'm', 'q']) await page.keyboard.press(key);
+    const underruns = () => page.evaluate(() => window.audio.playbackStats.underrunEvents);
+    await new Promise((r) => setTimeout(r, 500));  // past the voices' start
+    const start = await underruns();
+    await new Promise((r) => setTimeout(r, 3000));
+    const alone = (await underruns()) - start;
+    await page.$eval('#formula', (box) => {
+        box.focus();
+        box.setSelectionRange(box.value.length, box.value.length);
+    });
+    const typing = await underruns();
+    for (let i = 0; i < 30; ++i) {  // ten keystrokes a second for three seconds
+        await page.keyboard.sendCharacter(i % 2 ? '1' : '+');
+        await new Promise((r) => setTimeout(r, 100));
+    }
+    const whileTyping = (await underruns()) - typing;
+    await page.click('#panic');
+    assert.ok(whileTyping <= alone + 1, `${whileTyping} dropouts while typing, ${alone} while playing alone`);
+    await page.close();
+});
+
 test('without sound the editor, the programs and the links still work, and say why there is no sound', async () => {
     const page = await openPage('#program=4&formula=P*2', (p) =>
         p.evaluateOnNewDocument(() => {
