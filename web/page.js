@@ -106,8 +106,10 @@ async function loadModule() {
     return WebAssembly.compile(await response.arrayBuffer());
 }
 
-async function startSound(module) {
-    context = new AudioContext({ latencyHint: 'interactive' });
+// Sound at the browser's rate, or at `rate` when the user chose one (the sound of a
+// formula depends on it: P and T count samples).
+async function startSound(module, rate = undefined) {
+    context = new AudioContext({ latencyHint: 'interactive', ...(rate ? { sampleRate: rate } : {}) });
     if (!context.audioWorklet)
         throw new Error('the browser offers audio worklets only to pages at https:// or localhost addresses');
     await context.audioWorklet.addModule('worklet.js');
@@ -122,6 +124,29 @@ async function startSound(module) {
     node.connect(context.destination);
     context.onstatechange = showSoundState;
     showSoundState();
+    const rates = $('rate');
+    if (![...rates.options].some((o) => Number(o.value) === context.sampleRate))
+        rates.add(new Option(`${context.sampleRate} Hz`, String(context.sampleRate)));
+    rates.value = String(context.sampleRate);
+}
+
+// Another rate: the worklet's instance is made anew and given the bank; the notes stop.
+async function changeRate(module) {
+    if (recorder.on) await recorder.stop();
+    panic();
+    node.disconnect();
+    await context.close();
+    node = context = undefined;
+    const rate = Number($('rate').value);
+    try {
+        await startSound(module, rate);
+        sendBank();
+        say(`Sound at ${rate} Hz.`);
+    } catch (error) {
+        node = context = undefined;
+        $('record').disabled = true;
+        say(`Sound could not start at ${rate} Hz (${error.message}).`, true);
+    }
 }
 
 function showSoundState() {
@@ -822,6 +847,8 @@ async function main() {
     await showProgramNames();
     await idle(true);
     await openSharedLink();
+    $('rate').addEventListener('change', () => changeRate(module));
+    $('rate').disabled = Boolean(noSound);
     if (noSound) {
         $('record').disabled = true;
         say(`Sound could not start (${noSound.message}); the editor, the programs, files and links work without it.`, true);

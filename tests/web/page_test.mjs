@@ -444,12 +444,16 @@ const players = [
          await page.touchscreen.touchStart(key.x + key.width / 2, key.y + key.height - 10);
          await hold();
          await page.touchscreen.touchEnd();
-     }],
+     }, 96000],  // and at another rate than the browser's
 ];
 
-for (const [way, prepare, play] of players)
+for (const [way, prepare, play, chosenRate] of players)
     test(`${way} sounds, and its recording equals the plug-in rendering the same note`, async () => {
         const page = await openPage('', prepare);
+        if (chosenRate) {
+            await page.select('#rate', String(chosenRate));
+            await waitFor(page, (s) => s.message === `Sound at ${chosenRate} Hz.`, `sound at ${chosenRate} Hz`);
+        }
         await page.select('#program', '3');
         await waitFor(page, (s) => s.program === 3 && s.formula.startsWith('(P&255)'), 'program 3');
         // Typed in the editor's instance, played by the worklet's: time and pitch, no random numbers.
@@ -467,6 +471,7 @@ for (const [way, prepare, play] of players)
         await page.click('#download');
         const recording = new wavefile.WaveFile(fs.readFileSync(await downloaded(page, 'bytone-recording.wav')));
         const rate = recording.fmt.sampleRate;
+        if (chosenRate) assert.equal(rate, chosenRate);
         const recorded = recording.getSamples(false, Float64Array);
 
         const native = path.join(work, 'native.wav');
