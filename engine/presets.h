@@ -5,6 +5,7 @@
 struct Preset {
     const char* name;
     const char* formula;
+    const char* description;  // a line on what it sounds like, for galleries and browsers
 };
 
 extern const Preset presetTable[];

@@ -43,6 +43,9 @@ export class EditorHost {
             ranges[key] = [Math.min(lowest, defaultValue), highest];
         return ranges;
     }
+    presets() {
+        return this.instrument.presets();
+    }
     names() {
         return this.instrument.programNames();
     }

@@ -98,6 +98,13 @@ export class Instrument {
         return Array.from({ length: 128 }, (_, i) => this.textFrom(op.effGetProgramNameIndexed, i));
     }
 
+    // The built-in programs: each one's name and its line on what it sounds like.
+    presets() {
+        return Array.from({ length: this.exports.bytonePresetCount() }, (_, i) => ({
+            name: this.text(this.exports.bytonePreset(i, 0)),
+            description: this.text(this.exports.bytonePreset(i, 1)),
+        }));
+    }
     get program() {
         return this.dispatch(op.effGetProgram);
     }

@@ -17,6 +17,7 @@
 #include "../host/aeffect.h"
 #include "../host/aeffeditor.h"
 #include "../host/bytone.h"
+#include "../engine/presets.h"
 #include "../tools/state_file.h"
 
 extern "C" AEffect* VSTCALLBACK VSTPluginMain(audioMasterCallback audioMaster);
@@ -199,6 +200,18 @@ EMSCRIPTEN_KEEPALIVE const char* bytoneClipboard(AEffect* effect) {
 EMSCRIPTEN_KEEPALIVE void bytoneSetClipboard(AEffect* effect) {
     scratch[kScratchBytes - 1] = '\0';
     windowOf(effect).clipboard = std::string(reinterpret_cast<const char*>(scratch));
+}
+
+// The built-in programs a new instance holds, for the page's preset browser: how many,
+// and each one's name (`field` 0) or its line on what it sounds like (1).
+EMSCRIPTEN_KEEPALIVE int bytonePresetCount() {
+    int count = 0;
+    while (count < kNumPrograms && static_cast<unsigned char>(presetTable[count].name[0]) >= 32) ++count;
+    return count;
+}
+EMSCRIPTEN_KEEPALIVE const char* bytonePreset(int index, int field) {
+    if (index < 0 || index >= bytonePresetCount()) return toScratch("");
+    return toScratch(field == 0 ? presetTable[index].name : presetTable[index].description);
 }
 
 // The table of settings: how many, and each one's key, range and default.

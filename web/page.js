@@ -268,9 +268,11 @@ async function idle(force = false) {
     if (idling && !force) return;
     idling = true;
     try {
-        const [view, level] = await Promise.all([ask('idle', { force }), ask('level', {}, [], 0)]);
+        // The view is shown as soon as the editor's instance gives it, before any typing can
+        // come in between; the level waits for the worklet.
+        const view = await ask('idle', { force });
         if (view) showView(view);
-        showLevel(level);
+        showLevel(await ask('level', {}, [], 0));
     } finally {
         idling = false;
     }
@@ -548,6 +550,48 @@ async function revertToPresets() {
     await idle(true);
     await keepBank();
     say('The presets are back.');
+}
+
+// The preset browser: each built-in program with the scope's picture of it and a line on
+// what it sounds like. Holding one (the pointer, Enter or Space) selects that program of
+// the bank and plays an A3 until it is let go.
+async function buildPresetBrowser() {
+    const list = $('presets');
+    (await ask('presets')).forEach(({ name, description }, index) => {
+        const number = String(index + 1).padStart(3, '0');
+        const card = document.createElement('button');
+        card.type = 'button';
+        card.className = 'preset';
+        card.setAttribute('role', 'listitem');
+        card.setAttribute('aria-label', `${number} ${name}: ${description} Hold to hear it.`);
+        const picture = document.createElement('img');
+        picture.src = `presets/${number}.png`;
+        picture.alt = '';
+        picture.loading = 'lazy';
+        const title = document.createElement('strong');
+        title.textContent = `${number} ${name}`;
+        const line = document.createElement('span');
+        line.textContent = description;
+        card.append(picture, title, line);
+        const start = async () => {
+            if (held.has('preset')) return;
+            await ask('selectProgram', { index });
+            $('program').selectedIndex = index;
+            idle(true);
+            noteOn(57, 'preset');
+        };
+        const stop = () => noteOff('preset');
+        card.addEventListener('pointerdown', start);
+        for (const type of ['pointerup', 'pointerleave', 'pointercancel', 'blur']) card.addEventListener(type, stop);
+        card.addEventListener('keydown', (event) => {
+            if ((event.key === 'Enter' || event.key === ' ') && !event.repeat) {
+                event.preventDefault();
+                start();
+            }
+        });
+        card.addEventListener('keyup', (event) => (event.key === 'Enter' || event.key === ' ') && stop());
+        list.appendChild(card);
+    });
 }
 
 // --- notes ---------------------------------------------------------------------------
@@ -839,6 +883,7 @@ async function main() {
     window.addEventListener('resize', fitEditor);
     $('name').maxLength = maxName;
     buildKeyboard();
+    await buildPresetBrowser();
     connectEditorInput();
     connectPrograms();
     connectKeys();

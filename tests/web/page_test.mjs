@@ -672,6 +672,28 @@ test('typing while eight heavy voices play causes no more dropouts than playing 
     await page.close();
 });
 
+test('the preset browser shows each preset\'s picture and line, and holding one plays it', async () => {
+    const page = await openPage();
+    await page.click('#presets-browser summary');
+    const cards = await page.$$eval('#presets .preset', (all) =>
+        all.map((card) => ({ title: card.querySelector('strong').textContent, line: card.querySelector('span').textContent })));
+    assert.equal(cards.length, 38);
+    assert.deepEqual(cards[0], { title: '001 Saw', line: 'A plain sawtooth: the phase cut to a byte.' });
+    await page.waitForFunction(() => [...document.querySelectorAll('#presets img')].every((i) => i.complete && i.naturalWidth === 1160),
+                               { timeout: 10000 });
+    const card = await page.$('#presets .preset:nth-child(6)');
+    await card.scrollIntoView();
+    const box = await card.boundingBox();
+    const lit = () => page.$eval('#keyboard [data-key="57"]', (k) => k.classList.contains('down'));
+    await page.mouse.move(box.x + box.width / 2, box.y + box.height / 2);
+    await page.mouse.down();
+    await waitFor(page, (s) => s.program === 5 && s.name === '006 Ringy', 'program 6 chosen');
+    assert.ok(await lit(), 'its note sounds while held');
+    await page.mouse.up();
+    assert.ok(!(await lit()), 'and stops when let go');
+    await page.close();
+});
+
 test('without sound the editor, the programs and the links still work, and say why there is no sound', async () => {
     const page = await openPage('#program=4&formula=P*2', (p) =>
         p.evaluateOnNewDocument(() => {
