@@ -668,7 +668,9 @@ test('typing while eight heavy voices play causes no more dropouts than playing 
     }
     const whileTyping = (await underruns()) - typing;
     await page.click('#panic');
-    assert.ok(whileTyping <= alone + 1, `${whileTyping} dropouts while typing, ${alone} while playing alone`);
+    // A few dropouts either way are the machine's noise; a keystroke that stalled the audio
+    // thread would cost several each, thirty keystrokes far more.
+    assert.ok(whileTyping <= alone + 5, `${whileTyping} dropouts while typing, ${alone} while playing alone`);
     await page.close();
 });
 
