@@ -312,6 +312,11 @@ test('a drag the browser cancels ends as a release, and touches do not scroll th
     await page.mouse.up();
     await new Promise((r) => setTimeout(r, 200));
     assert.equal((await shown(page)).gain, 'Gain: 100');
+    // On a phone's screen every button, list and text field is a target of 32 pixels or more.
+    await page.setViewport({ width: 390, height: 800, hasTouch: true, isMobile: true });
+    const smallest = await page.$$eval('button, select, input[type="text"]', (all) =>
+        Math.min(...all.filter((e) => e.offsetParent).map((e) => e.getBoundingClientRect().height)));
+    assert.ok(smallest >= 32, `the smallest target is ${smallest} pixels high`);
     await page.close();
 });
 
