@@ -234,10 +234,40 @@ private:
     size_t undoCaret_ = 0;
 };
 
-// A display line of the box: the text from `begin` to `end`, without its line break.
+// A display line of a text: from `begin` to `end`, without its line break.
 struct Line {
     size_t begin, end;
 };
+
+// The lines a text wraps to in `width` pixels of the font set in `cr`, as Windows' edit
+// boxes and static texts wrap: at line breaks ("\r\n" or "\n"), else after the last blank
+// that fits, else at the last character that fits. A text ending in a line break ends
+// with an empty line.
+std::vector<Line> wrapLines(cairo_t* cr, const std::string& text, double width) {
+    std::vector<Line> lines;
+    size_t begin = 0;
+    while (true) {
+        size_t end = begin, blank = std::string::npos;
+        std::string run;
+        while (end < text.size() && text[end] != '\r' && text[end] != '\n') {
+            run += text[end];
+            if (textWidth(cr, run) > width && end > begin) break;
+            if (text[end] == ' ') blank = end;
+            ++end;
+        }
+        const bool broke = end < text.size() && text[end] != '\r' && text[end] != '\n';
+        if (broke && blank != std::string::npos) end = blank + 1;
+        lines.push_back({begin, end});
+        if (end >= text.size()) break;
+        if (!broke) end += text.compare(end, 2, "\r\n") == 0 ? 2 : 1;  // past the line break
+        begin = end;
+        if (begin >= text.size() && !broke) {
+            lines.push_back({begin, begin});
+            break;
+        }
+    }
+    return lines;
+}
 
 xcb_atom_t internAtom(xcb_connection_t* connection, const char* name) {
     xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
@@ -573,7 +603,12 @@ private:
             case XCB_DESTROY_NOTIFY:
                 if (reinterpret_cast<xcb_destroy_notify_event_t*>(event)->window == window_) windowGone_ = true;
                 break;
-            case XCB_FOCUS_IN: focused_ = true, dirty_ = true; break;
+            case XCB_FOCUS_IN:
+                // The pointer passing over the editor while the keyboard follows the pointer
+                // gives it no focus of its own: keys then go on to the host.
+                if (reinterpret_cast<xcb_focus_in_event_t*>(event)->detail != XCB_NOTIFY_DETAIL_POINTER)
+                    focused_ = true, dirty_ = true;
+                break;
             case XCB_FOCUS_OUT: focused_ = false, dirty_ = true; break;
             case XCB_BUTTON_PRESS: buttonPress(*reinterpret_cast<xcb_button_press_event_t*>(event)); break;
             case XCB_BUTTON_RELEASE:
@@ -751,35 +786,10 @@ private:
         return std::ceil(font.height);
     }
 
-    // Lines as the box wraps them: at line breaks, else after the last blank that fits,
-    // else at the last character that fits.
+    // Lines as the box wraps them.
     std::vector<Line> layoutLines() {
         selectFont(surfaces_->windowCairo.cr, Font::Edit);
-        const double width = boxInner().width();
-        const std::string& text = box_.text();
-        std::vector<Line> lines;
-        size_t begin = 0;
-        while (true) {
-            size_t end = begin, blank = std::string::npos;
-            std::string run;
-            while (end < text.size() && text[end] != '\r' && text[end] != '\n') {
-                run += text[end];
-                if (textWidth(surfaces_->windowCairo.cr, run) > width && end > begin) break;
-                if (text[end] == ' ') blank = end;
-                ++end;
-            }
-            const bool broke = end < text.size() && text[end] != '\r' && text[end] != '\n';
-            if (broke && blank != std::string::npos) end = blank + 1;
-            lines.push_back({begin, end});
-            if (end >= text.size()) break;
-            if (!broke) end = box_.step(end, +1);  // past the line break
-            begin = end;
-            if (begin >= text.size() && !broke) {
-                lines.push_back({begin, begin});
-                break;
-            }
-        }
-        return lines;
+        return wrapLines(surfaces_->windowCairo.cr, box_.text(), boxInner().width());
     }
     static size_t lineOf(const std::vector<Line>& lines, size_t index) {
         for (size_t i = lines.size(); i-- > 0;)
@@ -881,14 +891,13 @@ private:
         cairo_font_extents_t font;
         cairo_font_extents(cr, &font);
         setColor(cr, defaultColor(SysColor::WindowText));
+        // Wrapped at word boundaries within the label, as a static text wraps.
         const std::string shown = withoutPrefixes(texts_[c]);
         double top = r.top;
-        for (size_t begin = 0; begin <= shown.size();) {
-            const size_t end = std::min(shown.find('\n', begin), shown.size());
+        for (const Line& line : wrapLines(cr, shown, r.width())) {
             cairo_move_to(cr, r.left, top + font.ascent);
-            cairo_show_text(cr, shown.substr(begin, end - begin).c_str());
+            cairo_show_text(cr, shown.substr(line.begin, line.end - line.begin).c_str());
             top += font.height;
-            begin = end + 1;
         }
         cairo_restore(cr);
         surfaces_->windowCairo.drawn();

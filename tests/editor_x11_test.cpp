@@ -273,6 +273,16 @@ TEST_F(EditorX11Test, TheWindowShowsWhatTheHeadlessDrawingShows) {
         for (int x = scope.left + 40; x < scope.right; ++x)
             different += shown[static_cast<size_t>(y) * kWidth + x] != headless.window.at(x, y);
     EXPECT_EQ(different, 0);
+
+    // The help text wraps its long second line at a word, as Windows' static text does:
+    // nothing is drawn in the label's last columns (above the drum key's label, which
+    // overlaps them), where the uncut line ran on to the label's edge.
+    const Rect help = layoutOf(HelpLabel).rect;
+    int inked = 0;
+    for (int y = help.top; y < layoutOf(DrumLabel).rect.top; ++y)
+        for (int x = help.right - 3; x < help.right; ++x)
+            inked += shown[static_cast<size_t>(y) * kWidth + x] != shown[static_cast<size_t>(help.top) * kWidth + help.left];
+    EXPECT_EQ(inked, 0);
 }
 
 TEST_F(EditorX11Test, ClicksDragsWheelsAndResetsChangeTheSettings) {
@@ -365,6 +375,9 @@ TEST_F(EditorX11Test, TheFormulaBoxTypesSelectsAndEdits) {
 // the editor's own stay with it, and outside the box every key goes to the host.
 TEST_F(EditorX11Test, KeysTheEditorDoesNotUseReachTheHost) {
     XSelectInput(display, parent, KeyPressMask);
+    // The keyboard follows the pointer, as on a display without a window manager (an
+    // earlier test may have left the focus on a window that is gone).
+    XSetInputFocus(display, PointerRoot, RevertToPointerRoot, CurrentTime);
     openEditor();
     const auto hostGot = [this](KeySym sym, unsigned mask) {
         XSync(display, False);
