@@ -281,7 +281,8 @@ TEST_F(EditorX11Test, TheWindowShowsWhatTheHeadlessDrawingShows) {
     int inked = 0;
     for (int y = help.top; y < layoutOf(DrumLabel).rect.top; ++y)
         for (int x = help.right - 3; x < help.right; ++x)
-            inked += shown[static_cast<size_t>(y) * kWidth + x] != shown[static_cast<size_t>(help.top) * kWidth + help.left];
+            inked +=
+                shown[static_cast<size_t>(y) * kWidth + x] != shown[static_cast<size_t>(help.top) * kWidth + help.left];
     EXPECT_EQ(inked, 0);
 }
 
@@ -344,7 +345,8 @@ TEST_F(EditorX11Test, TheFormulaBoxTypesSelectsAndEdits) {
         // The numeric keypad types digits with NumLock on, its operators always.
         {[this] {
              key(XK_a, false, true), key(XK_Num_Lock);
-             for (KeySym k : {XK_KP_1, XK_KP_Add, XK_KP_2, XK_KP_Multiply, XK_KP_9, XK_KP_Divide, XK_KP_0, XK_KP_Subtract})
+             for (KeySym k :
+                  {XK_KP_1, XK_KP_Add, XK_KP_2, XK_KP_Multiply, XK_KP_9, XK_KP_Divide, XK_KP_0, XK_KP_Subtract})
                  key(k);
              key(XK_Num_Lock), idle();
          },
@@ -396,9 +398,8 @@ TEST_F(EditorX11Test, KeysTheEditorDoesNotUseReachTheHost) {
         {XK_space, false, true},  // over the editor, before a click into the box: the host's transport
         {XK_s, true, true},       // Ctrl+S: the host saves
         {XK_F5, false, true},     // a function key
-        {XK_Escape, false, true},
-        {XK_c, true, false},  // the box's own Copy
-        {XK_p, false, false},  // typed into the box
+        {XK_Escape, false, true}, {XK_c, true, false},  // the box's own Copy
+        {XK_p, false, false},                           // typed into the box
     };
     for (const Case& c : cases) {
         if (c.sym == XK_space)
@@ -524,44 +525,51 @@ protected:
     };
     std::vector<Sent> flush(const clap_event_param_value_t* in = nullptr) {
         std::vector<Sent> sent;
-        const clap_input_events_t input{const_cast<clap_event_param_value_t*>(in), [](const clap_input_events_t* l) -> uint32_t { return l->ctx ? 1 : 0; },
+        const clap_input_events_t input{const_cast<clap_event_param_value_t*>(in),
+                                        [](const clap_input_events_t* l) -> uint32_t { return l->ctx ? 1 : 0; },
                                         [](const clap_input_events_t* l, uint32_t) {
                                             return &static_cast<const clap_event_param_value_t*>(l->ctx)->header;
                                         }};
-        const clap_output_events_t output{&sent, [](const clap_output_events_t* l, const clap_event_header_t* e) {
-                                              const bool value = e->type == CLAP_EVENT_PARAM_VALUE;
-                                              const auto* gesture = reinterpret_cast<const clap_event_param_gesture_t*>(e);
-                                              const auto* change = reinterpret_cast<const clap_event_param_value_t*>(e);
-                                              static_cast<std::vector<Sent>*>(l->ctx)->push_back(
-                                                  {e->type, value ? change->param_id : gesture->param_id,
-                                                   value ? change->value : 0.0});
-                                              return true;
-                                          }};
+        const clap_output_events_t output{
+            &sent, [](const clap_output_events_t* l, const clap_event_header_t* e) {
+                const bool value = e->type == CLAP_EVENT_PARAM_VALUE;
+                const auto* gesture = reinterpret_cast<const clap_event_param_gesture_t*>(e);
+                const auto* change = reinterpret_cast<const clap_event_param_value_t*>(e);
+                static_cast<std::vector<Sent>*>(l->ctx)->push_back(
+                    {e->type, value ? change->param_id : gesture->param_id, value ? change->value : 0.0});
+                return true;
+            }};
         params->flush(plugin, &input, &output);
         return sent;
     }
 
     static inline clap_id timer = CLAP_INVALID_ID;
     static inline int flushRequests = 0;
-    static inline const clap_host_timer_support_t timerSupport = {
-        [](const clap_host_t*, uint32_t, clap_id* id) {
-            *id = timer = 7;
-            return true;
-        },
-        [](const clap_host_t*, clap_id id) {
-            if (id == timer) timer = CLAP_INVALID_ID;
-            return true;
-        }};
+    static inline const clap_host_timer_support_t timerSupport = {[](const clap_host_t*, uint32_t, clap_id* id) {
+                                                                      *id = timer = 7;
+                                                                      return true;
+                                                                  },
+                                                                  [](const clap_host_t*, clap_id id) {
+                                                                      if (id == timer) timer = CLAP_INVALID_ID;
+                                                                      return true;
+                                                                  }};
     static inline const clap_host_params_t hostParams = {[](const clap_host_t*, clap_param_rescan_flags) {},
-                                                          [](const clap_host_t*, clap_id, clap_param_clear_flags) {},
-                                                          [](const clap_host_t*) { ++flushRequests; }};
-    const clap_host_t host = {CLAP_VERSION_INIT, nullptr, "test host", "Bytone", "", "1",
+                                                         [](const clap_host_t*, clap_id, clap_param_clear_flags) {},
+                                                         [](const clap_host_t*) { ++flushRequests; }};
+    const clap_host_t host = {CLAP_VERSION_INIT,
+                              nullptr,
+                              "test host",
+                              "Bytone",
+                              "",
+                              "1",
                               [](const clap_host_t*, const char* id) -> const void* {
                                   if (std::strcmp(id, CLAP_EXT_TIMER_SUPPORT) == 0) return &timerSupport;
                                   if (std::strcmp(id, CLAP_EXT_PARAMS) == 0) return &hostParams;
                                   return nullptr;
                               },
-                              [](const clap_host_t*) {}, [](const clap_host_t*) {}, [](const clap_host_t*) {}};
+                              [](const clap_host_t*) {},
+                              [](const clap_host_t*) {},
+                              [](const clap_host_t*) {}};
     PluginLibrary clapLibrary{BYTONE_CLAP_PATH};
     const clap_plugin_entry_t* entry = nullptr;
     const clap_plugin_t* plugin = nullptr;
@@ -790,8 +798,8 @@ protected:
         ASSERT_EQ(v3_cpp_obj(factory)->create_instance(factory, info.class_id, v3_edit_controller_iid, &out), V3_OK);
         controller = static_cast<v3_edit_controller**>(out);
         ASSERT_EQ(reinterpret_cast<v3_edit_controller_cpp*>(*controller)->base.initialize(controller, nullptr), V3_OK);
-        ASSERT_EQ(v3_cpp_obj(controller)->set_component_handler(
-                      controller, reinterpret_cast<v3_component_handler**>(&handler)),
+        ASSERT_EQ(v3_cpp_obj(controller)
+                      ->set_component_handler(controller, reinterpret_cast<v3_component_handler**>(&handler)),
                   V3_OK);
         tick = [this] {
             if (loop.timer) v3_cpp_obj(loop.timer)->on_timer(loop.timer);
@@ -934,10 +942,10 @@ protected:
     LV2_Handle instance = nullptr;
     LV2UI_Handle ui = nullptr;
     std::vector<std::string> written;  // "port 6 130", "grab 6", "release 6"
-    LV2UI_Touch touch{this, [](LV2UI_Feature_Handle handle, uint32_t port, bool grabbed) {
-                          static_cast<Lv2UiTest*>(handle)->written.push_back((grabbed ? "grab " : "release ") +
-                                                                             std::to_string(port));
-                      }};
+    LV2UI_Touch touch{
+        this, [](LV2UI_Feature_Handle handle, uint32_t port, bool grabbed) {
+            static_cast<Lv2UiTest*>(handle)->written.push_back((grabbed ? "grab " : "release ") + std::to_string(port));
+        }};
 };
 
 TEST_F(Lv2UiTest, TheHostsIdleTicksItAndADragIsWrittenToItsPort) {
@@ -972,9 +980,9 @@ TEST_F(Lv2UiTest, OpeningAndClosingTwoHundredTimesIsClean) {
     const LV2_Feature parentFeature{LV2_UI__parent, reinterpret_cast<void*>(parent)};
     const LV2_Feature* features[] = {&mapFeature, &parentFeature, nullptr};
     LV2UI_Widget widget = nullptr;
-    EXPECT_EQ(uiDescriptor->instantiate(uiDescriptor, "urn:kelmo:bytone", BYTONE_LV2_BUNDLE "/",
-                                        [](LV2UI_Controller, uint32_t, uint32_t, uint32_t, const void*) {}, this,
-                                        &widget, features),
+    EXPECT_EQ(uiDescriptor->instantiate(
+                  uiDescriptor, "urn:kelmo:bytone", BYTONE_LV2_BUNDLE "/",
+                  [](LV2UI_Controller, uint32_t, uint32_t, uint32_t, const void*) {}, this, &widget, features),
               nullptr);
 }
 
