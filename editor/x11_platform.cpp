@@ -32,7 +32,7 @@ namespace editor {
 namespace {
 
 constexpr uint32_t kHighlight = 0x0078D7;  // the selection, as a default Windows theme has it
-constexpr size_t kBoxLimit = 1024;         // characters the formula box takes, as the edit box's limit
+constexpr size_t kBoxLimit = 1024;         // characters typing fills the formula box to, as the edit box's limit
 constexpr int kBoxMargin = 2;
 constexpr uint32_t kPasteWaitMs = 500;
 constexpr uint32_t kDoubleClickMs = 500;  // Windows' default double-click time
@@ -147,8 +147,10 @@ std::string withoutPrefixes(const std::string& text) {
 class TextBox {
 public:
     const std::string& text() const { return text_; }
+    // The whole text, as setting a Windows edit box's text ignores the limit on typing
+    // (the Paste button puts the clipboard in whole; the program keeps 1023 characters).
     void setText(const std::string& text) {
-        text_ = text.substr(0, kBoxLimit);
+        text_ = text;
         caret_ = anchor_ = 0;
         firstLine = 0;
         undoText_.reset();
@@ -165,7 +167,8 @@ public:
             if (c == '\n' || c == '\r' || (c >= 32 && c < 127) || static_cast<unsigned char>(c) >= 128)
                 in += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
         const size_t from = std::min(caret_, anchor_), to = std::max(caret_, anchor_);
-        const size_t room = kBoxLimit - (text_.size() - (to - from));
+        const size_t kept = text_.size() - (to - from);
+        const size_t room = kept < kBoxLimit ? kBoxLimit - kept : 0;
         in.resize(std::min(in.size(), room));
         if (in.empty() && from == to) return false;
         undoText_ = text_;
