@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "lv2/ports.h"
+#include "tests/clap_host.h"
 #include "tests/vst_events.h"
 #include "tools/plugin_loader.h"
 
@@ -91,17 +92,7 @@ public:
             return;
         }
         const auto* factory = static_cast<const clap_plugin_factory_t*>(entry_->get_factory(CLAP_PLUGIN_FACTORY_ID));
-        static const clap_host_t host = {CLAP_VERSION_INIT,
-                                         nullptr,
-                                         "bench",
-                                         "Bytone",
-                                         "",
-                                         "1",
-                                         [](const clap_host_t*, const char*) -> const void* { return nullptr; },
-                                         [](const clap_host_t*) {},
-                                         [](const clap_host_t*) {},
-                                         [](const clap_host_t*) {}};
-        plugin_ = factory->create_plugin(factory, &host, "com.bytone.bytone");
+        plugin_ = factory->create_plugin(factory, &kPlainClapHost, "com.bytone.bytone");
         plugin_->init(plugin_);
         plugin_->activate(plugin_, kRate, 1, kBlock);
         plugin_->start_processing(plugin_);

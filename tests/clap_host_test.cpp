@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "clap_host.h"
 #include "plugin_loader.h"
 #include "preset_sequence.h"
 
@@ -19,17 +20,6 @@ namespace {
 
 constexpr int kRate = 44100;
 constexpr uint32_t kBlock = 512;
-
-const clap_host_t kHost = {CLAP_VERSION_INIT,
-                           nullptr,
-                           "test host",
-                           "Bytone",
-                           "",
-                           "1",
-                           [](const clap_host_t*, const char*) -> const void* { return nullptr; },
-                           [](const clap_host_t*) {},
-                           [](const clap_host_t*) {},
-                           [](const clap_host_t*) {}};
 
 // The events of one call, in time order, as the host hands them over.
 class EventList {
@@ -92,7 +82,7 @@ protected:
     }
 
     const clap_plugin_t* create() {
-        const clap_plugin_t* p = factory->create_plugin(factory, &kHost, "com.bytone.bytone");
+        const clap_plugin_t* p = factory->create_plugin(factory, &kPlainClapHost, "com.bytone.bytone");
         EXPECT_NE(p, nullptr);
         if (!p || !p->init(p) || !p->activate(p, kRate, 1, kBlock) || !p->start_processing(p)) return nullptr;
         made.push_back(p);
@@ -173,7 +163,7 @@ TEST_F(ClapTest, TheFactoryMakesOneInstrumentWithItsPortsAndExtensions) {
     for (const char* const* f = d->features; *f; ++f) features.push_back(*f);
     EXPECT_EQ(features, (std::vector<std::string>{"instrument", "synthesizer", "stereo"}));
     EXPECT_EQ(factory->get_plugin_descriptor(factory, 1), nullptr);
-    EXPECT_EQ(factory->create_plugin(factory, &kHost, "another.plugin"), nullptr);
+    EXPECT_EQ(factory->create_plugin(factory, &kPlainClapHost, "another.plugin"), nullptr);
     ASSERT_NE(plugin, nullptr);
 
     const auto* audio = extension<clap_plugin_audio_ports_t>(plugin, CLAP_EXT_AUDIO_PORTS);

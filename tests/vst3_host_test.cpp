@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "clap_host.h"
 #include "plugin_loader.h"
 #include "preset_sequence.h"
 #include "vst3/unit_handler.h"
@@ -552,17 +553,7 @@ TEST_F(Vst3Test, TheStateIsTheClapStateAndReadsTheVst24Chunk) {
     const auto* entry = static_cast<const clap_plugin_entry_t*>(clapLibrary.symbol("clap_entry"));
     ASSERT_TRUE(entry && entry->init(BYTONE_CLAP_PATH));
     const auto* clapFactory = static_cast<const clap_plugin_factory_t*>(entry->get_factory(CLAP_PLUGIN_FACTORY_ID));
-    static const clap_host_t host = {CLAP_VERSION_INIT,
-                                     nullptr,
-                                     "test",
-                                     "",
-                                     "",
-                                     "1",
-                                     [](const clap_host_t*, const char*) -> const void* { return nullptr; },
-                                     [](const clap_host_t*) {},
-                                     [](const clap_host_t*) {},
-                                     [](const clap_host_t*) {}};
-    const clap_plugin_t* clap = clapFactory->create_plugin(clapFactory, &host, "com.bytone.bytone");
+    const clap_plugin_t* clap = clapFactory->create_plugin(clapFactory, &kPlainClapHost, "com.bytone.bytone");
     ASSERT_TRUE(clap && clap->init(clap));
     const auto* clapState = static_cast<const clap_plugin_state_t*>(clap->get_extension(clap, CLAP_EXT_STATE));
     Stream in;
