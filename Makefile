@@ -22,9 +22,9 @@ FUZZ_TARGETS := formula chunk session bank
 
 # What the plug-in and the tool need; then what the tests, benchmarks and fuzzing add.
 RELEASE_PACKAGES := cmake make g++ pkg-config libcli11-dev libsndfile1-dev libpng-dev help2man \
-                    libxcb1-dev libcairo2-dev fonts-dejavu-core dpf-source lv2-dev
+                    libxcb1-dev libxkbcommon-x11-dev libcairo2-dev fonts-dejavu-core dpf-source lv2-dev
 LINUX_PACKAGES := $(RELEASE_PACKAGES) googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev \
-                  amsynth libx11-dev libxtst-dev libxres-dev xvfb xauth xclip devscripts qtractor ardour liblilv-dev lilv-utils \
+                  amsynth libx11-dev libxtst-dev libxres-dev xvfb xauth x11-xkb-utils xclip devscripts qtractor ardour liblilv-dev lilv-utils \
                   jackd2 jalv
 WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 wine xvfb zip unzip
 # Archives carry the date of the last commit, so that two builds give the same bytes.

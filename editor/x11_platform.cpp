@@ -10,13 +10,13 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
-#include <atomic>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -26,6 +26,7 @@
 #include "create_editor.h"
 #include "gui.h"
 #include "pixel_canvas.h"
+#include "x11_keyboard.h"
 
 namespace editor {
 
@@ -38,7 +39,7 @@ constexpr uint32_t kPasteWaitMs = 500;
 constexpr uint32_t kDoubleClickMs = 500;  // Windows' default double-click time
 constexpr int kBlinkMs = 530;             // and caret blink time
 
-// Keysyms of the keys the formula box knows.
+// Keysyms of the keys the formula box knows; the keypad's as its own keys without NumLock.
 enum Keysym : uint32_t {
     kBackSpace = 0xff08,
     kReturn = 0xff0d,
@@ -49,14 +50,30 @@ enum Keysym : uint32_t {
     kDown = 0xff54,
     kEnd = 0xff57,
     kKeypadEnter = 0xff8d,
-    kKeypadMultiply = 0xffaa,
-    kKeypadAdd = 0xffab,
-    kKeypadSubtract = 0xffad,
-    kKeypadDivide = 0xffaf,
-    kKeypad0 = 0xffb0,
-    kKeypad9 = 0xffb9,
+    kKeypadHome = 0xff95,
+    kKeypadLeft = 0xff96,
+    kKeypadUp = 0xff97,
+    kKeypadRight = 0xff98,
+    kKeypadDown = 0xff99,
+    kKeypadEnd = 0xff9c,
+    kKeypadDelete = 0xff9f,
     kDelete = 0xffff,
 };
+
+// The main keyboard's key for a key of the keypad; any other key as it is.
+uint32_t mainKeyOf(uint32_t keysym) {
+    switch (keysym) {
+        case kKeypadEnter: return kReturn;
+        case kKeypadHome: return kHome;
+        case kKeypadLeft: return kLeft;
+        case kKeypadUp: return kUp;
+        case kKeypadRight: return kRight;
+        case kKeypadDown: return kDown;
+        case kKeypadEnd: return kEnd;
+        case kKeypadDelete: return kDelete;
+        default: return keysym;
+    }
+}
 
 double pixelSizeOf(Font font) {
     // Windows font heights are cell heights; DejaVu Sans's cell is 1.164 of its em.
@@ -436,7 +453,7 @@ public:
         clipboard_ = atom("CLIPBOARD");
         utf8_ = atom("UTF8_STRING");
         pasteProperty_ = atom("BYTONE_PASTE");
-        loadKeyboard();
+        keyboard_.open(connection_);
         maxRequestBytes_ = xcb_get_maximum_request_length(connection_) * 4;
         for (int c = 0; c < kControlCount; ++c) texts_[c] = layoutOf(static_cast<Control>(c)).text;
         texts_[HelpLabel] = kHelpText;
@@ -451,6 +468,7 @@ public:
     void close() override {
         if (!connection_) return;
         clipboardOwner_.stop();
+        keyboard_.close();
         if (window_ && !windowGone_) xcb_destroy_window(connection_, window_);
         xcb_disconnect(connection_);  // the server frees what this connection made
         connection_ = nullptr;
@@ -555,42 +573,6 @@ private:
 
     xcb_atom_t atom(const char* name) { return internAtom(connection_, name); }
 
-    void loadKeyboard() {
-        const xcb_setup_t* setup = xcb_get_setup(connection_);
-        minKeycode_ = setup->min_keycode;
-        xcb_get_keyboard_mapping_reply_t* reply = xcb_get_keyboard_mapping_reply(
-            connection_,
-            xcb_get_keyboard_mapping(connection_, setup->min_keycode,
-                                     static_cast<uint8_t>(setup->max_keycode - setup->min_keycode + 1)),
-            nullptr);
-        keysyms_.clear();
-        if (!reply) return;
-        keysymsPerKeycode_ = reply->keysyms_per_keycode;
-        const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(reply);
-        keysyms_.assign(syms, syms + xcb_get_keyboard_mapping_keysyms_length(reply));
-        std::free(reply);
-    }
-
-    // The key's symbol; a key of the numeric keypad gives its character (a digit with
-    // NumLock on, an operator always) as the main keyboard's key for it would.
-    uint32_t keysymOf(xcb_keycode_t code, bool shift, bool numLock) const {
-        if (code < minKeycode_) return 0;
-        const size_t at = static_cast<size_t>(code - minKeycode_) * static_cast<size_t>(keysymsPerKeycode_);
-        if (at >= keysyms_.size()) return 0;
-        const uint32_t plain = keysyms_[at];
-        const uint32_t shifted = keysymsPerKeycode_ > 1 && at + 1 < keysyms_.size() ? keysyms_[at + 1] : 0;
-        // On the keypad the second symbol is the digit, which NumLock (or Shift without it) gives.
-        const bool keypadDigit = shifted >= kKeypad0 && shifted <= kKeypad9;
-        const uint32_t sym = keypadDigit ? (numLock != shift ? shifted : plain) : shift && shifted ? shifted : plain;
-        switch (sym) {
-            case kKeypadMultiply: return '*';
-            case kKeypadAdd: return '+';
-            case kKeypadSubtract: return '-';
-            case kKeypadDivide: return '/';
-            default: return sym >= kKeypad0 && sym <= kKeypad9 ? '0' + (sym - kKeypad0) : sym;
-        }
-    }
-
     Point origin() {
         xcb_translate_coordinates_reply_t* reply = xcb_translate_coordinates_reply(
             connection_, xcb_translate_coordinates(connection_, window_, screen_->root, 0, 0), nullptr);
@@ -600,6 +582,7 @@ private:
     }
 
     void handle(xcb_generic_event_t* event) {
+        if (keyboard_.handle(event)) return;
         switch (event->response_type & 0x7F) {
             case 0: break;  // an error answer: a request on a window that went away
             case XCB_EXPOSE: dirty_ = true; break;
@@ -686,12 +669,10 @@ private:
     void keyPress(const xcb_key_press_event_t& key) {
         if (!focused_ || (key.state & XCB_MOD_MASK_1)) return passToHost(key);  // Alt: the host's menus
         const bool shift = key.state & XCB_MOD_MASK_SHIFT, control = key.state & XCB_MOD_MASK_CONTROL;
-        const uint32_t sym = keysymOf(key.detail, shift, key.state & XCB_MOD_MASK_2);
         bool edited = false;
-        const std::vector<Line> lines = layoutLines();
-        const size_t line = lineOf(lines, box_.caret());
         if (control) {
-            switch (std::tolower(static_cast<int>(sym & 0xFF))) {
+            const uint32_t sym = keyboard_.shortcut(key.detail);
+            switch (sym < 0x80 ? std::tolower(static_cast<int>(sym)) : 0) {
                 case 'a': box_.selectAll(); break;
                 case 'c':
                     if (box_.hasSelection()) copyToClipboard(box_.selection());
@@ -705,26 +686,35 @@ private:
                 case 'z': edited = box_.undo(); break;
                 default: return passToHost(key);
             }
-        } else {
-            switch (sym) {
-                case kBackSpace: edited = box_.erase(false); break;
-                case kDelete: edited = box_.erase(true); break;
-                case kLeft: box_.move(box_.step(box_.caret(), -1), shift); break;
-                case kRight: box_.move(box_.step(box_.caret(), +1), shift); break;
-                case kHome: box_.move(lines[line].begin, shift); break;
-                case kEnd: box_.move(lines[line].end, shift); break;
-                case kUp:
-                case kDown: {
-                    const size_t to = sym == kUp ? (line > 0 ? line - 1 : line) : std::min(line + 1, lines.size() - 1);
-                    box_.move(indexInLine(lines[to], xInLine(lines[line], box_.caret())), shift);
-                    break;
-                }
-                case kReturn:
-                case kKeypadEnter: edited = box_.insert("\r\n"); break;
-                default:
-                    if (sym < 32 || sym >= 127) return passToHost(key);  // Tab, Escape, function keys
-                    edited = box_.insert(std::string(1, static_cast<char>(sym)));
-                    break;
+            caretShown();
+            if (edited) gui_->formulaEdited();
+            return;
+        }
+        const X11Keyboard::Key typed = keyboard_.press(key.detail);
+        if (typed.keysym == 0 && typed.text.empty()) return;  // a dead key, waiting for the next
+        const std::vector<Line> lines = layoutLines();
+        const size_t line = lineOf(lines, box_.caret());
+        switch (mainKeyOf(typed.keysym)) {
+            case kBackSpace: edited = box_.erase(false); break;
+            case kDelete: edited = box_.erase(true); break;
+            case kLeft: box_.move(box_.step(box_.caret(), -1), shift); break;
+            case kRight: box_.move(box_.step(box_.caret(), +1), shift); break;
+            case kHome: box_.move(lines[line].begin, shift); break;
+            case kEnd: box_.move(lines[line].end, shift); break;
+            case kUp:
+            case kDown: {
+                const size_t to = mainKeyOf(typed.keysym) == kUp ? (line > 0 ? line - 1 : line)
+                                                                 : std::min(line + 1, lines.size() - 1);
+                box_.move(indexInLine(lines[to], xInLine(lines[line], box_.caret())), shift);
+                break;
+            }
+            case kReturn: edited = box_.insert("\r\n"); break;
+            default: {
+                // Tab, Escape, function keys and modifiers type nothing here.
+                const auto first = typed.text.empty() ? 0 : static_cast<unsigned char>(typed.text[0]);
+                if (first < 32 || first == 127) return passToHost(key);
+                edited = box_.insert(typed.text);
+                break;
             }
         }
         caretShown();
@@ -953,9 +943,7 @@ private:
     xcb_atom_t clipboard_ = XCB_NONE, utf8_ = XCB_NONE, pasteProperty_ = XCB_NONE;
     ClipboardOwner clipboardOwner_;
     std::deque<xcb_generic_event_t*> deferred_;
-    std::vector<xcb_keysym_t> keysyms_;
-    int keysymsPerKeycode_ = 0;
-    xcb_keycode_t minKeycode_ = 0;
+    X11Keyboard keyboard_;
 
     std::array<std::string, kControlCount> texts_;
     TextBox box_;

@@ -413,6 +413,68 @@ TEST_F(EditorX11Test, KeysTheEditorDoesNotUseReachTheHost) {
     EXPECT_EQ(chunk().formula0(), "P&255P") << "only the typed letter reached the box";
 }
 
+// Types `text` as a user of the server's current layout does: each character on the key
+// and level that give it (Shift for the second level, AltGr for the third), read from the
+// server's keymap as it is now; a character the layout has only as a dead key, as that
+// dead key and a space. Plain keys and the first two levels come first.
+void typeOnLayout(Display* display, const std::string& text) {
+    XkbDescPtr xkb = XkbGetMap(display, XkbAllClientInfoMask, XkbUseCoreKbd);
+    ASSERT_NE(xkb, nullptr);
+    const auto find = [xkb](KeySym sym, int fromLevel, int toLevel) -> std::pair<KeyCode, int> {
+        for (int level = fromLevel; level <= toLevel; ++level)
+            for (int code = xkb->min_key_code; code <= xkb->max_key_code; ++code) {
+                if (XkbKeyNumGroups(xkb, code) == 0 || IsKeypadKey(XkbKeySymEntry(xkb, code, 0, 0))) continue;
+                if (level < XkbKeyGroupWidth(xkb, code, 0) && XkbKeySymEntry(xkb, code, level, 0) == sym)
+                    return {static_cast<KeyCode>(code), level};
+            }
+        return {0, 0};
+    };
+    const KeyCode shift = find(XK_Shift_L, 0, 0).first, altGr = find(XK_ISO_Level3_Shift, 0, 0).first;
+    const auto press = [&](std::pair<KeyCode, int> key) {
+        if (key.second & 1) XTestFakeKeyEvent(display, shift, True, 0);
+        if (key.second & 2) XTestFakeKeyEvent(display, altGr, True, 0);
+        XTestFakeKeyEvent(display, key.first, True, 0);
+        XTestFakeKeyEvent(display, key.first, False, 0);
+        if (key.second & 2) XTestFakeKeyEvent(display, altGr, False, 0);
+        if (key.second & 1) XTestFakeKeyEvent(display, shift, False, 0);
+    };
+    for (char c : text) {
+        const KeySym dead = c == '~' ? XK_dead_tilde : c == '^' ? XK_dead_circumflex : c == '`' ? XK_dead_grave : 0;
+        std::pair<KeyCode, int> key{0, 0};
+        bool isDead = false;
+        for (auto [from, to] : {std::pair{0, 1}, std::pair{2, 3}}) {
+            if (!key.first) key = find(static_cast<unsigned char>(c), from, to);
+            if (!key.first && dead) key = find(dead, from, to), isDead = key.first != 0;
+        }
+        ASSERT_NE(key.first, 0) << "no key types '" << c << "'";
+        press(key);
+        if (isDead) press(find(XK_space, 0, 0));
+    }
+    XkbFreeKeyboard(xkb, 0, True);
+}
+
+// Every character of the formula language arrives as itself on each layout, through
+// AltGr and dead keys, and a layout changed while the editor is open is followed.
+TEST_F(EditorX11Test, EveryLayoutTypesTheWholeLanguage) {
+    if (std::system("command -v setxkbmap > /dev/null") != 0) GTEST_SKIP() << "setxkbmap is not installed";
+    openEditor();
+    const std::string language = "0123456789abcdefghijklmnopqrstuvwxyz+-*/%&|^<>()!~=?: ";
+    std::string expected;
+    for (char c : language) expected += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (const char* layout : {"de", "fr", "us -variant intl", "us"}) {
+        ASSERT_EQ(std::system(("setxkbmap " + std::string(layout)).c_str()), 0) << layout;
+        idle();
+        click(FormulaEdit);
+        XTestFakeKeyEvent(display, XKeysymToKeycode(display, XK_Control_L), True, 0);
+        typeOnLayout(display, "a");  // Ctrl+A on the layout's own A
+        XTestFakeKeyEvent(display, XKeysymToKeycode(display, XK_Control_L), False, 0);
+        typeOnLayout(display, language);
+        idle();
+        EXPECT_EQ(chunk().formula0(), expected) << layout;
+        idle();
+    }
+}
+
 TEST_F(EditorX11Test, CopyAndPasteGoThroughTheClipboardOfOtherPrograms) {
     if (std::system("command -v xclip > /dev/null") != 0) GTEST_SKIP() << "xclip is not installed";
     openEditor();
