@@ -58,6 +58,10 @@ public:
     virtual void captureMouse() = 0;
     virtual void releaseMouse() = 0;
 
+    // Device pixels to each of the editor's: 2 on a screen set to twice the usual density,
+    // where the window, its drawing and its rectangle for the host are twice the size.
+    virtual int scale() { return 1; }
+
     // The scope surface, 580 x 64, valid while open.
     virtual Canvas& scopeCanvas() = 0;
 

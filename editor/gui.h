@@ -27,8 +27,8 @@ public:
     // Closes the window first if it is still open.
     ~GUI() override;
 
-    int width() const override { return kWidth; }
-    int height() const override { return kHeight; }
+    int width() const override { return kWidth * platform_->scale(); }
+    int height() const override { return kHeight * platform_->scale(); }
     // Builds the window inside the host's window `parent`; false if it cannot be made.
     bool open(void* parent) override;
     void close() override;

@@ -67,9 +67,12 @@ void PixelCanvas::textOut(int x, int y, const std::string& text) {
 }
 
 void PixelCanvas::plot(int x, int y, uint32_t color, int size) {
-    for (int j = 0; j < size; ++j)
-        for (int i = 0; i < size; ++i)
-            if (x + i >= 0 && x + i < w_ && y + j >= 0 && y + j < h_) image_.at(x0_ + x + i, y0_ + y + j) = color;
+    const int s = scale_;
+    for (int j = 0; j < size * s; ++j)
+        for (int i = 0; i < size * s; ++i) {
+            const int px = x * s + i, py = y * s + j;
+            if (px >= 0 && px < w_ * s && py >= 0 && py < h_ * s) image_.at(x0_ * s + px, y0_ * s + py) = color;
+        }
 }
 
 }  // namespace editor

@@ -23,12 +23,14 @@ struct Image {
     uint32_t& at(int x, int y) { return pixels[static_cast<size_t>(y) * width + x]; }
 };
 
-// Draws into a window of an image: coordinates relative to (x0, y0), clipped to w x h.
+// Draws into a window of an image: coordinates relative to (x0, y0), clipped to w x h;
+// with a scale, into an image that many times larger, each pixel a square of that side.
 // Text comes out as the scope label's digits in 3 x 5 blocks, and label texts not at
 // all; a backend with fonts draws text of its own.
 class PixelCanvas : public Canvas {
 public:
-    PixelCanvas(Image& image, int x0, int y0, int w, int h) : image_(image), x0_(x0), y0_(y0), w_(w), h_(h) {}
+    PixelCanvas(Image& image, int x0, int y0, int w, int h, int scale = 1)
+        : image_(image), x0_(x0), y0_(y0), w_(w), h_(h), scale_(scale) {}
 
     void setBrushColor(SysColor color) override { brush_ = defaultColor(color); }
     void setPenColor(SysColor color) override { pen_ = defaultColor(color); }
@@ -43,6 +45,7 @@ public:
 protected:
     Image& image_;
     int x0_, y0_, w_, h_;
+    int scale_;
     uint32_t brush_ = 0xFFFFFF, pen_ = 0, text_ = 0;
 
 private:

@@ -23,9 +23,12 @@
 #include <string>
 #include <thread>
 
+#include "cairo_text.h"
 #include "create_editor.h"
 #include "gui.h"
 #include "pixel_canvas.h"
+#include "text_box.h"
+#include "x11_clipboard.h"
 #include "x11_keyboard.h"
 
 namespace editor {
@@ -33,7 +36,6 @@ namespace editor {
 namespace {
 
 constexpr uint32_t kHighlight = 0x0078D7;  // the selection, as a default Windows theme has it
-constexpr size_t kBoxLimit = 1024;         // characters typing fills the formula box to, as the edit box's limit
 constexpr int kBoxMargin = 2;
 constexpr uint32_t kPasteWaitMs = 500;
 constexpr uint32_t kDoubleClickMs = 500;  // Windows' default double-click time
@@ -75,353 +77,21 @@ uint32_t mainKeyOf(uint32_t keysym) {
     }
 }
 
-double pixelSizeOf(Font font) {
-    // Windows font heights are cell heights; DejaVu Sans's cell is 1.164 of its em.
-    return fontStyleOf(font).height / 1.164;
-}
-
-void selectFont(cairo_t* cr, Font font) {
-    cairo_select_font_face(cr, "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL,
-                           fontStyleOf(font).weight >= 700 ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
-    cairo_set_font_size(cr, pixelSizeOf(font));
-}
-
-void setColor(cairo_t* cr, uint32_t rgb) {
-    cairo_set_source_rgb(cr, ((rgb >> 16) & 0xFF) / 255.0, ((rgb >> 8) & 0xFF) / 255.0, (rgb & 0xFF) / 255.0);
-}
-
-double textWidth(cairo_t* cr, const std::string& text) {
-    cairo_text_extents_t extents;
-    cairo_text_extents(cr, text.c_str(), &extents);
-    return extents.x_advance;
-}
-
-// A cairo context over an image's pixels, which are cairo's RGB24 layout.
-struct CairoImage {
-    explicit CairoImage(Image& image)
-        : surface(cairo_image_surface_create_for_data(reinterpret_cast<unsigned char*>(image.pixels.data()),
-                                                      CAIRO_FORMAT_RGB24, image.width, image.height, image.width * 4)),
-          cr(cairo_create(surface)) {}
-    ~CairoImage() {
-        cairo_destroy(cr);
-        cairo_surface_destroy(surface);
-    }
-    CairoImage(const CairoImage&) = delete;
-    CairoImage& operator=(const CairoImage&) = delete;
-    // Before cairo draws: what was written to the pixels directly.
-    void touched() { cairo_surface_mark_dirty(surface); }
-    void drawn() { cairo_surface_flush(surface); }
-
-    cairo_surface_t* surface;
-    cairo_t* cr;
-};
-
-// The pixel canvas with text in a font.
-class FontCanvas : public PixelCanvas {
-public:
-    FontCanvas(Image& image, CairoImage& cairo, Font font, int x0, int y0, int w, int h)
-        : PixelCanvas(image, x0, y0, w, h), cairo_(cairo), font_(font) {}
-
-    void textOut(int x, int y, const std::string& text) override { drawText(x, y, text); }
-    void drawTextCentered(const Rect& rect, const std::string& text) override {
-        selectFont(cairo_.cr, font_);
-        drawText(rect.left + static_cast<int>((rect.width() - textWidth(cairo_.cr, text)) / 2), rect.top, text);
-    }
-
-private:
-    void drawText(int x, int y, const std::string& text) {
-        cairo_t* cr = cairo_.cr;
-        cairo_.touched();
-        cairo_save(cr);
-        cairo_rectangle(cr, x0_, y0_, w_, h_);
-        cairo_clip(cr);
-        selectFont(cr, font_);
-        cairo_font_extents_t font;
-        cairo_font_extents(cr, &font);
-        setColor(cr, text_);
-        cairo_move_to(cr, x0_ + x, y0_ + y + font.ascent);
-        cairo_show_text(cr, text.c_str());
-        cairo_restore(cr);
-        cairo_.drawn();
-    }
-
-    CairoImage& cairo_;
-    Font font_;
-};
-
-// A static text's "&&" shows one ampersand.
-std::string withoutPrefixes(const std::string& text) {
-    std::string shown;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '&' && i + 1 < text.size()) ++i;
-        shown += text[i];
-    }
-    return shown;
-}
-
-// The formula box's text and what the user does to it, as a multi-line edit box with
-// upper case and a length limit behaves.
-class TextBox {
-public:
-    const std::string& text() const { return text_; }
-    // The whole text, as setting a Windows edit box's text ignores the limit on typing
-    // (the Paste button puts the clipboard in whole; the program keeps 1023 characters).
-    void setText(const std::string& text) {
-        text_ = text;
-        caret_ = anchor_ = 0;
-        firstLine = 0;
-        undoText_.reset();
-    }
-    bool hasSelection() const { return caret_ != anchor_; }
-    std::string selection() const {
-        return text_.substr(std::min(caret_, anchor_), std::max(caret_, anchor_) - std::min(caret_, anchor_));
-    }
-    // Replaces the selection by `typed` in upper case, as far as the limit lets it in;
-    // false when nothing changed.
-    bool insert(const std::string& typed) {
-        std::string in;
-        for (char c : typed)
-            if (c == '\n' || c == '\r' || (c >= 32 && c < 127) || static_cast<unsigned char>(c) >= 128)
-                in += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        const size_t from = std::min(caret_, anchor_), to = std::max(caret_, anchor_);
-        const size_t kept = text_.size() - (to - from);
-        const size_t room = kept < kBoxLimit ? kBoxLimit - kept : 0;
-        in.resize(std::min(in.size(), room));
-        if (in.empty() && from == to) return false;
-        undoText_ = text_;
-        undoCaret_ = caret_;
-        text_.replace(from, to - from, in);
-        caret_ = anchor_ = from + in.size();
-        return true;
-    }
-    // Takes back the last change, and a second time the taking back, as the edit box's
-    // one level of undo does; false when there is nothing to take back.
-    bool undo() {
-        if (!undoText_) return false;
-        std::swap(*undoText_, text_);
-        std::swap(undoCaret_, caret_);
-        caret_ = anchor_ = std::min(caret_, text_.size());
-        return true;
-    }
-    // Selects the word (letters and digits) or the run of other characters at `index`.
-    void selectWordAt(size_t index) {
-        auto isWord = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; };
-        index = std::min(index, text_.size());
-        if (index == text_.size() && index > 0) --index;
-        if (text_.empty()) return;
-        const bool word = isWord(text_[index]);
-        size_t begin = index, end = index;
-        while (begin > 0 && isWord(text_[begin - 1]) == word && text_[begin - 1] != '\n') --begin;
-        while (end < text_.size() && isWord(text_[end]) == word && text_[end] != '\r' && text_[end] != '\n') ++end;
-        anchor_ = begin;
-        caret_ = end;
-    }
-    bool erase(bool forward) {
-        if (!hasSelection()) {
-            if (forward ? caret_ >= text_.size() : caret_ == 0) return false;
-            if (forward)
-                caret_ = step(caret_, +1);
-            else
-                anchor_ = step(caret_, -1), std::swap(caret_, anchor_);
-        }
-        return insert("");
-    }
-    void move(size_t to, bool extend) {
-        caret_ = std::min(to, text_.size());
-        if (!extend) anchor_ = caret_;
-    }
-    void selectAll() {
-        anchor_ = 0;
-        caret_ = text_.size();
-    }
-    size_t caret() const { return caret_; }
-    size_t anchor() const { return anchor_; }
-    // One character on, a line break of two counting as one.
-    size_t step(size_t at, int direction) const {
-        if (direction > 0) {
-            if (at >= text_.size()) return at;
-            return at + (text_.compare(at, 2, "\r\n") == 0 ? 2 : 1);
-        }
-        if (at == 0) return 0;
-        return at - (at >= 2 && text_.compare(at - 2, 2, "\r\n") == 0 ? 2 : 1);
-    }
-    int firstLine = 0;  // the first line in view
-
-private:
-    std::string text_;
-    size_t caret_ = 0, anchor_ = 0;
-    std::optional<std::string> undoText_;
-    size_t undoCaret_ = 0;
-};
-
-// A display line of a text: from `begin` to `end`, without its line break.
-struct Line {
-    size_t begin, end;
-};
-
-// The lines a text wraps to in `width` pixels of the font set in `cr`, as Windows' edit
-// boxes and static texts wrap: at line breaks ("\r\n" or "\n"), else after the last blank
-// that fits, else at the last character that fits. A text ending in a line break ends
-// with an empty line.
-std::vector<Line> wrapLines(cairo_t* cr, const std::string& text, double width) {
-    std::vector<Line> lines;
-    size_t begin = 0;
-    while (true) {
-        size_t end = begin, blank = std::string::npos;
-        std::string run;
-        while (end < text.size() && text[end] != '\r' && text[end] != '\n') {
-            run += text[end];
-            if (textWidth(cr, run) > width && end > begin) break;
-            if (text[end] == ' ') blank = end;
-            ++end;
-        }
-        const bool broke = end < text.size() && text[end] != '\r' && text[end] != '\n';
-        if (broke && blank != std::string::npos) end = blank + 1;
-        lines.push_back({begin, end});
-        if (end >= text.size()) break;
-        if (!broke) end += text.compare(end, 2, "\r\n") == 0 ? 2 : 1;  // past the line break
-        begin = end;
-        if (begin >= text.size() && !broke) {
-            lines.push_back({begin, begin});
-            break;
-        }
-    }
-    return lines;
-}
-
-xcb_atom_t internAtom(xcb_connection_t* connection, const char* name) {
-    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
-        connection, xcb_intern_atom(connection, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
-    const xcb_atom_t result = reply ? reply->atom : XCB_NONE;
-    std::free(reply);
-    return result;
-}
-
-// The CLIPBOARD while the editor owns it, served by a thread of its own on a connection
-// of its own: a host whose toolkit asks the new owner for its targets on its user-interface
-// thread right after Copy (Qt does) gets its answer at once, not at the host's next idle,
-// which that blocked thread would have to run.
-class ClipboardOwner {
-public:
-    ClipboardOwner() = default;
-    ~ClipboardOwner() { stop(); }
-    ClipboardOwner(const ClipboardOwner&) = delete;
-    ClipboardOwner& operator=(const ClipboardOwner&) = delete;
-
-    // Takes the CLIPBOARD with `text`; false when the server gave it to nobody.
-    bool take(const std::string& text) {
-        if (!connection_ && !start()) return false;
-        {
-            std::lock_guard<std::mutex> hold(lock_);
-            text_ = text;
-        }
-        xcb_set_selection_owner(connection_, window_, clipboard_, XCB_CURRENT_TIME);
-        xcb_get_selection_owner_reply_t* owner =
-            xcb_get_selection_owner_reply(connection_, xcb_get_selection_owner(connection_, clipboard_), nullptr);
-        owns_ = owner && owner->owner == window_;
-        std::free(owner);
-        return owns_;
-    }
-    bool owns() const { return owns_; }
-    std::string text() {
-        std::lock_guard<std::mutex> hold(lock_);
-        return text_;
-    }
-    // Gives the CLIPBOARD up if it is still ours and ends the thread.
-    void stop() {
-        if (!connection_) return;
-        if (owns_) xcb_set_selection_owner(connection_, XCB_NONE, clipboard_, XCB_CURRENT_TIME);
-        // A message to its own window wakes the thread, which then ends.
-        xcb_client_message_event_t wake{};
-        wake.response_type = XCB_CLIENT_MESSAGE;
-        wake.window = window_;
-        wake.format = 32;
-        wake.type = stop_;
-        xcb_send_event(connection_, 0, window_, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&wake));
-        xcb_flush(connection_);
-        if (server_.joinable()) server_.join();
-        xcb_disconnect(connection_);
-        connection_ = nullptr;
-        owns_ = false;
-    }
-
-private:
-    bool start() {
-        connection_ = xcb_connect(nullptr, nullptr);
-        if (xcb_connection_has_error(connection_)) {
-            xcb_disconnect(connection_);
-            connection_ = nullptr;
-            return false;
-        }
-        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data;
-        window_ = xcb_generate_id(connection_);
-        xcb_create_window(connection_, XCB_COPY_FROM_PARENT, window_, screen->root, 0, 0, 1, 1, 0,
-                          XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
-        clipboard_ = atom("CLIPBOARD");
-        utf8_ = atom("UTF8_STRING");
-        targets_ = atom("TARGETS");
-        textAtom_ = atom("TEXT");
-        stop_ = atom("BYTONE_STOP");
-        server_ = std::thread([this] { serve(); });
-        return true;
-    }
-    xcb_atom_t atom(const char* name) { return internAtom(connection_, name); }
-    void serve() {
-        while (xcb_generic_event_t* event = xcb_wait_for_event(connection_)) {
-            const uint8_t type = event->response_type & 0x7F;
-            bool stopping = false;
-            if (type == XCB_SELECTION_REQUEST)
-                answer(*reinterpret_cast<xcb_selection_request_event_t*>(event));
-            else if (type == XCB_SELECTION_CLEAR)
-                owns_ = false;
-            else if (type == XCB_CLIENT_MESSAGE)
-                stopping = reinterpret_cast<xcb_client_message_event_t*>(event)->type == stop_;
-            std::free(event);
-            if (stopping) return;
-        }
-    }
-    void answer(const xcb_selection_request_event_t& request) {
-        xcb_selection_notify_event_t notify{};
-        notify.response_type = XCB_SELECTION_NOTIFY;
-        notify.time = request.time;
-        notify.requestor = request.requestor;
-        notify.selection = request.selection;
-        notify.target = request.target;
-        // Clients of the old conventions name no property: the target serves as one.
-        notify.property = request.property == XCB_NONE ? request.target : request.property;
-        const std::string text = this->text();
-        if (request.selection != clipboard_ || !owns_) {
-            notify.property = XCB_NONE;
-        } else if (request.target == targets_) {
-            const xcb_atom_t offered[] = {targets_, utf8_, XCB_ATOM_STRING, textAtom_};
-            xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, request.requestor, notify.property, XCB_ATOM_ATOM,
-                                32, 4, offered);
-        } else if (request.target == utf8_ || request.target == XCB_ATOM_STRING || request.target == textAtom_) {
-            xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, request.requestor, notify.property,
-                                request.target == textAtom_ ? static_cast<xcb_atom_t>(XCB_ATOM_STRING) : request.target,
-                                8, static_cast<uint32_t>(text.size()), text.data());
-        } else {
-            notify.property = XCB_NONE;
-        }
-        xcb_send_event(connection_, 0, request.requestor, XCB_EVENT_MASK_NO_EVENT,
-                       reinterpret_cast<const char*>(&notify));
-        xcb_flush(connection_);
-    }
-
-    xcb_connection_t* connection_ = nullptr;
-    xcb_window_t window_ = 0;
-    xcb_atom_t clipboard_ = XCB_NONE, utf8_ = XCB_NONE, targets_ = XCB_NONE, textAtom_ = XCB_NONE, stop_ = XCB_NONE;
-    std::thread server_;
-    std::mutex lock_;
-    std::string text_;
-    std::atomic<bool> owns_{false};
-};
-
 class X11Platform : public EditorPlatform {
 public:
     ~X11Platform() override { close(); }
 
     void attach(GUI& gui) override { gui_ = &gui; }
+
+    // Read from the display when first asked, and again at every open.
+    int scale() override {
+        if (scale_ == 0) {
+            xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+            scale_ = xcb_connection_has_error(connection) ? 1 : scaleOf(connection);
+            xcb_disconnect(connection);
+        }
+        return scale_;
+    }
 
     bool open(void* parent, GUI& gui) override {
         gui_ = &gui;
@@ -429,19 +99,23 @@ public:
         if (xcb_connection_has_error(connection_)) return failOpen();
         screen_ = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data;
         if (!screen_ || screen_->root_depth != 24 || !hasImageFormat()) return failOpen();
+        scale_ = scaleOf(connection_);
+        const auto parentWindow = static_cast<xcb_window_t>(reinterpret_cast<uintptr_t>(parent));
+        parent_ = parentWindow;
+        const Size size = sizeIn(parentSize());
         window_ = xcb_generate_id(connection_);
-        const uint32_t values[] = {0,
+        // Whatever of the window the editor does not draw (a host's parent larger than the
+        // editor) the server fills with the button face, as Windows fills it with the class brush.
+        const uint32_t values[] = {defaultColor(SysColor::ButtonFace), 0,
                                    XCB_EVENT_MASK_EXPOSURE | XCB_EVENT_MASK_BUTTON_PRESS |
                                        XCB_EVENT_MASK_BUTTON_RELEASE | XCB_EVENT_MASK_POINTER_MOTION |
                                        XCB_EVENT_MASK_KEY_PRESS | XCB_EVENT_MASK_FOCUS_CHANGE |
                                        XCB_EVENT_MASK_STRUCTURE_NOTIFY,
                                    screen_->default_colormap};
-        const auto parentWindow = static_cast<xcb_window_t>(reinterpret_cast<uintptr_t>(parent));
-        parent_ = parentWindow;
-        xcb_void_cookie_t made =
-            xcb_create_window_checked(connection_, screen_->root_depth, window_, parentWindow, 0, 0, kWidth, kHeight, 0,
-                                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen_->root_visual,
-                                      XCB_CW_BORDER_PIXEL | XCB_CW_EVENT_MASK | XCB_CW_COLORMAP, values);
+        xcb_void_cookie_t made = xcb_create_window_checked(
+            connection_, screen_->root_depth, window_, parentWindow, 0, 0, size.width, size.height, 0,
+            XCB_WINDOW_CLASS_INPUT_OUTPUT, screen_->root_visual,
+            XCB_CW_BACK_PIXEL | XCB_CW_BORDER_PIXEL | XCB_CW_EVENT_MASK | XCB_CW_COLORMAP, values);
         if (xcb_generic_error_t* error = xcb_request_check(connection_, made)) {
             std::free(error);
             window_ = 0;
@@ -450,6 +124,9 @@ public:
         gc_ = xcb_generate_id(connection_);
         xcb_create_gc(connection_, gc_, window_, 0, nullptr);
         xcb_map_window(connection_, window_);
+        // The window fills the host's as it grows (a host that scales its windows).
+        const uint32_t parentEvents = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+        xcb_change_window_attributes(connection_, parent_, XCB_CW_EVENT_MASK, &parentEvents);
         clipboard_ = atom("CLIPBOARD");
         utf8_ = atom("UTF8_STRING");
         pasteProperty_ = atom("BYTONE_PASTE");
@@ -458,7 +135,7 @@ public:
         for (int c = 0; c < kControlCount; ++c) texts_[c] = layoutOf(static_cast<Control>(c)).text;
         texts_[HelpLabel] = kHelpText;
         box_.setText(texts_[FormulaEdit]);
-        surfaces_ = std::make_unique<Surfaces>();
+        surfaces_ = std::make_unique<Surfaces>(scale_);
         dirty_ = true;
         origin_ = origin();
         xcb_flush(connection_);
@@ -544,13 +221,15 @@ public:
         dirty_ = false;
         paint();
         // In strips of rows that fit one request.
-        const size_t rowBytes = static_cast<size_t>(kWidth) * 4;
+        const Image& image = surfaces_->window;
+        const size_t rowBytes = static_cast<size_t>(image.width) * 4;
         const int rowsPerRequest = static_cast<int>(std::max<size_t>(1, (maxRequestBytes_ - 64) / rowBytes));
-        for (int y = 0; y < kHeight; y += rowsPerRequest) {
-            const int rows = std::min(rowsPerRequest, kHeight - y);
-            xcb_put_image(connection_, XCB_IMAGE_FORMAT_Z_PIXMAP, window_, gc_, kWidth, static_cast<uint16_t>(rows), 0,
-                          static_cast<int16_t>(y), 0, 24, static_cast<uint32_t>(rows * rowBytes),
-                          reinterpret_cast<const uint8_t*>(&surfaces_->window.pixels[static_cast<size_t>(y) * kWidth]));
+        for (int y = 0; y < image.height; y += rowsPerRequest) {
+            const int rows = std::min(rowsPerRequest, image.height - y);
+            xcb_put_image(connection_, XCB_IMAGE_FORMAT_Z_PIXMAP, window_, gc_, static_cast<uint16_t>(image.width),
+                          static_cast<uint16_t>(rows), 0, static_cast<int16_t>(y), 0, 24,
+                          static_cast<uint32_t>(rows * rowBytes),
+                          reinterpret_cast<const uint8_t*>(&image.pixels[static_cast<size_t>(y) * image.width]));
         }
         xcb_flush(connection_);
     }
@@ -573,6 +252,55 @@ private:
 
     xcb_atom_t atom(const char* name) { return internAtom(connection_, name); }
 
+    // 2 on a screen set to 192 dots an inch or more (Xft.dpi, the setting toolkits
+    // scale by), else 1.
+    static int scaleOf(xcb_connection_t* connection) {
+        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+        if (!screen) return 1;
+        // The resources are a few kilobytes; more than 64 KB of them are not read.
+        xcb_get_property_reply_t* reply = xcb_get_property_reply(
+            connection,
+            xcb_get_property(connection, 0, screen->root, XCB_ATOM_RESOURCE_MANAGER, XCB_ATOM_STRING, 0, 16384),
+            nullptr);
+        double dpi = 0;
+        if (reply && reply->format == 8) {
+            const std::string resources(static_cast<const char*>(xcb_get_property_value(reply)),
+                                        static_cast<size_t>(xcb_get_property_value_length(reply)));
+            for (size_t at = 0; at < resources.size();) {
+                const size_t end = std::min(resources.find('\n', at), resources.size());
+                const std::string line = resources.substr(at, end - at);
+                if (line.rfind("Xft.dpi:", 0) == 0) dpi = std::strtod(line.c_str() + 8, nullptr);
+                at = end + 1;
+            }
+        }
+        std::free(reply);
+        return dpi >= 192 ? 2 : 1;
+    }
+
+    struct Size {
+        uint16_t width, height;
+    };
+    Size parentSize() {
+        xcb_get_geometry_reply_t* reply =
+            xcb_get_geometry_reply(connection_, xcb_get_geometry(connection_, parent_), nullptr);
+        const Size size = reply ? Size{reply->width, reply->height} : Size{0, 0};
+        std::free(reply);
+        return size;
+    }
+    // The window's size in a parent of `parent`: the editor's, or the parent's where larger.
+    Size sizeIn(Size parent) const {
+        return {static_cast<uint16_t>(std::max<int>(parent.width, kWidth * scale_)),
+                static_cast<uint16_t>(std::max<int>(parent.height, kHeight * scale_))};
+    }
+
+    // A point of the window in the editor's own units, and a point of the screen in the
+    // units the editor compares with its controls' screen rectangles.
+    Point local(int x, int y) const { return {floorDiv(x, scale_), floorDiv(y, scale_)}; }
+    Point screenPoint(int rootX, int rootY) const {
+        return {origin_.x + floorDiv(rootX - origin_.x, scale_), origin_.y + floorDiv(rootY - origin_.y, scale_)};
+    }
+    static int floorDiv(int a, int b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
+
     Point origin() {
         xcb_translate_coordinates_reply_t* reply = xcb_translate_coordinates_reply(
             connection_, xcb_translate_coordinates(connection_, window_, screen_->root, 0, 0), nullptr);
@@ -586,6 +314,14 @@ private:
         switch (event->response_type & 0x7F) {
             case 0: break;  // an error answer: a request on a window that went away
             case XCB_EXPOSE: dirty_ = true; break;
+            case XCB_CONFIGURE_NOTIFY: {
+                const auto& configure = *reinterpret_cast<xcb_configure_notify_event_t*>(event);
+                if (configure.window != parent_) break;
+                const Size size = sizeIn({configure.width, configure.height});
+                const uint32_t values[] = {size.width, size.height};
+                xcb_configure_window(connection_, window_, XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, values);
+                break;
+            }
             case XCB_DESTROY_NOTIFY:
                 if (reinterpret_cast<xcb_destroy_notify_event_t*>(event)->window == window_) windowGone_ = true;
                 break;
@@ -606,10 +342,10 @@ private:
             case XCB_MOTION_NOTIFY: {
                 const auto& motion = *reinterpret_cast<xcb_motion_notify_event_t*>(event);
                 if (selecting_) {
-                    box_.move(boxIndexAt(motion.event_x, motion.event_y), true);
+                    box_.move(boxIndexAt(local(motion.event_x, motion.event_y)), true);
                     dirty_ = true;
                 }
-                gui_->mouseMove({motion.root_x, motion.root_y});
+                gui_->mouseMove(screenPoint(motion.root_x, motion.root_y));
                 break;
             }
             case XCB_KEY_PRESS: keyPress(*reinterpret_cast<xcb_key_press_event_t*>(event)); break;
@@ -618,21 +354,21 @@ private:
     }
 
     void buttonPress(const xcb_button_press_event_t& press) {
-        const Point screen{press.root_x, press.root_y};
+        const Point screen = screenPoint(press.root_x, press.root_y), at = local(press.event_x, press.event_y);
         if (press.detail == 4 || press.detail == 5) {
             gui_->wheel(screen, press.detail == 4 ? 120 : -120);
             return;
         }
-        const Control over = controlAt(press.event_x, press.event_y);
+        const Control over = controlAt(at.x, at.y);
         if (over == FormulaEdit) {
             if (press.detail != 1) return;
             xcb_set_input_focus(connection_, XCB_INPUT_FOCUS_PARENT, window_, XCB_CURRENT_TIME);
             focused_ = true;
-            const size_t index = boxIndexAt(press.event_x, press.event_y);
+            const size_t index = boxIndexAt(at);
             // A second press soon at the same place selects the word there.
-            const bool twice = press.time - lastPress_.time < kDoubleClickMs &&
-                               std::abs(press.event_x - lastPress_.x) < 4 && std::abs(press.event_y - lastPress_.y) < 4;
-            lastPress_ = {press.time, press.event_x, press.event_y};
+            const bool twice = press.time - lastPress_.time < kDoubleClickMs && std::abs(at.x - lastPress_.x) < 4 &&
+                               std::abs(at.y - lastPress_.y) < 4;
+            lastPress_ = {press.time, at.x, at.y};
             if (twice) {
                 box_.selectWordAt(index);
                 lastPress_.time -= kDoubleClickMs;  // a third press starts anew
@@ -804,7 +540,8 @@ private:
         }
         return best;
     }
-    size_t boxIndexAt(int x, int y) {
+    size_t boxIndexAt(Point at) {
+        const int x = at.x, y = at.y;
         const std::vector<Line> lines = layoutLines();
         const Rect inner = boxInner();
         const int row = static_cast<int>((y - inner.top) / lineHeight()) + box_.firstLine;
@@ -814,7 +551,7 @@ private:
 
     void paintBox() {
         const Rect r = layoutOf(FormulaEdit).rect;
-        PixelCanvas frame(surfaces_->window, r.left, r.top, r.width(), r.height());
+        PixelCanvas frame(surfaces_->window, r.left, r.top, r.width(), r.height(), scale_);
         frame.setBrushColor(SysColor::Window);
         frame.setPenColor(SysColor::WindowText);
         frame.roundRect(0, 0, r.width(), r.height(), 0, 0);
@@ -909,11 +646,13 @@ private:
                 case ControlKind::OwnerDrawn:
                 case ControlKind::Clickable:
                     if (c == ScopeView) {
-                        for (int y = 0; y < h; ++y)
-                            for (int x = 0; x < w; ++x)
-                                surfaces_->window.at(r.left + x, r.top + y) = surfaces_->scope.at(x, y);
+                        for (int y = 0; y < h * scale_; ++y)
+                            for (int x = 0; x < w * scale_; ++x)
+                                surfaces_->window.at(r.left * scale_ + x, r.top * scale_ + y) =
+                                    surfaces_->scope.at(x, y);
                     } else {
-                        FontCanvas canvas(surfaces_->window, surfaces_->windowCairo, Font::Label, r.left, r.top, w, h);
+                        FontCanvas canvas(surfaces_->window, surfaces_->windowCairo, Font::Label, r.left, r.top, w, h,
+                                          scale_);
                         gui_->drawControl(c, canvas, r.width(), r.height());
                     }
                     break;
@@ -940,6 +679,7 @@ private:
     };
     Press lastPress_{0, -100, -100};
     uint32_t maxRequestBytes_ = 0;
+    int scale_ = 0;  // device pixels to the editor's one, 0 until read
     xcb_atom_t clipboard_ = XCB_NONE, utf8_ = XCB_NONE, pasteProperty_ = XCB_NONE;
     ClipboardOwner clipboardOwner_;
     std::deque<xcb_generic_event_t*> deferred_;
@@ -949,11 +689,17 @@ private:
     TextBox box_;
     // What the window is drawn into, while it is open.
     struct Surfaces {
-        Image window{kWidth, kHeight};
-        Image scope{kScopeWidth, kScopeHeight};
-        CairoImage windowCairo{window};
-        CairoImage scopeCairo{scope};
-        FontCanvas scopeCanvas{scope, scopeCairo, Font::Label, 0, 0, kScopeWidth, kScopeHeight};
+        explicit Surfaces(int scale)
+            : window(kWidth * scale, kHeight * scale),
+              scope(kScopeWidth * scale, kScopeHeight * scale),
+              windowCairo(window, scale),
+              scopeCairo(scope, scale),
+              scopeCanvas(scope, scopeCairo, Font::Label, 0, 0, kScopeWidth, kScopeHeight, scale) {}
+        Image window;
+        Image scope;
+        CairoImage windowCairo;
+        CairoImage scopeCairo;
+        FontCanvas scopeCanvas;
     };
     std::unique_ptr<Surfaces> surfaces_;
 };

@@ -11,16 +11,20 @@
 
 class AEffEditor {
 public:
-    explicit AEffEditor(std::unique_ptr<editor::EditorView> view) : view_(std::move(view)) {
-        if (view_) rect_ = ERect{0, 0, static_cast<VstInt16>(view_->height()), static_cast<VstInt16>(view_->width())};
-    }
+    explicit AEffEditor(std::unique_ptr<editor::EditorView> view) : view_(std::move(view)) {}
 
     editor::EditorView* view() { return view_.get(); }
     // Stores in `rect` a pointer to the editor's rectangle, owned by the editor.
     bool getRect(ERect** rect) {
         if (!rect) return false;
-        *rect = view_ ? &rect_ : nullptr;
-        return view_ != nullptr;
+        if (!view_) {
+            *rect = nullptr;
+            return false;
+        }
+        // Asked again each time: a display twice as dense makes it twice the size.
+        rect_ = ERect{0, 0, static_cast<VstInt16>(view_->height()), static_cast<VstInt16>(view_->width())};
+        *rect = &rect_;
+        return true;
     }
     // `ptr` is the host's parent window.
     bool open(void* ptr) { return view_ && view_->open(ptr); }

@@ -39,6 +39,7 @@
 
 // Last: Xlib's macros (None, Status, Bool) would break the headers above.
 #include <X11/XKBlib.h>
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XRes.h>
@@ -56,6 +57,15 @@ int openFiles() {
         closedir(dir);
     }
     return count;
+}
+
+// The screen's density as toolkits read it: Xft.dpi among the server's resources.
+void setScreenDpi(Display* display, int dpi) {
+    const Atom resources = XInternAtom(display, "RESOURCE_MANAGER", False);
+    const std::string text = "Xft.antialias:\t1\nXft.dpi:\t" + std::to_string(dpi) + "\n";
+    XChangeProperty(display, DefaultRootWindow(display), resources, XA_STRING, 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(text.data()), static_cast<int>(text.size()));
+    XSync(display, False);
 }
 
 class EditorX11Test : public ::testing::Test {
@@ -78,6 +88,7 @@ protected:
     void TearDown() override {
         if (effect) effect->dispatcher(effect, effClose, 0, 0, nullptr, 0.0f);
         if (display && parent) XDestroyWindow(display, parent);
+        if (display && scale != 1) setScreenDpi(display, 96);
         if (display) XSync(display, False);
     }
 
@@ -137,7 +148,7 @@ protected:
         int x = 0, y = 0;
         Window child;
         XTranslateCoordinates(display, window ? window : editorWindow, DefaultRootWindow(display),
-                              (r.left + r.right) / 2 + dx, (r.top + r.bottom) / 2, &x, &y, &child);
+                              ((r.left + r.right) / 2 + dx) * scale, (r.top + r.bottom) / 2 * scale, &x, &y, &child);
         return {static_cast<short>(x), static_cast<short>(y)};
     }
     void moveTo(XPoint p) { XTestFakeMotionEvent(display, -1, p.x, p.y, 0); }
@@ -215,12 +226,11 @@ protected:
         XFree(list);
         return {clients, openFiles()};
     }
-    std::vector<uint32_t> pixels() {
-        XImage* image = XGetImage(display, editorWindow, 0, 0, kWidth, kHeight, AllPlanes, ZPixmap);
-        std::vector<uint32_t> rgb(static_cast<size_t>(kWidth) * kHeight);
-        for (int y = 0; y < kHeight; ++y)
-            for (int x = 0; x < kWidth; ++x)
-                rgb[static_cast<size_t>(y) * kWidth + x] = XGetPixel(image, x, y) & 0xFFFFFF;
+    std::vector<uint32_t> pixels(int width = kWidth, int height = kHeight) {
+        XImage* image = XGetImage(display, editorWindow, 0, 0, width, height, AllPlanes, ZPixmap);
+        std::vector<uint32_t> rgb(static_cast<size_t>(width) * height);
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) rgb[static_cast<size_t>(y) * width + x] = XGetPixel(image, x, y) & 0xFFFFFF;
         XDestroyImage(image);
         return rgb;
     }
@@ -230,23 +240,15 @@ protected:
     AEffect* effect = nullptr;
     Window parent = 0;
     Window editorWindow = 0;
+    int scale = 1;               // of the editor's drawing on the screen
     std::function<void()> tick;  // the host's periodic call, when not effEditIdle
 };
 
+// At the usual density and at twice it (where the host is told of a rectangle twice the
+// size and everything is drawn at twice the size, text at the screen's own resolution),
+// inside a parent larger than the editor, whose rest the editor's window fills.
 TEST_F(EditorX11Test, TheWindowShowsWhatTheHeadlessDrawingShows) {
     EXPECT_EQ(effect->flags & effFlagsHasEditor, effFlagsHasEditor);
-    openEditor();
-    XWindowAttributes attributes;
-    XGetWindowAttributes(display, editorWindow, &attributes);
-    EXPECT_EQ(attributes.x, 0);
-    EXPECT_EQ(attributes.y, 0);
-    EXPECT_EQ(attributes.width, kWidth);
-    EXPECT_EQ(attributes.height, kHeight);
-    click(ScopeView);  // zoom step 1 and a bar that is not the default
-    drag(GainLabel, -100);
-    const std::vector<uint32_t> shown = pixels();
-    writePng("editor-x11.png", kWidth, kHeight, shown);
-
     // The same state, drawn headless.
     auto synth = std::make_unique<engine::Instrument>();
     synth->scopeZoom = 1;
@@ -256,34 +258,74 @@ TEST_F(EditorX11Test, TheWindowShowsWhatTheHeadlessDrawingShows) {
     ASSERT_TRUE(gui.open(nullptr));
     gui.tick();
     headless.paint();
-    // The frames and bars of every owner-drawn control, on the rows below their texts.
-    for (Control c :
-         {GainLabel, PortaLabel, PolyLabel, TimeLabel, CopyButton, PasteButton, LerpButton, ClampButton, DrumLabel}) {
-        const Rect r = layoutOf(c).rect;
-        int different = 0;
-        for (int y = r.bottom - 4; y < r.bottom; ++y)
-            for (int x = r.left; x < r.right; ++x)
-                different += shown[static_cast<size_t>(y) * kWidth + x] != headless.window.at(x, y);
-        EXPECT_EQ(different, 0) << "control " << c;
-    }
-    // The scope, column by column, away from its zoom label.
-    const Rect scope = layoutOf(ScopeView).rect;
-    int different = 0;
-    for (int y = scope.top; y < scope.bottom; ++y)
-        for (int x = scope.left + 40; x < scope.right; ++x)
-            different += shown[static_cast<size_t>(y) * kWidth + x] != headless.window.at(x, y);
-    EXPECT_EQ(different, 0);
 
-    // The help text wraps its long second line at a word, as Windows' static text does:
-    // nothing is drawn in the label's last columns (above the drum key's label, which
-    // overlaps them), where the uncut line ran on to the label's edge.
-    const Rect help = layoutOf(HelpLabel).rect;
-    int inked = 0;
-    for (int y = help.top; y < layoutOf(DrumLabel).rect.top; ++y)
-        for (int x = help.right - 3; x < help.right; ++x)
-            inked +=
-                shown[static_cast<size_t>(y) * kWidth + x] != shown[static_cast<size_t>(help.top) * kWidth + help.left];
-    EXPECT_EQ(inked, 0);
+    for (const int dpi : {96, 192}) {
+        scale = dpi / 96;
+        setScreenDpi(display, dpi);
+        dispatch(effClose);
+        effect = newInstance();
+        ERect* rect = nullptr;
+        ASSERT_EQ(dispatch(effEditGetRect, 0, &rect), 1);
+        EXPECT_EQ(rect->right - rect->left, kWidth * scale) << dpi;
+        EXPECT_EQ(rect->bottom - rect->top, kHeight * scale) << dpi;
+        openEditor();
+        const int width = kWidth * scale, height = kHeight * scale;
+        // The host's window grows (a host that scales its windows): the editor's follows.
+        XResizeWindow(display, parent, width + 40, height + 40);
+        idle();
+        XWindowAttributes attributes;
+        XGetWindowAttributes(display, editorWindow, &attributes);
+        EXPECT_EQ(attributes.x, 0);
+        EXPECT_EQ(attributes.y, 0);
+        EXPECT_EQ(attributes.width, width + 40) << dpi;
+        EXPECT_EQ(attributes.height, height + 40) << dpi;
+        click(ScopeView);  // zoom step 1 and a bar that is not the default
+        drag(GainLabel, -100);
+        const std::vector<uint32_t> shown = pixels(width, height);
+        const auto at = [&](int x, int y) { return shown[static_cast<size_t>(y) * width + x]; };
+        writePng(dpi == 96 ? "editor-x11.png" : "editor-x11-2x.png", width, height, shown);
+
+        // The frames and bars of every owner-drawn control, on the rows below their texts.
+        int different = 0;
+        for (Control c : {GainLabel, PortaLabel, PolyLabel, TimeLabel, CopyButton, PasteButton, LerpButton, ClampButton,
+                          DrumLabel}) {
+            const Rect r = layoutOf(c).rect;
+            for (int y = (r.bottom - 4) * scale; y < r.bottom * scale; ++y)
+                for (int x = r.left * scale; x < r.right * scale; ++x)
+                    different += at(x, y) != headless.window.at(x / scale, y / scale);
+        }
+        // The scope, column by column, away from its zoom label.
+        const Rect scope = layoutOf(ScopeView).rect;
+        for (int y = scope.top * scale; y < scope.bottom * scale; ++y)
+            for (int x = (scope.left + 40) * scale; x < scope.right * scale; ++x)
+                different += at(x, y) != headless.window.at(x / scale, y / scale);
+        EXPECT_EQ(different, 0) << dpi;
+
+        // The help text wraps its long second line at a word, as Windows' static text does:
+        // nothing is drawn in the label's last columns (above the drum key's label, which
+        // overlaps them), where the uncut line ran on to the label's edge.
+        const Rect help = layoutOf(HelpLabel).rect;
+        int inked = 0;
+        for (int y = help.top * scale; y < layoutOf(DrumLabel).rect.top * scale; ++y)
+            for (int x = (help.right - 3) * scale; x < help.right * scale; ++x)
+                inked += at(x, y) != at(help.left * scale, help.top * scale);
+        EXPECT_EQ(inked, 0) << dpi;
+
+        // The status line's text at twice the size is drawn at the screen's resolution, not
+        // enlarged: some of its 2 x 2 squares are not of one colour.
+        const Rect status = layoutOf(StatusLabel).rect;
+        int fine = 0;
+        for (int y = status.top * scale; y < status.bottom * scale; y += scale)
+            for (int x = status.left * scale; x < (status.left + 40) * scale; x += scale)
+                fine += at(x, y) != at(x + scale - 1, y) || at(x, y) != at(x, y + scale - 1);
+        EXPECT_EQ(fine > 0, scale == 2) << dpi;
+
+        // Beyond the drawing, the parent's larger area is the button face.
+        const std::vector<uint32_t> whole = pixels(width + 40, height + 40);
+        for (auto [x, y] : {std::pair{width + 39, height + 39}, std::pair{width + 20, 10}, std::pair{10, height + 20}})
+            EXPECT_EQ(whole[static_cast<size_t>(y) * (width + 40) + x], defaultColor(SysColor::ButtonFace)) << dpi;
+        XResizeWindow(display, parent, 640, 400);
+    }
 }
 
 TEST_F(EditorX11Test, ClicksDragsWheelsAndResetsChangeTheSettings) {
@@ -371,6 +413,111 @@ TEST_F(EditorX11Test, TheFormulaBoxTypesSelectsAndEdits) {
     key(XK_Home);
     type("p");
     EXPECT_EQ(chunk().formula0(), std::string(1023, '7'));  // a program keeps 1023 of them
+}
+
+// Where the X11 window could differ from the Windows controls the drawing is shared
+// with: each case does what a user does and looks at what the Windows editor shows.
+TEST_F(EditorX11Test, BehavesAsTheWindowsControlsDo) {
+    openEditor();
+    const auto part = [this](Control c) {
+        const Rect r = layoutOf(c).rect;
+        const std::vector<uint32_t> all = pixels();
+        std::vector<uint32_t> rect;
+        for (int y = r.top; y < r.bottom; ++y)
+            for (int x = r.left; x < r.right; ++x) rect.push_back(all[static_cast<size_t>(y) * kWidth + x]);
+        return rect;
+    };
+    const auto barIsFull = [this](Control c) {
+        const Rect r = layoutOf(c).rect;
+        return pixels()[static_cast<size_t>(r.bottom - 4) * kWidth + r.right - 4] == defaultColor(SysColor::ScrollBar);
+    };
+    const uint32_t face = defaultColor(SysColor::ButtonFace), ink = defaultColor(SysColor::WindowText),
+                   bar = defaultColor(SysColor::ScrollBar);
+    struct Case {
+        const char* what;
+        std::function<void()> act;
+        std::function<bool()> asOnWindows;
+    };
+    std::vector<uint32_t> before;
+    const Case cases[] = {
+        // A full bar for the first idle after the click, the plain button at the next.
+        {"Copy flashes for one refresh",
+         [&] {
+             moveTo(on(CopyButton)), button(1, true), button(1, false);
+             XSync(display, False);
+             std::this_thread::sleep_for(std::chrono::milliseconds(20));
+             dispatch(effEditIdle);
+         },
+         [&] {
+             const bool full = barIsFull(CopyButton);
+             dispatch(effEditIdle);
+             return full && !barIsFull(CopyButton);
+         }},
+        {"Paste flashes for one refresh",
+         [&] {
+             moveTo(on(PasteButton)), button(1, true), button(1, false);
+             XSync(display, False);
+             std::this_thread::sleep_for(std::chrono::milliseconds(20));
+             dispatch(effEditIdle);
+         },
+         [&] {
+             const bool full = barIsFull(PasteButton);
+             dispatch(effEditIdle);
+             return full && !barIsFull(PasteButton);
+         }},
+        // Lerp's and Clamp's text stays as it was: only pixels of the bar change.
+        {"toggling Lerp changes only its bar", [&] { before = part(LerpButton), click(LerpButton); },
+         [&] {
+             const std::vector<uint32_t> after = part(LerpButton);
+             int changed = 0, elsewhere = 0;
+             for (size_t i = 0; i < after.size(); ++i)
+                 if (after[i] != before[i]) ++changed, elsewhere += !(after[i] == bar && before[i] == face);
+             return changed > 100 && elsewhere == 0;
+         }},
+        {"toggling Clamp changes only its bar", [&] { before = part(ClampButton), click(ClampButton); },
+         [&] {
+             const std::vector<uint32_t> after = part(ClampButton);
+             int changed = 0, elsewhere = 0;
+             for (size_t i = 0; i < after.size(); ++i)
+                 if (after[i] != before[i]) ++changed, elsewhere += !(before[i] == bar && after[i] == face);
+             return changed > 100 && elsewhere == 0;
+         }},
+        // Over a wave that fills the scope, the zoom label is window text in a ring of
+        // button face, nothing in between.
+        {"the zoom label stands in a ring over the wave",
+         [&] { click(FormulaEdit), key(XK_a, false, true), type("99999"), click(ClampButton); },
+         [&] {
+             const Rect scope = layoutOf(ScopeView).rect;
+             const std::vector<uint32_t> all = pixels();
+             int ring = 0, text = 0, other = 0;
+             for (int y = scope.top + 43; y < scope.top + 62; ++y)
+                 for (int x = scope.left + 4; x < scope.left + 30; ++x) {
+                     const uint32_t p = all[static_cast<size_t>(y) * kWidth + x];
+                     ring += p == face, text += p == ink, other += p != face && p != ink;
+                 }
+             return ring > 40 && text > 40 && other == 0;
+         }},
+        // A drag along the middle one of three lines selects that line alone.
+        {"a drag along one line selects that line",
+         [&] {
+             click(FormulaEdit), key(XK_a, false, true), type("p+1"), key(XK_Return), type("+t*2"), key(XK_Return);
+             type("+v");
+             const Rect& r = layoutOf(FormulaEdit).rect;
+             int x = 0, y = 0;
+             Window child;
+             XTranslateCoordinates(display, editorWindow, DefaultRootWindow(display), r.left + 4, r.top + 30, &x, &y,
+                                   &child);
+             std::this_thread::sleep_for(std::chrono::milliseconds(600));  // no double click
+             moveTo({static_cast<short>(x), static_cast<short>(y)}), button(1, true), idle();
+             for (int dx = 20; dx <= 400; dx += 20) moveTo({static_cast<short>(x + dx), static_cast<short>(y)}), idle();
+             button(1, false), type("s");
+         },
+         [&] { return chunk().formula0() == "P+1\r\nS\r\n+V"; }},
+    };
+    for (const Case& c : cases) {
+        c.act();
+        EXPECT_TRUE(c.asOnWindows()) << c.what;
+    }
 }
 
 // Keys the editor has no use for reach the host's window (its shortcuts keep working);
