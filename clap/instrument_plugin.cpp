@@ -334,7 +334,7 @@ const void* Plugin::extension(const char* id) const {
         },
         [](const clap_plugin_t* p, const char* api, bool floating) { return of(p).gui_.create(api, floating); },
         [](const clap_plugin_t* p) { of(p).gui_.destroy(); },
-        [](const clap_plugin_t*, double) { return false; },  // the window has one size
+        [](const clap_plugin_t*, double) { return false; },  // the editor reads the screen's density itself
         [](const clap_plugin_t* p, uint32_t* width, uint32_t* height) { return of(p).gui_.size(width, height); },
         [](const clap_plugin_t*) { return false; },
         [](const clap_plugin_t*, clap_gui_resize_hints_t*) { return false; },
