@@ -102,6 +102,7 @@ public:
         scale_ = scaleOf(connection_);
         const auto parentWindow = static_cast<xcb_window_t>(reinterpret_cast<uintptr_t>(parent));
         parent_ = parentWindow;
+        topLevel_ = 0;
         const Size size = sizeIn(parentSize());
         window_ = xcb_generate_id(connection_);
         // Whatever of the window the editor does not draw (a host's parent larger than the
@@ -124,9 +125,6 @@ public:
         gc_ = xcb_generate_id(connection_);
         xcb_create_gc(connection_, gc_, window_, 0, nullptr);
         xcb_map_window(connection_, window_);
-        // The window fills the host's as it grows (a host that scales its windows).
-        const uint32_t parentEvents = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
-        xcb_change_window_attributes(connection_, parent_, XCB_CW_EVENT_MASK, &parentEvents);
         clipboard_ = atom("CLIPBOARD");
         utf8_ = atom("UTF8_STRING");
         pasteProperty_ = atom("BYTONE_PASTE");
@@ -287,7 +285,9 @@ private:
         std::free(reply);
         return size;
     }
-    // The window's size in a parent of `parent`: the editor's, or the parent's where larger.
+    // The window's size in a parent of `parent`: the editor's, or the parent's where larger
+    // (a host that scaled the size it was told). Taken once: a host that sizes its window
+    // by the editor's would otherwise grow the two without end.
     Size sizeIn(Size parent) const {
         return {static_cast<uint16_t>(std::max<int>(parent.width, kWidth * scale_)),
                 static_cast<uint16_t>(std::max<int>(parent.height, kHeight * scale_))};
@@ -314,14 +314,6 @@ private:
         switch (event->response_type & 0x7F) {
             case 0: break;  // an error answer: a request on a window that went away
             case XCB_EXPOSE: dirty_ = true; break;
-            case XCB_CONFIGURE_NOTIFY: {
-                const auto& configure = *reinterpret_cast<xcb_configure_notify_event_t*>(event);
-                if (configure.window != parent_) break;
-                const Size size = sizeIn({configure.width, configure.height});
-                const uint32_t values[] = {size.width, size.height};
-                xcb_configure_window(connection_, window_, XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, values);
-                break;
-            }
             case XCB_DESTROY_NOTIFY:
                 if (reinterpret_cast<xcb_destroy_notify_event_t*>(event)->window == window_) windowGone_ = true;
                 break;
@@ -393,13 +385,38 @@ private:
         return kControlCount;
     }
 
-    // A key the editor has no use for goes on to the host's window, as if the editor were
-    // not there: the host's shortcuts (Ctrl+S, the space bar) keep working over it.
+    // A key the editor has no use for goes on to the host's top-level window, as if the
+    // editor were not there: the host's shortcuts (Ctrl+S, the space bar) keep working over
+    // it. The top level, not the parent: a host may embed the editor in a window of a
+    // connection of its own that reads no keys (Ardour does).
     void passToHost(xcb_key_press_event_t key) {
-        key.event = parent_;
+        const xcb_window_t to = hostTopLevel();
+        key.event = to;
         key.child = XCB_NONE;
-        xcb_send_event(connection_, 1, parent_, XCB_EVENT_MASK_KEY_PRESS, reinterpret_cast<const char*>(&key));
+        xcb_send_event(connection_, 1, to, XCB_EVENT_MASK_KEY_PRESS, reinterpret_cast<const char*>(&key));
         xcb_flush(connection_);
+    }
+
+    // The host's window that the window manager manages (the one with WM_STATE), or without
+    // a window manager the one just below the root.
+    xcb_window_t hostTopLevel() {
+        if (topLevel_) return topLevel_;
+        const xcb_atom_t wmState = atom("WM_STATE");
+        xcb_window_t window = parent_;
+        for (int depth = 0; depth < 32; ++depth) {
+            xcb_get_property_reply_t* state = xcb_get_property_reply(
+                connection_, xcb_get_property(connection_, 0, window, wmState, XCB_GET_PROPERTY_TYPE_ANY, 0, 0),
+                nullptr);
+            const bool managed = state && state->type != XCB_NONE;
+            std::free(state);
+            xcb_query_tree_reply_t* tree =
+                xcb_query_tree_reply(connection_, xcb_query_tree(connection_, window), nullptr);
+            const xcb_window_t up = tree ? tree->parent : XCB_NONE;
+            std::free(tree);
+            if (managed || up == XCB_NONE || up == screen_->root) break;
+            window = up;
+        }
+        return topLevel_ = window;
     }
 
     void keyPress(const xcb_key_press_event_t& key) {
@@ -669,7 +686,8 @@ private:
     Point origin_{0, 0};  // of the window on the screen
     bool dirty_ = false;
     bool focused_ = false;
-    xcb_window_t parent_ = 0;  // the host's window
+    xcb_window_t parent_ = 0;    // the host's window
+    xcb_window_t topLevel_ = 0;  // and its top level, found when first needed
     bool selecting_ = false;
     bool caretDrawn_ = false;
     std::chrono::steady_clock::time_point blinkStart_;

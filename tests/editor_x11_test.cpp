@@ -268,11 +268,12 @@ TEST_F(EditorX11Test, TheWindowShowsWhatTheHeadlessDrawingShows) {
         ASSERT_EQ(dispatch(effEditGetRect, 0, &rect), 1);
         EXPECT_EQ(rect->right - rect->left, kWidth * scale) << dpi;
         EXPECT_EQ(rect->bottom - rect->top, kHeight * scale) << dpi;
-        openEditor();
+        // A host's window larger than the editor (a host that scaled the size it was told):
+        // the editor's window fills it.
         const int width = kWidth * scale, height = kHeight * scale;
-        // The host's window grows (a host that scales its windows): the editor's follows.
         XResizeWindow(display, parent, width + 40, height + 40);
-        idle();
+        XSync(display, False);
+        openEditor();
         XWindowAttributes attributes;
         XGetWindowAttributes(display, editorWindow, &attributes);
         EXPECT_EQ(attributes.x, 0);
@@ -523,16 +524,23 @@ TEST_F(EditorX11Test, BehavesAsTheWindowsControlsDo) {
 // Keys the editor has no use for reach the host's window (its shortcuts keep working);
 // the editor's own stay with it, and outside the box every key goes to the host.
 TEST_F(EditorX11Test, KeysTheEditorDoesNotUseReachTheHost) {
-    XSelectInput(display, parent, KeyPressMask);
+    // The host's top-level window reads the keys; the editor sits in a window inside it
+    // (as Ardour embeds it, in a window of a connection that reads no keys).
+    const Window topLevel = parent;
+    XSelectInput(display, topLevel, KeyPressMask);
+    parent = XCreateSimpleWindow(display, topLevel, 0, 0, 640, 400, 0, 0, 0xFFFFFF);
+    XSelectInput(display, parent, KeyPressMask);  // and ignores them
+    XMapWindow(display, parent);
+    XSync(display, False);
     // The keyboard follows the pointer, as on a display without a window manager (an
     // earlier test may have left the focus on a window that is gone).
     XSetInputFocus(display, PointerRoot, RevertToPointerRoot, CurrentTime);
     openEditor();
-    const auto hostGot = [this](KeySym sym, unsigned mask) {
+    const auto hostGot = [&](KeySym sym, unsigned mask) {
         XSync(display, False);
         XEvent event;
         bool got = false;
-        while (XCheckTypedWindowEvent(display, parent, KeyPress, &event))
+        while (XCheckTypedWindowEvent(display, topLevel, KeyPress, &event))
             got |= event.xkey.keycode == XKeysymToKeycode(display, sym) && (event.xkey.state & mask) == mask;
         return got;
     };
@@ -558,6 +566,9 @@ TEST_F(EditorX11Test, KeysTheEditorDoesNotUseReachTheHost) {
         EXPECT_EQ(hostGot(c.sym, c.control ? ControlMask : 0), c.toHost) << XKeysymToString(c.sym);
     }
     EXPECT_EQ(chunk().formula0(), "P&255P") << "only the typed letter reached the box";
+    dispatch(effEditClose);
+    XDestroyWindow(display, parent);
+    parent = topLevel;
 }
 
 // Types `text` as a user of the server's current layout does: each character on the key
