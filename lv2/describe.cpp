@@ -16,6 +16,7 @@ namespace {
 const char kPrefixes[] =
     "@prefix atom: <http://lv2plug.in/ns/ext/atom#> .\n"
     "@prefix doap: <http://usefulinc.com/ns/doap#> .\n"
+    "@prefix foaf: <http://xmlns.com/foaf/0.1/> .\n"
     "@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n"
     "@prefix midi: <http://lv2plug.in/ns/ext/midi#> .\n"
     "@prefix pset: <http://lv2plug.in/ns/ext/presets#> .\n"
@@ -89,7 +90,7 @@ int main(int argc, char** argv) {
     plugin << kPrefixes << "@prefix rdf: <http://www.w3.org/1999/02/22-rdf-syntax-ns#> .\n\n"
            << "<" << lv2adapter::kUri << ">\n    a lv2:InstrumentPlugin , doap:Project ;\n"
            << "    doap:name \"Bytone\" ;\n    doap:license <https://opensource.org/licenses/MIT> ;\n"
-           << "    doap:maintainer [ a doap:Person ; doap:name \"Kelmo\" ] ;\n"
+           << "    doap:maintainer [ a foaf:Person ; foaf:name \"Kelmo\" ] ;\n"
            // Rising with every release, and even, as LV2 marks a stable release: hosts that find
            // two bundles of the plug-in keep the higher.
            << "    lv2:minorVersion " << 2 * (major * 1000 + minor) << " ;\n    lv2:microVersion " << micro << " ;\n"
