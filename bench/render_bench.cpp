@@ -1,9 +1,16 @@
 // Whole blocks: the instrument's render with eight voices of a mix of presets, against the same
 // render loop running the presets in their fast form (what the WebAssembly build runs)
-// and as native code.
+// and as native code called per sample, and against the limit: the eight formulas written
+// in C++ and inlined into a loop over the block, voice by voice, with the instrument's
+// semantics (phase and time fractions, R drawn in the same order, mask or clamp, gain,
+// the same mix order).
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <chrono>
+#include <functional>
 #include <memory>
+#include <vector>
 
 #include "engine/render_loop.h"
 #include "native_presets.h"
@@ -11,10 +18,12 @@
 namespace {
 
 constexpr int kBlock = 512;
+constexpr double kRate = 44100.0;
 constexpr int kPresetsPlayed[8] = {0, 4, 11, 15, 21, 23, 28, 35};
 
 std::unique_ptr<engine::Instrument> eightVoices(bool lerp) {
     auto synth = std::make_unique<engine::Instrument>();
+    synth->setSampleRate(kRate);
     synth->interpolate = lerp;
     for (int v = 0; v < 8; ++v) {
         synth->setProgram(kPresetsPlayed[v]);
@@ -43,13 +52,117 @@ void BM_Render(benchmark::State& state) {
 void BM_RenderFastForm(benchmark::State& state) {
     renderBlocks(state, [](CompiledExpression& code, int32_t) { return runFastForm(code); });
 }
-void BM_RenderNative(benchmark::State& state) {
-    renderBlocks(state,
-                 [](CompiledExpression& code, int32_t program) { return nativePresets[program](code.variables); });
+// One voice of preset `Preset` over `frames` frames, the formula inlined.
+template <int Preset>
+void inlinedVoice(const engine::Instrument& synth, Voice& voice, int32_t frames, const int32_t* randoms, int32_t stride,
+                  int64_t* out, double timeStep) {
+    int64_t v[kVariableCount] = {};
+    v['V' - 'A'] = voice.velocity;
+    v['M' - 'A'] = synth.modWheel;
+    const bool lerp = synth.interpolate, clamp = synth.clampOutput;
+    const int64_t gain = synth.gain;
+    const double phaseStep = voice.phaseStep;
+    double phaseFrac = voice.phaseFrac, timeFrac = voice.timeFrac;
+    auto phase = static_cast<uint64_t>(voice.phase), time = static_cast<uint64_t>(voice.time);
+    for (int32_t i = 0; i < frames; ++i) {
+        phaseFrac += phaseStep;
+        phase += static_cast<uint64_t>(takeWholePart(phaseFrac));
+        timeFrac += timeStep;
+        time += static_cast<uint64_t>(takeWholePart(timeFrac));
+        v['P' - 'A'] = static_cast<int64_t>(phase);
+        v['T' - 'A'] = static_cast<int64_t>(time);
+        v['R' - 'A'] = randoms[i * stride];
+        int64_t d = nativePresets[Preset](v);
+        if (lerp) {
+            v['P' - 'A'] = static_cast<int64_t>(phase + 1);
+            const int64_t e = nativePresets[Preset](v);
+            const double difference =
+                static_cast<double>(static_cast<int64_t>(static_cast<uint64_t>(e) - static_cast<uint64_t>(d)));
+            d = truncateToInt64(difference * phaseFrac + static_cast<double>(d));
+        }
+        d = clamp ? std::clamp<int64_t>(d, -256, 256) : d & 255;
+        out[i] = d * gain / 100;
+    }
+    voice.phaseFrac = phaseFrac;
+    voice.timeFrac = timeFrac;
+    voice.phase = static_cast<int64_t>(phase);
+    voice.time = static_cast<int64_t>(time);
+}
+
+using InlinedVoice = void (*)(const engine::Instrument&, Voice&, int32_t, const int32_t*, int32_t, int64_t*, double);
+constexpr InlinedVoice kInlinedVoices[8] = {inlinedVoice<0>,  inlinedVoice<4>,  inlinedVoice<11>, inlinedVoice<15>,
+                                            inlinedVoice<21>, inlinedVoice<23>, inlinedVoice<28>, inlinedVoice<35>};
+
+// A block of the eight voices with their formulas inlined: the limit.
+class InlinedLimit {
+public:
+    explicit InlinedLimit(bool lerp) : synth_(eightVoices(lerp)), randoms_(kBlock * 8), values_(kBlock * 8) {
+        std::vector<float> out(kBlock);
+        synth_->render(out.data(), out.data(), kBlock);  // the voices' phase steps
+    }
+    void block(float* left, float* right) {
+        const double timeStep = 65536.0 / kRate * engine::timeFactorOf(synth_->timeScale);
+        random15::fill(randoms_.data(), kBlock * 8);
+        for (int j = 0; j < 8; ++j)
+            kInlinedVoices[j](*synth_, synth_->voices[j], kBlock, randoms_.data() + j, 8, values_.data() + j * kBlock,
+                              timeStep);
+        for (int i = 0; i < kBlock; ++i) {
+            float mix = 0.0f;
+            for (int j = 0; j < 8; ++j) mix += static_cast<float>(values_[j * kBlock + i]) * 0.00390625f;
+            const float sample = std::clamp(mix * 0.25f, -1.0f, 1.0f);
+            left[i] = sample;
+            right[i] = sample;
+        }
+    }
+
+private:
+    std::unique_ptr<engine::Instrument> synth_;
+    std::vector<int32_t> randoms_;
+    std::vector<int64_t> values_;
+};
+
+// The four in turn, a block each per iteration: the instrument, its fast form, the native
+// formulas called per sample from the instrument's loop, and the limit. Each one's
+// fastest block, in ns per voice-sample, as counters: their ratios are what the
+// machine's noise touches least.
+void BM_RenderInTurn(benchmark::State& state) {
+    const bool lerp = state.range(0) != 0;
+    auto machine = eightVoices(lerp), fast = eightVoices(lerp), native = eightVoices(lerp);
+    InlinedLimit limit(lerp);
+    std::vector<float> left(kBlock), right(kBlock);
+    const std::function<void()> paths[] = {
+        [&] {
+            machine->renderWith(left.data(), right.data(), kBlock,
+                                [](CompiledExpression& code, int32_t) { return runExpression(code); });
+        },
+        [&] {
+            fast->renderWith(left.data(), right.data(), kBlock,
+                             [](CompiledExpression& code, int32_t) { return runFastForm(code); });
+        },
+        [&] {
+            native->renderWith(left.data(), right.data(), kBlock, [](CompiledExpression& code, int32_t program) {
+                return nativePresets[program](code.variables);
+            });
+        },
+        [&] { limit.block(left.data(), right.data()); },
+    };
+    double fastest[std::size(paths)];
+    std::fill(std::begin(fastest), std::end(fastest), 1e30);
+    for (auto _ : state) {
+        for (size_t i = 0; i < std::size(paths); ++i) {
+            const auto start = std::chrono::steady_clock::now();
+            paths[i]();
+            const std::chrono::duration<double, std::nano> took = std::chrono::steady_clock::now() - start;
+            fastest[i] = std::min(fastest[i], took.count());
+            benchmark::DoNotOptimize(left.data());
+        }
+    }
+    const char* names[] = {"instrument", "fast", "native", "limit"};
+    for (size_t i = 0; i < std::size(paths); ++i) state.counters[names[i]] = fastest[i] / (kBlock * 8);
 }
 
 BENCHMARK(BM_Render)->Arg(0)->Arg(1)->ArgName("lerp");
 BENCHMARK(BM_RenderFastForm)->Arg(0)->Arg(1)->ArgName("lerp");
-BENCHMARK(BM_RenderNative)->Arg(0)->Arg(1)->ArgName("lerp");
+BENCHMARK(BM_RenderInTurn)->Arg(0)->Arg(1)->ArgName("lerp");
 
 }  // namespace

@@ -293,9 +293,16 @@ private:
     // [audio thread] Orders the queue by frame, keeping the queued order within a frame.
     void sortEvents();
     void fire(const Event& event);
-    // Advances one sounding voice by a sample and returns its shaped, scaled value.
+    // Renders the sounding voices over `frames` frames (at most kStretch) from `from`, in
+    // which no event fires, and mixes them into the outputs.
     template <class Evaluate>
-    int64_t renderVoice(Voice& voice, double rate, double timeStep, Evaluate& evaluate);
+    void renderStretch(float* left, float* right, int32_t from, int32_t frames, double rate, double timeStep,
+                       Evaluate& evaluate);
+    // Advances one sounding voice over `frames` frames and writes its shaped, scaled values
+    // to `out`; its random numbers are every `stride`th of `randoms`.
+    template <class Evaluate>
+    void renderVoice(Voice& voice, int32_t frames, const int32_t* randoms, int32_t stride, int64_t* out, double rate,
+                     double timeStep, Evaluate& evaluate);
     void updateGlideRate(const Voice& voice);
     // [audio thread] Reports the note `voice` was playing as ended at the firing frame.
     void noteEnded(const Voice& voice);
@@ -321,6 +328,12 @@ private:
     int32_t newest_[kNumPrograms];
     // [audio thread] The record each program plays.
     CompiledExpression* playing_[kNumPrograms]{};
+
+    // [audio thread] A stretch's random numbers, drawn in the order the voices take them
+    // sample by sample, and each sounding voice's values over the stretch.
+    static constexpr int32_t kStretch = 256;
+    int32_t stretchRandoms_[kStretch * kNumVoices]{};
+    int64_t voiceValues_[kNumVoices][kStretch]{};
 
     // [audio thread] The coming block's events.
     Event events_[kEventCapacity];

@@ -19,4 +19,14 @@ inline int32_t next() {
     return static_cast<int32_t>((s >> 16) & 0x7FFF);
 }
 
+// [any thread] The next `count` values, as `count` calls of next() give them.
+inline void fill(int32_t* out, int32_t count) {
+    uint32_t s = state.load(std::memory_order_relaxed);
+    for (int32_t i = 0; i < count; ++i) {
+        s = s * 214013u + 2531011u;
+        out[i] = static_cast<int32_t>((s >> 16) & 0x7FFF);
+    }
+    state.store(s, std::memory_order_relaxed);
+}
+
 }  // namespace random15

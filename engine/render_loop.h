@@ -12,67 +12,97 @@
 namespace engine {
 
 template <class Evaluate>
-int64_t Instrument::renderVoice(Voice& voice, double rate, double timeStep, Evaluate& evaluate) {
+void Instrument::renderVoice(Voice& voice, int32_t frames, const int32_t* randoms, int32_t stride, int64_t* out,
+                             double rate, double timeStep, Evaluate& evaluate) {
     CompiledExpression& code = *playing_[voice.program];
     // Every letter but the seven below reads 0: a record's variables start cleared and
-    // nothing ever writes the other nineteen, so they need no clearing per sample.
-
-    if (portamento >= 100) {
-        voice.pitch = voice.targetPitch;
-    } else {
-        const double step = glideRate / rate;  // the block's rate: another may be set meanwhile
-        if (voice.targetPitch > voice.pitch) {
-            voice.pitch += step;
-            if (voice.pitch > voice.targetPitch) voice.pitch = voice.targetPitch;
-        }
-        if (voice.pitch > voice.targetPitch) {
-            voice.pitch += step;
-            if (voice.pitch < voice.targetPitch) voice.pitch = voice.targetPitch;
-        }
-    }
-
-    // pow costs more than a whole formula; the step changes only with the pitch.
-    const double pitchSum = voice.pitch + pitchBend;
-    if (pitchSum != voice.stepPitch || rate != voice.stepRate) {
-        voice.stepPitch = pitchSum;
-        voice.stepRate = rate;
-        voice.phaseStep = std::pow(2.0, pitchSum / 12.0) * 440.0 * 256.0 / rate;
-    }
-    voice.phaseFrac += voice.phaseStep;
-    voice.phase = static_cast<int64_t>(static_cast<uint64_t>(voice.phase) +
-                                       static_cast<uint64_t>(takeWholePart(voice.phaseFrac)));
-    voice.timeFrac += timeStep;
-    voice.time =
-        static_cast<int64_t>(static_cast<uint64_t>(voice.time) + static_cast<uint64_t>(takeWholePart(voice.timeFrac)));
-
-    code.variable('T') = voice.time;
-    code.variable('P') = voice.phase;
+    // nothing ever writes the other nineteen. V and M hold over the stretch; S and C are
+    // read from the table only for a formula that reads them.
+    const uint32_t read = variablesRead(code);
+    const bool readsSine = read & (1u << ('S' - 'A')), readsCosine = read & (1u << ('C' - 'A'));
     code.variable('V') = voice.velocity;
     code.variable('M') = modWheel;
-    code.variable('R') = random15::next();
-    code.variable('S') = sineReading(sineTable, voice.phase, 0);
-    code.variable('C') = sineReading(sineTable, voice.phase, 64);
-    int64_t d = evaluate(code, voice.program);
+    // The settings as the stretch begins: the user's changes take effect at the next.
+    const bool lerp = interpolate, clamp = clampOutput;
+    const int64_t scale = gain;
+    const bool gliding = portamento < 100 && voice.pitch != voice.targetPitch;
+    const double glideStep = glideRate / rate;  // the block's rate: another may be set meanwhile
+    if (portamento >= 100) voice.pitch = voice.targetPitch;
 
-    if (interpolate) {
-        code.variable('P') = static_cast<int64_t>(static_cast<uint64_t>(voice.phase) + 1);
-        code.variable('S') = sineReading(sineTable, voice.phase, 1);
-        code.variable('C') = sineReading(sineTable, voice.phase, 65);
-        const int64_t e = evaluate(code, voice.program);
-        const double difference =
-            static_cast<double>(static_cast<int64_t>(static_cast<uint64_t>(e) - static_cast<uint64_t>(d)));
-        d = truncateToInt64(difference * voice.phaseFrac + static_cast<double>(d));
+    for (int32_t i = 0; i < frames; ++i) {
+        if (gliding) {
+            if (voice.targetPitch > voice.pitch) {
+                voice.pitch += glideStep;
+                if (voice.pitch > voice.targetPitch) voice.pitch = voice.targetPitch;
+            }
+            if (voice.pitch > voice.targetPitch) {
+                voice.pitch += glideStep;
+                if (voice.pitch < voice.targetPitch) voice.pitch = voice.targetPitch;
+            }
+        }
+        // pow costs more than a whole formula; the step changes only with the pitch.
+        const double pitchSum = voice.pitch + pitchBend;
+        if (pitchSum != voice.stepPitch || rate != voice.stepRate) {
+            voice.stepPitch = pitchSum;
+            voice.stepRate = rate;
+            voice.phaseStep = std::pow(2.0, pitchSum / 12.0) * 440.0 * 256.0 / rate;
+        }
+        voice.phaseFrac += voice.phaseStep;
+        voice.phase = static_cast<int64_t>(static_cast<uint64_t>(voice.phase) +
+                                           static_cast<uint64_t>(takeWholePart(voice.phaseFrac)));
+        voice.timeFrac += timeStep;
+        voice.time = static_cast<int64_t>(static_cast<uint64_t>(voice.time) +
+                                          static_cast<uint64_t>(takeWholePart(voice.timeFrac)));
+
+        code.variable('T') = voice.time;
+        code.variable('P') = voice.phase;
+        code.variable('R') = randoms[i * stride];
+        if (readsSine) code.variable('S') = sineReading(sineTable, voice.phase, 0);
+        if (readsCosine) code.variable('C') = sineReading(sineTable, voice.phase, 64);
+        int64_t d = evaluate(code, voice.program);
+
+        if (lerp) {
+            code.variable('P') = static_cast<int64_t>(static_cast<uint64_t>(voice.phase) + 1);
+            if (readsSine) code.variable('S') = sineReading(sineTable, voice.phase, 1);
+            if (readsCosine) code.variable('C') = sineReading(sineTable, voice.phase, 65);
+            const int64_t e = evaluate(code, voice.program);
+            const double difference =
+                static_cast<double>(static_cast<int64_t>(static_cast<uint64_t>(e) - static_cast<uint64_t>(d)));
+            d = truncateToInt64(difference * voice.phaseFrac + static_cast<double>(d));
+        }
+
+        if (clamp)
+            d = std::clamp<int64_t>(d, -256, 256);
+        else
+            d &= 255;
+        out[i] = d * scale / 100;
     }
-
-    if (clampOutput)
-        d = std::clamp<int64_t>(d, -256, 256);
-    else
-        d &= 255;
-    return d * gain / 100;
 }
 
-// The block is cut at the frames of its events: each stretch between two event frames
-// renders without looking at the queue.
+// The voices render one after another over the stretch, each into its own values, and
+// are mixed sample by sample in voice order: every float sum is the one a sample-by-sample
+// loop over the voices makes. The random numbers are drawn first in that loop's order.
+template <class Evaluate>
+void Instrument::renderStretch(float* left, float* right, int32_t from, int32_t frames, double rate, double timeStep,
+                               Evaluate& evaluate) {
+    Voice* sounding[kNumVoices];
+    int32_t count = 0;
+    for (Voice& voice : voices)
+        if (voice.note >= 0) sounding[count++] = &voice;
+    random15::fill(stretchRandoms_, frames * count);
+    for (int32_t j = 0; j < count; ++j)
+        renderVoice(*sounding[j], frames, stretchRandoms_ + j, count, voiceValues_[j], rate, timeStep, evaluate);
+    for (int32_t i = 0; i < frames; ++i) {
+        float mix = 0.0f;
+        for (int32_t j = 0; j < count; ++j) mix += static_cast<float>(voiceValues_[j][i]) * 0.00390625f;
+        const float sample = std::clamp(mix * 0.25f, -1.0f, 1.0f);
+        if (left) left[from + i] = sample;
+        if (right) right[from + i] = sample;
+    }
+}
+
+// The block is cut at the frames of its events, and into stretches of at most kStretch
+// frames between them; each stretch renders without looking at the queue.
 template <class Evaluate>
 void Instrument::renderWith(float* left, float* right, int32_t frames, Evaluate&& evaluate) {
     const double rate = sampleRate_.load();
@@ -84,17 +114,9 @@ void Instrument::renderWith(float* left, float* right, int32_t frames, Evaluate&
     while (next < eventCount_ && events_[next].frame < 0) ++next;  // before the block: never fire
     for (int32_t k = 0; k < frames;) {
         while (next < eventCount_ && events_[next].frame <= k) fire(events_[next++]);
-        const int32_t end = next < eventCount_ ? std::min(events_[next].frame, frames) : frames;
-        for (; k < end; ++k) {
-            float mix = 0.0f;
-            for (Voice& voice : voices) {
-                if (voice.note < 0) continue;
-                mix += static_cast<float>(renderVoice(voice, rate, timeStep, evaluate)) * 0.00390625f;
-            }
-            const float sample = std::clamp(mix * 0.25f, -1.0f, 1.0f);
-            if (left) left[k] = sample;
-            if (right) right[k] = sample;
-        }
+        const int32_t end = std::min(next < eventCount_ ? std::min(events_[next].frame, frames) : frames, k + kStretch);
+        renderStretch(left, right, k, end - k, rate, timeStep, evaluate);
+        k = end;
     }
     eventCount_ = 0;  // events at or past the block's end are dropped with it
     if (takeDisplayChange(Side::Audio)) announceDisplay();

@@ -244,3 +244,11 @@ int operatorPrecedence(uint8_t code) {
 }
 
 const char* compileExpression(CompiledExpression& record, const char* text) { return Compiler(record, text).run(); }
+
+uint32_t variablesRead(const CompiledExpression& record) {
+    if (!record.isCompiled()) return 0;
+    uint32_t read = 0;
+    for (int32_t i = 1; i < record.queueLength; ++i)
+        if (isVariable(record.queue[i].kind)) read |= 1u << (record.queue[i].kind - kFirstVariable);
+    return read;
+}

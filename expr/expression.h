@@ -126,5 +126,9 @@ inline int64_t runExpression(CompiledExpression& record) {
     return record.native ? record.native(&record) : runFastForm(record);
 }
 
+// The variables a compiled record's formula reads, a bit for each (bit 0 for A); none
+// for a record that is not compiled.
+uint32_t variablesRead(const CompiledExpression& record);
+
 // The plain interpreter: the reading of the language that every faster path must match.
 int64_t interpretExpression(CompiledExpression& record);

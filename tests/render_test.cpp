@@ -1,5 +1,6 @@
 #include <cmath>
 
+#include "engine/random.h"
 #include "engine_fixture.h"
 
 namespace {
@@ -165,6 +166,39 @@ TEST_F(RenderTest, EventsFireAtTheirOwnSample) {
         EXPECT_EQ(synth->queuedCount(), 0);
         send(0xB0, 123, 0);
         render(1);
+    }
+}
+
+// However a block is cut (at events, into stretches), the voices sound the same and draw
+// the same random numbers in the same order: eight voices of formulas that read R, S, C
+// and T, gliding, with Lerp on and off, rendered as one block and as blocks of one frame,
+// and with an event on every frame (stretches of one frame, and of none where two share one).
+TEST_F(RenderTest, HowABlockIsCutChangesNoSample) {
+    const char* formulas[] = {"R&255", "S+C", "(P*T)>>8", "R*P>>9", "P&255", "T/(P%7+1)", "C^R", "P*3"};
+    for (const bool lerp : {false, true}) {
+        std::vector<float> takes[3];
+        for (int take = 0; take < 3; ++take) {
+            SetUp();
+            synth->interpolate = lerp;
+            synth->portamento = 40;
+            synth->clampOutput = false;
+            for (int v = 0; v < 8; ++v) setFormula(v, formulas[v]);
+            for (int v = 0; v < 8; ++v) send({midiEvent(0xC0, v, 0), midiEvent(0x90, 40 + 5 * v, 60 + v)});
+            render(1);
+            send(0x90, 90, 100);  // the last voice glides
+            random15::state = 7;
+            if (take == 0) {
+                takes[take] = render(700);
+            } else if (take == 1) {
+                for (int k = 0; k < 700; ++k) takes[take].push_back(render(1)[0]);
+            } else {
+                for (int k = 0; k < 700; ++k) send(0xB0, 7, 100, k);  // read and passed over
+                send(0xB0, 7, 100, 350);
+                takes[take] = render(700);
+            }
+        }
+        EXPECT_EQ(takes[1], takes[0]) << "lerp " << lerp;
+        EXPECT_EQ(takes[2], takes[0]) << "lerp " << lerp;
     }
 }
 
