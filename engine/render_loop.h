@@ -27,48 +27,51 @@ void Instrument::renderVoice(Voice& voice, int32_t frames, const int32_t* random
     const int64_t scale = gain;
     const bool gliding = portamento < 100 && voice.pitch != voice.targetPitch;
     const double glideStep = glideRate / rate;  // the block's rate: another may be set meanwhile
-    if (portamento >= 100) voice.pitch = voice.targetPitch;
+    const double bend = pitchBend;
+    const int32_t program = voice.program;
+    // The voice in locals over the stretch, which the formula's calls cannot reach.
+    Voice v = voice;
+    if (portamento >= 100) v.pitch = v.targetPitch;
 
     for (int32_t i = 0; i < frames; ++i) {
         if (gliding) {
-            if (voice.targetPitch > voice.pitch) {
-                voice.pitch += glideStep;
-                if (voice.pitch > voice.targetPitch) voice.pitch = voice.targetPitch;
+            if (v.targetPitch > v.pitch) {
+                v.pitch += glideStep;
+                if (v.pitch > v.targetPitch) v.pitch = v.targetPitch;
             }
-            if (voice.pitch > voice.targetPitch) {
-                voice.pitch += glideStep;
-                if (voice.pitch < voice.targetPitch) voice.pitch = voice.targetPitch;
+            if (v.pitch > v.targetPitch) {
+                v.pitch += glideStep;
+                if (v.pitch < v.targetPitch) v.pitch = v.targetPitch;
             }
         }
         // pow costs more than a whole formula; the step changes only with the pitch.
-        const double pitchSum = voice.pitch + pitchBend;
-        if (pitchSum != voice.stepPitch || rate != voice.stepRate) {
-            voice.stepPitch = pitchSum;
-            voice.stepRate = rate;
-            voice.phaseStep = std::pow(2.0, pitchSum / 12.0) * 440.0 * 256.0 / rate;
+        const double pitchSum = v.pitch + bend;
+        if (pitchSum != v.stepPitch || rate != v.stepRate) {
+            v.stepPitch = pitchSum;
+            v.stepRate = rate;
+            v.phaseStep = std::pow(2.0, pitchSum / 12.0) * 440.0 * 256.0 / rate;
         }
-        voice.phaseFrac += voice.phaseStep;
-        voice.phase = static_cast<int64_t>(static_cast<uint64_t>(voice.phase) +
-                                           static_cast<uint64_t>(takeWholePart(voice.phaseFrac)));
-        voice.timeFrac += timeStep;
-        voice.time = static_cast<int64_t>(static_cast<uint64_t>(voice.time) +
-                                          static_cast<uint64_t>(takeWholePart(voice.timeFrac)));
+        v.phaseFrac += v.phaseStep;
+        v.phase =
+            static_cast<int64_t>(static_cast<uint64_t>(v.phase) + static_cast<uint64_t>(takeWholePart(v.phaseFrac)));
+        v.timeFrac += timeStep;
+        v.time = static_cast<int64_t>(static_cast<uint64_t>(v.time) + static_cast<uint64_t>(takeWholePart(v.timeFrac)));
 
-        code.variable('T') = voice.time;
-        code.variable('P') = voice.phase;
+        code.variable('T') = v.time;
+        code.variable('P') = v.phase;
         code.variable('R') = randoms[i * stride];
-        if (readsSine) code.variable('S') = sineReading(sineTable, voice.phase, 0);
-        if (readsCosine) code.variable('C') = sineReading(sineTable, voice.phase, 64);
-        int64_t d = evaluate(code, voice.program);
+        if (readsSine) code.variable('S') = sineReading(sineTable, v.phase, 0);
+        if (readsCosine) code.variable('C') = sineReading(sineTable, v.phase, 64);
+        int64_t d = evaluate(code, program);
 
         if (lerp) {
-            code.variable('P') = static_cast<int64_t>(static_cast<uint64_t>(voice.phase) + 1);
-            if (readsSine) code.variable('S') = sineReading(sineTable, voice.phase, 1);
-            if (readsCosine) code.variable('C') = sineReading(sineTable, voice.phase, 65);
-            const int64_t e = evaluate(code, voice.program);
+            code.variable('P') = static_cast<int64_t>(static_cast<uint64_t>(v.phase) + 1);
+            if (readsSine) code.variable('S') = sineReading(sineTable, v.phase, 1);
+            if (readsCosine) code.variable('C') = sineReading(sineTable, v.phase, 65);
+            const int64_t e = evaluate(code, program);
             const double difference =
                 static_cast<double>(static_cast<int64_t>(static_cast<uint64_t>(e) - static_cast<uint64_t>(d)));
-            d = truncateToInt64(difference * voice.phaseFrac + static_cast<double>(d));
+            d = truncateToInt64(difference * v.phaseFrac + static_cast<double>(d));
         }
 
         if (clamp)
@@ -77,6 +80,7 @@ void Instrument::renderVoice(Voice& voice, int32_t frames, const int32_t* random
             d &= 255;
         out[i] = d * scale / 100;
     }
+    voice = v;
 }
 
 // The voices render one after another over the stretch, each into its own values, and
