@@ -27,6 +27,13 @@ inline int64_t truncateToInt64(double v) {
 // modulo 2^64 like the counter it is added to. Anything else (below 1, NaN) moves nothing.
 inline int64_t takeWholePart(double& frac) {
     if (!(frac >= 1.0)) return 0;
+    // The usual case, without the library's floor and fmod: a whole part below 2^52 is
+    // the truncated value, exactly, and the subtraction below is exact as well.
+    if (frac < 4503599627370496.0) {
+        const auto whole = static_cast<int64_t>(frac);
+        frac -= static_cast<double>(whole);
+        return whole;
+    }
     if (!std::isfinite(frac)) {
         frac = 0.0;
         return 0;

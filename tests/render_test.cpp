@@ -1,5 +1,7 @@
 #include <cmath>
+#include <limits>
 
+#include "engine/conversions.h"
 #include "engine/random.h"
 #include "engine_fixture.h"
 
@@ -200,6 +202,36 @@ TEST_F(RenderTest, HowABlockIsCutChangesNoSample) {
         EXPECT_EQ(takes[1], takes[0]) << "lerp " << lerp;
         EXPECT_EQ(takes[2], takes[0]) << "lerp " << lerp;
     }
+}
+
+// The whole part a counter takes from its fraction, at every magnitude: below 1 and NaN
+// nothing, then the whole part wrapped modulo 2^64; infinity resets the fraction.
+TEST(WholePart, MovesOutOfTheFractionAtEveryMagnitude) {
+    struct Case {
+        double fraction;
+        int64_t whole;
+        double left;
+    };
+    const double inf = std::numeric_limits<double>::infinity();
+    const Case cases[] = {
+        {0.5, 0, 0.5},
+        {-3.5, 0, -3.5},
+        {1.0, 1, 0.0},
+        {2.75, 2, 0.75},
+        {4503599627370495.5, 4503599627370495, 0.5},  // the last with a half below 2^52
+        {4503599627370496.0, 4503599627370496, 0.0},
+        {9223372036854775808.0, std::numeric_limits<int64_t>::min(), 0.0},  // 2^63 wraps
+        {18446744073709555712.0, 4096, 0.0},                                // 2^64 + 4096
+        {inf, 0, 0.0},
+    };
+    for (const Case& c : cases) {
+        double fraction = c.fraction;
+        EXPECT_EQ(takeWholePart(fraction), c.whole) << c.fraction;
+        EXPECT_EQ(fraction, c.left) << c.fraction;
+    }
+    double nan = std::numeric_limits<double>::quiet_NaN();
+    EXPECT_EQ(takeWholePart(nan), 0);
+    EXPECT_TRUE(std::isnan(nan));
 }
 
 TEST_F(RenderTest, TheModWheelIsM) {
