@@ -1,6 +1,8 @@
 // The page's engine, WebAssembly in Node, against the native engine on the same work:
 // 512-frame blocks of eight voices of a mix of presets, as the render benchmark plays
-// them. Rounds alternate between the two, and each side keeps its fastest round. Then
+// them, and against the way a browser player plays formulas: each formula's text made a
+// JavaScript function, called per sample. Rounds alternate between them, and each side
+// keeps its fastest round. Then
 // what one keystroke in a 1,023-character formula costs the audio thread: before, when
 // the worklet's one instance took the keystroke and the editor's idle call (compiling,
 // the scope, the repaint); now, when the worklet's instance only compiles the new formula.
@@ -46,6 +48,69 @@ function wasmRender(lerp) {
     return (elapsed * 1e6) / (blocks * kBlock * kVoices);
 }
 
+// The eight formulas' texts, as the editor shows them.
+function presetFormulas() {
+    const instrument = new Instrument(module, 44100);
+    instrument.openEditor();
+    const formulas = kPresetsPlayed.map((preset) => {
+        instrument.program = preset;
+        instrument.idle();
+        return instrument.editorText(instrument.controls.formula);
+    });
+    instrument.close();
+    return formulas;
+}
+const formulas = presetFormulas();
+
+// ns per voice-sample of a browser player's way: the formula text as a JavaScript
+// function of the variables (JavaScript's numbers and precedence, not the language's),
+// called per sample; the voices' counters, Lerp, the 8-bit mask, gain and mix as the
+// instrument has them.
+function javascriptRender(lerp) {
+    const functions = formulas.map((text) => new Function('P', 'T', 'V', 'M', 'R', `return (${text});`));
+    const voices = kPresetsPlayed.map((_, v) => ({
+        step: 2 ** ((48 + 3 * v - 69) / 12) * 440 * 256 / 44100,
+        phase: 0, phaseFrac: 0, time: 0, timeFrac: 0,
+    }));
+    const timeStep = 65536 / 44100;
+    const values = voices.map(() => new Float64Array(kBlock));
+    const out = new Float32Array(kBlock);
+    const block = () => {
+        voices.forEach((voice, v) => {
+            const f = functions[v], into = values[v];
+            for (let i = 0; i < kBlock; ++i) {
+                voice.phaseFrac += voice.step;
+                const whole = Math.floor(voice.phaseFrac);
+                voice.phase += whole;
+                voice.phaseFrac -= whole;
+                voice.timeFrac += timeStep;
+                const ticks = Math.floor(voice.timeFrac);
+                voice.time += ticks;
+                voice.timeFrac -= ticks;
+                const r = (Math.random() * 32768) | 0;
+                let d = f(voice.phase, voice.time, 100, 0, r);
+                if (lerp) d = Math.trunc(d + (f(voice.phase + 1, voice.time, 100, 0, r) - d) * voice.phaseFrac);
+                into[i] = d & 255;
+            }
+        });
+        for (let i = 0; i < kBlock; ++i) {
+            let mix = 0;
+            for (let v = 0; v < kVoices; ++v) mix += values[v][i] * 0.00390625;
+            out[i] = Math.min(1, Math.max(-1, mix * 0.25));
+        }
+    };
+    for (let i = 0; i < 200; ++i) block();
+    let blocks = 0;
+    const start = performance.now();
+    let elapsed = 0;
+    while (elapsed < 300) {
+        for (let i = 0; i < 50; ++i) block();
+        blocks += 50;
+        elapsed = performance.now() - start;
+    }
+    return (elapsed * 1e6) / (blocks * kBlock * kVoices);
+}
+
 // ns per voice-sample of the native engine: its fast form and its machine code.
 function nativeRender() {
     const out = path.join(os.tmpdir(), `bytone-render-${process.pid}.json`);
@@ -62,6 +127,7 @@ const best = {};
 const keep = (name, ns) => (best[name] = Math.min(best[name] ?? Infinity, ns));
 for (let round = 0; round < kRounds; ++round) {
     for (const lerp of [0, 1]) keep(`wasm/lerp:${lerp}`, wasmRender(lerp));
+    for (const lerp of [0, 1]) keep(`javascript/lerp:${lerp}`, javascriptRender(lerp));
     for (const [name, ns] of Object.entries(nativeRender())) keep(name, ns);
 }
 
@@ -95,9 +161,11 @@ for (const lerp of [0, 1]) {
     const wasm = best[`wasm/lerp:${lerp}`];
     const fast = best[`BM_RenderFastForm/lerp:${lerp}`];
     const machine = best[`BM_Render/lerp:${lerp}`];
+    const javascript = best[`javascript/lerp:${lerp}`];
     console.log(`lerp ${lerp}: WebAssembly ${wasm.toFixed(2)}, native fast form ${fast.toFixed(2)} ` +
                 `(WebAssembly ${(wasm / fast).toFixed(2)} x), native machine code ${machine.toFixed(2)} ` +
-                `(WebAssembly ${(wasm / machine).toFixed(2)} x)`);
+                `(WebAssembly ${(wasm / machine).toFixed(2)} x), JavaScript functions ${javascript.toFixed(2)} ` +
+                `(WebAssembly ${(wasm / javascript).toFixed(2)} x)`);
 }
 console.log(`\nA keystroke in a 1,023-character formula, on the audio thread (ms, median of 200):`);
 console.log(`before ${before.toFixed(3)} (the keystroke, the editor's idle: compiling, scope, repaint), ` +

@@ -33,6 +33,18 @@ void Instrument::renderVoice(Voice& voice, int32_t frames, const int32_t* random
     Voice v = voice;
     if (portamento >= 100) v.pitch = v.targetPitch;
 
+    // pow costs more than a whole formula; the step changes only with the pitch, so only
+    // while the voice glides.
+    const auto followPitch = [&] {
+        const double pitchSum = v.pitch + bend;
+        if (pitchSum != v.stepPitch || rate != v.stepRate) {
+            v.stepPitch = pitchSum;
+            v.stepRate = rate;
+            v.phaseStep = std::pow(2.0, pitchSum / 12.0) * 440.0 * 256.0 / rate;
+        }
+    };
+    if (!gliding) followPitch();
+
     for (int32_t i = 0; i < frames; ++i) {
         if (gliding) {
             if (v.targetPitch > v.pitch) {
@@ -43,13 +55,7 @@ void Instrument::renderVoice(Voice& voice, int32_t frames, const int32_t* random
                 v.pitch += glideStep;
                 if (v.pitch < v.targetPitch) v.pitch = v.targetPitch;
             }
-        }
-        // pow costs more than a whole formula; the step changes only with the pitch.
-        const double pitchSum = v.pitch + bend;
-        if (pitchSum != v.stepPitch || rate != v.stepRate) {
-            v.stepPitch = pitchSum;
-            v.stepRate = rate;
-            v.phaseStep = std::pow(2.0, pitchSum / 12.0) * 440.0 * 256.0 / rate;
+            followPitch();
         }
         v.phaseFrac += v.phaseStep;
         v.phase =
