@@ -54,8 +54,8 @@ void BM_RenderFastForm(benchmark::State& state) {
 }
 // One voice of preset `Preset` over `frames` frames, the formula inlined.
 template <int Preset>
-void inlinedVoice(const engine::Instrument& synth, Voice& voice, int32_t frames, const int32_t* randoms, int32_t stride,
-                  int64_t* out, double timeStep) {
+void inlinedVoice(const engine::Instrument& synth, Voice& voice, int32_t frames, random15::Every draws, float* mix,
+                  double timeStep) {
     int64_t v[kVariableCount] = {};
     v['V' - 'A'] = voice.velocity;
     v['M' - 'A'] = synth.modWheel;
@@ -71,7 +71,7 @@ void inlinedVoice(const engine::Instrument& synth, Voice& voice, int32_t frames,
         time += static_cast<uint64_t>(takeWholePart(timeFrac));
         v['P' - 'A'] = static_cast<int64_t>(phase);
         v['T' - 'A'] = static_cast<int64_t>(time);
-        v['R' - 'A'] = randoms[i * stride];
+        v['R' - 'A'] = draws.next();
         int64_t d = nativePresets[Preset](v);
         if (lerp) {
             v['P' - 'A'] = static_cast<int64_t>(phase + 1);
@@ -81,7 +81,7 @@ void inlinedVoice(const engine::Instrument& synth, Voice& voice, int32_t frames,
             d = truncateToInt64(difference * phaseFrac + static_cast<double>(d));
         }
         d = clamp ? std::clamp<int64_t>(d, -256, 256) : d & 255;
-        out[i] = d * gain / 100;
+        mix[i] += static_cast<float>(d * gain / 100) * 0.00390625f;
     }
     voice.phaseFrac = phaseFrac;
     voice.timeFrac = timeFrac;
@@ -89,27 +89,26 @@ void inlinedVoice(const engine::Instrument& synth, Voice& voice, int32_t frames,
     voice.time = static_cast<int64_t>(time);
 }
 
-using InlinedVoice = void (*)(const engine::Instrument&, Voice&, int32_t, const int32_t*, int32_t, int64_t*, double);
+using InlinedVoice = void (*)(const engine::Instrument&, Voice&, int32_t, random15::Every, float*, double);
 constexpr InlinedVoice kInlinedVoices[8] = {inlinedVoice<0>,  inlinedVoice<4>,  inlinedVoice<11>, inlinedVoice<15>,
                                             inlinedVoice<21>, inlinedVoice<23>, inlinedVoice<28>, inlinedVoice<35>};
 
 // A block of the eight voices with their formulas inlined: the limit.
 class InlinedLimit {
 public:
-    explicit InlinedLimit(bool lerp) : synth_(eightVoices(lerp)), randoms_(kBlock * 8), values_(kBlock * 8) {
+    explicit InlinedLimit(bool lerp) : synth_(eightVoices(lerp)), mix_(kBlock) {
         std::vector<float> out(kBlock);
         synth_->render(out.data(), out.data(), kBlock);  // the voices' phase steps
     }
     void block(float* left, float* right) {
         const double timeStep = 65536.0 / kRate * engine::timeFactorOf(synth_->timeScale);
-        random15::fill(randoms_.data(), kBlock * 8);
+        const uint32_t drawn = random15::take(kBlock * 8);
+        std::fill(mix_.begin(), mix_.end(), 0.0f);
         for (int j = 0; j < 8; ++j)
-            kInlinedVoices[j](*synth_, synth_->voices[j], kBlock, randoms_.data() + j, 8, values_.data() + j * kBlock,
+            kInlinedVoices[j](*synth_, synth_->voices[j], kBlock, random15::Every(drawn, j + 1, 8), mix_.data(),
                               timeStep);
         for (int i = 0; i < kBlock; ++i) {
-            float mix = 0.0f;
-            for (int j = 0; j < 8; ++j) mix += static_cast<float>(values_[j * kBlock + i]) * 0.00390625f;
-            const float sample = std::clamp(mix * 0.25f, -1.0f, 1.0f);
+            const float sample = std::clamp(mix_[i] * 0.25f, -1.0f, 1.0f);
             left[i] = sample;
             right[i] = sample;
         }
@@ -117,8 +116,7 @@ public:
 
 private:
     std::unique_ptr<engine::Instrument> synth_;
-    std::vector<int32_t> randoms_;
-    std::vector<int64_t> values_;
+    std::vector<float> mix_;
 };
 
 // The four in turn, a block each per iteration: the instrument, its fast form, the native

@@ -34,6 +34,7 @@
 #include "chunk.h"
 #include "events.h"
 #include "published_names.h"
+#include "random.h"
 #include "settings.h"
 
 constexpr int kNumPrograms = 128;
@@ -298,11 +299,11 @@ private:
     template <class Evaluate>
     void renderStretch(float* left, float* right, int32_t from, int32_t frames, double rate, double timeStep,
                        Evaluate& evaluate);
-    // Advances one sounding voice over `frames` frames and writes its shaped, scaled values
-    // to `out`; its random numbers are every `stride`th of `randoms`.
+    // Advances one sounding voice over `frames` frames, taking its random numbers from
+    // `draws`, and adds its shaped, scaled values to the stretch's mix.
     template <class Evaluate>
-    void renderVoice(Voice& voice, int32_t frames, const int32_t* randoms, int32_t stride, int64_t* out, double rate,
-                     double timeStep, Evaluate& evaluate);
+    void renderVoice(Voice& voice, int32_t frames, random15::Every draws, double rate, double timeStep,
+                     Evaluate& evaluate);
     void updateGlideRate(const Voice& voice);
     // [audio thread] Reports the note `voice` was playing as ended at the firing frame.
     void noteEnded(const Voice& voice);
@@ -329,11 +330,9 @@ private:
     // [audio thread] The record each program plays.
     CompiledExpression* playing_[kNumPrograms]{};
 
-    // [audio thread] A stretch's random numbers, drawn in the order the voices take them
-    // sample by sample, and each sounding voice's values over the stretch.
+    // [audio thread] The mix of a stretch, as the voices add to it.
     static constexpr int32_t kStretch = 256;
-    int32_t stretchRandoms_[kStretch * kNumVoices]{};
-    int64_t voiceValues_[kNumVoices][kStretch]{};
+    float stretchMix_[kStretch]{};
 
     // [audio thread] The coming block's events.
     Event events_[kEventCapacity];

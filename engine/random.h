@@ -12,21 +12,58 @@ namespace random15 {
 
 extern std::atomic<uint32_t> state;
 
+constexpr uint32_t kMultiplier = 214013u, kIncrement = 2531011u;
+
+constexpr int32_t valueOf(uint32_t s) { return static_cast<int32_t>((s >> 16) & 0x7FFF); }
+
 // [any thread] The next value, 0..32767.
 inline int32_t next() {
-    const uint32_t s = state.load(std::memory_order_relaxed) * 214013u + 2531011u;
+    const uint32_t s = state.load(std::memory_order_relaxed) * kMultiplier + kIncrement;
     state.store(s, std::memory_order_relaxed);
-    return static_cast<int32_t>((s >> 16) & 0x7FFF);
+    return valueOf(s);
 }
 
-// [any thread] The next `count` values, as `count` calls of next() give them.
-inline void fill(int32_t* out, int32_t count) {
-    uint32_t s = state.load(std::memory_order_relaxed);
-    for (int32_t i = 0; i < count; ++i) {
-        s = s * 214013u + 2531011u;
-        out[i] = static_cast<int32_t>((s >> 16) & 0x7FFF);
+// `count` steps of the generator at once: a state s becomes multiplier * s + increment.
+struct Leap {
+    uint32_t multiplier = 1, increment = 0;
+
+    explicit constexpr Leap(uint32_t count) {
+        uint32_t stepMultiplier = kMultiplier, stepIncrement = kIncrement;  // 1, 2, 4, ... steps
+        for (; count; count >>= 1) {
+            if (count & 1) {
+                increment = increment * stepMultiplier + stepIncrement;
+                multiplier *= stepMultiplier;
+            }
+            stepIncrement = stepIncrement * stepMultiplier + stepIncrement;
+            stepMultiplier *= stepMultiplier;
+        }
     }
-    state.store(s, std::memory_order_relaxed);
+    constexpr uint32_t from(uint32_t s) const { return s * multiplier + increment; }
+};
+
+// [any thread] Takes the next `count` values at once and returns the state they follow,
+// from which Every hands them out.
+inline uint32_t take(uint32_t count) {
+    const uint32_t s = state.load(std::memory_order_relaxed);
+    state.store(Leap(count).from(s), std::memory_order_relaxed);
+    return s;
 }
+
+// Every `stride`th of the values that follow state `from`, from the `first`th on (1 is
+// the value next() would give): the values one of `stride` takers gets when they draw
+// in turn.
+class Every {
+public:
+    constexpr Every(uint32_t from, uint32_t first, uint32_t stride) : state_(Leap(first).from(from)), leap_(stride) {}
+    int32_t next() {
+        const int32_t value = valueOf(state_);
+        state_ = leap_.from(state_);
+        return value;
+    }
+
+private:
+    uint32_t state_;
+    Leap leap_;
+};
 
 }  // namespace random15

@@ -12,8 +12,8 @@
 namespace engine {
 
 template <class Evaluate>
-void Instrument::renderVoice(Voice& voice, int32_t frames, const int32_t* randoms, int32_t stride, int64_t* out,
-                             double rate, double timeStep, Evaluate& evaluate) {
+void Instrument::renderVoice(Voice& voice, int32_t frames, random15::Every draws, double rate, double timeStep,
+                             Evaluate& evaluate) {
     CompiledExpression& code = *playing_[voice.program];
     // Every letter but the seven below reads 0: a record's variables start cleared and
     // nothing ever writes the other nineteen. V and M hold over the stretch; S and C are
@@ -65,7 +65,7 @@ void Instrument::renderVoice(Voice& voice, int32_t frames, const int32_t* random
 
         code.variable('T') = v.time;
         code.variable('P') = v.phase;
-        code.variable('R') = randoms[i * stride];
+        code.variable('R') = draws.next();
         if (readsSine) code.variable('S') = sineReading(sineTable, v.phase, 0);
         if (readsCosine) code.variable('C') = sineReading(sineTable, v.phase, 64);
         int64_t d = evaluate(code, program);
@@ -84,14 +84,15 @@ void Instrument::renderVoice(Voice& voice, int32_t frames, const int32_t* random
             d = std::clamp<int64_t>(d, -256, 256);
         else
             d &= 255;
-        out[i] = d * scale / 100;
+        stretchMix_[i] += static_cast<float>(d * scale / 100) * 0.00390625f;
     }
     voice = v;
 }
 
-// The voices render one after another over the stretch, each into its own values, and
-// are mixed sample by sample in voice order: every float sum is the one a sample-by-sample
-// loop over the voices makes. The random numbers are drawn first in that loop's order.
+// The voices render one after another over the stretch, each adding its values to the
+// mix: every sample's float sum is the one a sample-by-sample loop over the voices makes,
+// in voice order. The random numbers are those that loop draws, sample by sample and
+// voice by voice: each voice takes every count-th of them.
 template <class Evaluate>
 void Instrument::renderStretch(float* left, float* right, int32_t from, int32_t frames, double rate, double timeStep,
                                Evaluate& evaluate) {
@@ -99,13 +100,12 @@ void Instrument::renderStretch(float* left, float* right, int32_t from, int32_t 
     int32_t count = 0;
     for (Voice& voice : voices)
         if (voice.note >= 0) sounding[count++] = &voice;
-    random15::fill(stretchRandoms_, frames * count);
+    const uint32_t drawn = random15::take(static_cast<uint32_t>(frames * count));
+    std::fill(stretchMix_, stretchMix_ + frames, 0.0f);
     for (int32_t j = 0; j < count; ++j)
-        renderVoice(*sounding[j], frames, stretchRandoms_ + j, count, voiceValues_[j], rate, timeStep, evaluate);
+        renderVoice(*sounding[j], frames, random15::Every(drawn, j + 1, count), rate, timeStep, evaluate);
     for (int32_t i = 0; i < frames; ++i) {
-        float mix = 0.0f;
-        for (int32_t j = 0; j < count; ++j) mix += static_cast<float>(voiceValues_[j][i]) * 0.00390625f;
-        const float sample = std::clamp(mix * 0.25f, -1.0f, 1.0f);
+        const float sample = std::clamp(stretchMix_[i] * 0.25f, -1.0f, 1.0f);
         if (left) left[from + i] = sample;
         if (right) right[from + i] = sample;
     }

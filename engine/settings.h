@@ -43,7 +43,9 @@ bool settingFromNumber(int32_t number, Setting& setting);
 
 // The smallest value a setting takes as a host's parameter: its range's, or its default
 // below it (a program's drum key starts at 0, "none").
-inline int32_t lowestValue(const SettingInfo& info) { return info.lowest < info.defaultValue ? info.lowest : info.defaultValue; }
+inline int32_t lowestValue(const SettingInfo& info) {
+    return info.lowest < info.defaultValue ? info.lowest : info.defaultValue;
+}
 
 // The text a setting's value shows with, as the editor shows it.
 std::string settingText(Setting setting, int32_t value);
