@@ -434,55 +434,42 @@ TEST_F(EditorX11Test, BehavesAsTheWindowsControlsDo) {
     };
     const uint32_t face = defaultColor(SysColor::ButtonFace), ink = defaultColor(SysColor::WindowText),
                    bar = defaultColor(SysColor::ScrollBar);
+    std::vector<uint32_t> before;
+    // One idle after a click: the button flashes then.
+    const auto clickAndIdleOnce = [&](Control c) {
+        moveTo(on(c)), button(1, true), button(1, false);
+        XSync(display, False);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        dispatch(effEditIdle);
+    };
+    // A full bar for the first idle after the click, the plain button at the next.
+    const auto flashedOnce = [&](Control c) {
+        const bool full = barIsFull(c);
+        dispatch(effEditIdle);
+        return full && !barIsFull(c);
+    };
+    // The button's text stays as it was: only pixels of the bar change, from `was` to `is`.
+    const auto onlyTheBarChanged = [&](Control c, uint32_t was, uint32_t is) {
+        const std::vector<uint32_t> after = part(c);
+        int changed = 0, elsewhere = 0;
+        for (size_t i = 0; i < after.size(); ++i)
+            if (after[i] != before[i]) ++changed, elsewhere += !(before[i] == was && after[i] == is);
+        return changed > 100 && elsewhere == 0;
+    };
     struct Case {
         const char* what;
         std::function<void()> act;
         std::function<bool()> asOnWindows;
     };
-    std::vector<uint32_t> before;
     const Case cases[] = {
-        // A full bar for the first idle after the click, the plain button at the next.
-        {"Copy flashes for one refresh",
-         [&] {
-             moveTo(on(CopyButton)), button(1, true), button(1, false);
-             XSync(display, False);
-             std::this_thread::sleep_for(std::chrono::milliseconds(20));
-             dispatch(effEditIdle);
-         },
-         [&] {
-             const bool full = barIsFull(CopyButton);
-             dispatch(effEditIdle);
-             return full && !barIsFull(CopyButton);
-         }},
-        {"Paste flashes for one refresh",
-         [&] {
-             moveTo(on(PasteButton)), button(1, true), button(1, false);
-             XSync(display, False);
-             std::this_thread::sleep_for(std::chrono::milliseconds(20));
-             dispatch(effEditIdle);
-         },
-         [&] {
-             const bool full = barIsFull(PasteButton);
-             dispatch(effEditIdle);
-             return full && !barIsFull(PasteButton);
-         }},
-        // Lerp's and Clamp's text stays as it was: only pixels of the bar change.
+        {"Copy flashes for one refresh", [&] { clickAndIdleOnce(CopyButton); },
+         [&] { return flashedOnce(CopyButton); }},
+        {"Paste flashes for one refresh", [&] { clickAndIdleOnce(PasteButton); },
+         [&] { return flashedOnce(PasteButton); }},
         {"toggling Lerp changes only its bar", [&] { before = part(LerpButton), click(LerpButton); },
-         [&] {
-             const std::vector<uint32_t> after = part(LerpButton);
-             int changed = 0, elsewhere = 0;
-             for (size_t i = 0; i < after.size(); ++i)
-                 if (after[i] != before[i]) ++changed, elsewhere += !(after[i] == bar && before[i] == face);
-             return changed > 100 && elsewhere == 0;
-         }},
+         [&] { return onlyTheBarChanged(LerpButton, face, bar); }},
         {"toggling Clamp changes only its bar", [&] { before = part(ClampButton), click(ClampButton); },
-         [&] {
-             const std::vector<uint32_t> after = part(ClampButton);
-             int changed = 0, elsewhere = 0;
-             for (size_t i = 0; i < after.size(); ++i)
-                 if (after[i] != before[i]) ++changed, elsewhere += !(before[i] == bar && after[i] == face);
-             return changed > 100 && elsewhere == 0;
-         }},
+         [&] { return onlyTheBarChanged(ClampButton, bar, face); }},
         // Over a wave that fills the scope, the zoom label is window text in a ring of
         // button face, nothing in between.
         {"the zoom label stands in a ring over the wave",
