@@ -12,7 +12,11 @@ rm -rf "$work"
 mkdir -p "$work/lv2"
 cp -r "$bundle" "$work/lv2/"
 # lilv reads every folder in LV2_PATH as bundles: a folder that holds only this one.
-export LV2_PATH="$work/lv2" JACK_DEFAULT_SERVER="bytone-test-$$" JACK_NO_AUDIO_RESERVATION=1
+# One server name for every run: JACK keeps a few server slots in shared memory, and a
+# run that ends uncleanly (a timeout) leaves its slot taken until a new server of the
+# same name takes it over; names of their own filled them ("Too many servers already
+# active") after enough interrupted runs on one machine.
+export LV2_PATH="$work/lv2" JACK_DEFAULT_SERVER=bytone-test JACK_NO_AUDIO_RESERVATION=1
 
 pids=
 trap 'kill $pids 2>/dev/null || true; wait 2>/dev/null || true' EXIT
