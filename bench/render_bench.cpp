@@ -46,9 +46,7 @@ void renderBlocks(benchmark::State& state, Evaluate&& evaluate) {
                            benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
-void BM_Render(benchmark::State& state) {
-    renderBlocks(state, [](CompiledExpression& code, int32_t) { return runExpression(code); });
-}
+void BM_Render(benchmark::State& state) { renderBlocks(state, engine::OwnCode{}); }
 void BM_RenderFastForm(benchmark::State& state) {
     renderBlocks(state, [](CompiledExpression& code, int32_t) { return runFastForm(code); });
 }
@@ -129,10 +127,7 @@ void BM_RenderInTurn(benchmark::State& state) {
     InlinedLimit limit(lerp);
     std::vector<float> left(kBlock), right(kBlock);
     const std::function<void()> paths[] = {
-        [&] {
-            machine->renderWith(left.data(), right.data(), kBlock,
-                                [](CompiledExpression& code, int32_t) { return runExpression(code); });
-        },
+        [&] { machine->render(left.data(), right.data(), kBlock); },
         [&] {
             fast->renderWith(left.data(), right.data(), kBlock,
                              [](CompiledExpression& code, int32_t) { return runFastForm(code); });

@@ -60,6 +60,9 @@ public:
         state_ = leap_.from(state_);
         return value;
     }
+    // The state the next value comes from, and the leap to the one after.
+    constexpr uint32_t state() const { return state_; }
+    constexpr const Leap& leap() const { return leap_; }
 
 private:
     uint32_t state_;

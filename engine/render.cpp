@@ -43,8 +43,6 @@ void Instrument::fire(const Event& event) {
     }
 }
 
-void Instrument::render(float* left, float* right, int32_t frames) {
-    renderWith(left, right, frames, [](CompiledExpression& code, int32_t) { return runExpression(code); });
-}
+void Instrument::render(float* left, float* right, int32_t frames) { renderWith(left, right, frames, OwnCode{}); }
 
 }  // namespace engine

@@ -5,11 +5,19 @@
 #include <algorithm>
 #include <cmath>
 
+#include "../expr/native_code.h"
 #include "conversions.h"
 #include "instrument.h"
 #include "random.h"
 
 namespace engine {
+
+// The instrument's own evaluator: a formula's machine code, else its fast form or the
+// interpreter; and where the voice allows, the whole stretch as one call of machine code.
+struct OwnCode {
+    int64_t operator()(CompiledExpression& code, int32_t) const { return runExpression(code); }
+    static NativeStretch stretchOf(const CompiledExpression& code) { return code.stretch; }
+};
 
 template <class Evaluate>
 void Instrument::renderVoice(Voice& voice, int32_t frames, random15::Every draws, double rate, double timeStep,
@@ -44,6 +52,40 @@ void Instrument::renderVoice(Voice& voice, int32_t frames, random15::Every draws
         }
     };
     if (!gliding) followPitch();
+
+    if constexpr (requires { Evaluate::stretchOf(code); }) {
+        const NativeStretch stretch = Evaluate::stretchOf(code);
+        constexpr double kStepLimit = 2251799813685248.0;  // 2^51: whole parts stay below 2^52
+        const auto within = [](double frac, double step) {
+            return frac >= 0.0 && frac < 1.0 && step >= 0.0 && step < kStepLimit;
+        };
+        if (stretch && !gliding && within(v.phaseFrac, v.phaseStep) && within(v.timeFrac, timeStep) &&
+            scale >= -(1 << 22) && scale <= (1 << 22)) {
+            VoiceStretch run{v.phaseFrac,
+                             v.phaseStep,
+                             v.timeFrac,
+                             timeStep,
+                             v.phase,
+                             v.time,
+                             scale,
+                             0,
+                             stretchMix_,
+                             sineTable,
+                             draws.state(),
+                             draws.leap().multiplier,
+                             draws.leap().increment,
+                             frames,
+                             lerp,
+                             clamp};
+            stretch(&code, &run);
+            v.phaseFrac = run.phaseFrac;
+            v.timeFrac = run.timeFrac;
+            v.phase = run.phase;
+            v.time = run.time;
+            voice = v;
+            return;
+        }
+    }
 
     for (int32_t i = 0; i < frames; ++i) {
         if (gliding) {

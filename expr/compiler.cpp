@@ -122,6 +122,7 @@ const char* Compiler::run() {
     r_.queue[0].kind = kEnd;
     r_.fastLength = 0;
     r_.native = nullptr;
+    r_.stretch = nullptr;
     r_.queueLength = 1;
 
     while (*text_ != '\0') {

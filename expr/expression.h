@@ -31,7 +31,9 @@ struct RpnItem {
 };
 
 struct CompiledExpression;
+struct VoiceStretch;
 using NativeFunction = int64_t (*)(CompiledExpression* record);
+using NativeStretch = void (*)(CompiledExpression* record, VoiceStretch* stretch);
 
 // The lengths of a record's arrays.
 struct RecordShape {
@@ -43,6 +45,9 @@ struct CompiledExpression {
     // The fast form as machine code (native_code.h), when the record has it: a function
     // of the record's address. Cleared by every compilation.
     NativeFunction native;
+    // The same formula inside a voice's loop over a stretch of samples (native_code.h),
+    // when the record has machine code for it. Cleared with `native`.
+    NativeStretch stretch;
     // The fast form of the queue (fast_code.h), in use while `fastLength` is above 0. Its
     // instructions fill `fast` from the end downward.
     int32_t fastLength;

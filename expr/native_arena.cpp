@@ -50,6 +50,11 @@ bool sealPages(uint8_t* pages, size_t bytes) { return mprotect(pages, bytes, PRO
 void releasePages(uint8_t* pages, size_t bytes) { munmap(pages, bytes); }
 #endif
 
+void takeAway(CompiledExpression& record) {
+    record.native = nullptr;
+    record.stretch = nullptr;
+}
+
 }  // namespace
 
 const CodePages& systemCodePages() {
@@ -82,17 +87,24 @@ void NativeCodeArena::forget(Entry& entry) {
     }
 }
 
+void NativeCodeArena::handOut(const Entry& entry) {
+    uint8_t* code = blocks_[entry.block].memory + entry.offset;
+    entry.owner->native = reinterpret_cast<NativeFunction>(code);
+    entry.owner->stretch = entry.stretchAt ? reinterpret_cast<NativeStretch>(code + entry.stretchAt) : nullptr;
+}
+
 void NativeCodeArena::install(CompiledExpression& record, int index) {
-    record.native = nullptr;
+    takeAway(record);
     if (index < 0 || index >= count_) return;
     Entry& entry = entries_[index];
-    if (entry.owner && entry.owner != &record) entry.owner->native = nullptr;  // the index changes hands
+    if (entry.owner && entry.owner != &record) takeAway(*entry.owner);  // the index changes hands
     entry.owner = &record;
     entry.waiting = false;
-    const size_t length = refused_ ? 0 : emitNativeCode(record, scratch_.get(), kMaxCodeBytes);
-    if (entry.block >= 0 && length == entry.length &&
+    size_t stretchAt = 0;
+    const size_t length = refused_ ? 0 : emitNativeCode(record, scratch_.get(), kMaxCodeBytes, &stretchAt);
+    if (entry.block >= 0 && length == entry.length && stretchAt == entry.stretchAt &&
         std::memcmp(blocks_[entry.block].memory + entry.offset, scratch_.get(), length) == 0) {
-        record.native = reinterpret_cast<NativeFunction>(blocks_[entry.block].memory + entry.offset);
+        handOut(entry);
         if (entry.retired) live_ += aligned(entry.length);
         entry.retired = false;
         return;  // the same code: nothing to write
@@ -100,6 +112,7 @@ void NativeCodeArena::install(CompiledExpression& record, int index) {
     forget(entry);
     entry.retired = false;
     entry.length = static_cast<uint32_t>(length);
+    entry.stretchAt = static_cast<uint32_t>(stretchAt);
     entry.waiting = length > 0;
 }
 
@@ -115,7 +128,7 @@ void NativeCodeArena::retire(int index) {
 void NativeCodeArena::drop(int index) {
     if (index < 0 || index >= count_) return;
     Entry& entry = entries_[index];
-    if (entry.owner) entry.owner->native = nullptr;
+    if (entry.owner) takeAway(*entry.owner);
     entry.owner = nullptr;  // the record may go
     forget(entry);
     entry.waiting = false;
@@ -146,8 +159,10 @@ void NativeCodeArena::seal() {
         std::memset(block.memory, kTrap, block.bytes);
         for (int i = 0; i < count_; ++i) {
             Entry& entry = entries_[i];
+            size_t stretchAt = 0;
             if (entry.waiting &&
-                emitNativeCode(*entry.owner, block.memory + entry.offset, entry.length) != entry.length) {
+                (emitNativeCode(*entry.owner, block.memory + entry.offset, entry.length, &stretchAt) != entry.length ||
+                 stretchAt != entry.stretchAt)) {
                 std::memset(block.memory + entry.offset, kTrap, entry.length);  // cannot happen: the same record
                 entry.waiting = false;                                          // gives the same code
             }
@@ -175,6 +190,6 @@ void NativeCodeArena::seal() {
         entry.block = b;
         live_ += aligned(entry.length);
         ++block.users;
-        entry.owner->native = reinterpret_cast<NativeFunction>(block.memory + entry.offset);
+        handOut(entry);
     }
 }

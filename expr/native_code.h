@@ -4,11 +4,16 @@
 // machine-code pattern with the accumulator in rax and the record's address in r9, so a
 // formula runs as a short straight line of native instructions without any dispatch.
 //
+// Each record gets two functions: the formula alone, and the formula inside a voice's
+// loop over a stretch of samples (VoiceStretch below), which keeps the voice's counters
+// in registers and makes one call per voice and stretch instead of one per sample.
+//
 // Safety of code made from untrusted text: the only values a formula puts into the code
-// are the immediates of its constants. Every jump is a fixed short jump inside one
-// pattern, every memory access is at the record's own address plus an offset that the
-// translator chose and the emitter checks against the record's size, and every block of
-// code ends in its one return. Code is written into fresh pages that nothing points
+// are the immediates of its constants. Every jump is a fixed jump inside one pattern or
+// the loop's own, every memory access is at the record's own address plus an offset that
+// the translator chose and the emitter checks against the record's size, or at a field of
+// the stretch, a frame of its mix below its count, or a byte of its sine table, and each
+// function ends in its one return. Code is written into fresh pages that nothing points
 // into, which are then made read-and-execute once and for all: no page that holds code
 // anybody may run ever changes its protection, and no page is ever writable and
 // executable at once. Where the system refuses executable memory, records keep the fast
@@ -21,12 +26,44 @@
 
 struct CompiledExpression;
 
+// A voice's run over a stretch of samples, as the machine code runs it. For each of the
+// `frames` samples, as the instrument's own loop does when the voice does not glide:
+//   the phase and time fractions advance by their steps and their whole parts move to
+//   the counters P and T; R takes the random state's value, (random >> 16) & 0x7FFF, and
+//   the state leaps (state * multiplier + increment); S and C read the sine table;
+//   with `lerp` the formula runs again with P + 1 (and S, C a step on), and the two
+//   readings are blended by the phase fraction;
+//   the value is clamped to -256..256 (`clamp`) or masked to 0..255, scaled by gain / 100
+//   and added to mix[i] as value / 256.
+// The caller vouches for what keeps the loop free of special cases: both fractions in
+// [0, 1), both steps in [0, 2^51), |gain| at most 2^22, frames at most the mix's length.
+// V, M and the other variables are the record's as the caller left them. The counters and
+// fractions are written back.
+struct VoiceStretch {
+    double phaseFrac, phaseStep, timeFrac, timeStep;
+    int64_t phase, time;
+    int64_t gain;
+    int64_t held;  // the code's own: the first reading while the second is made
+    float* mix;
+    const uint8_t* sineTable;  // 256 entries
+    uint32_t random, randomMultiplier, randomIncrement;
+    int32_t frames;
+    uint8_t lerp, clamp;
+};
+
 // Writes the machine code of `record`'s fast form into `out`: a function that takes the
 // record's address (the platform's first argument), runs the formula and returns its
-// value, leaving slot 0 and the stack count as the interpreter does. Returns the code's
-// size, or 0 when the record has no fast form, the code would not fit in `capacity`, or
-// this build has no x86-64 code generator.
-size_t emitNativeCode(const CompiledExpression& record, uint8_t* out, size_t capacity);
+// value, leaving slot 0 and the stack count as the interpreter does; after it, at
+// `*stretchAt`, a function of the record and a VoiceStretch (the second argument) that
+// runs the stretch, or 0 there when that one would not fit or the formula's code is longer
+// than kMaxStretchedBytes. Returns the code's size, or 0
+// when the record has no fast form, the code would not fit in `capacity`, or this build
+// has no x86-64 code generator.
+size_t emitNativeCode(const CompiledExpression& record, uint8_t* out, size_t capacity, size_t* stretchAt);
+// The stretch's loop saves a call and the counters' trips through memory per sample,
+// which only a short formula notices; a long one is called per sample, and its code
+// stays within a third of what the loop (the formula twice, for Lerp) would take.
+constexpr size_t kMaxStretchedBytes = 4096;
 
 // Pages for machine code as the system hands them out. Tests put a system that refuses
 // in its place.
@@ -96,9 +133,10 @@ public:
 private:
     struct Entry {
         CompiledExpression* owner = nullptr;
-        int block = -1;       // where its code lies; -1 while it has none
-        uint32_t offset = 0;  // in the block
-        uint32_t length = 0;  // of its code, or of the code waiting for `seal`
+        int block = -1;          // where its code lies; -1 while it has none
+        uint32_t offset = 0;     // in the block
+        uint32_t length = 0;     // of its code, or of the code waiting for `seal`
+        uint32_t stretchAt = 0;  // where its stretch function starts; 0 without one
         bool waiting = false;
         bool retired = false;
     };
@@ -109,6 +147,8 @@ private:
     };
     // Takes the entry's code away from its block, releasing the block when it empties.
     void forget(Entry& entry);
+    // Hands the record of `entry` its code, where the entry says it lies.
+    void handOut(const Entry& entry);
 
     CodePages pages_;
     int count_ = 0;

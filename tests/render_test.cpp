@@ -3,6 +3,7 @@
 
 #include "engine/conversions.h"
 #include "engine/random.h"
+#include "engine/render_loop.h"
 #include "engine_fixture.h"
 
 namespace {
@@ -201,6 +202,52 @@ TEST_F(RenderTest, HowABlockIsCutChangesNoSample) {
         }
         EXPECT_EQ(takes[1], takes[0]) << "lerp " << lerp;
         EXPECT_EQ(takes[2], takes[0]) << "lerp " << lerp;
+    }
+}
+
+// A voice's stretch as one call of machine code plays what its formula called sample by
+// sample plays, the counters, R, S, C, Lerp's blend and saturation, the shape and the gain
+// included; beside it a gliding voice and extreme steps take the sample-by-sample loop.
+TEST_F(RenderTest, TheStretchLoopPlaysWhatTheFormulaPlaysSampleBySample) {
+    struct Case {
+        const char* formula;
+        bool lerp, clamp;
+        int gain, timeScale;
+    };
+    const Case cases[] = {
+        {"R", false, false, 100, 100},
+        {"S+C-R", true, false, 37, 100},
+        {"(P*T)>>8", true, true, 200, 100},
+        {"T/(P%7+1)-P*V*M", false, true, 1, 100},
+        {"P&1?~(1<<63):1<<63", true, false, 100, 100},  // Lerp's sum past both ends of the range
+        {"P&1?~(1<<63):1<<63", true, true, 100, 100},
+        {"P*3+C", true, false, 100, INT32_MAX},  // a time step past the loop's bound
+    };
+    for (const Case& c : cases) {
+        std::vector<float> takes[2];
+        for (int take = 0; take < 2; ++take) {
+            SetUp();
+            synth->interpolate = c.lerp;
+            synth->clampOutput = c.clamp;
+            synth->gain = c.gain;
+            synth->timeScale = c.timeScale;
+            synth->portamento = 40;
+            synth->modWheel = 5;
+            setFormula(0, c.formula);
+            ASSERT_NE(synth->programRecord(0).stretch, nullptr) << c.formula;
+            send({midiEvent(0x90, 40, 50), midiEvent(0x90, 69, 100), midiEvent(0xE0, 0, 90)});
+            render(1);
+            send(0x90, 100, 127);  // glides from the last note
+            random15::state = 11;
+            std::vector<float> left(600), right(600);
+            if (take == 0)
+                synth->render(left.data(), right.data(), 600);
+            else
+                synth->renderWith(left.data(), right.data(), 600,
+                                  [](CompiledExpression& code, int32_t) { return runExpression(code); });
+            takes[take] = left;
+        }
+        EXPECT_EQ(takes[0], takes[1]) << c.formula << " lerp " << c.lerp << " clamp " << c.clamp;
     }
 }
 
