@@ -1,4 +1,5 @@
-// The page's engine, WebAssembly in Node, against the native engine on the same work:
+// The page's engine, WebAssembly in Node (its formulas compiled to WebAssembly, and from
+// their fast form), against the native engine on the same work:
 // 512-frame blocks of eight voices of a mix of presets, as the render benchmark plays
 // them, and against the way a browser player plays formulas: each formula's text made a
 // JavaScript function, called per sample. Rounds alternate between them, and each side
@@ -27,9 +28,10 @@ const kPresetsPlayed = [0, 4, 11, 15, 21, 23, 28, 35];
 const kRounds = 5;
 const module = new WebAssembly.Module(fs.readFileSync(path.join(site, 'bytone.wasm')));
 
-// ns per voice-sample of the WebAssembly engine, the voices started through MIDI.
-function wasmRender(lerp) {
-    const instrument = new Instrument(module, 44100);
+// ns per voice-sample of the WebAssembly engine, the voices started through MIDI: its
+// formulas compiled to WebAssembly, or played from their fast form.
+function wasmRender(lerp, compiledFormulas) {
+    const instrument = new Instrument(module, 44100, { compiledFormulas });
     instrument.setSetting('lerp', lerp);
     kPresetsPlayed.forEach((preset, v) => {
         instrument.midi(0xc0, preset);
@@ -126,7 +128,8 @@ function nativeRender() {
 const best = {};
 const keep = (name, ns) => (best[name] = Math.min(best[name] ?? Infinity, ns));
 for (let round = 0; round < kRounds; ++round) {
-    for (const lerp of [0, 1]) keep(`wasm/lerp:${lerp}`, wasmRender(lerp));
+    for (const lerp of [0, 1]) keep(`wasm/lerp:${lerp}`, wasmRender(lerp, true));
+    for (const lerp of [0, 1]) keep(`wasm fast form/lerp:${lerp}`, wasmRender(lerp, false));
     for (const lerp of [0, 1]) keep(`javascript/lerp:${lerp}`, javascriptRender(lerp));
     for (const [name, ns] of Object.entries(nativeRender())) keep(name, ns);
 }
@@ -155,17 +158,20 @@ const before = keystroke((instrument, text) => {
 });
 const now = keystroke((instrument, text) => instrument.setFormula(0, text));
 
-console.log(`\nThe page's engine: WebAssembly in Node ${process.versions.node} (fast form) against the native`);
-console.log(`engine, 512-frame blocks, 8 voices (ns per voice-sample, fastest of ${kRounds} alternating rounds)`);
+console.log(`\nThe page's engine: WebAssembly in Node ${process.versions.node}, its formulas compiled to WebAssembly`);
+console.log(`and from their fast form, against the native engine and JavaScript functions, 512-frame blocks,`);
+console.log(`8 voices (ns per voice-sample, fastest of ${kRounds} alternating rounds)`);
 for (const lerp of [0, 1]) {
     const wasm = best[`wasm/lerp:${lerp}`];
+    const wasmFast = best[`wasm fast form/lerp:${lerp}`];
     const fast = best[`BM_RenderFastForm/lerp:${lerp}`];
     const machine = best[`BM_Render/lerp:${lerp}`];
     const javascript = best[`javascript/lerp:${lerp}`];
-    console.log(`lerp ${lerp}: WebAssembly ${wasm.toFixed(2)}, native fast form ${fast.toFixed(2)} ` +
-                `(WebAssembly ${(wasm / fast).toFixed(2)} x), native machine code ${machine.toFixed(2)} ` +
-                `(WebAssembly ${(wasm / machine).toFixed(2)} x), JavaScript functions ${javascript.toFixed(2)} ` +
-                `(WebAssembly ${(wasm / javascript).toFixed(2)} x)`);
+    const ratio = (a, b) => `${(a / b).toFixed(2)} x`;
+    console.log(`lerp ${lerp}: WebAssembly ${wasm.toFixed(2)} (JavaScript functions ${javascript.toFixed(2)}: ` +
+                `${ratio(wasm, javascript)}); fast form ${wasmFast.toFixed(2)} (${ratio(wasmFast, javascript)}); ` +
+                `native fast form ${fast.toFixed(2)}, machine code ${machine.toFixed(2)} ` +
+                `(WebAssembly ${ratio(wasm, machine)})`);
 }
 console.log(`\nA keystroke in a 1,023-character formula, on the audio thread (ms, median of 200):`);
 console.log(`before ${before.toFixed(3)} (the keystroke, the editor's idle: compiling, scope, repaint), ` +

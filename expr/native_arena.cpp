@@ -10,6 +10,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#elif defined(__wasm__)
+#include <cstdlib>
 #else
 #include <sys/mman.h>
 #endif
@@ -41,6 +43,23 @@ bool sealPages(uint8_t* pages, size_t bytes) {
     return FlushInstructionCache(GetCurrentProcess(), pages, bytes);
 }
 void releasePages(uint8_t* pages, size_t) { VirtualFree(pages, 0, MEM_RELEASE); }
+#elif defined(__wasm__)
+// The host compiles a formula's module and puts its function into the instrument's table,
+// answering the function's index there, or 0 when it cannot; and takes it out again.
+extern "C" __attribute__((import_module("env"), import_name("bytoneEnterCode"))) uint32_t bytoneEnterCode(
+    const uint8_t* code, size_t bytes);
+extern "C" __attribute__((import_module("env"), import_name("bytoneLeaveCode"))) void bytoneLeaveCode(
+    uint32_t function);
+
+uint8_t* mapPages(size_t bytes) { return static_cast<uint8_t*>(std::malloc(bytes)); }
+bool sealPages(uint8_t*, size_t) { return true; }
+void releasePages(uint8_t* pages, size_t) { std::free(pages); }
+NativeFunction enterCode(uint8_t* code, size_t bytes) {
+    return reinterpret_cast<NativeFunction>(static_cast<uintptr_t>(bytoneEnterCode(code, bytes)));
+}
+void leaveCode(NativeFunction function) {
+    bytoneLeaveCode(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(function)));
+}
 #else
 uint8_t* mapPages(size_t bytes) {
     void* pages = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -48,6 +67,11 @@ uint8_t* mapPages(size_t bytes) {
 }
 bool sealPages(uint8_t* pages, size_t bytes) { return mprotect(pages, bytes, PROT_READ | PROT_EXEC) == 0; }
 void releasePages(uint8_t* pages, size_t bytes) { munmap(pages, bytes); }
+#endif
+
+#ifndef __wasm__
+NativeFunction enterCode(uint8_t* code, size_t) { return reinterpret_cast<NativeFunction>(code); }
+void leaveCode(NativeFunction) {}
 #endif
 
 void takeAway(CompiledExpression& record) {
@@ -58,7 +82,7 @@ void takeAway(CompiledExpression& record) {
 }  // namespace
 
 const CodePages& systemCodePages() {
-    static const CodePages pages{mapPages, sealPages, releasePages};
+    static const CodePages pages{mapPages, sealPages, releasePages, enterCode, leaveCode};
     return pages;
 }
 
@@ -77,6 +101,8 @@ NativeCodeArena::~NativeCodeArena() {
 
 void NativeCodeArena::forget(Entry& entry) {
     if (entry.block < 0) return;
+    if (entry.function) pages_.leave(entry.function);
+    entry.function = nullptr;
     if (!entry.retired) live_ -= aligned(entry.length);
     Block& block = blocks_[entry.block];
     entry.block = -1;
@@ -88,9 +114,11 @@ void NativeCodeArena::forget(Entry& entry) {
 }
 
 void NativeCodeArena::handOut(const Entry& entry) {
-    uint8_t* code = blocks_[entry.block].memory + entry.offset;
-    entry.owner->native = reinterpret_cast<NativeFunction>(code);
-    entry.owner->stretch = entry.stretchAt ? reinterpret_cast<NativeStretch>(code + entry.stretchAt) : nullptr;
+    entry.owner->native = entry.function;
+    entry.owner->stretch =
+        entry.function && entry.stretchAt
+            ? reinterpret_cast<NativeStretch>(blocks_[entry.block].memory + entry.offset + entry.stretchAt)
+            : nullptr;
 }
 
 void NativeCodeArena::install(CompiledExpression& record, int index) {
@@ -188,6 +216,7 @@ void NativeCodeArena::seal() {
         if (!entry.waiting) continue;
         entry.waiting = false;
         entry.block = b;
+        entry.function = pages_.enter(block.memory + entry.offset, entry.length);
         live_ += aligned(entry.length);
         ++block.users;
         handOut(entry);

@@ -24,7 +24,7 @@
 #include <cstdint>
 #include <memory>
 
-struct CompiledExpression;
+#include "expression.h"
 
 // A voice's run over a stretch of samples, as the machine code runs it. For each of the
 // `frames` samples, as the instrument's own loop does when the voice does not glide:
@@ -73,6 +73,11 @@ struct CodePages {
     // Turns pages from `map` read-and-execute, for good; false when refused.
     bool (*seal)(uint8_t* pages, size_t bytes);
     void (*release)(uint8_t* pages, size_t bytes);
+    // The function that a record's code in sealed pages is, null when there is none; and
+    // the end of that function, before its pages go. Machine code is its own address;
+    // WebAssembly code is a module that the host compiles into the instrument's table.
+    NativeFunction (*enter)(uint8_t* code, size_t bytes);
+    void (*leave)(NativeFunction function);
 };
 const CodePages& systemCodePages();
 
@@ -133,10 +138,11 @@ public:
 private:
     struct Entry {
         CompiledExpression* owner = nullptr;
-        int block = -1;          // where its code lies; -1 while it has none
-        uint32_t offset = 0;     // in the block
-        uint32_t length = 0;     // of its code, or of the code waiting for `seal`
-        uint32_t stretchAt = 0;  // where its stretch function starts; 0 without one
+        int block = -1;                     // where its code lies; -1 while it has none
+        uint32_t offset = 0;                // in the block
+        uint32_t length = 0;                // of its code, or of the code waiting for `seal`
+        uint32_t stretchAt = 0;             // where its stretch function starts; 0 without one
+        NativeFunction function = nullptr;  // what the code is, once sealed
         bool waiting = false;
         bool retired = false;
     };

@@ -446,7 +446,7 @@ size_t emitNativeCode(const CompiledExpression& record, uint8_t* out, size_t cap
     return at + loop;
 }
 
-#else
+#elif !defined(__wasm__)  // WebAssembly has an emitter of its own
 
 size_t emitNativeCode(const CompiledExpression&, uint8_t*, size_t, size_t* stretchAt) {
     *stretchAt = 0;

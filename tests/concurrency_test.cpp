@@ -297,7 +297,8 @@ TEST(Concurrency, CodeThatFoundNoPagesIsNeverWrittenIntoARecordThatPlays) {
     // sounding program's record, handed out without code and played, must not get code
     // from the other program's batch (ThreadSanitizer would see the write beside the
     // audio thread's reads).
-    const CodePages flaky{mapUnlessRefused, systemCodePages().seal, systemCodePages().release};
+    const CodePages flaky{mapUnlessRefused, systemCodePages().seal, systemCodePages().release, systemCodePages().enter,
+                          systemCodePages().leave};
     auto synth = std::make_unique<engine::Instrument>(flaky);
     synth->setSampleRate(44100.0);
     std::atomic<bool> stop{false};

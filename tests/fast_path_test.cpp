@@ -204,7 +204,8 @@ TEST(FastPath, RecompilingManyRecordsKeepsEachOnesCode) {
     // that a batch handed out is another thread's from then on: no later batch may write
     // its code pointer unless it is installed again, whatever failed before.
     constexpr int kRecords = 4;
-    const CodePages refusing{RefusingPages::map, RefusingPages::seal, RefusingPages::release};
+    const CodePages refusing{RefusingPages::map, RefusingPages::seal, RefusingPages::release, systemCodePages().enter,
+                             systemCodePages().leave};
     for (const RefusingPages::Kind kind : {RefusingPages::Map, RefusingPages::Seal}) {
         for (int refused = -1; refused < 12; ++refused) {
             RefusingPages::kind = kind;

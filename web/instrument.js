@@ -2,6 +2,8 @@
 // through its entry point, dispatcher and block render. Used by the page's audio
 // worklet, and by Node for the tests and the benchmark.
 
+import { FormulaCode } from './formula_code.js';
+
 // The dispatcher's opcodes, by their VST 2.4 names.
 export const op = {
     effClose: 1,
@@ -28,19 +30,23 @@ const latin1 = (text) =>
         return code > 0xff ? 0x3f : code;
     });
 
-// The module's few imports: nothing it calls does I/O on the page.
-function imports() {
+// The module's few imports: nothing it calls does I/O on the page. Its formulas' code
+// is compiled by `formulaCode`, or without it not at all (they play from their fast form).
+function imports(formulaCode) {
     const none = () => 0;
+    const code = formulaCode?.imports() ?? { bytoneEnterCode: none, bytoneLeaveCode: none };
     return {
-        env: { emscripten_notify_memory_growth: none },
+        env: { emscripten_notify_memory_growth: none, ...code },
         wasi_snapshot_preview1: new Proxy({}, { get: () => none }),
     };
 }
 
 export class Instrument {
     // `module` is the compiled WebAssembly.Module of bytone.wasm.
-    constructor(module, sampleRate) {
-        this.exports = new WebAssembly.Instance(module, imports()).exports;
+    // Its formulas are compiled to WebAssembly unless `compiledFormulas` is false.
+    constructor(module, sampleRate, { compiledFormulas = true } = {}) {
+        this.formulaCode = compiledFormulas ? new FormulaCode(() => this.exports) : null;
+        this.exports = new WebAssembly.Instance(module, imports(this.formulaCode)).exports;
         this.exports._initialize();
         this.effect = this.exports.bytoneOpen(sampleRate);
         if (!this.effect) throw new Error('the instrument could not be made');
@@ -104,6 +110,11 @@ export class Instrument {
             name: this.text(this.exports.bytonePreset(i, 0)),
             description: this.text(this.exports.bytonePreset(i, 1)),
         }));
+    }
+    // How many functions of formulas compiled to WebAssembly it holds: the newest of each
+    // program, and older ones until the instrument gives them back.
+    get compiledFormulas() {
+        return this.formulaCode?.entered ?? 0;
     }
     get program() {
         return this.dispatch(op.effGetProgram);

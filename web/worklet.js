@@ -110,6 +110,9 @@ class BytoneProcessor extends AudioWorkletProcessor {
     lend({ buffer }) {
         if (this.recorder.on) this.recorder.spare.push(buffer);
     }
+    compiledFormulas() {
+        return this.instrument.compiledFormulas;
+    }
     stopRecording() {
         const lost = this.recorder.lost;
         return { last: this.recorder.stop(), lost };

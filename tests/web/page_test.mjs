@@ -78,6 +78,14 @@ async function openPage(fragment = '', prepare = async () => {}) {
     await page.evaluateOnNewDocument(() => {
         if (!sessionStorage.getItem('test page')) localStorage.clear();
         sessionStorage.setItem('test page', 'yes');
+        // The worklet's node, for questions to the instance that plays.
+        const Node = window.AudioWorkletNode;
+        if (Node) window.AudioWorkletNode = class extends Node {
+            constructor(...args) {
+                super(...args);
+                window.playing = this;
+            }
+        };
     });
     await prepare(page);
     page.on('console', (m) => m.type() === 'error' && problems.push(`console: ${m.text()}`));
@@ -464,6 +472,12 @@ for (const [way, prepare, play, chosenRate] of players)
         // Typed in the editor's instance, played by the worklet's: time and pitch, no random numbers.
         await typeFormula(page, '(p*3&255)*((255-(t/500))&255)/256');
         await waitFor(page, (s) => s.status === 'OK' && s.formula.startsWith('(P*3'), 'the typed formula');
+        // Every program's formula, the typed one included, plays from WebAssembly of its own.
+        const compiled = await page.evaluate(() => new Promise((resolve) => {
+            window.playing.port.addEventListener('message', (e) => e.data.id === 'compiled' && resolve(e.data.result));
+            window.playing.port.postMessage({ id: 'compiled', what: 'compiledFormulas' });
+        }));
+        assert.ok(compiled >= 128, `${compiled} formulas compiled`);
         await page.click('#record');
         await page.waitForFunction(() => document.getElementById('record').textContent.startsWith('Stop recording ('));
         await page.$eval('#formula', (box) => box.blur());

@@ -1,0 +1,60 @@
+// The page's engine in Node: formulas compiled to WebAssembly play what their fast form
+// plays, operator by operator, the language's special cases included. Each formula is
+// played eight times, a byte of its value at a time, so that every bit is heard.
+//
+//   node --test tests/web/formula_code_test.mjs   (BYTONE_SITE names the built site)
+import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import path from 'node:path';
+import { test } from 'node:test';
+
+import { Instrument } from '../../web/instrument.js';
+
+const site = path.resolve(process.env.BYTONE_SITE ?? 'build/web');
+const module = new WebAssembly.Module(fs.readFileSync(path.join(site, 'bytone.wasm')));
+
+const formulas = [
+    'P/(T%5-2)+P%(T%5-2)', // divisors 0 and -1 among others
+    '(1<<63)/(T%3-1)+(1<<63)%(T%2-1)', // the most negative value by -1
+    'P<<T^P>>(T+60)^-P>>3', // shift counts past 63
+    '(P<T)+(P>T%9)*2+(P<=T)*4+(P>=R)*8+(P==T)*16+(P!=R)*32',
+    '(P&&T%3)+(P%2||0)*2+!P*4+!(T%2)*8',
+    '~P*V-M+R*T',
+    'P%3?T:R*-P',
+    'P/7+P%7-P/1024+P%1024*3+(-P)/1000-(-P)%1000',
+    '-P*(T>>2)/3+(P^T)%5',
+    'P*T*R*V+(P|T)-(P&R)',
+    'P/-7+P%-7+P/-4096-P%-4096',
+    '(P*1234567890123)/(R+1)%(T|1)',
+    'P>>63?1:-1',
+    'T/(P&1023)+T%(P&255)',
+    'V/(M+0)+M%(V-100)',
+    '(T*P>>5)&(T>>7|T>>5)',
+];
+
+function play(compiledFormulas) {
+    const instrument = new Instrument(module, 44100, { compiledFormulas });
+    instrument.setSetting('clamp', 0);
+    formulas.forEach((formula, f) => {
+        for (let b = 0; b < 8; ++b) instrument.setFormula(f * 8 + b, `(${formula})>>${8 * b}&255`);
+    });
+    const samples = [];
+    for (let program = 0; program < formulas.length * 8; ++program) {
+        instrument.program = program;
+        instrument.midi(0xb0, 1, program);  // M
+        instrument.midi(0x90, 30 + program % 60, 1 + program);  // V
+        for (let block = 0; block < 4; ++block) samples.push(...instrument.render(512)[0]);
+        instrument.midi(0xb0, 123, 0);
+    }
+    const compiled = instrument.compiledFormulas;
+    instrument.close();
+    return { samples, compiled };
+}
+
+test('formulas compiled to WebAssembly play every bit their fast form plays', () => {
+    const compiled = play(true), fast = play(false);
+    assert.ok(compiled.compiled >= 128, 'every program plays from compiled code');
+    assert.equal(fast.compiled, 0);
+    assert.ok(fast.samples.some((v) => v !== 0));
+    assert.deepEqual(compiled.samples, fast.samples);
+});
