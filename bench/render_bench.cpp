@@ -46,10 +46,8 @@ void renderBlocks(benchmark::State& state, Evaluate&& evaluate) {
                            benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
-void BM_Render(benchmark::State& state) { renderBlocks(state, engine::OwnCode{}); }
-void BM_RenderFastForm(benchmark::State& state) {
-    renderBlocks(state, [](CompiledExpression& code, int32_t) { return runFastForm(code); });
-}
+void BM_Render(benchmark::State& state) { renderBlocks(state, engine::OwnCode<>{}); }
+void BM_RenderFastForm(benchmark::State& state) { renderBlocks(state, engine::OwnCode<false>{}); }
 // One voice of preset `Preset` over `frames` frames, the formula inlined.
 template <int Preset>
 void inlinedVoice(const engine::Instrument& synth, Voice& voice, int32_t frames, random15::Every draws, float* mix,
@@ -128,10 +126,7 @@ void BM_RenderInTurn(benchmark::State& state) {
     std::vector<float> left(kBlock), right(kBlock);
     const std::function<void()> paths[] = {
         [&] { machine->render(left.data(), right.data(), kBlock); },
-        [&] {
-            fast->renderWith(left.data(), right.data(), kBlock,
-                             [](CompiledExpression& code, int32_t) { return runFastForm(code); });
-        },
+        [&] { fast->renderWith(left.data(), right.data(), kBlock, engine::OwnCode<false>{}); },
         [&] {
             native->renderWith(left.data(), right.data(), kBlock, [](CompiledExpression& code, int32_t program) {
                 return nativePresets[program](code.variables);

@@ -43,6 +43,6 @@ void Instrument::fire(const Event& event) {
     }
 }
 
-void Instrument::render(float* left, float* right, int32_t frames) { renderWith(left, right, frames, OwnCode{}); }
+void Instrument::render(float* left, float* right, int32_t frames) { renderWith(left, right, frames, OwnCode<>{}); }
 
 }  // namespace engine

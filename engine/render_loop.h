@@ -12,11 +12,17 @@
 
 namespace engine {
 
-// The instrument's own evaluator: a formula's machine code, else its fast form or the
-// interpreter; and where the voice allows, the whole stretch as one call of machine code.
+// The instrument's own evaluator: a formula's machine code, a whole stretch at a time
+// where the voice allows, else once a sample; without machine code its fast form, a
+// column of samples at a time, else the interpreter. `MachineCode` false leaves the
+// machine code out, as where the system has none.
+template <bool MachineCode = true>
 struct OwnCode {
-    int64_t operator()(CompiledExpression& code, int32_t) const { return runExpression(code); }
-    static NativeStretch stretchOf(const CompiledExpression& code) { return code.stretch; }
+    int64_t operator()(CompiledExpression& code, int32_t) const {
+        return MachineCode ? runExpression(code) : runFastForm(code);
+    }
+    static NativeStretch stretchOf(const CompiledExpression& code) { return MachineCode ? code.stretch : nullptr; }
+    static bool byColumns(const CompiledExpression& code) { return !MachineCode || !code.native; }
 };
 
 template <class Evaluate>
@@ -87,46 +93,105 @@ void Instrument::renderVoice(Voice& voice, int32_t frames, random15::Every draws
         }
     }
 
-    for (int32_t i = 0; i < frames; ++i) {
-        if (gliding) {
-            if (v.targetPitch > v.pitch) {
-                v.pitch += glideStep;
-                if (v.pitch > v.targetPitch) v.pitch = v.targetPitch;
+    // Column by column: the counters and readings of up to kColumn samples; the formula's
+    // values over them, once a sample or, from the fast form, once a column; and the shaped
+    // values into the mix. A column is shaped in the loop that counts the next one: the
+    // counters are one long chain of dependent steps, and the shaping fills its gaps.
+    bool byColumns = false;
+    if constexpr (requires { Evaluate::byColumns(code); }) byColumns = Evaluate::byColumns(code);
+    int64_t phases[kColumn], times[kColumn], randoms[kColumn], sines[kColumn], cosines[kColumn];
+    int64_t first[kColumn], second[kColumn];
+    double fractions[2][kColumn];  // the column being counted's, and the one being shaped's
+    const int64_t* varying[kVariableCount] = {};
+    varying['P' - 'A'] = phases;
+    varying['T' - 'A'] = times;
+    varying['R' - 'A'] = randoms;
+    varying['S' - 'A'] = sines;
+    varying['C' - 'A'] = cosines;
+    const auto nextPhase = [](int64_t phase) { return static_cast<int64_t>(static_cast<uint64_t>(phase) + 1); };
+    int32_t shaping = 0, shapedAt = 0;  // the column waiting to be shaped: its length and first frame
+    for (int32_t at = 0, column = 0;; at += kColumn, column ^= 1) {
+        const int32_t count = std::max(0, std::min(kColumn, frames - at));
+        double* fraction = fractions[column];
+        const double* shapedFraction = fractions[column ^ 1];
+        for (int32_t i = 0; i < std::max(count, shaping); ++i) {
+            if (i < count) {
+                if (gliding) {
+                    if (v.targetPitch > v.pitch) {
+                        v.pitch += glideStep;
+                        if (v.pitch > v.targetPitch) v.pitch = v.targetPitch;
+                    }
+                    if (v.pitch > v.targetPitch) {
+                        v.pitch += glideStep;
+                        if (v.pitch < v.targetPitch) v.pitch = v.targetPitch;
+                    }
+                    followPitch();
+                }
+                v.phaseFrac += v.phaseStep;
+                v.phase = static_cast<int64_t>(static_cast<uint64_t>(v.phase) +
+                                               static_cast<uint64_t>(takeWholePart(v.phaseFrac)));
+                v.timeFrac += timeStep;
+                v.time = static_cast<int64_t>(static_cast<uint64_t>(v.time) +
+                                              static_cast<uint64_t>(takeWholePart(v.timeFrac)));
+                phases[i] = v.phase;
+                times[i] = v.time;
+                randoms[i] = draws.next();
+                fraction[i] = v.phaseFrac;
             }
-            if (v.pitch > v.targetPitch) {
-                v.pitch += glideStep;
-                if (v.pitch < v.targetPitch) v.pitch = v.targetPitch;
+            if (i < shaping) {
+                int64_t d = first[i];
+                if (lerp) {
+                    const double difference = static_cast<double>(
+                        static_cast<int64_t>(static_cast<uint64_t>(second[i]) - static_cast<uint64_t>(d)));
+                    d = truncateToInt64(difference * shapedFraction[i] + static_cast<double>(d));
+                }
+                if (clamp)
+                    d = std::clamp<int64_t>(d, -256, 256);
+                else
+                    d &= 255;
+                stretchMix_[shapedAt + i] += static_cast<float>(d * scale / 100) * 0.00390625f;
             }
-            followPitch();
         }
-        v.phaseFrac += v.phaseStep;
-        v.phase =
-            static_cast<int64_t>(static_cast<uint64_t>(v.phase) + static_cast<uint64_t>(takeWholePart(v.phaseFrac)));
-        v.timeFrac += timeStep;
-        v.time = static_cast<int64_t>(static_cast<uint64_t>(v.time) + static_cast<uint64_t>(takeWholePart(v.timeFrac)));
+        if (count == 0) break;
 
-        code.variable('T') = v.time;
-        code.variable('P') = v.phase;
-        code.variable('R') = draws.next();
-        if (readsSine) code.variable('S') = sineReading(sineTable, v.phase, 0);
-        if (readsCosine) code.variable('C') = sineReading(sineTable, v.phase, 64);
-        int64_t d = evaluate(code, program);
-
-        if (lerp) {
-            code.variable('P') = static_cast<int64_t>(static_cast<uint64_t>(v.phase) + 1);
-            if (readsSine) code.variable('S') = sineReading(sineTable, v.phase, 1);
-            if (readsCosine) code.variable('C') = sineReading(sineTable, v.phase, 65);
-            const int64_t e = evaluate(code, program);
-            const double difference =
-                static_cast<double>(static_cast<int64_t>(static_cast<uint64_t>(e) - static_cast<uint64_t>(d)));
-            d = truncateToInt64(difference * v.phaseFrac + static_cast<double>(d));
+        // S and C `shift` steps on.
+        const auto readSines = [&](int64_t shift) {
+            for (int32_t i = 0; i < count; ++i) {
+                if (readsSine) sines[i] = sineReading(sineTable, phases[i], shift);
+                if (readsCosine) cosines[i] = sineReading(sineTable, phases[i], shift + 64);
+            }
+        };
+        readSines(0);
+        if (byColumns && runFastColumns(code, varying, count, first)) {
+            if (lerp) {
+                readSines(1);
+                std::transform(phases, phases + count, phases, nextPhase);
+                runFastColumns(code, varying, count, second);
+            }
+            // The variables as the last sample's run leaves them.
+            code.variable('T') = times[count - 1];
+            code.variable('P') = phases[count - 1];
+            code.variable('R') = randoms[count - 1];
+            if (readsSine) code.variable('S') = sines[count - 1];
+            if (readsCosine) code.variable('C') = cosines[count - 1];
+        } else {
+            for (int32_t i = 0; i < count; ++i) {
+                code.variable('T') = times[i];
+                code.variable('P') = phases[i];
+                code.variable('R') = randoms[i];
+                if (readsSine) code.variable('S') = sines[i];
+                if (readsCosine) code.variable('C') = cosines[i];
+                first[i] = evaluate(code, program);
+                if (lerp) {
+                    code.variable('P') = nextPhase(phases[i]);
+                    if (readsSine) code.variable('S') = sineReading(sineTable, phases[i], 1);
+                    if (readsCosine) code.variable('C') = sineReading(sineTable, phases[i], 65);
+                    second[i] = evaluate(code, program);
+                }
+            }
         }
-
-        if (clamp)
-            d = std::clamp<int64_t>(d, -256, 256);
-        else
-            d &= 255;
-        stretchMix_[i] += static_cast<float>(d * scale / 100) * 0.00390625f;
+        shaping = count;
+        shapedAt = at;
     }
     voice = v;
 }

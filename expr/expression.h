@@ -131,6 +131,19 @@ inline int64_t runExpression(CompiledExpression& record) {
     return record.native ? record.native(&record) : runFastForm(record);
 }
 
+// The fast form over a column of samples: each instruction runs over every sample before
+// the next, so that its dispatch is paid once a column instead of once a sample.
+constexpr int kColumn = 64;       // samples at most
+constexpr int kColumnSpills = 8;  // spill slots at most, each a column of its own
+// Runs the fast form of `record` once for each of `count` samples (1..kColumn) into
+// `out`: a variable with a column in `varying` (indexed by letter, A is 0) reads that
+// column's value for the sample, the others the record's. Leaves slot 0, the stack count
+// and the spill slots as the run of the last sample leaves them; the variables stay as
+// they are. Returns false, running nothing, for a record without a fast form or with more
+// spill slots than kColumnSpills.
+bool runFastColumns(CompiledExpression& record, const int64_t* const varying[kVariableCount], int32_t count,
+                    int64_t* out);
+
 // The variables a compiled record's formula reads, a bit for each (bit 0 for A); none
 // for a record that is not compiled.
 uint32_t variablesRead(const CompiledExpression& record);

@@ -65,31 +65,18 @@ bitNot:
 select:
     acc = acc != 0 ? *ip->operand : *ip->other;
     NEXT;
-divPow2 : {
-    // Truncating toward zero: negative values are biased by 2^k - 1 first.
-    const uint64_t bias = bits(acc >> 63) >> (64 - ip->shift);
-    acc = wrap(bits(acc) + bias) >> ip->shift;
+divPow2:
+    acc = intops::divPow2(acc, ip->shift);
     NEXT;
-}
-remPow2 : {
-    const uint64_t bias = bits(acc >> 63) >> (64 - ip->shift);
-    const int64_t q = wrap(bits(acc) + bias) >> ip->shift;
-    acc = sub(acc, wrap(bits(q) << ip->shift));
+remPow2:
+    acc = intops::remPow2(acc, ip->shift);
     NEXT;
-}
-divMagic : {
-    int64_t q = static_cast<int64_t>((static_cast<__int128>(acc) * ip->magic) >> 64);
-    if (ip->magic < 0) q = add(q, acc);
-    acc = (q >> ip->shift) + static_cast<int64_t>(bits(acc) >> 63);
+divMagic:
+    acc = intops::divMagic(acc, ip->magic, ip->shift);
     NEXT;
-}
-remMagic : {
-    int64_t q = static_cast<int64_t>((static_cast<__int128>(acc) * ip->magic) >> 64);
-    if (ip->magic < 0) q = add(q, acc);
-    q = (q >> ip->shift) + static_cast<int64_t>(bits(acc) >> 63);
-    acc = sub(acc, mul(q, ip->divisor));
+remMagic:
+    acc = intops::remMagic(acc, ip->magic, ip->shift, ip->divisor);
     NEXT;
-}
     BINARY(add, add(a, b))
     BINARY(sub, sub(a, b))
     BINARY(mul, mul(a, b))

@@ -77,4 +77,21 @@ constexpr int64_t unary(uint8_t code, int64_t v) {
 
 constexpr bool isUnary(uint8_t code) { return code == kNegate || code == kLogicalNot || code == kBitNot; }
 
+// Division and remainder by constants as the fast form does them: by 2^k (k in 1..62)
+// truncating toward zero, negative values biased by 2^k - 1 first; and by a divisor d
+// through its magic number and shift (Hacker's Delight, 10-1).
+constexpr int64_t divPow2(int64_t a, int32_t k) {
+    const uint64_t bias = bits(a >> 63) >> (64 - k);
+    return wrap(bits(a) + bias) >> k;
+}
+constexpr int64_t remPow2(int64_t a, int32_t k) { return sub(a, wrap(bits(divPow2(a, k)) << k)); }
+constexpr int64_t divMagic(int64_t a, int64_t magic, int32_t shift) {
+    int64_t q = static_cast<int64_t>((static_cast<__int128>(a) * magic) >> 64);
+    if (magic < 0) q = add(q, a);
+    return (q >> shift) + static_cast<int64_t>(bits(a) >> 63);
+}
+constexpr int64_t remMagic(int64_t a, int64_t magic, int32_t shift, int64_t divisor) {
+    return sub(a, mul(divMagic(a, magic, shift), divisor));
+}
+
 }  // namespace intops

@@ -205,10 +205,12 @@ TEST_F(RenderTest, HowABlockIsCutChangesNoSample) {
     }
 }
 
-// A voice's stretch as one call of machine code plays what its formula called sample by
-// sample plays, the counters, R, S, C, Lerp's blend and saturation, the shape and the gain
-// included; beside it a gliding voice and extreme steps take the sample-by-sample loop.
-TEST_F(RenderTest, TheStretchLoopPlaysWhatTheFormulaPlaysSampleBySample) {
+// A voice's stretch as one call of machine code, and the fast form a column of samples
+// at a time, play what the formula called sample by sample plays: the counters, R, S, C,
+// Lerp's blend and saturation, the shape and the gain included; beside them a gliding
+// voice and extreme steps take the other loops' paths, and a formula that spills more
+// than the columns hold is run sample by sample.
+TEST_F(RenderTest, TheStretchAndColumnLoopsPlayWhatTheFormulaPlaysSampleBySample) {
     struct Case {
         const char* formula;
         bool lerp, clamp;
@@ -222,10 +224,12 @@ TEST_F(RenderTest, TheStretchLoopPlaysWhatTheFormulaPlaysSampleBySample) {
         {"P&1?~(1<<63):1<<63", true, false, 100, 100},  // Lerp's sum past both ends of the range
         {"P&1?~(1<<63):1<<63", true, true, 100, 100},
         {"P*3+C", true, false, 100, INT32_MAX},  // a time step past the loop's bound
+        {"((P+1)*(T+2))^((P*3)/(R-4))", true, false, 100, 100},
+        {"(P*2)-((T*3)-((R*5)-((P*7)-((T*9)-((R*11)-((P*13)-((T*15)-((R*17)-((P*19)-T)))))))))", false, true, 100, 100},
     };
     for (const Case& c : cases) {
-        std::vector<float> takes[2];
-        for (int take = 0; take < 2; ++take) {
+        std::vector<float> takes[3];
+        for (int take = 0; take < 3; ++take) {
             SetUp();
             synth->interpolate = c.lerp;
             synth->clampOutput = c.clamp;
@@ -242,12 +246,15 @@ TEST_F(RenderTest, TheStretchLoopPlaysWhatTheFormulaPlaysSampleBySample) {
             std::vector<float> left(600), right(600);
             if (take == 0)
                 synth->render(left.data(), right.data(), 600);
+            else if (take == 1)
+                synth->renderWith(left.data(), right.data(), 600, engine::OwnCode<false>{});
             else
                 synth->renderWith(left.data(), right.data(), 600,
                                   [](CompiledExpression& code, int32_t) { return runExpression(code); });
             takes[take] = left;
         }
-        EXPECT_EQ(takes[0], takes[1]) << c.formula << " lerp " << c.lerp << " clamp " << c.clamp;
+        EXPECT_EQ(takes[0], takes[2]) << "stretch: " << c.formula << " lerp " << c.lerp << " clamp " << c.clamp;
+        EXPECT_EQ(takes[1], takes[2]) << "columns: " << c.formula << " lerp " << c.lerp << " clamp " << c.clamp;
     }
 }
 
