@@ -54,12 +54,10 @@ extern "C" __attribute__((import_module("env"), import_name("bytoneLeaveCode")))
 uint8_t* mapPages(size_t bytes) { return static_cast<uint8_t*>(std::malloc(bytes)); }
 bool sealPages(uint8_t*, size_t) { return true; }
 void releasePages(uint8_t* pages, size_t) { std::free(pages); }
-NativeFunction enterCode(uint8_t* code, size_t bytes) {
-    return reinterpret_cast<NativeFunction>(static_cast<uintptr_t>(bytoneEnterCode(code, bytes)));
+CodeFunction enterCode(uint8_t* code, size_t bytes) {
+    return reinterpret_cast<CodeFunction>(static_cast<uintptr_t>(bytoneEnterCode(code, bytes)));
 }
-void leaveCode(NativeFunction function) {
-    bytoneLeaveCode(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(function)));
-}
+void leaveCode(CodeFunction function) { bytoneLeaveCode(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(function))); }
 #else
 uint8_t* mapPages(size_t bytes) {
     void* pages = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -70,8 +68,8 @@ void releasePages(uint8_t* pages, size_t bytes) { munmap(pages, bytes); }
 #endif
 
 #ifndef __wasm__
-NativeFunction enterCode(uint8_t* code, size_t) { return reinterpret_cast<NativeFunction>(code); }
-void leaveCode(NativeFunction) {}
+CodeFunction enterCode(uint8_t* code, size_t) { return reinterpret_cast<CodeFunction>(code); }
+void leaveCode(CodeFunction) {}
 #endif
 
 void takeAway(CompiledExpression& record) {
@@ -102,7 +100,9 @@ NativeCodeArena::~NativeCodeArena() {
 void NativeCodeArena::forget(Entry& entry) {
     if (entry.block < 0) return;
     if (entry.function) pages_.leave(entry.function);
+    if (entry.stretch) pages_.leave(entry.stretch);
     entry.function = nullptr;
+    entry.stretch = nullptr;
     if (!entry.retired) live_ -= aligned(entry.length);
     Block& block = blocks_[entry.block];
     entry.block = -1;
@@ -114,11 +114,8 @@ void NativeCodeArena::forget(Entry& entry) {
 }
 
 void NativeCodeArena::handOut(const Entry& entry) {
-    entry.owner->native = entry.function;
-    entry.owner->stretch =
-        entry.function && entry.stretchAt
-            ? reinterpret_cast<NativeStretch>(blocks_[entry.block].memory + entry.offset + entry.stretchAt)
-            : nullptr;
+    entry.owner->native = reinterpret_cast<NativeFunction>(entry.function);
+    entry.owner->stretch = reinterpret_cast<NativeStretch>(entry.stretch);
 }
 
 void NativeCodeArena::install(CompiledExpression& record, int index) {
@@ -216,7 +213,10 @@ void NativeCodeArena::seal() {
         if (!entry.waiting) continue;
         entry.waiting = false;
         entry.block = b;
-        entry.function = pages_.enter(block.memory + entry.offset, entry.length);
+        uint8_t* code = block.memory + entry.offset;
+        entry.function = pages_.enter(code, entry.stretchAt ? entry.stretchAt : entry.length);
+        if (entry.function && entry.stretchAt)
+            entry.stretch = pages_.enter(code + entry.stretchAt, entry.length - entry.stretchAt);
         live_ += aligned(entry.length);
         ++block.users;
         handOut(entry);

@@ -65,6 +65,9 @@ size_t emitNativeCode(const CompiledExpression& record, uint8_t* out, size_t cap
 // stays within a third of what the loop (the formula twice, for Lerp) would take.
 constexpr size_t kMaxStretchedBytes = 4096;
 
+// A function of code in sealed pages, of whichever type: the formula's or the stretch's.
+using CodeFunction = void (*)();
+
 // Pages for machine code as the system hands them out. Tests put a system that refuses
 // in its place.
 struct CodePages {
@@ -73,11 +76,12 @@ struct CodePages {
     // Turns pages from `map` read-and-execute, for good; false when refused.
     bool (*seal)(uint8_t* pages, size_t bytes);
     void (*release)(uint8_t* pages, size_t bytes);
-    // The function that a record's code in sealed pages is, null when there is none; and
-    // the end of that function, before its pages go. Machine code is its own address;
-    // WebAssembly code is a module that the host compiles into the instrument's table.
-    NativeFunction (*enter)(uint8_t* code, size_t bytes);
-    void (*leave)(NativeFunction function);
+    // The function that a record's code in sealed pages is (the formula's, and apart the
+    // stretch's), null when there is none; and the end of that function, before its pages
+    // go. Machine code is its own address; WebAssembly code is a module that the host
+    // compiles into the instrument's table.
+    CodeFunction (*enter)(uint8_t* code, size_t bytes);
+    void (*leave)(CodeFunction function);
 };
 const CodePages& systemCodePages();
 
@@ -138,11 +142,12 @@ public:
 private:
     struct Entry {
         CompiledExpression* owner = nullptr;
-        int block = -1;                     // where its code lies; -1 while it has none
-        uint32_t offset = 0;                // in the block
-        uint32_t length = 0;                // of its code, or of the code waiting for `seal`
-        uint32_t stretchAt = 0;             // where its stretch function starts; 0 without one
-        NativeFunction function = nullptr;  // what the code is, once sealed
+        int block = -1;                   // where its code lies; -1 while it has none
+        uint32_t offset = 0;              // in the block
+        uint32_t length = 0;              // of its code, or of the code waiting for `seal`
+        uint32_t stretchAt = 0;           // where its stretch function starts; 0 without one
+        CodeFunction function = nullptr;  // what the code is, once sealed
+        CodeFunction stretch = nullptr;
         bool waiting = false;
         bool retired = false;
     };

@@ -26,20 +26,34 @@ const formulas = [
     'P*T*R*V+(P|T)-(P&R)',
     'P/-7+P%-7+P/-4096-P%-4096',
     '(P*1234567890123)/(R+1)%(T|1)',
-    'P>>63?1:-1',
-    'T/(P&1023)+T%(P&255)',
+    'T/(P&1023)+T%(P&255)+(P>>63?1:-1)',
     'V/(M+0)+M%(V-100)',
-    '(T*P>>5)&(T>>7|T>>5)',
+    'S+C*R-(T*P>>5)&(T>>7|T>>5)',
 ];
+// Played whole: Lerp's sum past both ends of the range.
+const whole = ['P&1?~(1<<63):1<<63', '(P&3)-2<<62'];
 
+// Each sliced formula with Lerp off and on, and with Clamp on where it changes nothing;
+// the whole ones with Lerp on.
 function play(compiledFormulas) {
     const instrument = new Instrument(module, 44100, { compiledFormulas });
-    instrument.setSetting('clamp', 0);
+    const plays = [];
     formulas.forEach((formula, f) => {
-        for (let b = 0; b < 8; ++b) instrument.setFormula(f * 8 + b, `(${formula})>>${8 * b}&255`);
+        for (let b = 0; b < 8; ++b) {
+            const program = f * 8 + b;
+            instrument.setFormula(program, `(${formula})>>${8 * b}&255`);
+            plays.push({ program, lerp: b % 2, clamp: f % 3 === 0 ? 1 : 0 });
+        }
+    });
+    whole.forEach((formula, w) => {
+        const program = formulas.length * 8 + w;
+        instrument.setFormula(program, formula);
+        plays.push({ program, lerp: 1, clamp: 0 });
     });
     const samples = [];
-    for (let program = 0; program < formulas.length * 8; ++program) {
+    for (const { program, lerp, clamp } of plays) {
+        instrument.setSetting('lerp', lerp);
+        instrument.setSetting('clamp', clamp);
         instrument.program = program;
         instrument.midi(0xb0, 1, program);  // M
         instrument.midi(0x90, 30 + program % 60, 1 + program);  // V
@@ -53,7 +67,7 @@ function play(compiledFormulas) {
 
 test('formulas compiled to WebAssembly play every bit their fast form plays', () => {
     const compiled = play(true), fast = play(false);
-    assert.ok(compiled.compiled >= 128, 'every program plays from compiled code');
+    assert.ok(compiled.compiled >= 256, 'every program plays from compiled code, a formula and a stretch each');
     assert.equal(fast.compiled, 0);
     assert.ok(fast.samples.some((v) => v !== 0));
     assert.deepEqual(compiled.samples, fast.samples);
