@@ -21,7 +21,10 @@ struct OwnCode {
     int64_t operator()(CompiledExpression& code, int32_t) const {
         return MachineCode ? runExpression(code) : runFastForm(code);
     }
-    static NativeStretch stretchOf(const CompiledExpression& code) { return MachineCode ? code.stretch : nullptr; }
+    // The stretch's loop runs the formula's own code: without it, none.
+    static NativeStretch stretchOf(const CompiledExpression& code) {
+        return MachineCode && code.native ? code.stretch : nullptr;
+    }
     static bool byColumns(const CompiledExpression& code) { return !MachineCode || !code.native; }
 };
 
@@ -82,7 +85,10 @@ void Instrument::renderVoice(Voice& voice, int32_t frames, random15::Every draws
                              draws.leap().increment,
                              frames,
                              lerp,
-                             clamp};
+                             clamp,
+                             (read >> ('R' - 'A') & 1) != 0,
+                             readsSine,
+                             readsCosine};
             stretch(&code, &run);
             v.phaseFrac = run.phaseFrac;
             v.timeFrac = run.timeFrac;

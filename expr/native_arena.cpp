@@ -93,6 +93,7 @@ NativeCodeArena::NativeCodeArena(int count, const CodePages& pages) : pages_(pag
 }
 
 NativeCodeArena::~NativeCodeArena() {
+    if (driver_) pages_.leave(driver_);
     for (int b = 0; b <= count_ && count_ > 0; ++b)
         if (blocks_[b].memory) pages_.release(blocks_[b].memory, blocks_[b].bytes);
 }
@@ -115,7 +116,9 @@ void NativeCodeArena::forget(Entry& entry) {
 
 void NativeCodeArena::handOut(const Entry& entry) {
     entry.owner->native = reinterpret_cast<NativeFunction>(entry.function);
-    entry.owner->stretch = reinterpret_cast<NativeStretch>(entry.stretch);
+    entry.owner->stretch = !entry.function ? nullptr
+                           : entry.stretch ? reinterpret_cast<NativeStretch>(entry.stretch)
+                                           : reinterpret_cast<NativeStretch>(driver_);
 }
 
 void NativeCodeArena::install(CompiledExpression& record, int index) {
@@ -161,11 +164,15 @@ void NativeCodeArena::drop(int index) {
 
 void NativeCodeArena::seal() {
     if (refused_) return;
-    size_t bytes = 0;
+    // The first block also holds the voice loop, ahead of the batch's code, for as long as
+    // the area lives.
+    const size_t driverLength = driver_ ? 0 : emitStretchDriver(scratch_.get(), kMaxCodeBytes);
+    const size_t start = aligned(driverLength);
+    size_t bytes = start;
     for (int i = 0; i < count_; ++i) {
         Entry& entry = entries_[i];
         if (!entry.waiting) continue;
-        if (live_ + bytes + aligned(entry.length) > kMaxLiveBytes ||
+        if (live_ + (bytes - start) + aligned(entry.length) > kMaxLiveBytes ||
             mapped_ + wholePages(bytes + aligned(entry.length)) > kMaxMappedBytes) {
             entry.waiting = false;  // keeps its fast form
             continue;
@@ -173,7 +180,7 @@ void NativeCodeArena::seal() {
         entry.offset = static_cast<uint32_t>(bytes);
         bytes += aligned(entry.length);
     }
-    if (bytes == 0) return;
+    if (bytes == start) return;
 
     int b = 0;
     while (blocks_[b].memory) ++b;  // count_ + 1 blocks: one is always free
@@ -182,6 +189,8 @@ void NativeCodeArena::seal() {
     block.memory = pages_.map(block.bytes);
     if (block.memory) {
         std::memset(block.memory, kTrap, block.bytes);
+        if (driverLength && emitStretchDriver(block.memory, driverLength) != driverLength)  // cannot happen
+            std::memset(block.memory, kTrap, driverLength);
         for (int i = 0; i < count_; ++i) {
             Entry& entry = entries_[i];
             size_t stretchAt = 0;
@@ -208,6 +217,10 @@ void NativeCodeArena::seal() {
         return;
     }
     mapped_ += block.bytes;
+    if (driverLength) {
+        driver_ = pages_.enter(block.memory, driverLength);
+        ++block.users;  // the loop's: the block stays
+    }
     for (int i = 0; i < count_; ++i) {
         Entry& entry = entries_[i];
         if (!entry.waiting) continue;

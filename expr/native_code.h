@@ -4,9 +4,10 @@
 // machine-code pattern with the accumulator in rax and the record's address in r9, so a
 // formula runs as a short straight line of native instructions without any dispatch.
 //
-// Each record gets two functions: the formula alone, and the formula inside a voice's
-// loop over a stretch of samples (VoiceStretch below), which keeps the voice's counters
-// in registers and makes one call per voice and stretch instead of one per sample.
+// A voice's loop over a stretch of samples (VoiceStretch below) keeps the voice's
+// counters in registers and calls the formula's function for each reading: one call from
+// the instrument per voice and stretch instead of one per sample. One loop serves every
+// record of an area.
 //
 // Safety of code made from untrusted text: the only values a formula puts into the code
 // are the immediates of its constants. Every jump is a fixed jump inside one pattern or
@@ -49,21 +50,25 @@ struct VoiceStretch {
     uint32_t random, randomMultiplier, randomIncrement;
     int32_t frames;
     uint8_t lerp, clamp;
+    uint8_t readsRandom, readsSine, readsCosine;  // whether the formula reads R, S and C
 };
 
-// Writes the machine code of `record`'s fast form into `out`: a function that takes the
-// record's address (the platform's first argument), runs the formula and returns its
-// value, leaving slot 0 and the stack count as the interpreter does; after it, at
-// `*stretchAt`, a function of the record and a VoiceStretch (the second argument) that
-// runs the stretch, or 0 there when that one would not fit or the formula's code is longer
-// than kMaxStretchedBytes. Returns the code's size, or 0
+// Writes the code of `record`'s fast form into `out`: a function that takes the record's
+// address (the platform's first argument), runs the formula and returns its value,
+// leaving slot 0 and the stack count as the interpreter does. Where the code is
+// WebAssembly, a second module follows at `*stretchAt`: the formula inside a voice's loop
+// over a stretch, a function of the record and a VoiceStretch; 0 there when it would not
+// fit or the formula's code is longer than kMaxStretchedBytes (a long formula is called
+// per sample, where the call costs nothing worth saving). Returns the code's size, or 0
 // when the record has no fast form, the code would not fit in `capacity`, or this build
-// has no x86-64 code generator.
+// has no code generator.
 size_t emitNativeCode(const CompiledExpression& record, uint8_t* out, size_t capacity, size_t* stretchAt);
-// The stretch's loop saves a call and the counters' trips through memory per sample,
-// which only a short formula notices; a long one is called per sample, and its code
-// stays within a third of what the loop (the formula twice, for Lerp) would take.
 constexpr size_t kMaxStretchedBytes = 4096;
+// Writes the x86-64 voice loop that serves every record with machine code: a function of
+// the record and a VoiceStretch that calls the record's formula function for each
+// reading. Returns its size, or 0 where formulas bring their own loop or there is no code
+// generator.
+size_t emitStretchDriver(uint8_t* out, size_t capacity);
 
 // A function of code in sealed pages, of whichever type: the formula's or the stretch's.
 using CodeFunction = void (*)();
@@ -169,4 +174,7 @@ private:
     std::unique_ptr<Entry[]> entries_;
     std::unique_ptr<Block[]> blocks_;     // count_ + 1: each live block has a user, and one is new
     std::unique_ptr<uint8_t[]> scratch_;  // kMaxCodeBytes, where code is emitted first
+    // The voice loop that serves every record with machine code: in the first block that
+    // was sealed, which it keeps until the area goes.
+    CodeFunction driver_ = nullptr;
 };

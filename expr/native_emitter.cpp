@@ -24,123 +24,12 @@ struct Source {
     int64_t value;  // the constant, or the place's offset in the record
 };
 
-class Emitter {
+// Code written into a buffer of `capacity` bytes; anything past it fails the writing.
+class CodeWriter {
 public:
-    Emitter(const CompiledExpression& record, uint8_t* out, size_t capacity)
-        : record_(record), out_(out), capacity_(capacity) {}
+    CodeWriter(uint8_t* out, size_t capacity) : out_(out), capacity_(capacity) {}
 
-    // The formula alone, returning its value.
-    size_t formulaFunction() {
-        entry();
-        return formula(true) ? size_ : 0;
-    }
-
-    // The voice's loop over a stretch (VoiceStretch).
-    size_t stretchFunction() {
-        const uint32_t read = variablesRead(record_);
-        const auto reads = [&](char letter) { return (read >> (letter - 'A') & 1) != 0; };
-        entry();
-#ifdef _WIN32
-        bytes({0x49, 0x89, 0xD0});  // mov r8, rdx
-#else
-        bytes({0x49, 0x89, 0xF0});  // mov r8, rsi
-#endif
-        const uint32_t fractions[] = {kPhaseFrac, kPhaseStep, kTimeFrac, kTimeStep};  // into xmm0..xmm3
-        for (uint8_t xmm = 0; xmm < 4; ++xmm)
-            bytes({0xF2, 0x41, 0x0F, 0x10, static_cast<uint8_t>(0x80 | xmm << 3)}) && word(fractions[xmm]);
-        bytes({0x4D, 0x8B, 0x98}) && word(kPhase);              // mov r11, [r8 + phase]
-        bytes({0x45, 0x31, 0xD2});                              // xor r10d, r10d
-        bytes({0x41, 0x83, 0xB8}) && word(kFrames) && byte(0);  // cmp dword [r8 + frames], 0
-        const size_t toEnd = jump({0x0F, 0x8E});                // jle end
-        const size_t loop = size_;
-
-        // The counters: each fraction's whole part (below 2^52, so the truncation) moves out.
-        bytes({0xF2, 0x0F, 0x58, 0xC1, 0xF2, 0x48, 0x0F, 0x2C, 0xC0});  // addsd xmm0, xmm1; cvttsd2si rax, xmm0
-        bytes({0x0F, 0x57, 0xE4, 0xF2, 0x48, 0x0F, 0x2A, 0xE0});        // xorps xmm4, xmm4; cvtsi2sd xmm4, rax
-        bytes({0xF2, 0x0F, 0x5C, 0xC4, 0x49, 0x01, 0xC3});              // subsd xmm0, xmm4; add r11, rax
-        bytes({0x4D, 0x89, 0x99}) && word(variable('P'));               // mov [r9 + P], r11
-        bytes({0xF2, 0x0F, 0x58, 0xD3, 0xF2, 0x48, 0x0F, 0x2C, 0xC2});  // addsd xmm2, xmm3; cvttsd2si rax, xmm2
-        bytes({0x0F, 0x57, 0xE4, 0xF2, 0x48, 0x0F, 0x2A, 0xE0});        // xorps xmm4, xmm4; cvtsi2sd xmm4, rax
-        bytes({0xF2, 0x0F, 0x5C, 0xD4});                                // subsd xmm2, xmm4
-        bytes({0x49, 0x03, 0x80}) && word(kTime);                       // add rax, [r8 + time]
-        bytes({0x49, 0x89, 0x80}) && word(kTime);                       // mov [r8 + time], rax
-        bytes({0x49, 0x89, 0x81}) && word(variable('T'));               // mov [r9 + T], rax
-        if (reads('R')) {
-            bytes({0x41, 0x8B, 0x80}) && word(kRandom);                                 // mov eax, [r8 + random]
-            bytes({0x89, 0xC1, 0xC1, 0xE9, 0x10, 0x81, 0xE1, 0xFF, 0x7F, 0x00, 0x00});  // ecx = eax >> 16 & 0x7FFF
-            bytes({0x49, 0x89, 0x89}) && word(variable('R'));                           // mov [r9 + R], rcx
-            bytes({0x41, 0x0F, 0xAF, 0x80}) && word(kMultiplier);                       // imul eax, [r8 + multiplier]
-            bytes({0x41, 0x03, 0x80}) && word(kIncrement);                              // add eax, [r8 + increment]
-            bytes({0x41, 0x89, 0x80}) && word(kRandom);                                 // mov [r8 + random], eax
-        }
-        const auto sines = [&](uint8_t shift) {
-            if (reads('S')) sineReading('S', shift);
-            if (reads('C')) sineReading('C', static_cast<uint8_t>(shift + 64));
-        };
-        sines(0);
-        formula(false);
-
-        // Lerp: the reading at P + 1, blended with the first by the phase fraction.
-        bytes({0x41, 0xF6, 0x80}) && word(kLerp) && byte(1);                       // test byte [r8 + lerp], 1
-        const size_t toShape = jump({0x0F, 0x84});                                 // jz shape
-        bytes({0x49, 0x89, 0x80}) && word(kHeld);                                  // mov [r8 + held], rax
-        bytes({0x49, 0x8D, 0x43, 0x01, 0x49, 0x89, 0x81}) && word(variable('P'));  // lea rax, [r11+1]; mov [P], rax
-        sines(1);
-        formula(false);
-        bytes({0x49, 0x2B, 0x80}) && word(kHeld);                       // sub rax, [r8 + held]
-        bytes({0x0F, 0x57, 0xE4, 0xF2, 0x48, 0x0F, 0x2A, 0xE0});        // xorps xmm4, xmm4; cvtsi2sd xmm4, rax
-        bytes({0xF2, 0x0F, 0x59, 0xE0, 0x0F, 0x57, 0xED});              // mulsd xmm4, xmm0; xorps xmm5, xmm5
-        bytes({0xF2, 0x49, 0x0F, 0x2A, 0xA8}) && word(kHeld);           // cvtsi2sd xmm5, qword [r8 + held]
-        bytes({0xF2, 0x0F, 0x58, 0xE5, 0xF2, 0x48, 0x0F, 0x2C, 0xC4});  // addsd xmm4, xmm5; cvttsd2si rax, xmm4
-        // Out of range the conversion gives the most negative value; above it, the largest.
-        move(kRcx, INT64_MIN);
-        bytes({0x48, 0x39, 0xC8, 0x75, 0x0C,              // cmp rax, rcx; jne shape
-               0x0F, 0x57, 0xED, 0x66, 0x0F, 0x2E, 0xE5,  // xorps xmm5, xmm5; ucomisd xmm4, xmm5
-               0x76, 0x03, 0x48, 0xFF, 0xC8});            // jbe shape; dec rax
-        land(toShape);
-
-        // The shape: masked to a byte, or clamped to -256..256.
-        bytes({0x41, 0xF6, 0x80}) && word(kClamp) && byte(1);               // test byte [r8 + clamp], 1
-        bytes({0x75, 0x05, 0x0F, 0xB6, 0xC0, 0xEB, 0x1A});                  // jnz clamp; movzx eax, al; jmp gain
-        bytes({0x48, 0xC7, 0xC1, 0x00, 0xFF, 0xFF, 0xFF, 0x48, 0x39, 0xC8,  // clamp: mov rcx, -256; cmp rax, rcx
-               0x48, 0x0F, 0x4C, 0xC1, 0xB9, 0x00, 0x01, 0x00, 0x00,        // cmovl rax, rcx; mov ecx, 256
-               0x48, 0x39, 0xC8, 0x48, 0x0F, 0x4F, 0xC1});                  // cmp rax, rcx; cmovg rax, rcx
-        // gain: value * gain / 100, truncated (|value * gain| < 2^31: Hacker's Delight, 10-1).
-        bytes({0x49, 0x0F, 0xAF, 0x80}) && word(kGain);                     // imul rax, [r8 + gain]
-        bytes({0x48, 0x89, 0xC1, 0x48, 0x69, 0xC9, 0x1F, 0x85, 0xEB, 0x51,  // mov rcx, rax; imul rcx, rcx, magic
-               0x48, 0xC1, 0xF9, 0x25, 0x48, 0xC1, 0xE8, 0x3F, 0x48, 0x01, 0xC8});  // sar rcx, 37; shr rax, 63; add
-        // mix[i] += value / 256
-        bytes({0x0F, 0x57, 0xE4, 0xF3, 0x48, 0x0F, 0x2A, 0xE0});                 // xorps xmm4, xmm4; cvtsi2ss xmm4, rax
-        bytes({0xB8, 0x00, 0x00, 0x80, 0x3B, 0x66, 0x0F, 0x6E, 0xE8});           // mov eax, 1/256f; movd xmm5, eax
-        bytes({0xF3, 0x0F, 0x59, 0xE5});                                         // mulss xmm4, xmm5
-        bytes({0x49, 0x8B, 0x80}) && word(kMix);                                 // mov rax, [r8 + mix]
-        bytes({0xF3, 0x42, 0x0F, 0x58, 0x24, 0x90});                             // addss xmm4, [rax + r10 * 4]
-        bytes({0xF3, 0x42, 0x0F, 0x11, 0x24, 0x90});                             // movss [rax + r10 * 4], xmm4
-        bytes({0x49, 0xFF, 0xC2, 0x45, 0x3B, 0x90}) && word(kFrames);            // inc r10; cmp r10d, [r8 + frames]
-        bytes({0x0F, 0x8C}) && word(static_cast<uint32_t>(loop - (size_ + 4)));  // jl loop
-
-        land(toEnd);
-        bytes({0x4D, 0x89, 0x98}) && word(kPhase);                  // mov [r8 + phase], r11
-        bytes({0xF2, 0x41, 0x0F, 0x11, 0x80}) && word(kPhaseFrac);  // movsd [r8 + phaseFrac], xmm0
-        bytes({0xF2, 0x41, 0x0F, 0x11, 0x90}) && word(kTimeFrac);   // movsd [r8 + timeFrac], xmm2
-        byte(0xC3);                                                 // ret: the function's one, at its end
-        return ok_ && formulas_ == 2 ? size_ : 0;
-    }
-
-private:
-    // The fields of a stretch.
-    static constexpr uint32_t kPhaseFrac = offsetof(VoiceStretch, phaseFrac),
-                              kPhaseStep = offsetof(VoiceStretch, phaseStep),
-                              kTimeFrac = offsetof(VoiceStretch, timeFrac),
-                              kTimeStep = offsetof(VoiceStretch, timeStep), kPhase = offsetof(VoiceStretch, phase),
-                              kTime = offsetof(VoiceStretch, time), kGain = offsetof(VoiceStretch, gain),
-                              kHeld = offsetof(VoiceStretch, held), kMix = offsetof(VoiceStretch, mix),
-                              kSineTable = offsetof(VoiceStretch, sineTable), kRandom = offsetof(VoiceStretch, random),
-                              kMultiplier = offsetof(VoiceStretch, randomMultiplier),
-                              kIncrement = offsetof(VoiceStretch, randomIncrement),
-                              kFrames = offsetof(VoiceStretch, frames), kLerp = offsetof(VoiceStretch, lerp),
-                              kClamp = offsetof(VoiceStretch, clamp);
-
+protected:
     // A landing place for the indirect call that runs the code, where the processor and
     // the system check them (Intel CET); a no-op elsewhere. Then the record into r9.
     void entry() {
@@ -151,30 +40,6 @@ private:
         bytes({0x49, 0x89, 0xF9});  // mov r9, rdi
 #endif
     }
-
-    // The formula's instructions, the value in rax; `returns` ends them in the function's
-    // return, else the code goes on after them. Either way they end in their one finish.
-    bool formula(bool returns) {
-        returns_ = 0;
-        returning_ = returns;
-        const FastInstruction* ip = record_.fast + record_.shape.fast - 1;
-        for (int i = 0; i < record_.fastLength; ++i, --ip)
-            if (!instruction(*ip)) return ok_ = false;
-        ++formulas_;
-        return ok_ = ok_ && returns_ == 1 && returnEnd_ == size_;
-    }
-
-    // The variable `letter` of a sine reading, the phase with its low byte replaced by
-    // the table's entry at that byte plus `shift`.
-    void sineReading(char letter, uint8_t shift) {
-        bytes({0x49, 0x8B, 0x88}) && word(kSineTable);         // mov rcx, [r8 + sineTable]
-        bytes({0x44, 0x89, 0xD8, 0x83, 0xC0}) && byte(shift);  // mov eax, r11d; add eax, shift
-        bytes({0x0F, 0xB6, 0xC0, 0x0F, 0xB6, 0x04, 0x01});     // movzx eax, al; movzx eax, byte [rcx + rax]
-        bytes({0x4C, 0x89, 0xDA, 0x48, 0x81, 0xE2, 0x00, 0xFF, 0xFF, 0xFF});    // mov rdx, r11; and rdx, -256
-        bytes({0x48, 0x01, 0xC2, 0x49, 0x89, 0x91}) && word(variable(letter));  // add rdx, rax; mov [r9 + v], rdx
-    }
-
-    uint32_t variable(char letter) { return offsetOf(&record_.variables[letter - 'A']); }
 
     // A jump with a 32-bit distance that `land` sets; returns where the distance goes.
     size_t jump(std::initializer_list<uint8_t> opcode) {
@@ -189,6 +54,55 @@ private:
         std::memcpy(out_ + at, &distance, 4);
     }
 
+    bool move(Register reg, int64_t value) {
+        if (value == static_cast<int32_t>(value))  // mov reg, imm32 (sign-extended)
+            return bytes({0x48, 0xC7, static_cast<uint8_t>(0xC0 | reg)}) && word(static_cast<uint32_t>(value));
+        uint8_t bytes8[8];
+        std::memcpy(bytes8, &value, 8);                                      // x86 is little-endian, as the code is
+        if (!bytes({0x48, static_cast<uint8_t>(0xB8 | reg)})) return false;  // mov reg, imm64
+        for (uint8_t b : bytes8)
+            if (!byte(b)) return false;
+        return true;
+    }
+
+    bool word(uint32_t value) {
+        for (int i = 0; i < 4; ++i)
+            if (!byte(static_cast<uint8_t>(value >> (8 * i)))) return false;
+        return true;
+    }
+    bool bytes(std::initializer_list<uint8_t> list) {
+        for (uint8_t b : list)
+            if (!byte(b)) return false;
+        return true;
+    }
+    bool byte(uint8_t b) {
+        if (size_ >= capacity_) return ok_ = false;
+        out_[size_++] = b;
+        return ok_;
+    }
+
+    uint8_t* out_;
+    size_t capacity_;
+    size_t size_ = 0;
+    bool ok_ = true;
+};
+
+class Emitter : CodeWriter {
+public:
+    Emitter(const CompiledExpression& record, uint8_t* out, size_t capacity)
+        : CodeWriter(out, capacity), record_(record) {}
+
+    // The formula as a function of the record, returning its value.
+    size_t formulaFunction() {
+        entry();
+        const FastInstruction* ip = record_.fast + record_.shape.fast - 1;
+        for (int i = 0; i < record_.fastLength; ++i, --ip)
+            if (!instruction(*ip)) return 0;
+        // The code must end in its one return: nothing may run past the block.
+        return ok_ && returns_ == 1 && returnEnd_ == size_ ? size_ : 0;
+    }
+
+private:
     bool instruction(const FastInstruction& in) {
         switch (in.op) {
             case kFastLoad: return load(kRax, in, in.operand);
@@ -359,7 +273,7 @@ private:
         ++returns_;
         const bool done = bytes({0x49, 0x89, 0x81}) && word(offsetOf(&record_.valueStack[0])) &&  // mov [r9+d], rax
                           bytes({0x41, 0xC7, 0x81}) && word(offsetOf(&record_.valueTop)) && word(depth) &&
-                          (!returning_ || byte(0xC3));  // ret
+                          byte(0xC3);  // ret
         returnEnd_ = size_;
         return done;
     }
@@ -385,17 +299,6 @@ private:
         return slot && bytes({0x49, 0x89, 0x81}) && word(offsetOf(slot));  // mov [r9 + d], rax
     }
 
-    bool move(Register reg, int64_t value) {
-        if (value == static_cast<int32_t>(value))  // mov reg, imm32 (sign-extended)
-            return bytes({0x48, 0xC7, static_cast<uint8_t>(0xC0 | reg)}) && word(static_cast<uint32_t>(value));
-        uint8_t bytes8[8];
-        std::memcpy(bytes8, &value, 8);                                      // x86 is little-endian, as the code is
-        if (!bytes({0x48, static_cast<uint8_t>(0xB8 | reg)})) return false;  // mov reg, imm64
-        for (uint8_t b : bytes8)
-            if (!byte(b)) return false;
-        return true;
-    }
-
     // The offset of a place inside the record; an address outside it ends the emission.
     uint32_t offsetOf(const void* place) {
         const auto at = reinterpret_cast<uintptr_t>(place), base = reinterpret_cast<uintptr_t>(&record_);
@@ -403,31 +306,161 @@ private:
         return static_cast<uint32_t>(at - base);
     }
 
-    bool word(uint32_t value) {
-        for (int i = 0; i < 4; ++i)
-            if (!byte(static_cast<uint8_t>(value >> (8 * i)))) return false;
-        return true;
-    }
-    bool bytes(std::initializer_list<uint8_t> list) {
-        for (uint8_t b : list)
-            if (!byte(b)) return false;
-        return true;
-    }
-    bool byte(uint8_t b) {
-        if (size_ >= capacity_) return ok_ = false;
-        out_[size_++] = b;
-        return ok_;
+    const CompiledExpression& record_;
+    size_t returnEnd_ = 0;  // where the finish ends
+    int returns_ = 0;       // finishes emitted
+};
+
+// The voice's loop over a stretch (VoiceStretch), the same for every formula: it calls
+// the record's formula function (its `native`) for each reading. The call and its return
+// are the only use of the stack: the formula's code touches none, so each frame is a leaf
+// to an unwinder, and the return address is all it finds.
+class Driver : CodeWriter {
+public:
+    using CodeWriter::CodeWriter;
+
+    size_t run() {
+        entry();
+#ifdef _WIN32
+        bytes({0x49, 0x89, 0xD0});  // mov r8, rdx
+#else
+        bytes({0x49, 0x89, 0xF0});  // mov r8, rsi
+#endif
+        const uint32_t fractions[] = {kPhaseFrac, kPhaseStep, kTimeFrac, kTimeStep};  // into xmm0..xmm3
+        for (uint8_t xmm = 0; xmm < 4; ++xmm)
+            bytes({0xF2, 0x41, 0x0F, 0x10, static_cast<uint8_t>(0x80 | xmm << 3)}) && word(fractions[xmm]);
+        bytes({0x4D, 0x8B, 0x98}) && word(kPhase);              // mov r11, [r8 + phase]
+        bytes({0x45, 0x31, 0xD2});                              // xor r10d, r10d
+        bytes({0x41, 0x83, 0xB8}) && word(kFrames) && byte(0);  // cmp dword [r8 + frames], 0
+        const size_t toEnd = jump({0x0F, 0x8E});                // jle end
+        const size_t loop = size_;
+
+        // The counters: each fraction's whole part (below 2^52, so the truncation) moves out.
+        bytes({0xF2, 0x0F, 0x58, 0xC1, 0xF2, 0x48, 0x0F, 0x2C, 0xC0});  // addsd xmm0, xmm1; cvttsd2si rax, xmm0
+        bytes({0x0F, 0x57, 0xE4, 0xF2, 0x48, 0x0F, 0x2A, 0xE0});        // xorps xmm4, xmm4; cvtsi2sd xmm4, rax
+        bytes({0xF2, 0x0F, 0x5C, 0xC4, 0x49, 0x01, 0xC3});              // subsd xmm0, xmm4; add r11, rax
+        bytes({0x4D, 0x89, 0x99}) && word(variable('P'));               // mov [r9 + P], r11
+        bytes({0xF2, 0x0F, 0x58, 0xD3, 0xF2, 0x48, 0x0F, 0x2C, 0xC2});  // addsd xmm2, xmm3; cvttsd2si rax, xmm2
+        bytes({0x0F, 0x57, 0xE4, 0xF2, 0x48, 0x0F, 0x2A, 0xE0});        // xorps xmm4, xmm4; cvtsi2sd xmm4, rax
+        bytes({0xF2, 0x0F, 0x5C, 0xD4});                                // subsd xmm2, xmm4
+        bytes({0x49, 0x03, 0x80}) && word(kTime);                       // add rax, [r8 + time]
+        bytes({0x49, 0x89, 0x80}) && word(kTime);                       // mov [r8 + time], rax
+        bytes({0x49, 0x89, 0x81}) && word(variable('T'));               // mov [r9 + T], rax
+        {
+            const size_t past = unless(kReadsRandom);
+            bytes({0x41, 0x8B, 0x80}) && word(kRandom);                                 // mov eax, [r8 + random]
+            bytes({0x89, 0xC1, 0xC1, 0xE9, 0x10, 0x81, 0xE1, 0xFF, 0x7F, 0x00, 0x00});  // ecx = eax >> 16 & 0x7FFF
+            bytes({0x49, 0x89, 0x89}) && word(variable('R'));                           // mov [r9 + R], rcx
+            bytes({0x41, 0x0F, 0xAF, 0x80}) && word(kMultiplier);                       // imul eax, [r8 + multiplier]
+            bytes({0x41, 0x03, 0x80}) && word(kIncrement);                              // add eax, [r8 + increment]
+            bytes({0x41, 0x89, 0x80}) && word(kRandom);                                 // mov [r8 + random], eax
+            land(past);
+        }
+        const auto sines = [&](uint8_t shift) {
+            const size_t noSine = unless(kReadsSine);
+            sineReading('S', shift);
+            land(noSine);
+            const size_t noCosine = unless(kReadsCosine);
+            sineReading('C', static_cast<uint8_t>(shift + 64));
+            land(noCosine);
+        };
+        sines(0);
+        formula();
+
+        // Lerp: the reading at P + 1, blended with the first by the phase fraction.
+        bytes({0x41, 0xF6, 0x80}) && word(kLerp) && byte(1);                       // test byte [r8 + lerp], 1
+        const size_t toShape = jump({0x0F, 0x84});                                 // jz shape
+        bytes({0x49, 0x89, 0x80}) && word(kHeld);                                  // mov [r8 + held], rax
+        bytes({0x49, 0x8D, 0x43, 0x01, 0x49, 0x89, 0x81}) && word(variable('P'));  // lea rax, [r11+1]; mov [P], rax
+        sines(1);
+        formula();
+        bytes({0x49, 0x2B, 0x80}) && word(kHeld);                       // sub rax, [r8 + held]
+        bytes({0x0F, 0x57, 0xE4, 0xF2, 0x48, 0x0F, 0x2A, 0xE0});        // xorps xmm4, xmm4; cvtsi2sd xmm4, rax
+        bytes({0xF2, 0x0F, 0x59, 0xE0, 0x0F, 0x57, 0xED});              // mulsd xmm4, xmm0; xorps xmm5, xmm5
+        bytes({0xF2, 0x49, 0x0F, 0x2A, 0xA8}) && word(kHeld);           // cvtsi2sd xmm5, qword [r8 + held]
+        bytes({0xF2, 0x0F, 0x58, 0xE5, 0xF2, 0x48, 0x0F, 0x2C, 0xC4});  // addsd xmm4, xmm5; cvttsd2si rax, xmm4
+        // Out of range the conversion gives the most negative value; above it, the largest.
+        move(kRcx, INT64_MIN);
+        bytes({0x48, 0x39, 0xC8, 0x75, 0x0C,              // cmp rax, rcx; jne shape
+               0x0F, 0x57, 0xED, 0x66, 0x0F, 0x2E, 0xE5,  // xorps xmm5, xmm5; ucomisd xmm4, xmm5
+               0x76, 0x03, 0x48, 0xFF, 0xC8});            // jbe shape; dec rax
+        land(toShape);
+
+        // The shape: masked to a byte, or clamped to -256..256.
+        bytes({0x41, 0xF6, 0x80}) && word(kClamp) && byte(1);               // test byte [r8 + clamp], 1
+        bytes({0x75, 0x05, 0x0F, 0xB6, 0xC0, 0xEB, 0x1A});                  // jnz clamp; movzx eax, al; jmp gain
+        bytes({0x48, 0xC7, 0xC1, 0x00, 0xFF, 0xFF, 0xFF, 0x48, 0x39, 0xC8,  // clamp: mov rcx, -256; cmp rax, rcx
+               0x48, 0x0F, 0x4C, 0xC1, 0xB9, 0x00, 0x01, 0x00, 0x00,        // cmovl rax, rcx; mov ecx, 256
+               0x48, 0x39, 0xC8, 0x48, 0x0F, 0x4F, 0xC1});                  // cmp rax, rcx; cmovg rax, rcx
+        // gain: value * gain / 100, truncated (|value * gain| < 2^31: Hacker's Delight, 10-1).
+        bytes({0x49, 0x0F, 0xAF, 0x80}) && word(kGain);                     // imul rax, [r8 + gain]
+        bytes({0x48, 0x89, 0xC1, 0x48, 0x69, 0xC9, 0x1F, 0x85, 0xEB, 0x51,  // mov rcx, rax; imul rcx, rcx, magic
+               0x48, 0xC1, 0xF9, 0x25, 0x48, 0xC1, 0xE8, 0x3F, 0x48, 0x01, 0xC8});  // sar rcx, 37; shr rax, 63; add
+        // mix[i] += value / 256
+        bytes({0x0F, 0x57, 0xE4, 0xF3, 0x48, 0x0F, 0x2A, 0xE0});                 // xorps xmm4, xmm4; cvtsi2ss xmm4, rax
+        bytes({0xB8, 0x00, 0x00, 0x80, 0x3B, 0x66, 0x0F, 0x6E, 0xE8});           // mov eax, 1/256f; movd xmm5, eax
+        bytes({0xF3, 0x0F, 0x59, 0xE5});                                         // mulss xmm4, xmm5
+        bytes({0x49, 0x8B, 0x80}) && word(kMix);                                 // mov rax, [r8 + mix]
+        bytes({0xF3, 0x42, 0x0F, 0x58, 0x24, 0x90});                             // addss xmm4, [rax + r10 * 4]
+        bytes({0xF3, 0x42, 0x0F, 0x11, 0x24, 0x90});                             // movss [rax + r10 * 4], xmm4
+        bytes({0x49, 0xFF, 0xC2, 0x45, 0x3B, 0x90}) && word(kFrames);            // inc r10; cmp r10d, [r8 + frames]
+        bytes({0x0F, 0x8C}) && word(static_cast<uint32_t>(loop - (size_ + 4)));  // jl loop
+
+        land(toEnd);
+        bytes({0x4D, 0x89, 0x98}) && word(kPhase);                  // mov [r8 + phase], r11
+        bytes({0xF2, 0x41, 0x0F, 0x11, 0x80}) && word(kPhaseFrac);  // movsd [r8 + phaseFrac], xmm0
+        bytes({0xF2, 0x41, 0x0F, 0x11, 0x90}) && word(kTimeFrac);   // movsd [r8 + timeFrac], xmm2
+        byte(0xC3);                                                 // ret: the function's one, at its end
+        return ok_ ? size_ : 0;
     }
 
-    const CompiledExpression& record_;
-    uint8_t* out_;
-    size_t capacity_;
-    size_t size_ = 0;
-    size_t returnEnd_ = 0;  // where the last finish ends
-    int returns_ = 0;       // finishes in the formula being emitted
-    int formulas_ = 0;      // formulas emitted whole
-    bool returning_ = true;
-    bool ok_ = true;
+private:
+    // The fields of a stretch.
+    static constexpr uint32_t kPhaseFrac = offsetof(VoiceStretch, phaseFrac),
+                              kPhaseStep = offsetof(VoiceStretch, phaseStep),
+                              kTimeFrac = offsetof(VoiceStretch, timeFrac),
+                              kTimeStep = offsetof(VoiceStretch, timeStep), kPhase = offsetof(VoiceStretch, phase),
+                              kTime = offsetof(VoiceStretch, time), kGain = offsetof(VoiceStretch, gain),
+                              kHeld = offsetof(VoiceStretch, held), kMix = offsetof(VoiceStretch, mix),
+                              kSineTable = offsetof(VoiceStretch, sineTable), kRandom = offsetof(VoiceStretch, random),
+                              kMultiplier = offsetof(VoiceStretch, randomMultiplier),
+                              kIncrement = offsetof(VoiceStretch, randomIncrement),
+                              kFrames = offsetof(VoiceStretch, frames), kLerp = offsetof(VoiceStretch, lerp),
+                              kClamp = offsetof(VoiceStretch, clamp),
+                              kReadsRandom = offsetof(VoiceStretch, readsRandom),
+                              kReadsSine = offsetof(VoiceStretch, readsSine),
+                              kReadsCosine = offsetof(VoiceStretch, readsCosine);
+
+    // The record's formula, the value in rax.
+    void formula() {
+#ifdef _WIN32
+        bytes({0x4C, 0x89, 0xC9});  // mov rcx, r9
+#else
+        bytes({0x4C, 0x89, 0xCF});  // mov rdi, r9
+#endif
+        bytes({0x41, 0xFF, 0x91}) && word(offsetof(CompiledExpression, native));  // call [r9 + native]
+    }
+
+    // Tests the stretch's flag `field`; returns where the jump past what follows when it
+    // is clear lands.
+    size_t unless(uint32_t field) {
+        bytes({0x41, 0xF6, 0x80}) && word(field) && byte(1);  // test byte [r8 + field], 1
+        return jump({0x0F, 0x84});                            // jz past
+    }
+
+    // The variable `letter` of a sine reading, the phase with its low byte replaced by
+    // the table's entry at that byte plus `shift`.
+    void sineReading(char letter, uint8_t shift) {
+        bytes({0x49, 0x8B, 0x88}) && word(kSineTable);         // mov rcx, [r8 + sineTable]
+        bytes({0x44, 0x89, 0xD8, 0x83, 0xC0}) && byte(shift);  // mov eax, r11d; add eax, shift
+        bytes({0x0F, 0xB6, 0xC0, 0x0F, 0xB6, 0x04, 0x01});     // movzx eax, al; movzx eax, byte [rcx + rax]
+        bytes({0x4C, 0x89, 0xDA, 0x48, 0x81, 0xE2, 0x00, 0xFF, 0xFF, 0xFF});    // mov rdx, r11; and rdx, -256
+        bytes({0x48, 0x01, 0xC2, 0x49, 0x89, 0x91}) && word(variable(letter));  // add rdx, rax; mov [r9 + v], rdx
+    }
+
+    static uint32_t variable(char letter) {
+        return static_cast<uint32_t>(offsetof(CompiledExpression, variables) + sizeof(int64_t) * (letter - 'A'));
+    }
 };
 
 }  // namespace
@@ -435,16 +468,10 @@ private:
 size_t emitNativeCode(const CompiledExpression& record, uint8_t* out, size_t capacity, size_t* stretchAt) {
     *stretchAt = 0;
     if (record.fastLength <= 0) return 0;
-    const size_t alone = Emitter(record, out, capacity).formulaFunction();
-    if (alone == 0 || alone > kMaxStretchedBytes) return alone;
-    const size_t at = (alone + 15) / 16 * 16;  // int3 up to the stretch function
-    if (at >= capacity) return alone;
-    std::memset(out + alone, 0xCC, at - alone);
-    const size_t loop = Emitter(record, out + at, capacity - at).stretchFunction();
-    if (loop == 0) return alone;
-    *stretchAt = at;
-    return at + loop;
+    return Emitter(record, out, capacity).formulaFunction();
 }
+
+size_t emitStretchDriver(uint8_t* out, size_t capacity) { return Driver(out, capacity).run(); }
 
 #elif !defined(__wasm__)  // WebAssembly has an emitter of its own
 
@@ -452,5 +479,7 @@ size_t emitNativeCode(const CompiledExpression&, uint8_t*, size_t, size_t* stret
     *stretchAt = 0;
     return 0;
 }
+
+size_t emitStretchDriver(uint8_t*, size_t) { return 0; }
 
 #endif

@@ -432,4 +432,6 @@ size_t emitNativeCode(const CompiledExpression& record, uint8_t* out, size_t cap
     return alone + loop;
 }
 
+size_t emitStretchDriver(uint8_t*, size_t) { return 0; }  // each formula has a loop of its own
+
 #endif
