@@ -2,8 +2,9 @@
 // Registers: rax the accumulator, rcx and rdx the operands and scratch, r9 the record; in
 // the loop r8 the stretch, r10 the frame, r11 the phase, xmm0..xmm3 the fractions and
 // their steps, xmm4 and xmm5 scratch. All of them are free for a called function in both
-// the System V and the Windows conventions, and the code touches no stack, so it needs no
-// frame and no unwind information.
+// the System V and the Windows conventions. A formula's code touches no stack, and the
+// loop's call into it pushes only its return address, so every frame is a leaf to an
+// unwinder and needs no unwind information.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
