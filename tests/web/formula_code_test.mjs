@@ -1,6 +1,7 @@
 // The page's engine in Node: formulas compiled to WebAssembly play what their fast form
 // plays, operator by operator, the language's special cases included. Each formula is
-// played eight times, a byte of its value at a time, so that every bit is heard.
+// played eight times, a byte of its value at a time, so that every bit is heard; then
+// 2,000 random formulas over the whole grammar each play one byte of their value.
 //
 //   node --test tests/web/formula_code_test.mjs   (BYTONE_SITE names the built site)
 import assert from 'node:assert/strict';
@@ -72,4 +73,66 @@ test('formulas compiled to WebAssembly play every bit their fast form plays', ()
     assert.equal(fast.compiled, 0);
     assert.ok(fast.samples.some((v) => v !== 0));
     assert.deepEqual(compiled.samples, fast.samples);
+});
+
+// Random formulas over the whole grammar, from a seed: variables, literals of every form,
+// unary and binary operators, conditionals and parentheses, nested up to `depth`.
+function* randomFormulas(count, seed) {
+    let state = seed;
+    const next = () => {
+        state = (state + 0x6d2b79f5) >>> 0;
+        let t = Math.imul(state ^ (state >>> 15), state | 1);
+        t ^= t + Math.imul(t ^ (t >>> 7), t | 61);
+        return (t ^ (t >>> 14)) >>> 0;
+    };
+    const pick = (n) => next() % n;
+    const choose = (items) => items[pick(items.length)];
+    const binary = ['+', '-', '*', '/', '%', '<<', '>>', '<', '>', '<=', '>=', '==', '!=', '&', '^', '|', '&&', '||'];
+    const atom = () =>
+        (pick(5) === 0 ? choose('-!~') : '') +
+        [
+            () => choose('PTVMRSCAZptv'),
+            () => choose('PTVMRSCAZptv'),
+            () => `${pick(8)}`, // small values meet the variables' early ones, and 0 that of A and Z
+            () => `0x${next().toString(16)}`,
+            () => `${pick(300)}`,
+            () => `${next() * 3}`,
+        ][pick(6)]();
+    const expression = (depth) => {
+        const kind = pick(depth <= 0 ? 2 : 8);
+        if (kind < 2) return atom();
+        if (kind === 2) return `${choose('-!~')}(${expression(depth - 1)})`;
+        if (kind === 3) return `(${expression(depth - 1)}?${expression(depth - 1)}:${expression(depth - 1)})`;
+        if (kind === 4) return `(${expression(depth - 1)})`;
+        return `${expression(depth - 1)}${choose(binary)}${expression(depth - 1)}`;
+    };
+    for (let f = 0; f < count; ++f) yield expression(1 + (f % 6));
+}
+
+test('2,000 random formulas compiled to WebAssembly play what their fast form plays', () => {
+    const formulas = [...randomFormulas(2000, 2024)];
+    const play = (compiledFormulas) => {
+        const instrument = new Instrument(module, 44100, { compiledFormulas });
+        const samples = [];
+        formulas.forEach((formula, f) => {
+            const program = f % 128;
+            instrument.setFormula(program, `(${formula})>>${8 * (f % 8)}&255`);
+            instrument.setSetting('lerp', (f >> 3) & 1);
+            instrument.program = program;
+            instrument.midi(0xb0, 1, f % 128);
+            instrument.midi(0x90, 30 + (f % 60), 1 + (f % 127));
+            samples.push(...instrument.render(128)[0]);
+            instrument.midi(0xb0, 123, 0);
+        });
+        const compiled = instrument.compiledFormulas;
+        instrument.close();
+        return { samples, compiled };
+    };
+    const compiled = play(true), fast = play(false);
+    // Formulas of constants alone have no code; the rest of the bank's last 128 have two
+    // functions each, shared where the code is the same.
+    assert.ok(compiled.compiled > 128, 'the bank\'s last formulas play from compiled code');
+    assert.ok(fast.samples.filter((v) => v !== 0).length > fast.samples.length / 4);
+    const first = compiled.samples.findIndex((v, i) => v !== fast.samples[i]);
+    assert.equal(first, -1, first < 0 ? '' : `formula ${Math.floor(first / 128)}: ${formulas[Math.floor(first / 128)]}`);
 });
