@@ -18,7 +18,7 @@ DIST    := $(BUILD)/dist
 RELEASE := $(BUILD)/release
 PREFIX  ?= /usr/local
 VERSION := $(shell sed -n 's/^project.bytone VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
-FUZZ_TARGETS := formula chunk session bank
+FUZZ_TARGETS := formula chunk session bank render
 
 # What the plug-in and the tool need; then what the tests, benchmarks and fuzzing add.
 RELEASE_PACKAGES := cmake make g++ pkg-config libcli11-dev libsndfile1-dev libpng-dev help2man \
