@@ -26,7 +26,8 @@ void ParameterEdits::send(const clap_output_events_t* out) {
             taken = out->try_push(out, &event.header);
         } else {
             clap_event_param_gesture_t event{};
-            const uint16_t type = edit.kind == GestureBegin ? CLAP_EVENT_PARAM_GESTURE_BEGIN : CLAP_EVENT_PARAM_GESTURE_END;
+            const uint16_t type =
+                edit.kind == GestureBegin ? CLAP_EVENT_PARAM_GESTURE_BEGIN : CLAP_EVENT_PARAM_GESTURE_END;
             event.header = {sizeof event, 0, CLAP_CORE_EVENT_SPACE_ID, type, 0};
             event.param_id = edit.parameter;
             taken = out->try_push(out, &event.header);

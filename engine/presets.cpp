@@ -1,5 +1,7 @@
 #include "presets.h"
 
+// A preset a pair of lines: its name and formula, then what it sounds like.
+// clang-format off
 const Preset presetTable[] = {
     {"Saw", "P&255",
      "A plain sawtooth: the phase cut to a byte."},
@@ -79,3 +81,4 @@ const Preset presetTable[] = {
      "A square bass with a pulsing edge."},
     {"\r", "", ""},
 };
+// clang-format on

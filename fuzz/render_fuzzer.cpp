@@ -49,7 +49,8 @@ std::vector<float> play(const uint8_t* data, size_t size, Take take) {
         else if (take == kColumns)
             synth.renderWith(out, nullptr, kBlock, engine::OwnCode<false>{});
         else
-            synth.renderWith(out, nullptr, kBlock, [](CompiledExpression& code, int32_t) { return runExpression(code); });
+            synth.renderWith(out, nullptr, kBlock,
+                             [](CompiledExpression& code, int32_t) { return runExpression(code); });
     }
     return left;
 }

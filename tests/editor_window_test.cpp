@@ -7,20 +7,20 @@
 #include <clap/ext/gui.h>
 #include <clap/ext/params.h>
 #include <clap/plugin-factory.h>
-#include <travesty/edit_controller.h>
-#include <travesty/factory.h>
-#include <travesty/view.h>
 #include <gdiplus.h>
 #include <gtest/gtest.h>
 #include <psapi.h>
+#include <travesty/edit_controller.h>
+#include <travesty/factory.h>
+#include <travesty/view.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstring>
 #include <map>
-#include <thread>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "editor/gui.h"
@@ -431,9 +431,15 @@ TEST_F(EditorWindowTest, OpeningAndClosingLeavesNoWindowSystemObjectsBehind) {
 // a click reaches the host as a gesture, and destroying it leaves nothing behind.
 TEST_F(EditorWindowTest, TheClapEditorInAHostWithoutTimers) {
     static std::atomic<int> callbacks{0};
-    static const clap_host_t host = {CLAP_VERSION_INIT, nullptr, "test host", "Bytone", "", "1",
+    static const clap_host_t host = {CLAP_VERSION_INIT,
+                                     nullptr,
+                                     "test host",
+                                     "Bytone",
+                                     "",
+                                     "1",
                                      [](const clap_host_t*, const char*) -> const void* { return nullptr; },
-                                     [](const clap_host_t*) {}, [](const clap_host_t*) {},
+                                     [](const clap_host_t*) {},
+                                     [](const clap_host_t*) {},
                                      [](const clap_host_t*) { ++callbacks; }};
     PluginLibrary clapLibrary(BYTONE_CLAP_PATH);
     ASSERT_TRUE(clapLibrary.loaded()) << clapLibrary.error();
@@ -522,7 +528,8 @@ TEST_F(EditorWindowTest, TheVst3EditorInAWindow) {
 
     PluginLibrary vst3Library(BYTONE_VST3_PATH);
     ASSERT_TRUE(vst3Library.loaded()) << vst3Library.error();
-    auto** factory = static_cast<v3_plugin_factory**>(reinterpret_cast<void* (*)()>(vst3Library.symbol("GetPluginFactory"))());
+    auto** factory =
+        static_cast<v3_plugin_factory**>(reinterpret_cast<void* (*)()>(vst3Library.symbol("GetPluginFactory"))());
     v3_class_info info{};
     ASSERT_EQ(v3_cpp_obj(factory)->get_class_info(factory, 0, &info), V3_OK);
     void* out = nullptr;

@@ -21,9 +21,9 @@ TEST(MidiFile, ReadsRunningStatusAndEveryChannelMessage) {
         .event(0, {0x80, 60, 0})
         .end(20);
     const MidiSong song = parseMidiFile(midiFile(0, 96, {track}));
-    const std::vector<std::vector<int>> expected = {{0x90, 60, 100}, {0x90, 64, 90}, {0xC3, 7, 0}, {0xC3, 9, 0},
-                                                    {0xE1, 0, 64},   {0xB9, 1, 127}, {0xB9, 2, 3},  {0xB9, 4, 5},
-                                                    {0x80, 60, 0}};
+    const std::vector<std::vector<int>> expected = {{0x90, 60, 100}, {0x90, 64, 90}, {0xC3, 7, 0},
+                                                    {0xC3, 9, 0},    {0xE1, 0, 64},  {0xB9, 1, 127},
+                                                    {0xB9, 2, 3},    {0xB9, 4, 5},   {0x80, 60, 0}};
     ASSERT_EQ(song.messages.size(), expected.size());
     for (size_t i = 0; i < expected.size(); ++i) {
         const MidiMessage& m = song.messages[i];

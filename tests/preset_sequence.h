@@ -37,7 +37,8 @@ inline std::vector<VstMidiEvent> blockEvents(const std::vector<TimedMessage>& me
     std::vector<VstMidiEvent> events;
     for (const TimedMessage& m : messages) {
         const long frame = static_cast<long>(m.seconds * rate) - start;
-        if (frame >= 0 && frame < frames) events.push_back(vstMidiEvent(m.status, m.data1, m.data2, static_cast<int>(frame)));
+        if (frame >= 0 && frame < frames)
+            events.push_back(vstMidiEvent(m.status, m.data1, m.data2, static_cast<int>(frame)));
     }
     return events;
 }

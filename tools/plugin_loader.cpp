@@ -43,7 +43,5 @@ PluginLibrary::~PluginLibrary() {
     if (handle_) dlclose(handle_);
 }
 
-void* PluginLibrary::symbol(const char* name) const {
-    return handle_ ? dlsym(handle_, name) : nullptr;
-}
+void* PluginLibrary::symbol(const char* name) const { return handle_ ? dlsym(handle_, name) : nullptr; }
 #endif

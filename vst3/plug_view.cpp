@@ -45,7 +45,8 @@ const v3_plugin_view_cpp PlugView::kView = {
         [](void* self, v3_view_rect* rect) -> v3_result {
             if (!rect) return V3_INVALID_ARG;
             PlugView& view = of(self);
-            const int width = view.editor_ ? view.editor_->width() : 0, height = view.editor_ ? view.editor_->height() : 0;
+            const int width = view.editor_ ? view.editor_->width() : 0,
+                      height = view.editor_ ? view.editor_->height() : 0;
             *rect = {0, 0, width, height};
             return view.editor_ ? V3_OK : V3_FALSE;
         },
@@ -58,7 +59,8 @@ const v3_plugin_view_cpp PlugView::kView = {
         [](void*) -> v3_result { return V3_FALSE; },  // one size
         [](void* self, v3_view_rect* rect) -> v3_result {
             if (!rect || !of(self).editor_) return V3_FALSE;
-            *rect = {rect->left, rect->top, rect->left + of(self).editor_->width(), rect->top + of(self).editor_->height()};
+            *rect = {rect->left, rect->top, rect->left + of(self).editor_->width(),
+                     rect->top + of(self).editor_->height()};
             return V3_OK;
         },
     },

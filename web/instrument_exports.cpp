@@ -14,10 +14,10 @@
 
 #include "../editor/gui.h"
 #include "../editor/headless_platform.h"
+#include "../engine/presets.h"
 #include "../host/aeffect.h"
 #include "../host/aeffeditor.h"
 #include "../host/bytone.h"
-#include "../engine/presets.h"
 #include "../tools/state_file.h"
 
 extern "C" AEffect* VSTCALLBACK VSTPluginMain(audioMasterCallback audioMaster);
