@@ -23,9 +23,12 @@ FUZZ_TARGETS := formula chunk session bank render
 # What the plug-in and the tool need; then what the tests, benchmarks and fuzzing add.
 RELEASE_PACKAGES := cmake make g++ pkg-config libcli11-dev libsndfile1-dev libpng-dev help2man \
                     libxcb1-dev libxkbcommon-x11-dev libcairo2-dev fonts-dejavu-core dpf-source lv2-dev
+# What the plug-in validators beside the project need to run.
+VALIDATOR_PACKAGES := libasound2 libfreetype6 libpng16-16 libjpeg62-turbo libflac12 libvorbisenc2 libvorbisfile3 \
+                      libogg0 libbrotli1 zlib1g liblilv-0-0 libelf1 libx11-6 libserd-0-0 libsord-0-0 libsratom-0-0
 LINUX_PACKAGES := $(RELEASE_PACKAGES) googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev \
                   amsynth libx11-dev libxtst-dev libxres-dev xvfb xauth x11-xkb-utils xclip devscripts qtractor ardour liblilv-dev lilv-utils \
-                  jackd2 jalv
+                  jackd2 jalv clang-format git $(VALIDATOR_PACKAGES)
 WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 wine xvfb zip unzip
 # Archives carry the date of the last commit, so that two builds give the same bytes.
 export SOURCE_DATE_EPOCH ?= $(shell git log -1 --format=%ct 2>/dev/null || echo 0)
@@ -38,7 +41,7 @@ export WINEDEBUG ?= -all
 export WINEPREFIX ?= $(abspath $(BUILD))/wineprefix
 
 .PHONY: all deps deps-release deps-linux deps-windows deps-web web release install uninstall dist docs linux windows \
-        asan tsan fuzz-build fuzz demo test bench clean format
+        asan tsan fuzz-build fuzz demo check test bench clean format
 
 all: linux windows
 
@@ -165,6 +168,11 @@ docs: linux
 # The Linux plug-in, the tool and its manual page are all the demo needs.
 demo: release
 	$(RELEASE)/tools/bytone render -o demo.wav
+
+# The fast loop: the Linux build's unit, engine, editor and host tests, without the
+# sanitizers, wine, the browser, Ardour, jalv or the validators.
+check: linux
+	xvfb-run -a ctest --test-dir $(LINUX) --output-on-failure -j $(JOBS) -LE external
 
 test: all asan tsan web
 	@# With a virtual X server for the editor's window tests.

@@ -12,7 +12,8 @@
 #include <cstring>
 #include <vector>
 
-#include "../engine/full_state.h"
+#include "../plugin/identity.h"
+#include "../plugin/state_stream.h"
 
 namespace clapadapter {
 
@@ -20,14 +21,6 @@ namespace {
 
 const char* const kFeatures[] = {CLAP_PLUGIN_FEATURE_INSTRUMENT, CLAP_PLUGIN_FEATURE_SYNTHESIZER,
                                  CLAP_PLUGIN_FEATURE_STEREO, nullptr};
-
-bool isSetting(clap_id id, engine::Setting& setting) {
-    return engine::settingFromNumber(static_cast<int32_t>(std::min<clap_id>(id, 1000)), setting);
-}
-
-int32_t wholeValue(double value) {
-    return std::isfinite(value) ? static_cast<int32_t>(std::lround(std::clamp(value, -1e9, 1e9))) : 0;
-}
 
 }  // namespace
 
@@ -43,7 +36,7 @@ const clap_plugin_descriptor_t kDescriptor = {
     CLAP_VERSION_INIT,
     "com.bytone.bytone",
     "Bytone",
-    "Kelmo",
+    plugin::kVendor,
     "",
     "",
     "",
@@ -53,7 +46,10 @@ const clap_plugin_descriptor_t kDescriptor = {
 };
 
 Plugin::Plugin(const clap_host_t* host)
-    : host_(host), instrument_(std::make_unique<engine::Instrument>()), gui_(host, *instrument_, *this) {
+    : host_(host),
+      instrument_(std::make_unique<engine::Instrument>()),
+      gestures_(*this),
+      gui_(host, *instrument_, gestures_) {
     plugin_.desc = &kDescriptor;
     plugin_.plugin_data = this;
     plugin_.init = clapInit;
@@ -75,17 +71,6 @@ bool Plugin::activate(double sampleRate) {
     return true;
 }
 
-void Plugin::applyParameter(clap_id id, double value) {
-    engine::Setting setting;
-    if (isSetting(id, setting)) {
-        instrument_->setSetting(setting, wholeValue(value));
-    } else if (id == kProgramParameter) {
-        // flush may come on the audio thread (active, not processing): no compilation
-        // here; the next block's end takes the change, as it takes a MIDI program change.
-        instrument_->setProgram(std::clamp(wholeValue(value), 0, kNumPrograms - 1));
-    }
-}
-
 void Plugin::take(const clap_input_events_t* events, bool insideBlock) {
     if (!events) return;
     const uint32_t count = events->size(events);
@@ -105,9 +90,7 @@ void Plugin::take(const clap_input_events_t* events, bool insideBlock) {
                 event.kind = Note;
                 event.channel = std::clamp<int16_t>(note->channel, 0, 15);
                 event.note = note->key;
-                // v x 127, rounded, so that a host's v/127 gives v back; a note-on is never an off.
-                event.velocity =
-                    header->type == CLAP_EVENT_NOTE_ON ? std::clamp(wholeValue(note->velocity * 127.0), 1, 127) : 0;
+                event.velocity = header->type == CLAP_EVENT_NOTE_ON ? plugin::midiVelocity(note->velocity) : 0;
                 instrument_->queueEvent(event);
                 break;
             }
@@ -120,19 +103,13 @@ void Plugin::take(const clap_input_events_t* events, bool insideBlock) {
             case CLAP_EVENT_PARAM_VALUE: {
                 if (header->size < sizeof(clap_event_param_value_t)) break;
                 const auto* change = reinterpret_cast<const clap_event_param_value_t*>(header);
-                engine::Setting setting;
-                if (!insideBlock) {
-                    applyParameter(change->param_id, change->value);
-                } else if (isSetting(change->param_id, setting)) {
-                    event.kind = SettingChange;
-                    event.setting = static_cast<int32_t>(setting);
-                    event.value = static_cast<float>(wholeValue(change->value));
+                const int32_t value = plugin::wholeValue(change->value);
+                // flush may come on the audio thread (active, not processing): the
+                // parameter layer compiles nothing there.
+                if (!insideBlock)
+                    plugin::applyParameter(*instrument_, change->param_id, value);
+                else if (plugin::parameterEvent(change->param_id, value, frame, event))
                     instrument_->queueEvent(event);
-                } else if (change->param_id == kProgramParameter) {
-                    event.kind = ProgramChange;
-                    event.program = std::clamp(wholeValue(change->value), 0, kNumPrograms - 1);
-                    instrument_->queueEvent(event);
-                }
                 break;
             }
             default: break;
@@ -167,116 +144,60 @@ clap_process_status Plugin::process(const clap_process_t* process) {
     return CLAP_PROCESS_CONTINUE;
 }
 
-void Plugin::addEdit(ParameterEdits::Kind kind, engine::Setting setting, double value) {
-    edits_.add({kind, static_cast<clap_id>(setting), value});
+void Plugin::addEdit(ParameterEdits::Kind kind, clap_id id, double value) {
+    edits_.add({kind, id, value});
     const auto* params = static_cast<const clap_host_params_t*>(host_->get_extension(host_, CLAP_EXT_PARAMS));
     if (params && params->request_flush) params->request_flush(host_);
 }
 
-void Plugin::gestureBegan(engine::Setting setting) {
-    inGesture_[static_cast<int>(setting)] = true;
-    addEdit(ParameterEdits::GestureBegin, setting);
-}
-
-void Plugin::gestureEnded(engine::Setting setting) {
-    inGesture_[static_cast<int>(setting)] = false;
-    addEdit(ParameterEdits::GestureEnd, setting);
-}
-
-// An edit outside a drag (a click, the wheel, a reset) is a gesture of its own.
-void Plugin::settingEdited(engine::Setting setting, int32_t value) {
-    const bool alone = !inGesture_[static_cast<int>(setting)];
-    if (alone) addEdit(ParameterEdits::GestureBegin, setting);
-    addEdit(ParameterEdits::Value, setting, value);
-    if (alone) addEdit(ParameterEdits::GestureEnd, setting);
-}
-
-uint32_t Plugin::parameterCount() const { return engine::kSettingCount + 1; }
+void Plugin::beginEdit(plugin::ParameterId id) { addEdit(ParameterEdits::GestureBegin, id); }
+void Plugin::performEdit(plugin::ParameterId id, int32_t value) { addEdit(ParameterEdits::Value, id, value); }
+void Plugin::endEdit(plugin::ParameterId id) { addEdit(ParameterEdits::GestureEnd, id); }
 
 bool Plugin::parameterInfo(uint32_t index, clap_param_info_t* info) const {
-    if (!info || index >= parameterCount()) return false;
+    if (!info || index >= plugin::kParameterCount) return false;
+    const plugin::ParameterInfo parameter = plugin::parameterAt(static_cast<int>(index));
     *info = clap_param_info_t{};
     info->flags = CLAP_PARAM_IS_STEPPED | CLAP_PARAM_IS_AUTOMATABLE;
-    if (index == engine::kSettingCount) {
-        info->id = kProgramParameter;
-        std::snprintf(info->name, sizeof info->name, "Program");
-        info->min_value = 0;
-        info->max_value = kNumPrograms - 1;
-        info->default_value = 0;
-        return true;
-    }
-    const engine::SettingInfo& setting = engine::settingInfo(static_cast<engine::Setting>(index));
-    info->id = index;
-    std::snprintf(info->name, sizeof info->name, "%s", setting.name);
-    info->min_value = engine::lowestValue(setting);
-    info->max_value = setting.highest;
-    info->default_value = setting.defaultValue;
+    info->id = parameter.id;
+    std::snprintf(info->name, sizeof info->name, "%s", parameter.name);
+    info->min_value = parameter.lowest;
+    info->max_value = parameter.highest;
+    info->default_value = parameter.defaultValue;
     return true;
 }
 
 bool Plugin::parameterValue(clap_id id, double* value) const {
-    engine::Setting setting;
-    if (!value) return false;
-    if (isSetting(id, setting))
-        *value = instrument_->setting(setting);
-    else if (id == kProgramParameter)
-        *value = instrument_->program();
-    else
-        return false;
+    int32_t whole = 0;
+    if (!value || !plugin::parameterValue(*instrument_, id, whole)) return false;
+    *value = whole;
     return true;
 }
 
 bool Plugin::valueToText(clap_id id, double value, char* text, uint32_t size) const {
-    engine::Setting setting;
-    if (!text || size == 0) return false;
-    if (isSetting(id, setting)) {
-        std::snprintf(text, size, "%s", engine::settingText(setting, wholeValue(value)).c_str());
-        return true;
-    }
-    if (id != kProgramParameter) return false;
-    char name[kNameSize];
-    instrument_->programName(std::clamp(wholeValue(value), 0, kNumPrograms - 1), name, sizeof name);
-    std::snprintf(text, size, "%s", name);
+    std::string shown;
+    if (!text || size == 0 || !plugin::parameterText(*instrument_, id, plugin::wholeValue(value), shown)) return false;
+    std::snprintf(text, size, "%s", shown.c_str());
     return true;
 }
 
 bool Plugin::textToValue(clap_id id, const char* text, double* value) const {
-    engine::Setting setting;
     int32_t read = 0;
-    if (!text || !value) return false;
-    if (id == kProgramParameter ? !engine::programOfText(text, read)
-                                : !isSetting(id, setting) || !engine::settingValueOf(setting, text, read))
-        return false;
+    if (!text || !value || !plugin::parameterValueOfText(id, text, read)) return false;
     *value = read;
     return true;
 }
 
 bool Plugin::save(const clap_ostream_t* stream) {
-    if (!stream) return false;
-    const std::vector<uint8_t> state = engine::saveFullState(*instrument_);
-    const uint8_t* at = state.data();
-    uint64_t left = state.size();
-    while (left > 0) {
-        const int64_t written = stream->write(stream, at, left);
-        if (written <= 0) return false;
-        at += written;
-        left -= static_cast<uint64_t>(written);
-    }
-    return !state.empty();
+    return stream && plugin::saveState(*instrument_, [stream](const uint8_t* data, int64_t size) {
+               return stream->write(stream, data, static_cast<uint64_t>(size));
+           });
 }
 
 bool Plugin::load(const clap_istream_t* stream) {
-    if (!stream) return false;
-    std::vector<uint8_t> bytes;
-    uint8_t buffer[4096];
-    for (;;) {
-        const int64_t got = stream->read(stream, buffer, sizeof buffer);
-        if (got < 0) return false;
-        if (got == 0) break;
-        bytes.insert(bytes.end(), buffer, buffer + got);
-        if (bytes.size() > engine::kMaxFullStateBytes) return false;  // no state of ours is this large
-    }
-    return engine::restoreFullState(*instrument_, bytes.data(), bytes.size());
+    return stream && plugin::loadState(*instrument_, [stream](uint8_t* buffer, int64_t size) {
+               return stream->read(stream, buffer, static_cast<uint64_t>(size));
+           });
 }
 
 const void* Plugin::extension(const char* id) const {
@@ -308,7 +229,7 @@ const void* Plugin::extension(const char* id) const {
         },
     };
     static const clap_plugin_params_t params = {
-        [](const clap_plugin_t* p) { return of(p).parameterCount(); },
+        [](const clap_plugin_t*) -> uint32_t { return plugin::kParameterCount; },
         [](const clap_plugin_t* p, uint32_t index, clap_param_info_t* info) {
             return of(p).parameterInfo(index, info);
         },

@@ -3,10 +3,11 @@
 // come as CLAP note events or MIDI; the state is the VST 2.4 chunk with the Gain and the current program added;
 // the editor opens inside the host's window and tells the host of the user's edits.
 //
-// Threads, as CLAP tags them: `process` on the audio thread, everything else on the main
-// thread; parameter values reach the instrument as events at their frames inside a block,
-// or through `flush` when the host is not processing. The editor's edits go back to the
-// host as events of the next `process` or `flush`.
+// Threads, as CLAP tags them: `process` and `reset` on the audio thread, `flush` on the
+// audio thread while active and on the main thread otherwise, everything else on the
+// main thread. Parameter values reach the instrument as events at their frames inside a
+// block, or at once through `flush` when the host is not processing. The editor's edits
+// go back to the host as events of the next `process` or `flush`.
 #pragma once
 
 #include <clap/ext/params.h>
@@ -16,6 +17,7 @@
 #include <memory>
 
 #include "../engine/instrument.h"
+#include "../plugin/edit_gestures.h"
 #include "editor_gui.h"
 #include "parameter_edits.h"
 
@@ -23,13 +25,10 @@ namespace clapadapter {
 
 extern const clap_plugin_descriptor_t kDescriptor;
 
-class Plugin final : editor::SettingListener {
+class Plugin final : plugin::EditGestures::Host {
 public:
     explicit Plugin(const clap_host_t* host);
     const clap_plugin_t* clapPlugin() const { return &plugin_; }
-
-    // The parameters: one per setting of the table (its number is the id), and the program.
-    static constexpr clap_id kProgramParameter = 100;
 
 private:
     static Plugin& of(const clap_plugin_t* plugin) { return *static_cast<Plugin*>(plugin->plugin_data); }
@@ -42,10 +41,8 @@ private:
     // The host's events: inside a block queued at their frames; outside one (flush) the
     // parameter values take effect at once.
     void take(const clap_input_events_t* events, bool insideBlock);
-    void applyParameter(clap_id id, double value);
 
-    // clap.params
-    uint32_t parameterCount() const;
+    // clap.params: the parameters of plugin/parameters.h, under their ids.
     bool parameterInfo(uint32_t index, clap_param_info_t* info) const;
     bool parameterValue(clap_id id, double* value) const;
     bool valueToText(clap_id id, double value, char* text, uint32_t size) const;
@@ -55,17 +52,17 @@ private:
     bool save(const clap_ostream_t* stream);
     bool load(const clap_istream_t* stream);
 
-    // The editor's edits, queued for the host, which is asked for a flush.
-    void gestureBegan(engine::Setting setting) override;
-    void gestureEnded(engine::Setting setting) override;
-    void settingEdited(engine::Setting setting, int32_t value) override;
-    void addEdit(ParameterEdits::Kind kind, engine::Setting setting, double value = 0);
+    // [main thread] The editor's edits, queued for the host, which is asked for a flush.
+    void beginEdit(plugin::ParameterId id) override;
+    void performEdit(plugin::ParameterId id, int32_t value) override;
+    void endEdit(plugin::ParameterId id) override;
+    void addEdit(ParameterEdits::Kind kind, clap_id id, double value = 0);
 
     const clap_host_t* host_;
     clap_plugin_t plugin_;
     std::unique_ptr<engine::Instrument> instrument_;
     ParameterEdits edits_;
-    bool inGesture_[engine::kSettingCount]{};
+    plugin::EditGestures gestures_;
     EditorGui gui_;  // after the instrument, which it shows
 };
 

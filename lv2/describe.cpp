@@ -9,6 +9,8 @@
 #include <string>
 
 #include "../engine/instrument.h"
+#include "../plugin/identity.h"
+#include "../plugin/parameters.h"
 #include "ports.h"
 
 namespace {
@@ -40,23 +42,26 @@ std::string presetUri(int program) {
     return std::string("<") + lv2adapter::kPresetPrefix + number + ">";
 }
 
-// A control port of a setting: its range, default, and how hosts show its values.
-void settingPort(std::ostream& out, uint32_t index, engine::Setting setting) {
-    const engine::SettingInfo& info = engine::settingInfo(setting);
+// The control port of a parameter: its range, default, and for a setting how hosts show
+// its values.
+void controlPort(std::ostream& out, uint32_t index, const plugin::ParameterInfo& parameter) {
     out << "    [\n        a lv2:InputPort , lv2:ControlPort ;\n        lv2:index " << index
-        << " ;\n        lv2:symbol " << quoted(info.key) << " ;\n        lv2:name " << quoted(info.name)
-        << " ;\n        lv2:default " << info.defaultValue << " ;\n        lv2:minimum " << engine::lowestValue(info)
-        << " ;\n        lv2:maximum " << info.highest << " ;\n        lv2:portProperty lv2:integer";
-    const bool labelled = info.show == engine::SettingShow::Switch || info.show == engine::SettingShow::Voices ||
-                          info.show == engine::SettingShow::Zoom;
-    if (info.show == engine::SettingShow::Switch) out << " , lv2:toggled";
-    if (info.show == engine::SettingShow::Voices || info.show == engine::SettingShow::Zoom)
-        out << " , lv2:enumeration";
-    if (labelled) {
-        out << " ;\n        lv2:scalePoint";
-        for (int32_t v = engine::lowestValue(info); v <= info.highest; ++v)
-            out << (v == engine::lowestValue(info) ? " " : " ,\n            ") << "[ rdfs:label "
-                << quoted(engine::settingText(setting, v)) << " ; rdf:value " << v << " ]";
+        << " ;\n        lv2:symbol " << quoted(parameter.key) << " ;\n        lv2:name " << quoted(parameter.name)
+        << " ;\n        lv2:default " << parameter.defaultValue << " ;\n        lv2:minimum " << parameter.lowest
+        << " ;\n        lv2:maximum " << parameter.highest << " ;\n        lv2:portProperty lv2:integer";
+    engine::Setting setting;
+    if (plugin::settingOf(parameter.id, setting)) {
+        const engine::SettingShow show = engine::settingInfo(setting).show;
+        const bool labelled = show == engine::SettingShow::Switch || show == engine::SettingShow::Voices ||
+                              show == engine::SettingShow::Zoom;
+        if (show == engine::SettingShow::Switch) out << " , lv2:toggled";
+        if (show == engine::SettingShow::Voices || show == engine::SettingShow::Zoom) out << " , lv2:enumeration";
+        if (labelled) {
+            out << " ;\n        lv2:scalePoint";
+            for (int32_t v = parameter.lowest; v <= parameter.highest; ++v)
+                out << (v == parameter.lowest ? " " : " ,\n            ") << "[ rdfs:label "
+                    << quoted(engine::settingText(setting, v)) << " ; rdf:value " << v << " ]";
+        }
     }
     out << " ;\n    ]";
 }
@@ -83,39 +88,43 @@ int main(int argc, char** argv) {
     manifest << kPrefixes << "<" << lv2adapter::kUri << ">\n    a lv2:Plugin ;\n    lv2:binary <bytone.so> ;\n"
              << "    rdfs:seeAlso <bytone.ttl> .\n";
     for (int p = 0; p < kNumPrograms; ++p)
-        manifest << "\n" << presetUri(p) << "\n    a pset:Preset ;\n    lv2:appliesTo <" << lv2adapter::kUri
+        manifest << "\n"
+                 << presetUri(p) << "\n    a pset:Preset ;\n    lv2:appliesTo <" << lv2adapter::kUri
                  << "> ;\n    rdfs:seeAlso <presets.ttl> .\n";
 
-    std::ostringstream plugin;
-    plugin << kPrefixes << "@prefix rdf: <http://www.w3.org/1999/02/22-rdf-syntax-ns#> .\n\n"
-           << "<" << lv2adapter::kUri << ">\n    a lv2:InstrumentPlugin , doap:Project ;\n"
-           << "    doap:name \"Bytone\" ;\n    doap:license <https://opensource.org/licenses/MIT> ;\n"
-           << "    doap:maintainer [ a foaf:Person ; foaf:name \"Kelmo\" ] ;\n"
-           // Rising with every release, and even, as LV2 marks a stable release: hosts that find
-           // two bundles of the plug-in keep the higher.
-           << "    lv2:minorVersion " << 2 * (major * 1000 + minor) << " ;\n    lv2:microVersion " << micro << " ;\n"
-           << "    lv2:requiredFeature urid:map ;\n    lv2:optionalFeature lv2:hardRTCapable ;\n"
-           << "    lv2:extensionData state:interface ;\n    ui:ui <" << lv2adapter::kUiUri << "> ;\n    lv2:port [\n"
-           << "        a lv2:InputPort , atom:AtomPort ;\n        atom:bufferType atom:Sequence ;\n"
-           << "        atom:supports midi:MidiEvent ;\n        lv2:designation lv2:control ;\n        lv2:index "
-           << lv2adapter::kMidiPort << " ;\n        lv2:symbol \"midi_in\" ;\n        lv2:name \"MIDI In\" ;\n    ] , [\n"
-           << "        a lv2:OutputPort , lv2:AudioPort ;\n        lv2:index " << lv2adapter::kLeftPort
-           << " ;\n        lv2:symbol \"out_left\" ;\n        lv2:name \"Left\" ;\n    ] , [\n"
-           << "        a lv2:OutputPort , lv2:AudioPort ;\n        lv2:index " << lv2adapter::kRightPort
-           << " ;\n        lv2:symbol \"out_right\" ;\n        lv2:name \"Right\" ;\n    ] ,\n";
-    for (int i = 0; i < engine::kSettingCount; ++i) {
-        settingPort(plugin, lv2adapter::kFirstSettingPort + static_cast<uint32_t>(i), static_cast<engine::Setting>(i));
-        plugin << " ,\n";
+    std::ostringstream description;
+    description << kPrefixes << "@prefix rdf: <http://www.w3.org/1999/02/22-rdf-syntax-ns#> .\n\n"
+                << "<" << lv2adapter::kUri << ">\n    a lv2:InstrumentPlugin , doap:Project ;\n"
+                << "    doap:name \"Bytone\" ;\n    doap:license <https://opensource.org/licenses/MIT> ;\n"
+                << "    doap:maintainer [\n        a foaf:Person ;\n        foaf:name " << quoted(plugin::kVendor)
+                << " ;\n        foaf:mbox <mailto:" << plugin::kVendorMail << "> ;\n        foaf:homepage <"
+                << plugin::kVendorHomepage
+                << ">\n    ] ;\n"
+                // Rising with every release, and even, as LV2 marks a stable release: hosts that find
+                // two bundles of the plug-in keep the higher.
+                << "    lv2:minorVersion " << 2 * (major * 1000 + minor) << " ;\n    lv2:microVersion " << micro
+                << " ;\n"
+                << "    lv2:requiredFeature urid:map ;\n    lv2:optionalFeature lv2:hardRTCapable ;\n"
+                << "    lv2:extensionData state:interface ;\n    ui:ui <" << lv2adapter::kUiUri
+                << "> ;\n    lv2:port [\n"
+                << "        a lv2:InputPort , atom:AtomPort ;\n        atom:bufferType atom:Sequence ;\n"
+                << "        atom:supports midi:MidiEvent ;\n        lv2:designation lv2:control ;\n        lv2:index "
+                << lv2adapter::kMidiPort
+                << " ;\n        lv2:symbol \"midi_in\" ;\n        lv2:name \"MIDI In\" ;\n    ] , [\n"
+                << "        a lv2:OutputPort , lv2:AudioPort ;\n        lv2:index " << lv2adapter::kLeftPort
+                << " ;\n        lv2:symbol \"out_left\" ;\n        lv2:name \"Left\" ;\n    ] , [\n"
+                << "        a lv2:OutputPort , lv2:AudioPort ;\n        lv2:index " << lv2adapter::kRightPort
+                << " ;\n        lv2:symbol \"out_right\" ;\n        lv2:name \"Right\" ;\n    ] ,\n";
+    for (int i = 0; i < plugin::kParameterCount; ++i) {
+        controlPort(description, lv2adapter::kFirstSettingPort + static_cast<uint32_t>(i), plugin::parameterAt(i));
+        description << (i + 1 < plugin::kParameterCount ? " ,\n" : " .\n\n");
     }
-    plugin << "    [\n        a lv2:InputPort , lv2:ControlPort ;\n        lv2:index " << lv2adapter::kProgramPort
-           << " ;\n        lv2:symbol \"program\" ;\n        lv2:name \"Program\" ;\n        lv2:default 0 ;\n"
-           << "        lv2:minimum 0 ;\n        lv2:maximum " << kNumPrograms - 1
-           << " ;\n        lv2:portProperty lv2:integer ;\n    ] .\n\n"
-           // The editor: embedded in the host's window, ticked by its idle calls, reaching the
-           // instrument through instance-access.
-           << "<" << lv2adapter::kUiUri << ">\n    a ui:X11UI ;\n    ui:binary <bytone_ui.so> ;\n"
-           << "    lv2:requiredFeature ui:idleInterface , ui:parent , <http://lv2plug.in/ns/ext/instance-access> ;\n"
-           << "    lv2:optionalFeature ui:resize , ui:touch ;\n    lv2:extensionData ui:idleInterface .\n";
+    description
+        // The editor: embedded in the host's window, ticked by its idle calls, reaching the
+        // instrument through instance-access.
+        << "<" << lv2adapter::kUiUri << ">\n    a ui:X11UI ;\n    ui:binary <bytone_ui.so> ;\n"
+        << "    lv2:requiredFeature ui:idleInterface , ui:parent , <http://lv2plug.in/ns/ext/instance-access> ;\n"
+        << "    lv2:optionalFeature ui:resize , ui:touch ;\n    lv2:extensionData ui:idleInterface .\n";
 
     std::ostringstream presets;
     presets << kPrefixes;
@@ -127,7 +136,7 @@ int main(int argc, char** argv) {
                 << p << " ] .\n\n";
     }
 
-    if (!write(folder + "/manifest.ttl", manifest.str()) || !write(folder + "/bytone.ttl", plugin.str()) ||
+    if (!write(folder + "/manifest.ttl", manifest.str()) || !write(folder + "/bytone.ttl", description.str()) ||
         !write(folder + "/presets.ttl", presets.str())) {
         std::fprintf(stderr, "cannot write the Turtle files into %s\n", folder.c_str());
         return 1;

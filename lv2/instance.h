@@ -10,12 +10,13 @@
 #include <memory>
 
 #include "../engine/instrument.h"
+#include "../plugin/parameters.h"
 #include "ports.h"
 
 namespace lv2adapter {
 
 struct Plugin {
-    static constexpr int kControlCount = engine::kSettingCount + 1;  // the settings, then the program
+    static constexpr int kControlCount = plugin::kParameterCount;  // a port each, in the layer's order
 
     std::unique_ptr<engine::Instrument> instrument = std::make_unique<engine::Instrument>();
     LV2_URID midiEvent = 0, chunk = 0, stateKey = 0, controlsKey = 0;

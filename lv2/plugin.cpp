@@ -17,15 +17,12 @@
 #include <new>
 
 #include "../engine/full_state.h"
+#include "../plugin/parameters.h"
 #include "instance.h"
 
 namespace lv2adapter {
 
 namespace {
-
-int32_t wholeValue(float value) {
-    return std::isfinite(value) ? static_cast<int32_t>(std::lround(std::fmin(std::fmax(value, -1e9f), 1e9f))) : 0;
-}
 
 Plugin& of(LV2_Handle handle) { return *static_cast<Plugin*>(handle); }
 
@@ -79,9 +76,11 @@ LV2_Handle instantiate(const LV2_Descriptor*, double rate, const char*, const LV
     plugin->stateKey = map->map(map->handle, kStateKey);
     plugin->controlsKey = map->map(map->handle, kControlsKey);
     plugin->instrument->setSampleRate(rate);
-    for (int i = 0; i < engine::kSettingCount; ++i)
-        plugin->lastControls[i] = plugin->instrument->setting(static_cast<engine::Setting>(i));
-    plugin->lastControls[engine::kSettingCount] = plugin->instrument->program();
+    for (int i = 0; i < Plugin::kControlCount; ++i) {
+        int32_t value = 0;
+        plugin::parameterValue(*plugin->instrument, plugin::parameterAt(i).id, value);
+        plugin->lastControls[i] = value;
+    }
     return plugin;
 }
 
@@ -116,18 +115,10 @@ const LV2_Descriptor kDescriptor = {
 void Plugin::controlChanges() {
     for (int i = 0; i < kControlCount; ++i) {
         if (!controls[i]) continue;
-        const int32_t value = wholeValue(*controls[i]);
+        const int32_t value = plugin::wholeValue(*controls[i]);
         if (lastControls[i].exchange(value) == value) continue;
-        Event event{};
-        if (i < engine::kSettingCount) {
-            event.kind = SettingChange;
-            event.setting = i;
-            event.value = static_cast<float>(value);
-        } else {
-            event.kind = ProgramChange;
-            event.program = value < 0 ? 0 : value > kNumPrograms - 1 ? kNumPrograms - 1 : value;
-        }
-        instrument->queueEvent(event);
+        Event event;
+        if (plugin::parameterEvent(plugin::parameterAt(i).id, value, 0, event)) instrument->queueEvent(event);
     }
 }
 

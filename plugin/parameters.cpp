@@ -15,8 +15,8 @@ ParameterInfo parameterAt(int index) {
     engine::Setting setting;
     if (!engine::settingFromNumber(index, setting)) return kProgram;
     const engine::SettingInfo& info = engine::settingInfo(setting);
-    return {static_cast<ParameterId>(index), info.key, info.name, engine::lowestValue(info), info.highest,
-            info.defaultValue};
+    return {static_cast<ParameterId>(index), info.key,     info.name,
+            engine::lowestValue(info),       info.highest, info.defaultValue};
 }
 
 bool settingOf(ParameterId id, engine::Setting& setting) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "clap_host.h"
+#include "parameter_cases.h"
 #include "plugin_loader.h"
 #include "preset_sequence.h"
 
@@ -259,15 +260,7 @@ TEST_F(ClapTest, ValuesAndTextsGoBothWays) {
     }
     EXPECT_EQ(names,
               (std::vector<std::string>{"Poly", "Porta", "Time", "Gain", "Lerp", "Clamp", "Zoom", "Ch10", "Program"}));
-    struct Case {
-        clap_id id;
-        double value;
-        const char* text;
-    };
-    const Case both[] = {{0, 1, "Mono"},         {0, 8, "Poly: 8"},      {1, 40, "Porta: 40"},  {2, 50, "Time: 1.00x"},
-                         {2, 75, "Time: 2.50x"}, {2, 25, "Time: 0.62x"}, {3, 150, "Gain: 150"}, {4, 1, "Lerp: on"},
-                         {5, 0, "Clamp: off"},   {6, 7, "1x"},           {7, 60, "Ch10:  C-4"}, {100, 5, "006 Ringy"}};
-    for (const Case& c : both) {
+    for (const ParameterCase& c : kParameterTexts) {
         char text[64] = {};
         ASSERT_TRUE(params->value_to_text(plugin, c.id, c.value, text, sizeof text)) << c.text;
         EXPECT_STREQ(text, c.text);
@@ -275,13 +268,17 @@ TEST_F(ClapTest, ValuesAndTextsGoBothWays) {
         EXPECT_TRUE(params->text_to_value(plugin, c.id, c.text, &back)) << c.text;
         EXPECT_EQ(back, c.value) << c.text;
     }
-    const Case bad[] = {{0, 0, "Poly: 9"}, {0, 0, "many"},       {3, 0, "Gain: 0"},
-                        {4, 0, "maybe"},   {7, 0, "Ch10:  H-2"}, {7, 0, "Ch10:  B-16"},
-                        {100, 0, "Ringy"}, {100, 0, "200"},      {42, 0, "1"}};
-    for (const Case& c : bad) {
+    for (const ParameterCase& c : kRefusedTexts) {
         double back = -1;
         EXPECT_FALSE(params->text_to_value(plugin, c.id, c.text, &back)) << c.text;
     }
+}
+
+TEST_F(ClapTest, AStateOfAnEarlierReleaseLoadsAndSavesByteForByte) {
+    const std::vector<uint8_t> state = savedStateFixture();
+    ASSERT_TRUE(load(plugin, state));
+    for (const ParameterCase& c : kFixtureValues) EXPECT_EQ(value(plugin, c.id), c.value) << c.text;
+    EXPECT_EQ(save(plugin), state);
 }
 
 TEST_F(ClapTest, TheStateCarriesTheBankAndTheGainAndRefusesWhatIsNotOurs) {

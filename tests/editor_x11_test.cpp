@@ -284,7 +284,8 @@ TEST_F(EditorX11Test, TheWindowShowsWhatTheHeadlessDrawingShows) {
         drag(GainLabel, -100);
         const std::vector<uint32_t> shown = pixels(width, height);
         const auto at = [&](int x, int y) { return shown[static_cast<size_t>(y) * width + x]; };
-        writePng(dpi == 96 ? "editor-x11.png" : "editor-x11-2x.png", width, height, shown);
+        writePng(std::string(BYTONE_TEST_OUTPUT) + (dpi == 96 ? "/editor-x11.png" : "/editor-x11-2x.png"), width,
+                 height, shown);
 
         // The frames and bars of every owner-drawn control, on the rows below their texts.
         int different = 0;

@@ -16,6 +16,7 @@
 
 #include "engine/instrument.h"
 #include "lv2/ports.h"
+#include "parameter_cases.h"
 #include "plugin_loader.h"
 #include "preset_sequence.h"
 
@@ -254,6 +255,13 @@ TEST_F(Lv2Test, AControlActsWhenItMovesAndNotOtherwise) {
     ASSERT_EQ(reloaded.restore(state, LV2_ATOM__Chunk, played.savedControls), LV2_STATE_SUCCESS);
     reloaded.run();
     EXPECT_EQ(reloaded.save(), state);
+}
+
+TEST_F(Lv2Test, AStateOfAnEarlierReleaseLoadsAndSavesByteForByte) {
+    const std::vector<uint8_t> state = savedStateFixture();
+    Instance instance(plugin);
+    ASSERT_EQ(instance.restore(state), LV2_STATE_SUCCESS);
+    EXPECT_EQ(instance.save(), state);
 }
 
 TEST_F(Lv2Test, TheStateRoundTripsAndRefusesWhatIsNotOurs) {

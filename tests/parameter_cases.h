@@ -24,7 +24,7 @@ inline constexpr ParameterCase kParameterTexts[] = {
 
 // Texts that name no value of their parameter, and an id that is no parameter.
 inline constexpr ParameterCase kRefusedTexts[] = {
-    {0, 0, "Poly: 9"},    {0, 0, "many"},        {3, 0, "Gain: 0"}, {3, 0, "loud"}, {4, 0, "maybe"},
+    {0, 0, "Poly: 9"},    {0, 0, "many"},        {3, 0, "Gain: 0"}, {3, 0, "loud"},  {4, 0, "maybe"},
     {7, 0, "Ch10:  H-2"}, {7, 0, "Ch10:  B-16"}, {100, 0, "Ringy"}, {100, 0, "200"}, {42, 0, "1"},
 };
 
@@ -32,7 +32,8 @@ inline constexpr ParameterCase kRefusedTexts[] = {
 // formula "(T>>10)*P&255^R%7" in program 10 and these parameter values were set. Every
 // later build must load it so and save it again byte for byte.
 inline constexpr ParameterCase kFixtureValues[] = {
-    {0, 3, "Poly"}, {2, 70, "Time"}, {3, 150, "Gain"}, {4, 1, "Lerp"}, {6, 3, "Zoom"}, {7, 40, "Ch10"}, {100, 9, "Program"},
+    {0, 3, "Poly"}, {2, 70, "Time"}, {3, 150, "Gain"},    {4, 1, "Lerp"},
+    {6, 3, "Zoom"}, {7, 40, "Ch10"}, {100, 9, "Program"},
 };
 
 inline std::vector<uint8_t> savedStateFixture() {

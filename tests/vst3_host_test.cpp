@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "clap_host.h"
+#include "parameter_cases.h"
 #include "plugin_loader.h"
 #include "preset_sequence.h"
 #include "vst3/unit_handler.h"
@@ -426,24 +427,16 @@ TEST_F(Vst3Test, TheFactoryDescribesOneInstrumentWithItsBusesParametersAndProgra
 }
 
 TEST_F(Vst3Test, ValuesAndTextsConvertBothWays) {
-    struct Case {
-        v3_param_id id;
-        double plain;
-        const char* text;
-    };
-    const Case both[] = {{0, 1, "Mono"},
-                         {0, 8, "Poly: 8"},
-                         {2, 50, "Time: 1.00x"},
-                         {3, 130, "Gain: 130"},
-                         {4, 1, "Lerp: on"},
-                         {7, 48, "Ch10:  C-3"},
-                         {kProgram, 5, "006 Ringy"},
-                         {1000 + 7 * 3 + 0, 64, "64"},
-                         {1000 + 6, 16383, "16383"}};
+    std::vector<ParameterCase> both(std::begin(kParameterTexts), std::end(kParameterTexts));
+    // The hidden controllers' values read as numbers.
+    both.push_back({1000 + 7 * 3 + 0, 64, "64"});
+    both.push_back({1000 + 6, 16383, "16383"});
+    std::vector<ParameterCase> refused(std::begin(kRefusedTexts), std::end(kRefusedTexts));
+    refused.push_back({1006, 0, "16384"});
     with<v3_edit_controller>(component, v3_edit_controller_iid, [&](auto* self, auto* e) {
-        for (const Case& c : both) {
-            const double value = e->plain_parameter_to_normalised(self, c.id, c.plain);
-            EXPECT_EQ(e->normalised_parameter_to_plain(self, c.id, value), c.plain) << c.text;
+        for (const ParameterCase& c : both) {
+            const double value = e->plain_parameter_to_normalised(self, c.id, c.value);
+            EXPECT_EQ(e->normalised_parameter_to_plain(self, c.id, value), c.value) << c.text;
             v3_str_128 text{};
             EXPECT_EQ(e->get_parameter_string_for_value(self, c.id, value, text), V3_OK);
             EXPECT_EQ(ascii(text), c.text);
@@ -451,13 +444,19 @@ TEST_F(Vst3Test, ValuesAndTextsConvertBothWays) {
             EXPECT_EQ(e->get_parameter_value_for_string(self, c.id, utf16(c.text).data(), &back), V3_OK) << c.text;
             EXPECT_EQ(back, value) << c.text;
         }
-        for (const Case& c : {Case{0, 0, "Poly: 9"}, Case{3, 0, "loud"}, Case{kProgram, 0, "200"},
-                              Case{1006, 0, "16384"}, Case{42, 0, "1"}}) {
+        for (const ParameterCase& c : refused) {
             double back = -1;
             EXPECT_NE(e->get_parameter_value_for_string(self, c.id, utf16(c.text).data(), &back), V3_OK) << c.text;
         }
         return 0;
     });
+}
+
+TEST_F(Vst3Test, AStateOfAnEarlierReleaseLoadsAndSavesByteForByte) {
+    const std::vector<uint8_t> state = savedStateFixture();
+    ASSERT_EQ(load(component, state), V3_OK);
+    for (const ParameterCase& c : kFixtureValues) EXPECT_EQ(plain(component, c.id), c.value) << c.text;
+    EXPECT_EQ(save(component), state);
 }
 
 TEST_F(Vst3Test, ThePresetsSoundAsTheVst24PluginsDoSampleForSample) {

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 
+#include "../plugin/identity.h"
 #include "instrument_plugin.h"
 
 namespace {
@@ -32,7 +33,7 @@ template <class Info>
 void describeMore(Info& info) {
     describe(info);
     fill(info.sub_categories, sizeof info.sub_categories, "Instrument|Synth");
-    fill(info.vendor, sizeof info.vendor / sizeof info.vendor[0], "Kelmo");
+    fill(info.vendor, sizeof info.vendor / sizeof info.vendor[0], plugin::kVendor);
     fill(info.version, sizeof info.version / sizeof info.version[0], BYTONE_VERSION);
     fill(info.sdk_version, sizeof info.sdk_version / sizeof info.sdk_version[0], "VST 3.7.2");
 }
@@ -63,7 +64,7 @@ const v3_plugin_factory_cpp kFactoryTable = {
         [](void*, v3_factory_info* info) -> v3_result {
             if (!info) return V3_INVALID_ARG;
             *info = v3_factory_info{};
-            fill(info->vendor, sizeof info->vendor, "Kelmo");
+            fill(info->vendor, sizeof info->vendor, plugin::kVendor);
             fill(info->url, sizeof info->url, "");
             fill(info->email, sizeof info->email, "");
             info->flags = 0x10;  // unicode

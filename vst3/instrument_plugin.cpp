@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "../engine/full_state.h"
+#include "../plugin/state_stream.h"
 #include "plug_view.h"
 #include "unit_handler.h"
 
@@ -32,15 +32,6 @@ void copyText(const std::string& text, v3_str_128 out) {
     size_t i = 0;
     for (; i < text.size() && i < 127; ++i) out[i] = static_cast<unsigned char>(text[i]);
     out[i] = 0;
-}
-
-int32_t wholeValue(double value) {
-    return std::isfinite(value) ? static_cast<int32_t>(std::lround(std::clamp(value, -1e9, 1e9))) : 0;
-}
-
-bool isSetting(v3_param_id id, engine::Setting& setting) {
-    return id < static_cast<v3_param_id>(engine::kSettingCount) &&
-           engine::settingFromNumber(static_cast<int32_t>(id), setting);
 }
 
 // A hidden controller parameter's channel and controller.
@@ -261,7 +252,13 @@ const v3_midi_mapping_cpp Plugin::kMidiMapping = {
     },
 };
 
-Plugin::Plugin() : instrument_(std::make_unique<engine::Instrument>()) {}
+// The instrument reads nothing of the host's process context: it asks for none of it.
+const Plugin::ContextRequirementsTable Plugin::kContextRequirements = {
+    {kComponent.query_interface, kComponent.ref, kComponent.unref},
+    {[](void*) -> uint32_t { return 0; }},
+};
+
+Plugin::Plugin() : instrument_(std::make_unique<engine::Instrument>()), gestures_(*this) {}
 
 Plugin::~Plugin() = default;
 
@@ -277,6 +274,8 @@ void* Plugin::query(const v3_tuid iid) {
         face = &units_;
     else if (sameId(iid, v3_midi_mapping_iid))
         face = &midiMapping_;
+    else if (sameId(iid, v3_process_context_requirements_iid))
+        face = &contextRequirements_;
     if (face) ref();
     return face;
 }
@@ -287,17 +286,14 @@ uint32_t Plugin::unref() {
     return left;
 }
 
-int32_t Plugin::parameterCount() { return engine::kSettingCount + 1 + kChannels * kControllersPerChannel; }
+int32_t Plugin::parameterCount() { return plugin::kParameterCount + kChannels * kControllersPerChannel; }
 
 bool Plugin::rangeOf(v3_param_id id, int32_t& lowest, int32_t& highest) {
-    engine::Setting setting;
+    plugin::ParameterInfo parameter;
     int channel;
     int16_t controller;
-    if (isSetting(id, setting)) {
-        lowest = engine::lowestValue(engine::settingInfo(setting));
-        highest = engine::settingInfo(setting).highest;
-    } else if (id == kProgramParameter) {
-        lowest = 0, highest = kNumPrograms - 1;
+    if (plugin::parameterOf(id, parameter)) {
+        lowest = parameter.lowest, highest = parameter.highest;
     } else if (isController(id, channel, controller)) {
         lowest = 0, highest = controller == kPitchBend ? 16383 : 127;
     } else {
@@ -312,19 +308,15 @@ bool Plugin::parameterInfo(int32_t index, v3_param_info& info) const {
     info.unit_id = kRootUnit;
     info.flags = V3_PARAM_CAN_AUTOMATE;
     int32_t lowest = 0, highest = 0, defaultValue = 0;
-    if (index < engine::kSettingCount) {
-        const engine::SettingInfo& setting = engine::settingInfo(static_cast<engine::Setting>(index));
-        info.param_id = static_cast<v3_param_id>(index);
-        copyText(setting.name, info.title);
-        copyText(setting.name, info.short_title);
-        defaultValue = setting.defaultValue;
-    } else if (index == engine::kSettingCount) {
-        info.param_id = kProgramParameter;
-        copyText("Program", info.title);
-        copyText("Program", info.short_title);
-        info.flags |= V3_PARAM_PROGRAM_CHANGE | V3_PARAM_IS_LIST;
+    if (index < plugin::kParameterCount) {
+        const plugin::ParameterInfo parameter = plugin::parameterAt(index);
+        info.param_id = parameter.id;
+        copyText(parameter.name, info.title);
+        copyText(parameter.name, info.short_title);
+        defaultValue = parameter.defaultValue;
+        if (parameter.id == plugin::kProgramParameter) info.flags |= V3_PARAM_PROGRAM_CHANGE | V3_PARAM_IS_LIST;
     } else {
-        const int controllerIndex = index - engine::kSettingCount - 1;
+        const int controllerIndex = index - plugin::kParameterCount;
         info.param_id = kFirstController + static_cast<v3_param_id>(controllerIndex);
         const int channel = controllerIndex / kControllersPerChannel;
         const int16_t controller = kMappedControllers[controllerIndex % kControllersPerChannel];
@@ -352,9 +344,8 @@ double Plugin::plain(v3_param_id id, double normalised) const {
 }
 
 double Plugin::currentNormalised(v3_param_id id) const {
-    engine::Setting setting;
-    if (isSetting(id, setting)) return normalised(id, instrument_->setting(setting));
-    if (id == kProgramParameter) return normalised(id, instrument_->program());
+    int32_t value = 0;
+    if (plugin::parameterValue(*instrument_, id, value)) return normalised(id, value);
     int channel;
     int16_t controller;
     if (isController(id, channel, controller)) return normalised(id, controllerDefault(controller));
@@ -362,16 +353,12 @@ double Plugin::currentNormalised(v3_param_id id) const {
 }
 
 bool Plugin::text(v3_param_id id, double value, v3_str_128 out) const {
-    engine::Setting setting;
+    std::string shown;
     int channel;
     int16_t controller;
-    const int32_t whole = wholeValue(plain(id, value));
-    if (isSetting(id, setting)) {
-        copyText(engine::settingText(setting, whole), out);
-    } else if (id == kProgramParameter) {
-        char name[kNameSize];
-        instrument_->programName(whole, name, sizeof name);
-        copyText(name, out);
+    const int32_t whole = plugin::wholeValue(plain(id, value));
+    if (plugin::parameterText(*instrument_, id, whole, shown)) {
+        copyText(shown, out);
     } else if (isController(id, channel, controller)) {
         copyText(std::to_string(whole), out);
     } else {
@@ -383,14 +370,12 @@ bool Plugin::text(v3_param_id id, double value, v3_str_128 out) const {
 bool Plugin::valueOfText(v3_param_id id, const int16_t* text, double& value) const {
     std::string ascii;
     for (int i = 0; i < 128 && text[i]; ++i) ascii += text[i] > 0 && text[i] < 128 ? static_cast<char>(text[i]) : '?';
-    engine::Setting setting;
+    plugin::ParameterInfo parameter;
     int channel;
     int16_t controller;
     int32_t read = 0;
-    if (isSetting(id, setting)) {
-        if (!engine::settingValueOf(setting, ascii.c_str(), read)) return false;
-    } else if (id == kProgramParameter) {
-        if (!engine::programOfText(ascii.c_str(), read)) return false;
+    if (plugin::parameterOf(id, parameter)) {
+        if (!plugin::parameterValueOfText(id, ascii.c_str(), read)) return false;
     } else if (isController(id, channel, controller)) {
         char* end = nullptr;
         const long number = std::strtol(ascii.c_str(), &end, 10);
@@ -406,25 +391,12 @@ bool Plugin::valueOfText(v3_param_id id, const int16_t* text, double& value) con
 }
 
 void Plugin::applyParameter(v3_param_id id, double value, int32_t frame, bool insideBlock) {
-    engine::Setting setting;
     int channel;
     int16_t controller;
-    const int32_t whole = wholeValue(plain(id, value));
-    if (isSetting(id, setting)) {
-        if (!insideBlock) return instrument_->setSetting(setting, whole);
-        Event event{};
-        event.kind = SettingChange;
-        event.frame = frame;
-        event.setting = static_cast<int32_t>(setting);
-        event.value = static_cast<float>(whole);
-        instrument_->queueEvent(event);
-    } else if (id == kProgramParameter) {
-        // No compilation here: the end of the block takes the change, as it takes a MIDI one.
-        if (!insideBlock) return instrument_->setProgram(whole);
-        Event event{};
-        event.kind = ProgramChange;
-        event.frame = frame;
-        event.program = whole;
+    Event event;
+    const int32_t whole = plugin::wholeValue(plain(id, value));
+    if (!insideBlock && plugin::applyParameter(*instrument_, id, whole)) return;
+    if (insideBlock && plugin::parameterEvent(id, whole, frame, event)) {
         instrument_->queueEvent(event);
     } else if (isController(id, channel, controller) && insideBlock) {
         if (controller == kPitchBend)
@@ -462,8 +434,7 @@ v3_result Plugin::process(v3_process_data& data) {
             if (e.type == V3_EVENT_NOTE_ON) {
                 event.channel = std::clamp<int16_t>(e.note_on.channel, 0, 15);
                 event.note = e.note_on.pitch;
-                // v x 127, rounded, so that a host's v/127 gives v back; a note-on is never an off.
-                event.velocity = std::clamp(wholeValue(e.note_on.velocity * 127.0), 1, 127);
+                event.velocity = plugin::midiVelocity(e.note_on.velocity);
             } else if (e.type == V3_EVENT_NOTE_OFF) {
                 event.channel = std::clamp<int16_t>(e.note_off.channel, 0, 15);
                 event.note = e.note_off.pitch;
@@ -489,42 +460,30 @@ v3_result Plugin::process(v3_process_data& data) {
 
 v3_plugin_view** Plugin::createView(const char* name) {
     if (!name || std::strcmp(name, "editor") != 0) return nullptr;
-    auto* view = new (std::nothrow) PlugView(reinterpret_cast<v3_funknown**>(&component_), *instrument_, *this);
+    auto* view = new (std::nothrow) PlugView(reinterpret_cast<v3_funknown**>(&component_), *instrument_, gestures_);
     return view ? view->view() : nullptr;
 }
 
-void Plugin::gestureBegan(engine::Setting setting) {
-    inGesture_[static_cast<int>(setting)] = true;
-    if (handler_) v3_cpp_obj(handler_)->begin_edit(handler_, static_cast<v3_param_id>(setting));
+void Plugin::beginEdit(plugin::ParameterId id) {
+    if (handler_) v3_cpp_obj(handler_)->begin_edit(handler_, id);
 }
 
-void Plugin::gestureEnded(engine::Setting setting) {
-    inGesture_[static_cast<int>(setting)] = false;
-    if (handler_) v3_cpp_obj(handler_)->end_edit(handler_, static_cast<v3_param_id>(setting));
+void Plugin::performEdit(plugin::ParameterId id, int32_t value) {
+    if (handler_) v3_cpp_obj(handler_)->perform_edit(handler_, id, normalised(id, value));
 }
 
-// An edit outside a drag (a click, the wheel, a reset) is an edit of its own.
-void Plugin::settingEdited(engine::Setting setting, int32_t value) {
-    if (!handler_) return;
-    const auto id = static_cast<v3_param_id>(setting);
-    const bool alone = !inGesture_[static_cast<int>(setting)];
-    if (alone) v3_cpp_obj(handler_)->begin_edit(handler_, id);
-    v3_cpp_obj(handler_)->perform_edit(handler_, id, normalised(id, value));
-    if (alone) v3_cpp_obj(handler_)->end_edit(handler_, id);
+void Plugin::endEdit(plugin::ParameterId id) {
+    if (handler_) v3_cpp_obj(handler_)->end_edit(handler_, id);
 }
 
 v3_result Plugin::readState(v3_bstream** stream) {
     if (!stream) return V3_INVALID_ARG;
-    std::vector<uint8_t> bytes;
-    uint8_t buffer[4096];
-    for (;;) {
+    const bool restored = plugin::loadState(*instrument_, [stream](uint8_t* buffer, int64_t size) -> int64_t {
         int32_t got = 0;
-        if (v3_cpp_obj(stream)->read(stream, buffer, sizeof buffer, &got) != V3_OK || got < 0) return V3_FALSE;
-        if (got == 0) break;
-        bytes.insert(bytes.end(), buffer, buffer + std::min<int32_t>(got, sizeof buffer));
-        if (bytes.size() > engine::kMaxFullStateBytes) return V3_FALSE;  // no state of ours is this large
-    }
-    if (!engine::restoreFullState(*instrument_, bytes.data(), bytes.size())) return V3_FALSE;
+        if (v3_cpp_obj(stream)->read(stream, buffer, static_cast<int32_t>(size), &got) != V3_OK) return -1;
+        return got;
+    });
+    if (!restored) return V3_FALSE;
     tellHostOfNewBank();
     return V3_OK;
 }
@@ -541,16 +500,15 @@ void Plugin::tellHostOfNewBank() {
 
 v3_result Plugin::writeState(v3_bstream** stream) {
     if (!stream) return V3_INVALID_ARG;
-    std::vector<uint8_t> state = engine::saveFullState(*instrument_);
-    size_t at = 0;
-    while (at < state.size()) {
+    const bool saved = plugin::saveState(*instrument_, [stream](const uint8_t* data, int64_t size) -> int64_t {
         int32_t written = 0;
-        const auto chunk = static_cast<int32_t>(std::min<size_t>(state.size() - at, 1 << 20));
-        if (v3_cpp_obj(stream)->write(stream, state.data() + at, chunk, &written) != V3_OK || written <= 0)
-            return V3_FALSE;
-        at += static_cast<size_t>(written);
-    }
-    return state.empty() ? V3_FALSE : V3_OK;
+        // The stream's call takes a pointer to bytes it does not change.
+        if (v3_cpp_obj(stream)->write(stream, const_cast<uint8_t*>(data), static_cast<int32_t>(size), &written) !=
+            V3_OK)
+            return -1;
+        return written;
+    });
+    return saved ? V3_OK : V3_FALSE;
 }
 
 }  // namespace vst3adapter

@@ -23,13 +23,14 @@
 
 #include "../editor/editor_view.h"
 #include "../engine/instrument.h"
+#include "../plugin/edit_gestures.h"
 
 namespace vst3adapter {
 
 // The plug-in's class.
 extern const v3_tuid kClassId;
 
-class Plugin final : editor::SettingListener {
+class Plugin final : plugin::EditGestures::Host {
 public:
     Plugin();
     ~Plugin();
@@ -41,8 +42,7 @@ public:
     uint32_t ref() { return ++references_; }
     uint32_t unref();
 
-    // Parameter ids: the settings by number, the program, then the hidden controllers.
-    static constexpr v3_param_id kProgramParameter = 100;
+    // Parameter ids: those of plugin/parameters.h, then the hidden controllers.
     static constexpr v3_param_id kFirstController = 1000;
 
 private:
@@ -57,6 +57,12 @@ private:
     static const v3_edit_controller_cpp kController;
     static const v3_unit_information_cpp kUnits;
     static const v3_midi_mapping_cpp kMidiMapping;
+    // The processor's answer of what it reads of the host's process context.
+    struct ContextRequirementsTable {
+        v3_funknown unknown;
+        v3_process_context_requirements requirements;
+    };
+    static const ContextRequirementsTable kContextRequirements;
 
     // The parameters: their count, and each one's plain range.
     static int32_t parameterCount();
@@ -74,9 +80,9 @@ private:
     v3_result process(v3_process_data& data);
 
     // [ui thread] The editor's edits, told to the host.
-    void gestureBegan(engine::Setting setting) override;
-    void gestureEnded(engine::Setting setting) override;
-    void settingEdited(engine::Setting setting, int32_t value) override;
+    void beginEdit(plugin::ParameterId id) override;
+    void performEdit(plugin::ParameterId id, int32_t value) override;
+    void endEdit(plugin::ParameterId id) override;
     v3_plugin_view** createView(const char* name);
 
     v3_result readState(v3_bstream** stream);
@@ -90,11 +96,12 @@ private:
     Face controller_{&kController, this};
     Face units_{&kUnits, this};
     Face midiMapping_{&kMidiMapping, this};
+    Face contextRequirements_{&kContextRequirements, this};
     std::atomic<uint32_t> references_{1};
     std::unique_ptr<engine::Instrument> instrument_;
     v3_funknown** hostContext_ = nullptr;
     v3_component_handler** handler_ = nullptr;
-    bool inGesture_[engine::kSettingCount]{};
+    plugin::EditGestures gestures_;
 };
 
 }  // namespace vst3adapter
