@@ -76,7 +76,7 @@ void reportBlockTimes() {
     const int played[8] = {0, 4, 11, 15, 21, 23, 28, 35};
     for (int v = 0; v < 8; ++v) {
         synth.setProgram(played[v]);
-        synth.noteOn(Event{Note, 0, 0, 48 + 3 * v, 100, 0, 0.0f, 0, 0});
+        synth.noteOn(engine::Event{engine::EventKind::Note, 0, 0, 48 + 3 * v, 100, 0, 0.0f, 0, 0});
     }
     const Times alone = timeBlocks(*plugin);
 

@@ -27,7 +27,7 @@ std::unique_ptr<engine::Instrument> eightVoices(bool lerp) {
     synth->interpolate = lerp;
     for (int v = 0; v < 8; ++v) {
         synth->setProgram(kPresetsPlayed[v]);
-        synth->noteOn(Event{Note, 0, 0, 48 + 3 * v, 100, 0, 0.0f, 0, 0});
+        synth->noteOn(engine::Event{engine::EventKind::Note, 0, 0, 48 + 3 * v, 100, 0, 0.0f, 0, 0});
     }
     return synth;
 }
@@ -46,12 +46,12 @@ void renderBlocks(benchmark::State& state, Evaluate&& evaluate) {
                            benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
-void BM_Render(benchmark::State& state) { renderBlocks(state, engine::OwnCode<>{}); }
-void BM_RenderFastForm(benchmark::State& state) { renderBlocks(state, engine::OwnCode<false>{}); }
+void BM_Render(benchmark::State& state) { renderBlocks(state, engine::CompiledCode{}); }
+void BM_RenderFastForm(benchmark::State& state) { renderBlocks(state, engine::FastFormOnly{}); }
 // One voice of preset `Preset` over `frames` frames, the formula inlined.
 template <int Preset>
-void inlinedVoice(const engine::Instrument& synth, Voice& voice, int32_t frames, random15::Every draws, float* mix,
-                  double timeStep) {
+void inlinedVoice(const engine::Instrument& synth, engine::Voice& voice, int32_t frames, random15::Every draws,
+                  float* mix, double timeStep) {
     int64_t v[kVariableCount] = {};
     v['V' - 'A'] = voice.velocity;
     v['M' - 'A'] = synth.modWheel;
@@ -85,7 +85,7 @@ void inlinedVoice(const engine::Instrument& synth, Voice& voice, int32_t frames,
     voice.time = static_cast<int64_t>(time);
 }
 
-using InlinedVoice = void (*)(const engine::Instrument&, Voice&, int32_t, random15::Every, float*, double);
+using InlinedVoice = void (*)(const engine::Instrument&, engine::Voice&, int32_t, random15::Every, float*, double);
 constexpr InlinedVoice kInlinedVoices[8] = {inlinedVoice<0>,  inlinedVoice<4>,  inlinedVoice<11>, inlinedVoice<15>,
                                             inlinedVoice<21>, inlinedVoice<23>, inlinedVoice<28>, inlinedVoice<35>};
 
@@ -126,7 +126,7 @@ void BM_RenderInTurn(benchmark::State& state) {
     std::vector<float> left(kBlock), right(kBlock);
     const std::function<void()> paths[] = {
         [&] { machine->render(left.data(), right.data(), kBlock); },
-        [&] { fast->renderWith(left.data(), right.data(), kBlock, engine::OwnCode<false>{}); },
+        [&] { fast->renderWith(left.data(), right.data(), kBlock, engine::FastFormOnly{}); },
         [&] {
             native->renderWith(left.data(), right.data(), kBlock, [](CompiledExpression& code, int32_t program) {
                 return nativePresets[program](code.variables);

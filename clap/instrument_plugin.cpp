@@ -78,7 +78,7 @@ void Plugin::take(const clap_input_events_t* events, bool insideBlock) {
         const clap_event_header_t* header = events->get(events, i);
         if (!header || header->space_id != CLAP_CORE_EVENT_SPACE_ID) continue;
         const auto frame = static_cast<int32_t>(std::min<uint32_t>(header->time, INT32_MAX));
-        Event event{};
+        engine::Event event{};
         event.frame = frame;
         switch (header->type) {
             case CLAP_EVENT_NOTE_ON:
@@ -87,7 +87,7 @@ void Plugin::take(const clap_input_events_t* events, bool insideBlock) {
                 if (!insideBlock || header->size < sizeof(clap_event_note_t)) break;
                 const auto* note = reinterpret_cast<const clap_event_note_t*>(header);
                 if (note->key < 0 || note->key > 127) break;  // a wildcard key: no note of ours
-                event.kind = Note;
+                event.kind = engine::EventKind::Note;
                 event.channel = std::clamp<int16_t>(note->channel, 0, 15);
                 event.note = note->key;
                 event.velocity = header->type == CLAP_EVENT_NOTE_ON ? plugin::midiVelocity(note->velocity) : 0;

@@ -21,7 +21,7 @@
 
 namespace editor {
 
-class GUI : public EditorView, public ProgramDisplay {
+class GUI : public EditorView, public engine::ProgramDisplay {
 public:
     GUI(engine::Instrument& instrument, std::unique_ptr<EditorPlatform> platform);
     // Closes the window first if it is still open.

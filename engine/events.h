@@ -4,7 +4,9 @@
 
 #include <cstdint>
 
-enum EventKind : int32_t {
+namespace engine {
+
+enum class EventKind : int32_t {
     Note = 0,           // note, velocity (0 = off; note -1 = all notes off)
     PitchBend = 1,      // value: bend in semitones
     ModWheel = 2,       // value: wheel position 0..127
@@ -13,7 +15,7 @@ enum EventKind : int32_t {
 };
 
 struct Event {
-    int32_t kind;
+    EventKind kind;
     int32_t frame;  // of the block; fires before the sample of that frame is rendered
     int32_t channel;
     int32_t note;
@@ -27,3 +29,5 @@ struct Event {
 // Events one block holds at most; what a host sends beyond it is dropped (and counted).
 // Hosts send far fewer: a dense MIDI file has a few hundred events per second.
 constexpr int kEventCapacity = 4096;
+
+}  // namespace engine

@@ -10,7 +10,7 @@
 
 namespace engine {
 
-Instrument::Instrument(const CodePages& codePages) : nativeCode_(kRecordCount, codePages) {
+Instrument::Instrument(const CodePages& codePages) : codeArena_(kRecordCount, codePages) {
     for (int32_t& index : newest_) index = -1;
     for (int i = 0; i < kNumPrograms; ++i) {
         ProgramSlot& slot = programs[i];
@@ -34,7 +34,7 @@ Instrument::Instrument(const CodePages& codePages) : nativeCode_(kRecordCount, c
 Instrument::~Instrument() = default;
 
 void Instrument::recycle(CompiledExpression* record) {
-    nativeCode_.drop(records_.indexOf(record));
+    codeArena_.drop(records_.indexOf(record));
     records_.give(record);
 }
 
@@ -69,18 +69,18 @@ void Instrument::publishEdits() {
             continue;
         }
         const char* message = compileExpression(*workspace_, slot.formula);
-        // Four a program: one is always in. Were none, or no memory, the edit would wait
-        // for the next walk.
+        // A program has four records: the one playing and one in each box leave one free
+        // to take. Were none, or no memory, the edit would wait for the next walk.
         if (!(fresh[i] = records_.take(*workspace_))) continue;
         slot.needsCompile = false;
         last.message = message;
         std::memcpy(last.formula, slot.formula, sizeof last.formula);
         last.valid = true;
-        if (newest_[i] >= 0) nativeCode_.retire(newest_[i]);  // older records of the program are on their way out
+        if (newest_[i] >= 0) codeArena_.retire(newest_[i]);  // older records of the program are on their way out
         newest_[i] = records_.indexOf(fresh[i]);
-        nativeCode_.install(*fresh[i], newest_[i]);  // a failed compilation gets no code
+        codeArena_.install(*fresh[i], newest_[i]);  // a failed compilation gets no code
     }
-    nativeCode_.seal();
+    codeArena_.seal();
     for (int i = 0; i < kNumPrograms; ++i) {
         if (!fresh[i]) continue;
         // One run here touches every page that the audio thread's runs will touch.

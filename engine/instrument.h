@@ -29,7 +29,7 @@
 #include <mutex>
 
 #include "../expr/expression.h"
-#include "../expr/native_code.h"
+#include "../expr/formula_code.h"
 #include "../expr/record_pool.h"
 #include "chunk.h"
 #include "events.h"
@@ -54,6 +54,8 @@ inline int64_t sineReading(const uint8_t* table, int64_t phase, int64_t offset) 
            table[(low + offset) & 255];
 }
 
+namespace engine {
+
 // Told when the current program's formula must be shown again: the editor, when there is one.
 class ProgramDisplay {
 public:
@@ -63,8 +65,6 @@ public:
 protected:
     ~ProgramDisplay() = default;
 };
-
-namespace engine {
 
 // Told when what a host shows of the instrument (the current program, the names, the
 // settings) must be read again: the plug-in adapter, which tells its host.
@@ -77,8 +77,6 @@ public:
 protected:
     ~DisplayListener() = default;
 };
-
-}  // namespace engine
 
 // A record handed from the compiling side to the audio thread: its address with kFresh
 // set while the audio thread has not taken it; without kFresh, a record that the audio
@@ -115,8 +113,6 @@ struct Voice {
     double stepRate;
     double phaseStep;
 };
-
-namespace engine {
 
 class Instrument {
 public:
@@ -316,7 +312,7 @@ private:
     CompiledExpressions workspaceMemory_ = allocateCompiledExpressions(1);
     CompiledExpression* const workspace_ = &workspaceMemory_[0];
     RecordPool records_{kRecordCount};
-    NativeCodeArena nativeCode_;
+    CodeArena codeArena_;
     int64_t scopeResults_[kNumPrograms]{};
     // The formula each program's newest record was compiled from, and the outcome.
     struct LastCompile {

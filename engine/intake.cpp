@@ -41,7 +41,7 @@ bool Instrument::queueMidi(int status, int data1, int data2, int32_t frame) {
     switch (status & 0xF0) {
         case kStatusNoteOff:
         case kStatusNoteOn:
-            queued.kind = Note;
+            queued.kind = EventKind::Note;
             queued.note = data1 & 0x7F;
             queued.velocity = (status & 0xF0) == kStatusNoteOn ? data2 : 0;
             return queueEvent(queued);
@@ -52,24 +52,24 @@ bool Instrument::queueMidi(int status, int data1, int data2, int32_t frame) {
             } else if (data1 == kControllerRpnMsb) {
                 rpnMsb = data2;
             } else if (data1 == kControllerModWheel) {
-                queued.kind = ModWheel;
+                queued.kind = EventKind::ModWheel;
                 queued.value = static_cast<float>(data2);
                 return queueEvent(queued);
             } else if (data1 == kControllerDataEntry) {
                 if (rpnLsb == 0 && rpnMsb == 0) bendRange = data2 * 0.5;
             } else if (data1 >= kControllerAllNotesOff && data1 <= 127) {
-                queued.kind = Note;
+                queued.kind = EventKind::Note;
                 queued.note = -1;
                 return queueEvent(queued);
             }
             return true;
         case kStatusProgramChange:
-            queued.kind = ProgramChange;
+            queued.kind = EventKind::ProgramChange;
             queued.program = data1 & 0x7F;
             return queueEvent(queued);
         case kStatusPitchBend: {
             const int position = (data2 << 7) | (data1 & 0x7F);
-            queued.kind = PitchBend;
+            queued.kind = EventKind::PitchBend;
             queued.value = static_cast<float>((position - 8192) * bendRange * 0.0001220703125);
             return queueEvent(queued);
         }

@@ -17,7 +17,7 @@ void Instrument::sortEvents() {
 void Instrument::fire(const Event& event) {
     firingFrame_ = event.frame;
     switch (event.kind) {
-        case Note:
+        case EventKind::Note:
             if (event.velocity > 0)
                 noteOn(event);
             else if (event.note < 0)
@@ -25,16 +25,16 @@ void Instrument::fire(const Event& event) {
             else
                 noteOff(event);
             break;
-        case PitchBend: pitchBend = event.value; break;
-        case ModWheel: modWheel = static_cast<int64_t>(event.value); break;
-        case ProgramChange:
+        case EventKind::PitchBend: pitchBend = event.value; break;
+        case EventKind::ModWheel: modWheel = static_cast<int64_t>(event.value); break;
+        case EventKind::ProgramChange:
             if (event.program == currentProgram) break;
             currentProgram = event.program;
             programs[event.program].changeMarked = true;
             walkOnAudioThread();
             displayDirty = true;
             break;
-        case SettingChange: {
+        case EventKind::SettingChange: {
             Setting which;
             if (settingFromNumber(event.setting, which)) setSetting(which, static_cast<int32_t>(event.value));
             break;
@@ -43,6 +43,6 @@ void Instrument::fire(const Event& event) {
     }
 }
 
-void Instrument::render(float* left, float* right, int32_t frames) { renderWith(left, right, frames, OwnCode<>{}); }
+void Instrument::render(float* left, float* right, int32_t frames) { renderWith(left, right, frames, CompiledCode{}); }
 
 }  // namespace engine

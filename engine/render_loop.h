@@ -1,32 +1,36 @@
 // The render loop, written once for any evaluator of a voice's formula: the instrument's
-// own (runExpression) and, in benchmarks, formulas compiled to native code.
+// own and, in tests and benchmarks, others (the fast form alone, C++ functions). A block
+// is cut into stretches at its events' frames; each voice renders a stretch through the
+// steps of voice_steps.h.
 #pragma once
 
 #include <algorithm>
-#include <cmath>
 
-#include "../expr/native_code.h"
-#include "conversions.h"
+#include "../expr/formula_code.h"
 #include "instrument.h"
-#include "random.h"
+#include "voice_steps.h"
 
 namespace engine {
 
-// The instrument's own evaluator: a formula's machine code, a whole stretch at a time
-// where the voice allows, else once a sample; without machine code its fast form, a
-// column of samples at a time, else the interpreter. `MachineCode` false leaves the
-// machine code out, as where the system has none.
-template <bool MachineCode = true>
-struct OwnCode {
+// The instrument's own evaluators of a record: `kCompiled`, its compiled code (a whole
+// stretch at a time where the voice allows, else once a sample) and, without that, its
+// fast form a column of samples at a time, else the interpreter; without `kCompiled`,
+// never its compiled code, as where the system has none.
+template <bool kCompiled>
+struct RecordEvaluator {
     int64_t operator()(CompiledExpression& code, int32_t) const {
-        return MachineCode ? runExpression(code) : runFastForm(code);
+        return kCompiled ? runExpression(code) : runFastForm(code);
     }
     // The stretch's loop runs the formula's own code: without it, none.
-    static NativeStretch stretchOf(const CompiledExpression& code) {
-        return MachineCode && code.native ? code.stretch : nullptr;
+    static StretchFunction stretchOf(const CompiledExpression& code) {
+        return kCompiled && code.compiledFormula ? code.stretch : nullptr;
     }
-    static bool byColumns(const CompiledExpression& code) { return !MachineCode || !code.native; }
+    static bool byColumns(const CompiledExpression& code) { return !kCompiled || !code.compiledFormula; }
 };
+// What the instrument plays.
+using CompiledCode = RecordEvaluator<true>;
+// Its fast form only.
+using FastFormOnly = RecordEvaluator<false>;
 
 template <class Evaluate>
 void Instrument::renderVoice(Voice& voice, int32_t frames, random15::Every draws, double rate, double timeStep,
@@ -36,170 +40,50 @@ void Instrument::renderVoice(Voice& voice, int32_t frames, random15::Every draws
     // nothing ever writes the other nineteen. V and M hold over the stretch; S and C are
     // read from the table only for a formula that reads them.
     const uint32_t read = variablesRead(code);
-    const bool readsSine = read & (1u << ('S' - 'A')), readsCosine = read & (1u << ('C' - 'A'));
     code.variable('V') = voice.velocity;
     code.variable('M') = modWheel;
-    // The settings as the stretch begins: the user's changes take effect at the next.
-    const bool lerp = interpolate, clamp = clampOutput;
-    const int64_t scale = gain;
-    const bool gliding = portamento < 100 && voice.pitch != voice.targetPitch;
-    const double glideStep = glideRate / rate;  // the block's rate: another may be set meanwhile
-    const double bend = pitchBend;
-    const int32_t program = voice.program;
-    // The voice in locals over the stretch, which the formula's calls cannot reach.
-    Voice v = voice;
-    if (portamento >= 100) v.pitch = v.targetPitch;
-
-    // pow costs more than a whole formula; the step changes only with the pitch, so only
-    // while the voice glides.
-    const auto followPitch = [&] {
-        const double pitchSum = v.pitch + bend;
-        if (pitchSum != v.stepPitch || rate != v.stepRate) {
-            v.stepPitch = pitchSum;
-            v.stepRate = rate;
-            v.phaseStep = std::pow(2.0, pitchSum / 12.0) * 440.0 * 256.0 / rate;
-        }
-    };
-    if (!gliding) followPitch();
+    voice::Plan plan{voice,
+                     rate,
+                     timeStep,
+                     glideRate / rate,  // the block's rate: another may be set meanwhile
+                     pitchBend,
+                     gain,
+                     interpolate != 0,
+                     clampOutput != 0,
+                     portamento < 100 && voice.pitch != voice.targetPitch,
+                     (read >> ('R' - 'A') & 1) != 0,
+                     (read >> ('S' - 'A') & 1) != 0,
+                     (read >> ('C' - 'A') & 1) != 0};
+    if (portamento >= 100) plan.v.pitch = plan.v.targetPitch;
+    if (!plan.gliding) plan.followPitch();
 
     if constexpr (requires { Evaluate::stretchOf(code); }) {
-        const NativeStretch stretch = Evaluate::stretchOf(code);
-        constexpr double kStepLimit = 2251799813685248.0;  // 2^51: whole parts stay below 2^52
-        const auto within = [](double frac, double step) {
-            return frac >= 0.0 && frac < 1.0 && step >= 0.0 && step < kStepLimit;
-        };
-        if (stretch && !gliding && within(v.phaseFrac, v.phaseStep) && within(v.timeFrac, timeStep) &&
-            scale >= -(1 << 22) && scale <= (1 << 22)) {
-            VoiceStretch run{v.phaseFrac,
-                             v.phaseStep,
-                             v.timeFrac,
-                             timeStep,
-                             v.phase,
-                             v.time,
-                             scale,
-                             0,
-                             stretchMix_,
-                             sineTable,
-                             draws.state(),
-                             draws.leap().multiplier,
-                             draws.leap().increment,
-                             frames,
-                             lerp,
-                             clamp,
-                             (read >> ('R' - 'A') & 1) != 0,
-                             readsSine,
-                             readsCosine};
-            stretch(&code, &run);
-            v.phaseFrac = run.phaseFrac;
-            v.timeFrac = run.timeFrac;
-            v.phase = run.phase;
-            v.time = run.time;
-            voice = v;
+        if (voice::runStretch(Evaluate::stretchOf(code), code, plan, draws, stretchMix_, sineTable, frames)) {
+            voice = plan.v;
             return;
         }
     }
 
-    // Column by column: the counters and readings of up to kColumn samples; the formula's
-    // values over them, once a sample or, from the fast form, once a column; and the shaped
-    // values into the mix. A column is shaped in the loop that counts the next one: the
-    // counters are one long chain of dependent steps, and the shaping fills its gaps.
     bool byColumns = false;
     if constexpr (requires { Evaluate::byColumns(code); }) byColumns = Evaluate::byColumns(code);
-    int64_t phases[kColumn], times[kColumn], randoms[kColumn], sines[kColumn], cosines[kColumn];
-    int64_t first[kColumn], second[kColumn];
-    double fractions[2][kColumn];  // the column being counted's, and the one being shaped's
-    const int64_t* varying[kVariableCount] = {};
-    varying['P' - 'A'] = phases;
-    varying['T' - 'A'] = times;
-    varying['R' - 'A'] = randoms;
-    varying['S' - 'A'] = sines;
-    varying['C' - 'A'] = cosines;
-    const auto nextPhase = [](int64_t phase) { return static_cast<int64_t>(static_cast<uint64_t>(phase) + 1); };
+    voice::Columns columns;
     int32_t shaping = 0, shapedAt = 0;  // the column waiting to be shaped: its length and first frame
     for (int32_t at = 0, column = 0;; at += kColumn, column ^= 1) {
         const int32_t count = std::max(0, std::min(kColumn, frames - at));
-        double* fraction = fractions[column];
-        const double* shapedFraction = fractions[column ^ 1];
+        double* fraction = columns.fractions[column];
+        const double* shapedFraction = columns.fractions[column ^ 1];
         for (int32_t i = 0; i < std::max(count, shaping); ++i) {
-            if (i < count) {
-                if (gliding) {
-                    if (v.targetPitch > v.pitch) {
-                        v.pitch += glideStep;
-                        if (v.pitch > v.targetPitch) v.pitch = v.targetPitch;
-                    }
-                    if (v.pitch > v.targetPitch) {
-                        v.pitch += glideStep;
-                        if (v.pitch < v.targetPitch) v.pitch = v.targetPitch;
-                    }
-                    followPitch();
-                }
-                v.phaseFrac += v.phaseStep;
-                v.phase = static_cast<int64_t>(static_cast<uint64_t>(v.phase) +
-                                               static_cast<uint64_t>(takeWholePart(v.phaseFrac)));
-                v.timeFrac += timeStep;
-                v.time = static_cast<int64_t>(static_cast<uint64_t>(v.time) +
-                                              static_cast<uint64_t>(takeWholePart(v.timeFrac)));
-                phases[i] = v.phase;
-                times[i] = v.time;
-                randoms[i] = draws.next();
-                fraction[i] = v.phaseFrac;
-            }
-            if (i < shaping) {
-                int64_t d = first[i];
-                if (lerp) {
-                    const double difference = static_cast<double>(
-                        static_cast<int64_t>(static_cast<uint64_t>(second[i]) - static_cast<uint64_t>(d)));
-                    d = truncateToInt64(difference * shapedFraction[i] + static_cast<double>(d));
-                }
-                if (clamp)
-                    d = std::clamp<int64_t>(d, -256, 256);
-                else
-                    d &= 255;
-                stretchMix_[shapedAt + i] += static_cast<float>(d * scale / 100) * 0.00390625f;
-            }
+            if (i < count) voice::count(plan, columns, fraction, i, draws);
+            if (i < shaping)
+                stretchMix_[shapedAt + i] +=
+                    voice::shape(plan, columns.atPhase[i], columns.atNextPhase[i], shapedFraction[i]);
         }
         if (count == 0) break;
-
-        // S and C `shift` steps on.
-        const auto readSines = [&](int64_t shift) {
-            for (int32_t i = 0; i < count; ++i) {
-                if (readsSine) sines[i] = sineReading(sineTable, phases[i], shift);
-                if (readsCosine) cosines[i] = sineReading(sineTable, phases[i], shift + 64);
-            }
-        };
-        readSines(0);
-        if (byColumns && runFastColumns(code, varying, count, first)) {
-            if (lerp) {
-                readSines(1);
-                std::transform(phases, phases + count, phases, nextPhase);
-                runFastColumns(code, varying, count, second);
-            }
-            // The variables as the last sample's run leaves them.
-            code.variable('T') = times[count - 1];
-            code.variable('P') = phases[count - 1];
-            code.variable('R') = randoms[count - 1];
-            if (readsSine) code.variable('S') = sines[count - 1];
-            if (readsCosine) code.variable('C') = cosines[count - 1];
-        } else {
-            for (int32_t i = 0; i < count; ++i) {
-                code.variable('T') = times[i];
-                code.variable('P') = phases[i];
-                code.variable('R') = randoms[i];
-                if (readsSine) code.variable('S') = sines[i];
-                if (readsCosine) code.variable('C') = cosines[i];
-                first[i] = evaluate(code, program);
-                if (lerp) {
-                    code.variable('P') = nextPhase(phases[i]);
-                    if (readsSine) code.variable('S') = sineReading(sineTable, phases[i], 1);
-                    if (readsCosine) code.variable('C') = sineReading(sineTable, phases[i], 65);
-                    second[i] = evaluate(code, program);
-                }
-            }
-        }
+        voice::evaluate(code, plan, columns, count, sineTable, byColumns, evaluate, voice.program);
         shaping = count;
         shapedAt = at;
     }
-    voice = v;
+    voice = plan.v;
 }
 
 // The voices render one after another over the stretch, each adding its values to the

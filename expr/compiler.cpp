@@ -4,18 +4,18 @@
 
 namespace {
 
-enum class TokenClass { Operator, Operand, Unary, Open, Close };
-
-enum class TokenType { Operand, Unary, Binary, Open, Close };
+// What the token before was, and what the token being read is.
+enum class LastToken { Operator, Operand, Unary, Open, Close };
+enum class TokenKind { Operand, Unary, Binary, Open, Close };
 
 // What each token may follow: the table of token-order rules.
-bool mayFollow(TokenType token, TokenClass previous) {
+bool mayFollow(TokenKind token, LastToken previous) {
     switch (token) {
-        case TokenType::Operand:
-        case TokenType::Open: return previous != TokenClass::Operand && previous != TokenClass::Close;
-        case TokenType::Unary: return previous == TokenClass::Operator || previous == TokenClass::Open;
-        case TokenType::Binary:
-        case TokenType::Close: return previous == TokenClass::Operand || previous == TokenClass::Close;
+        case TokenKind::Operand:
+        case TokenKind::Open: return previous != LastToken::Operand && previous != LastToken::Close;
+        case TokenKind::Unary: return previous == LastToken::Operator || previous == LastToken::Open;
+        case TokenKind::Binary:
+        case TokenKind::Close: return previous == LastToken::Operand || previous == LastToken::Close;
     }
     return false;
 }
@@ -33,53 +33,53 @@ int hexDigit(char c) {
 
 class Compiler {
 public:
-    Compiler(CompiledExpression& record, const char* text) : r_(record), text_(text) {}
+    Compiler(CompiledExpression& record, const char* text) : record_(record), text_(text) {}
 
     const char* run();
 
 private:
     const char* write(uint8_t kind, int32_t value = 0) {
-        if (r_.queueLength >= r_.shape.queue) return messages::kQueueOverflow;
-        RpnItem& item = r_.queue[r_.queueLength++];
+        if (record_.queueLength >= record_.shape.queue) return messages::kQueueOverflow;
+        RpnItem& item = record_.queue[record_.queueLength++];
         item.kind = kind;
         if (kind == kNumber) item.value = value;
         return nullptr;
     }
     const char* push(uint8_t code) {
-        if (r_.operatorTop >= r_.shape.operators - 1) return messages::kStackOverflow;
-        r_.operatorStack[++r_.operatorTop] = code;
+        if (record_.operatorTop >= record_.shape.operators - 1) return messages::kStackOverflow;
+        record_.operatorStack[++record_.operatorTop] = code;
         return nullptr;
     }
-    uint8_t top() const { return r_.operatorTop >= 0 ? r_.operatorStack[r_.operatorTop] : 0; }
-    bool stackEmpty() const { return r_.operatorTop < 0; }
+    uint8_t top() const { return record_.operatorTop >= 0 ? record_.operatorStack[record_.operatorTop] : 0; }
+    bool stackEmpty() const { return record_.operatorTop < 0; }
 
     // Moves operators that bind at least as tightly as `code` from the stack to the queue.
     const char* popLoop(uint8_t code) {
         const int precedence = operatorPrecedence(code);
         while (!stackEmpty() && top() != kOpenParen && operatorPrecedence(top()) >= precedence) {
-            if (const char* message = write(r_.operatorStack[r_.operatorTop--])) return message;
+            if (const char* message = write(record_.operatorStack[record_.operatorTop--])) return message;
         }
         return nullptr;
     }
-    const char* operatorToken(TokenType type, uint8_t code) {
+    const char* operatorToken(TokenKind type, uint8_t code) {
         if (!mayFollow(type, previous_)) return messages::kSyntaxError;
         if (const char* message = popLoop(code)) return message;
         if (const char* message = push(code)) return message;
-        previous_ = type == TokenType::Unary ? TokenClass::Unary : TokenClass::Operator;
+        previous_ = type == TokenKind::Unary ? LastToken::Unary : LastToken::Operator;
         return nullptr;
     }
     const char* number();
     const char* closeParen();
     const char* finish();
 
-    CompiledExpression& r_;
+    CompiledExpression& record_;
     const char* text_;
-    TokenClass previous_ = TokenClass::Operator;
+    LastToken previous_ = LastToken::Operator;
     int balance_ = 0;
 };
 
 const char* Compiler::number() {
-    if (!mayFollow(TokenType::Operand, previous_)) return messages::kSyntaxError;
+    if (!mayFollow(TokenKind::Operand, previous_)) return messages::kSyntaxError;
     uint32_t value = 0;  // wraps modulo 2^32
     if (*text_ == '0' && upper(text_[1]) == 'X') {
         text_ += 2;
@@ -87,43 +87,43 @@ const char* Compiler::number() {
     } else {
         for (; isDigit(*text_); ++text_) value = value * 10 + static_cast<uint32_t>(*text_ - '0');
     }
-    previous_ = TokenClass::Operand;
+    previous_ = LastToken::Operand;
     return write(kNumber, static_cast<int32_t>(value));
 }
 
 const char* Compiler::closeParen() {
-    if (!mayFollow(TokenType::Close, previous_)) return messages::kSyntaxError;
+    if (!mayFollow(TokenKind::Close, previous_)) return messages::kSyntaxError;
     while (!stackEmpty() && top() != kOpenParen) {
-        if (const char* message = write(r_.operatorStack[r_.operatorTop--])) return message;
+        if (const char* message = write(record_.operatorStack[record_.operatorTop--])) return message;
     }
-    if (top() == kOpenParen) --r_.operatorTop;
+    if (top() == kOpenParen) --record_.operatorTop;
     --balance_;  // also without a matching '(': only the net count is checked at the end
-    previous_ = TokenClass::Close;
+    previous_ = LastToken::Close;
     return nullptr;
 }
 
 const char* Compiler::finish() {
     while (!stackEmpty()) {
-        const uint8_t code = r_.operatorStack[r_.operatorTop--];
+        const uint8_t code = record_.operatorStack[record_.operatorTop--];
         if (code == kOpenParen) continue;
         if (const char* message = write(code)) return message;
     }
     if (const char* message = write(kEnd)) return message;
     if (balance_ > 0) return messages::kMissingClose;
     if (balance_ < 0) return messages::kExtraClose;
-    r_.queue[0].kind = kCompiled;
-    translateFast(r_);
+    record_.queue[0].kind = kCompiled;
+    translateFast(record_);
     return nullptr;
 }
 
 const char* Compiler::run() {
-    r_.queueLength = 0;
-    r_.operatorTop = -1;
-    r_.queue[0].kind = kEnd;
-    r_.fastLength = 0;
-    r_.native = nullptr;
-    r_.stretch = nullptr;
-    r_.queueLength = 1;
+    record_.queueLength = 0;
+    record_.operatorTop = -1;
+    record_.queue[0].kind = kEnd;
+    record_.fastLength = 0;
+    record_.compiledFormula = nullptr;
+    record_.stretch = nullptr;
+    record_.queueLength = 1;
 
     while (*text_ != '\0') {
         // Control characters, the space and every byte from 0x80 up separate tokens.
@@ -141,9 +141,9 @@ const char* Compiler::run() {
             continue;
         }
         if (c >= 'A' && c <= 'Z') {
-            if (!mayFollow(TokenType::Operand, previous_)) return messages::kSyntaxError;
+            if (!mayFollow(TokenKind::Operand, previous_)) return messages::kSyntaxError;
             if ((message = write(static_cast<uint8_t>(c)))) return message;
-            previous_ = TokenClass::Operand;
+            previous_ = LastToken::Operand;
             ++text_;
             continue;
         }
@@ -151,24 +151,24 @@ const char* Compiler::run() {
         int length = 1;
         switch (c) {
             case '(':
-                if (!mayFollow(TokenType::Open, previous_)) return messages::kSyntaxError;
+                if (!mayFollow(TokenKind::Open, previous_)) return messages::kSyntaxError;
                 if ((message = push(kOpenParen))) return message;
                 ++balance_;
-                previous_ = TokenClass::Open;
+                previous_ = LastToken::Open;
                 break;
             case ')': message = closeParen(); break;
             case '-':
-                message = (previous_ == TokenClass::Operator || previous_ == TokenClass::Open)
-                              ? operatorToken(TokenType::Unary, kNegate)
-                              : operatorToken(TokenType::Binary, kSubtract);
+                message = (previous_ == LastToken::Operator || previous_ == LastToken::Open)
+                              ? operatorToken(TokenKind::Unary, kNegate)
+                              : operatorToken(TokenKind::Binary, kSubtract);
                 break;
-            case '~': message = operatorToken(TokenType::Unary, kBitNot); break;
+            case '~': message = operatorToken(TokenKind::Unary, kBitNot); break;
             case '!':
                 if (next == '=') {
                     length = 2;
-                    message = operatorToken(TokenType::Binary, kNotEqual);
+                    message = operatorToken(TokenKind::Binary, kNotEqual);
                 } else {
-                    message = operatorToken(TokenType::Unary, kLogicalNot);
+                    message = operatorToken(TokenKind::Unary, kLogicalNot);
                 }
                 break;
             case '<':
@@ -176,26 +176,26 @@ const char* Compiler::run() {
                 const bool less = c == '<';
                 if (next == c) {
                     length = 2;
-                    message = operatorToken(TokenType::Binary, less ? kShiftLeft : kShiftRight);
+                    message = operatorToken(TokenKind::Binary, less ? kShiftLeft : kShiftRight);
                 } else if (next == '=') {
                     length = 2;
-                    message = operatorToken(TokenType::Binary, less ? kLessEqual : kGreaterEqual);
+                    message = operatorToken(TokenKind::Binary, less ? kLessEqual : kGreaterEqual);
                 } else {
-                    message = operatorToken(TokenType::Binary, less ? kLess : kGreater);
+                    message = operatorToken(TokenKind::Binary, less ? kLess : kGreater);
                 }
                 break;
             }
             case '=':
                 if (next != '=') return messages::kUnexpectedSymbol;
                 length = 2;
-                message = operatorToken(TokenType::Binary, kEqual);
+                message = operatorToken(TokenKind::Binary, kEqual);
                 break;
             case '&':
             case '|': {
                 const bool doubled = next == c;
                 if (doubled) length = 2;
                 const uint8_t code = c == '&' ? (doubled ? kLogicalAnd : kBitAnd) : (doubled ? kLogicalOr : kBitOr);
-                message = operatorToken(TokenType::Binary, code);
+                message = operatorToken(TokenKind::Binary, code);
                 break;
             }
             case '*':
@@ -204,7 +204,7 @@ const char* Compiler::run() {
             case '+':
             case '^':
             case '?':
-            case ':': message = operatorToken(TokenType::Binary, static_cast<uint8_t>(c)); break;
+            case ':': message = operatorToken(TokenKind::Binary, static_cast<uint8_t>(c)); break;
             default: return messages::kUnexpectedSymbol;
         }
         if (message) return message;

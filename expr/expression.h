@@ -32,8 +32,8 @@ struct RpnItem {
 
 struct CompiledExpression;
 struct VoiceStretch;
-using NativeFunction = int64_t (*)(CompiledExpression* record);
-using NativeStretch = void (*)(CompiledExpression* record, VoiceStretch* stretch);
+using FormulaFunction = int64_t (*)(CompiledExpression* record);
+using StretchFunction = void (*)(CompiledExpression* record, VoiceStretch* stretch);
 
 // The lengths of a record's arrays.
 struct RecordShape {
@@ -42,12 +42,13 @@ struct RecordShape {
 constexpr RecordShape kFullShape{kFastCapacity, kValueStackCapacity, kQueueCapacity, kOperatorStackCapacity};
 
 struct CompiledExpression {
-    // The fast form as machine code (native_code.h), when the record has it: a function
-    // of the record's address. Cleared by every compilation.
-    NativeFunction native;
-    // The same formula inside a voice's loop over a stretch of samples (native_code.h),
-    // when the record has machine code for it. Cleared with `native`.
-    NativeStretch stretch;
+    // The fast form compiled to code the machine runs (formula_code.h: x86-64 machine
+    // code, or WebAssembly on the page), when the record has it: a function of the
+    // record's address. Cleared by every compilation.
+    FormulaFunction compiledFormula;
+    // The same formula inside a voice's loop over a stretch of samples (formula_code.h),
+    // when the record has code for it. Cleared with `compiledFormula`.
+    StretchFunction stretch;
     // The fast form of the queue (fast_code.h), in use while `fastLength` is above 0. Its
     // instructions fill `fast` from the end downward.
     int32_t fastLength;
@@ -128,7 +129,7 @@ const char* compileExpression(CompiledExpression& record, const char* text);
 // Inline, so that a run of machine code costs the caller one call.
 int64_t runFastForm(CompiledExpression& record);  // the fast form, else the interpreter
 inline int64_t runExpression(CompiledExpression& record) {
-    return record.native ? record.native(&record) : runFastForm(record);
+    return record.compiledFormula ? record.compiledFormula(&record) : runFastForm(record);
 }
 
 // The fast form over a column of samples: each instruction runs over every sample before

@@ -2,7 +2,7 @@
 // compiling side compiles into a full record of its own and takes a packed copy of it
 // (packExpression) from the pool, in memory of just the size that formula needs. At most
 // `count` records are out at a time, each under a number 0..count-1 that its code in a
-// NativeCodeArena goes by. The pool is its one owner's, the compiling side's.
+// CodeArena goes by. The pool is its one owner's, the compiling side's.
 #pragma once
 
 #include <memory>

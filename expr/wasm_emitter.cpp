@@ -2,9 +2,9 @@
 // fast form becomes two modules, each with one function "f" over the instrument's memory
 // (imported as env.memory): the formula alone, a function of the record's address that
 // returns its value and leaves slot 0 and the stack count as the interpreter does; and
-// the formula inside a voice's loop over a stretch (VoiceStretch, native_code.h). The
+// the formula inside a voice's loop over a stretch (VoiceStretch, formula_code.h). The
 // host compiles each module and puts its function into the instrument's table
-// (native_arena.cpp).
+// (code_arena.cpp).
 //
 // The language's special cases (division by 0 and -1, shift counts past 63, conversions
 // out of range) are written out, so no operation can trap. Every memory access is at the
@@ -18,8 +18,8 @@
 #include <utility>
 
 #include "expression.h"
+#include "formula_code.h"
 #include "intops.h"
-#include "native_code.h"
 
 namespace {
 
@@ -421,7 +421,7 @@ private:
 
 }  // namespace
 
-size_t emitNativeCode(const CompiledExpression& record, uint8_t* out, size_t capacity, size_t* stretchAt) {
+size_t emitFormulaCode(const CompiledExpression& record, uint8_t* out, size_t capacity, size_t* stretchAt) {
     *stretchAt = 0;
     if (record.fastLength <= 0) return 0;
     const size_t alone = Emitter(record, out, capacity).formulaModule();
@@ -432,6 +432,6 @@ size_t emitNativeCode(const CompiledExpression& record, uint8_t* out, size_t cap
     return alone + loop;
 }
 
-size_t emitStretchDriver(uint8_t*, size_t) { return 0; }  // each formula has a loop of its own
+size_t emitVoiceLoop(uint8_t*, size_t) { return 0; }  // each formula has a loop of its own
 
 #endif

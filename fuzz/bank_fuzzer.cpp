@@ -59,7 +59,7 @@ void checkEveryProgram(engine::Instrument& synth) {
     static int64_t step = 0;
     for (int i = 0; i < kPrograms; ++i) {
         CompiledExpression& record = synth.programRecord(i);
-        if (record.native && !record.isCompiled()) std::abort();
+        if (record.compiledFormula && !record.isCompiled()) std::abort();
         record.variable('P') = ++step * 37 % 5000;
         record.variable('T') = step * 101 % 70000;
         const auto runs = runOnEveryPath(record);
@@ -82,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Input in(data, size);
     while (in.more()) {
         const uint8_t op = in.next();
-        ProgramSlot& slot = synth->programs[(op >> 3) % kPrograms];
+        engine::ProgramSlot& slot = synth->programs[(op >> 3) % kPrograms];
         switch (op & 7) {
             case 0:
             case 1:

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "expr/expression.h"
-#include "expr/native_code.h"
+#include "expr/formula_code.h"
 #include "tests/every_path.h"
 
 namespace {
@@ -25,7 +25,7 @@ bool isKnownMessage(const char* message) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static CompiledExpressions records = allocateCompiledExpressions(1);
-    static NativeCodeArena arena(1);
+    static CodeArena arena(1);
     CompiledExpression& record = records[0];
 
     // The first bytes give the variables' values, the rest is the text.

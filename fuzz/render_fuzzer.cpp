@@ -47,7 +47,7 @@ std::vector<float> play(const uint8_t* data, size_t size, Take take) {
         if (take == kMachineLoop)
             synth.render(out, nullptr, kBlock);
         else if (take == kColumns)
-            synth.renderWith(out, nullptr, kBlock, engine::OwnCode<false>{});
+            synth.renderWith(out, nullptr, kBlock, engine::FastFormOnly{});
         else
             synth.renderWith(out, nullptr, kBlock,
                              [](CompiledExpression& code, int32_t) { return runExpression(code); });

@@ -117,7 +117,7 @@ void Plugin::controlChanges() {
         if (!controls[i]) continue;
         const int32_t value = plugin::wholeValue(*controls[i]);
         if (lastControls[i].exchange(value) == value) continue;
-        Event event;
+        engine::Event event;
         if (plugin::parameterEvent(plugin::parameterAt(i).id, value, 0, event)) instrument->queueEvent(event);
     }
 }

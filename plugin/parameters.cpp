@@ -54,16 +54,16 @@ bool parameterValue(const engine::Instrument& instrument, ParameterId id, int32_
     return true;
 }
 
-bool parameterEvent(ParameterId id, int32_t value, int32_t frame, Event& event) {
+bool parameterEvent(ParameterId id, int32_t value, int32_t frame, engine::Event& event) {
     engine::Setting setting;
-    event = Event{};
+    event = engine::Event{};
     event.frame = frame;
     if (settingOf(id, setting)) {
-        event.kind = SettingChange;
+        event.kind = engine::EventKind::SettingChange;
         event.setting = static_cast<int32_t>(setting);
         event.value = static_cast<float>(value);
     } else if (id == kProgramParameter) {
-        event.kind = ProgramChange;
+        event.kind = engine::EventKind::ProgramChange;
         event.program = clampProgram(value);
     } else {
         return false;

@@ -48,7 +48,7 @@ bool parameterValue(const engine::Instrument& instrument, ParameterId id, int32_
 // The event that gives the parameter `value` at `frame` of the block; false for a
 // foreign id. A program change compiles nothing there: the block's end takes it, as it
 // takes a MIDI program change.
-bool parameterEvent(ParameterId id, int32_t value, int32_t frame, Event& event);
+bool parameterEvent(ParameterId id, int32_t value, int32_t frame, engine::Event& event);
 // [outside a block, any thread] Gives the parameter `value` at once; false for a foreign
 // id. No compilation here either: the next block's end or syncProgramDisplay takes a
 // program change.

@@ -60,7 +60,7 @@ TEST(AudioThread, RenderingAndEventIntakeNeverAllocate) {
         events.push_back(vstMidiEvent(0xB0, 6, b, 10));
         events.push_back(vstMidiEvent(0x99, 38, 100, 20));
         // Now and then more events than a block holds: the rest is dropped, not stored.
-        for (int i = 0; b % 8 == 7 && i < kEventCapacity; ++i)
+        for (int i = 0; b % 8 == 7 && i < engine::kEventCapacity; ++i)
             events.push_back(vstMidiEvent(0xB0, 1, i % 128, i % 512));
         blocks.emplace_back(std::move(events));
     }

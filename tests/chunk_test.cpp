@@ -285,7 +285,7 @@ TEST_F(ChunkTest, RandomAndTruncatedChunksNeverFaultAndSaveAgainStably) {
         ASSERT_LE(synth->polyphony, 8);
         ASSERT_GE(synth->scopeZoom, 0);
         ASSERT_LE(synth->scopeZoom, 7);
-        for (const ProgramSlot& slot : synth->programs) {
+        for (const engine::ProgramSlot& slot : synth->programs) {
             ASSERT_LT(std::strlen(slot.name), static_cast<size_t>(kNameSize));
             ASSERT_LT(std::strlen(slot.formula), static_cast<size_t>(kFormulaSize));
         }

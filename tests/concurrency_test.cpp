@@ -310,7 +310,7 @@ TEST(Concurrency, CodeThatFoundNoPagesIsNeverWrittenIntoARecordThatPlays) {
     for (int edit = 0; edit < 200; ++edit) {
         {
             std::lock_guard<std::mutex> hold(synth->bankLock);
-            ProgramSlot& slot = synth->programs[edit % 2];  // program 0 sounds
+            engine::ProgramSlot& slot = synth->programs[edit % 2];  // program 0 sounds
             refuseMaps = edit % 2 == 0;
             std::snprintf(slot.formula, kFormulaSize, "P*%d&255", edit % 50 + 1);
             slot.needsCompile = true;

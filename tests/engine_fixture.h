@@ -10,6 +10,12 @@
 
 #include "engine/instrument.h"
 
+// The engine's types as its tests name them.
+using engine::Event;
+using engine::EventKind;
+using engine::kEventCapacity;
+using engine::Voice;
+
 struct Midi {
     int status, data1, data2, frame;
 };

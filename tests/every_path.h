@@ -21,14 +21,14 @@ struct PathRun {
 // lacks (no machine code, no fast form) falls back as runExpression does.
 inline std::array<PathRun, kPathCount> runOnEveryPath(CompiledExpression& record) {
     const int64_t slotZero = record.valueStack[0];
-    const NativeFunction native = record.native;
+    const FormulaFunction native = record.compiledFormula;
     std::array<PathRun, kPathCount> runs{};
     for (int path = 0; path < kPathCount; ++path) {
         record.valueStack[0] = slotZero;
-        record.native = path == kMachineCode ? native : nullptr;
+        record.compiledFormula = path == kMachineCode ? native : nullptr;
         const int64_t value = path == kInterpreter ? interpretExpression(record) : runExpression(record);
         runs[path] = {value, record.valueStack[0], record.valueTop};
     }
-    record.native = native;
+    record.compiledFormula = native;
     return runs;
 }

@@ -21,7 +21,7 @@ namespace {
 struct Formula {
     CompiledExpressions full = allocateCompiledExpressions(1);
     RecordPool pool{1};
-    NativeCodeArena arena{1};
+    CodeArena arena{1};
     CompiledExpression* record = nullptr;
 
     const char* compile(const char* text) {
@@ -71,7 +71,7 @@ TEST(FastPath, AgreesWithTheInterpreterOnRandomTokenStreams) {
             continue;
         }
         fastRuns += record->fastLength > 0;
-        nativeRuns += record->native != nullptr;
+        nativeRuns += record->compiledFormula != nullptr;
         for (int trial = 0; trial < 3; ++trial) {
             for (int64_t& v : record->variables)
                 v = trial == 0 ? static_cast<int64_t>(rng() % 600) - 100 : static_cast<int64_t>(rng());
@@ -140,15 +140,15 @@ TEST(FastPath, KeepsTheLastResultForRecordsThatDoNotRun) {
     auto& record = formula.record;
     ASSERT_EQ(formula.compile("P*3+1"), nullptr);
     ASSERT_GT(record->fastLength, 0);
-    ASSERT_NE(record->native, nullptr);
+    ASSERT_NE(record->compiledFormula, nullptr);
     record->variable('P') = 5;
     EXPECT_EQ(runExpression(*record), 16);
     ASSERT_EQ(formula.compile(""), nullptr);
     EXPECT_EQ(record->fastLength, 0);
-    EXPECT_EQ(record->native, nullptr);
+    EXPECT_EQ(record->compiledFormula, nullptr);
     EXPECT_EQ(runExpression(*record), 16);
     ASSERT_NE(formula.compile("P+#"), nullptr);
-    EXPECT_EQ(record->native, nullptr);
+    EXPECT_EQ(record->compiledFormula, nullptr);
     EXPECT_EQ(runExpression(*record), 16);
     ASSERT_EQ(formula.compile("P+"), nullptr);  // a trailing operator: the interpreter's rule
     EXPECT_EQ(runExpression(*record), 5);
@@ -165,7 +165,7 @@ TEST(FastPath, TheLongestFormulasGetMachineCode) {
         text += closes;
         ASSERT_EQ(formula.compile(text.c_str()), nullptr) << text;
         EXPECT_GT(record->fastLength, 0);
-        EXPECT_NE(record->native, nullptr);
+        EXPECT_NE(record->compiledFormula, nullptr);
         record->variable('P') = 3;
         record->variable('T') = 2;
         expectSameRun(*record, text);
@@ -212,15 +212,15 @@ TEST(FastPath, RecompilingManyRecordsKeepsEachOnesCode) {
             RefusingPages::calls = 0;
             RefusingPages::refusedCall = refused;
             CompiledExpressions records = allocateCompiledExpressions(kRecords);
-            auto arena = std::make_unique<NativeCodeArena>(kRecords, refusing);
+            auto arena = std::make_unique<CodeArena>(kRecords, refusing);
             std::mt19937_64 rng(11 + refused);
             std::string texts[kRecords];
             int withCode = 0;
             for (int step = 0; step < 400; ++step) {
                 const int batch = 1 + static_cast<int>(rng() % 3);
                 bool installed[kRecords] = {};
-                NativeFunction handedOut[kRecords];
-                for (int i = 0; i < kRecords; ++i) handedOut[i] = records[i].native;
+                FormulaFunction handedOut[kRecords];
+                for (int i = 0; i < kRecords; ++i) handedOut[i] = records[i].compiledFormula;
                 for (int b = 0; b < batch; ++b) {
                     const int i = static_cast<int>(rng() % kRecords);
                     installed[i] = true;
@@ -238,12 +238,12 @@ TEST(FastPath, RecompilingManyRecordsKeepsEachOnesCode) {
                 }
                 for (int i = 0; i < kRecords; ++i) {
                     if (installed[i]) continue;
-                    ASSERT_EQ(records[i].native, handedOut[i]) << "wrote into a record handed out";
+                    ASSERT_EQ(records[i].compiledFormula, handedOut[i]) << "wrote into a record handed out";
                 }
                 for (int i = 0; i < kRecords; ++i) {
                     if (texts[i].empty()) continue;
-                    withCode += records[i].native != nullptr;
-                    ASSERT_TRUE(!records[i].native || records[i].isCompiled()) << texts[i];
+                    withCode += records[i].compiledFormula != nullptr;
+                    ASSERT_TRUE(!records[i].compiledFormula || records[i].isCompiled()) << texts[i];
                     records[i].variable('P') = static_cast<int64_t>(rng() % 1000);
                     records[i].variable('T') = static_cast<int64_t>(rng() % 1000);
                     expectSameRun(records[i], texts[i]);
@@ -272,8 +272,8 @@ TEST_F(FastRender, EveryPresetSoundsTheSameOnEveryPath) {
             synth->interpolate = preset % 2 == 1;
             for (int i = 0; i < kNumPrograms; ++i) {
                 CompiledExpression& record = synth->programRecord(i);
-                EXPECT_NE(record.native, nullptr);
-                if (path != MachineCode) record.native = nullptr, record.stretch = nullptr;
+                EXPECT_NE(record.compiledFormula, nullptr);
+                if (path != MachineCode) record.compiledFormula = nullptr, record.stretch = nullptr;
                 if (path == Interpreter) record.fastLength = 0;
             }
             synth->setSampleRate(44100.0);
@@ -304,12 +304,13 @@ TEST_F(FastRender, EachBankOfTheLongestFormulasGetsItsMachineCodeWhileTheLastOne
         std::lock_guard<std::mutex> hold(synth->bankLock);
         std::string formula(1, first);
         while (formula.size() + 2 <= 1023) formula += "%3";
-        for (ProgramSlot& slot : synth->programs) {
+        for (engine::ProgramSlot& slot : synth->programs) {
             std::snprintf(slot.formula, kFormulaSize, "%s", formula.c_str());
             slot.needsCompile = true;
         }
         ASSERT_EQ(synth->compileDirtyPrograms(), nullptr);
-        for (int i = 0; i < kNumPrograms; ++i) ASSERT_NE(synth->programRecord(i).native, nullptr) << first << i;
+        for (int i = 0; i < kNumPrograms; ++i)
+            ASSERT_NE(synth->programRecord(i).compiledFormula, nullptr) << first << i;
     }
 }
 

@@ -160,7 +160,7 @@ TEST_F(InstrumentTest, ASettingChangeLandsAtItsFrame) {
     setFormula(0, "100");
     send(0x90, 69, 100);
     Event change{};
-    change.kind = SettingChange;
+    change.kind = EventKind::SettingChange;
     change.frame = 3;
     change.setting = static_cast<int32_t>(engine::Setting::Gain);
     change.value = 200;

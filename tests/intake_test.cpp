@@ -14,7 +14,7 @@ TEST_F(IntakeTest, NoteMessagesBecomeNoteRecords) {
     const Expected expected[] = {{17, 0, 60, 100}, {3, 3, 61, 0}, {5, 15, 62, 0}, {1, 0, 0x41, 0x7F}};
     for (size_t i = 0; i < 4; ++i) {
         const Event e = queued()[i];
-        EXPECT_EQ(e.kind, Note);
+        EXPECT_EQ(e.kind, EventKind::Note);
         EXPECT_EQ(e.frame, expected[i].frame);
         EXPECT_EQ(e.channel, expected[i].channel);
         EXPECT_EQ(e.note, expected[i].note);
@@ -26,7 +26,7 @@ TEST_F(IntakeTest, ControllersOfTheModeRangeReleaseEverything) {
     for (int controller = 118; controller <= 130; ++controller) send(0xB5, controller, 0);
     ASSERT_EQ(queued().size(), 5u);  // 123..127; 120, 121 and 128 up give nothing
     for (const Event& e : queued()) {
-        EXPECT_EQ(e.kind, Note);
+        EXPECT_EQ(e.kind, EventKind::Note);
         EXPECT_EQ(e.note, -1);
         EXPECT_EQ(e.velocity, 0);
         EXPECT_EQ(e.channel, 5);
@@ -36,10 +36,10 @@ TEST_F(IntakeTest, ControllersOfTheModeRangeReleaseEverything) {
 TEST_F(IntakeTest, TheModWheelAndProgramChangesAreQueued) {
     send({midiEvent(0xB2, 1, 99, 4), midiEvent(0xC7, 0x85, 0, 9), midiEvent(0xB0, 0x81, 50)});
     ASSERT_EQ(queued().size(), 2u);
-    EXPECT_EQ(queued()[0].kind, ModWheel);
+    EXPECT_EQ(queued()[0].kind, EventKind::ModWheel);
     EXPECT_EQ(queued()[0].value, 99.0f);
     EXPECT_EQ(queued()[0].frame, 4);
-    EXPECT_EQ(queued()[1].kind, ProgramChange);
+    EXPECT_EQ(queued()[1].kind, EventKind::ProgramChange);
     EXPECT_EQ(queued()[1].program, 5);
     EXPECT_EQ(queued()[1].channel, 7);
 }
@@ -70,7 +70,7 @@ TEST_F(IntakeTest, PitchBendIsScaledByTheRangeInForce) {
     const float expected[] = {0.0f, -2.0f, static_cast<float>(2.0 * 8191 / 8192), -12.0f,
                               static_cast<float>(12.0 * 8191 / 8192)};
     for (size_t i = 0; i < 5; ++i) {
-        EXPECT_EQ(queued()[i].kind, PitchBend);
+        EXPECT_EQ(queued()[i].kind, EventKind::PitchBend);
         EXPECT_EQ(queued()[i].value, expected[i]) << i;
     }
 }

@@ -247,7 +247,7 @@ TEST_F(RenderTest, TheStretchAndColumnLoopsPlayWhatTheFormulaPlaysSampleBySample
             if (take == 0)
                 synth->render(left.data(), right.data(), 600);
             else if (take == 1)
-                synth->renderWith(left.data(), right.data(), 600, engine::OwnCode<false>{});
+                synth->renderWith(left.data(), right.data(), 600, engine::FastFormOnly{});
             else
                 synth->renderWith(left.data(), right.data(), 600,
                                   [](CompiledExpression& code, int32_t) { return runExpression(code); });

@@ -393,7 +393,7 @@ bool Plugin::valueOfText(v3_param_id id, const int16_t* text, double& value) con
 void Plugin::applyParameter(v3_param_id id, double value, int32_t frame, bool insideBlock) {
     int channel;
     int16_t controller;
-    Event event;
+    engine::Event event;
     const int32_t whole = plugin::wholeValue(plain(id, value));
     if (!insideBlock && plugin::applyParameter(*instrument_, id, whole)) return;
     if (insideBlock && plugin::parameterEvent(id, whole, frame, event)) {
@@ -428,8 +428,8 @@ v3_result Plugin::process(v3_process_data& data) {
         for (uint32_t i = 0; i < count; ++i) {
             v3_event e{};
             if (v3_cpp_obj(events)->get_event(events, static_cast<int32_t>(i), &e) != V3_OK) continue;
-            Event event{};
-            event.kind = Note;
+            engine::Event event{};
+            event.kind = engine::EventKind::Note;
             event.frame = e.sample_offset;
             if (e.type == V3_EVENT_NOTE_ON) {
                 event.channel = std::clamp<int16_t>(e.note_on.channel, 0, 15);

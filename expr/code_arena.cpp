@@ -6,15 +6,7 @@
 #include <new>
 
 #include "expression.h"
-#include "native_code.h"
-
-#ifdef _WIN32
-#include <windows.h>
-#elif defined(__wasm__)
-#include <cstdlib>
-#else
-#include <sys/mman.h>
-#endif
+#include "formula_code.h"
 
 namespace {
 
@@ -25,66 +17,14 @@ constexpr uint8_t kTrap = 0xCC;    // int3
 constexpr size_t aligned(size_t bytes) { return (bytes + kAlignment - 1) / kAlignment * kAlignment; }
 constexpr size_t wholePages(size_t bytes) { return (bytes + kPageBytes - 1) / kPageBytes * kPageBytes; }
 
-#ifdef _WIN32
-// Made executable without marking its addresses as call targets in a process built with
-// Control Flow Guard (the code is only ever called through the instrument's own
-// pointer); systems that do not know the flag get plain read-and-execute.
-#ifndef PAGE_TARGETS_NO_UPDATE
-#define PAGE_TARGETS_NO_UPDATE 0x40000000
-#endif
-uint8_t* mapPages(size_t bytes) {
-    return static_cast<uint8_t*>(VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
-}
-bool sealPages(uint8_t* pages, size_t bytes) {
-    DWORD previous;
-    if (!VirtualProtect(pages, bytes, PAGE_EXECUTE_READ | PAGE_TARGETS_NO_UPDATE, &previous) &&
-        !VirtualProtect(pages, bytes, PAGE_EXECUTE_READ, &previous))
-        return false;
-    return FlushInstructionCache(GetCurrentProcess(), pages, bytes);
-}
-void releasePages(uint8_t* pages, size_t) { VirtualFree(pages, 0, MEM_RELEASE); }
-#elif defined(__wasm__)
-// The host compiles a formula's module and puts its function into the instrument's table,
-// answering the function's index there, or 0 when it cannot; and takes it out again.
-extern "C" __attribute__((import_module("env"), import_name("bytoneEnterCode"))) uint32_t bytoneEnterCode(
-    const uint8_t* code, size_t bytes);
-extern "C" __attribute__((import_module("env"), import_name("bytoneLeaveCode"))) void bytoneLeaveCode(
-    uint32_t function);
-
-uint8_t* mapPages(size_t bytes) { return static_cast<uint8_t*>(std::malloc(bytes)); }
-bool sealPages(uint8_t*, size_t) { return true; }
-void releasePages(uint8_t* pages, size_t) { std::free(pages); }
-CodeFunction enterCode(uint8_t* code, size_t bytes) {
-    return reinterpret_cast<CodeFunction>(static_cast<uintptr_t>(bytoneEnterCode(code, bytes)));
-}
-void leaveCode(CodeFunction function) { bytoneLeaveCode(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(function))); }
-#else
-uint8_t* mapPages(size_t bytes) {
-    void* pages = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    return pages == MAP_FAILED ? nullptr : static_cast<uint8_t*>(pages);
-}
-bool sealPages(uint8_t* pages, size_t bytes) { return mprotect(pages, bytes, PROT_READ | PROT_EXEC) == 0; }
-void releasePages(uint8_t* pages, size_t bytes) { munmap(pages, bytes); }
-#endif
-
-#ifndef __wasm__
-CodeFunction enterCode(uint8_t* code, size_t) { return reinterpret_cast<CodeFunction>(code); }
-void leaveCode(CodeFunction) {}
-#endif
-
 void takeAway(CompiledExpression& record) {
-    record.native = nullptr;
+    record.compiledFormula = nullptr;
     record.stretch = nullptr;
 }
 
 }  // namespace
 
-const CodePages& systemCodePages() {
-    static const CodePages pages{mapPages, sealPages, releasePages, enterCode, leaveCode};
-    return pages;
-}
-
-NativeCodeArena::NativeCodeArena(int count, const CodePages& pages) : pages_(pages) {
+CodeArena::CodeArena(int count, const CodePages& pages) : pages_(pages) {
     if (count <= 0) return;
     entries_.reset(new Entry[count]);
     blocks_.reset(new Block[count + 1]);
@@ -92,13 +32,13 @@ NativeCodeArena::NativeCodeArena(int count, const CodePages& pages) : pages_(pag
     count_ = count;
 }
 
-NativeCodeArena::~NativeCodeArena() {
-    if (driver_) pages_.leave(driver_);
+CodeArena::~CodeArena() {
+    if (voiceLoop_) pages_.leave(voiceLoop_);
     for (int b = 0; b <= count_ && count_ > 0; ++b)
         if (blocks_[b].memory) pages_.release(blocks_[b].memory, blocks_[b].bytes);
 }
 
-void NativeCodeArena::forget(Entry& entry) {
+void CodeArena::forget(Entry& entry) {
     if (entry.block < 0) return;
     if (entry.function) pages_.leave(entry.function);
     if (entry.stretch) pages_.leave(entry.stretch);
@@ -114,14 +54,14 @@ void NativeCodeArena::forget(Entry& entry) {
     }
 }
 
-void NativeCodeArena::handOut(const Entry& entry) {
-    entry.owner->native = reinterpret_cast<NativeFunction>(entry.function);
+void CodeArena::handOut(const Entry& entry) {
+    entry.owner->compiledFormula = reinterpret_cast<FormulaFunction>(entry.function);
     entry.owner->stretch = !entry.function ? nullptr
-                           : entry.stretch ? reinterpret_cast<NativeStretch>(entry.stretch)
-                                           : reinterpret_cast<NativeStretch>(driver_);
+                           : entry.stretch ? reinterpret_cast<StretchFunction>(entry.stretch)
+                                           : reinterpret_cast<StretchFunction>(voiceLoop_);
 }
 
-void NativeCodeArena::install(CompiledExpression& record, int index) {
+void CodeArena::install(CompiledExpression& record, int index) {
     takeAway(record);
     if (index < 0 || index >= count_) return;
     Entry& entry = entries_[index];
@@ -129,7 +69,7 @@ void NativeCodeArena::install(CompiledExpression& record, int index) {
     entry.owner = &record;
     entry.waiting = false;
     size_t stretchAt = 0;
-    const size_t length = refused_ ? 0 : emitNativeCode(record, scratch_.get(), kMaxCodeBytes, &stretchAt);
+    const size_t length = refused_ ? 0 : emitFormulaCode(record, scratch_.get(), kMaxCodeBytes, &stretchAt);
     if (entry.block >= 0 && length == entry.length && stretchAt == entry.stretchAt &&
         std::memcmp(blocks_[entry.block].memory + entry.offset, scratch_.get(), length) == 0) {
         handOut(entry);
@@ -144,7 +84,7 @@ void NativeCodeArena::install(CompiledExpression& record, int index) {
     entry.waiting = length > 0;
 }
 
-void NativeCodeArena::retire(int index) {
+void CodeArena::retire(int index) {
     if (index < 0 || index >= count_) return;
     Entry& entry = entries_[index];
     if (entry.retired) return;
@@ -153,7 +93,7 @@ void NativeCodeArena::retire(int index) {
     entry.waiting = false;  // a retired record is past getting code
 }
 
-void NativeCodeArena::drop(int index) {
+void CodeArena::drop(int index) {
     if (index < 0 || index >= count_) return;
     Entry& entry = entries_[index];
     if (entry.owner) takeAway(*entry.owner);
@@ -162,12 +102,12 @@ void NativeCodeArena::drop(int index) {
     entry.waiting = false;
 }
 
-void NativeCodeArena::seal() {
+void CodeArena::seal() {
     if (refused_) return;
     // The first block also holds the voice loop, ahead of the batch's code, for as long as
     // the area lives.
-    const size_t driverLength = driver_ ? 0 : emitStretchDriver(scratch_.get(), kMaxCodeBytes);
-    const size_t start = aligned(driverLength);
+    const size_t voiceLoopLength = voiceLoop_ ? 0 : emitVoiceLoop(scratch_.get(), kMaxCodeBytes);
+    const size_t start = aligned(voiceLoopLength);
     size_t bytes = start;
     for (int i = 0; i < count_; ++i) {
         Entry& entry = entries_[i];
@@ -189,13 +129,13 @@ void NativeCodeArena::seal() {
     block.memory = pages_.map(block.bytes);
     if (block.memory) {
         std::memset(block.memory, kTrap, block.bytes);
-        if (driverLength && emitStretchDriver(block.memory, driverLength) != driverLength)  // cannot happen
-            std::memset(block.memory, kTrap, driverLength);
+        if (voiceLoopLength && emitVoiceLoop(block.memory, voiceLoopLength) != voiceLoopLength)  // cannot happen
+            std::memset(block.memory, kTrap, voiceLoopLength);
         for (int i = 0; i < count_; ++i) {
             Entry& entry = entries_[i];
             size_t stretchAt = 0;
             if (entry.waiting &&
-                (emitNativeCode(*entry.owner, block.memory + entry.offset, entry.length, &stretchAt) != entry.length ||
+                (emitFormulaCode(*entry.owner, block.memory + entry.offset, entry.length, &stretchAt) != entry.length ||
                  stretchAt != entry.stretchAt)) {
                 std::memset(block.memory + entry.offset, kTrap, entry.length);  // cannot happen: the same record
                 entry.waiting = false;                                          // gives the same code
@@ -217,8 +157,8 @@ void NativeCodeArena::seal() {
         return;
     }
     mapped_ += block.bytes;
-    if (driverLength) {
-        driver_ = pages_.enter(block.memory, driverLength);
+    if (voiceLoopLength) {
+        voiceLoop_ = pages_.enter(block.memory, voiceLoopLength);
         ++block.users;  // the loop's: the block stays
     }
     for (int i = 0; i < count_; ++i) {

@@ -1,8 +1,10 @@
-// Formulas as x86-64 machine code. The fast form of a record (fast_code.h) is already
-// the plan of a register machine: one accumulator, operands that are variables,
-// constants or spill slots, and no jumps. Each of its instructions becomes a fixed
-// machine-code pattern with the accumulator in rax and the record's address in r9, so a
-// formula runs as a short straight line of native instructions without any dispatch.
+// Formulas as code the machine runs: x86-64 machine code in the plug-ins and the tool
+// (x86_64_emitter.cpp), WebAssembly on the page (wasm_emitter.cpp). The fast form of a
+// record (fast_code.h) is already the plan of a register machine: one accumulator,
+// operands that are variables, constants or spill slots, and no jumps. Each of its
+// instructions becomes a fixed pattern of code, so a formula runs as a short straight
+// line of instructions without any dispatch. The code arena (code_arena.cpp) owns the
+// code of an instrument's records.
 //
 // A voice's loop over a stretch of samples (VoiceStretch below) keeps the voice's
 // counters in registers and calls the formula's function for each reading: one call from
@@ -25,6 +27,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "../system/code_pages.h"
 #include "expression.h"
 
 // A voice's run over a stretch of samples, as the machine code runs it. For each of the
@@ -62,33 +65,13 @@ struct VoiceStretch {
 // per sample, where the call costs nothing worth saving). Returns the code's size, or 0
 // when the record has no fast form, the code would not fit in `capacity`, or this build
 // has no code generator.
-size_t emitNativeCode(const CompiledExpression& record, uint8_t* out, size_t capacity, size_t* stretchAt);
+size_t emitFormulaCode(const CompiledExpression& record, uint8_t* out, size_t capacity, size_t* stretchAt);
 constexpr size_t kMaxStretchedBytes = 4096;
 // Writes the x86-64 voice loop that serves every record with machine code: a function of
 // the record and a VoiceStretch that calls the record's formula function for each
 // reading. Returns its size, or 0 where formulas bring their own loop or there is no code
 // generator.
-size_t emitStretchDriver(uint8_t* out, size_t capacity);
-
-// A function of code in sealed pages, of whichever type: the formula's or the stretch's.
-using CodeFunction = void (*)();
-
-// Pages for machine code as the system hands them out. Tests put a system that refuses
-// in its place.
-struct CodePages {
-    // Fresh pages, readable and writable but not executable; null when refused.
-    uint8_t* (*map)(size_t bytes);
-    // Turns pages from `map` read-and-execute, for good; false when refused.
-    bool (*seal)(uint8_t* pages, size_t bytes);
-    void (*release)(uint8_t* pages, size_t bytes);
-    // The function that a record's code in sealed pages is (the formula's, and apart the
-    // stretch's), null when there is none; and the end of that function, before its pages
-    // go. Machine code is its own address; WebAssembly code is a module that the host
-    // compiles into the instrument's table.
-    CodeFunction (*enter)(uint8_t* code, size_t bytes);
-    void (*leave)(CodeFunction function);
-};
-const CodePages& systemCodePages();
+size_t emitVoiceLoop(uint8_t* out, size_t capacity);
 
 // The machine code of `count` records, record `index` of them being the one installed
 // under that index. The area is the one owner of the records' code: it hands a record its
@@ -106,7 +89,7 @@ const CodePages& systemCodePages();
 // runs until the record is dropped; it no longer counts against the first limit, so that
 // a new bank gets its code while the old one still plays.
 // [the compiling threads, one at a time; never a thread that runs the records]
-class NativeCodeArena {
+class CodeArena {
 public:
     // The code of one formula: the longest formulas of 1023 characters need about 31 KB
     // (`P%3%3...`); a formula whose code is longer keeps its fast form.
@@ -118,15 +101,15 @@ public:
     static constexpr size_t kMaxMappedBytes = 12 << 20;
 
     // Throws std::bad_alloc when its bookkeeping cannot be allocated.
-    explicit NativeCodeArena(int count, const CodePages& pages = systemCodePages());
-    ~NativeCodeArena();
-    NativeCodeArena(const NativeCodeArena&) = delete;
-    NativeCodeArena& operator=(const NativeCodeArena&) = delete;
+    explicit CodeArena(int count, const CodePages& pages = systemCodePages());
+    ~CodeArena();
+    CodeArena(const CodeArena&) = delete;
+    CodeArena& operator=(const CodeArena&) = delete;
 
     // Takes every compilation of `record` under `index`, failed or not. The record loses
     // its old code at once. Code equal to what the index already has is handed back at
     // once; other code waits for `seal`, and a failed compilation or a form without
-    // code gets none. Installed records must outlive the area, which writes `native`.
+    // code gets none. Installed records must outlive the area, which writes `compiledFormula`.
     void install(CompiledExpression& record, int index);
     // The record of `index` has been replaced by a newer one and will be dropped: its
     // code stays until then but no longer counts as live.
@@ -176,5 +159,5 @@ private:
     std::unique_ptr<uint8_t[]> scratch_;  // kMaxCodeBytes, where code is emitted first
     // The voice loop that serves every record with machine code: in the first block that
     // was sealed, which it keeps until the area goes.
-    CodeFunction driver_ = nullptr;
+    CodeFunction voiceLoop_ = nullptr;
 };

@@ -10,8 +10,8 @@
 #include <cstring>
 
 #include "expression.h"
+#include "formula_code.h"
 #include "intops.h"
-#include "native_code.h"
 
 #if defined(__x86_64__) || defined(_M_X64)
 
@@ -313,10 +313,10 @@ private:
 };
 
 // The voice's loop over a stretch (VoiceStretch), the same for every formula: it calls
-// the record's formula function (its `native`) for each reading. The call and its return
+// the record's formula function (its `compiledFormula`) for each reading. The call and its return
 // are the only use of the stack: the formula's code touches none, so each frame is a leaf
 // to an unwinder, and the return address is all it finds.
-class Driver : CodeWriter {
+class VoiceLoopWriter : CodeWriter {
 public:
     using CodeWriter::CodeWriter;
 
@@ -439,7 +439,8 @@ private:
 #else
         bytes({0x4C, 0x89, 0xCF});  // mov rdi, r9
 #endif
-        bytes({0x41, 0xFF, 0x91}) && word(offsetof(CompiledExpression, native));  // call [r9 + native]
+        bytes({0x41, 0xFF, 0x91}) &&
+            word(offsetof(CompiledExpression, compiledFormula));  // call [r9 + compiledFormula]
     }
 
     // Tests the stretch's flag `field`; returns where the jump past what follows when it
@@ -466,21 +467,21 @@ private:
 
 }  // namespace
 
-size_t emitNativeCode(const CompiledExpression& record, uint8_t* out, size_t capacity, size_t* stretchAt) {
+size_t emitFormulaCode(const CompiledExpression& record, uint8_t* out, size_t capacity, size_t* stretchAt) {
     *stretchAt = 0;
     if (record.fastLength <= 0) return 0;
     return Emitter(record, out, capacity).formulaFunction();
 }
 
-size_t emitStretchDriver(uint8_t* out, size_t capacity) { return Driver(out, capacity).run(); }
+size_t emitVoiceLoop(uint8_t* out, size_t capacity) { return VoiceLoopWriter(out, capacity).run(); }
 
 #elif !defined(__wasm__)  // WebAssembly has an emitter of its own
 
-size_t emitNativeCode(const CompiledExpression&, uint8_t*, size_t, size_t* stretchAt) {
+size_t emitFormulaCode(const CompiledExpression&, uint8_t*, size_t, size_t* stretchAt) {
     *stretchAt = 0;
     return 0;
 }
 
-size_t emitStretchDriver(uint8_t*, size_t) { return 0; }
+size_t emitVoiceLoop(uint8_t*, size_t) { return 0; }
 
 #endif
