@@ -2,9 +2,9 @@
 // on a connection to the X server of the editor's own, read at every idle call. The
 // whole window is drawn into a pixel buffer (shapes by the pixel canvas, exactly as the
 // headless drawing makes them; text with cairo through fontconfig) and sent to the
-// server. The formula box is drawn and edited here, as a Windows multi-line edit box
-// behaves. XCB reports errors as answers, never through a process-wide handler, so a host
-// that destroys its window before closing the editor costs nothing but an error reply.
+// server. The formula box (x11_formula_box.cpp) behaves as a Windows multi-line edit box;
+// this file routes input to it and to the editor. XCB reports errors as answers, never through a process-wide handler,
+// so a host that destroys its window before closing the editor costs nothing but an error reply.
 #include <cairo.h>
 #include <xcb/xcb.h>
 
@@ -27,57 +27,16 @@
 #include "create_editor.h"
 #include "gui.h"
 #include "pixel_canvas.h"
-#include "text_box.h"
 #include "x11_clipboard.h"
+#include "x11_formula_box.h"
 #include "x11_keyboard.h"
 
 namespace editor {
 
 namespace {
 
-constexpr uint32_t kHighlight = 0x0078D7;  // the selection, as a default Windows theme has it
-constexpr int kBoxMargin = 2;
 constexpr uint32_t kPasteWaitMs = 500;
-constexpr uint32_t kDoubleClickMs = 500;  // Windows' default double-click time
-constexpr int kBlinkMs = 530;             // and caret blink time
-
-// Keysyms of the keys the formula box knows; the keypad's as its own keys without NumLock.
-enum Keysym : uint32_t {
-    kBackSpace = 0xff08,
-    kReturn = 0xff0d,
-    kHome = 0xff50,
-    kLeft = 0xff51,
-    kUp = 0xff52,
-    kRight = 0xff53,
-    kDown = 0xff54,
-    kEnd = 0xff57,
-    kKeypadEnter = 0xff8d,
-    kKeypadHome = 0xff95,
-    kKeypadLeft = 0xff96,
-    kKeypadUp = 0xff97,
-    kKeypadRight = 0xff98,
-    kKeypadDown = 0xff99,
-    kKeypadEnd = 0xff9c,
-    kKeypadDelete = 0xff9f,
-    kDelete = 0xffff,
-};
-
-// The main keyboard's key for a key of the keypad; any other key as it is.
-uint32_t mainKeyOf(uint32_t keysym) {
-    switch (keysym) {
-        case kKeypadEnter: return kReturn;
-        case kKeypadHome: return kHome;
-        case kKeypadLeft: return kLeft;
-        case kKeypadUp: return kUp;
-        case kKeypadRight: return kRight;
-        case kKeypadDown: return kDown;
-        case kKeypadEnd: return kEnd;
-        case kKeypadDelete: return kDelete;
-        default: return keysym;
-    }
-}
-
-class X11Platform : public EditorPlatform {
+class X11Platform : public EditorPlatform, FormulaBox::Clipboard {
 public:
     ~X11Platform() override { close(); }
 
@@ -134,6 +93,7 @@ public:
         texts_[HelpLabel] = kHelpText;
         box_.setText(texts_[FormulaEdit]);
         surfaces_ = std::make_unique<Surfaces>(scale_);
+        box_.attach(&surfaces_->window, &surfaces_->windowCairo, scale_);
         dirty_ = true;
         origin_ = origin();
         xcb_flush(connection_);
@@ -148,9 +108,10 @@ public:
         xcb_disconnect(connection_);  // the server frees what this connection made
         connection_ = nullptr;
         window_ = 0;
-        windowGone_ = focused_ = selecting_ = false;
+        windowGone_ = false;
         for (xcb_generic_event_t* event : deferred_) std::free(event);
         deferred_.clear();
+        box_.attach(nullptr, nullptr, 1);
         surfaces_.reset();
     }
 
@@ -214,7 +175,7 @@ public:
 
     void present() override {
         if (!connection_ || windowGone_) return;
-        if (focused_ && caretOn() != caretDrawn_) dirty_ = true;  // the caret blinks
+        if (box_.blinked()) dirty_ = true;
         if (!dirty_) return;
         dirty_ = false;
         paint();
@@ -321,22 +282,19 @@ private:
                 // The pointer passing over the editor while the keyboard follows the pointer
                 // gives it no focus of its own: keys then go on to the host.
                 if (reinterpret_cast<xcb_focus_in_event_t*>(event)->detail != XCB_NOTIFY_DETAIL_POINTER)
-                    focused_ = true, dirty_ = true;
+                    box_.setFocused(true), dirty_ = true;
                 break;
-            case XCB_FOCUS_OUT: focused_ = false, dirty_ = true; break;
+            case XCB_FOCUS_OUT: box_.setFocused(false), dirty_ = true; break;
             case XCB_BUTTON_PRESS: buttonPress(*reinterpret_cast<xcb_button_press_event_t*>(event)); break;
             case XCB_BUTTON_RELEASE:
                 if (reinterpret_cast<xcb_button_release_event_t*>(event)->detail == 1) {
-                    selecting_ = false;
+                    box_.release();
                     gui_->leftButtonUp();
                 }
                 break;
             case XCB_MOTION_NOTIFY: {
                 const auto& motion = *reinterpret_cast<xcb_motion_notify_event_t*>(event);
-                if (selecting_) {
-                    box_.move(boxIndexAt(local(motion.event_x, motion.event_y)), true);
-                    dirty_ = true;
-                }
+                if (box_.drag(local(motion.event_x, motion.event_y))) dirty_ = true;
                 gui_->mouseMove(screenPoint(motion.root_x, motion.root_y));
                 break;
             }
@@ -355,20 +313,8 @@ private:
         if (over == FormulaEdit) {
             if (press.detail != 1) return;
             xcb_set_input_focus(connection_, XCB_INPUT_FOCUS_PARENT, window_, XCB_CURRENT_TIME);
-            focused_ = true;
-            const size_t index = boxIndexAt(at);
-            // A second press soon at the same place selects the word there.
-            const bool twice = press.time - lastPress_.time < kDoubleClickMs && std::abs(at.x - lastPress_.x) < 4 &&
-                               std::abs(at.y - lastPress_.y) < 4;
-            lastPress_ = {press.time, at.x, at.y};
-            if (twice) {
-                box_.selectWordAt(index);
-                lastPress_.time -= kDoubleClickMs;  // a third press starts anew
-            } else {
-                box_.move(index, (press.state & XCB_MOD_MASK_SHIFT) != 0);
-                selecting_ = true;
-            }
-            caretShown();
+            box_.press(at, press.time, (press.state & XCB_MOD_MASK_SHIFT) != 0);
+            dirty_ = true;
             return;
         }
         if (over != kControlCount && layoutOf(over).kind == ControlKind::Clickable) {
@@ -420,70 +366,23 @@ private:
     }
 
     void keyPress(const xcb_key_press_event_t& key) {
-        if (!focused_ || (key.state & XCB_MOD_MASK_1)) return passToHost(key);  // Alt: the host's menus
-        const bool shift = key.state & XCB_MOD_MASK_SHIFT, control = key.state & XCB_MOD_MASK_CONTROL;
-        bool edited = false;
-        if (control) {
-            const uint32_t sym = keyboard_.shortcut(key.detail);
-            switch (sym < 0x80 ? std::tolower(static_cast<int>(sym)) : 0) {
-                case 'a': box_.selectAll(); break;
-                case 'c':
-                    if (box_.hasSelection()) copyToClipboard(box_.selection());
-                    break;
-                case 'x':
-                    if (box_.hasSelection() && copyToClipboard(box_.selection())) edited = box_.erase(false);
-                    break;
-                case 'v':
-                    if (std::optional<std::string> pasted = pasteFromClipboard()) edited = box_.insert(*pasted);
-                    break;
-                case 'z': edited = box_.undo(); break;
-                default: return passToHost(key);
-            }
-            caretShown();
-            if (edited) gui_->formulaEdited();
-            return;
+        if (!box_.focused() || (key.state & XCB_MOD_MASK_1)) return passToHost(key);  // Alt: the host's menus
+        FormulaBox::Typed typed;
+        if (key.state & XCB_MOD_MASK_CONTROL) {
+            typed = box_.shortcut(keyboard_.shortcut(key.detail), *this);
+        } else {
+            const X11Keyboard::Key pressed = keyboard_.press(key.detail);
+            if (pressed.keysym == 0 && pressed.text.empty()) return;  // a dead key, waiting for the next
+            typed = box_.type(pressed.keysym, pressed.text, (key.state & XCB_MOD_MASK_SHIFT) != 0);
         }
-        const X11Keyboard::Key typed = keyboard_.press(key.detail);
-        if (typed.keysym == 0 && typed.text.empty()) return;  // a dead key, waiting for the next
-        const std::vector<Line> lines = layoutLines();
-        const size_t line = lineOf(lines, box_.caret());
-        switch (mainKeyOf(typed.keysym)) {
-            case kBackSpace: edited = box_.erase(false); break;
-            case kDelete: edited = box_.erase(true); break;
-            case kLeft: box_.move(box_.step(box_.caret(), -1), shift); break;
-            case kRight: box_.move(box_.step(box_.caret(), +1), shift); break;
-            case kHome: box_.move(lines[line].begin, shift); break;
-            case kEnd: box_.move(lines[line].end, shift); break;
-            case kUp:
-            case kDown: {
-                const size_t to = mainKeyOf(typed.keysym) == kUp ? (line > 0 ? line - 1 : line)
-                                                                 : std::min(line + 1, lines.size() - 1);
-                box_.move(indexInLine(lines[to], xInLine(lines[line], box_.caret())), shift);
-                break;
-            }
-            case kReturn: edited = box_.insert("\r\n"); break;
-            default: {
-                // Tab, Escape, function keys and modifiers type nothing here.
-                const auto first = typed.text.empty() ? 0 : static_cast<unsigned char>(typed.text[0]);
-                if (first < 32 || first == 127) return passToHost(key);
-                edited = box_.insert(typed.text);
-                break;
-            }
-        }
-        caretShown();
-        if (edited) gui_->formulaEdited();
+        if (typed == FormulaBox::Typed::PassOn) return passToHost(key);
+        dirty_ = true;
+        if (typed == FormulaBox::Typed::Edited) gui_->formulaEdited();
     }
 
-    // Input shows the caret at once and restarts its blinking.
-    void caretShown() {
-        dirty_ = true;
-        blinkStart_ = std::chrono::steady_clock::now();
-    }
-    bool caretOn() const {
-        const auto since =
-            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - blinkStart_);
-        return (since.count() / kBlinkMs) % 2 == 0;
-    }
+    // The box's clipboard is the window's.
+    bool copy(const std::string& text) override { return copyToClipboard(text); }
+    std::optional<std::string> paste() override { return pasteFromClipboard(); }
 
     // The text of another client's clipboard, converted to `target`; nothing if it has
     // none or does not answer within half a second.
@@ -519,113 +418,6 @@ private:
         return std::nullopt;
     }
 
-    // --- the formula box ------------------------------------------------------------
-
-    Rect boxInner() const {
-        const Rect r = layoutOf(FormulaEdit).rect;
-        return {r.left + 1 + kBoxMargin, r.top + 1, r.right - 1 - kBoxMargin, r.bottom - 1};
-    }
-    double lineHeight() {
-        selectFont(surfaces_->windowCairo.cr, Font::Edit);
-        cairo_font_extents_t font;
-        cairo_font_extents(surfaces_->windowCairo.cr, &font);
-        return std::ceil(font.height);
-    }
-
-    // Lines as the box wraps them.
-    std::vector<Line> layoutLines() {
-        selectFont(surfaces_->windowCairo.cr, Font::Edit);
-        return wrapLines(surfaces_->windowCairo.cr, box_.text(), boxInner().width());
-    }
-    static size_t lineOf(const std::vector<Line>& lines, size_t index) {
-        for (size_t i = lines.size(); i-- > 0;)
-            if (index >= lines[i].begin) return i;
-        return 0;
-    }
-    double xInLine(const Line& line, size_t index) {
-        selectFont(surfaces_->windowCairo.cr, Font::Edit);
-        return textWidth(surfaces_->windowCairo.cr,
-                         box_.text().substr(line.begin, std::min(index, line.end) - line.begin));
-    }
-    size_t indexInLine(const Line& line, double x) {
-        size_t best = line.begin;
-        for (size_t i = line.begin; i <= line.end; ++i) {
-            if (xInLine(line, i) - 0.5 > x) break;
-            best = i;
-            const double next = i < line.end ? xInLine(line, i + 1) : 1e9;
-            if ((xInLine(line, i) + next) / 2 > x) break;
-        }
-        return best;
-    }
-    size_t boxIndexAt(Point at) {
-        const int x = at.x, y = at.y;
-        const std::vector<Line> lines = layoutLines();
-        const Rect inner = boxInner();
-        const int row = static_cast<int>((y - inner.top) / lineHeight()) + box_.firstLine;
-        const Line& line = lines[static_cast<size_t>(std::clamp(row, 0, static_cast<int>(lines.size()) - 1))];
-        return indexInLine(line, x - inner.left);
-    }
-
-    void paintBox() {
-        const Rect r = layoutOf(FormulaEdit).rect;
-        PixelCanvas frame(surfaces_->window, r.left, r.top, r.width(), r.height(), scale_);
-        frame.setBrushColor(SysColor::Window);
-        frame.setPenColor(SysColor::WindowText);
-        frame.roundRect(0, 0, r.width(), r.height(), 0, 0);
-
-        const std::vector<Line> lines = layoutLines();
-        const double height = lineHeight();
-        const Rect inner = boxInner();
-        const int visible = std::max(1, static_cast<int>(inner.height() / height));
-        // The caret's line stays in view.
-        const int caretLine = static_cast<int>(lineOf(lines, box_.caret()));
-        box_.firstLine = std::clamp(box_.firstLine, caretLine - visible + 1, caretLine);
-
-        cairo_t* cr = surfaces_->windowCairo.cr;
-        surfaces_->windowCairo.touched();
-        cairo_save(cr);
-        cairo_rectangle(cr, r.left + 1, r.top + 1, r.width() - 2, r.height() - 2);
-        cairo_clip(cr);
-        selectFont(cr, Font::Edit);
-        cairo_font_extents_t font;
-        cairo_font_extents(cr, &font);
-        const size_t from = std::min(box_.caret(), box_.anchor()), to = std::max(box_.caret(), box_.anchor());
-        caretDrawn_ = caretOn();
-        for (int i = box_.firstLine; i < static_cast<int>(lines.size()) && i < box_.firstLine + visible + 1; ++i) {
-            const Line& line = lines[static_cast<size_t>(i)];
-            const double top = inner.top + (i - box_.firstLine) * height;
-            const size_t a = std::clamp(from, line.begin, line.end), b = std::clamp(to, line.begin, line.end);
-            const double xa = xInLine(line, a), xb = xInLine(line, b);
-            const std::string& text = box_.text();
-            // Before, inside and after the selection.
-            struct Part {
-                size_t begin, end;
-                double x;
-                bool selected;
-            };
-            for (const Part& part :
-                 {Part{line.begin, a, 0.0, false}, Part{a, b, xa, true}, Part{b, line.end, xb, false}}) {
-                if (part.end <= part.begin) continue;
-                const std::string piece = text.substr(part.begin, part.end - part.begin);
-                if (part.selected) {
-                    setColor(cr, kHighlight);
-                    cairo_rectangle(cr, inner.left + part.x, top, textWidth(cr, piece), height);
-                    cairo_fill(cr);
-                }
-                setColor(cr, part.selected ? defaultColor(SysColor::Window) : defaultColor(SysColor::WindowText));
-                cairo_move_to(cr, inner.left + part.x, top + font.ascent);
-                cairo_show_text(cr, piece.c_str());
-            }
-            if (focused_ && caretDrawn_ && !box_.hasSelection() && i == caretLine) {
-                setColor(cr, defaultColor(SysColor::WindowText));
-                cairo_rectangle(cr, std::floor(inner.left + xInLine(line, box_.caret())), top, 1, height);
-                cairo_fill(cr);
-            }
-        }
-        cairo_restore(cr);
-        surfaces_->windowCairo.drawn();
-    }
-
     void paintText(Control c) {
         const ControlLayout& layout = layoutOf(c);
         const Rect r = layout.rect;
@@ -658,7 +450,7 @@ private:
             const Rect r = layout.rect;
             const int w = std::min(r.right, kWidth) - r.left, h = std::min(r.bottom, kHeight) - r.top;
             switch (layout.kind) {
-                case ControlKind::Edit: paintBox(); break;
+                case ControlKind::Edit: box_.paint(); break;
                 case ControlKind::Text: paintText(c); break;
                 case ControlKind::OwnerDrawn:
                 case ControlKind::Clickable:
@@ -685,17 +477,8 @@ private:
     bool windowGone_ = false;
     Point origin_{0, 0};  // of the window on the screen
     bool dirty_ = false;
-    bool focused_ = false;
     xcb_window_t parent_ = 0;    // the host's window
     xcb_window_t topLevel_ = 0;  // and its top level, found when first needed
-    bool selecting_ = false;
-    bool caretDrawn_ = false;
-    std::chrono::steady_clock::time_point blinkStart_;
-    struct Press {
-        xcb_timestamp_t time;
-        int x, y;
-    };
-    Press lastPress_{0, -100, -100};
     uint32_t maxRequestBytes_ = 0;
     int scale_ = 0;  // device pixels to the editor's one, 0 until read
     xcb_atom_t clipboard_ = XCB_NONE, utf8_ = XCB_NONE, pasteProperty_ = XCB_NONE;
@@ -704,7 +487,7 @@ private:
     X11Keyboard keyboard_;
 
     std::array<std::string, kControlCount> texts_;
-    TextBox box_;
+    FormulaBox box_;
     // What the window is drawn into, while it is open.
     struct Surfaces {
         explicit Surfaces(int scale)
