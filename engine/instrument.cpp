@@ -10,8 +10,9 @@
 
 namespace engine {
 
-Instrument::Instrument(const CodePages& codePages) : codeArena_(kRecordCount, codePages) {
-    for (int32_t& index : newest_) index = -1;
+static_assert(kNumPrograms == RecordHandOver::kPrograms);
+
+Instrument::Instrument(const CodePages& codePages) : handOver_(codePages) {
     for (int i = 0; i < kNumPrograms; ++i) {
         ProgramSlot& slot = programs[i];
         slot.needsCompile = true;
@@ -26,36 +27,15 @@ Instrument::Instrument(const CodePages& codePages) : codeArena_(kRecordCount, co
     for (Voice& voice : voices) voice.note = -1;
 
     compileDirtyPrograms();
-    adoptWalked();  // no audio thread yet: this thread plays its part once
+    handOver_.adoptWalked();  // no audio thread yet: this thread plays its part once
     fillSineTable(sineTable);
     publishNames();
 }
 
 Instrument::~Instrument() = default;
 
-void Instrument::recycle(CompiledExpression* record) {
-    codeArena_.drop(records_.indexOf(record));
-    records_.give(record);
-}
-
-void Instrument::publish(RecordBox& box, CompiledExpression* record) {
-    const uintptr_t old = box.exchange(reinterpret_cast<uintptr_t>(record) | kFresh, std::memory_order_acq_rel);
-    if (old) recycle(reinterpret_cast<CompiledExpression*>(old & ~kFresh));  // given back, or never taken
-}
-
-void Instrument::collectGivenBack() {
-    for (ProgramSlot& slot : programs) {
-        for (RecordBox* box : {&slot.walked, &slot.edited}) {
-            uintptr_t held = box->load(std::memory_order_acquire);
-            // A fresh record stays until the audio thread takes it.
-            if (held && !(held & kFresh) && box->compare_exchange_strong(held, 0, std::memory_order_acq_rel))
-                recycle(reinterpret_cast<CompiledExpression*>(held));
-        }
-    }
-}
-
 void Instrument::publishEdits() {
-    collectGivenBack();
+    handOver_.collectGivenBack();
     CompiledExpression* fresh[kNumPrograms]{};
     for (int i = 0; i < kNumPrograms; ++i) {
         ProgramSlot& slot = programs[i];
@@ -65,28 +45,25 @@ void Instrument::publishEdits() {
             // Its newest record holds this very formula: compiling it again would give the
             // same record, so the walk only has to pass the program again.
             slot.needsCompile = false;
-            slot.changeMarked = true;
+            handOver_.mark(i);
             continue;
         }
         const char* message = compileExpression(*workspace_, slot.formula);
-        // A program has four records: the one playing and one in each box leave one free
-        // to take. Were none, or no memory, the edit would wait for the next walk.
-        if (!(fresh[i] = records_.take(*workspace_))) continue;
+        // A program has four records, and one is always free to take here. Were none, or
+        // no memory, the edit would wait for the next walk.
+        if (!(fresh[i] = handOver_.take(i, *workspace_))) continue;
         slot.needsCompile = false;
         last.message = message;
         std::memcpy(last.formula, slot.formula, sizeof last.formula);
         last.valid = true;
-        if (newest_[i] >= 0) codeArena_.retire(newest_[i]);  // older records of the program are on their way out
-        newest_[i] = records_.indexOf(fresh[i]);
-        codeArena_.install(*fresh[i], newest_[i]);  // a failed compilation gets no code
     }
-    codeArena_.seal();
+    handOver_.sealCode();
     for (int i = 0; i < kNumPrograms; ++i) {
         if (!fresh[i]) continue;
         // One run here touches every page that the audio thread's runs will touch.
         for (char letter : {'T', 'P', 'V', 'M', 'R', 'S', 'C'}) fresh[i]->variable(letter) = 0;
         runExpression(*fresh[i]);
-        publish(programs[i].edited, fresh[i]);
+        handOver_.offer(i, fresh[i]);
     }
 }
 
@@ -101,34 +78,14 @@ const char* Instrument::compileDirtyPrograms() {
     // Every compilation of the walk was made ahead by publishEdits; what remains is to
     // move marked programs' records, in order, to where the audio thread plays them
     // from its next block, up to the first that did not compile.
-    for (int i = 0; i < kNumPrograms; ++i) {
-        ProgramSlot& slot = programs[i];
-        const bool changeMarked = slot.changeMarked.exchange(false);
-        uintptr_t edited = slot.edited.load(std::memory_order_acquire);
-        // The audio thread's own walk may take the record meanwhile: then it has walked it.
-        if ((edited & kFresh) && slot.edited.compare_exchange_strong(edited, 0, std::memory_order_acq_rel)) {
-            auto* record = reinterpret_cast<CompiledExpression*>(edited & ~kFresh);
-            const bool failed = !record->isCompiled();
-            publish(slot.walked, record);
-            if (failed) return messageOf(i);
-        } else if (changeMarked) {
-            // Its record holds its formula already: whether the walk stops here is the
-            // message of that formula's compilation.
-            if (const char* message = messageOf(i)) return message;
-        }
-    }
+    const char* message = nullptr;
+    if (handOver_.walk([this](int index) { return messageOf(index); }, message)) return message;
     return messageOf(currentProgram.load());
 }
 
-bool Instrument::isMarked(int index) const {
-    const ProgramSlot& slot = programs[index];
-    return slot.needsCompile || slot.changeMarked || (slot.edited.load() & kFresh);
-}
+bool Instrument::isMarked(int index) const { return programs[index].needsCompile || handOver_.isMarked(index); }
 
-CompiledExpression& Instrument::programRecord(int index) {
-    const uintptr_t walked = programs[index].walked.load();
-    return walked & kFresh ? *reinterpret_cast<CompiledExpression*>(walked & ~kFresh) : *playing_[index];
-}
+CompiledExpression& Instrument::programRecord(int index) { return handOver_.nextRecord(index); }
 
 CompiledExpression& Instrument::scopeRecord(int index) {
     compileExpression(*workspace_, programs[index].formula);
@@ -138,39 +95,11 @@ CompiledExpression& Instrument::scopeRecord(int index) {
 
 void Instrument::keepScopeResult(int index) { scopeResults_[index] = workspace_->valueStack[0]; }
 
-void Instrument::adopt(int index, RecordBox& box) {
-    uintptr_t held = box.load(std::memory_order_acquire);
-    if (!(held & kFresh)) return;
-    CompiledExpression* old = playing_[index];
-    // Slot 0 carries over: a formula that fails or pushes nothing yields the last result.
-    const int64_t lastResult = old ? old->valueStack[0] : 0;
-    // The compiling side may put a newer record in at the same moment: then this one is
-    // taken at the next look, never waited for.
-    if (!box.compare_exchange_strong(held, reinterpret_cast<uintptr_t>(old), std::memory_order_acq_rel)) return;
-    playing_[index] = reinterpret_cast<CompiledExpression*>(held & ~kFresh);
-    playing_[index]->valueStack[0] = lastResult;
-}
-
-void Instrument::adoptWalked() {
-    for (int i = 0; i < kNumPrograms; ++i) adopt(i, programs[i].walked);
-}
-
-void Instrument::walkOnAudioThread() {
-    for (int i = 0; i < kNumPrograms; ++i) {
-        ProgramSlot& slot = programs[i];
-        adopt(i, slot.walked);  // older than what `edited` holds
-        const bool changeMarked = slot.changeMarked.exchange(false);
-        if (!(slot.edited.load(std::memory_order_acquire) & kFresh) && !changeMarked) continue;
-        adopt(i, slot.edited);
-        if (!playing_[i]->isCompiled()) return;
-    }
-}
-
 bool Instrument::takeDisplayChange(Side side) {
     const int32_t current = currentProgram.load();
     if (lastSeenProgram.exchange(current) != current) {
         if (side == Side::Audio)
-            walkOnAudioThread();
+            handOver_.walkOnAudioThread();
         else
             compileDirtyPrograms();
         displayDirty = false;

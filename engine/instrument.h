@@ -9,15 +9,9 @@
 // read at each use.
 //
 // The audio thread takes no lock and never waits for another thread. A compiled formula
-// keeps its working stacks inside its record, so each record has one user at a time. The
-// audio thread plays each program from a record of its own (`playing`). The compiling
-// side compiles, one at a time under `bankLock`, into records that the audio thread
-// cannot see, and hands each over with one atomic store into one of the program's two
-// boxes: `walked` for a compilation that the audio thread is to play from its next
-// block, `edited` for an edit that waits for the next compilation walk (which may be the
-// audio thread's own, on a MIDI program change). The audio thread takes a record out of
-// a box by putting its old one in, so that a record is always either the audio thread's
-// or the compiling side's; the compiling side takes old records back and reuses them.
+// keeps its working stacks inside its record, so each record has one user at a time:
+// the compiling side compiles, one at a time under `bankLock`, into records of its own
+// and hands them to the audio thread through the record hand-over (record_hand_over.h).
 // Formula and name texts, and everything else of the compiling side, are guarded by
 // `bankLock`; program names are also published for reading without it. No listener is
 // called while `bankLock` is held, since a host may answer a display change by asking
@@ -30,11 +24,11 @@
 
 #include "../expr/expression.h"
 #include "../expr/formula_code.h"
-#include "../expr/record_pool.h"
 #include "chunk.h"
 #include "events.h"
 #include "published_names.h"
 #include "random.h"
+#include "record_hand_over.h"
 #include "settings.h"
 
 constexpr int kNumPrograms = 128;
@@ -78,23 +72,13 @@ protected:
     ~DisplayListener() = default;
 };
 
-// A record handed from the compiling side to the audio thread: its address with kFresh
-// set while the audio thread has not taken it; without kFresh, a record that the audio
-// thread gave back; 0, nothing.
-using RecordBox = std::atomic<uintptr_t>;
-constexpr uintptr_t kFresh = 1;
-
 struct ProgramSlot {
     char name[kNameSize];          // guarded by bankLock
     char formula[kFormulaSize];    // guarded by bankLock
     std::atomic<int32_t> drumKey;  // above 23: the key that selects this program on MIDI channel 10
-    // The formula changed and is not yet compiled (guarded by bankLock). With the record
-    // in `edited`, it makes the program marked for the next compilation walk.
+    // The formula changed and is not yet compiled (guarded by bankLock). Its compilation
+    // is offered to the next compilation walk.
     bool needsCompile;
-    // A MIDI program change selected the program, which marks it for a compilation walk.
-    std::atomic<bool> changeMarked;
-    RecordBox walked;
-    RecordBox edited;
 };
 
 struct Voice {
@@ -264,28 +248,13 @@ private:
     bool takeDisplayChange(Side side);
 
     // [compiling side, under bankLock] Compiles every program whose formula changed into
-    // a fresh record, gives the batch its machine code and puts each record in the
-    // program's `edited` box.
+    // a fresh record, gives the batch its machine code and offers each to the next walk.
     void publishEdits();
     // The message of compiling program `index`'s formula (null: it compiles), known
     // without compiling when it is the formula last compiled for the program.
     const char* messageOf(int index);
-    // Puts `record` into `box` and takes back what the box held.
-    void publish(RecordBox& box, CompiledExpression* record);
-    // Takes back the records that the audio thread gave back.
-    void collectGivenBack();
-    void recycle(CompiledExpression* record);
     // [compiling side, under bankLock] Makes every program's name readable without the lock.
     void publishNames();
-
-    // [audio thread] Plays the record in `box` from now on, if there is a fresh one.
-    void adopt(int index, RecordBox& box);
-    // Takes every program's walked record: at the start of each block.
-    void adoptWalked();
-    // The compilation walk as the audio thread makes it, with the records compiled
-    // ahead: marked programs play their edited records, in order, up to the first that
-    // did not compile.
-    void walkOnAudioThread();
 
     // [audio thread] Orders the queue by frame, keeping the queued order within a frame.
     void sortEvents();
@@ -304,15 +273,11 @@ private:
     // [audio thread] Reports the note `voice` was playing as ended at the firing frame.
     void noteEnded(const Voice& voice);
 
-    // The compiling side's records and their machine code (guarded by bankLock): for each
-    // program the one playing, one in each box and one being compiled. Formulas are
-    // compiled into the full record `workspace_` (which also serves the scope) and the
-    // programs get packed copies.
-    static constexpr int kRecordCount = 4 * kNumPrograms;
+    // Formulas are compiled into the full record `workspace_` (which also serves the
+    // scope, guarded by bankLock) and the programs get packed copies of it.
     CompiledExpressions workspaceMemory_ = allocateCompiledExpressions(1);
     CompiledExpression* const workspace_ = &workspaceMemory_[0];
-    RecordPool records_{kRecordCount};
-    CodeArena codeArena_;
+    RecordHandOver handOver_;
     int64_t scopeResults_[kNumPrograms]{};
     // The formula each program's newest record was compiled from, and the outcome.
     struct LastCompile {
@@ -321,10 +286,6 @@ private:
         bool valid;
     };
     LastCompile lastCompiled_[kNumPrograms]{};
-    // The pool index of each program's newest record; -1 before the first.
-    int32_t newest_[kNumPrograms];
-    // [audio thread] The record each program plays.
-    CompiledExpression* playing_[kNumPrograms]{};
 
     // [audio thread] The mix of a stretch, as the voices add to it.
     static constexpr int32_t kStretch = 256;

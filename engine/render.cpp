@@ -30,8 +30,8 @@ void Instrument::fire(const Event& event) {
         case EventKind::ProgramChange:
             if (event.program == currentProgram) break;
             currentProgram = event.program;
-            programs[event.program].changeMarked = true;
-            walkOnAudioThread();
+            handOver_.mark(event.program);
+            handOver_.walkOnAudioThread();
             displayDirty = true;
             break;
         case EventKind::SettingChange: {

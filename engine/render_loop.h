@@ -35,7 +35,7 @@ using FastFormOnly = RecordEvaluator<false>;
 template <class Evaluate>
 void Instrument::renderVoice(Voice& voice, int32_t frames, random15::Every draws, double rate, double timeStep,
                              Evaluate& evaluate) {
-    CompiledExpression& code = *playing_[voice.program];
+    CompiledExpression& code = handOver_.playing(voice.program);
     // Every letter but the seven below reads 0: a record's variables start cleared and
     // nothing ever writes the other nineteen. V and M hold over the stretch; S and C are
     // read from the table only for a formula that reads them.
@@ -114,7 +114,7 @@ template <class Evaluate>
 void Instrument::renderWith(float* left, float* right, int32_t frames, Evaluate&& evaluate) {
     const double rate = sampleRate_.load();
     const double timeStep = 65536.0 / rate * timeFactorOf(timeScale);
-    adoptWalked();
+    handOver_.adoptWalked();
     sortEvents();
     endedCount_ = 0;
     int32_t next = 0;
