@@ -17,6 +17,7 @@
 #include "editor/gui.h"
 #include "editor/headless_platform.h"
 #include "host/bytone.h"
+#include "tests/instrument_probe.h"
 
 namespace {
 
@@ -76,7 +77,7 @@ void reportBlockTimes() {
     const int played[8] = {0, 4, 11, 15, 21, 23, 28, 35};
     for (int v = 0; v < 8; ++v) {
         synth.setProgram(played[v]);
-        synth.noteOn(engine::Event{engine::EventKind::Note, 0, 0, 48 + 3 * v, 100, 0, 0.0f, 0, 0});
+        inside(synth).noteOn(engine::Event{engine::EventKind::Note, 0, 0, 48 + 3 * v, 100, 0, 0.0f, 0, 0});
     }
     const Times alone = timeBlocks(*plugin);
 
@@ -90,7 +91,7 @@ void reportBlockTimes() {
         for (int t = 0; t < 120; ++t) longFormula += "^(T*" + std::to_string(t) + ")";
         for (int i = 0; i < kNumPrograms; ++i)
             if (std::find(played, played + 8, i) == played + 8)
-                std::snprintf(bank->programs[i].formula, kFormulaSize, "%s", longFormula.c_str());
+                std::snprintf(inside(*bank).programs[i].formula, kFormulaSize, "%s", longFormula.c_str());
         const void* data = nullptr;
         const int32_t size = bank->saveState(&data);
         chunks[b].assign(static_cast<const char*>(data), static_cast<const char*>(data) + size);

@@ -19,7 +19,7 @@ template <int64_t (*evaluate)(CompiledExpression&)>
 void evaluatePreset(benchmark::State& state) {
     engine::Instrument& bank = presetBank();
     CompiledExpression& code = bank.programRecord(static_cast<int>(state.range(0)));
-    static const FormulaInputs inputs(bank.sineTable);
+    static const FormulaInputs inputs(bank.sineTable());
     int k = 0;
     for (auto _ : state) {
         inputs.fill(code.variables, k);
@@ -34,7 +34,7 @@ void BM_PlainInterpreter(benchmark::State& state) { evaluatePreset<interpretExpr
 
 void BM_NativeFormula(benchmark::State& state) {
     const NativeFormula formula = nativePresets[state.range(0)];
-    static const FormulaInputs inputs(presetBank().sineTable);
+    static const FormulaInputs inputs(presetBank().sineTable());
     int64_t variables[26] = {};
     int k = 0;
     for (auto _ : state) {

@@ -9,6 +9,7 @@
 #include "editor/gui.h"
 #include "editor/headless_platform.h"
 #include "host/bytone.h"
+#include "tests/instrument_probe.h"
 
 namespace {
 
@@ -31,7 +32,7 @@ void BM_CompilePreset(benchmark::State& state) {
     engine::Instrument bank;
     CompiledExpressions records = allocateCompiledExpressions(1);
     CompiledExpression& record = records[0];
-    const char* formula = bank.programs[state.range(0)].formula;
+    const char* formula = bank.formulaOf(static_cast<int32_t>(state.range(0)));
     for (auto _ : state) benchmark::DoNotOptimize(compileExpression(record, formula));
 }
 
@@ -71,7 +72,7 @@ void BM_SetChunkOfAnotherBank(benchmark::State& state) {
     std::vector<char> banks[2];
     for (int b = 0; b < 2; ++b) {
         for (int i = 0; i < kNumPrograms; ++i)
-            std::snprintf(synth->programs[i].formula, kFormulaSize, "P*%d&255^T>>%d", i + 1, 9 + b);
+            std::snprintf(inside(*synth).programs[i].formula, kFormulaSize, "P*%d&255^T>>%d", i + 1, 9 + b);
         banks[b] = stateOf(*synth);
     }
     int b = 0;

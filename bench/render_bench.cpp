@@ -14,6 +14,7 @@
 
 #include "engine/render_loop.h"
 #include "native_presets.h"
+#include "tests/instrument_probe.h"
 
 namespace {
 
@@ -24,10 +25,10 @@ constexpr int kPresetsPlayed[8] = {0, 4, 11, 15, 21, 23, 28, 35};
 std::unique_ptr<engine::Instrument> eightVoices(bool lerp) {
     auto synth = std::make_unique<engine::Instrument>();
     synth->setSampleRate(kRate);
-    synth->interpolate = lerp;
+    inside(*synth).interpolate = lerp;
     for (int v = 0; v < 8; ++v) {
         synth->setProgram(kPresetsPlayed[v]);
-        synth->noteOn(engine::Event{engine::EventKind::Note, 0, 0, 48 + 3 * v, 100, 0, 0.0f, 0, 0});
+        inside(*synth).noteOn(engine::Event{engine::EventKind::Note, 0, 0, 48 + 3 * v, 100, 0, 0.0f, 0, 0});
     }
     return synth;
 }
@@ -50,13 +51,13 @@ void BM_Render(benchmark::State& state) { renderBlocks(state, engine::CompiledCo
 void BM_RenderFastForm(benchmark::State& state) { renderBlocks(state, engine::FastFormOnly{}); }
 // One voice of preset `Preset` over `frames` frames, the formula inlined.
 template <int Preset>
-void inlinedVoice(const engine::Instrument& synth, engine::Voice& voice, int32_t frames, random15::Every draws,
-                  float* mix, double timeStep) {
+void inlinedVoice(engine::Instrument& synth, engine::Voice& voice, int32_t frames, random15::Every draws, float* mix,
+                  double timeStep) {
     int64_t v[kVariableCount] = {};
     v['V' - 'A'] = voice.velocity;
-    v['M' - 'A'] = synth.modWheel;
-    const bool lerp = synth.interpolate, clamp = synth.clampOutput;
-    const int64_t gain = synth.gain;
+    v['M' - 'A'] = inside(synth).modWheel;
+    const bool lerp = inside(synth).interpolate, clamp = inside(synth).clampOutput;
+    const int64_t gain = inside(synth).gain;
     const double phaseStep = voice.phaseStep;
     double phaseFrac = voice.phaseFrac, timeFrac = voice.timeFrac;
     auto phase = static_cast<uint64_t>(voice.phase), time = static_cast<uint64_t>(voice.time);
@@ -85,7 +86,7 @@ void inlinedVoice(const engine::Instrument& synth, engine::Voice& voice, int32_t
     voice.time = static_cast<int64_t>(time);
 }
 
-using InlinedVoice = void (*)(const engine::Instrument&, engine::Voice&, int32_t, random15::Every, float*, double);
+using InlinedVoice = void (*)(engine::Instrument&, engine::Voice&, int32_t, random15::Every, float*, double);
 constexpr InlinedVoice kInlinedVoices[8] = {inlinedVoice<0>,  inlinedVoice<4>,  inlinedVoice<11>, inlinedVoice<15>,
                                             inlinedVoice<21>, inlinedVoice<23>, inlinedVoice<28>, inlinedVoice<35>};
 
@@ -97,11 +98,11 @@ public:
         synth_->render(out.data(), out.data(), kBlock);  // the voices' phase steps
     }
     void block(float* left, float* right) {
-        const double timeStep = 65536.0 / kRate * engine::timeFactorOf(synth_->timeScale);
+        const double timeStep = 65536.0 / kRate * engine::timeFactorOf(inside(*synth_).timeScale);
         const uint32_t drawn = random15::take(kBlock * 8);
         std::fill(mix_.begin(), mix_.end(), 0.0f);
         for (int j = 0; j < 8; ++j)
-            kInlinedVoices[j](*synth_, synth_->voices[j], kBlock, random15::Every(drawn, j + 1, 8), mix_.data(),
+            kInlinedVoices[j](*synth_, inside(*synth_).voices[j], kBlock, random15::Every(drawn, j + 1, 8), mix_.data(),
                               timeStep);
         for (int i = 0; i < kBlock; ++i) {
             const float sample = std::clamp(mix_[i] * 0.25f, -1.0f, 1.0f);

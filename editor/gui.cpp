@@ -34,7 +34,7 @@ bool GUI::open(void* parent) {
     if (windowOpen_) close();
     if (!platform_->open(parent, *this)) return false;
     windowOpen_ = true;
-    boxProgram_ = instrument.currentProgram;
+    boxProgram_ = instrument.program();
     dragTarget = kControlCount;
     refreshPending = true;
     reloadFormula = true;
@@ -61,12 +61,12 @@ void GUI::tick() {
     // An input may have cancelled the load that a program change asked for; the box is
     // loaded all the same once it shows another program than the current one.
     const bool reload = reloadFormula.exchange(false);
-    if (windowOpen_ && (reload || boxProgram_ != instrument.currentProgram)) {
+    if (windowOpen_ && (reload || boxProgram_ != instrument.program())) {
         std::string formula;
         {
-            std::lock_guard<std::mutex> hold(instrument.bankLock);
-            boxProgram_ = instrument.currentProgram;
-            formula = instrument.programs[boxProgram_].formula;
+            std::lock_guard<std::mutex> hold(instrument.bankLock());
+            boxProgram_ = instrument.program();
+            formula = instrument.formulaOf(boxProgram_);
         }
         platform_->setText(FormulaEdit, formula);
     }
@@ -79,7 +79,7 @@ void GUI::tick() {
 void GUI::refresh() {
     const char* message;
     {
-        std::lock_guard<std::mutex> hold(instrument.bankLock);
+        std::lock_guard<std::mutex> hold(instrument.bankLock());
         message = instrument.compileDirtyPrograms();
         if (windowOpen_) drawScope(platform_->scopeCanvas());
     }
@@ -106,10 +106,10 @@ void GUI::drawScope(Canvas& canvas) {
     canvas.setBrushColor(SysColor::WindowText);
     canvas.setPenColor(SysColor::WindowText);
 
-    const int32_t zoom = std::clamp<int32_t>(instrument.scopeZoom, 0, 7);
+    const int32_t zoom = std::clamp<int32_t>(instrument.setting(Setting::ScopeZoom), 0, 7);
     const int64_t step = (int64_t{1} << zoom) + 4;
-    const bool clamp = instrument.clampOutput;
-    const int32_t program = instrument.currentProgram;
+    const bool clamp = instrument.setting(Setting::Clamp) != 0;
+    const int32_t program = instrument.program();
     CompiledExpression& code = instrument.scopeRecord(program);
     code.variable('V') = 128;
     code.variable('M') = 0;
@@ -118,8 +118,8 @@ void GUI::drawScope(Canvas& canvas) {
         code.variable('T') = 8 * p;
         code.variable('P') = p;
         code.variable('R') = random15::next();
-        code.variable('S') = sineReading(instrument.sineTable, p, 0);
-        code.variable('C') = sineReading(instrument.sineTable, p, 64);
+        code.variable('S') = sineReading(instrument.sineTable(), p, 0);
+        code.variable('C') = sineReading(instrument.sineTable(), p, 64);
         const auto v = static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(runExpression(code) / 4)));
         const int32_t h = clamp ? std::clamp<int32_t>(v, 0, kScopeWidth) : v % kScopeWidth;
         canvas.line(n, kScopeHeight - h, n, kScopeHeight);
@@ -290,7 +290,7 @@ void GUI::setSetting(Setting setting, int32_t value) {
 }
 
 void GUI::storeFormula(const std::string& text) {
-    std::lock_guard<std::mutex> hold(instrument.bankLock);
+    std::lock_guard<std::mutex> hold(instrument.bankLock());
     instrument.storeFormula(boxProgram_, text.data(), text.size());
 }
 

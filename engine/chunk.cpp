@@ -9,14 +9,14 @@ namespace engine {
 
 int32_t Instrument::saveState(const void** data) {
     if (!data) return 0;
-    std::lock_guard<std::mutex> hold(bankLock);
+    std::lock_guard<std::mutex> hold(bankLock_);
     *data = chunkBuffer;
     return writeChunk(*this, chunkBuffer) * 4;
 }
 
 bool Instrument::restoreState(const void* data, int32_t byteSize) {
     if (byteSize < 0 || byteSize > kChunkCapacityBytes || (!data && byteSize > 0)) return false;
-    std::lock_guard<std::mutex> hold(bankLock);
+    std::lock_guard<std::mutex> hold(bankLock_);
     // A host may hand back the very buffer that saveState gave it.
     if (byteSize > 0) std::memmove(chunkBuffer, data, static_cast<size_t>(byteSize));
     readChunk(*this, chunkBuffer, byteSize / 4);

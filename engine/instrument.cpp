@@ -28,7 +28,7 @@ Instrument::Instrument(const CodePages& codePages) : handOver_(codePages) {
 
     compileDirtyPrograms();
     handOver_.adoptWalked();  // no audio thread yet: this thread plays its part once
-    fillSineTable(sineTable);
+    fillSineTable(sineTable_);
     publishNames();
 }
 
@@ -117,7 +117,7 @@ void Instrument::announceDisplay() {
 void Instrument::syncProgramDisplay() {
     bool changed;
     {
-        std::lock_guard<std::mutex> hold(bankLock);
+        std::lock_guard<std::mutex> hold(bankLock_);
         changed = takeDisplayChange(Side::Compiling);
     }
     if (changed) announceDisplay();
@@ -143,7 +143,7 @@ void Instrument::storeFormula(int32_t index, const char* text, size_t length) {
 
 void Instrument::setProgramName(const char* name) {
     if (!name) return;
-    std::lock_guard<std::mutex> hold(bankLock);
+    std::lock_guard<std::mutex> hold(bankLock_);
     const int32_t index = currentProgram.load();
     char* field = programs[index].name;
     std::strncpy(field, name, kNameSize);
@@ -162,30 +162,26 @@ void Instrument::setSampleRate(double rate) {
     if (rate > 0.0) sampleRate_ = rate;
 }
 
-namespace {
-
-std::atomic<int32_t>& settingOf(Instrument& instrument, Setting which) {
+std::atomic<int32_t>& Instrument::settingField(Setting which) {
     switch (which) {
-        case Setting::Poly: return instrument.polyphony;
-        case Setting::Porta: return instrument.portamento;
-        case Setting::Time: return instrument.timeScale;
-        case Setting::Gain: return instrument.gain;
-        case Setting::Lerp: return instrument.interpolate;
-        case Setting::Clamp: return instrument.clampOutput;
-        case Setting::ScopeZoom: return instrument.scopeZoom;
+        case Setting::Poly: return polyphony;
+        case Setting::Porta: return portamento;
+        case Setting::Time: return timeScale;
+        case Setting::Gain: return gain;
+        case Setting::Lerp: return interpolate;
+        case Setting::Clamp: return clampOutput;
+        case Setting::ScopeZoom: return scopeZoom;
         case Setting::DrumKey: break;
     }
-    return instrument.programs[instrument.currentProgram.load()].drumKey;
+    return programs[currentProgram.load()].drumKey;
 }
 
-}  // namespace
-
-int32_t Instrument::setting(Setting which) const { return settingOf(const_cast<Instrument&>(*this), which).load(); }
+int32_t Instrument::setting(Setting which) const { return const_cast<Instrument&>(*this).settingField(which).load(); }
 
 void Instrument::setSetting(Setting which, int32_t value) {
     const SettingInfo& info = settingInfo(which);
     if (value != info.defaultValue) value = std::clamp(value, info.lowest, info.highest);
-    settingOf(*this, which) = value;
+    settingField(which) = value;
 }
 
 }  // namespace engine

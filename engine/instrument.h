@@ -198,6 +198,26 @@ public:
     const Event* queuedEvents() const { return events_; }
     int32_t queuedCount() const { return eventCount_; }
 
+    // [compiling side] Program `index`'s formula. The caller holds bankLock().
+    const char* formulaOf(int32_t index) const { return programs[index].formula; }
+    // The sine table that S and C read.
+    const uint8_t* sineTable() const { return sineTable_; }
+    // Orders the compiling side: compilations, formula and name texts, chunk saves and
+    // restores, scope drawings. Never taken by the audio thread.
+    std::mutex& bankLock() { return bankLock_; }
+
+    // [audio thread] Every note stops at once, as a host's reset asks.
+    void allNotesOff();
+
+private:
+    // The tests' view of the whole state (tests/instrument_probe.h); and the state chunk's
+    // reading and writing, which the command-line host's bank shares.
+    friend struct InstrumentProbe;
+    template <class Bank>
+    friend int ::writeChunk(const Bank& bank, float* out);
+    template <class Bank>
+    friend void ::readChunk(Bank& bank, const float* in, int count);
+
     std::atomic<int32_t> currentProgram{0};
     std::atomic<int32_t> lastSeenProgram{0};
 
@@ -211,7 +231,7 @@ public:
     std::atomic<int32_t> scopeZoom{0};
 
     ProgramSlot programs[kNumPrograms]{};
-    uint8_t sineTable[256];
+    uint8_t sineTable_[256];
 
     // [compiling side] The chunk handed to and received from the host.
     float chunkBuffer[kChunkCapacityFloats];
@@ -228,18 +248,16 @@ public:
 
     std::atomic<bool> displayDirty{true};
 
-    // Orders the compiling side: compilations, formula and name texts, chunk saves and
-    // restores, scope drawings. Never taken by the audio thread.
-    std::mutex bankLock;
+    std::mutex bankLock_;
 
     // [audio thread] Voice allocation, called as queued note events fire.
     void noteOn(const Event& event);
     void noteOff(const Event& event);
-    void allNotesOff();
     void startVoice(int index, bool mono, int32_t channel, int32_t key, int32_t velocity);
     void releaseNote(int32_t key);
 
-private:
+    // The atomic that holds a setting: the drum key's is the current program's.
+    std::atomic<int32_t>& settingField(Setting which);
     // Who runs a compilation walk or a display change.
     enum class Side { Compiling, Audio };
     // The first half of syncProgramDisplay: compiles on a program change and tells the

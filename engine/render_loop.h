@@ -58,7 +58,7 @@ void Instrument::renderVoice(Voice& voice, int32_t frames, random15::Every draws
     if (!plan.gliding) plan.followPitch();
 
     if constexpr (requires { Evaluate::stretchOf(code); }) {
-        if (voice::runStretch(Evaluate::stretchOf(code), code, plan, draws, stretchMix_, sineTable, frames)) {
+        if (voice::runStretch(Evaluate::stretchOf(code), code, plan, draws, stretchMix_, sineTable_, frames)) {
             voice = plan.v;
             return;
         }
@@ -79,7 +79,7 @@ void Instrument::renderVoice(Voice& voice, int32_t frames, random15::Every draws
                     voice::shape(plan, columns.atPhase[i], columns.atNextPhase[i], shapedFraction[i]);
         }
         if (count == 0) break;
-        voice::evaluate(code, plan, columns, count, sineTable, byColumns, evaluate, voice.program);
+        voice::evaluate(code, plan, columns, count, sineTable_, byColumns, evaluate, voice.program);
         shaping = count;
         shapedAt = at;
     }

@@ -14,6 +14,7 @@
 
 #include "engine/instrument.h"
 #include "tests/every_path.h"
+#include "tests/instrument_probe.h"
 
 namespace {
 
@@ -71,18 +72,18 @@ void checkEveryProgram(engine::Instrument& synth) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static engine::Instrument* synth = new engine::Instrument;
-    std::lock_guard<std::mutex> hold(synth->bankLock);
+    std::lock_guard<std::mutex> hold(synth->bankLock());
     for (int i = 0; i < kPrograms; ++i) {
-        std::snprintf(synth->programs[i].formula, kFormulaSize, "P&255");
-        synth->programs[i].needsCompile = true;
+        std::snprintf(inside(*synth).programs[i].formula, kFormulaSize, "P&255");
+        inside(*synth).programs[i].needsCompile = true;
     }
-    synth->currentProgram = 0;
+    inside(*synth).currentProgram = 0;
     synth->compileDirtyPrograms();
 
     Input in(data, size);
     while (in.more()) {
         const uint8_t op = in.next();
-        engine::ProgramSlot& slot = synth->programs[(op >> 3) % kPrograms];
+        engine::ProgramSlot& slot = inside(*synth).programs[(op >> 3) % kPrograms];
         switch (op & 7) {
             case 0:
             case 1:
@@ -90,7 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 std::snprintf(slot.formula, kFormulaSize, "%s", formulaFrom(in).c_str());
                 slot.needsCompile = true;
                 break;
-            case 3: synth->currentProgram = (op >> 3) % kPrograms; break;
+            case 3: inside(*synth).currentProgram = (op >> 3) % kPrograms; break;
             case 4:
             case 5:
                 synth->compileDirtyPrograms();

@@ -30,7 +30,7 @@ std::vector<float> play(const uint8_t* data, size_t size, Take take) {
     for (int s = 0; s < 6; ++s)
         synth.setSetting(static_cast<engine::Setting>(s), static_cast<int16_t>(data[2 * s] << 8 | data[2 * s + 1]));
     {
-        std::lock_guard<std::mutex> hold(synth.bankLock);
+        std::lock_guard<std::mutex> hold(synth.bankLock());
         synth.storeFormula(0, reinterpret_cast<const char*>(data + kHead), size - kHead);
         if (synth.compileDirtyPrograms()) return {};
     }

@@ -6,6 +6,7 @@
 
 #include "counting_allocator.h"
 #include "host/bytone.h"
+#include "instrument_probe.h"
 #include "recording_host.h"
 #include "vst_events.h"
 
@@ -40,8 +41,8 @@ TEST(ConstructionFailure, TheHostGetsNullOrAWholeInstanceAndNothingLeaks) {
 TEST(AudioThread, RenderingAndEventIntakeNeverAllocate) {
     RecordingHost::reset();
     auto synth = std::make_unique<Bytone>(RecordingHost::callback);
-    synth->instrument().interpolate = true;
-    synth->instrument().programs[3].drumKey = 38;
+    inside(synth->instrument()).interpolate = true;
+    inside(synth->instrument()).programs[3].drumKey = 38;
     std::vector<float> left(512), right(512);
     float* outputs[2] = {left.data(), right.data()};
     // Every block: notes on and off on several channels, bends, the wheel, controllers

@@ -7,6 +7,7 @@
 #include <random>
 
 #include "engine_fixture.h"
+#include "instrument_probe.h"
 
 namespace {
 
@@ -84,46 +85,46 @@ TEST_F(ChunkTest, ANewInstanceSavesItsBankInTheKnownLayout) {
 }
 
 TEST_F(ChunkTest, ARestoreCarriesSettingsAndProgramsButNotGainOrTheCurrentProgram) {
-    synth->polyphony = 3;
-    synth->portamento = 42;
-    synth->timeScale = 77;
-    synth->interpolate = true;
-    synth->clampOutput = false;
-    synth->scopeZoom = 5;
-    std::strcpy(synth->programs[17].name, "Caf\xE9 \x80\xFF");
-    std::strcpy(synth->programs[17].formula, "T*(P>>2)");
-    synth->programs[17].drumKey = 38;
-    std::strcpy(synth->programs[127].formula, "");
+    inside(*synth).polyphony = 3;
+    inside(*synth).portamento = 42;
+    inside(*synth).timeScale = 77;
+    inside(*synth).interpolate = true;
+    inside(*synth).clampOutput = false;
+    inside(*synth).scopeZoom = 5;
+    std::strcpy(inside(*synth).programs[17].name, "Caf\xE9 \x80\xFF");
+    std::strcpy(inside(*synth).programs[17].formula, "T*(P>>2)");
+    inside(*synth).programs[17].drumKey = 38;
+    std::strcpy(inside(*synth).programs[127].formula, "");
 
     auto other = std::make_unique<engine::Instrument>();
-    other->gain = 150;
+    inside(*other).gain = 150;
     other->setProgram(9);
     restore(*other, save(*synth));
-    EXPECT_EQ(other->polyphony, 3);
-    EXPECT_EQ(other->portamento, 42);
-    EXPECT_EQ(other->timeScale, 77);
-    EXPECT_TRUE(other->interpolate);
-    EXPECT_FALSE(other->clampOutput);
-    EXPECT_EQ(other->scopeZoom, 5);
-    EXPECT_EQ(other->gain, 150);
-    EXPECT_EQ(other->currentProgram, 9);
+    EXPECT_EQ(inside(*other).polyphony, 3);
+    EXPECT_EQ(inside(*other).portamento, 42);
+    EXPECT_EQ(inside(*other).timeScale, 77);
+    EXPECT_TRUE(inside(*other).interpolate);
+    EXPECT_FALSE(inside(*other).clampOutput);
+    EXPECT_EQ(inside(*other).scopeZoom, 5);
+    EXPECT_EQ(inside(*other).gain, 150);
+    EXPECT_EQ(inside(*other).currentProgram, 9);
     for (int i = 0; i < kNumPrograms; ++i) {
-        EXPECT_STREQ(other->programs[i].name, synth->programs[i].name);
-        EXPECT_STREQ(other->programs[i].formula, synth->programs[i].formula);
-        EXPECT_EQ(other->programs[i].drumKey, synth->programs[i].drumKey);
-        EXPECT_FALSE(other->programs[i].needsCompile);
+        EXPECT_STREQ(inside(*other).programs[i].name, inside(*synth).programs[i].name);
+        EXPECT_STREQ(inside(*other).programs[i].formula, inside(*synth).programs[i].formula);
+        EXPECT_EQ(inside(*other).programs[i].drumKey, inside(*synth).programs[i].drumKey);
+        EXPECT_FALSE(inside(*other).programs[i].needsCompile);
     }
-    EXPECT_TRUE(other->displayDirty);
+    EXPECT_TRUE(inside(*other).displayDirty);
     EXPECT_EQ(save(*other), save(*synth));
 }
 
 TEST_F(ChunkTest, TheFullestBankFitsTheBufferAndComesBack) {
     for (int i = 0; i < kNumPrograms; ++i) {
-        std::memset(synth->programs[i].name, 'a' + i % 26, kNameSize - 1);
+        std::memset(inside(*synth).programs[i].name, 'a' + i % 26, kNameSize - 1);
         std::string formula = "P";
         while (formula.size() + 2 <= kFormulaSize - 1) formula += "+P";  // 1023 characters
         ASSERT_EQ(formula.size(), static_cast<size_t>(kFormulaSize - 1));
-        std::strcpy(synth->programs[i].formula, formula.c_str());
+        std::strcpy(inside(*synth).programs[i].formula, formula.c_str());
     }
     const std::vector<float> chunk = save(*synth);
     EXPECT_EQ(chunk.size() * 4, 543800u);
@@ -132,9 +133,9 @@ TEST_F(ChunkTest, TheFullestBankFitsTheBufferAndComesBack) {
     EXPECT_EQ(save(*other), chunk);
     std::vector<float> tooLong = chunk;
     tooLong.push_back(0.0f);
-    other->displayDirty = false;
+    inside(*other).displayDirty = false;
     EXPECT_FALSE(restore(*other, tooLong));
-    EXPECT_FALSE(other->displayDirty);
+    EXPECT_FALSE(inside(*other).displayDirty);
 
     // The other formats' state adds the Gain and the current program, and comes back too.
     synth->setSetting(engine::Setting::Gain, 150);
@@ -157,28 +158,28 @@ TEST_F(ChunkTest, AnOverlongFormulaKeeps1023CharactersAndTheTagsAfterIt) {
     appendString(chunk, std::string(40, 'n'));
     chunk.insert(chunk.end(), {tag(chunktag::kPolyphony), 2.0f, tag(chunktag::kEnd)});
     restore(*synth, chunk);
-    EXPECT_EQ(std::string(synth->programs[4].formula), std::string(1023, '7'));
-    EXPECT_EQ(std::string(synth->programs[4].name), std::string(31, 'n'));
-    EXPECT_EQ(synth->programs[4].drumKey, 60);
-    EXPECT_EQ(synth->polyphony, 2);
+    EXPECT_EQ(std::string(inside(*synth).programs[4].formula), std::string(1023, '7'));
+    EXPECT_EQ(std::string(inside(*synth).programs[4].name), std::string(31, 'n'));
+    EXPECT_EQ(inside(*synth).programs[4].drumKey, 60);
+    EXPECT_EQ(inside(*synth).polyphony, 2);
 }
 
 TEST_F(ChunkTest, AnEmptyChunkChangesNothingButCompilesAndRefreshes) {
     const std::vector<float> before = save(*synth);
-    synth->displayDirty = false;
+    inside(*synth).displayDirty = false;
     restore(*synth, chunkOf({}));
     EXPECT_EQ(save(*synth), before);
     EXPECT_TRUE(synth->programRecord(0).isCompiled());
-    EXPECT_TRUE(synth->displayDirty);
+    EXPECT_TRUE(inside(*synth).displayDirty);
 }
 
 TEST_F(ChunkTest, SizesOutsideTheBufferAreRefused) {
     std::vector<char> big(kChunkCapacityBytes + 1, 0);
-    synth->displayDirty = false;
+    inside(*synth).displayDirty = false;
     EXPECT_FALSE(synth->restoreState(big.data(), kChunkCapacityBytes + 1));
     EXPECT_FALSE(synth->restoreState(big.data(), -4));
     EXPECT_FALSE(synth->restoreState(nullptr, 100));
-    EXPECT_FALSE(synth->displayDirty);
+    EXPECT_FALSE(inside(*synth).displayDirty);
     const void* data = nullptr;
     EXPECT_EQ(synth->saveState(nullptr), 0);
     EXPECT_GT(synth->saveState(&data), 0);
@@ -188,12 +189,12 @@ TEST_F(ChunkTest, SizesOutsideTheBufferAreRefused) {
 TEST_F(ChunkTest, AZeroSizeChunkReadsNothingFromTheBuffer) {
     std::vector<float> chunk = chunkOf({tag(chunktag::kPolyphony), 4.0f});
     restore(*synth, chunk);
-    ASSERT_EQ(synth->polyphony, 4);
-    synth->polyphony = 6;
-    synth->displayDirty = false;
+    ASSERT_EQ(inside(*synth).polyphony, 4);
+    inside(*synth).polyphony = 6;
+    inside(*synth).displayDirty = false;
     EXPECT_TRUE(synth->restoreState(chunk.data(), 0));
-    EXPECT_EQ(synth->polyphony, 6);
-    EXPECT_TRUE(synth->displayDirty);
+    EXPECT_EQ(inside(*synth).polyphony, 6);
+    EXPECT_TRUE(inside(*synth).displayDirty);
 }
 
 TEST_F(ChunkTest, ValuesAreBroughtIntoRangeWhereOtherPartsIndexWithThem) {
@@ -217,11 +218,11 @@ TEST_F(ChunkTest, ValuesAreBroughtIntoRangeWhereOtherPartsIndexWithThem) {
     for (const Case& c : cases) {
         restore(*synth, chunkOf({tag(chunktag::kPolyphony), c.value, tag(chunktag::kScopeZoom), c.value,
                                  tag(chunktag::kPortamento), c.value, tag(chunktag::kDrumKey), c.value}));
-        EXPECT_EQ(synth->polyphony, c.polyphony) << c.value;
-        EXPECT_EQ(synth->scopeZoom, c.scopeZoom) << c.value;
-        EXPECT_EQ(synth->portamento, c.portamento) << c.value;
-        EXPECT_EQ(synth->programs[0].drumKey, c.drumKey) << c.value;
-        EXPECT_FALSE(synth->programs[0].needsCompile);  // no index tag: nothing marked
+        EXPECT_EQ(inside(*synth).polyphony, c.polyphony) << c.value;
+        EXPECT_EQ(inside(*synth).scopeZoom, c.scopeZoom) << c.value;
+        EXPECT_EQ(inside(*synth).portamento, c.portamento) << c.value;
+        EXPECT_EQ(inside(*synth).programs[0].drumKey, c.drumKey) << c.value;
+        EXPECT_FALSE(inside(*synth).programs[0].needsCompile);  // no index tag: nothing marked
     }
 }
 
@@ -242,17 +243,17 @@ TEST_F(ChunkTest, ARecordWithAnIndexOutsideTheBankIsSkipped) {
 TEST_F(ChunkTest, ACutChunkKeepsWhatWasReadBeforeItsEnd) {
     std::vector<float> chunk = save(*synth);
     auto source = std::make_unique<engine::Instrument>();
-    source->polyphony = 2;
-    std::strcpy(source->programs[0].name, "first");
-    std::strcpy(source->programs[1].name, "second");
+    inside(*source).polyphony = 2;
+    std::strcpy(inside(*source).programs[0].name, "first");
+    std::strcpy(inside(*source).programs[1].name, "second");
     chunk = save(*source);
     // Cut inside program 1's name: program 0 and the settings are in, the name is cut.
     const size_t cut = 13 + 2 + 1 + 6 + 1 + 6 + 2 + 2 + 1 + 3;
     restore(*synth, std::vector<float>(chunk.begin(), chunk.begin() + cut));
-    EXPECT_EQ(synth->polyphony, 2);
-    EXPECT_STREQ(synth->programs[0].name, "first");
-    EXPECT_STREQ(synth->programs[1].name, "sec");
-    EXPECT_TRUE(synth->displayDirty);
+    EXPECT_EQ(inside(*synth).polyphony, 2);
+    EXPECT_STREQ(inside(*synth).programs[0].name, "first");
+    EXPECT_STREQ(inside(*synth).programs[1].name, "sec");
+    EXPECT_TRUE(inside(*synth).displayDirty);
 }
 
 TEST_F(ChunkTest, RandomAndTruncatedChunksNeverFaultAndSaveAgainStably) {
@@ -281,11 +282,11 @@ TEST_F(ChunkTest, RandomAndTruncatedChunksNeverFaultAndSaveAgainStably) {
         bytes.resize(bytes.size() - (bytes.empty() ? 0 : rng() % 4));  // sizes that are not whole floats
         std::vector<unsigned char> exact(bytes);                       // exactly the received size, for the sanitizers
         synth->restoreState(exact.data(), static_cast<int32_t>(exact.size()));
-        ASSERT_GE(synth->polyphony, 1);
-        ASSERT_LE(synth->polyphony, 8);
-        ASSERT_GE(synth->scopeZoom, 0);
-        ASSERT_LE(synth->scopeZoom, 7);
-        for (const engine::ProgramSlot& slot : synth->programs) {
+        ASSERT_GE(inside(*synth).polyphony, 1);
+        ASSERT_LE(inside(*synth).polyphony, 8);
+        ASSERT_GE(inside(*synth).scopeZoom, 0);
+        ASSERT_LE(inside(*synth).scopeZoom, 7);
+        for (const engine::ProgramSlot& slot : inside(*synth).programs) {
             ASSERT_LT(std::strlen(slot.name), static_cast<size_t>(kNameSize));
             ASSERT_LT(std::strlen(slot.formula), static_cast<size_t>(kFormulaSize));
         }

@@ -18,6 +18,7 @@
 #include "editor/gui.h"
 #include "editor/headless_platform.h"
 #include "host/bytone.h"
+#include "instrument_probe.h"
 #include "vst_events.h"
 
 namespace {
@@ -42,10 +43,10 @@ std::string describeTimes(std::vector<double> times) {
 }
 
 void prepare(engine::Instrument& synth) {
-    std::strcpy(synth.programs[kDrumProgram].formula, "(P*3)&255");
-    synth.programs[kDrumProgram].needsCompile = true;
-    synth.programs[kDrumProgram].drumKey = 40;
-    std::lock_guard<std::mutex> hold(synth.bankLock);
+    std::strcpy(inside(synth).programs[kDrumProgram].formula, "(P*3)&255");
+    inside(synth).programs[kDrumProgram].needsCompile = true;
+    inside(synth).programs[kDrumProgram].drumKey = 40;
+    std::lock_guard<std::mutex> hold(synth.bankLock());
     synth.compileDirtyPrograms();
 }
 
@@ -203,7 +204,7 @@ TEST(Concurrency, TheAudioThreadNeverWaitsForTheCompilingSide) {
     auto plugin = std::make_unique<Bytone>(quietHost);
     engine::Instrument& synth = plugin->instrument();
     prepare(synth);
-    synth.interpolate = true;
+    inside(synth).interpolate = true;
     const std::vector<double> quiet = timeBlocks(*plugin, 2000, [] { return true; });
 
     GUI gui(synth, std::make_unique<StallingPlatform>());
@@ -222,10 +223,10 @@ TEST(Concurrency, TheAudioThreadNeverWaitsForTheCompilingSide) {
         for (int t = 0; t < 200; ++t) longFormula += "^(T*" + std::to_string(t) + ")";
         while (!stop) {
             {
-                std::lock_guard<std::mutex> hold(synth.bankLock);
+                std::lock_guard<std::mutex> hold(synth.bankLock());
                 for (int i = 0; i < kNumPrograms; ++i) {
-                    std::snprintf(synth.programs[i].formula, kFormulaSize, "%s", longFormula.c_str());
-                    synth.programs[i].needsCompile = i != kDrumProgram;
+                    std::snprintf(inside(synth).programs[i].formula, kFormulaSize, "%s", longFormula.c_str());
+                    inside(synth).programs[i].needsCompile = i != kDrumProgram;
                 }
                 synth.compileDirtyPrograms();
                 std::this_thread::sleep_for(StallingPlatform::kStall);
@@ -258,8 +259,9 @@ TEST(Concurrency, TheAudioThreadNeverSeesASettingOutOfItsRange) {
     std::atomic<bool> reading{false};
     std::thread reader([&] {
         for (reading = true; !stop;) {
-            const int32_t poly = synth->polyphony, porta = synth->portamento, time = synth->timeScale;
-            const int32_t gain = synth->gain, drumKey = synth->programs[0].drumKey;
+            const int32_t poly = inside(*synth).polyphony, porta = inside(*synth).portamento,
+                          time = inside(*synth).timeScale;
+            const int32_t gain = inside(*synth).gain, drumKey = inside(*synth).programs[0].drumKey;
             if (poly < 1 || poly > 8 || porta < 1 || porta > 100 || time < 1 || time > 100 || gain < 1 || gain > 200 ||
                 (drumKey != 0 && (drumKey < 23 || drumKey > 191)))
                 ++outOfRange;
@@ -309,8 +311,8 @@ TEST(Concurrency, CodeThatFoundNoPagesIsNeverWrittenIntoARecordThatPlays) {
     });
     for (int edit = 0; edit < 200; ++edit) {
         {
-            std::lock_guard<std::mutex> hold(synth->bankLock);
-            engine::ProgramSlot& slot = synth->programs[edit % 2];  // program 0 sounds
+            std::lock_guard<std::mutex> hold(synth->bankLock());
+            engine::ProgramSlot& slot = inside(*synth).programs[edit % 2];  // program 0 sounds
             refuseMaps = edit % 2 == 0;
             std::snprintf(slot.formula, kFormulaSize, "P*%d&255", edit % 50 + 1);
             slot.needsCompile = true;

@@ -9,6 +9,7 @@
 #include "engine_fixture.h"
 #include "host/aeffeditor.h"
 #include "host/bytone.h"
+#include "instrument_probe.h"
 #include "recording_host.h"
 
 namespace {
@@ -43,8 +44,8 @@ protected:
         gui->leftButtonUp();
     }
     void setFormula(const char* formula) {
-        std::strcpy(synth->programs[synth->currentProgram].formula, formula);
-        synth->programs[synth->currentProgram].needsCompile = true;
+        std::strcpy(inside(*synth).programs[inside(*synth).currentProgram].formula, formula);
+        inside(*synth).programs[inside(*synth).currentProgram].needsCompile = true;
         gui->refreshPending = true;
         gui->tick();
     }
@@ -106,14 +107,14 @@ TEST_F(EditorTest, TextTypedBeforeAProgramChangeIsShownStaysWithItsProgram) {
     synth->syncProgramDisplay();
     platform->texts[FormulaEdit] = "P&255|7";  // typed into program 0's text, cancelling the reload
     gui->formulaEdited();
-    EXPECT_STREQ(synth->programs[0].formula, "P&255|7");
-    EXPECT_STREQ(synth->programs[23].formula, "(P&256?P:~P)&255");
+    EXPECT_STREQ(inside(*synth).programs[0].formula, "P&255|7");
+    EXPECT_STREQ(inside(*synth).programs[23].formula, "(P&256?P:~P)&255");
     gui->tick();
     EXPECT_EQ(platform->texts[FormulaEdit], "(P&256?P:~P)&255");
     platform->texts[FormulaEdit] = "P&256";
     gui->formulaEdited();
-    EXPECT_STREQ(synth->programs[23].formula, "P&256");
-    EXPECT_STREQ(synth->programs[0].formula, "P&255|7");
+    EXPECT_STREQ(inside(*synth).programs[23].formula, "P&256");
+    EXPECT_STREQ(inside(*synth).programs[0].formula, "P&255|7");
 }
 
 TEST_F(EditorTest, APluginClosesAndDeletesItsEditorWhileItsInstrumentIsStillWhole) {
@@ -166,7 +167,7 @@ TEST_F(EditorTest, TheStatusLineShowsTheCompilersMessageUntilTheFormulaIsFixed) 
 }
 
 TEST_F(EditorTest, TheScopeOfASawRisesEvery51Or52Columns) {
-    synth->clampOutput = false;
+    inside(*synth).clampOutput = false;
     setFormula("P&255");
     int lastWrap = -1;
     for (int n = 30; n < kScopeWidth; ++n) {
@@ -189,7 +190,7 @@ TEST_F(EditorTest, ScopeHeightsAreClampedOrTakenModulo) {
     const Case cases[] = {{"2320", true, 64},  {"2320", false, 0}, {"0-100", true, 0}, {"0-100", false, 0},
                           {"2400", false, 20}, {"200", true, 50},  {"7", true, 1}};
     for (const Case& c : cases) {
-        synth->clampOutput = c.clamp;
+        inside(*synth).clampOutput = c.clamp;
         setFormula(c.formula);
         for (int n : {30, 300, 579}) EXPECT_EQ(columnHeight(n), c.height) << c.formula << " at " << n;
     }
@@ -198,14 +199,14 @@ TEST_F(EditorTest, ScopeHeightsAreClampedOrTakenModulo) {
 TEST_F(EditorTest, TheZoomSetsTheScopesStep) {
     setFormula("P");  // clamped: a column's height is step x n / 4
     for (int zoom = 0; zoom < 8; ++zoom) {
-        synth->scopeZoom = zoom;
+        inside(*synth).scopeZoom = zoom;
         gui->refreshPending = true;
         gui->tick();
         const int step = (1 << zoom) + 4;
         EXPECT_EQ(columnHeight(40), std::min(10 * step, 64)) << zoom;
         EXPECT_EQ(columnHeight(1) > 0, true);
     }
-    synth->scopeZoom = 12;  // only a hostile chunk could leave it here
+    inside(*synth).scopeZoom = 12;  // only a hostile chunk could leave it here
     gui->refreshPending = true;
     gui->tick();
     EXPECT_EQ(columnHeight(40), 64);
@@ -216,8 +217,8 @@ TEST_F(EditorTest, BarsShowTheSettings) {
         Control control;
         int right;
     };
-    synth->portamento = 50;
-    synth->polyphony = 4;
+    inside(*synth).portamento = 50;
+    inside(*synth).polyphony = 4;
     const Case cases[] = {{GainLabel, 2 + 100 * 76 / 200},
                           {PolyLabel, 2 + 4 * 76 / 8},
                           {PortaLabel, 2 + 50 * 76 / 100},
@@ -260,14 +261,14 @@ TEST_F(EditorTest, DragsChangeSettingsInWholeSteps) {
                                        2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2,
                                        2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2};
     const Case cases[] = {
-        {PolyLabel, fours, &synth->polyphony, 3, 3},
-        {PolyLabel, fives, &synth->polyphony, 3, 6},
-        {PolyLabel, jump, &synth->polyphony, 3, 5},
-        {GainLabel, twos, &synth->gain, 100, 200},
-        {TimeLabel, left, &synth->timeScale, 50, 42},
-        {PortaLabel, jump, &synth->portamento, 50, 56},
-        {DrumLabel, jump, &synth->programs[0].drumKey, 0, 23},
-        {DrumLabel, jump, &synth->programs[0].drumKey, 40, 46},
+        {PolyLabel, fours, &inside(*synth).polyphony, 3, 3},
+        {PolyLabel, fives, &inside(*synth).polyphony, 3, 6},
+        {PolyLabel, jump, &inside(*synth).polyphony, 3, 5},
+        {GainLabel, twos, &inside(*synth).gain, 100, 200},
+        {TimeLabel, left, &inside(*synth).timeScale, 50, 42},
+        {PortaLabel, jump, &inside(*synth).portamento, 50, 56},
+        {DrumLabel, jump, &inside(*synth).programs[0].drumKey, 0, 23},
+        {DrumLabel, jump, &inside(*synth).programs[0].drumKey, 40, 46},
     };
     for (const Case& c : cases) {
         *c.setting = c.start;
@@ -278,34 +279,35 @@ TEST_F(EditorTest, DragsChangeSettingsInWholeSteps) {
 }
 
 TEST_F(EditorTest, WheelNotchesAndRightClicks) {
-    synth->portamento = 50;
+    inside(*synth).portamento = 50;
     gui->wheel(over(PortaLabel), 120);
-    EXPECT_EQ(synth->portamento, 52);
+    EXPECT_EQ(inside(*synth).portamento, 52);
     gui->wheel(over(PolyLabel), -120);
-    EXPECT_EQ(synth->polyphony, 7);
+    EXPECT_EQ(inside(*synth).polyphony, 7);
     gui->wheel(over(GainLabel), 40);
-    EXPECT_EQ(synth->gain, 100);
-    synth->portamento = 0;
+    EXPECT_EQ(inside(*synth).gain, 100);
+    inside(*synth).portamento = 0;
     gui->refreshPending = false;
     gui->wheel(over(ScopeView), 120);  // outside every label: the ranges are still forced
-    EXPECT_EQ(synth->portamento, 1);
+    EXPECT_EQ(inside(*synth).portamento, 1);
     EXPECT_TRUE(gui->refreshPending);
 
-    synth->programs[0].drumKey = 40;
+    inside(*synth).programs[0].drumKey = 40;
     gui->rightButtonDown(over(DrumLabel));
-    EXPECT_EQ(synth->programs[0].drumKey, 0);
+    EXPECT_EQ(inside(*synth).programs[0].drumKey, 0);
     gui->tick();
     EXPECT_EQ(platform->texts[DrumLabel], "Ch10:  ---");
     gui->wheel(over(StatusLabel), 120);
-    EXPECT_EQ(synth->programs[0].drumKey, 23);
+    EXPECT_EQ(inside(*synth).programs[0].drumKey, 23);
 
     struct Reset {
         Control label;
         std::atomic<int32_t>* setting;
         int32_t value;
     };
-    for (const Reset& r : {Reset{TimeLabel, &synth->timeScale, 50}, Reset{PolyLabel, &synth->polyphony, 8},
-                           Reset{PortaLabel, &synth->portamento, 100}, Reset{GainLabel, &synth->gain, 100}}) {
+    for (const Reset& r :
+         {Reset{TimeLabel, &inside(*synth).timeScale, 50}, Reset{PolyLabel, &inside(*synth).polyphony, 8},
+          Reset{PortaLabel, &inside(*synth).portamento, 100}, Reset{GainLabel, &inside(*synth).gain, 100}}) {
         *r.setting = 3;
         gui->rightButtonDown(over(r.label));
         EXPECT_EQ(*r.setting, r.value);
@@ -313,12 +315,12 @@ TEST_F(EditorTest, WheelNotchesAndRightClicks) {
 }
 
 TEST_F(EditorTest, ClicksOnTheScopeStepTheZoomRoundTheRing) {
-    synth->scopeZoom = 7;
+    inside(*synth).scopeZoom = 7;
     gui->leftButtonDown(over(ScopeView));
     gui->leftButtonUp();
-    EXPECT_EQ(synth->scopeZoom, 0);
+    EXPECT_EQ(inside(*synth).scopeZoom, 0);
     gui->rightButtonDown(over(ScopeView));
-    EXPECT_EQ(synth->scopeZoom, 7);
+    EXPECT_EQ(inside(*synth).scopeZoom, 7);
 }
 
 TEST_F(EditorTest, APressWithoutMovingChangesNothing) {
@@ -327,7 +329,7 @@ TEST_F(EditorTest, APressWithoutMovingChangesNothing) {
     EXPECT_FALSE(gui->refreshPending);
     gui->leftButtonUp();
     gui->mouseMove(over(GainLabel, 30));
-    EXPECT_EQ(synth->gain, 100);
+    EXPECT_EQ(inside(*synth).gain, 100);
     EXPECT_FALSE(gui->refreshPending);
     // The top-left pixel of a label is inside it; the right edge is not.
     const Rect r = platform->screenRect(GainLabel);
@@ -347,8 +349,8 @@ TEST_F(EditorTest, TheButtonsCopyPasteAndToggle) {
     platform->clipboard = std::string(1500, '5');
     gui->buttonClicked(kPasteId);
     EXPECT_EQ(platform->texts[FormulaEdit].size(), 1500u);
-    EXPECT_EQ(std::string(synth->programs[0].formula), std::string(1023, '5'));
-    EXPECT_TRUE(synth->programs[0].needsCompile);
+    EXPECT_EQ(std::string(inside(*synth).programs[0].formula), std::string(1023, '5'));
+    EXPECT_TRUE(inside(*synth).programs[0].needsCompile);
 
     platform->clipboard.reset();
     platform->texts[FormulaEdit] = "T";
@@ -360,22 +362,22 @@ TEST_F(EditorTest, TheButtonsCopyPasteAndToggle) {
     EXPECT_TRUE(gui->copyFlash);
 
     gui->buttonClicked(kLerpId);
-    EXPECT_TRUE(synth->interpolate);
+    EXPECT_TRUE(inside(*synth).interpolate);
     gui->buttonClicked(kClampId);
-    EXPECT_FALSE(synth->clampOutput);
+    EXPECT_FALSE(inside(*synth).clampOutput);
     gui->buttonClicked(999);
-    EXPECT_TRUE(synth->interpolate);
+    EXPECT_TRUE(inside(*synth).interpolate);
 }
 
 TEST_F(EditorTest, TypingMarksTheProgramAndTheNextIdleCompilesIt) {
     platform->texts[FormulaEdit] = "P*3";
     gui->formulaEdited();
-    EXPECT_STREQ(synth->programs[0].formula, "P*3");
-    EXPECT_TRUE(synth->programs[0].needsCompile);
+    EXPECT_STREQ(inside(*synth).programs[0].formula, "P*3");
+    EXPECT_TRUE(inside(*synth).programs[0].needsCompile);
     EXPECT_TRUE(gui->refreshPending);
     EXPECT_FALSE(gui->reloadFormula);
     gui->tick();
-    EXPECT_FALSE(synth->programs[0].needsCompile);
+    EXPECT_FALSE(inside(*synth).programs[0].needsCompile);
     EXPECT_EQ(platform->texts[StatusLabel], "OK");
     platform->texts[FormulaEdit] = "P*";
     gui->formulaEdited();
@@ -391,12 +393,12 @@ TEST_F(EditorTest, IdleWithTheWindowClosedCompilesAndTellsTheHostOnly) {
     gui->close();
     EXPECT_FALSE(gui->isOpen());
     EXPECT_FALSE(platform->isOpen);
-    std::strcpy(synth->programs[0].formula, "P+1");
-    synth->programs[0].needsCompile = true;
+    std::strcpy(inside(*synth).programs[0].formula, "P+1");
+    inside(*synth).programs[0].needsCompile = true;
     platform->texts[StatusLabel] = "untouched";
     gui->requestReload();
     gui->tick();
-    EXPECT_FALSE(synth->programs[0].needsCompile);
+    EXPECT_FALSE(inside(*synth).programs[0].needsCompile);
     EXPECT_EQ(platform->texts[StatusLabel], "untouched");
     EXPECT_EQ(display.count, 1);
     EXPECT_FALSE(gui->refreshPending);

@@ -251,8 +251,8 @@ TEST_F(EditorX11Test, TheWindowShowsWhatTheHeadlessDrawingShows) {
     EXPECT_EQ(effect->flags & effFlagsHasEditor, effFlagsHasEditor);
     // The same state, drawn headless.
     auto synth = std::make_unique<engine::Instrument>();
-    synth->scopeZoom = 1;
-    synth->gain = 50;
+    synth->setSetting(engine::Setting::ScopeZoom, 1);
+    synth->setSetting(engine::Setting::Gain, 50);
     GUI gui(*synth, std::make_unique<HeadlessPlatform>());
     auto& headless = static_cast<HeadlessPlatform&>(gui.platform());
     ASSERT_TRUE(gui.open(nullptr));

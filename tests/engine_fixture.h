@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/instrument.h"
+#include "instrument_probe.h"
 
 // The engine's types as its tests name them.
 using engine::Event;
@@ -51,9 +52,9 @@ protected:
     std::vector<Event> queued() const { return {synth->queuedEvents(), synth->queuedEvents() + synth->queuedCount()}; }
 
     void setFormula(int program, const char* formula) {
-        std::strcpy(synth->programs[program].formula, formula);
-        synth->programs[program].needsCompile = true;
-        std::lock_guard<std::mutex> hold(synth->bankLock);
+        std::strcpy(inside(*synth).programs[program].formula, formula);
+        inside(*synth).programs[program].needsCompile = true;
+        std::lock_guard<std::mutex> hold(synth->bankLock());
         ASSERT_EQ(synth->compileDirtyPrograms(), nullptr) << formula;
     }
 

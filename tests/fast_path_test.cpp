@@ -13,6 +13,7 @@
 #include "engine_fixture.h"
 #include "every_path.h"
 #include "expr/record_pool.h"
+#include "instrument_probe.h"
 
 namespace {
 
@@ -269,7 +270,7 @@ TEST_F(FastRender, EveryPresetSoundsTheSameOnEveryPath) {
             auto synth = std::make_unique<engine::Instrument>();
             synth->setProgram(preset);
             synth->syncProgramDisplay();
-            synth->interpolate = preset % 2 == 1;
+            inside(*synth).interpolate = preset % 2 == 1;
             for (int i = 0; i < kNumPrograms; ++i) {
                 CompiledExpression& record = synth->programRecord(i);
                 EXPECT_NE(record.compiledFormula, nullptr);
@@ -301,10 +302,10 @@ TEST_F(FastRender, EachBankOfTheLongestFormulasGetsItsMachineCodeWhileTheLastOne
     // Three banks in a row whose code together is three times what the newest may hold:
     // no audio thread gives the older records back meanwhile.
     for (const char first : {'P', 'T', 'V'}) {
-        std::lock_guard<std::mutex> hold(synth->bankLock);
+        std::lock_guard<std::mutex> hold(synth->bankLock());
         std::string formula(1, first);
         while (formula.size() + 2 <= 1023) formula += "%3";
-        for (engine::ProgramSlot& slot : synth->programs) {
+        for (engine::ProgramSlot& slot : inside(*synth).programs) {
             std::snprintf(slot.formula, kFormulaSize, "%s", formula.c_str());
             slot.needsCompile = true;
         }

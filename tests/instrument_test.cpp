@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine_fixture.h"
+#include "instrument_probe.h"
 
 namespace {
 
@@ -26,29 +27,29 @@ TEST_F(InstrumentTest, ANewInstanceHoldsThePresetsAndTheDefaults) {
         {127, "128 default", "P&255"},
     };
     for (const NameCase& c : cases) {
-        EXPECT_STREQ(synth->programs[c.program].name, c.name);
-        EXPECT_STREQ(synth->programs[c.program].formula, c.formula);
+        EXPECT_STREQ(inside(*synth).programs[c.program].name, c.name);
+        EXPECT_STREQ(inside(*synth).programs[c.program].formula, c.formula);
     }
     for (int i = 0; i < kNumPrograms; ++i) {
-        EXPECT_EQ(synth->programs[i].drumKey, 0);
+        EXPECT_EQ(inside(*synth).programs[i].drumKey, 0);
         EXPECT_FALSE(synth->isMarked(i));
-        EXPECT_TRUE(synth->programRecord(i).isCompiled()) << synth->programs[i].name;
+        EXPECT_TRUE(synth->programRecord(i).isCompiled()) << inside(*synth).programs[i].name;
     }
-    EXPECT_EQ(synth->currentProgram, 0);
-    EXPECT_EQ(synth->portamento, 100);
-    EXPECT_EQ(synth->timeScale, 50);
-    EXPECT_EQ(synth->polyphony, 8);
-    EXPECT_EQ(synth->gain, 100);
-    EXPECT_EQ(synth->scopeZoom, 0);
-    EXPECT_FALSE(synth->interpolate);
-    EXPECT_TRUE(synth->clampOutput);
-    EXPECT_TRUE(synth->displayDirty);
-    EXPECT_EQ(synth->bendRange, 2.0);
-    for (const Voice& voice : synth->voices) EXPECT_EQ(voice.note, -1);
+    EXPECT_EQ(inside(*synth).currentProgram, 0);
+    EXPECT_EQ(inside(*synth).portamento, 100);
+    EXPECT_EQ(inside(*synth).timeScale, 50);
+    EXPECT_EQ(inside(*synth).polyphony, 8);
+    EXPECT_EQ(inside(*synth).gain, 100);
+    EXPECT_EQ(inside(*synth).scopeZoom, 0);
+    EXPECT_FALSE(inside(*synth).interpolate);
+    EXPECT_TRUE(inside(*synth).clampOutput);
+    EXPECT_TRUE(inside(*synth).displayDirty);
+    EXPECT_EQ(inside(*synth).bendRange, 2.0);
+    for (const Voice& voice : inside(*synth).voices) EXPECT_EQ(voice.note, -1);
 }
 
 TEST_F(InstrumentTest, TheSineTableHasItsKnownEntries) {
-    const uint8_t* table = synth->sineTable;
+    const uint8_t* table = synth->sineTable();
     EXPECT_EQ(table[0], 128);
     EXPECT_EQ(table[64], 255);
     EXPECT_EQ(table[128], 128);
@@ -70,7 +71,7 @@ TEST_F(InstrumentTest, ThePresetsComputeTheirFormulas) {
 TEST_F(InstrumentTest, TheFirstSyncRefreshesTheDisplayOnce) {
     synth->syncProgramDisplay();
     EXPECT_EQ(display.count, 1);
-    EXPECT_FALSE(synth->displayDirty);
+    EXPECT_FALSE(inside(*synth).displayDirty);
     synth->syncProgramDisplay();
     EXPECT_EQ(display.count, 1);
 }
@@ -78,8 +79,8 @@ TEST_F(InstrumentTest, TheFirstSyncRefreshesTheDisplayOnce) {
 TEST_F(InstrumentTest, AProgramChangeIsCompiledAndShownAtTheNextSync) {
     synth->syncProgramDisplay();
     display.count = 0;
-    std::strcpy(synth->programs[5].formula, "P*5");  // an edit that waits for the walk
-    synth->programs[5].needsCompile = true;
+    std::strcpy(inside(*synth).programs[5].formula, "P*5");  // an edit that waits for the walk
+    inside(*synth).programs[5].needsCompile = true;
     synth->setProgram(5);
     EXPECT_TRUE(synth->isMarked(5));
     synth->syncProgramDisplay();
@@ -88,7 +89,7 @@ TEST_F(InstrumentTest, AProgramChangeIsCompiledAndShownAtTheNextSync) {
     synth->programRecord(5).variable('P') = 3;
     EXPECT_EQ(runExpression(synth->programRecord(5)), 15);
     EXPECT_EQ(display.count, 1);
-    EXPECT_EQ(synth->lastSeenProgram, 5);
+    EXPECT_EQ(inside(*synth).lastSeenProgram, 5);
 }
 
 TEST_F(InstrumentTest, SetProgramKeepsTheNumberInsideTheBank) {
@@ -99,19 +100,19 @@ TEST_F(InstrumentTest, SetProgramKeepsTheNumberInsideTheBank) {
     const Case cases[] = {{127, 127}, {130, 127}, {3, 3}, {-1, 3}, {INT32_MIN, 3}, {0, 0}};
     for (const Case& c : cases) {
         synth->setProgram(c.program);
-        EXPECT_EQ(synth->currentProgram, c.selected) << c.program;
+        EXPECT_EQ(inside(*synth).currentProgram, c.selected) << c.program;
     }
 }
 
 TEST_F(InstrumentTest, ProgramNamesAreCutToTheirFields) {
     synth->setProgramName("0123456789012345678901234567890123456789");
-    EXPECT_STREQ(synth->programs[0].name, "0123456789012345678901234567890");
+    EXPECT_STREQ(inside(*synth).programs[0].name, "0123456789012345678901234567890");
     synth->setProgramName("short name");
-    EXPECT_STREQ(synth->programs[0].name, "short name");
-    synth->displayDirty = false;
+    EXPECT_STREQ(inside(*synth).programs[0].name, "short name");
+    inside(*synth).displayDirty = false;
     synth->setProgramName(nullptr);
-    EXPECT_STREQ(synth->programs[0].name, "short name");
-    EXPECT_FALSE(synth->displayDirty);
+    EXPECT_STREQ(inside(*synth).programs[0].name, "short name");
+    EXPECT_FALSE(inside(*synth).displayDirty);
 
     synth->setProgramName("abcdefghijklmnopqrstuvwxyz01234");
     char buffer[40];
@@ -126,12 +127,12 @@ TEST_F(InstrumentTest, ProgramNamesAreCutToTheirFields) {
 }
 
 TEST_F(InstrumentTest, NamesRestoredFromAChunkAreReadWithoutTheLock) {
-    std::snprintf(synth->programs[7].name, kNameSize, "%s", "renamed in a chunk");
+    std::snprintf(inside(*synth).programs[7].name, kNameSize, "%s", "renamed in a chunk");
     const void* data = nullptr;
     const int32_t bytes = synth->saveState(&data);
     auto other = std::make_unique<engine::Instrument>();
     ASSERT_TRUE(other->restoreState(data, bytes));
-    std::lock_guard<std::mutex> held(other->bankLock);  // a reader never needs it
+    std::lock_guard<std::mutex> held(other->bankLock());  // a reader never needs it
     char name[kNameSize];
     other->programName(7, name, sizeof name);
     EXPECT_STREQ(name, "renamed in a chunk");
@@ -152,8 +153,8 @@ TEST_F(InstrumentTest, SettingsKeepTheirRangeOrTheirDefault) {
         synth->setSetting(c.setting, c.value);
         EXPECT_EQ(synth->setting(c.setting), c.stored) << engine::settingInfo(c.setting).name << " " << c.value;
     }
-    EXPECT_EQ(synth->programs[0].drumKey, 191);  // the current program's
-    EXPECT_EQ(synth->gain, 200);
+    EXPECT_EQ(inside(*synth).programs[0].drumKey, 191);  // the current program's
+    EXPECT_EQ(inside(*synth).gain, 200);
 }
 
 TEST_F(InstrumentTest, ASettingChangeLandsAtItsFrame) {
@@ -171,25 +172,25 @@ TEST_F(InstrumentTest, ASettingChangeLandsAtItsFrame) {
     change.setting = engine::kSettingCount;  // no such setting: nothing changes
     ASSERT_TRUE(synth->queueEvent(change));
     render(5);
-    EXPECT_EQ(synth->gain, 200);
+    EXPECT_EQ(inside(*synth).gain, 200);
 }
 
 TEST_F(InstrumentTest, CompileDirtyProgramsStopsAtTheFirstFault) {
-    std::strcpy(synth->programs[3].formula, "P+#");
-    synth->programs[3].needsCompile = true;
-    std::strcpy(synth->programs[9].formula, "P*9");
-    synth->programs[9].needsCompile = true;
+    std::strcpy(inside(*synth).programs[3].formula, "P+#");
+    inside(*synth).programs[3].needsCompile = true;
+    std::strcpy(inside(*synth).programs[9].formula, "P*9");
+    inside(*synth).programs[9].needsCompile = true;
     synth->programRecord(9).variable('P') = 3;
     synth->programRecord(9).variable('T') = 4096;
     {
-        std::lock_guard<std::mutex> hold(synth->bankLock);
+        std::lock_guard<std::mutex> hold(synth->bankLock());
         EXPECT_STREQ(synth->compileDirtyPrograms(), messages::kUnexpectedSymbol);
     }
     EXPECT_FALSE(synth->isMarked(3));
     EXPECT_TRUE(synth->isMarked(9));
     EXPECT_EQ(runExpression(synth->programRecord(9)), 3);  // still "010 Arp 1"'s formula
 
-    std::lock_guard<std::mutex> hold(synth->bankLock);
+    std::lock_guard<std::mutex> hold(synth->bankLock());
     EXPECT_EQ(synth->compileDirtyPrograms(), nullptr);  // program 3 is not retried
     EXPECT_FALSE(synth->isMarked(9));
     synth->programRecord(9).variable('P') = 3;
@@ -198,10 +199,10 @@ TEST_F(InstrumentTest, CompileDirtyProgramsStopsAtTheFirstFault) {
 
 TEST_F(InstrumentTest, TheCurrentProgramIsCompiledAfterEveryCleanWalk) {
     synth->setProgram(7);
-    std::lock_guard<std::mutex> hold(synth->bankLock);
+    std::lock_guard<std::mutex> hold(synth->bankLock());
     EXPECT_EQ(synth->compileDirtyPrograms(), nullptr);
     EXPECT_TRUE(synth->programRecord(7).isCompiled());
-    std::strcpy(synth->programs[7].formula, "(P");  // unmarked: only the walk's last step sees it
+    std::strcpy(inside(*synth).programs[7].formula, "(P");  // unmarked: only the walk's last step sees it
     EXPECT_STREQ(synth->compileDirtyPrograms(), messages::kMissingClose);
 }
 

@@ -1,4 +1,5 @@
 #include "engine_fixture.h"
+#include "instrument_probe.h"
 
 namespace {
 
@@ -58,7 +59,7 @@ TEST_F(IntakeTest, DataEntrySetsTheBendRangeOnlyUnderRpnZeroZero) {
     };
     for (const Step& step : steps) {
         send(0xB0, step.controller, step.value);
-        EXPECT_EQ(synth->bendRange, step.bendRange) << step.controller << "=" << step.value;
+        EXPECT_EQ(inside(*synth).bendRange, step.bendRange) << step.controller << "=" << step.value;
     }
     EXPECT_TRUE(queued().empty());
 }
@@ -89,8 +90,8 @@ TEST_F(IntakeTest, EventsAccumulateAcrossCallsUntilTheBlockEnds) {
     EXPECT_EQ(queued()[1].note, 64);
     render(8);
     EXPECT_TRUE(queued().empty());
-    EXPECT_EQ(synth->voices[0].note, 64);  // its frame came first
-    EXPECT_EQ(synth->voices[1].note, 60);
+    EXPECT_EQ(inside(*synth).voices[0].note, 64);  // its frame came first
+    EXPECT_EQ(inside(*synth).voices[1].note, 60);
 }
 
 TEST_F(IntakeTest, ABlockHoldsAtMostItsCapacityAndCountsWhatItDrops) {
@@ -110,7 +111,7 @@ TEST_F(IntakeTest, EventsFireInFrameOrderAndInQueuedOrderWithinAFrame) {
           midiEvent(0x90, 61, 100, 1), midiEvent(0x90, 63, 100, -1), midiEvent(0x90, 64, 100, 4)});
     render(4);  // frame -1 and frame 4 are outside the block
     std::vector<int> notes;
-    for (const Voice& voice : synth->voices) notes.push_back(voice.note);
+    for (const Voice& voice : inside(*synth).voices) notes.push_back(voice.note);
     EXPECT_EQ(notes, (std::vector<int>{61, 62, -1, -1, -1, -1, -1, -1}));
 }
 

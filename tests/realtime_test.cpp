@@ -27,6 +27,7 @@
 #include <thread>
 
 #include "host/bytone.h"
+#include "instrument_probe.h"
 #include "recording_host.h"
 #include "vst_events.h"
 
@@ -120,23 +121,23 @@ TEST_F(AudioThread, MakesNoSystemCallAndMeetsNoFreshPageOverTenThousandBlocks) {
     RecordingHost::reset();
     auto plugin = std::make_unique<Bytone>(reenteringHost);
     engine::Instrument* synth = &plugin->instrument();
-    synth->interpolate = true;
-    synth->programs[3].drumKey = 38;
+    inside(*synth).interpolate = true;
+    inside(*synth).programs[3].drumKey = 38;
     // Program 3's new formula waits behind program 2's failure: the program changes
     // inside the blocks walk to it on the audio thread.
-    std::strcpy(synth->programs[2].formula, "P+(");
-    std::strcpy(synth->programs[3].formula, "P*5&255^T");
-    synth->programs[2].needsCompile = synth->programs[3].needsCompile = true;
+    std::strcpy(inside(*synth).programs[2].formula, "P+(");
+    std::strcpy(inside(*synth).programs[3].formula, "P*5&255^T");
+    inside(*synth).programs[2].needsCompile = inside(*synth).programs[3].needsCompile = true;
     // The longest formulas, first played inside the blocks.
     for (int i = kNumPrograms - 4; i < kNumPrograms; ++i) {
         const std::string term = i % 2 ? "%3" : "+(T*7)";
         std::string formula = "P";
         while (formula.size() + term.size() <= 1023) formula += term;
-        std::snprintf(synth->programs[i].formula, kFormulaSize, "%s", formula.c_str());
-        synth->programs[i].needsCompile = true;
+        std::snprintf(inside(*synth).programs[i].formula, kFormulaSize, "%s", formula.c_str());
+        inside(*synth).programs[i].needsCompile = true;
     }
     {
-        std::lock_guard<std::mutex> hold(synth->bankLock);
+        std::lock_guard<std::mutex> hold(synth->bankLock());
         synth->compileDirtyPrograms();
     }
     ASSERT_TRUE(synth->isMarked(3));
@@ -159,7 +160,7 @@ TEST_F(AudioThread, MakesNoSystemCallAndMeetsNoFreshPageOverTenThousandBlocks) {
     // a minute, so that a plug-in that waits for it fails instead of hanging).
     std::atomic<bool> locked{false}, done{false};
     std::thread stalled([&] {
-        std::lock_guard<std::mutex> hold(synth->bankLock);
+        std::lock_guard<std::mutex> hold(synth->bankLock());
         locked = true;
         for (int i = 0; i < 1000 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     });
@@ -173,7 +174,7 @@ TEST_F(AudioThread, MakesNoSystemCallAndMeetsNoFreshPageOverTenThousandBlocks) {
         touchStack();
         {
             auto other = std::make_unique<Bytone>(reenteringHost);
-            other->instrument().interpolate = true;
+            inside(other->instrument()).interpolate = true;
             for (int block = 0; block < 4; ++block) {
                 RecordingHost::calls.clear();
                 other->processEvents(blocks[block * 9].get());
@@ -215,8 +216,8 @@ TEST_F(CompilingSide, CompilesAnUnchangedFormulaOrRestoresTheSameBankWithoutASys
         if (!filtered) return;
         for (int round = 0; round < 1000; ++round) {
             {
-                std::lock_guard<std::mutex> hold(synth->bankLock);
-                synth->programs[round % kNumPrograms].needsCompile = true;  // as the editor marks an edit
+                std::lock_guard<std::mutex> hold(synth->bankLock());
+                inside(*synth).programs[round % kNumPrograms].needsCompile = true;  // as the editor marks an edit
                 synth->compileDirtyPrograms();
             }
             if (round % 100 == 0) synth->restoreState(bank.data(), bytes);

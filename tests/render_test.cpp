@@ -5,6 +5,7 @@
 #include "engine/random.h"
 #include "engine/render_loop.h"
 #include "engine_fixture.h"
+#include "instrument_probe.h"
 
 namespace {
 
@@ -35,7 +36,7 @@ TEST_F(RenderTest, TheFirstSamplesOfKey69SeeTheirTimeAndPhase) {
 }
 
 TEST_F(RenderTest, ASawtoothRisesAt440HertzWithoutClamping) {
-    synth->clampOutput = false;
+    inside(*synth).clampOutput = false;
     play("P&255");
     std::vector<float> out = render(44100);
     float highest = 0.0f;
@@ -47,7 +48,7 @@ TEST_F(RenderTest, ASawtoothRisesAt440HertzWithoutClamping) {
     }
     EXPECT_EQ(highest, level(255));
     EXPECT_NEAR(wraps, 440, 1);
-    EXPECT_NEAR(synth->voices[0].phase, 112640, 1);
+    EXPECT_NEAR(inside(*synth).voices[0].phase, 112640, 1);
 }
 
 TEST_F(RenderTest, ShapingGainAndTheFinalLimit) {
@@ -65,8 +66,8 @@ TEST_F(RenderTest, ShapingGainAndTheFinalLimit) {
         {"0-3", true, 50, 1, level(-1)},    {"200", true, 150, 1, level(300)},
     };
     for (const Case& c : cases) {
-        synth->clampOutput = c.clamp;
-        synth->gain = c.gain;
+        inside(*synth).clampOutput = c.clamp;
+        inside(*synth).gain = c.gain;
         setFormula(0, c.formula);
         for (int v = 0; v < c.voices; ++v) send(0x90, 60 + v, 100);
         EXPECT_EQ(render(2)[1], c.sample) << c.formula << " x" << c.voices << " gain " << c.gain;
@@ -77,7 +78,7 @@ TEST_F(RenderTest, ShapingGainAndTheFinalLimit) {
 
 TEST_F(RenderTest, InterpolationBlendsNeighbouringPhasesTowardZero) {
     // First sample of key 69: phase 2, fraction 0.554195; E - D is 10 times 1.
-    synth->interpolate = true;
+    inside(*synth).interpolate = true;
     play("P*10");
     EXPECT_EQ(render(1)[0], level(25));
     send(0xB0, 123, 0);
@@ -96,9 +97,9 @@ TEST_F(RenderTest, SineAndCosineReadingsKeepThePeriodCount) {
     for (const Case& c : cases) {
         play(c.formula);
         const std::vector<float> out = render(300);
-        const int64_t phase = synth->voices[0].phase;
+        const int64_t phase = inside(*synth).voices[0].phase;
         EXPECT_GT(phase, 256);
-        EXPECT_EQ(out.back(), level(synth->sineTable[(phase + c.offset) % 256])) << c.formula;
+        EXPECT_EQ(out.back(), level(synth->sineTable()[(phase + c.offset) % 256])) << c.formula;
         send(0xB0, 123, 0);
         render(1);
     }
@@ -113,11 +114,11 @@ TEST_F(RenderTest, TheSecondInterpolationReadingKeepsThePeriodCountOfTheFirst) {
         int64_t value;
     };
     const Case cases[] = {{"S", false, 380}, {"C", false, 510}, {"S", true, 382}, {"C", true, 510}, {"P", true, 511}};
-    synth->clampOutput = false;
+    inside(*synth).clampOutput = false;
     for (const Case& c : cases) {
         setFormula(0, c.formula);
-        synth->interpolate = c.interpolate;
-        Voice& voice = synth->voices[0];
+        inside(*synth).interpolate = c.interpolate;
+        Voice& voice = inside(*synth).voices[0];
         voice = Voice{};
         voice.note = 69;
         voice.velocity = 100;
@@ -134,10 +135,10 @@ TEST_F(RenderTest, TheTimeScaleSetsTheSpeedOfT) {
     };
     const Case cases[] = {{0, 16384}, {25, 40960}, {50, 65536}, {75, 163840}, {100, 262144}};
     for (const Case& c : cases) {
-        synth->timeScale = c.timeScale;
+        inside(*synth).timeScale = c.timeScale;
         send(0x90, 69, 100);
         render(44100);
-        EXPECT_NEAR(synth->voices[0].time, c.perSecond, 1) << c.timeScale;
+        EXPECT_NEAR(inside(*synth).voices[0].time, c.perSecond, 1) << c.timeScale;
         send(0xB0, 123, 0);
         render(1);
     }
@@ -147,9 +148,9 @@ TEST_F(RenderTest, PitchBendMovesEverySoundingVoice) {
     send({midiEvent(0x90, 69, 100), midiEvent(0x90, 57, 100), midiEvent(0xE0, 0, 96)});
     render(44100);
     const double up = std::pow(2.0, 1.0 / 12.0);  // half the default range of 2 semitones
-    EXPECT_NEAR(synth->voices[0].phase, 112640 * up, 1);
-    EXPECT_NEAR(synth->voices[1].phase, 56320 * up, 1);
-    EXPECT_FLOAT_EQ(static_cast<float>(synth->pitchBend), 1.0f);
+    EXPECT_NEAR(inside(*synth).voices[0].phase, 112640 * up, 1);
+    EXPECT_NEAR(inside(*synth).voices[1].phase, 56320 * up, 1);
+    EXPECT_FLOAT_EQ(static_cast<float>(inside(*synth).pitchBend), 1.0f);
 }
 
 TEST_F(RenderTest, EventsFireAtTheirOwnSample) {
@@ -182,9 +183,9 @@ TEST_F(RenderTest, HowABlockIsCutChangesNoSample) {
         std::vector<float> takes[3];
         for (int take = 0; take < 3; ++take) {
             SetUp();
-            synth->interpolate = lerp;
-            synth->portamento = 40;
-            synth->clampOutput = false;
+            inside(*synth).interpolate = lerp;
+            inside(*synth).portamento = 40;
+            inside(*synth).clampOutput = false;
             for (int v = 0; v < 8; ++v) setFormula(v, formulas[v]);
             for (int v = 0; v < 8; ++v) send({midiEvent(0xC0, v, 0), midiEvent(0x90, 40 + 5 * v, 60 + v)});
             render(1);
@@ -231,12 +232,12 @@ TEST_F(RenderTest, TheStretchAndColumnLoopsPlayWhatTheFormulaPlaysSampleBySample
         std::vector<float> takes[3];
         for (int take = 0; take < 3; ++take) {
             SetUp();
-            synth->interpolate = c.lerp;
-            synth->clampOutput = c.clamp;
-            synth->gain = c.gain;
-            synth->timeScale = c.timeScale;
-            synth->portamento = 40;
-            synth->modWheel = 5;
+            inside(*synth).interpolate = c.lerp;
+            inside(*synth).clampOutput = c.clamp;
+            inside(*synth).gain = c.gain;
+            inside(*synth).timeScale = c.timeScale;
+            inside(*synth).portamento = 40;
+            inside(*synth).modWheel = 5;
             setFormula(0, c.formula);
             ASSERT_NE(synth->programRecord(0).stretch, nullptr) << c.formula;
             send({midiEvent(0x90, 40, 50), midiEvent(0x90, 69, 100), midiEvent(0xE0, 0, 90)});
@@ -294,7 +295,7 @@ TEST_F(RenderTest, TheModWheelIsM) {
     const std::vector<float> out = render(20);
     EXPECT_EQ(out[9], 0.0f);
     EXPECT_EQ(out[10], level(99));
-    EXPECT_EQ(synth->modWheel, 99);
+    EXPECT_EQ(inside(*synth).modWheel, 99);
 }
 
 TEST_F(RenderTest, AProgramChangeTakesEffectAtItsSampleForNewNotes) {
@@ -306,9 +307,9 @@ TEST_F(RenderTest, AProgramChangeTakesEffectAtItsSampleForNewNotes) {
     const std::vector<float> out = render(12);
     EXPECT_EQ(out[7], level(10));
     EXPECT_EQ(out[8], level(30));
-    EXPECT_EQ(synth->currentProgram, 3);
-    EXPECT_EQ(synth->voices[0].program, 0);
-    EXPECT_EQ(synth->voices[1].program, 3);
+    EXPECT_EQ(inside(*synth).currentProgram, 3);
+    EXPECT_EQ(inside(*synth).voices[0].program, 0);
+    EXPECT_EQ(inside(*synth).voices[1].program, 3);
     EXPECT_EQ(display.count, 1);
 
     send(0xC0, 3, 0);
@@ -321,7 +322,7 @@ TEST_F(RenderTest, AnEmptyBlockStillEndsLikeABlock) {
     synth->render(nullptr, nullptr, 0);
     EXPECT_EQ(synth->queuedCount(), 0);
     EXPECT_EQ(display.count, 1);  // the first display refresh
-    EXPECT_EQ(synth->voices[0].note, -1);
+    EXPECT_EQ(inside(*synth).voices[0].note, -1);
     synth->render(nullptr, nullptr, -5);
     synth->render(nullptr, nullptr, 16);
 }
@@ -330,22 +331,22 @@ TEST_F(RenderTest, ARateThatIsNotPositiveKeepsTheLastOne) {
     synth->setSampleRate(22050.0f);
     play("P");
     render(1);
-    EXPECT_EQ(synth->voices[0].phase, 5);  // 2.554195 steps a sample at 44,100 Hz, twice that here
+    EXPECT_EQ(inside(*synth).voices[0].phase, 5);  // 2.554195 steps a sample at 44,100 Hz, twice that here
     synth->setSampleRate(0.0f);
     synth->setSampleRate(-1.0f);
     synth->setSampleRate(NAN);
     render(1);
-    EXPECT_EQ(synth->voices[0].phase, 10);
+    EXPECT_EQ(inside(*synth).voices[0].phase, 10);
 }
 
 TEST_F(RenderTest, ExtremeSettingsKeepTheOutputDefined) {
     const int32_t extremes[] = {INT32_MIN, -1000, 0, 99, 100, 101, 1000, INT32_MAX};
     for (int32_t portamento : extremes) {
         for (int32_t timeScale : extremes) {
-            synth->polyphony = 1;
-            synth->portamento = portamento;
-            synth->timeScale = timeScale;
-            synth->interpolate = true;
+            inside(*synth).polyphony = 1;
+            inside(*synth).portamento = portamento;
+            inside(*synth).timeScale = timeScale;
+            inside(*synth).interpolate = true;
             setFormula(0, "T*P+S");
             send({midiEvent(0x90, 30, 100), midiEvent(0x90, 100, 100, 50), midiEvent(0xE0, 0, 127, 70)});
             for (int block = 0; block < 4; ++block)

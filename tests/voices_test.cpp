@@ -1,14 +1,15 @@
 #include <cmath>
 
 #include "engine_fixture.h"
+#include "instrument_probe.h"
 
 namespace {
 
 using VoicesTest = EngineTest;
 
-std::vector<int> soundingNotes(const engine::Instrument& synth) {
+std::vector<int> soundingNotes(engine::Instrument& synth) {
     std::vector<int> notes;
-    for (const Voice& voice : synth.voices) notes.push_back(voice.note);
+    for (const Voice& voice : inside(synth).voices) notes.push_back(voice.note);
     return notes;
 }
 
@@ -16,7 +17,7 @@ TEST_F(VoicesTest, PolyNotesTakeTheLowestFreeVoiceAndExtraNotesAreDropped) {
     for (int key = 60; key < 69; ++key) send(0x90, key, 100);
     render(1);
     EXPECT_EQ(soundingNotes(*synth), (std::vector<int>{60, 61, 62, 63, 64, 65, 66, 67}));
-    EXPECT_EQ(synth->heldKeys[68], 1);  // dropped, but held
+    EXPECT_EQ(inside(*synth).heldKeys[68], 1);  // dropped, but held
     send(0x80, 63, 0);
     send(0x90, 70, 90);
     render(1);
@@ -26,84 +27,84 @@ TEST_F(VoicesTest, PolyNotesTakeTheLowestFreeVoiceAndExtraNotesAreDropped) {
 TEST_F(VoicesTest, ARepeatedKeyRestartsItsOwnVoice) {
     send(0x90, 60, 100);
     render(100);
-    EXPECT_GT(synth->voices[0].time, 0);
+    EXPECT_GT(inside(*synth).voices[0].time, 0);
     synth->setProgram(4);
     send(0x90, 60, 30);
     render(1);
     EXPECT_EQ(soundingNotes(*synth), (std::vector<int>{60, -1, -1, -1, -1, -1, -1, -1}));
-    EXPECT_EQ(synth->voices[0].velocity, 30);
-    EXPECT_EQ(synth->voices[0].program, 4);
-    EXPECT_EQ(synth->voices[0].time, 1);
-    EXPECT_EQ(synth->voices[0].phase, 1);  // key 60 advances about 1.52 steps a sample
+    EXPECT_EQ(inside(*synth).voices[0].velocity, 30);
+    EXPECT_EQ(inside(*synth).voices[0].program, 4);
+    EXPECT_EQ(inside(*synth).voices[0].time, 1);
+    EXPECT_EQ(inside(*synth).voices[0].phase, 1);  // key 60 advances about 1.52 steps a sample
 }
 
 TEST_F(VoicesTest, PolyNotesNeverGlide) {
-    synth->portamento = 10;
+    inside(*synth).portamento = 10;
     send(0x90, 60, 100);
     send(0x90, 72, 100);
     render(1);
-    EXPECT_EQ(synth->voices[0].pitch, -9.0);
-    EXPECT_EQ(synth->voices[1].pitch, 3.0);
+    EXPECT_EQ(inside(*synth).voices[0].pitch, -9.0);
+    EXPECT_EQ(inside(*synth).voices[1].pitch, 3.0);
 }
 
 TEST_F(VoicesTest, MonoLegatoGlidesAtTheRateOfThePortamento) {
-    synth->polyphony = 1;
-    synth->portamento = 50;
+    inside(*synth).polyphony = 1;
+    inside(*synth).portamento = 50;
     send(0x90, 60, 100);
     render(10);
-    const int64_t time = synth->voices[0].time;
+    const int64_t time = inside(*synth).voices[0].time;
     send(0x90, 64, 77);
     std::vector<float> ignored = render(1);
-    EXPECT_NEAR(synth->glideRate, std::log(0.5) * -80.0, 1e-12);
-    EXPECT_NEAR(synth->voices[0].pitch, -9.0 + std::log(0.5) * -80.0 / 44100.0, 1e-12);
-    EXPECT_EQ(synth->voices[0].velocity, 77);
-    EXPECT_GT(synth->voices[0].time, time);  // legato: the counters go on
+    EXPECT_NEAR(inside(*synth).glideRate, std::log(0.5) * -80.0, 1e-12);
+    EXPECT_NEAR(inside(*synth).voices[0].pitch, -9.0 + std::log(0.5) * -80.0 / 44100.0, 1e-12);
+    EXPECT_EQ(inside(*synth).voices[0].velocity, 77);
+    EXPECT_GT(inside(*synth).voices[0].time, time);  // legato: the counters go on
     // The first step was on the note-on's sample; the pitch arrives at step 3182.
     render(3180);
-    EXPECT_LT(synth->voices[0].pitch, -5.0);
+    EXPECT_LT(inside(*synth).voices[0].pitch, -5.0);
     render(1);
-    EXPECT_EQ(synth->voices[0].pitch, -5.0);
+    EXPECT_EQ(inside(*synth).voices[0].pitch, -5.0);
 }
 
 TEST_F(VoicesTest, MonoFallsBackToTheHighestHeldKeyWithoutRestarting) {
-    synth->polyphony = 1;
-    synth->portamento = 90;
+    inside(*synth).polyphony = 1;
+    inside(*synth).portamento = 90;
     send({midiEvent(0x90, 72, 100), midiEvent(0x90, 60, 100), midiEvent(0x90, 65, 100)});
     render(50);
-    EXPECT_EQ(synth->voices[0].note, 65);
-    const int64_t time = synth->voices[0].time;
+    EXPECT_EQ(inside(*synth).voices[0].note, 65);
+    const int64_t time = inside(*synth).voices[0].time;
     send(0x80, 60, 0);
     render(1);
-    EXPECT_EQ(synth->voices[0].note, 72);
-    EXPECT_EQ(synth->voices[0].targetPitch, 3.0);
-    EXPECT_LT(synth->voices[0].pitch, 3.0);  // gliding up
-    EXPECT_GT(synth->voices[0].time, time);
+    EXPECT_EQ(inside(*synth).voices[0].note, 72);
+    EXPECT_EQ(inside(*synth).voices[0].targetPitch, 3.0);
+    EXPECT_LT(inside(*synth).voices[0].pitch, 3.0);  // gliding up
+    EXPECT_GT(inside(*synth).voices[0].time, time);
     send(0x80, 72, 0);
     render(1);
-    EXPECT_EQ(synth->voices[0].note, 65);
+    EXPECT_EQ(inside(*synth).voices[0].note, 65);
     send(0x80, 65, 0);
     render(1);
-    EXPECT_EQ(synth->voices[0].note, -1);
+    EXPECT_EQ(inside(*synth).voices[0].note, -1);
 }
 
 TEST_F(VoicesTest, MonoWithoutPortamentoMovementKeepsThePitch) {
-    synth->polyphony = 1;
-    synth->portamento = 0;
+    inside(*synth).polyphony = 1;
+    inside(*synth).portamento = 0;
     send(0x90, 60, 100);
     render(1);
     send(0x90, 64, 100);
     render(100);
-    EXPECT_EQ(synth->voices[0].pitch, -9.0);
-    synth->portamento = 100;
+    EXPECT_EQ(inside(*synth).voices[0].pitch, -9.0);
+    inside(*synth).portamento = 100;
     send(0x90, 67, 100);
     render(1);
-    EXPECT_EQ(synth->voices[0].pitch, -2.0);
+    EXPECT_EQ(inside(*synth).voices[0].pitch, -2.0);
 }
 
 TEST_F(VoicesTest, ChannelTenPlaysTheProgramOfTheDrumKey) {
-    synth->programs[5].drumKey = 36;
-    synth->programs[9].drumKey = 36;
-    synth->programs[11].drumKey = 20;
+    inside(*synth).programs[5].drumKey = 36;
+    inside(*synth).programs[9].drumKey = 36;
+    inside(*synth).programs[11].drumKey = 20;
     synth->setProgram(2);
     struct Case {
         int status, key, program;
@@ -112,21 +113,21 @@ TEST_F(VoicesTest, ChannelTenPlaysTheProgramOfTheDrumKey) {
     for (const Case& c : cases) {
         send(c.status, c.key, 100);
         render(1);
-        EXPECT_EQ(synth->voices[0].program, c.program) << c.key;
+        EXPECT_EQ(inside(*synth).voices[0].program, c.program) << c.key;
         send(0xB0, 123, 0);
         render(1);
     }
 }
 
 TEST_F(VoicesTest, MonoLegatoOnChannelTenKeepsTheSoundingProgram) {
-    synth->polyphony = 1;
-    synth->programs[5].drumKey = 40;
+    inside(*synth).polyphony = 1;
+    inside(*synth).programs[5].drumKey = 40;
     send(0x99, 36, 100);
     render(1);
     send(0x99, 40, 100);
     render(1);
-    EXPECT_EQ(synth->voices[0].program, 0);
-    EXPECT_EQ(synth->voices[0].note, 40);
+    EXPECT_EQ(inside(*synth).voices[0].program, 0);
+    EXPECT_EQ(inside(*synth).voices[0].note, 40);
 }
 
 TEST_F(VoicesTest, AllNotesOffClearsEveryVoiceAndHeldKey) {
@@ -135,13 +136,13 @@ TEST_F(VoicesTest, AllNotesOffClearsEveryVoiceAndHeldKey) {
     send(0xBC, 127, 0);
     render(1);
     EXPECT_EQ(soundingNotes(*synth), std::vector<int>(8, -1));
-    for (uint8_t held : synth->heldKeys) EXPECT_EQ(held, 0);
+    for (uint8_t held : inside(*synth).heldKeys) EXPECT_EQ(held, 0);
 }
 
 TEST_F(VoicesTest, LoweringPolyphonyLeavesUpperVoicesSounding) {
     for (int key = 60; key < 66; ++key) send(0x90, key, 100);
     render(1);
-    synth->polyphony = 2;
+    inside(*synth).polyphony = 2;
     send(0x80, 61, 0);
     send(0x90, 70, 100);
     send(0x90, 64, 100);  // still sounds on voice 4: a new key for voices 0 and 1
@@ -158,7 +159,7 @@ TEST_F(VoicesTest, LoweringPolyphonyLeavesUpperVoicesSounding) {
 
 TEST_F(VoicesTest, APolyphonyOutOfRangeNeverReachesPastTheEightVoices) {
     for (const int32_t polyphony : {9, 1000, INT32_MAX}) {
-        synth->polyphony = polyphony;
+        inside(*synth).polyphony = polyphony;
         for (int key = 40; key < 60; ++key) send(0x90, key, 100);
         render(1);
         EXPECT_EQ(soundingNotes(*synth), (std::vector<int>{40, 41, 42, 43, 44, 45, 46, 47})) << polyphony;

@@ -10,7 +10,7 @@ std::unique_ptr<engine::Instrument> instrumentPlaying(const std::string& formula
     if (formula.size() > 1023)
         throw CommandError("the formula has " + std::to_string(formula.size()) + " characters; a program holds 1023");
     auto instrument = std::make_unique<engine::Instrument>();
-    std::lock_guard<std::mutex> hold(instrument->bankLock);
+    std::lock_guard<std::mutex> hold(instrument->bankLock());
     instrument->storeFormula(0, formula.data(), formula.size());
     if (const char* message = instrument->compileDirtyPrograms())
         throw CommandError(std::string(message) + " in '" + formula + "'");

@@ -187,7 +187,7 @@ EMSCRIPTEN_KEEPALIVE void bytoneSetFormula(AEffect* effect, int program) {
     scratch[kScratchBytes - 1] = '\0';
     const auto* text = reinterpret_cast<const char*>(scratch);
     engine::Instrument& instrument = pluginOf(effect).instrument();
-    std::lock_guard<std::mutex> hold(instrument.bankLock);
+    std::lock_guard<std::mutex> hold(instrument.bankLock());
     instrument.storeFormula(program, text, std::strlen(text));
     instrument.compileDirtyPrograms();
 }
