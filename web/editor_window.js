@@ -1,0 +1,274 @@
+// The editor's window on the page: the picture the editor's instance draws, with its
+// texts, sliders, switches and buttons laid over it for the keyboard and screen readers;
+// the formula box with the page's own undo; the output meter.
+import { editorHeight, editorWidth, pointer } from './instrument.js';
+import { ask, tell, wakeSound } from './instances.js';
+import { $, say } from './page_dom.js';
+import { maxFormula } from './share_link.js';
+
+const texts = {};  // the label and status elements laid over the window
+let layout;  // each control's rectangle in the window
+let ranges;  // each setting's [lowest, highest], as a shared link may give it
+
+// The value labels as sliders and the buttons as buttons for the keyboard and screen
+// readers: the arrow keys step a value (Page Up and Down by ten, Home and End to the
+// ends), Enter or Space presses a button.
+const sliders = { time: 'Time', poly: 'Voices', porta: 'Portamento', gain: 'Gain', drum: 'Channel 10 key' };
+const switches = { lerp: 'Interpolation (Lerp)', clamp: 'Clamp' };
+const buttons = { copy: 'Copy the formula', paste: 'Paste a formula' };
+
+// The window's texts and controls laid over its picture, as `rectangles` place them.
+export function buildEditor(rectangles, settingRanges) {
+    layout = rectangles;
+    ranges = settingRanges;
+    const editor = $('editor');
+    const place = (element, [left, top, right, bottom]) =>
+        Object.assign(element.style, {
+            left: `${left}px`,
+            top: `${top}px`,
+            width: `${right - left}px`,
+            height: `${bottom - top}px`,
+        });
+    for (const name of ['copy', 'paste', 'lerp', 'clamp', 'time', 'poly', 'porta', 'gain', 'drum', 'status', 'help']) {
+        const element = document.createElement('div');
+        const centered = !['status', 'help'].includes(name);
+        element.className = `text ${centered ? 'centered' : name}`;
+        element.dataset.control = name;
+        place(element, layout[name]);
+        editor.appendChild(element);
+        texts[name] = element;
+        const label = sliders[name] ?? switches[name] ?? buttons[name];
+        if (label) {
+            element.tabIndex = 0;
+            element.setAttribute('role', sliders[name] ? 'slider' : switches[name] ? 'switch' : 'button');
+            element.setAttribute('aria-label', label);
+            element.addEventListener('keydown', (event) => controlKey(name, event));
+        }
+    }
+    texts.status.setAttribute('role', 'status');
+    texts.status.setAttribute('aria-live', 'polite');
+    place($('formula'), layout.formula);
+}
+
+let values = {};  // the settings as the editor last showed them
+
+async function controlKey(name, event) {
+    if (sliders[name]) {
+        const [lowest, highest] = ranges[name];
+        const steps = { ArrowRight: 1, ArrowUp: 1, ArrowLeft: -1, ArrowDown: -1, PageUp: 10, PageDown: -10 };
+        let value;
+        if (event.key in steps) value = values[name] + steps[event.key];
+        else if (event.key === 'Home') value = lowest;
+        else if (event.key === 'End') value = highest;
+        else return;
+        event.preventDefault();
+        await ask('setSetting', { key: name, value: Math.min(highest, Math.max(lowest, value)) });
+        return idle(true);
+    }
+    if (event.key !== 'Enter' && event.key !== ' ') return;
+    event.preventDefault();
+    const [left, top, right, bottom] = layout[name];
+    const at = { x: Math.floor((left + right) / 2), y: Math.floor((top + bottom) / 2) };
+    if (name === 'paste') return paste(at);
+    const clipboard = await ask('pointer', { input: pointer.leftDown, ...at });
+    if (name === 'copy') copy(clipboard);
+    idle(true);
+}
+
+// The window keeps its 600 x 330 pixels, scaled down on a narrower screen.
+export function fitEditor() {
+    const editor = $('editor');
+    const style = getComputedStyle(editor.parentElement);
+    const room = editor.parentElement.clientWidth - parseFloat(style.paddingLeft) - parseFloat(style.paddingRight);
+    const scale = Math.min(1, room / editor.offsetWidth);
+    editor.style.transform = scale < 1 ? `scale(${scale})` : '';
+    editor.style.marginBottom = `${(scale - 1) * editor.offsetHeight}px`;
+}
+
+function showView(view) {
+    const image = new ImageData(view.image, editorWidth, editorHeight);
+    $('window').getContext('2d').putImageData(image, 0, 0);
+    for (const [name, element] of Object.entries(texts)) {
+        // A static text shows "&&" as one ampersand.
+        const text = view.texts[name] ?? '';
+        element.textContent = name === 'help' ? text.replaceAll('&&', '&') : text;
+    }
+    values = view.values;
+    for (const name of Object.keys(sliders)) {
+        const element = texts[name];
+        element.setAttribute('aria-valuenow', String(values[name]));
+        element.setAttribute('aria-valuemin', String(ranges[name][0]));
+        element.setAttribute('aria-valuemax', String(ranges[name][1]));
+        element.setAttribute('aria-valuetext', view.texts[name]);
+    }
+    for (const name of Object.keys(switches)) texts[name].setAttribute('aria-checked', String(values[name] === 1));
+    // The box takes the instrument's text unless the user typed after what it answers.
+    const box = $('formula');
+    if (box.value !== view.texts.formula) {
+        box.value = view.texts.formula;
+        formulas.loaded(box.value);
+    }
+    $('program').selectedIndex = view.program;
+    if (document.activeElement !== $('name')) $('name').value = view.programName;
+}
+
+let idling = false;
+export async function idle(force = false) {
+    if (idling && !force) return;
+    idling = true;
+    try {
+        // The view is shown as soon as the editor's instance gives it, before any typing can
+        // come in between; the level waits for the worklet.
+        const view = await ask('idle', { force });
+        if (view) showView(view);
+        showLevel(await ask('level', {}, [], 0));
+    } finally {
+        idling = false;
+    }
+}
+
+// The output meter: the peak in decibels over 60 dB, falling back slowly; the clip light
+// stays on from a sample at full scale or above until it is clicked.
+let shownLevel = 0;
+function showLevel(peak) {
+    const db = peak > 0 ? 20 * Math.log10(peak) : -Infinity;
+    shownLevel = Math.max(shownLevel - 1.5, Math.min(1, Math.max(0, (db + 60) / 60)));
+    $('level').value = shownLevel;
+    if (peak >= 1) $('clip').classList.add('on');
+}
+
+function windowPoint(event) {
+    const box = $('window').getBoundingClientRect();
+    return {
+        x: Math.floor(((event.clientX - box.left) * editorWidth) / box.width),
+        y: Math.floor(((event.clientY - box.top) * editorHeight) / box.height),
+    };
+}
+
+function inside([left, top, right, bottom], { x, y }) {
+    return x >= left && x < right && y >= top && y < bottom;
+}
+
+export function connectEditorInput() {
+    const canvas = $('window');
+    canvas.addEventListener('contextmenu', (event) => event.preventDefault());
+    canvas.addEventListener('pointerdown', async (event) => {
+        wakeSound();
+        const at = windowPoint(event);
+        if (event.button === 2) return tell('pointer', { input: pointer.rightDown, ...at });
+        if (event.button !== 0) return;
+        canvas.setPointerCapture(event.pointerId);
+        if (inside(layout.paste, at)) return paste(at);
+        const clipboard = await ask('pointer', { input: pointer.leftDown, ...at });
+        if (inside(layout.copy, at)) copy(clipboard);
+    });
+    canvas.addEventListener('pointermove', (event) => {
+        if (event.buttons & 1) tell('pointer', { input: pointer.move, ...windowPoint(event) });
+    });
+    canvas.addEventListener('pointerup', (event) => {
+        if (event.button === 0) tell('pointer', { input: pointer.leftUp, ...windowPoint(event) });
+    });
+    // A touch the browser takes over (a scroll, a gesture) ends the drag as a release would.
+    canvas.addEventListener('pointercancel', (event) => tell('pointer', { input: pointer.leftUp, ...windowPoint(event) }));
+    // The wheel in whole notches of 120, as Windows reports a mouse's: a browser's 100
+    // pixels or 3 lines are one notch, and smaller turns add up.
+    let turned = 0;
+    canvas.addEventListener(
+        'wheel',
+        (event) => {
+            event.preventDefault();
+            turned -= event.deltaY * [1.2, 40, 360][event.deltaMode];
+            const delta = Math.trunc(turned / 120) * 120;
+            turned -= delta;
+            if (delta) tell('pointer', { input: pointer.wheel, ...windowPoint(event), delta });
+        },
+        { passive: false },
+    );
+
+    const box = $('formula');
+    box.addEventListener('input', () => {
+        // The box holds upper case, as the plug-in's does, and at most maxFormula characters.
+        const caret = box.selectionStart;
+        let text = box.value.toUpperCase();
+        if (text.length > maxFormula) {
+            text = text.slice(0, maxFormula);
+            sayCut();
+        }
+        if (text !== box.value) {
+            box.value = text;
+            box.setSelectionRange(Math.min(caret, text.length), Math.min(caret, text.length));
+        }
+        formulas.typed(text);
+        tell('type', { text });
+    });
+    // Rewriting the box in upper case loses the browser's own undo: the page keeps its own.
+    box.addEventListener('keydown', (event) => {
+        if (!(event.ctrlKey || event.metaKey) || event.altKey) return;
+        const key = event.key.toLowerCase();
+        if (key === 'z' && !event.shiftKey) formulas.step(-1);
+        else if (key === 'y' || (key === 'z' && event.shiftKey)) formulas.step(1);
+        else return;
+        event.preventDefault();
+    });
+    $('undo').addEventListener('click', () => formulas.step(-1));
+    $('redo').addEventListener('click', () => formulas.step(1));
+}
+
+// The formulas the box held while the user typed, to step back and forth through: each
+// text typed, the oldest dropped after a hundred. Choosing another program starts afresh.
+const formulas = {
+    texts: [],
+    at: -1,
+    typed(text) {
+        if (this.texts[this.at] === text) return;
+        this.texts.splice(this.at + 1, Infinity, text);
+        if (this.texts.length > 100) this.texts.shift();
+        this.at = this.texts.length - 1;
+        this.show();
+    },
+    // The box's text when the instrument loads it (another program, a file, a link).
+    loaded(text) {
+        if (this.texts[this.at] === text) return;
+        this.texts = [text];
+        this.at = 0;
+        this.show();
+    },
+    step(by) {
+        const at = this.at + by;
+        if (at < 0 || at >= this.texts.length) return;
+        this.at = at;
+        const box = $('formula');
+        box.value = this.texts[at];
+        tell('type', { text: box.value });
+        this.show();
+    },
+    show() {
+        $('undo').disabled = this.at <= 0;
+        $('redo').disabled = this.at >= this.texts.length - 1;
+    },
+};
+
+export function sayCut() {
+    say(`A formula holds at most ${maxFormula} characters; the text was cut to fit.`, true);
+}
+
+async function copy(text) {
+    try {
+        await navigator.clipboard.writeText(text);
+    } catch {
+        say('The browser did not let the page copy; select the formula and copy it from the box.', true);
+    }
+}
+
+async function paste(at) {
+    let text = null;
+    try {
+        text = await navigator.clipboard.readText();
+    } catch {
+        say('The browser did not let the page paste; paste into the formula box instead.', true);
+    }
+    if (text === null) return;
+    if (text.length > maxFormula) sayCut();
+    // The box turns what it is given into upper case, as an upper-case edit box does.
+    await ask('paste', { text: text.slice(0, maxFormula).toUpperCase(), ...at });
+}

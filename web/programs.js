@@ -1,0 +1,176 @@
+// The programs, files and links: the program list and names, state files opened and
+// saved, shared links, the bank kept in the browser's storage, and the preset browser.
+import { idle } from './editor_window.js';
+import { stateFormat } from './instrument.js';
+import { ask, bank } from './instances.js';
+import { isHeld, noteOff, noteOn } from './notes.js';
+import { $, say } from './page_dom.js';
+import { readShareFragment, shareFragment } from './share_link.js';
+
+export async function showProgramNames() {
+    const names = await ask('names');
+    const select = $('program');
+    const selected = select.selectedIndex;
+    select.replaceChildren(...names.map((name, i) => new Option(name, String(i))));
+    select.selectedIndex = Math.max(selected, 0);
+}
+
+function download(bytes, fileName, type) {
+    const link = document.createElement('a');
+    link.href = URL.createObjectURL(new Blob([bytes], { type }));
+    link.download = fileName;
+    link.click();
+    setTimeout(() => URL.revokeObjectURL(link.href), 60000);
+}
+
+function fileNameOf(programName) {
+    const base = programName.replace(/[^A-Za-z0-9 _-]+/g, '').trim() || 'program';
+    return base.replace(/ +/g, '-');
+}
+
+export function connectPrograms() {
+    $('program').addEventListener('change', async () => {
+        await ask('selectProgram', { index: $('program').selectedIndex });
+        idle(true);
+    });
+    $('name').addEventListener('change', async () => {
+        await ask('renameProgram', { name: $('name').value });
+        await showProgramNames();
+        idle(true);
+    });
+    $('open').addEventListener('click', () => $('file').click());
+    $('file').addEventListener('change', async () => {
+        const file = $('file').files[0];
+        $('file').value = '';
+        if (!file) return;
+        // A size is checked before the file is read: no state file is near this large.
+        const largest = await ask('largestFile');
+        if (file.size > largest)
+            return say(`${file.name}: its ${file.size} bytes are more than any state file holds (at most ` +
+                       `${largest}). Nothing was changed.`, true);
+        const bytes = new Uint8Array(await file.arrayBuffer());
+        const error = await ask('load', { bytes }, [bytes.buffer]);
+        if (error) return say(`${file.name}: ${error}. Nothing was changed.`, true);
+        await showProgramNames();
+        await idle(true);
+        say(`Opened ${file.name}.`);
+    });
+    const save = async (format, fileName) => {
+        const bytes = await ask('save', { format });
+        download(bytes, fileName, 'application/octet-stream');
+        say(`Saved ${fileName}.`);
+    };
+    $('save-fxb').addEventListener('click', () => save(stateFormat.fxb, 'bytone-bank.fxb'));
+    $('save-fxp').addEventListener('click', () => save(stateFormat.fxp, `${fileNameOf($('name').value)}.fxp`));
+    $('save-raw').addEventListener('click', () => save(stateFormat.raw, 'bytone-chunk.bin'));
+    $('share').addEventListener('click', async () => {
+        const fragment = shareFragment(await ask('program'));
+        history.replaceState(null, '', fragment);
+        const link = $('link');
+        link.value = location.href;
+        link.hidden = false;
+        link.select();
+        try {
+            await navigator.clipboard.writeText(location.href);
+            say('The link to this program is in the address bar and on the clipboard.');
+        } catch {
+            say('The link to this program is in the address bar and below.');
+        }
+    });
+}
+
+export async function openSharedLink() {
+    const shared = readShareFragment(location.hash, await ask('settings'));
+    if (!shared) return;
+    if (shared.error) return say(`This link's program could not be read: ${shared.error}. Nothing was changed.`, true);
+    await ask('share', shared);
+    await showProgramNames();
+    await idle(true);
+    say(`Opened the shared program "${(await ask('program')).name}".`);
+}
+
+// The bank is kept in the browser's storage as the user works, and comes back on the next
+// visit; "Revert to presets" brings back the bank a new instance has.
+const keptBank = 'bytone-bank';
+let presetBank;  // the bank of a new instance, as an .fxb file
+let lastKept = '';
+
+function base64(bytes) {
+    let text = '';
+    for (let i = 0; i < bytes.length; i += 0x8000) text += String.fromCharCode(...bytes.subarray(i, i + 0x8000));
+    return btoa(text);
+}
+
+export async function keepBank() {
+    if (!bank.changed) return;
+    bank.changed = false;
+    const text = base64(await ask('save', { format: stateFormat.fxb }));
+    if (text === lastKept) return;
+    try {
+        localStorage.setItem(keptBank, text);
+        lastKept = text;
+    } catch {
+        // Storage full or refused: the work stays on the page only.
+    }
+}
+
+export async function restoreKeptBank() {
+    presetBank = await ask('save', { format: stateFormat.fxb });
+    const text = localStorage.getItem(keptBank);
+    if (!text) return;
+    const bytes = Uint8Array.from(atob(text), (c) => c.charCodeAt(0));
+    if ((await ask('load', { bytes }, [bytes.buffer])) === null) lastKept = text;
+}
+
+export async function revertToPresets() {
+    if (!confirm('Replace every program and setting with the presets? The bank kept in this browser is replaced too.'))
+        return;
+    const bytes = presetBank.slice();
+    await ask('load', { bytes }, [bytes.buffer]);
+    await showProgramNames();
+    await idle(true);
+    await keepBank();
+    say('The presets are back.');
+}
+
+// The preset browser: each built-in program with the scope's picture of it and a line on
+// what it sounds like. Holding one (the pointer, Enter or Space) selects that program of
+// the bank and plays an A3 until it is let go.
+export async function buildPresetBrowser() {
+    const list = $('presets');
+    (await ask('presets')).forEach(({ name, description }, index) => {
+        const number = String(index + 1).padStart(3, '0');
+        const card = document.createElement('button');
+        card.type = 'button';
+        card.className = 'preset';
+        card.setAttribute('role', 'listitem');
+        card.setAttribute('aria-label', `${number} ${name}: ${description} Hold to hear it.`);
+        const picture = document.createElement('img');
+        picture.src = `presets/${number}.png`;
+        picture.alt = '';
+        picture.loading = 'lazy';
+        const title = document.createElement('strong');
+        title.textContent = `${number} ${name}`;
+        const line = document.createElement('span');
+        line.textContent = description;
+        card.append(picture, title, line);
+        const start = async () => {
+            if (isHeld('preset')) return;
+            await ask('selectProgram', { index });
+            $('program').selectedIndex = index;
+            idle(true);
+            noteOn(57, 'preset');
+        };
+        const stop = () => noteOff('preset');
+        card.addEventListener('pointerdown', start);
+        for (const type of ['pointerup', 'pointerleave', 'pointercancel', 'blur']) card.addEventListener(type, stop);
+        card.addEventListener('keydown', (event) => {
+            if ((event.key === 'Enter' || event.key === ' ') && !event.repeat) {
+                event.preventDefault();
+                start();
+            }
+        });
+        card.addEventListener('keyup', (event) => (event.key === 'Enter' || event.key === ' ') && stop());
+        list.appendChild(card);
+    });
+}
