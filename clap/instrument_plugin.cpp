@@ -200,89 +200,98 @@ bool Plugin::load(const clap_istream_t* stream) {
            });
 }
 
+// The extensions' tables, whose functions call the instance the plug-in pointer names.
+const clap_plugin_audio_ports_t Plugin::kAudioPorts = {
+    [](const clap_plugin_t*, bool isInput) -> uint32_t { return isInput ? 0 : 1; },
+    [](const clap_plugin_t*, uint32_t index, bool isInput, clap_audio_port_info_t* info) {
+        if (isInput || index != 0 || !info) return false;
+        *info = clap_audio_port_info_t{};
+        info->id = 0;
+        std::snprintf(info->name, sizeof info->name, "Output");
+        info->flags = CLAP_AUDIO_PORT_IS_MAIN;
+        info->channel_count = 2;
+        info->port_type = CLAP_PORT_STEREO;
+        info->in_place_pair = CLAP_INVALID_ID;
+        return true;
+    },
+};
+
+const clap_plugin_note_ports_t Plugin::kNotePorts = {
+    [](const clap_plugin_t*, bool isInput) -> uint32_t { return isInput ? 1 : 0; },
+    [](const clap_plugin_t*, uint32_t index, bool isInput, clap_note_port_info_t* info) {
+        if (!isInput || index != 0 || !info) return false;
+        *info = clap_note_port_info_t{};
+        info->id = 0;
+        info->supported_dialects = CLAP_NOTE_DIALECT_CLAP | CLAP_NOTE_DIALECT_MIDI;
+        info->preferred_dialect = CLAP_NOTE_DIALECT_CLAP;
+        std::snprintf(info->name, sizeof info->name, "Notes");
+        return true;
+    },
+};
+
+const clap_plugin_params_t Plugin::kParams = {
+    [](const clap_plugin_t*) -> uint32_t { return plugin::kParameterCount; },
+    [](const clap_plugin_t* p, uint32_t index, clap_param_info_t* info) { return of(p).parameterInfo(index, info); },
+    [](const clap_plugin_t* p, clap_id id, double* value) { return of(p).parameterValue(id, value); },
+    [](const clap_plugin_t* p, clap_id id, double value, char* text, uint32_t size) {
+        return of(p).valueToText(id, value, text, size);
+    },
+    [](const clap_plugin_t* p, clap_id id, const char* text, double* value) {
+        return of(p).textToValue(id, text, value);
+    },
+    [](const clap_plugin_t* p, const clap_input_events_t* in, const clap_output_events_t* out) {
+        of(p).take(in, false);
+        of(p).edits_.send(out);
+    },
+};
+
+const clap_plugin_gui_t Plugin::kGui = {
+    [](const clap_plugin_t*, const char* api, bool floating) { return EditorGui::supports(api, floating); },
+    [](const clap_plugin_t*, const char** api, bool* floating) {
+        if (!api || !floating) return false;
+        *api = EditorGui::windowApi();
+        *floating = false;
+        return true;
+    },
+    [](const clap_plugin_t* p, const char* api, bool floating) { return of(p).gui_.create(api, floating); },
+    [](const clap_plugin_t* p) { of(p).gui_.destroy(); },
+    [](const clap_plugin_t*, double) { return false; },  // the editor reads the screen's density itself
+    [](const clap_plugin_t* p, uint32_t* width, uint32_t* height) { return of(p).gui_.size(width, height); },
+    [](const clap_plugin_t*) { return false; },
+    [](const clap_plugin_t*, clap_gui_resize_hints_t*) { return false; },
+    [](const clap_plugin_t*, uint32_t*, uint32_t*) { return false; },
+    [](const clap_plugin_t* p, uint32_t width, uint32_t height) {
+        uint32_t w = 0, h = 0;
+        return of(p).gui_.size(&w, &h) && w == width && h == height;
+    },
+    [](const clap_plugin_t* p, const clap_window_t* window) { return of(p).gui_.setParent(window); },
+    [](const clap_plugin_t*, const clap_window_t*) { return false; },  // embedded only
+    [](const clap_plugin_t*, const char*) {},
+    [](const clap_plugin_t* p) { return of(p).gui_.show(); },
+    [](const clap_plugin_t* p) { return of(p).gui_.hide(); },
+};
+
+const clap_plugin_timer_support_t Plugin::kTimers = {
+    [](const clap_plugin_t* p, clap_id timer) { of(p).gui_.onTimer(timer); },
+};
+
+const clap_plugin_state_t Plugin::kState = {
+    [](const clap_plugin_t* p, const clap_ostream_t* stream) { return of(p).save(stream); },
+    [](const clap_plugin_t* p, const clap_istream_t* stream) { return of(p).load(stream); },
+};
+
 const void* Plugin::extension(const char* id) const {
     if (!id) return nullptr;
-    static const clap_plugin_audio_ports_t audioPorts = {
-        [](const clap_plugin_t*, bool isInput) -> uint32_t { return isInput ? 0 : 1; },
-        [](const clap_plugin_t*, uint32_t index, bool isInput, clap_audio_port_info_t* info) {
-            if (isInput || index != 0 || !info) return false;
-            *info = clap_audio_port_info_t{};
-            info->id = 0;
-            std::snprintf(info->name, sizeof info->name, "Output");
-            info->flags = CLAP_AUDIO_PORT_IS_MAIN;
-            info->channel_count = 2;
-            info->port_type = CLAP_PORT_STEREO;
-            info->in_place_pair = CLAP_INVALID_ID;
-            return true;
-        },
+    const std::pair<const char*, const void*> extensions[] = {
+        {CLAP_EXT_AUDIO_PORTS, &kAudioPorts},
+        {CLAP_EXT_NOTE_PORTS, &kNotePorts},
+        {CLAP_EXT_PARAMS, &kParams},
+        {CLAP_EXT_STATE, &kState},
+        {CLAP_EXT_GUI, &kGui},
+        {CLAP_EXT_TIMER_SUPPORT, &kTimers},
     };
-    static const clap_plugin_note_ports_t notePorts = {
-        [](const clap_plugin_t*, bool isInput) -> uint32_t { return isInput ? 1 : 0; },
-        [](const clap_plugin_t*, uint32_t index, bool isInput, clap_note_port_info_t* info) {
-            if (!isInput || index != 0 || !info) return false;
-            *info = clap_note_port_info_t{};
-            info->id = 0;
-            info->supported_dialects = CLAP_NOTE_DIALECT_CLAP | CLAP_NOTE_DIALECT_MIDI;
-            info->preferred_dialect = CLAP_NOTE_DIALECT_CLAP;
-            std::snprintf(info->name, sizeof info->name, "Notes");
-            return true;
-        },
-    };
-    static const clap_plugin_params_t params = {
-        [](const clap_plugin_t*) -> uint32_t { return plugin::kParameterCount; },
-        [](const clap_plugin_t* p, uint32_t index, clap_param_info_t* info) {
-            return of(p).parameterInfo(index, info);
-        },
-        [](const clap_plugin_t* p, clap_id id, double* value) { return of(p).parameterValue(id, value); },
-        [](const clap_plugin_t* p, clap_id id, double value, char* text, uint32_t size) {
-            return of(p).valueToText(id, value, text, size);
-        },
-        [](const clap_plugin_t* p, clap_id id, const char* text, double* value) {
-            return of(p).textToValue(id, text, value);
-        },
-        [](const clap_plugin_t* p, const clap_input_events_t* in, const clap_output_events_t* out) {
-            of(p).take(in, false);
-            of(p).edits_.send(out);
-        },
-    };
-    static const clap_plugin_gui_t gui = {
-        [](const clap_plugin_t*, const char* api, bool floating) { return EditorGui::supports(api, floating); },
-        [](const clap_plugin_t*, const char** api, bool* floating) {
-            if (!api || !floating) return false;
-            *api = EditorGui::windowApi();
-            *floating = false;
-            return true;
-        },
-        [](const clap_plugin_t* p, const char* api, bool floating) { return of(p).gui_.create(api, floating); },
-        [](const clap_plugin_t* p) { of(p).gui_.destroy(); },
-        [](const clap_plugin_t*, double) { return false; },  // the editor reads the screen's density itself
-        [](const clap_plugin_t* p, uint32_t* width, uint32_t* height) { return of(p).gui_.size(width, height); },
-        [](const clap_plugin_t*) { return false; },
-        [](const clap_plugin_t*, clap_gui_resize_hints_t*) { return false; },
-        [](const clap_plugin_t*, uint32_t*, uint32_t*) { return false; },
-        [](const clap_plugin_t* p, uint32_t width, uint32_t height) {
-            uint32_t w = 0, h = 0;
-            return of(p).gui_.size(&w, &h) && w == width && h == height;
-        },
-        [](const clap_plugin_t* p, const clap_window_t* window) { return of(p).gui_.setParent(window); },
-        [](const clap_plugin_t*, const clap_window_t*) { return false; },  // embedded only
-        [](const clap_plugin_t*, const char*) {},
-        [](const clap_plugin_t* p) { return of(p).gui_.show(); },
-        [](const clap_plugin_t* p) { return of(p).gui_.hide(); },
-    };
-    static const clap_plugin_timer_support_t timers = {
-        [](const clap_plugin_t* p, clap_id timer) { of(p).gui_.onTimer(timer); },
-    };
-    static const clap_plugin_state_t state = {
-        [](const clap_plugin_t* p, const clap_ostream_t* stream) { return of(p).save(stream); },
-        [](const clap_plugin_t* p, const clap_istream_t* stream) { return of(p).load(stream); },
-    };
-    if (std::strcmp(id, CLAP_EXT_AUDIO_PORTS) == 0) return &audioPorts;
-    if (std::strcmp(id, CLAP_EXT_NOTE_PORTS) == 0) return &notePorts;
-    if (std::strcmp(id, CLAP_EXT_PARAMS) == 0) return &params;
-    if (std::strcmp(id, CLAP_EXT_STATE) == 0) return &state;
-    if (std::strcmp(id, CLAP_EXT_GUI) == 0) return &gui;
-    if (std::strcmp(id, CLAP_EXT_TIMER_SUPPORT) == 0) return &timers;
+    for (const auto& [name, extension] : extensions)
+        if (std::strcmp(id, name) == 0) return extension;
     return nullptr;
 }
 

@@ -10,8 +10,12 @@
 // go back to the host as events of the next `process` or `flush`.
 #pragma once
 
+#include <clap/ext/audio-ports.h>
+#include <clap/ext/gui.h>
+#include <clap/ext/note-ports.h>
 #include <clap/ext/params.h>
 #include <clap/ext/state.h>
+#include <clap/ext/timer-support.h>
 #include <clap/plugin.h>
 
 #include <memory>
@@ -37,6 +41,12 @@ private:
     bool activate(double sampleRate);
     clap_process_status process(const clap_process_t* process);
     const void* extension(const char* id) const;
+    static const clap_plugin_audio_ports_t kAudioPorts;
+    static const clap_plugin_note_ports_t kNotePorts;
+    static const clap_plugin_params_t kParams;
+    static const clap_plugin_gui_t kGui;
+    static const clap_plugin_timer_support_t kTimers;
+    static const clap_plugin_state_t kState;
 
     // The host's events: inside a block queued at their frames; outside one (flush) the
     // parameter values take effect at once.

@@ -38,6 +38,7 @@ public:
     const char* run();
 
 private:
+    const char* symbol(char c, char next, int& length);
     const char* write(uint8_t kind, int32_t value = 0) {
         if (record_.queueLength >= record_.shape.queue) return messages::kQueueOverflow;
         RpnItem& item = record_.queue[record_.queueLength++];
@@ -116,6 +117,71 @@ const char* Compiler::finish() {
     return nullptr;
 }
 
+// The operator or parenthesis `c` (followed by `next`) at the text's place: null or the
+// compiler's message, and in `length` the characters it takes.
+const char* Compiler::symbol(char c, char next, int& length) {
+    const char* message = nullptr;
+    switch (c) {
+        case '(':
+            if (!mayFollow(TokenKind::Open, previous_)) return messages::kSyntaxError;
+            if ((message = push(kOpenParen))) return message;
+            ++balance_;
+            previous_ = LastToken::Open;
+            break;
+        case ')': message = closeParen(); break;
+        case '-':
+            message = (previous_ == LastToken::Operator || previous_ == LastToken::Open)
+                          ? operatorToken(TokenKind::Unary, kNegate)
+                          : operatorToken(TokenKind::Binary, kSubtract);
+            break;
+        case '~': message = operatorToken(TokenKind::Unary, kBitNot); break;
+        case '!':
+            if (next == '=') {
+                length = 2;
+                message = operatorToken(TokenKind::Binary, kNotEqual);
+            } else {
+                message = operatorToken(TokenKind::Unary, kLogicalNot);
+            }
+            break;
+        case '<':
+        case '>': {
+            const bool less = c == '<';
+            if (next == c) {
+                length = 2;
+                message = operatorToken(TokenKind::Binary, less ? kShiftLeft : kShiftRight);
+            } else if (next == '=') {
+                length = 2;
+                message = operatorToken(TokenKind::Binary, less ? kLessEqual : kGreaterEqual);
+            } else {
+                message = operatorToken(TokenKind::Binary, less ? kLess : kGreater);
+            }
+            break;
+        }
+        case '=':
+            if (next != '=') return messages::kUnexpectedSymbol;
+            length = 2;
+            message = operatorToken(TokenKind::Binary, kEqual);
+            break;
+        case '&':
+        case '|': {
+            const bool doubled = next == c;
+            if (doubled) length = 2;
+            const uint8_t code = c == '&' ? (doubled ? kLogicalAnd : kBitAnd) : (doubled ? kLogicalOr : kBitOr);
+            message = operatorToken(TokenKind::Binary, code);
+            break;
+        }
+        case '*':
+        case '/':
+        case '%':
+        case '+':
+        case '^':
+        case '?':
+        case ':': message = operatorToken(TokenKind::Binary, static_cast<uint8_t>(c)); break;
+        default: return messages::kUnexpectedSymbol;
+    }
+    return message;
+}
+
 const char* Compiler::run() {
     record_.queueLength = 0;
     record_.operatorTop = -1;
@@ -149,64 +215,7 @@ const char* Compiler::run() {
         }
 
         int length = 1;
-        switch (c) {
-            case '(':
-                if (!mayFollow(TokenKind::Open, previous_)) return messages::kSyntaxError;
-                if ((message = push(kOpenParen))) return message;
-                ++balance_;
-                previous_ = LastToken::Open;
-                break;
-            case ')': message = closeParen(); break;
-            case '-':
-                message = (previous_ == LastToken::Operator || previous_ == LastToken::Open)
-                              ? operatorToken(TokenKind::Unary, kNegate)
-                              : operatorToken(TokenKind::Binary, kSubtract);
-                break;
-            case '~': message = operatorToken(TokenKind::Unary, kBitNot); break;
-            case '!':
-                if (next == '=') {
-                    length = 2;
-                    message = operatorToken(TokenKind::Binary, kNotEqual);
-                } else {
-                    message = operatorToken(TokenKind::Unary, kLogicalNot);
-                }
-                break;
-            case '<':
-            case '>': {
-                const bool less = c == '<';
-                if (next == c) {
-                    length = 2;
-                    message = operatorToken(TokenKind::Binary, less ? kShiftLeft : kShiftRight);
-                } else if (next == '=') {
-                    length = 2;
-                    message = operatorToken(TokenKind::Binary, less ? kLessEqual : kGreaterEqual);
-                } else {
-                    message = operatorToken(TokenKind::Binary, less ? kLess : kGreater);
-                }
-                break;
-            }
-            case '=':
-                if (next != '=') return messages::kUnexpectedSymbol;
-                length = 2;
-                message = operatorToken(TokenKind::Binary, kEqual);
-                break;
-            case '&':
-            case '|': {
-                const bool doubled = next == c;
-                if (doubled) length = 2;
-                const uint8_t code = c == '&' ? (doubled ? kLogicalAnd : kBitAnd) : (doubled ? kLogicalOr : kBitOr);
-                message = operatorToken(TokenKind::Binary, code);
-                break;
-            }
-            case '*':
-            case '/':
-            case '%':
-            case '+':
-            case '^':
-            case '?':
-            case ':': message = operatorToken(TokenKind::Binary, static_cast<uint8_t>(c)); break;
-            default: return messages::kUnexpectedSymbol;
-        }
+        message = symbol(c, next, length);
         if (message) return message;
         text_ += length;
     }

@@ -321,6 +321,25 @@ public:
     using CodeWriter::CodeWriter;
 
     size_t run() {
+        loadRegisters();
+        bytes({0x41, 0x83, 0xB8}) && word(kFrames) && byte(0);  // cmp dword [r8 + frames], 0
+        const size_t toEnd = jump({0x0F, 0x8E});                // jle end
+        const size_t loop = size_;
+        count();
+        readSines(0);
+        formula();
+        blend();
+        shapeAndMix();
+        bytes({0x49, 0xFF, 0xC2, 0x45, 0x3B, 0x90}) && word(kFrames);            // inc r10; cmp r10d, [r8 + frames]
+        bytes({0x0F, 0x8C}) && word(static_cast<uint32_t>(loop - (size_ + 4)));  // jl loop
+        land(toEnd);
+        storeRegisters();
+        return ok_ ? size_ : 0;
+    }
+
+private:
+    // The stretch into the registers: r8, the fractions and their steps, the phase; r10 0.
+    void loadRegisters() {
         entry();
 #ifdef _WIN32
         bytes({0x49, 0x89, 0xD0});  // mov r8, rdx
@@ -330,12 +349,12 @@ public:
         const uint32_t fractions[] = {kPhaseFrac, kPhaseStep, kTimeFrac, kTimeStep};  // into xmm0..xmm3
         for (uint8_t xmm = 0; xmm < 4; ++xmm)
             bytes({0xF2, 0x41, 0x0F, 0x10, static_cast<uint8_t>(0x80 | xmm << 3)}) && word(fractions[xmm]);
-        bytes({0x4D, 0x8B, 0x98}) && word(kPhase);              // mov r11, [r8 + phase]
-        bytes({0x45, 0x31, 0xD2});                              // xor r10d, r10d
-        bytes({0x41, 0x83, 0xB8}) && word(kFrames) && byte(0);  // cmp dword [r8 + frames], 0
-        const size_t toEnd = jump({0x0F, 0x8E});                // jle end
-        const size_t loop = size_;
+        bytes({0x4D, 0x8B, 0x98}) && word(kPhase);  // mov r11, [r8 + phase]
+        bytes({0x45, 0x31, 0xD2});                  // xor r10d, r10d
+    }
 
+    // A sample on: the counters P and T, and R.
+    void count() {
         // The counters: each fraction's whole part (below 2^52, so the truncation) moves out.
         bytes({0xF2, 0x0F, 0x58, 0xC1, 0xF2, 0x48, 0x0F, 0x2C, 0xC0});  // addsd xmm0, xmm1; cvttsd2si rax, xmm0
         bytes({0x0F, 0x57, 0xE4, 0xF2, 0x48, 0x0F, 0x2A, 0xE0});        // xorps xmm4, xmm4; cvtsi2sd xmm4, rax
@@ -357,23 +376,26 @@ public:
             bytes({0x41, 0x89, 0x80}) && word(kRandom);                                 // mov [r8 + random], eax
             land(past);
         }
-        const auto sines = [&](uint8_t shift) {
-            const size_t noSine = unless(kReadsSine);
-            sineReading('S', shift);
-            land(noSine);
-            const size_t noCosine = unless(kReadsCosine);
-            sineReading('C', static_cast<uint8_t>(shift + 64));
-            land(noCosine);
-        };
-        sines(0);
-        formula();
+    }
 
+    // S and C `shift` steps on, for a formula that reads them.
+    void readSines(uint8_t shift) {
+        const size_t noSine = unless(kReadsSine);
+        sineReading('S', shift);
+        land(noSine);
+        const size_t noCosine = unless(kReadsCosine);
+        sineReading('C', static_cast<uint8_t>(shift + 64));
+        land(noCosine);
+    }
+
+    // With Lerp, the second reading and the blend of the two.
+    void blend() {
         // Lerp: the reading at P + 1, blended with the first by the phase fraction.
         bytes({0x41, 0xF6, 0x80}) && word(kLerp) && byte(1);                       // test byte [r8 + lerp], 1
         const size_t toShape = jump({0x0F, 0x84});                                 // jz shape
         bytes({0x49, 0x89, 0x80}) && word(kHeld);                                  // mov [r8 + held], rax
         bytes({0x49, 0x8D, 0x43, 0x01, 0x49, 0x89, 0x81}) && word(variable('P'));  // lea rax, [r11+1]; mov [P], rax
-        sines(1);
+        readSines(1);
         formula();
         bytes({0x49, 0x2B, 0x80}) && word(kHeld);                       // sub rax, [r8 + held]
         bytes({0x0F, 0x57, 0xE4, 0xF2, 0x48, 0x0F, 0x2A, 0xE0});        // xorps xmm4, xmm4; cvtsi2sd xmm4, rax
@@ -386,7 +408,10 @@ public:
                0x0F, 0x57, 0xED, 0x66, 0x0F, 0x2E, 0xE5,  // xorps xmm5, xmm5; ucomisd xmm4, xmm5
                0x76, 0x03, 0x48, 0xFF, 0xC8});            // jbe shape; dec rax
         land(toShape);
+    }
 
+    // The value shaped, scaled by the gain and added to the mix.
+    void shapeAndMix() {
         // The shape: masked to a byte, or clamped to -256..256.
         bytes({0x41, 0xF6, 0x80}) && word(kClamp) && byte(1);               // test byte [r8 + clamp], 1
         bytes({0x75, 0x05, 0x0F, 0xB6, 0xC0, 0xEB, 0x1A});                  // jnz clamp; movzx eax, al; jmp gain
@@ -398,24 +423,22 @@ public:
         bytes({0x48, 0x89, 0xC1, 0x48, 0x69, 0xC9, 0x1F, 0x85, 0xEB, 0x51,  // mov rcx, rax; imul rcx, rcx, magic
                0x48, 0xC1, 0xF9, 0x25, 0x48, 0xC1, 0xE8, 0x3F, 0x48, 0x01, 0xC8});  // sar rcx, 37; shr rax, 63; add
         // mix[i] += value / 256
-        bytes({0x0F, 0x57, 0xE4, 0xF3, 0x48, 0x0F, 0x2A, 0xE0});                 // xorps xmm4, xmm4; cvtsi2ss xmm4, rax
-        bytes({0xB8, 0x00, 0x00, 0x80, 0x3B, 0x66, 0x0F, 0x6E, 0xE8});           // mov eax, 1/256f; movd xmm5, eax
-        bytes({0xF3, 0x0F, 0x59, 0xE5});                                         // mulss xmm4, xmm5
-        bytes({0x49, 0x8B, 0x80}) && word(kMix);                                 // mov rax, [r8 + mix]
-        bytes({0xF3, 0x42, 0x0F, 0x58, 0x24, 0x90});                             // addss xmm4, [rax + r10 * 4]
-        bytes({0xF3, 0x42, 0x0F, 0x11, 0x24, 0x90});                             // movss [rax + r10 * 4], xmm4
-        bytes({0x49, 0xFF, 0xC2, 0x45, 0x3B, 0x90}) && word(kFrames);            // inc r10; cmp r10d, [r8 + frames]
-        bytes({0x0F, 0x8C}) && word(static_cast<uint32_t>(loop - (size_ + 4)));  // jl loop
+        bytes({0x0F, 0x57, 0xE4, 0xF3, 0x48, 0x0F, 0x2A, 0xE0});        // xorps xmm4, xmm4; cvtsi2ss xmm4, rax
+        bytes({0xB8, 0x00, 0x00, 0x80, 0x3B, 0x66, 0x0F, 0x6E, 0xE8});  // mov eax, 1/256f; movd xmm5, eax
+        bytes({0xF3, 0x0F, 0x59, 0xE5});                                // mulss xmm4, xmm5
+        bytes({0x49, 0x8B, 0x80}) && word(kMix);                        // mov rax, [r8 + mix]
+        bytes({0xF3, 0x42, 0x0F, 0x58, 0x24, 0x90});                    // addss xmm4, [rax + r10 * 4]
+        bytes({0xF3, 0x42, 0x0F, 0x11, 0x24, 0x90});                    // movss [rax + r10 * 4], xmm4
+    }
 
-        land(toEnd);
+    // The counters and fractions back into the stretch, and the return.
+    void storeRegisters() {
         bytes({0x4D, 0x89, 0x98}) && word(kPhase);                  // mov [r8 + phase], r11
         bytes({0xF2, 0x41, 0x0F, 0x11, 0x80}) && word(kPhaseFrac);  // movsd [r8 + phaseFrac], xmm0
         bytes({0xF2, 0x41, 0x0F, 0x11, 0x90}) && word(kTimeFrac);   // movsd [r8 + timeFrac], xmm2
         byte(0xC3);                                                 // ret: the function's one, at its end
-        return ok_ ? size_ : 0;
     }
 
-private:
     // The fields of a stretch.
     static constexpr uint32_t kPhaseFrac = offsetof(VoiceStretch, phaseFrac),
                               kPhaseStep = offsetof(VoiceStretch, phaseStep),
