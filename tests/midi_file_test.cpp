@@ -127,12 +127,11 @@ TEST(MidiFile, SurvivesEveryTruncationAndRandomDamage) {
     for (int i = 0; i < 40; ++i) notes.event(12, {0x90, static_cast<uint8_t>(40 + i), 100}).event(6, {0x80, 40, 0});
     notes.end();
     const std::vector<uint8_t> valid = midiFile(1, 96, {conductor, notes});
-    for (size_t cut = 0; cut < valid.size(); ++cut) {
-        try {
-            parseMidiFile(std::vector<uint8_t>(valid.begin(), valid.begin() + static_cast<long>(cut)));
-        } catch (const MidiFileError&) {
-        }
-    }
+    // Every cut leaves a chunk shorter than its header says: refused with a message.
+    for (size_t cut = 0; cut < valid.size(); ++cut)
+        EXPECT_THROW(parseMidiFile(std::vector<uint8_t>(valid.begin(), valid.begin() + static_cast<long>(cut))),
+                     MidiFileError)
+            << "cut at byte " << cut;
     uint32_t seed = 1;
     for (int round = 0; round < 2000; ++round) {
         std::vector<uint8_t> damaged = valid;
@@ -140,8 +139,15 @@ TEST(MidiFile, SurvivesEveryTruncationAndRandomDamage) {
             seed = seed * 1103515245u + 12345u;
             damaged[14 + (seed >> 8) % (damaged.size() - 14)] = static_cast<uint8_t>(seed >> 24);
         }
+        // Damage is refused, or read as channel messages in time order.
         try {
-            parseMidiFile(damaged);
+            const MidiSong song = parseMidiFile(damaged);
+            for (size_t i = 0; i < song.messages.size(); ++i) {
+                const MidiMessage& m = song.messages[i];
+                ASSERT_TRUE(m.status >= 0x80 && m.status < 0xF0 && m.data1 < 128 && m.data2 < 128) << round;
+                ASSERT_TRUE(i == 0 || song.messages[i - 1].time <= m.time) << round;
+                ASSERT_LE(m.time, song.endTime) << round;
+            }
         } catch (const MidiFileError&) {
         }
     }
