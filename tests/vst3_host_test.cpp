@@ -411,6 +411,11 @@ TEST_F(Vst3Test, TheFactoryDescribesOneInstrumentWithItsBusesParametersAndProgra
         EXPECT_NE(m->get_midi_controller_assignment(self, 0, 0, 7, &id), V3_OK) << "volume is not read";
         return 0;
     });
+    // The processor reads nothing of the host's process context, and says so.
+    with<v3_process_context_requirements>(component, v3_process_context_requirements_iid, [&](auto* self, auto* r) {
+        EXPECT_EQ(r->get_process_context_requirements(self), 0u);
+        return 0;
+    });
     with<v3_unit_information>(component, v3_unit_information_iid, [&](auto* self, auto* u) {
         v3_unit_info unit{};
         EXPECT_EQ(u->get_unit_info(self, 0, &unit), V3_OK);
