@@ -347,7 +347,7 @@ TEST_F(EditorWindowTest, TheScreenShowsWhatTheHeadlessBackendDraws) {
     auto owned = std::make_unique<HeadlessPlatform>();
     HeadlessPlatform* headless = owned.get();
     GUI gui(*synth, std::move(owned));
-    synth->clampOutput = false;
+    synth->setSetting(engine::Setting::Clamp, 0);
     ASSERT_TRUE(gui.open(nullptr));
     gui.tick();
     headless->paint();
