@@ -15,10 +15,11 @@ int32_t Instrument::saveState(const void** data) {
 }
 
 bool Instrument::restoreState(const void* data, int32_t byteSize) {
-    if (byteSize < 0 || byteSize > kChunkCapacityBytes || (!data && byteSize > 0)) return false;
+    if (byteSize < 0 || byteSize > kChunkCapacityBytes || !chunkIsWhole(data, static_cast<size_t>(byteSize)))
+        return false;
     std::lock_guard<std::mutex> hold(bankLock_);
     // A host may hand back the very buffer that saveState gave it.
-    if (byteSize > 0) std::memmove(chunkBuffer, data, static_cast<size_t>(byteSize));
+    std::memmove(chunkBuffer, data, static_cast<size_t>(byteSize));
     readChunk(*this, chunkBuffer, byteSize / 4);
     publishNames();
     compileDirtyPrograms();

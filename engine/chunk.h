@@ -10,6 +10,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -44,6 +45,15 @@ constexpr int kChunkFormulaLimit = 1023;  // characters kept of a formula
 // The largest chunk: every name at 31 characters and every formula at 1023.
 constexpr int kChunkCapacityFloats = 13 + kChunkPrograms * (8 + kChunkNameLimit + kChunkFormulaLimit) + 1;
 constexpr int kChunkCapacityBytes = kChunkCapacityFloats * 4;  // 543,800
+
+// Whether `size` bytes are a whole chunk: whole floats, ending with the end tag, which a
+// chunk cut short lacks. A chunk is taken whole or not at all. (Its floats are in the
+// machine's order, the x86's.)
+inline bool chunkIsWhole(const void* bytes, size_t size) {
+    constexpr uint32_t end = chunktag::kEnd;
+    return bytes && size >= 8 && size % 4 == 0 &&
+           std::memcmp(static_cast<const uint8_t*>(bytes) + size - 4, &end, 4) == 0;
+}
 
 namespace chunkcodec {
 

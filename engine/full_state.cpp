@@ -23,21 +23,28 @@ std::vector<uint8_t> saveFullState(Instrument& instrument) {
 }
 
 bool restoreFullState(Instrument& instrument, const uint8_t* bytes, size_t size) {
-    // Ours begins with the chunk's start tag; anything else is refused whole.
+    // Ours is a whole chunk (it begins with the chunk's start tag and ends with its end
+    // tag); anything else is refused whole.
     const uint32_t start = chunktag::kStart;
-    if (!bytes || size < 4 || size > kMaxFullStateBytes || std::memcmp(bytes, &start, 4) != 0) return false;
+    if (size > kMaxFullStateBytes || !chunkIsWhole(bytes, size) || std::memcmp(bytes, &start, 4) != 0) return false;
     std::vector<float> floats(size / 4);
-    std::memcpy(floats.data(), bytes, floats.size() * 4);
+    std::memcpy(floats.data(), bytes, size);
+    // The Gain and the current program with their tags come out; what remains is the
+    // VST 2.4 chunk, which fits the instrument's buffer.
     int32_t gain = instrument.setting(Setting::Gain), program = instrument.program();
-    for (size_t i = 1; i + 1 < floats.size(); ++i) {
+    std::vector<float> chunk;
+    chunk.reserve(floats.size());
+    for (size_t i = 0; i < floats.size(); ++i) {
         const uint32_t tag = chunkcodec::floatBits(floats[i]);
-        if (tag == chunktag::kGain) gain = truncateToInt32(floats[i + 1]);
-        if (tag == chunktag::kCurrentProgram) program = truncateToInt32(floats[i + 1]);
+        if (i > 0 && i + 2 < floats.size() && (tag == chunktag::kGain || tag == chunktag::kCurrentProgram)) {
+            (tag == chunktag::kGain ? gain : program) = truncateToInt32(floats[i + 1]);
+            ++i;
+            continue;
+        }
+        chunk.push_back(floats[i]);
     }
-    // The fullest bank's chunk fills the instrument's buffer; what ours add after it is
-    // read above, so the chunk reader sees no more than the buffer holds.
-    const size_t chunkBytes = std::min(size, static_cast<size_t>(kChunkCapacityBytes));
-    if (!instrument.restoreState(bytes, static_cast<int32_t>(chunkBytes))) return false;
+    if (chunk.size() * 4 > static_cast<size_t>(kChunkCapacityBytes)) return false;
+    if (!instrument.restoreState(chunk.data(), static_cast<int32_t>(chunk.size() * 4))) return false;
     instrument.setSetting(Setting::Gain, gain);
     if (program >= 0 && program < kChunkPrograms) instrument.setProgram(program);
     instrument.syncProgramDisplay();

@@ -22,8 +22,8 @@ constexpr size_t kMaxFullStateBytes = kChunkCapacityBytes + 16;
 // [compiling side] The state's bytes.
 std::vector<uint8_t> saveFullState(Instrument& instrument);
 // [compiling side] Restores a state of ours or a VST 2.4 chunk and compiles what it
-// changed; false, with nothing changed, for bytes that do not begin as ours do or are
-// larger than any of ours.
+// changed; false, with nothing changed, for bytes that are not a whole state of ours
+// (cut short, without its end tag, foreign) or are larger than any of ours.
 bool restoreFullState(Instrument& instrument, const uint8_t* bytes, size_t size);
 
 }  // namespace engine

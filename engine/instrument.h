@@ -154,9 +154,10 @@ public:
     // [compiling side] Builds the state chunk in the instrument's buffer, stores its
     // address in `data` (valid until the next state call) and returns its size in bytes.
     int32_t saveState(const void** data);
-    // [compiling side] Restores settings and programs from a chunk of up to
-    // kChunkCapacityBytes bytes, compiles and marks the display dirty; false, with nothing
-    // changed, for a larger or negative size or a null chunk with a positive size.
+    // [compiling side] Restores settings and programs from a whole chunk (chunkIsWhole) of
+    // up to kChunkCapacityBytes bytes, compiles and marks the display dirty; false, with
+    // nothing changed, for a chunk cut short or without its end tag, a larger or negative
+    // size, or a null chunk.
     bool restoreState(const void* data, int32_t byteSize);
     // [compiling side] Tells the display listener; never with `bankLock` held.
     void announceDisplay();

@@ -186,17 +186,6 @@ TEST_F(ChunkTest, SizesOutsideTheBufferAreRefused) {
     EXPECT_NE(data, nullptr);
 }
 
-TEST_F(ChunkTest, AZeroSizeChunkReadsNothingFromTheBuffer) {
-    std::vector<float> chunk = chunkOf({tag(chunktag::kPolyphony), 4.0f});
-    restore(*synth, chunk);
-    ASSERT_EQ(inside(*synth).polyphony, 4);
-    inside(*synth).polyphony = 6;
-    inside(*synth).displayDirty = false;
-    EXPECT_TRUE(synth->restoreState(chunk.data(), 0));
-    EXPECT_EQ(inside(*synth).polyphony, 6);
-    EXPECT_TRUE(inside(*synth).displayDirty);
-}
-
 TEST_F(ChunkTest, ValuesAreBroughtIntoRangeWhereOtherPartsIndexWithThem) {
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float inf = std::numeric_limits<float>::infinity();
@@ -240,20 +229,26 @@ TEST_F(ChunkTest, ARecordWithAnIndexOutsideTheBankIsSkipped) {
     }
 }
 
-TEST_F(ChunkTest, ACutChunkKeepsWhatWasReadBeforeItsEnd) {
-    std::vector<float> chunk = save(*synth);
+// A chunk is taken whole or not at all: one cut short, or without its end tag, is refused
+// and changes nothing.
+TEST_F(ChunkTest, ACutChunkIsRefusedAndChangesNothing) {
     auto source = std::make_unique<engine::Instrument>();
     inside(*source).polyphony = 2;
     std::strcpy(inside(*source).programs[0].name, "first");
     std::strcpy(inside(*source).programs[1].name, "second");
-    chunk = save(*source);
-    // Cut inside program 1's name: program 0 and the settings are in, the name is cut.
-    const size_t cut = 13 + 2 + 1 + 6 + 1 + 6 + 2 + 2 + 1 + 3;
-    restore(*synth, std::vector<float>(chunk.begin(), chunk.begin() + cut));
-    EXPECT_EQ(inside(*synth).polyphony, 2);
-    EXPECT_STREQ(inside(*synth).programs[0].name, "first");
-    EXPECT_STREQ(inside(*synth).programs[1].name, "sec");
-    EXPECT_TRUE(inside(*synth).displayDirty);
+    const std::vector<float> chunk = save(*source);
+    const std::vector<float> before = save(*synth);
+    const size_t bytes = chunk.size() * 4;
+    // Nothing, inside program 1's name, the first half, all but the end tag, all but a byte.
+    const size_t insideName = (13 + 2 + 1 + 6 + 1 + 6 + 2 + 2 + 1 + 3) * 4;
+    for (size_t cut : {size_t{0}, size_t{4}, insideName, bytes / 2, bytes - 4, bytes - 1}) {
+        inside(*synth).displayDirty = false;
+        EXPECT_FALSE(synth->restoreState(chunk.data(), static_cast<int32_t>(cut))) << cut;
+        EXPECT_EQ(save(*synth), before) << cut;
+        EXPECT_FALSE(inside(*synth).displayDirty) << cut;
+    }
+    EXPECT_TRUE(synth->restoreState(chunk.data(), static_cast<int32_t>(bytes)));
+    EXPECT_STREQ(inside(*synth).programs[1].name, "second");
 }
 
 TEST_F(ChunkTest, RandomAndTruncatedChunksNeverFaultAndSaveAgainStably) {

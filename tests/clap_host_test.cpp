@@ -306,9 +306,11 @@ TEST_F(ClapTest, TheStateCarriesTheBankAndTheGainAndRefusesWhatIsNotOurs) {
     EXPECT_EQ(value(third, 0), 3);
     EXPECT_EQ(value(third, 3), 100);
 
-    // Foreign bytes change nothing.
+    // Foreign bytes and states cut short (the first half, all but the last byte) change nothing.
     for (const std::vector<uint8_t>& foreign :
-         {std::vector<uint8_t>{'h', 'e', 'l', 'l', 'o'}, std::vector<uint8_t>{}, std::vector<uint8_t>(600000, 0)}) {
+         {std::vector<uint8_t>{'h', 'e', 'l', 'l', 'o'}, std::vector<uint8_t>{}, std::vector<uint8_t>(600000, 0),
+          std::vector<uint8_t>(state.begin(), state.begin() + static_cast<long>(state.size() / 2)),
+          std::vector<uint8_t>(state.begin(), state.end() - 1)}) {
         EXPECT_FALSE(load(other, foreign));
         EXPECT_EQ(value(other, 3), 150);
         EXPECT_EQ(save(other), state);

@@ -277,8 +277,11 @@ TEST_F(Lv2Test, TheStateRoundTripsAndRefusesWhatIsNotOurs) {
         << "all but the Gain and the program";
     Instance third(plugin);
     const std::vector<uint8_t> fresh = third.save();
-    for (const std::vector<uint8_t>& foreign : {std::vector<uint8_t>{'h', 'i'}, std::vector<uint8_t>(600000, 0),
-                                                std::vector<uint8_t>(state.begin() + 4, state.end())})
+    for (const std::vector<uint8_t>& foreign :
+         {std::vector<uint8_t>{'h', 'i'}, std::vector<uint8_t>(600000, 0),
+          std::vector<uint8_t>(state.begin() + 4, state.end()),
+          std::vector<uint8_t>(state.begin(), state.begin() + static_cast<long>(state.size() / 2)),
+          std::vector<uint8_t>(state.begin(), state.end() - 1)})
         EXPECT_NE(third.restore(foreign), LV2_STATE_SUCCESS);
     EXPECT_NE(third.restore(state, LV2_ATOM__String), LV2_STATE_SUCCESS);
     EXPECT_EQ(third.save(), fresh);

@@ -342,9 +342,16 @@ TEST_F(PluginHostTest, TheStateChunkMovesTheBankBetweenInstances) {
 
     AEffect* second = entry(RecordingHost::callback);
     ASSERT_NE(second, nullptr);
-    EXPECT_EQ(second->dispatcher(second, effSetChunk, 0, size, saved.data(), 0.0f), 0);
+    // A chunk cut short (its first half, all but its last byte) is refused whole.
     second->dispatcher(second, effSetProgram, 0, 12, nullptr, 0.0f);
     char buffer[64] = {};
+    for (VstIntPtr cut : {size / 2, size - 1}) {
+        EXPECT_EQ(second->dispatcher(second, effSetChunk, 0, cut, saved.data(), 0.0f), 0);
+        second->dispatcher(second, effGetProgramName, 0, 0, buffer, 0.0f);
+        EXPECT_STREQ(buffer, "013 Noise hit") << cut;
+    }
+    EXPECT_EQ(second->dispatcher(second, effSetChunk, 0, size, saved.data(), 0.0f), 0);
+    second->dispatcher(second, effSetProgram, 0, 12, nullptr, 0.0f);
     second->dispatcher(second, effGetProgramName, 0, 0, buffer, 0.0f);
     EXPECT_STREQ(buffer, "Renamed");
     second->dispatcher(second, effClose, 0, 0, nullptr, 0.0f);

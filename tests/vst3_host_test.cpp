@@ -594,7 +594,9 @@ TEST_F(Vst3Test, TheStateIsTheClapStateAndReadsTheVst24Chunk) {
     // Foreign and cut states change nothing.
     for (const std::vector<uint8_t>& foreign :
          {std::vector<uint8_t>{'h', 'i'}, std::vector<uint8_t>{}, std::vector<uint8_t>(600000, 0),
-          std::vector<uint8_t>(state.begin() + 4, state.end())}) {
+          std::vector<uint8_t>(state.begin() + 4, state.end()),
+          std::vector<uint8_t>(state.begin(), state.begin() + static_cast<long>(state.size() / 2)),
+          std::vector<uint8_t>(state.begin(), state.end() - 1)}) {
         EXPECT_NE(load(other, foreign), V3_OK);
         EXPECT_EQ(save(other), state);
     }

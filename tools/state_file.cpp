@@ -33,11 +33,9 @@ uint32_t magic(const char* four) {
            (uint32_t{static_cast<uint8_t>(four[2])} << 8) | uint32_t{static_cast<uint8_t>(four[3])};
 }
 
-// A Bytone chunk is taken whole or not at all: it ends with its end tag (its floats are in
-// the machine's order, the x86's), which a chunk cut short lacks.
+// A Bytone chunk is taken whole or not at all.
 void checkWholeChunk(const uint8_t* chunk, size_t size) {
-    constexpr uint32_t end = chunktag::kEnd;
-    if (size < 8 || size % 4 != 0 || std::memcmp(chunk + size - 4, &end, 4) != 0)
+    if (!chunkIsWhole(chunk, size))
         throw StateFileError("its chunk of " + std::to_string(size) + " bytes is cut short (it lacks the end tag)");
 }
 
