@@ -90,6 +90,8 @@ void Plugin::take(const clap_input_events_t* events, bool insideBlock) {
                 event.kind = engine::EventKind::Note;
                 event.channel = std::clamp<int16_t>(note->channel, 0, 15);
                 event.note = note->key;
+                event.noteId = note->note_id;
+                event.port = note->port_index;
                 event.velocity = header->type == CLAP_EVENT_NOTE_ON ? plugin::midiVelocity(note->velocity) : 0;
                 instrument_->queueEvent(event);
                 break;
@@ -134,8 +136,8 @@ clap_process_status Plugin::process(const clap_process_t* process) {
         clap_event_note_t end{};
         end.header = {sizeof end, static_cast<uint32_t>(std::max(ended.frame, 0)), CLAP_CORE_EVENT_SPACE_ID,
                       CLAP_EVENT_NOTE_END, 0};
-        end.note_id = -1;
-        end.port_index = 0;
+        end.note_id = ended.noteId;
+        end.port_index = static_cast<int16_t>(ended.port);
         end.channel = static_cast<int16_t>(ended.channel);
         end.key = static_cast<int16_t>(ended.key);
         out->try_push(out, &end.header);

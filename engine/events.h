@@ -24,6 +24,10 @@ struct Event {
     float value;
     int32_t setting;
     int32_t order;  // its place in the block's queue, which orders events of one frame
+    // A note's id and port as a host that tracks voices names them (CLAP); -1 and 0 for
+    // a note that came as MIDI. The voice it starts keeps them.
+    int32_t noteId = -1;
+    int32_t port = 0;
 };
 
 // Events one block holds at most; what a host sends beyond it is dropped (and counted).

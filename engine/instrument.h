@@ -85,6 +85,8 @@ struct Voice {
     int32_t program;
     int32_t note;     // -1 while free
     int32_t channel;  // of the note
+    int32_t noteId;   // and its id and port (Event::noteId)
+    int32_t port;
     int32_t velocity;
     int64_t time;
     int64_t phase;
@@ -187,7 +189,7 @@ public:
     // that took the voice over), each at its frame; for a host that tracks voices.
     // [audio thread, after render until the next]
     struct EndedNote {
-        int32_t frame, channel, key;
+        int32_t frame, channel, key, noteId, port;
     };
     static constexpr int kEndedCapacity = 64;  // more in one block are not reported
     const EndedNote* endedNotes() const { return ended_; }
@@ -254,7 +256,7 @@ private:
     // [audio thread] Voice allocation, called as queued note events fire.
     void noteOn(const Event& event);
     void noteOff(const Event& event);
-    void startVoice(int index, bool mono, int32_t channel, int32_t key, int32_t velocity);
+    void startVoice(int index, bool mono, const Event& note);
     void releaseNote(int32_t key);
 
     // The atomic that holds a setting: the drum key's is the current program's.

@@ -21,7 +21,7 @@ void Instrument::noteOn(const Event& event) {
     // The editor may change the setting at any moment: one reading serves the whole event.
     const int32_t voiceCount = std::clamp<int32_t>(polyphony, 1, kNumVoices);
     if (voiceCount == 1) {
-        startVoice(0, true, event.channel, event.note, event.velocity);
+        startVoice(0, true, event);
         return;
     }
     int chosen = -1;
@@ -29,20 +29,23 @@ void Instrument::noteOn(const Event& event) {
         if (voices[v].note == event.note) chosen = v;
     for (int v = 0; v < voiceCount && chosen < 0; ++v)
         if (voices[v].note < 0) chosen = v;
-    if (chosen >= 0) startVoice(chosen, false, event.channel, event.note, event.velocity);
+    if (chosen >= 0) startVoice(chosen, false, event);
 }
 
-void Instrument::startVoice(int index, bool mono, int32_t channel, int32_t key, int32_t velocity) {
+void Instrument::startVoice(int index, bool mono, const Event& note) {
+    const int32_t channel = note.channel, key = note.note;
     Voice& voice = voices[index];
     const bool wasSounding = voice.note >= 0;
     // The note it played ends, unless a mono voice goes on with the same key.
     if (wasSounding && (!mono || voice.note != key)) noteEnded(voice);
     voice.note = key;
     voice.channel = channel;
+    voice.noteId = note.noteId;
+    voice.port = note.port;
     voice.targetPitch = key - 69;
     if (!wasSounding || !mono) voice.pitch = voice.targetPitch;
     updateGlideRate(voice);
-    voice.velocity = velocity;
+    voice.velocity = note.velocity;
     if (mono && wasSounding) return;  // legato: the voice keeps its program and counters
 
     voice.program = currentProgram;
@@ -62,7 +65,8 @@ void Instrument::startVoice(int index, bool mono, int32_t channel, int32_t key, 
 }
 
 void Instrument::noteEnded(const Voice& voice) {
-    if (endedCount_ < kEndedCapacity) ended_[endedCount_++] = {firingFrame_, voice.channel, voice.note};
+    if (endedCount_ < kEndedCapacity)
+        ended_[endedCount_++] = {firingFrame_, voice.channel, voice.note, voice.noteId, voice.port};
 }
 
 void Instrument::releaseNote(int32_t key) {
@@ -80,8 +84,10 @@ void Instrument::noteOff(const Event& event) {
     // Mono falls back to the highest key still held, without restarting.
     for (int key = 127; key >= 0; --key) {
         if (!heldKeys[key]) continue;
+        // The key sounds again without a note of the host's: it has no id.
         Voice& voice = voices[0];
         voice.note = key;
+        voice.noteId = -1;
         voice.targetPitch = key - 69;
         updateGlideRate(voice);
         return;

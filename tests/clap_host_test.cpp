@@ -25,10 +25,10 @@ constexpr uint32_t kBlock = 512;
 // The events of one call, in time order, as the host hands them over.
 class EventList {
 public:
-    void note(uint32_t time, uint16_t type, int key, double velocity, int channel = 0) {
+    void note(uint32_t time, uint16_t type, int key, double velocity, int channel = 0, int32_t id = -1) {
         clap_event_note_t e{};
         e.header = {sizeof e, time, CLAP_CORE_EVENT_SPACE_ID, type, 0};
-        e.note_id = -1, e.channel = static_cast<int16_t>(channel), e.key = static_cast<int16_t>(key);
+        e.note_id = id, e.channel = static_cast<int16_t>(channel), e.key = static_cast<int16_t>(key);
         e.velocity = velocity;
         add(&e.header);
     }
@@ -93,19 +93,21 @@ protected:
     const Extension* extension(const clap_plugin_t* p, const char* id) {
         return static_cast<const Extension*>(p->get_extension(p, id));
     }
-    // One block into `left` and `right`; the notes the plug-in says ended go to `ended`.
+    // One block into `left` and `right`; the notes the plug-in says ended go to `ended`
+    // (time, channel, key, note id, port).
     void process(const clap_plugin_t* p, EventList& events, float* left, float* right) {
         float* channels[2] = {left, right};
         clap_audio_buffer_t out{channels, nullptr, 2, 0, 0};
         ended.clear();
-        const clap_output_events_t sent{&ended, [](const clap_output_events_t* list, const clap_event_header_t* e) {
-                                            if (e->type == CLAP_EVENT_NOTE_END) {
-                                                const auto* note = reinterpret_cast<const clap_event_note_t*>(e);
-                                                static_cast<std::vector<std::vector<int>>*>(list->ctx)->push_back(
-                                                    {static_cast<int>(e->time), note->channel, note->key});
-                                            }
-                                            return true;
-                                        }};
+        const clap_output_events_t sent{
+            &ended, [](const clap_output_events_t* list, const clap_event_header_t* e) {
+                if (e->type == CLAP_EVENT_NOTE_END) {
+                    const auto* note = reinterpret_cast<const clap_event_note_t*>(e);
+                    static_cast<std::vector<std::vector<int>>*>(list->ctx)->push_back(
+                        {static_cast<int>(e->time), note->channel, note->key, note->note_id, note->port_index});
+                }
+                return true;
+            }};
         const clap_process_t call{0, kBlock, nullptr, nullptr, &out, 0, 1, events.get(), &sent};
         EXPECT_EQ(p->process(p, &call), CLAP_PROCESS_CONTINUE);
     }
@@ -151,7 +153,7 @@ protected:
     const clap_plugin_factory_t* factory = nullptr;
     const clap_plugin_t* plugin = nullptr;
     std::vector<const clap_plugin_t*> made;
-    std::vector<std::vector<int>> ended;  // time, channel, key of each note-end event
+    std::vector<std::vector<int>> ended;  // time, channel, key, note id, port of each note-end event
 };
 
 TEST_F(ClapTest, TheFactoryMakesOneInstrumentWithItsPortsAndExtensions) {
@@ -320,17 +322,18 @@ TEST_F(ClapTest, TheStateCarriesTheBankAndTheGainAndRefusesWhatIsNotOurs) {
 TEST_F(ClapTest, TheHostIsToldWhenEachVoiceEnds) {
     std::vector<float> left(kBlock), right(kBlock);
     EventList notes;
-    notes.note(0, CLAP_EVENT_NOTE_ON, 60, 0.8, 2);
-    notes.note(10, CLAP_EVENT_NOTE_ON, 64, 0.8, 3);
-    notes.note(10, CLAP_EVENT_NOTE_ON, 67, 0.8);
-    notes.note(100, CLAP_EVENT_NOTE_OFF, 60, 0.0, 2);
-    notes.note(200, CLAP_EVENT_NOTE_ON, 64, 0.5, 3);  // the same key again: its first note ends
+    // Each end carries its note's id; a note that came as MIDI has none.
+    notes.note(0, CLAP_EVENT_NOTE_ON, 60, 0.8, 2, 41);
+    notes.note(10, CLAP_EVENT_NOTE_ON, 64, 0.8, 3, 42);
+    notes.midi(10, 0x90, 67, 100);
+    notes.note(100, CLAP_EVENT_NOTE_OFF, 60, 0.0, 2, 41);
+    notes.note(200, CLAP_EVENT_NOTE_ON, 64, 0.5, 3, 43);  // the same key again: its first note ends
     process(plugin, notes, left.data(), right.data());
-    EXPECT_EQ(ended, (std::vector<std::vector<int>>{{100, 2, 60}, {200, 3, 64}}));
+    EXPECT_EQ(ended, (std::vector<std::vector<int>>{{100, 2, 60, 41, 0}, {200, 3, 64, 42, 0}}));
     EventList allOff;
     allOff.midi(30, 0xB0, 123, 0);
     process(plugin, allOff, left.data(), right.data());
-    EXPECT_EQ(ended, (std::vector<std::vector<int>>{{30, 3, 64}, {30, 0, 67}}));
+    EXPECT_EQ(ended, (std::vector<std::vector<int>>{{30, 3, 64, 43, 0}, {30, 0, 67, -1, 0}}));
     EventList nothing;
     process(plugin, nothing, left.data(), right.data());
     EXPECT_TRUE(ended.empty());
