@@ -160,7 +160,7 @@ bool Plugin::parameterInfo(uint32_t index, clap_param_info_t* info) const {
     if (!info || index >= plugin::kParameterCount) return false;
     const plugin::ParameterInfo parameter = plugin::parameterAt(static_cast<int>(index));
     *info = clap_param_info_t{};
-    info->flags = CLAP_PARAM_IS_STEPPED | CLAP_PARAM_IS_AUTOMATABLE;
+    info->flags = CLAP_PARAM_IS_STEPPED | (parameter.automatable ? CLAP_PARAM_IS_AUTOMATABLE : 0);
     info->id = parameter.id;
     std::snprintf(info->name, sizeof info->name, "%s", parameter.name);
     info->min_value = parameter.lowest;

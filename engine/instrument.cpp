@@ -20,7 +20,7 @@ Instrument::Instrument(const CodePages& codePages) : handOver_(codePages) {
         std::snprintf(slot.formula, sizeof slot.formula, "%s", "P&255");
         slot.drumKey = 0;
     }
-    for (int j = 0; j < kNumPrograms && static_cast<unsigned char>(presetTable[j].name[0]) >= 32; ++j) {
+    for (int j = 0; j < std::min(presetCount(), kNumPrograms); ++j) {
         std::snprintf(programs[j].name, sizeof programs[j].name, "%3.3i %s", j + 1, presetTable[j].name);
         std::snprintf(programs[j].formula, sizeof programs[j].formula, "%s", presetTable[j].formula);
     }

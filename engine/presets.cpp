@@ -82,3 +82,9 @@ const Preset presetTable[] = {
     {"\r", "", ""},
 };
 // clang-format on
+
+int presetCount() {
+    int count = 0;
+    while (static_cast<unsigned char>(presetTable[count].name[0]) >= 32) ++count;
+    return count;
+}

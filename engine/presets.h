@@ -9,3 +9,5 @@ struct Preset {
 };
 
 extern const Preset presetTable[];
+// The number of built-in programs: the table's entries before its end.
+int presetCount();

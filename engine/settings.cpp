@@ -14,14 +14,14 @@ namespace {
 // A drum key below 24 selects nothing; a new program holds 0, which the editor's first
 // step brings to 23, the lowest it shows.
 constexpr SettingInfo kSettings[kSettingCount] = {
-    {"poly", "Poly", 1, 8, 8, 5, 120, chunktag::kPolyphony, SettingShow::Voices, false},
-    {"porta", "Porta", 1, 100, 100, 2, 60, chunktag::kPortamento, SettingShow::Number, false},
-    {"time", "Time", 1, 100, 50, 2, 120, chunktag::kTimeScale, SettingShow::TimeFactor, false},
-    {"gain", "Gain", 1, 200, 100, 2, 60, chunktag::kGain, SettingShow::Number, false},
-    {"lerp", "Lerp", 0, 1, 0, 0, 0, chunktag::kInterpolate, SettingShow::Switch, false},
-    {"clamp", "Clamp", 0, 1, 1, 0, 0, chunktag::kClamp, SettingShow::Switch, false},
-    {"zoom", "Zoom", 0, 7, 0, 0, 0, chunktag::kScopeZoom, SettingShow::Zoom, false},
-    {"drum", "Ch10", 23, 191, 0, 2, 120, chunktag::kDrumKey, SettingShow::Key, true},
+    {"poly", "Poly", 1, 8, 8, 5, 120, chunktag::kPolyphony, SettingShow::Voices, false, true},
+    {"porta", "Porta", 1, 100, 100, 2, 60, chunktag::kPortamento, SettingShow::Number, false, true},
+    {"time", "Time", 1, 100, 50, 2, 120, chunktag::kTimeScale, SettingShow::TimeFactor, false, true},
+    {"gain", "Gain", 1, 200, 100, 2, 60, chunktag::kGain, SettingShow::Number, false, true},
+    {"lerp", "Lerp", 0, 1, 0, 0, 0, chunktag::kInterpolate, SettingShow::Switch, false, true},
+    {"clamp", "Clamp", 0, 1, 1, 0, 0, chunktag::kClamp, SettingShow::Switch, false, true},
+    {"zoom", "Zoom", 0, 7, 0, 0, 0, chunktag::kScopeZoom, SettingShow::Zoom, false, false},
+    {"drum", "Ch10", 23, 191, 0, 2, 120, chunktag::kDrumKey, SettingShow::Key, true, true},
 };
 
 template <class... Args>
@@ -43,19 +43,29 @@ bool settingFromNumber(int32_t number, Setting& setting) {
     return true;
 }
 
-std::string settingText(Setting setting, int32_t value) {
-    const SettingInfo& info = settingInfo(setting);
-    switch (info.show) {
-        case SettingShow::Voices: return value <= 1 ? "Mono" : format("Poly: %u", static_cast<unsigned>(value));
-        case SettingShow::Number: return format("%s: %u", info.name, static_cast<unsigned>(value));
-        case SettingShow::TimeFactor: return format("Time: %1.2fx", timeFactorOf(value));
-        case SettingShow::Switch: return format("%s: %s", info.name, value ? "on" : "off");
+std::string settingValueText(Setting setting, int32_t value) {
+    switch (settingInfo(setting).show) {
+        case SettingShow::Voices: return value <= 1 ? "Mono" : format("%u", static_cast<unsigned>(value));
+        case SettingShow::Number: return format("%u", static_cast<unsigned>(value));
+        case SettingShow::TimeFactor: return format("%1.2fx", timeFactorOf(value));
+        case SettingShow::Switch: return value ? "on" : "off";
         case SettingShow::Zoom: return format("%ix", 8 - value);
         case SettingShow::Key:
-            if (value < 24) return "Ch10:  ---";
-            return format("Ch10:  %s%i", kNoteNames[value % 12], (value - 24) / 12 + 1);
+            if (value < 24) return "---";
+            return format("%s%i", kNoteNames[value % 12], (value - 24) / 12 + 1);
     }
     return "";
+}
+
+std::string settingText(Setting setting, int32_t value) {
+    const SettingInfo& info = settingInfo(setting);
+    const std::string shown = settingValueText(setting, value);
+    switch (info.show) {
+        case SettingShow::Voices: return value <= 1 ? shown : std::string(info.name) + ": " + shown;
+        case SettingShow::Zoom: return shown;
+        case SettingShow::Key: return std::string(info.name) + ":  " + shown;
+        default: return std::string(info.name) + ": " + shown;
+    }
 }
 
 namespace {

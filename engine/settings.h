@@ -34,7 +34,8 @@ struct SettingInfo {
     // one but Gain's (chunktag::kGain), which the other formats' states add.
     uint32_t chunkTag;
     SettingShow show;
-    bool perProgram;  // held by the current program, not by the instance
+    bool perProgram;   // held by the current program, not by the instance
+    bool automatable;  // a setting of the sound, which hosts may automate; not the scope's view
 };
 
 const SettingInfo& settingInfo(Setting setting);
@@ -47,11 +48,14 @@ inline int32_t lowestValue(const SettingInfo& info) {
     return info.lowest < info.defaultValue ? info.lowest : info.defaultValue;
 }
 
-// The text a setting's value shows with, as the editor shows it.
+// The text a setting's value shows with, as the editor shows it ("Poly: 8", "Ch10:  C-4").
 std::string settingText(Setting setting, int32_t value);
-// The value that a text as settingText writes it, or just its number, stands for
-// ("Mono", "Lerp: on", "Time: 1.00x", "Ch10:  C-4", "---", "130"); false for a text that
-// names no value from lowestValue to the highest.
+// The value alone, as hosts show it beside the setting's name ("8", "Mono", "1.00x", "on",
+// "C-4", "---").
+std::string settingValueText(Setting setting, int32_t value);
+// The value that a text as settingText or settingValueText writes it, or just its number,
+// stands for ("Mono", "Lerp: on", "on", "Time: 1.00x", "1.00x", "Ch10:  C-4", "C-4", "---",
+// "130"); false for a text that names no value from lowestValue to the highest.
 bool settingValueOf(Setting setting, const char* text, int32_t& value);
 // The program whose name begins a text ("006 Ringy" is program 5: names count from 1).
 bool programOfText(const char* text, int32_t& program);

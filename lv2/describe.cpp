@@ -2,13 +2,15 @@
 // so that the description never repeats by hand what the code says:
 //   bytone_lv2_describe <bundle folder> <version>
 // manifest.ttl names the plug-in and its presets, bytone.ttl its ports, presets.ttl one
-// preset per program, labelled as the VST 2.4 programs are named.
+// preset per built-in program, labelled as the VST 2.4 programs are named.
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
 
 #include "../engine/instrument.h"
+#include "../engine/presets.h"
 #include "../plugin/identity.h"
 #include "../plugin/parameters.h"
 #include "ports.h"
@@ -21,6 +23,7 @@ const char kPrefixes[] =
     "@prefix foaf: <http://xmlns.com/foaf/0.1/> .\n"
     "@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n"
     "@prefix midi: <http://lv2plug.in/ns/ext/midi#> .\n"
+    "@prefix pprops: <http://lv2plug.in/ns/ext/port-props#> .\n"
     "@prefix pset: <http://lv2plug.in/ns/ext/presets#> .\n"
     "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n"
     "@prefix state: <http://lv2plug.in/ns/ext/state#> .\n"
@@ -37,7 +40,7 @@ std::string quoted(const std::string& text) {
 }
 
 std::string presetUri(int program) {
-    char number[8];
+    char number[12];
     std::snprintf(number, sizeof number, "%03d", program + 1);
     return std::string("<") + lv2adapter::kPresetPrefix + number + ">";
 }
@@ -55,12 +58,13 @@ void controlPort(std::ostream& out, uint32_t index, const plugin::ParameterInfo&
         const bool labelled = show == engine::SettingShow::Switch || show == engine::SettingShow::Voices ||
                               show == engine::SettingShow::Zoom;
         if (show == engine::SettingShow::Switch) out << " , lv2:toggled";
+        if (!parameter.automatable) out << " , pprops:notAutomatic";
         if (show == engine::SettingShow::Voices || show == engine::SettingShow::Zoom) out << " , lv2:enumeration";
         if (labelled) {
             out << " ;\n        lv2:scalePoint";
             for (int32_t v = parameter.lowest; v <= parameter.highest; ++v)
                 out << (v == parameter.lowest ? " " : " ,\n            ") << "[ rdfs:label "
-                    << quoted(engine::settingText(setting, v)) << " ; rdf:value " << v << " ]";
+                    << quoted(engine::settingValueText(setting, v)) << " ; rdf:value " << v << " ]";
         }
     }
     out << " ;\n    ]";
@@ -83,11 +87,14 @@ int main(int argc, char** argv) {
     int major = 0, minor = 0, micro = 0;
     std::sscanf(argv[2], "%d.%d.%d", &major, &minor, &micro);
     engine::Instrument instrument;
+    // The programs with a formula of their own are the presets; the bank's others stay
+    // reachable through the Program control.
+    const int presetPrograms = std::min(presetCount(), kNumPrograms);
 
     std::ostringstream manifest;
     manifest << kPrefixes << "<" << lv2adapter::kUri << ">\n    a lv2:Plugin ;\n    lv2:binary <bytone.so> ;\n"
              << "    rdfs:seeAlso <bytone.ttl> .\n";
-    for (int p = 0; p < kNumPrograms; ++p)
+    for (int p = 0; p < presetPrograms; ++p)
         manifest << "\n"
                  << presetUri(p) << "\n    a pset:Preset ;\n    lv2:appliesTo <" << lv2adapter::kUri
                  << "> ;\n    rdfs:seeAlso <presets.ttl> .\n";
@@ -128,7 +135,7 @@ int main(int argc, char** argv) {
 
     std::ostringstream presets;
     presets << kPrefixes;
-    for (int p = 0; p < kNumPrograms; ++p) {
+    for (int p = 0; p < presetPrograms; ++p) {
         char name[kNameSize];
         instrument.programName(p, name, sizeof name);
         presets << presetUri(p) << "\n    a pset:Preset ;\n    lv2:appliesTo <" << lv2adapter::kUri

@@ -7,7 +7,7 @@ namespace plugin {
 
 namespace {
 
-constexpr ParameterInfo kProgram = {kProgramParameter, "program", "Program", 0, kNumPrograms - 1, 0};
+constexpr ParameterInfo kProgram = {kProgramParameter, "program", "Program", 0, kNumPrograms - 1, 0, true};
 
 }  // namespace
 
@@ -15,8 +15,13 @@ ParameterInfo parameterAt(int index) {
     engine::Setting setting;
     if (!engine::settingFromNumber(index, setting)) return kProgram;
     const engine::SettingInfo& info = engine::settingInfo(setting);
-    return {static_cast<ParameterId>(index), info.key,     info.name,
-            engine::lowestValue(info),       info.highest, info.defaultValue};
+    return {static_cast<ParameterId>(index),
+            info.key,
+            info.name,
+            engine::lowestValue(info),
+            info.highest,
+            info.defaultValue,
+            info.automatable};
 }
 
 bool settingOf(ParameterId id, engine::Setting& setting) {
@@ -85,7 +90,7 @@ bool applyParameter(engine::Instrument& instrument, ParameterId id, int32_t valu
 bool parameterText(const engine::Instrument& instrument, ParameterId id, int32_t value, std::string& text) {
     engine::Setting setting;
     if (settingOf(id, setting)) {
-        text = engine::settingText(setting, value);
+        text = engine::settingValueText(setting, value);
     } else if (id == kProgramParameter) {
         char name[kNameSize];
         instrument.programName(clampProgram(value), name, sizeof name);

@@ -25,6 +25,7 @@ struct ParameterInfo {
     const char* key;   // its symbol where a format names parameters (LV2's ports)
     const char* name;  // as hosts show it
     int32_t lowest, highest, defaultValue;
+    bool automatable;  // hosts may record and play it as automation
 };
 
 // The parameter at `index` as hosts list them (0 to kParameterCount - 1): the settings in
@@ -53,9 +54,9 @@ bool parameterEvent(ParameterId id, int32_t value, int32_t frame, engine::Event&
 // id. No compilation here either: the next block's end or syncProgramDisplay takes a
 // program change.
 bool applyParameter(engine::Instrument& instrument, ParameterId id, int32_t value);
-// The text a value shows with: the editor's text of a setting, the program's name.
+// The text a value shows with: a setting's value alone, the program's name.
 bool parameterText(const engine::Instrument& instrument, ParameterId id, int32_t value, std::string& text);
-// The value a text names, as the editor's texts or a program's name write it.
+// The value a text names, as a value alone, the editor's texts or a program's name write it.
 bool parameterValueOfText(ParameterId id, const char* text, int32_t& value);
 
 }  // namespace plugin

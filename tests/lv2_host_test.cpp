@@ -165,9 +165,18 @@ TEST_F(Lv2Test, TheDescriptionIsWhatTheCodeDoes) {
     labels.push_back(lilv_node_as_string(lilv_scale_point_get_label(lilv_scale_points_get(points, i))));
     lilv_scale_points_free(points);
     std::sort(labels.begin(), labels.end());
-    EXPECT_EQ(labels, (std::vector<std::string>{"Lerp: off", "Lerp: on"}));
+    EXPECT_EQ(labels, (std::vector<std::string>{"off", "on"}));
+    // The scope's zoom is a view setting: no lane of automation.
+    LilvNode* notAutomatic = lilv_new_uri(world, "http://lv2plug.in/ns/ext/port-props#notAutomatic");
+    for (int i = 0; i <= engine::kSettingCount; ++i)
+        EXPECT_EQ(lilv_port_has_property(
+                      plugin, lilv_plugin_get_port_by_index(plugin, lv2adapter::kFirstSettingPort + i), notAutomatic),
+                  i == 6)
+            << i;
+    lilv_node_free(notAutomatic);
 
-    // One preset per program, labelled as the program is named.
+    // One preset per built-in program, labelled as the program is named; the bank's other
+    // programs are no presets.
     LilvNode* presetClass = lilv_new_uri(world, LV2_PRESETS__Preset);
     LilvNode* label = lilv_new_uri(world, LILV_NS_RDFS "label");
     LilvNodes* presets = lilv_plugin_get_related(plugin, presetClass);
@@ -184,7 +193,7 @@ TEST_F(Lv2Test, TheDescriptionIsWhatTheCodeDoes) {
     std::sort(names.begin(), names.end());
     engine::Instrument instrument;
     std::vector<std::string> programs;
-    for (int p = 0; p < kNumPrograms; ++p) {
+    for (int p = 0; p < 38; ++p) {
         char name[kNameSize];
         instrument.programName(p, name, sizeof name);
         programs.push_back(name);

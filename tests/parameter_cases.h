@@ -14,12 +14,17 @@ struct ParameterCase {
     const char* text;
 };
 
-// Values and the texts they show with, both ways.
+// Values and the texts hosts show them with, beside the parameter's name, both ways.
 inline constexpr ParameterCase kParameterTexts[] = {
-    {0, 1, "Mono"},         {0, 8, "Poly: 8"},      {1, 40, "Porta: 40"},  {2, 50, "Time: 1.00x"},
-    {2, 75, "Time: 2.50x"}, {2, 25, "Time: 0.62x"}, {3, 150, "Gain: 150"}, {3, 130, "Gain: 130"},
-    {4, 1, "Lerp: on"},     {5, 0, "Clamp: off"},   {6, 7, "1x"},          {7, 60, "Ch10:  C-4"},
-    {7, 48, "Ch10:  C-3"},  {100, 5, "006 Ringy"},
+    {0, 1, "Mono"},   {0, 8, "8"},     {1, 40, "40"},   {2, 50, "1.00x"}, {2, 75, "2.50x"},
+    {2, 25, "0.62x"}, {3, 150, "150"}, {3, 130, "130"}, {4, 1, "on"},     {5, 0, "off"},
+    {6, 7, "1x"},     {7, 60, "C-4"},  {7, 48, "C-3"},  {7, 0, "---"},    {100, 5, "006 Ringy"},
+};
+
+// The editor's texts name their values too.
+inline constexpr ParameterCase kEditorTexts[] = {
+    {0, 8, "Poly: 8"},  {1, 40, "Porta: 40"}, {2, 75, "Time: 2.50x"}, {3, 150, "Gain: 150"},
+    {4, 1, "Lerp: on"}, {5, 0, "Clamp: off"}, {7, 60, "Ch10:  C-4"},
 };
 
 // Texts that name no value of their parameter, and an id that is no parameter.

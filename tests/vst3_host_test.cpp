@@ -389,6 +389,11 @@ TEST_F(Vst3Test, TheFactoryDescribesOneInstrumentWithItsBusesParametersAndProgra
         EXPECT_EQ(e->get_parameter_info(self, 3, &p), V3_OK);
         EXPECT_EQ(ascii(p.title), "Gain");
         EXPECT_EQ(p.step_count, 199);
+        EXPECT_TRUE(p.flags & V3_PARAM_CAN_AUTOMATE);
+        // The scope's zoom is a view setting: in the state, but no lane of automation.
+        EXPECT_EQ(e->get_parameter_info(self, 6, &p), V3_OK);
+        EXPECT_EQ(ascii(p.title), "Zoom");
+        EXPECT_FALSE(p.flags & V3_PARAM_CAN_AUTOMATE);
         EXPECT_EQ(e->get_parameter_info(self, 8, &p), V3_OK);
         EXPECT_EQ(p.param_id, kProgram);
         EXPECT_EQ(p.step_count, 127);
@@ -448,6 +453,11 @@ TEST_F(Vst3Test, ValuesAndTextsConvertBothWays) {
             double back = -1;
             EXPECT_EQ(e->get_parameter_value_for_string(self, c.id, utf16(c.text).data(), &back), V3_OK) << c.text;
             EXPECT_EQ(back, value) << c.text;
+        }
+        for (const ParameterCase& c : kEditorTexts) {
+            double back = -1;
+            EXPECT_EQ(e->get_parameter_value_for_string(self, c.id, utf16(c.text).data(), &back), V3_OK) << c.text;
+            EXPECT_EQ(e->normalised_parameter_to_plain(self, c.id, back), c.value) << c.text;
         }
         for (const ParameterCase& c : refused) {
             double back = -1;

@@ -314,6 +314,7 @@ bool Plugin::parameterInfo(int32_t index, v3_param_info& info) const {
         copyText(parameter.name, info.title);
         copyText(parameter.name, info.short_title);
         defaultValue = parameter.defaultValue;
+        if (!parameter.automatable) info.flags &= ~V3_PARAM_CAN_AUTOMATE;
         if (parameter.id == plugin::kProgramParameter) info.flags |= V3_PARAM_PROGRAM_CHANGE | V3_PARAM_IS_LIST;
     } else {
         const int controllerIndex = index - plugin::kParameterCount;
