@@ -68,6 +68,19 @@ public:
         anchor_ = begin;
         caret_ = end;
     }
+    // A drag after a double click: the selection spans the word first selected (`begin` to
+    // `end`) and the word at `index`, whole words at both ends.
+    void selectWordsFrom(size_t begin, size_t end, size_t index) {
+        selectWordAt(index);  // the word at `index`: from anchor_ to caret_
+        const size_t wordBegin = anchor_;
+        if (wordBegin < begin) {
+            anchor_ = end;
+            caret_ = wordBegin;
+        } else {
+            anchor_ = begin;
+            caret_ = std::max(caret_, end);
+        }
+    }
     bool erase(bool forward) {
         if (!hasSelection()) {
             if (forward ? caret_ >= text_.size() : caret_ == 0) return false;

@@ -74,18 +74,24 @@ void FormulaBox::press(Point at, uint32_t time, bool shift) {
                        std::abs(at.y - lastPress_.y) < 4;
     lastPress_ = {time, at.x, at.y};
     if (twice) {
+        // A drag from here extends the selection word by word.
         box_.selectWordAt(index);
+        word_ = {std::min(box_.anchor(), box_.caret()), std::max(box_.anchor(), box_.caret())};
         lastPress_.time -= kDoubleClickMs;  // a third press starts anew
     } else {
         box_.move(index, shift);
-        selecting_ = true;
+        word_.reset();
     }
+    selecting_ = true;
     caretShown();
 }
 
 bool FormulaBox::drag(Point at) {
     if (!selecting_) return false;
-    box_.move(indexAt(at), true);
+    if (word_)
+        box_.selectWordsFrom(word_->first, word_->second, indexAt(at));
+    else
+        box_.move(indexAt(at), true);
     return true;
 }
 

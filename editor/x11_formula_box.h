@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cairo_text.h"
@@ -44,7 +45,7 @@ public:
 
     // A left press at `at` (in the editor's units) at the server's time `time`: places the
     // caret (extending the selection with Shift) and starts a drag, or on a second press
-    // soon at the same place selects the word there.
+    // soon at the same place selects the word there and starts a drag by words.
     void press(Point at, uint32_t time, bool shift);
     // The pointer moved to `at`: a drag extends the selection. True when it did.
     bool drag(Point at);
@@ -76,6 +77,7 @@ private:
     int scale_ = 1;
     bool focused_ = false;
     bool selecting_ = false;
+    std::optional<std::pair<size_t, size_t>> word_;  // a double click's word, while its drag lasts
     bool caretDrawn_ = false;
     std::chrono::steady_clock::time_point blinkStart_;
     struct Press {

@@ -105,10 +105,14 @@ public:
         clipboardOwner_.stop();
         keyboard_.close();
         if (window_ && !windowGone_) xcb_destroy_window(connection_, window_);
+        // One round trip: the server has destroyed the window before the host goes on, so
+        // that a host that opens the editor again at once finds no window of ours.
+        std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
         xcb_disconnect(connection_);  // the server frees what this connection made
         connection_ = nullptr;
         window_ = 0;
         windowGone_ = false;
+        pressedButton_ = kControlCount;
         for (xcb_generic_event_t* event : deferred_) std::free(event);
         deferred_.clear();
         box_.attach(nullptr, nullptr, 1);
@@ -287,10 +291,8 @@ private:
             case XCB_FOCUS_OUT: box_.setFocused(false), dirty_ = true; break;
             case XCB_BUTTON_PRESS: buttonPress(*reinterpret_cast<xcb_button_press_event_t*>(event)); break;
             case XCB_BUTTON_RELEASE:
-                if (reinterpret_cast<xcb_button_release_event_t*>(event)->detail == 1) {
-                    box_.release();
-                    gui_->leftButtonUp();
-                }
+                if (reinterpret_cast<xcb_button_release_event_t*>(event)->detail == 1)
+                    buttonRelease(*reinterpret_cast<xcb_button_release_event_t*>(event));
                 break;
             case XCB_MOTION_NOTIFY: {
                 const auto& motion = *reinterpret_cast<xcb_motion_notify_event_t*>(event);
@@ -317,12 +319,24 @@ private:
             dirty_ = true;
             return;
         }
+        // A button acts on the release over it, as a Windows button does.
         if (over != kControlCount && layoutOf(over).kind == ControlKind::Clickable) {
-            if (press.detail == 1) gui_->buttonClicked(layoutOf(over).commandId);
+            if (press.detail == 1) pressedButton_ = over;
             return;
         }
         if (press.detail == 1) gui_->leftButtonDown(screen);
         if (press.detail == 3) gui_->rightButtonDown(screen);
+    }
+
+    void buttonRelease(const xcb_button_release_event_t& release) {
+        box_.release();
+        const Point at = local(release.event_x, release.event_y);
+        const Control pressed = pressedButton_;
+        pressedButton_ = kControlCount;
+        // Released elsewhere, a button's press does nothing.
+        if (pressed != kControlCount && controlAt(at.x, at.y) == pressed)
+            gui_->buttonClicked(layoutOf(pressed).commandId);
+        gui_->leftButtonUp();
     }
 
     static Control controlAt(int x, int y) {
@@ -477,8 +491,9 @@ private:
     bool windowGone_ = false;
     Point origin_{0, 0};  // of the window on the screen
     bool dirty_ = false;
-    xcb_window_t parent_ = 0;    // the host's window
-    xcb_window_t topLevel_ = 0;  // and its top level, found when first needed
+    Control pressedButton_ = kControlCount;  // a button the left button went down on
+    xcb_window_t parent_ = 0;                // the host's window
+    xcb_window_t topLevel_ = 0;              // and its top level, found when first needed
     uint32_t maxRequestBytes_ = 0;
     int scale_ = 0;  // device pixels to the editor's one, 0 until read
     xcb_atom_t clipboard_ = XCB_NONE, utf8_ = XCB_NONE, pasteProperty_ = XCB_NONE;

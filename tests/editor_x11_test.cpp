@@ -502,6 +502,42 @@ TEST_F(EditorX11Test, BehavesAsTheWindowsControlsDo) {
              button(1, false), type("s");
          },
          [&] { return chunk().formula0() == "P+1\r\nS\r\n+V"; }},
+        // A double click and a drag select word by word, as Windows' edit box does.
+        {"a double click's drag extends the selection by words",
+         [&] {
+             click(FormulaEdit), key(XK_a, false, true), type("ab cd ef");
+             const Rect& r = layoutOf(FormulaEdit).rect;
+             int x = 0, y = 0;
+             Window child;
+             XTranslateCoordinates(display, editorWindow, DefaultRootWindow(display), r.left + 6, r.top + 8, &x, &y,
+                                   &child);
+             std::this_thread::sleep_for(std::chrono::milliseconds(600));  // no double click with the click before
+             moveTo({static_cast<short>(x), static_cast<short>(y)}), button(1, true), button(1, false);
+             button(1, true), idle();
+             moveTo({static_cast<short>(x + 40), static_cast<short>(y)}), idle();
+             button(1, false), type("x");
+         },
+         [&] { return chunk().formula0() == "X EF"; }},
+        // Buttons act on the release over them; a press that leaves first does nothing.
+        {"Copy acts on its release, not on its press",
+         [&] {
+             moveTo(on(CopyButton)), button(1, true), XSync(display, False);
+             std::this_thread::sleep_for(std::chrono::milliseconds(20));
+             dispatch(effEditIdle), dispatch(effEditIdle);
+         },
+         [&] {
+             const bool early = barIsFull(CopyButton);
+             button(1, false), XSync(display, False);
+             std::this_thread::sleep_for(std::chrono::milliseconds(20));
+             dispatch(effEditIdle);
+             return !early && flashedOnce(CopyButton);
+         }},
+        {"a press that leaves Lerp before its release does nothing",
+         [&] {
+             before = part(LerpButton);
+             moveTo(on(LerpButton)), button(1, true), moveTo(on(ScopeView)), button(1, false), idle();
+         },
+         [&] { return part(LerpButton) == before; }},
     };
     for (const Case& c : cases) {
         c.act();
@@ -667,6 +703,7 @@ TEST_F(EditorX11Test, OpeningClosingAndLosingTheParentAreClean) {
         ASSERT_EQ(dispatch(effEditOpen, 0, reinterpret_cast<void*>(parent)), 1);
         dispatch(effEditIdle);
         dispatch(effEditClose);
+        ASSERT_EQ(childOf(parent), 0u) << "the editor's window is left after close " << i;
     }
     dispatch(effEditClose);  // twice
     const Resources end = resources();
