@@ -1,5 +1,7 @@
 #include "cairo_text.h"
 
+#include <algorithm>
+
 namespace editor {
 
 namespace {
@@ -15,6 +17,27 @@ void selectFont(cairo_t* cr, Font font) {
     cairo_select_font_face(cr, "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL,
                            fontStyleOf(font).weight >= 700 ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
     cairo_set_font_size(cr, pixelSizeOf(font));
+}
+
+void fitLines(cairo_t* cr, Font font, const std::string& text, double width) {
+    // The ink's right end of the widest line; hinting makes widths not quite proportional
+    // to the size, so the size steps down until it fits.
+    const auto widest = [&] {
+        double most = 0;
+        for (size_t at = 0; at <= text.size();) {
+            const size_t end = std::min(text.find('\n', at), text.size());
+            cairo_text_extents_t extents;
+            cairo_text_extents(cr, text.substr(at, end - at).c_str(), &extents);
+            most = std::max({most, extents.x_advance, extents.x_bearing + extents.width});
+            at = end + 1;
+        }
+        return most;
+    };
+    double size = pixelSizeOf(font);
+    for (int step = 0; step < 40 && widest() > width; ++step) {
+        size *= 0.98;
+        cairo_set_font_size(cr, size);
+    }
 }
 
 void setColor(cairo_t* cr, uint32_t rgb) {

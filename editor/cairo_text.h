@@ -50,6 +50,11 @@ private:
     Font font_;
 };
 
+// Makes the font selected in `cr` (as selectFont selects `font`) smaller where the widest
+// of the text's lines would not fit `width`, so that every line fits whole: DejaVu Sans is
+// wider than the Tahoma the layout was made for.
+void fitLines(cairo_t* cr, Font font, const std::string& text, double width);
+
 // A static text's "&&" shows one ampersand.
 std::string withoutPrefixes(const std::string& text);
 

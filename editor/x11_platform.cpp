@@ -440,12 +440,15 @@ private:
         cairo_save(cr);
         cairo_rectangle(cr, r.left, r.top, r.width(), r.height());
         cairo_clip(cr);
+        // Wrapped at word boundaries within the label, as a static text wraps; the help's
+        // six lines each fit whole, clear of the label's last columns, which the drum key's
+        // label overlaps.
+        const std::string shown = withoutPrefixes(texts_[c]);
         selectFont(cr, layout.font);
+        if (c == HelpLabel) fitLines(cr, layout.font, shown, r.width() - 4);
         cairo_font_extents_t font;
         cairo_font_extents(cr, &font);
         setColor(cr, defaultColor(SysColor::WindowText));
-        // Wrapped at word boundaries within the label, as a static text wraps.
-        const std::string shown = withoutPrefixes(texts_[c]);
         double top = r.top;
         for (const Line& line : wrapLines(cr, shown, r.width())) {
             cairo_move_to(cr, r.left, top + font.ascent);

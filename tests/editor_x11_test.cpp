@@ -303,15 +303,19 @@ TEST_F(EditorX11Test, TheWindowShowsWhatTheHeadlessDrawingShows) {
                 different += at(x, y) != headless.window.at(x / scale, y / scale);
         EXPECT_EQ(different, 0) << dpi;
 
-        // The help text wraps its long second line at a word, as Windows' static text does:
-        // nothing is drawn in the label's last columns (above the drum key's label, which
-        // overlaps them), where the uncut line ran on to the label's edge.
+        // The help's six lines are whole, as under Windows: nothing is drawn in the label's
+        // last columns (above the drum key's label, which overlaps them), and its last line
+        // ends inside the window, where a line wrapped in two would push a seventh below it.
         const Rect help = layoutOf(HelpLabel).rect;
-        int inked = 0;
+        const uint32_t paper = at(help.left * scale, help.top * scale);
+        int inked = 0, lastInk = 0;
         for (int y = help.top * scale; y < layoutOf(DrumLabel).rect.top * scale; ++y)
-            for (int x = (help.right - 3) * scale; x < help.right * scale; ++x)
-                inked += at(x, y) != at(help.left * scale, help.top * scale);
+            for (int x = (help.right - 3) * scale; x < help.right * scale; ++x) inked += at(x, y) != paper;
+        for (int y = help.top * scale; y < height; ++y)
+            for (int x = help.left * scale; x < layoutOf(DrumLabel).rect.left * scale; ++x)
+                if (at(x, y) != paper) lastInk = y;
         EXPECT_EQ(inked, 0) << dpi;
+        EXPECT_LT(lastInk, height - 2 * scale) << dpi << ": the help's last line is cut";
 
         // The status line's text at twice the size is drawn at the screen's resolution, not
         // enlarged: some of its 2 x 2 squares are not of one colour.
