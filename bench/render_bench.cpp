@@ -99,7 +99,7 @@ public:
     }
     void block(float* left, float* right) {
         const double timeStep = 65536.0 / kRate * engine::timeFactorOf(inside(*synth_).timeScale);
-        const uint32_t drawn = random15::take(kBlock * 8);
+        const uint32_t drawn = inside(*synth_).random.take(kBlock * 8);
         std::fill(mix_.begin(), mix_.end(), 0.0f);
         for (int j = 0; j < 8; ++j)
             kInlinedVoices[j](*synth_, inside(*synth_).voices[j], kBlock, random15::Every(drawn, j + 1, 8), mix_.data(),

@@ -117,7 +117,7 @@ void GUI::drawScope(Canvas& canvas) {
         const int64_t p = step * n;
         code.variable('T') = 8 * p;
         code.variable('P') = p;
-        code.variable('R') = random15::next();
+        code.variable('R') = scopeRandom_.next();
         code.variable('S') = sineReading(instrument.sineTable(), p, 0);
         code.variable('C') = sineReading(instrument.sineTable(), p, 64);
         const auto v = static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(runExpression(code) / 4)));

@@ -96,6 +96,8 @@ private:
     // The values the labels were last drawn with: a change from elsewhere (a host's
     // automation) redraws them at the next tick.
     int32_t shownSettings_[engine::kSettingCount]{};
+    // The scope's R, apart from the voices', so that drawing changes nothing they play.
+    random15::Generator scopeRandom_;
 };
 
 }  // namespace editor

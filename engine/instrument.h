@@ -248,6 +248,7 @@ private:
     int32_t rpnMsb = 0;
     Voice voices[kNumVoices]{};
     double glideRate = 0.0;
+    random15::Generator random_;  // the voices' R
 
     std::atomic<bool> displayDirty{true};
 

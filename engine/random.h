@@ -1,27 +1,20 @@
 // The 15-bit generator behind the formula variable R: the classic runtime LCG, starting
-// from the runtime's unseeded state and never seeded. One generator serves the whole
-// process (all instances, the voices and the editor's scope), where a Windows C runtime
-// would keep one state per thread. Relaxed atomics make it race-free
-// without a lock; threads that draw at the same moment may see the same value.
+// from the runtime's unseeded state and never seeded. Each instance of the instrument
+// draws its voices' values from a generator of its own, and the editor's scope from
+// another, so that what one instance plays depends on nothing that another instance, its
+// editor or the host's threads do: the same project renders the same samples every time,
+// and an instance sounds as one alone in its process.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 
 namespace random15 {
 
-extern std::atomic<uint32_t> state;
-
 constexpr uint32_t kMultiplier = 214013u, kIncrement = 2531011u;
+// The runtime's state before any draw.
+constexpr uint32_t kUnseeded = 1;
 
 constexpr int32_t valueOf(uint32_t s) { return static_cast<int32_t>((s >> 16) & 0x7FFF); }
-
-// [any thread] The next value, 0..32767.
-inline int32_t next() {
-    const uint32_t s = state.load(std::memory_order_relaxed) * kMultiplier + kIncrement;
-    state.store(s, std::memory_order_relaxed);
-    return valueOf(s);
-}
 
 // `count` steps of the generator at once: a state s becomes multiplier * s + increment.
 struct Leap {
@@ -41,13 +34,26 @@ struct Leap {
     constexpr uint32_t from(uint32_t s) const { return s * multiplier + increment; }
 };
 
-// [any thread] Takes the next `count` values at once and returns the state they follow,
-// from which Every hands them out.
-inline uint32_t take(uint32_t count) {
-    const uint32_t s = state.load(std::memory_order_relaxed);
-    state.store(Leap(count).from(s), std::memory_order_relaxed);
-    return s;
-}
+// One generator. [the thread of its owner]
+class Generator {
+public:
+    explicit constexpr Generator(uint32_t state = kUnseeded) : state_(state) {}
+    // The next value, 0..32767.
+    int32_t next() {
+        state_ = state_ * kMultiplier + kIncrement;
+        return valueOf(state_);
+    }
+    // Takes the next `count` values at once and returns the state they follow, from which
+    // Every hands them out.
+    uint32_t take(uint32_t count) {
+        const uint32_t s = state_;
+        state_ = Leap(count).from(s);
+        return s;
+    }
+
+private:
+    uint32_t state_;
+};
 
 // Every `stride`th of the values that follow state `from`, from the `first`th on (1 is
 // the value next() would give): the values one of `stride` takers gets when they draw

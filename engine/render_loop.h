@@ -97,7 +97,7 @@ void Instrument::renderStretch(float* left, float* right, int32_t from, int32_t 
     int32_t count = 0;
     for (Voice& voice : voices)
         if (voice.note >= 0) sounding[count++] = &voice;
-    const uint32_t drawn = random15::take(static_cast<uint32_t>(frames * count));
+    const uint32_t drawn = random_.take(static_cast<uint32_t>(frames * count));
     std::fill(stretchMix_, stretchMix_ + frames, 0.0f);
     for (int32_t j = 0; j < count; ++j)
         renderVoice(*sounding[j], frames, random15::Every(drawn, j + 1, count), rate, timeStep, evaluate);

@@ -13,6 +13,7 @@
 #include "engine/instrument.h"
 #include "engine/random.h"
 #include "engine/render_loop.h"
+#include "tests/instrument_probe.h"
 
 namespace {
 
@@ -34,7 +35,7 @@ std::vector<float> play(const uint8_t* data, size_t size, Take take) {
         synth.storeFormula(0, reinterpret_cast<const char*>(data + kHead), size - kHead);
         if (synth.compileDirtyPrograms()) return {};
     }
-    random15::state = 11;
+    inside(synth).random = random15::Generator(11);
     synth.queueMidi(0xB0, 1, data[kSettingBytes] & 127, 0);
     const uint8_t* notes = data + kSettingBytes + 1;
     for (int n = 0; n < 4; ++n)  // a velocity of 0 ends the note

@@ -287,12 +287,9 @@ TEST_F(FastRender, EveryPresetSoundsTheSameOnEveryPath) {
         }
         return out;
     };
-    // R draws from one generator for both renders: restart it for each.
-    const uint32_t state = random15::state;
+    // Each render's instances draw R from their own generators, from its start.
     const std::vector<float> machineCode = renderPresets(MachineCode);
-    random15::state = state;
     const std::vector<float> fastForm = renderPresets(FastForm);
-    random15::state = state;
     const std::vector<float> plain = renderPresets(Interpreter);
     EXPECT_EQ(machineCode, plain);
     EXPECT_EQ(fastForm, plain);

@@ -25,6 +25,7 @@ struct InstrumentProbe {
           voices(i.voices),
           glideRate(i.glideRate),
           displayDirty(i.displayDirty),
+          random(i.random_),
           instrument(i) {}
 
     std::atomic<int32_t>& currentProgram;
@@ -44,6 +45,7 @@ struct InstrumentProbe {
     Voice (&voices)[kNumVoices];
     double& glideRate;
     std::atomic<bool>& displayDirty;
+    random15::Generator& random;  // the voices' R
 
     // [audio thread] Voice allocation, as queued note events fire it.
     void noteOn(const Event& event) { instrument.noteOn(event); }

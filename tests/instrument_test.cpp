@@ -4,6 +4,8 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "engine_fixture.h"
 #include "instrument_probe.h"
@@ -204,6 +206,50 @@ TEST_F(InstrumentTest, TheCurrentProgramIsCompiledAfterEveryCleanWalk) {
     EXPECT_TRUE(synth->programRecord(7).isCompiled());
     std::strcpy(inside(*synth).programs[7].formula, "(P");  // unmarked: only the walk's last step sees it
     EXPECT_STREQ(synth->compileDirtyPrograms(), messages::kMissingClose);
+}
+
+}  // namespace
+
+namespace {
+
+// An instance playing `voices` notes of the formula R for `blocks` blocks.
+struct NoisyInstance {
+    explicit NoisyInstance(int voices) {
+        std::lock_guard<std::mutex> hold(instrument.bankLock());
+        instrument.storeFormula(0, "R", 1);
+        instrument.compileDirtyPrograms();
+        for (int v = 0; v < voices; ++v) instrument.queueMidi(0x90, 40 + v, 100, 0);
+    }
+    std::vector<float> play(int blocks) {
+        std::vector<float> out, left(256), right(256);
+        for (int b = 0; b < blocks; ++b) {
+            instrument.render(left.data(), right.data(), 256);
+            out.insert(out.end(), left.begin(), left.end());
+        }
+        return out;
+    }
+    engine::Instrument instrument;
+};
+
+// Each instance draws R from its own generator: what it plays depends on nothing another
+// instance draws, on the same thread or on another at the same time.
+TEST(Random, AnInstancePlaysAsItDoesAloneWhateverOthersDraw) {
+    const std::vector<float> alone = std::make_unique<NoisyInstance>(1)->play(40);
+    auto first = std::make_unique<NoisyInstance>(1), other = std::make_unique<NoisyInstance>(8);
+    std::vector<float> besides;
+    for (int b = 0; b < 40; ++b) {
+        other->play(1);
+        const std::vector<float> block = first->play(1);
+        besides.insert(besides.end(), block.begin(), block.end());
+    }
+    EXPECT_EQ(besides, alone) << "beside another instance on one thread";
+
+    auto third = std::make_unique<NoisyInstance>(1), busy = std::make_unique<NoisyInstance>(8);
+    std::vector<float> together;
+    std::thread noise([&] { busy->play(400); });
+    together = third->play(40);
+    noise.join();
+    EXPECT_EQ(together, alone) << "beside another instance on another thread";
 }
 
 }  // namespace

@@ -190,7 +190,7 @@ TEST_F(RenderTest, HowABlockIsCutChangesNoSample) {
             for (int v = 0; v < 8; ++v) send({midiEvent(0xC0, v, 0), midiEvent(0x90, 40 + 5 * v, 60 + v)});
             render(1);
             send(0x90, 90, 100);  // the last voice glides
-            random15::state = 7;
+            inside(*synth).random = random15::Generator(7);
             if (take == 0) {
                 takes[take] = render(700);
             } else if (take == 1) {
@@ -243,7 +243,7 @@ TEST_F(RenderTest, TheStretchAndColumnLoopsPlayWhatTheFormulaPlaysSampleBySample
             send({midiEvent(0x90, 40, 50), midiEvent(0x90, 69, 100), midiEvent(0xE0, 0, 90)});
             render(1);
             send(0x90, 100, 127);  // glides from the last note
-            random15::state = 11;
+            inside(*synth).random = random15::Generator(11);
             std::vector<float> left(600), right(600);
             if (take == 0)
                 synth->render(left.data(), right.data(), 600);

@@ -28,17 +28,18 @@ int letterOf(const std::string& text, const char* option) {
 
 // Runs the formula as a voice runs it: S and C read the sine table at P, and R is drawn
 // from the instrument's generator, unless --set gives them.
-int64_t runAsAVoice(CompiledExpression& record, const uint8_t* sineTable, const bool given[kVariableCount]) {
+int64_t runAsAVoice(CompiledExpression& record, const uint8_t* sineTable, const bool given[kVariableCount],
+                    random15::Generator& random) {
     const int64_t phase = record.variable('P');
     if (!given['S' - 'A']) record.variable('S') = sineReading(sineTable, phase, 0);
     if (!given['C' - 'A']) record.variable('C') = sineReading(sineTable, phase, 64);
-    if (!given['R' - 'A']) record.variable('R') = random15::next();
+    if (!given['R' - 'A']) record.variable('R') = random.next();
     return runExpression(record);
 }
 
 // --table LETTER=FROM:TO[:STEP]: a row of the letter's value and the formula's a step.
 void printTable(CompiledExpression& record, const uint8_t* sineTable, bool given[kVariableCount],
-                const std::string& table) {
+                const std::string& table, random15::Generator& random) {
     const int letter = letterOf(table, "--table");
     given[letter] = true;
     const std::string range = table.substr(2);
@@ -56,7 +57,7 @@ void printTable(CompiledExpression& record, const uint8_t* sineTable, bool given
         const auto v = static_cast<int64_t>(from + row * step);
         record.variables[letter] = v;
         std::printf("%lld\t%lld\n", static_cast<long long>(v),
-                    static_cast<long long>(runAsAVoice(record, sineTable, given)));
+                    static_cast<long long>(runAsAVoice(record, sineTable, given, random)));
     }
 }
 
@@ -68,15 +69,16 @@ int evaluate(const EvalOptions& options) {
     uint8_t sineTable[256];
     fillSineTable(sineTable);
     bool given[kVariableCount] = {};
+    random15::Generator random;  // R as a new instance's first voice draws it
     for (const std::string& set : options.sets) {
         const int letter = letterOf(set, "--set");
         record.variables[letter] = parseInteger(set.substr(2), "--set " + set);
         given[letter] = true;
     }
     if (options.table.empty())
-        std::printf("%lld\n", static_cast<long long>(runAsAVoice(record, sineTable, given)));
+        std::printf("%lld\n", static_cast<long long>(runAsAVoice(record, sineTable, given, random)));
     else
-        printTable(record, sineTable, given, options.table);
+        printTable(record, sineTable, given, options.table, random);
     return 0;
 }
 
