@@ -235,6 +235,7 @@ TEST_F(CliTest, BadInputGivesOneClearLineAndAFailure) {
         {"render -o -", "bytone: -: writing to standard output is not supported; name a file\n"},
         {"render - -o out.wav", "bytone: MIDI from standard input is not supported; name the MIDI file\n", 2},
         {"scope P -o p.jpg", "bytone: p.jpg: the picture is a PNG; name a .png file\n", 2},
+        {"note P -o n.png --seconds nan", "bytone: --seconds wants a finite number\n", 2},
         // Outputs are checked before anything is rendered.
         {"render -o out.wav --save-state out.wav", "bytone: out.wav: is named as two outputs\n"},
         {"render -o out.wav --save-state ./out.wav", "bytone: ./out.wav: is named as two outputs\n"},
@@ -282,6 +283,11 @@ TEST_F(CliTest, WarningsSayWhereTheLevelIsLostAndWhatHelps) {
     for (int key : {60, 62, 64, 65, 67}) chord.event(0, {0x90, static_cast<uint8_t>(key), 100});
     chord.end(96);
     write("chord.mid", midiFile(0, 96, {chord}));
+    MidiTrack chords;  // the chord on two channels: each instance at its limit, and their mix past it
+    for (uint8_t status : {0x90, 0x91})
+        for (int key : {60, 62, 64, 65, 67}) chords.event(0, {status, static_cast<uint8_t>(key), 100});
+    chords.end(96);
+    write("chords.mid", midiFile(0, 96, {chords}));
     MidiTrack loud;  // one voice of 0.25, unsigned: it sits above zero
     loud.event(0, {0x90, 60, 100}).end(96);
     write("one.mid", midiFile(0, 96, {loud}));
@@ -296,6 +302,9 @@ TEST_F(CliTest, WarningsSayWhereTheLevelIsLostAndWhatHelps) {
         {"render one.mid -o a.wav --formula 255 --tail 0 --gain 13",
          {"frames of the file reach full scale; lower them with --gain, or take out the mix's constant part (it "
           "sits at +1.11) with --highpass 20"}},
+        {"render chords.mid -o a.wav --formula 1000 --tail 0 --split",
+         {"reach the instrument's own limit, which --gain cannot undo; the channels that reach it are marked above",
+          "frames of the file reach full scale; lower them with --gain"}},
         {"render one.mid -o a.wav --formula 0 --tail 0", {"bytone: warning: the render is silent"}},
         {"render one.mid -o a.wav --formula 255 --tail 0", {}},
     };

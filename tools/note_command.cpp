@@ -40,6 +40,7 @@ std::vector<float> playedNote(const NoteOptions& options, int rate) {
 // voice's range, -0.25 to 0.25. The picture shows what the scope cannot: how the sound
 // changes in time.
 int drawNotePicture(const NoteOptions& options) {
+    if (!std::isfinite(options.seconds)) throw UsageError("--seconds wants a finite number");
     checkPictureOutput(options.output);
     const std::vector<float> samples = playedNote(options, 48000);
     const auto frames = static_cast<int64_t>(samples.size());

@@ -224,6 +224,8 @@ private:
 // as formulas masked to a byte do, leaves the less room), and silence.
 void reportLevels(const RenderOptions& options, const FileSink& levels, int64_t frames) {
     const double mean = levels.sum / (2.0 * static_cast<double>(std::max<int64_t>(frames, 1)));
+    // The lines above (each channel's) first, where both go to one file.
+    std::fflush(stdout);
     if (levels.peak == 0.0f) std::fprintf(stderr, "bytone: warning: the render is silent\n");
     if (levels.atInstrumentLimit > 0)
         std::fprintf(stderr,
@@ -231,7 +233,9 @@ void reportLevels(const RenderOptions& options, const FileSink& levels, int64_t 
                      static_cast<long long>(levels.atInstrumentLimit),
                      options.split ? "the channels that reach it are marked above"
                                    : "--split plays each channel through an instance of its own");
-    if (levels.atFullScale > levels.atInstrumentLimit) {
+    // One instance's frames at its limit are the file's at full scale, which --gain cannot
+    // help; --split's instances count theirs apart from the mix's, which --gain can lower.
+    if (levels.atFullScale > (options.split ? 0 : levels.atInstrumentLimit)) {
         char offset[160] = "";
         if (std::fabs(mean) > 0.1 && options.highpass == 0.0)
             std::snprintf(offset, sizeof offset,
