@@ -26,3 +26,7 @@ struct CodePages {
 
 // The pages of the system this build runs on.
 const CodePages& systemCodePages();
+
+// Where code is machine code, it is its own address, and nothing is left to do when it goes.
+inline CodeFunction machineCodeAt(uint8_t* code, size_t) { return reinterpret_cast<CodeFunction>(code); }
+inline void machineCodeGone(CodeFunction) {}

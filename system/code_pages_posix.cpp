@@ -10,12 +10,10 @@ uint8_t* mapPages(size_t bytes) {
 }
 bool sealPages(uint8_t* pages, size_t bytes) { return mprotect(pages, bytes, PROT_READ | PROT_EXEC) == 0; }
 void releasePages(uint8_t* pages, size_t bytes) { munmap(pages, bytes); }
-CodeFunction enterCode(uint8_t* code, size_t) { return reinterpret_cast<CodeFunction>(code); }
-void leaveCode(CodeFunction) {}
 
 }  // namespace
 
 const CodePages& systemCodePages() {
-    static const CodePages pages{mapPages, sealPages, releasePages, enterCode, leaveCode};
+    static const CodePages pages{mapPages, sealPages, releasePages, machineCodeAt, machineCodeGone};
     return pages;
 }

@@ -22,12 +22,10 @@ bool sealPages(uint8_t* pages, size_t bytes) {
     return FlushInstructionCache(GetCurrentProcess(), pages, bytes);
 }
 void releasePages(uint8_t* pages, size_t) { VirtualFree(pages, 0, MEM_RELEASE); }
-CodeFunction enterCode(uint8_t* code, size_t) { return reinterpret_cast<CodeFunction>(code); }
-void leaveCode(CodeFunction) {}
 
 }  // namespace
 
 const CodePages& systemCodePages() {
-    static const CodePages pages{mapPages, sealPages, releasePages, enterCode, leaveCode};
+    static const CodePages pages{mapPages, sealPages, releasePages, machineCodeAt, machineCodeGone};
     return pages;
 }
