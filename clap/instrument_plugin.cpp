@@ -22,6 +22,29 @@ namespace {
 const char* const kFeatures[] = {CLAP_PLUGIN_FEATURE_INSTRUMENT, CLAP_PLUGIN_FEATURE_SYNTHESIZER,
                                  CLAP_PLUGIN_FEATURE_STEREO, nullptr};
 
+// What the host's transport says, in the instrument's terms: beat times are in quarter notes.
+engine::TransportReport reportOf(const clap_event_transport_t& transport) {
+    constexpr double kBeatTime = static_cast<double>(CLAP_BEATTIME_FACTOR);
+    engine::TransportReport report;
+    report.playing = (transport.flags & CLAP_TRANSPORT_IS_PLAYING) != 0;
+    if (transport.flags & CLAP_TRANSPORT_HAS_TEMPO) {
+        report.hasTempo = true;
+        report.tempo = transport.tempo;
+        report.tempoIncrement = transport.tempo_inc;
+    }
+    if (transport.flags & CLAP_TRANSPORT_HAS_BEATS_TIMELINE) {
+        report.hasPosition = report.hasBarStart = true;
+        report.quarterNotes = static_cast<double>(transport.song_pos_beats) / kBeatTime;
+        report.barStart = static_cast<double>(transport.bar_start) / kBeatTime;
+    }
+    if (transport.flags & CLAP_TRANSPORT_HAS_TIME_SIGNATURE) {
+        report.hasSignature = true;
+        report.numerator = transport.tsig_num;
+        report.denominator = transport.tsig_denom;
+    }
+    return report;
+}
+
 }  // namespace
 
 extern "C" {
@@ -47,7 +70,7 @@ const clap_plugin_descriptor_t kDescriptor = {
 
 Plugin::Plugin(const clap_host_t* host)
     : host_(host),
-      instrument_(std::make_unique<engine::Instrument>()),
+      instrument_(std::make_unique<engine::Instrument>(Language::Extended)),
       gestures_(*this),
       gui_(host, *instrument_, gestures_) {
     plugin_.desc = &kDescriptor;
@@ -66,6 +89,7 @@ Plugin::Plugin(const clap_host_t* host)
 
 bool Plugin::activate(double sampleRate) {
     instrument_->setSampleRate(sampleRate);
+    instrument_->rewindSong();
     // The compilation a program change asked for happens here, on the main thread.
     instrument_->syncProgramDisplay();
     return true;
@@ -96,6 +120,11 @@ void Plugin::take(const clap_input_events_t* events, bool insideBlock) {
                 instrument_->queueEvent(event);
                 break;
             }
+            case CLAP_EVENT_TRANSPORT:
+                if (insideBlock && header->size >= sizeof(clap_event_transport_t))
+                    instrument_->queueTransport(reportOf(*reinterpret_cast<const clap_event_transport_t*>(header)),
+                                                frame);
+                break;
             case CLAP_EVENT_MIDI: {
                 if (!insideBlock || header->size < sizeof(clap_event_midi_t)) break;
                 const auto* midi = reinterpret_cast<const clap_event_midi_t*>(header);
@@ -120,6 +149,7 @@ void Plugin::take(const clap_input_events_t* events, bool insideBlock) {
 }
 
 clap_process_status Plugin::process(const clap_process_t* process) {
+    if (process->transport) instrument_->queueTransport(reportOf(*process->transport), 0);
     take(process->in_events, true);
     float* left = nullptr;
     float* right = nullptr;

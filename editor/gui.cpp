@@ -113,9 +113,15 @@ void GUI::drawScope(Canvas& canvas) {
     CompiledExpression& code = instrument.scopeRecord(program);
     code.variable('V') = 128;
     code.variable('M') = 0;
+    // The words as a held note of key 69 from the song's start, its time the song's.
+    for (Word w : {Word::Bar, Word::Start, Word::Pressure}) code.word(w) = 0;
+    code.word(Word::Note) = 69;
+    code.word(Word::Gate) = 1;
+    code.word(Word::Timbre) = 64;
     for (int n = 0; n < kScopeWidth; ++n) {
         const int64_t p = step * n;
         code.variable('T') = 8 * p;
+        code.word(Word::Beat) = 8 * p;
         code.variable('P') = p;
         code.variable('R') = scopeRandom_.next();
         code.variable('S') = sineReading(instrument.sineTable(), p, 0);

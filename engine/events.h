@@ -12,6 +12,10 @@ enum class EventKind : int32_t {
     ModWheel = 2,       // value: wheel position 0..127
     ProgramChange = 3,  // program
     SettingChange = 4,  // setting (engine::Setting as a number), value: its new value
+    // The extended language's: what its words read.
+    Pressure = 5,   // value 0..127 for the note of key `note` on `channel`, or every note of it (note -1)
+    Timbre = 6,     // value 0..127 for the notes of `channel`
+    Transport = 7,  // program: the index of the host's report among the block's (Instrument::queueTransport)
 };
 
 struct Event {

@@ -12,7 +12,7 @@ namespace engine {
 
 static_assert(kNumPrograms == RecordHandOver::kPrograms);
 
-Instrument::Instrument(const CodePages& codePages) : handOver_(codePages) {
+Instrument::Instrument(const CodePages& codePages, Language language) : language_(language), handOver_(codePages) {
     for (int i = 0; i < kNumPrograms; ++i) {
         ProgramSlot& slot = programs[i];
         slot.needsCompile = true;
@@ -48,7 +48,7 @@ void Instrument::publishEdits() {
             handOver_.mark(i);
             continue;
         }
-        const char* message = compileExpression(*workspace_, slot.formula);
+        const char* message = compileExpression(*workspace_, slot.formula, language_);
         // A program has four records, and one is always free to take here. Were none, or
         // no memory, the edit would wait for the next walk.
         if (!(fresh[i] = handOver_.take(i, *workspace_))) continue;
@@ -61,7 +61,7 @@ void Instrument::publishEdits() {
     for (int i = 0; i < kNumPrograms; ++i) {
         if (!fresh[i]) continue;
         // One run here touches every page that the audio thread's runs will touch.
-        for (char letter : {'T', 'P', 'V', 'M', 'R', 'S', 'C'}) fresh[i]->variable(letter) = 0;
+        for (int64_t& variable : fresh[i]->variables) variable = 0;
         runExpression(*fresh[i]);
         handOver_.offer(i, fresh[i]);
     }
@@ -70,7 +70,7 @@ void Instrument::publishEdits() {
 const char* Instrument::messageOf(int index) {
     const LastCompile& last = lastCompiled_[index];
     if (last.valid && std::strcmp(last.formula, programs[index].formula) == 0) return last.message;
-    return compileExpression(*workspace_, programs[index].formula);
+    return compileExpression(*workspace_, programs[index].formula, language_);
 }
 
 const char* Instrument::compileDirtyPrograms() {
@@ -88,7 +88,7 @@ bool Instrument::isMarked(int index) const { return programs[index].needsCompile
 CompiledExpression& Instrument::programRecord(int index) { return handOver_.nextRecord(index); }
 
 CompiledExpression& Instrument::scopeRecord(int index) {
-    compileExpression(*workspace_, programs[index].formula);
+    compileExpression(*workspace_, programs[index].formula, language_);
     workspace_->valueStack[0] = scopeResults_[index];
     return *workspace_;
 }

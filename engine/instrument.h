@@ -30,6 +30,7 @@
 #include "random.h"
 #include "record_hand_over.h"
 #include "settings.h"
+#include "song_position.h"
 
 constexpr int kNumPrograms = 128;
 constexpr int kNumVoices = 8;
@@ -88,6 +89,10 @@ struct Voice {
     int32_t noteId;   // and its id and port (Event::noteId)
     int32_t port;
     int32_t velocity;
+    // What the extended language's words read: the song's position where the voice's
+    // time began, whether its note is held, the note's pressure and timbre (0..127).
+    int64_t start;
+    int32_t gate, pressure, timbre;
     int64_t time;
     int64_t phase;
     double timeFrac;
@@ -103,9 +108,10 @@ struct Voice {
 class Instrument {
 public:
     // Builds the whole instrument: programs and presets, compiled formulas, settings and
-    // sine table. Machine code goes into `codePages` (tests put a failing system there).
-    // Throws std::bad_alloc when memory runs out.
-    explicit Instrument(const CodePages& codePages = systemCodePages());
+    // sine table. Formulas are read in `language`; machine code goes into `codePages`
+    // (tests put a failing system there). Throws std::bad_alloc when memory runs out.
+    explicit Instrument(const CodePages& codePages = systemCodePages(), Language language = Language::Classic);
+    explicit Instrument(Language language) : Instrument(systemCodePages(), language) {}
     ~Instrument();
     Instrument(const Instrument&) = delete;
     Instrument& operator=(const Instrument&) = delete;
@@ -117,6 +123,13 @@ public:
     // kEventCapacity events: the event is dropped.
     bool queueMidi(int status, int data1, int data2, int32_t frame);
     bool queueEvent(const Event& event);
+    // [audio thread] What the host says of its transport at `frame` (the block's start,
+    // or inside it); in the classic language nothing reads it. False when the block
+    // already holds kTransportCapacity reports or kEventCapacity events: it is dropped.
+    static constexpr int kTransportCapacity = 64;
+    bool queueTransport(const TransportReport& report, int32_t frame);
+    // [audio thread, between blocks] The song's position back to its start, as at activation.
+    void rewindSong() { song_.rewind(); }
     // [audio thread] Renders `frames` samples into both outputs (either may be null),
     // firing the queued events at their frames in the order they were queued within a
     // frame, then empties the queue. A program change or a display request raised
@@ -201,6 +214,8 @@ public:
     const Event* queuedEvents() const { return events_; }
     int32_t queuedCount() const { return eventCount_; }
 
+    // The language the instrument reads its formulas in.
+    Language language() const { return language_; }
     // [compiling side] Program `index`'s formula. The caller holds bankLock().
     const char* formulaOf(int32_t index) const { return programs[index].formula; }
     // The sine table that S and C read.
@@ -221,6 +236,7 @@ private:
     template <class Bank>
     friend void ::readChunk(Bank& bank, const float* in, int count);
 
+    const Language language_;
     std::atomic<int32_t> currentProgram{0};
     std::atomic<int32_t> lastSeenProgram{0};
 
@@ -249,6 +265,13 @@ private:
     Voice voices[kNumVoices]{};
     double glideRate = 0.0;
     random15::Generator random_;  // the voices' R
+    // [audio thread] The extended language's: the song's position, and the latest
+    // pressure and controller 74 of each channel, which a new note takes.
+    SongPosition song_;
+    int32_t channelPressure_[16]{};
+    int32_t channelTimbre_[16]{64, 64, 64, 64, 64, 64, 64, 64, 64, 64, 64, 64, 64, 64, 64, 64};
+    TransportReport transports_[kTransportCapacity];
+    int32_t transportCount_ = 0;
 
     std::atomic<bool> displayDirty{true};
 
@@ -292,6 +315,8 @@ private:
     void renderVoice(Voice& voice, int32_t frames, random15::Every draws, double rate, double timeStep,
                      Evaluate& evaluate);
     void updateGlideRate(const Voice& voice);
+    // [audio thread] The extended language's expression events.
+    void pressNotes(const Event& event);
     // [audio thread] Reports the note `voice` was playing as ended at the firing frame.
     void noteEnded(const Voice& voice);
 
@@ -309,9 +334,12 @@ private:
     };
     LastCompile lastCompiled_[kNumPrograms]{};
 
-    // [audio thread] The mix of a stretch, as the voices add to it.
+    // [audio thread] The mix of a stretch, as the voices add to it, and the song's
+    // position at each of its frames, as beat and bar read it.
     static constexpr int32_t kStretch = 256;
     float stretchMix_[kStretch]{};
+    int64_t stretchBeats_[kStretch]{};
+    int64_t stretchBars_[kStretch]{};
 
     // [audio thread] The coming block's events.
     Event events_[kEventCapacity];

@@ -6,12 +6,15 @@ namespace {
 
 constexpr int kStatusNoteOff = 0x80;
 constexpr int kStatusNoteOn = 0x90;
+constexpr int kStatusKeyPressure = 0xA0;
 constexpr int kStatusControlChange = 0xB0;
 constexpr int kStatusProgramChange = 0xC0;
+constexpr int kStatusChannelPressure = 0xD0;
 constexpr int kStatusPitchBend = 0xE0;
 
 constexpr int kControllerModWheel = 1;
 constexpr int kControllerDataEntry = 6;
+constexpr int kControllerTimbre = 74;  // MPE's "slide"
 constexpr int kControllerRpnLsb = 100;
 constexpr int kControllerRpnMsb = 101;
 constexpr int kControllerAllNotesOff = 123;  // 123..127: all notes off and the mode messages
@@ -29,6 +32,19 @@ bool Instrument::queueEvent(const Event& event) {
     queued = event;
     queued.order = eventCount_++;
     return true;
+}
+
+bool Instrument::queueTransport(const TransportReport& report, int32_t frame) {
+    if (transportCount_ >= kTransportCapacity || eventCount_ >= kEventCapacity) {
+        ++dropped_;
+        return false;
+    }
+    Event queued{};
+    queued.kind = EventKind::Transport;
+    queued.frame = frame;
+    queued.program = transportCount_;
+    transports_[transportCount_++] = report;
+    return queueEvent(queued);
 }
 
 bool Instrument::queueMidi(int status, int data1, int data2, int32_t frame) {
@@ -57,6 +73,10 @@ bool Instrument::queueMidi(int status, int data1, int data2, int32_t frame) {
                 return queueEvent(queued);
             } else if (data1 == kControllerDataEntry) {
                 if (rpnLsb == 0 && rpnMsb == 0) bendRange = data2 * 0.5;
+            } else if (data1 == kControllerTimbre && language_ == Language::Extended) {
+                queued.kind = EventKind::Timbre;
+                queued.value = static_cast<float>(data2);
+                return queueEvent(queued);
             } else if (data1 >= kControllerAllNotesOff && data1 <= 127) {
                 queued.kind = EventKind::Note;
                 queued.note = -1;
@@ -73,7 +93,15 @@ bool Instrument::queueMidi(int status, int data1, int data2, int32_t frame) {
             queued.value = static_cast<float>((position - 8192) * bendRange * 0.0001220703125);
             return queueEvent(queued);
         }
-        default: return true;  // aftertouch, channel pressure, system messages
+        case kStatusKeyPressure:
+        case kStatusChannelPressure:
+            // Only the extended language's words read them.
+            if (language_ != Language::Extended) return true;
+            queued.kind = EventKind::Pressure;
+            queued.note = (status & 0xF0) == kStatusKeyPressure ? (data1 & 0x7F) : -1;
+            queued.value = static_cast<float>((status & 0xF0) == kStatusKeyPressure ? data2 : (data1 & 0x7F));
+            return queueEvent(queued);
+        default: return true;  // system messages
     }
 }
 

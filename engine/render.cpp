@@ -39,6 +39,11 @@ void Instrument::fire(const Event& event) {
             if (settingFromNumber(event.setting, which)) setSetting(which, static_cast<int32_t>(event.value));
             break;
         }
+        case EventKind::Pressure:
+        case EventKind::Timbre: pressNotes(event); break;
+        case EventKind::Transport:
+            if (event.program >= 0 && event.program < transportCount_) song_.follow(transports_[event.program]);
+            break;
         default: break;
     }
 }

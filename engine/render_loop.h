@@ -37,11 +37,16 @@ void Instrument::renderVoice(Voice& voice, int32_t frames, random15::Every draws
                              Evaluate& evaluate) {
     CompiledExpression& code = handOver_.playing(voice.program);
     // Every letter but the seven below reads 0: a record's variables start cleared and
-    // nothing ever writes the other nineteen. V and M hold over the stretch; S and C are
-    // read from the table only for a formula that reads them.
-    const uint32_t read = variablesRead(code);
+    // nothing ever writes the other nineteen. V, M and the words but beat and bar hold
+    // over the stretch; S and C are read from the table only for a formula that reads them.
+    const uint64_t read = variablesRead(code);
     code.variable('V') = voice.velocity;
     code.variable('M') = modWheel;
+    code.word(Word::Start) = voice.start;
+    code.word(Word::Note) = voice.note;
+    code.word(Word::Gate) = voice.gate;
+    code.word(Word::Pressure) = voice.pressure;
+    code.word(Word::Timbre) = voice.timbre;
     voice::Plan plan{voice,
                      rate,
                      timeStep,
@@ -51,14 +56,17 @@ void Instrument::renderVoice(Voice& voice, int32_t frames, random15::Every draws
                      interpolate != 0,
                      clampOutput != 0,
                      portamento < 100 && voice.pitch != voice.targetPitch,
-                     (read >> ('R' - 'A') & 1) != 0,
-                     (read >> ('S' - 'A') & 1) != 0,
-                     (read >> ('C' - 'A') & 1) != 0};
+                     (read & readBit('R')) != 0,
+                     (read & readBit('S')) != 0,
+                     (read & readBit('C')) != 0,
+                     (read & readBit(Word::Beat)) != 0,
+                     (read & readBit(Word::Bar)) != 0};
     if (portamento >= 100) plan.v.pitch = plan.v.targetPitch;
     if (!plan.gliding) plan.followPitch();
 
     if constexpr (requires { Evaluate::stretchOf(code); }) {
-        if (voice::runStretch(Evaluate::stretchOf(code), code, plan, draws, stretchMix_, sineTable_, frames)) {
+        if (voice::runStretch(Evaluate::stretchOf(code), code, plan, draws, stretchMix_, sineTable_, stretchBeats_,
+                              stretchBars_, frames)) {
             voice = plan.v;
             return;
         }
@@ -79,6 +87,7 @@ void Instrument::renderVoice(Voice& voice, int32_t frames, random15::Every draws
                     voice::shape(plan, columns.atPhase[i], columns.atNextPhase[i], shapedFraction[i]);
         }
         if (count == 0) break;
+        columns.song(stretchBeats_ + at, stretchBars_ + at);
         voice::evaluate(code, plan, columns, count, sineTable_, byColumns, evaluate, voice.program);
         shaping = count;
         shapedAt = at;
@@ -98,6 +107,7 @@ void Instrument::renderStretch(float* left, float* right, int32_t from, int32_t 
     for (Voice& voice : voices)
         if (voice.note >= 0) sounding[count++] = &voice;
     const uint32_t drawn = random_.take(static_cast<uint32_t>(frames * count));
+    if (language_ == Language::Extended) song_.advance(stretchBeats_, stretchBars_, frames, rate);
     std::fill(stretchMix_, stretchMix_ + frames, 0.0f);
     for (int32_t j = 0; j < count; ++j)
         renderVoice(*sounding[j], frames, random15::Every(drawn, j + 1, count), rate, timeStep, evaluate);
@@ -126,6 +136,7 @@ void Instrument::renderWith(float* left, float* right, int32_t frames, Evaluate&
         k = end;
     }
     eventCount_ = 0;  // events at or past the block's end are dropped with it
+    transportCount_ = 0;
     if (takeDisplayChange(Side::Audio)) announceDisplay();
 }
 

@@ -32,7 +32,7 @@ struct Plan {
     double rate, timeStep, glideStep, bend;
     int64_t scale;
     bool lerp, clamp, gliding;
-    bool readsRandom, readsSine, readsCosine;
+    bool readsRandom, readsSine, readsCosine, readsBeat, readsBar;
 
     // The phase step for the pitch now. pow costs more than a whole formula; the step
     // changes only with the pitch, so only while the voice glides.
@@ -54,6 +54,13 @@ struct Columns {
     int64_t atPhase[kColumn], atNextPhase[kColumn];
     double fractions[2][kColumn];
     const int64_t* varying[kVariableCount] = {};
+    const int64_t *beats = nullptr, *bars = nullptr;  // the song's, from the column's first frame
+
+    // The song's position over the column being evaluated.
+    void song(const int64_t* beatsAt, const int64_t* barsAt) {
+        beats = varying[26 + static_cast<int>(Word::Beat)] = beatsAt;
+        bars = varying[26 + static_cast<int>(Word::Bar)] = barsAt;
+    }
 
     Columns() {
         varying['P' - 'A'] = phases;
@@ -71,7 +78,8 @@ constexpr int64_t nextPhase(int64_t phase) { return static_cast<int64_t>(static_
 // below 2^51 (whole parts stay below 2^52), |gain| at most 2^22. False, with nothing
 // done, where it does not or there is no loop.
 inline bool runStretch(StretchFunction loop, CompiledExpression& code, Plan& plan, const random15::Every& draws,
-                       float* mix, const uint8_t* sineTable, int32_t frames) {
+                       float* mix, const uint8_t* sineTable, const int64_t* beats, const int64_t* bars,
+                       int32_t frames) {
     constexpr double kStepLimit = 2251799813685248.0;
     const auto within = [](double frac, double step) {
         return frac >= 0.0 && frac < 1.0 && step >= 0.0 && step < kStepLimit;
@@ -90,6 +98,8 @@ inline bool runStretch(StretchFunction loop, CompiledExpression& code, Plan& pla
                      0,
                      mix,
                      sineTable,
+                     beats,
+                     bars,
                      draws.state(),
                      draws.leap().multiplier,
                      draws.leap().increment,
@@ -98,7 +108,9 @@ inline bool runStretch(StretchFunction loop, CompiledExpression& code, Plan& pla
                      plan.clamp,
                      plan.readsRandom,
                      plan.readsSine,
-                     plan.readsCosine};
+                     plan.readsCosine,
+                     plan.readsBeat,
+                     plan.readsBar};
     loop(&code, &run);
     v.phaseFrac = run.phaseFrac;
     v.timeFrac = run.timeFrac;
@@ -173,6 +185,8 @@ BYTONE_STEP void evaluate(CompiledExpression& code, const Plan& plan, Columns& c
         code.variable('R') = c.randoms[count - 1];
         if (plan.readsSine) code.variable('S') = c.sines[count - 1];
         if (plan.readsCosine) code.variable('C') = c.cosines[count - 1];
+        if (plan.readsBeat) code.word(Word::Beat) = c.beats[count - 1];
+        if (plan.readsBar) code.word(Word::Bar) = c.bars[count - 1];
         return;
     }
     for (int32_t i = 0; i < count; ++i) {
@@ -181,6 +195,8 @@ BYTONE_STEP void evaluate(CompiledExpression& code, const Plan& plan, Columns& c
         code.variable('R') = c.randoms[i];
         if (plan.readsSine) code.variable('S') = c.sines[i];
         if (plan.readsCosine) code.variable('C') = c.cosines[i];
+        if (plan.readsBeat) code.word(Word::Beat) = c.beats[i];
+        if (plan.readsBar) code.word(Word::Bar) = c.bars[i];
         c.atPhase[i] = evaluate(code, program);
         if (plan.lerp) {
             code.variable('P') = nextPhase(c.phases[i]);

@@ -46,7 +46,13 @@ void Instrument::startVoice(int index, bool mono, const Event& note) {
     if (!wasSounding || !mono) voice.pitch = voice.targetPitch;
     updateGlideRate(voice);
     voice.velocity = note.velocity;
-    if (mono && wasSounding) return;  // legato: the voice keeps its program and counters
+    voice.gate = 1;
+    if (!wasSounding || !mono) {
+        voice.pressure = channelPressure_[channel & 15];
+        voice.timbre = channelTimbre_[channel & 15];
+    }
+    if (mono && wasSounding) return;  // legato: the voice keeps its program, counters and start
+    voice.start = song_.beat();
 
     voice.program = currentProgram;
     if (channel == kDrumChannel) {
@@ -62,6 +68,16 @@ void Instrument::startVoice(int index, bool mono, const Event& note) {
     voice.phase = 0;
     voice.timeFrac = 0.0;
     voice.phaseFrac = 0.0;
+}
+
+void Instrument::pressNotes(const Event& event) {
+    const int32_t channel = event.channel & 15, value = std::clamp(static_cast<int32_t>(event.value), 0, 127);
+    const bool pressure = event.kind == EventKind::Pressure;
+    if (!pressure || event.note < 0) (pressure ? channelPressure_ : channelTimbre_)[channel] = value;
+    for (Voice& voice : voices) {
+        if (voice.note < 0 || voice.channel != event.channel || (event.note >= 0 && voice.note != event.note)) continue;
+        (pressure ? voice.pressure : voice.timbre) = value;
+    }
 }
 
 void Instrument::noteEnded(const Voice& voice) {

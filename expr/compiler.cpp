@@ -23,6 +23,18 @@ bool mayFollow(TokenKind token, LastToken previous) {
 char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isLetterCharacter(char c) { return upper(c) >= 'A' && upper(c) <= 'Z'; }
+
+// The item kind of the word of `length` letters at `text`; 0 for no word.
+uint8_t wordKind(const char* text, int length) {
+    for (int w = 0; w < kWordCount; ++w) {
+        const char* name = kWordNames[w];
+        int i = 0;
+        while (i < length && name[i] != '\0' && upper(text[i]) == upper(name[i])) ++i;
+        if (i == length && name[i] == '\0') return static_cast<uint8_t>(kFirstWord + w);
+    }
+    return 0;
+}
 
 int hexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -33,7 +45,8 @@ int hexDigit(char c) {
 
 class Compiler {
 public:
-    Compiler(CompiledExpression& record, const char* text) : record_(record), text_(text) {}
+    Compiler(CompiledExpression& record, const char* text, Language language)
+        : record_(record), text_(text), language_(language) {}
 
     const char* run();
 
@@ -70,11 +83,13 @@ private:
         return nullptr;
     }
     const char* number();
+    const char* variable();
     const char* closeParen();
     const char* finish();
 
     CompiledExpression& record_;
     const char* text_;
+    const Language language_;
     LastToken previous_ = LastToken::Operator;
     int balance_ = 0;
 };
@@ -90,6 +105,19 @@ const char* Compiler::number() {
     }
     previous_ = LastToken::Operand;
     return write(kNumber, static_cast<int32_t>(value));
+}
+
+// A letter, or in the extended language a word: a run of two or more letters.
+const char* Compiler::variable() {
+    if (!mayFollow(TokenKind::Operand, previous_)) return messages::kSyntaxError;
+    int length = 1;
+    if (language_ == Language::Extended)
+        while (isLetterCharacter(text_[length])) ++length;
+    const uint8_t kind = length == 1 ? static_cast<uint8_t>(upper(*text_)) : wordKind(text_, length);
+    if (kind == 0) return messages::kSyntaxError;
+    previous_ = LastToken::Operand;
+    text_ += length;
+    return write(kind);
 }
 
 const char* Compiler::closeParen() {
@@ -207,10 +235,7 @@ const char* Compiler::run() {
             continue;
         }
         if (c >= 'A' && c <= 'Z') {
-            if (!mayFollow(TokenKind::Operand, previous_)) return messages::kSyntaxError;
-            if ((message = write(static_cast<uint8_t>(c)))) return message;
-            previous_ = LastToken::Operand;
-            ++text_;
+            if ((message = variable())) return message;
             continue;
         }
 
@@ -253,12 +278,14 @@ int operatorPrecedence(uint8_t code) {
     }
 }
 
-const char* compileExpression(CompiledExpression& record, const char* text) { return Compiler(record, text).run(); }
+const char* compileExpression(CompiledExpression& record, const char* text, Language language) {
+    return Compiler(record, text, language).run();
+}
 
-uint32_t variablesRead(const CompiledExpression& record) {
+uint64_t variablesRead(const CompiledExpression& record) {
     if (!record.isCompiled()) return 0;
-    uint32_t read = 0;
+    uint64_t read = 0;
     for (int32_t i = 1; i < record.queueLength; ++i)
-        if (isVariable(record.queue[i].kind)) read |= 1u << (record.queue[i].kind - kFirstVariable);
+        if (isVariable(record.queue[i].kind)) read |= uint64_t{1} << variableIndex(record.queue[i].kind);
     return read;
 }

@@ -2,8 +2,8 @@
 // shunting-yard pass into a reverse-Polish queue, and an interpreter that walks it.
 //
 // A CompiledExpression is a record that holds the queue, the working stacks of both the
-// compiler and the interpreter, and the 26 variables A..Z that the caller fills before
-// each run, all in one block of memory: the header below, then its arrays. A full record
+// compiler and the interpreter, and the variables (A..Z, then the words of words.h) that
+// the caller fills before each run, all in one block of memory: the header below, then its arrays. A full record
 // has the arrays at the language's limits and is what compilations go into; a packed
 // record (packExpression) is a compiled one cut to the arrays its formula needs, for
 // running. Neither compiling nor running allocates. Because the working storage lives in
@@ -18,11 +18,12 @@
 
 #include "fast_code.h"
 #include "opcodes.h"
+#include "words.h"
 
-constexpr int kQueueCapacity = 16384;          // items, the header and the End item included
-constexpr int kOperatorStackCapacity = 16384;  // pending operators and parentheses
-constexpr int kValueStackCapacity = 16384;     // interpreter values
-constexpr int kVariableCount = 26;             // A..Z
+constexpr int kQueueCapacity = 16384;            // items, the header and the End item included
+constexpr int kOperatorStackCapacity = 16384;    // pending operators and parentheses
+constexpr int kValueStackCapacity = 16384;       // interpreter values
+constexpr int kVariableCount = 26 + kWordCount;  // A..Z, then the words
 
 // One queue entry. `value` is written and read for Number items only.
 struct RpnItem {
@@ -65,6 +66,7 @@ struct CompiledExpression {
     uint8_t* operatorStack;
 
     int64_t& variable(char letter) { return variables[letter - 'A']; }
+    int64_t& word(Word w) { return variables[26 + static_cast<int>(w)]; }
     bool isCompiled() const { return queue[0].kind == kCompiled; }
 };
 
@@ -115,12 +117,12 @@ inline constexpr char kQueueOverflow[] = "Queue overflow";
 inline constexpr char kStackOverflow[] = "Stack overflow";
 }  // namespace messages
 
-// Compiles the NUL-terminated `text` into `record`. Returns null on success, else one
+// Compiles the NUL-terminated `text`, read in `language`, into `record`. Returns null on success, else one
 // of the six messages above (static; the caller neither copies nor frees it); the
 // overflow messages come at the record's queue and operator stack lengths, which a full
 // record has at the language's limits. After a failure the record is marked not
 // compiled. Leaves the value stack and variables alone.
-const char* compileExpression(CompiledExpression& record, const char* text);
+const char* compileExpression(CompiledExpression& record, const char* text, Language language = Language::Classic);
 
 // Runs the compiled queue over the record's variables and returns slot 0 of the value
 // stack. Never fails: a record that is not compiled yields what an earlier run left in
@@ -137,7 +139,7 @@ inline int64_t runExpression(CompiledExpression& record) {
 constexpr int kColumn = 64;       // samples at most
 constexpr int kColumnSpills = 8;  // spill slots at most, each a column of its own
 // Runs the fast form of `record` once for each of `count` samples (1..kColumn) into
-// `out`: a variable with a column in `varying` (indexed by letter, A is 0) reads that
+// `out`: a variable with a column in `varying` (indexed as the variables, A is 0) reads that
 // column's value for the sample, the others the record's. Leaves slot 0, the stack count
 // and the spill slots as the run of the last sample leaves them; the variables stay as
 // they are. Returns false, running nothing, for a record without a fast form or with more
@@ -145,9 +147,11 @@ constexpr int kColumnSpills = 8;  // spill slots at most, each a column of its o
 bool runFastColumns(CompiledExpression& record, const int64_t* const varying[kVariableCount], int32_t count,
                     int64_t* out);
 
-// The variables a compiled record's formula reads, a bit for each (bit 0 for A); none
-// for a record that is not compiled.
-uint32_t variablesRead(const CompiledExpression& record);
+// The variables a compiled record's formula reads, a bit for each at its variableIndex
+// (bit 0 for A); none for a record that is not compiled.
+uint64_t variablesRead(const CompiledExpression& record);
+constexpr uint64_t readBit(char letter) { return uint64_t{1} << (letter - 'A'); }
+constexpr uint64_t readBit(Word w) { return uint64_t{1} << (26 + static_cast<int>(w)); }
 
 // The plain interpreter: the reading of the language that every faster path must match.
 int64_t interpretExpression(CompiledExpression& record);

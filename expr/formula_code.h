@@ -35,6 +35,7 @@
 //   the phase and time fractions advance by their steps and their whole parts move to
 //   the counters P and T; R takes the random state's value, (random >> 16) & 0x7FFF, and
 //   the state leaps (state * multiplier + increment); S and C read the sine table;
+//   the words beat and bar take the sample's entries of `beats` and `bars`;
 //   with `lerp` the formula runs again with P + 1 (and S, C a step on), and the two
 //   readings are blended by the phase fraction;
 //   the value is clamped to -256..256 (`clamp`) or masked to 0..255, scaled by gain / 100
@@ -50,10 +51,13 @@ struct VoiceStretch {
     int64_t held;  // the code's own: the first reading while the second is made
     float* mix;
     const uint8_t* sineTable;  // 256 entries
+    const int64_t* beats;      // a value of beat and of bar for each frame
+    const int64_t* bars;
     uint32_t random, randomMultiplier, randomIncrement;
     int32_t frames;
     uint8_t lerp, clamp;
     uint8_t readsRandom, readsSine, readsCosine;  // whether the formula reads R, S and C
+    uint8_t readsBeat, readsBar;                  // and beat and bar
 };
 
 // Writes the code of `record`'s fast form into `out`: a function that takes the record's

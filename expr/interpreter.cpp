@@ -15,7 +15,7 @@ int64_t interpretExpression(CompiledExpression& record) {
             if (kind == kNumber) {
                 stack[top++] = item->value;
             } else if (isVariable(kind)) {
-                stack[top++] = record.variables[kind - kFirstVariable];
+                stack[top++] = record.variables[variableIndex(kind)];
             } else if (intops::isUnary(kind)) {
                 if (top >= 1) stack[top - 1] = intops::unary(kind, stack[top - 1]);
             } else if (kind == kElse) {

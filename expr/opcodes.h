@@ -1,6 +1,6 @@
 // Item kinds and operator codes of the compiled queue. Multi-character operators and
 // unary minus have codes below 32; every other operator is coded by its own character,
-// and a variable by its upper-case letter.
+// a variable by its upper-case letter, and a word by a code of its own below 32.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +19,9 @@ enum ItemKind : uint8_t {
     kGreaterEqual = 16,  // a >= b
     kEqual = 17,         // a == b
     kNotEqual = 18,      // a != b
+
+    kFirstWord = 20,  // the words of words.h, in their order
+    kLastWord = 26,
 
     kLogicalNot = '!',  // v == 0
     kRemainder = '%',   // a % b, b == 0 taken as 1
@@ -39,7 +42,11 @@ enum ItemKind : uint8_t {
     kBitNot = '~',  // ~v
 };
 
-constexpr bool isVariable(uint8_t kind) { return kind >= kFirstVariable && kind <= kLastVariable; }
+constexpr bool isLetter(uint8_t kind) { return kind >= kFirstVariable && kind <= kLastVariable; }
+constexpr bool isWord(uint8_t kind) { return kind >= kFirstWord && kind <= kLastWord; }
+constexpr bool isVariable(uint8_t kind) { return isLetter(kind) || isWord(kind); }
+// A variable's place among a record's variables: the letters A..Z, then the words.
+constexpr int variableIndex(uint8_t kind) { return isLetter(kind) ? kind - kFirstVariable : 26 + kind - kFirstWord; }
 
 // How tightly an operator binds; 0 for anything that is not an operator.
 int operatorPrecedence(uint8_t code);

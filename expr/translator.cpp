@@ -122,7 +122,7 @@ private:
     bool step(const RpnItem& item) {
         const uint8_t kind = item.kind;
         if (kind == kNumber) return push({item.value, Operand::Constant, 0});
-        if (isVariable(kind)) return push({0, Operand::Variable, kind - kFirstVariable});
+        if (isVariable(kind)) return push({0, Operand::Variable, variableIndex(kind)});
         if (kind == kThen) return true;
         if (intops::isUnary(kind)) {
             if (depth_ < 1) return false;

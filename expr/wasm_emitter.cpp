@@ -125,8 +125,8 @@ public:
         enum : Local { kPhaseFrac = 18, kPhaseStep, kTimeFrac, kTimeStep };
         acc_ = kAcc;
         x_ = kX;
-        const uint32_t read = variablesRead(record_);
-        const auto reads = [&](char letter) { return (read >> (letter - 'A') & 1) != 0; };
+        const uint64_t read = variablesRead(record_);
+        const auto reads = [&](auto variable) { return (read & readBit(variable)) != 0; };
         const size_t body = begin(kStretchType, sizeof kStretchType);
         byte(3), byte(6), byte(kI64), byte(10), byte(kI32), byte(4), byte(kF64);  // locals
 
@@ -167,6 +167,14 @@ public:
             address(), get(kRandom), i32(16), byte(kI32ShrU), i32(0x7FFF), byte(kI32And), byte(kI64ExtendI32U);
             variable('R');
             get(kRandom), get(kMultiplier), byte(kI32Mul), get(kIncrement), byte(kI32Add), set(kRandom);
+        }
+        // beat and bar: the frame's entry of their columns.
+        for (const auto& [w, offset] : {std::pair{Word::Beat, offsetof(VoiceStretch, beats)},
+                                        std::pair{Word::Bar, offsetof(VoiceStretch, bars)}}) {
+            if (!reads(w)) continue;
+            address(), get(kStretch), memory(kI32Load, static_cast<uint32_t>(offset)), get(kFrame), i32(3),
+                byte(kI32Shl), byte(kI32Add), memory(kI64Load, 0);
+            memory(kI64Store, offsetOf(&record_.variables[26 + static_cast<int>(w)]));
         }
         // S and C: the phase with its low byte replaced by the table's entry at it plus `shift`.
         const auto sines = [&](int32_t shift) {

@@ -376,6 +376,17 @@ private:
             bytes({0x41, 0x89, 0x80}) && word(kRandom);                                 // mov [r8 + random], eax
             land(past);
         }
+        readColumn(kReadsBeat, kBeats, Word::Beat);
+        readColumn(kReadsBar, kBars, Word::Bar);
+    }
+
+    // For a formula that reads `w`: its variable takes the frame's entry of the column at `field`.
+    void readColumn(uint32_t flag, uint32_t field, Word w) {
+        const size_t past = unless(flag);
+        bytes({0x49, 0x8B, 0x80}) && word(field);                                 // mov rax, [r8 + field]
+        bytes({0x4A, 0x8B, 0x0C, 0xD0});                                          // mov rcx, [rax + r10 * 8]
+        bytes({0x49, 0x89, 0x89}) && word(variableAt(26 + static_cast<int>(w)));  // mov [r9 + w], rcx
+        land(past);
     }
 
     // S and C `shift` steps on, for a formula that reads them.
@@ -453,7 +464,10 @@ private:
                               kClamp = offsetof(VoiceStretch, clamp),
                               kReadsRandom = offsetof(VoiceStretch, readsRandom),
                               kReadsSine = offsetof(VoiceStretch, readsSine),
-                              kReadsCosine = offsetof(VoiceStretch, readsCosine);
+                              kReadsCosine = offsetof(VoiceStretch, readsCosine),
+                              kBeats = offsetof(VoiceStretch, beats), kBars = offsetof(VoiceStretch, bars),
+                              kReadsBeat = offsetof(VoiceStretch, readsBeat),
+                              kReadsBar = offsetof(VoiceStretch, readsBar);
 
     // The record's formula, the value in rax.
     void formula() {
@@ -483,8 +497,9 @@ private:
         bytes({0x48, 0x01, 0xC2, 0x49, 0x89, 0x91}) && word(variable(letter));  // add rdx, rax; mov [r9 + v], rdx
     }
 
-    static uint32_t variable(char letter) {
-        return static_cast<uint32_t>(offsetof(CompiledExpression, variables) + sizeof(int64_t) * (letter - 'A'));
+    static uint32_t variable(char letter) { return variableAt(letter - 'A'); }
+    static uint32_t variableAt(int index) {
+        return static_cast<uint32_t>(offsetof(CompiledExpression, variables) + sizeof(int64_t) * index);
     }
 };
 

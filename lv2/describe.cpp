@@ -27,6 +27,7 @@ const char kPrefixes[] =
     "@prefix pset: <http://lv2plug.in/ns/ext/presets#> .\n"
     "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n"
     "@prefix state: <http://lv2plug.in/ns/ext/state#> .\n"
+    "@prefix time: <http://lv2plug.in/ns/ext/time#> .\n"
     "@prefix ui: <http://lv2plug.in/ns/extensions/ui#> .\n"
     "@prefix urid: <http://lv2plug.in/ns/ext/urid#> .\n\n";
 
@@ -115,7 +116,8 @@ int main(int argc, char** argv) {
                 << "    lv2:extensionData state:interface ;\n    ui:ui <" << lv2adapter::kUiUri
                 << "> ;\n    lv2:port [\n"
                 << "        a lv2:InputPort , atom:AtomPort ;\n        atom:bufferType atom:Sequence ;\n"
-                << "        atom:supports midi:MidiEvent ;\n        lv2:designation lv2:control ;\n        lv2:index "
+                << "        atom:supports midi:MidiEvent , time:Position ;\n        lv2:designation lv2:control ;\n    "
+                   "    lv2:index "
                 << lv2adapter::kMidiPort
                 << " ;\n        lv2:symbol \"midi_in\" ;\n        lv2:name \"MIDI In\" ;\n    ] , [\n"
                 << "        a lv2:OutputPort , lv2:AudioPort ;\n        lv2:index " << lv2adapter::kLeftPort

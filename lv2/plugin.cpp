@@ -10,6 +10,7 @@
 #include <lv2/core/lv2.h>
 #include <lv2/midi/midi.h>
 #include <lv2/state/state.h>
+#include <lv2/time/time.h>
 #include <lv2/urid/urid.h>
 
 #include <cmath>
@@ -75,6 +76,12 @@ LV2_Handle instantiate(const LV2_Descriptor*, double rate, const char*, const LV
     plugin->chunk = map->map(map->handle, LV2_ATOM__Chunk);
     plugin->stateKey = map->map(map->handle, kStateKey);
     plugin->controlsKey = map->map(map->handle, kControlsKey);
+    const auto urid = [map](const char* uri) { return map->map(map->handle, uri); };
+    plugin->time = {urid(LV2_ATOM__Object),   urid(LV2_ATOM__Blank),       urid(LV2_TIME__Position),
+                    urid(LV2_TIME__bar),      urid(LV2_TIME__barBeat),     urid(LV2_TIME__beat),
+                    urid(LV2_TIME__beatUnit), urid(LV2_TIME__beatsPerBar), urid(LV2_TIME__beatsPerMinute),
+                    urid(LV2_TIME__speed),    urid(LV2_ATOM__Int),         urid(LV2_ATOM__Long),
+                    urid(LV2_ATOM__Float),    urid(LV2_ATOM__Double)};
     plugin->instrument->setSampleRate(rate);
     for (int i = 0; i < Plugin::kControlCount; ++i) {
         int32_t value = 0;
@@ -97,7 +104,10 @@ void connect(LV2_Handle handle, uint32_t port, void* data) {
 }
 
 // The compilation a program change asked for happens here, off the audio thread.
-void activate(LV2_Handle handle) { of(handle).instrument->syncProgramDisplay(); }
+void activate(LV2_Handle handle) {
+    of(handle).instrument->syncProgramDisplay();
+    of(handle).instrument->rewindSong();
+}
 
 const LV2_Descriptor kDescriptor = {
     kUri,
@@ -122,15 +132,81 @@ void Plugin::controlChanges() {
     }
 }
 
+// A number of the time ontology, whichever of the atom's number types it comes as.
+bool Plugin::numberOf(const LV2_Atom* atom, double& value) const {
+    if (atom->type == time.atomDouble && atom->size >= sizeof(double))
+        value = reinterpret_cast<const LV2_Atom_Double*>(atom)->body;
+    else if (atom->type == time.atomFloat && atom->size >= sizeof(float))
+        value = reinterpret_cast<const LV2_Atom_Float*>(atom)->body;
+    else if (atom->type == time.atomLong && atom->size >= sizeof(int64_t))
+        value = static_cast<double>(reinterpret_cast<const LV2_Atom_Long*>(atom)->body);
+    else if (atom->type == time.atomInt && atom->size >= sizeof(int32_t))
+        value = reinterpret_cast<const LV2_Atom_Int*>(atom)->body;
+    else
+        return false;
+    return std::isfinite(value);
+}
+
+void Plugin::position(const LV2_Atom_Object* object, int32_t frame) {
+    double bar = 0, barBeat = 0, beat = 0, tempo = 0, speed = 0, unit = 0, perBar = 0;
+    bool hasBar = false, hasBarBeat = false, hasBeat = false, hasTempo = false;
+    LV2_ATOM_OBJECT_FOREACH(object, property) {
+        if (reinterpret_cast<const uint8_t*>(&property->value + 1) + property->value.size >
+            reinterpret_cast<const uint8_t*>(&object->body) + object->atom.size)
+            break;  // a property that runs past its object
+        const LV2_URID key = property->key;
+        double value = 0;
+        if (!numberOf(&property->value, value)) continue;
+        if (key == time.bar)
+            bar = value, hasBar = true;
+        else if (key == time.barBeat)
+            barBeat = value, hasBarBeat = true;
+        else if (key == time.beat)
+            beat = value, hasBeat = true;
+        else if (key == time.beatsPerMinute)
+            tempo = value, hasTempo = true;
+        else if (key == time.speed)
+            speed = value, meter.playing = speed != 0.0;
+        else if (key == time.beatUnit && value >= 1 && value <= 64)
+            unit = value, meter.beatUnit = value;
+        else if (key == time.beatsPerBar && value > 0 && value <= 64)
+            perBar = value, meter.beatsPerBar = value;
+    }
+    // Beats of another unit than the quarter note become quarter notes.
+    const double quarters = 4.0 / meter.beatUnit;
+    engine::TransportReport report;
+    report.playing = meter.playing;
+    report.hasTempo = hasTempo;
+    report.tempo = tempo * quarters;
+    report.hasSignature = unit > 0 || perBar > 0;
+    report.numerator = static_cast<int32_t>(std::lround(meter.beatsPerBar));
+    report.denominator = static_cast<int32_t>(std::lround(meter.beatUnit));
+    if (hasBar && hasBarBeat) {
+        report.hasPosition = report.hasBarStart = true;
+        report.barStart = bar * meter.beatsPerBar * quarters;
+        report.quarterNotes = report.barStart + barBeat * quarters;
+    } else if (hasBeat) {
+        report.hasPosition = true;
+        report.quarterNotes = beat * quarters;
+    }
+    instrument->queueTransport(report, frame);
+}
+
 void Plugin::run(uint32_t frames) {
     controlChanges();
     if (midi) {
         LV2_ATOM_SEQUENCE_FOREACH(midi, event) {
+            const auto frame = static_cast<int32_t>(event->time.frames);
+            if ((event->body.type == time.object || event->body.type == time.blank) &&
+                event->body.size >= sizeof(LV2_Atom_Object_Body) &&
+                reinterpret_cast<const LV2_Atom_Object*>(&event->body)->body.otype == time.position) {
+                position(reinterpret_cast<const LV2_Atom_Object*>(&event->body), frame);
+                continue;
+            }
             if (event->body.type != midiEvent || event->body.size == 0) continue;
             const auto* bytes = reinterpret_cast<const uint8_t*>(event + 1);
             const uint32_t size = event->body.size;
-            instrument->queueMidi(bytes[0], size > 1 ? bytes[1] : 0, size > 2 ? bytes[2] : 0,
-                                  static_cast<int32_t>(event->time.frames));
+            instrument->queueMidi(bytes[0], size > 1 ? bytes[1] : 0, size > 2 ? bytes[2] : 0, frame);
         }
     }
     instrument->render(left, right, static_cast<int32_t>(frames));

@@ -30,7 +30,7 @@ struct DisplayCounter : engine::DisplayListener {
 class EngineTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        synth = std::make_unique<engine::Instrument>();
+        synth = std::make_unique<engine::Instrument>(language);
         synth->setDisplayListener(&display);
         synth->setSampleRate(44100.0);
     }
@@ -58,6 +58,7 @@ protected:
         ASSERT_EQ(synth->compileDirtyPrograms(), nullptr) << formula;
     }
 
+    Language language = Language::Classic;
     std::unique_ptr<engine::Instrument> synth;
     DisplayCounter display;
 };

@@ -20,7 +20,7 @@ std::string spelling(uint8_t kind) {
         case kEqual: return "==";
         case kNotEqual: return "!=";
         case kEnd: return "End";
-        default: return std::string(1, static_cast<char>(kind));
+        default: return isWord(kind) ? kWordNames[kind - kFirstWord] : std::string(1, static_cast<char>(kind));
     }
 }
 
@@ -40,7 +40,9 @@ protected:
     CompiledExpressions records = allocateCompiledExpressions(1);
     CompiledExpression* record = &records[0];
 
-    const char* compile(const std::string& text) { return compileExpression(*record, text.c_str()); }
+    const char* compile(const std::string& text, Language language = Language::Classic) {
+        return compileExpression(*record, text.c_str(), language);
+    }
 };
 
 struct QueueCase {
@@ -81,10 +83,13 @@ TEST_F(CompilerTest, CompilesToTheExpectedQueues) {
         {"1-2-3", "1 2 - 3 - End"},
         {"P*(Q+R)", "P Q R + * End"},
     };
-    for (const QueueCase& c : cases) {
-        EXPECT_EQ(compile(c.formula), nullptr) << c.formula;
-        EXPECT_TRUE(record->isCompiled()) << c.formula;
-        EXPECT_EQ(queueText(*record), c.queue) << c.formula;
+    // The extended language reads every formula of the classic one as it does.
+    for (Language language : {Language::Classic, Language::Extended}) {
+        for (const QueueCase& c : cases) {
+            EXPECT_EQ(compile(c.formula, language), nullptr) << c.formula;
+            EXPECT_TRUE(record->isCompiled()) << c.formula;
+            EXPECT_EQ(queueText(*record), c.queue) << c.formula;
+        }
     }
 }
 
@@ -112,9 +117,43 @@ TEST_F(CompilerTest, ReportsTheFirstFaultWithItsMessage) {
         {"P+1.5", kUnexpectedSymbol}, {"1 2 #", kSyntaxError},      {"(P", kMissingClose},
         {"((P)", kMissingClose},      {"P)", kExtraClose},          {"(P))", kExtraClose},
     };
-    for (const MessageCase& c : cases) {
+    for (Language language : {Language::Classic, Language::Extended}) {
+        for (const MessageCase& c : cases) {
+            EXPECT_STREQ(compile(c.formula, language), c.message) << c.formula;
+            EXPECT_FALSE(record->isCompiled()) << c.formula;
+        }
+    }
+}
+
+// Words are runs of letters, which the classic language refuses.
+TEST_F(CompilerTest, TheExtendedLanguageReadsWordsWhereTheClassicRefusesThem) {
+    using namespace messages;
+    const struct {
+        const char* formula;
+        const char* queue;  // in the extended language; null where it refuses the text too
+        const char* message;
+    } cases[] = {
+        {"beat>>12&3", "beat 12 >> 3 & End", kSyntaxError},
+        {"(BEAT-Bar)/note", "beat bar - note / End", kSyntaxError},
+        {"T*(beat-start)", "T beat start - * End", kSyntaxError},
+        {"gate?pressure:timbre", "gate pressure ? timbre : End", kSyntaxError},
+        {"-note", "note neg End", kSyntaxError},
+        {"0xbeat", nullptr, kSyntaxError},  // hex digits, then T after a number
+        {"beats", nullptr, kSyntaxError},
+        {"PT", nullptr, kSyntaxError},
+        {"P beat", nullptr, kSyntaxError},
+        {"beat(P)", nullptr, kSyntaxError},
+        {"beat+", "beat + End", kSyntaxError},
+        {"(note)", "note End", kSyntaxError},
+    };
+    for (const auto& c : cases) {
         EXPECT_STREQ(compile(c.formula), c.message) << c.formula;
-        EXPECT_FALSE(record->isCompiled()) << c.formula;
+        if (c.queue) {
+            EXPECT_EQ(compile(c.formula, Language::Extended), nullptr) << c.formula;
+            EXPECT_EQ(queueText(*record), c.queue) << c.formula;
+        } else {
+            EXPECT_STREQ(compile(c.formula, Language::Extended), c.message) << c.formula;
+        }
     }
 }
 

@@ -1,4 +1,5 @@
 #include <cmath>
+#include <functional>
 #include <limits>
 
 #include "engine/conversions.h"
@@ -256,6 +257,53 @@ TEST_F(RenderTest, TheStretchAndColumnLoopsPlayWhatTheFormulaPlaysSampleBySample
         }
         EXPECT_EQ(takes[0], takes[2]) << "stretch: " << c.formula << " lerp " << c.lerp << " clamp " << c.clamp;
         EXPECT_EQ(takes[1], takes[2]) << "columns: " << c.formula << " lerp " << c.lerp << " clamp " << c.clamp;
+    }
+}
+
+// The words, on every path: a note of key 60 struck at 5 quarter notes into a song that
+// plays at 150 BPM, with its channel's pressure and controller 74 set before it and its
+// key's pressure from frame 10.
+TEST_F(RenderTest, TheWordsReadTheSongAndTheNote) {
+    const auto beat = [](int64_t n) { return (5 * kBeatUnits * 60 * 44100 + n * 150 * kBeatUnits) / (60 * 44100); };
+    const struct {
+        const char* formula;
+        std::function<int64_t(int64_t)> value;
+    } cases[] = {
+        {"beat>>10&255", [&](int64_t n) { return beat(n) >> 10 & 255; }},
+        {"(beat-start)>>5", [&](int64_t n) { return (beat(n) - beat(0)) >> 5; }},
+        {"bar>>12", [](int64_t) { return 4 * kBeatUnits >> 12; }},
+        {"note+gate", [](int64_t) { return 61; }},
+        {"pressure", [](int64_t n) { return n < 10 ? 77 : 99; }},
+        {"TIMBRE", [](int64_t) { return 20; }},
+    };
+    for (const auto& c : cases) {
+        std::vector<float> takes[3];
+        for (int take = 0; take < 3; ++take) {
+            language = Language::Extended;
+            SetUp();
+            setFormula(0, c.formula);
+            ASSERT_NE(synth->programRecord(0).stretch, nullptr) << c.formula;
+            engine::TransportReport song;
+            song.playing = song.hasPosition = song.hasTempo = true;
+            song.quarterNotes = 5.0;
+            song.tempo = 150.0;
+            ASSERT_TRUE(synth->queueTransport(song, 0));
+            send({midiEvent(0xD0, 77, 0), midiEvent(0xB0, 74, 20), midiEvent(0x90, 60, 100),
+                  midiEvent(0xA0, 60, 99, 10), midiEvent(0xA1, 60, 5, 20), midiEvent(0xD1, 6, 0, 30)});
+            std::vector<float> left(300), right(300);
+            if (take == 0)
+                synth->render(left.data(), right.data(), 300);
+            else if (take == 1)
+                synth->renderWith(left.data(), right.data(), 300, engine::FastFormOnly{});
+            else
+                synth->renderWith(left.data(), right.data(), 300,
+                                  [](CompiledExpression& code, int32_t) { return runExpression(code); });
+            takes[take] = left;
+        }
+        for (int64_t n = 0; n < 300; ++n)
+            ASSERT_EQ(takes[0][n], level(std::clamp<int64_t>(c.value(n), -256, 256))) << c.formula << " at " << n;
+        EXPECT_EQ(takes[1], takes[0]) << "columns: " << c.formula;
+        EXPECT_EQ(takes[2], takes[0]) << "sample by sample: " << c.formula;
     }
 }
 

@@ -416,9 +416,12 @@ TEST_F(Vst3Test, TheFactoryDescribesOneInstrumentWithItsBusesParametersAndProgra
         EXPECT_NE(m->get_midi_controller_assignment(self, 0, 0, 7, &id), V3_OK) << "volume is not read";
         return 0;
     });
-    // The processor reads nothing of the host's process context, and says so.
+    // The processor asks for what beat and bar read of the host's process context.
     with<v3_process_context_requirements>(component, v3_process_context_requirements_iid, [&](auto* self, auto* r) {
-        EXPECT_EQ(r->get_process_context_requirements(self), 0u);
+        EXPECT_EQ(r->get_process_context_requirements(self),
+                  uint32_t{V3_PROCESS_CTX_NEED_PROJECT_TIME | V3_PROCESS_CTX_NEED_BAR_POSITION |
+                           V3_PROCESS_CTX_NEED_TEMPO | V3_PROCESS_CTX_NEED_TIME_SIG |
+                           V3_PROCESS_CTX_NEED_TRANSPORT_STATE});
         return 0;
     });
     with<v3_unit_information>(component, v3_unit_information_iid, [&](auto* self, auto* u) {

@@ -25,6 +25,30 @@ constexpr int16_t kPitchBend = 129;
 constexpr int16_t kMappedControllers[] = {1, 6, 38, 100, 101, 123, kPitchBend};
 constexpr int kControllersPerChannel = sizeof kMappedControllers / sizeof kMappedControllers[0];
 constexpr int kChannels = 16;
+
+// What the host's process context says of its transport, in the instrument's terms.
+engine::TransportReport reportOf(const v3_process_context& context) {
+    engine::TransportReport report;
+    report.playing = (context.state & V3_PROCESS_CTX_PLAYING) != 0;
+    if (context.state & V3_PROCESS_CTX_TEMPO_VALID) {
+        report.hasTempo = true;
+        report.tempo = context.bpm;
+    }
+    if (context.state & V3_PROCESS_CTX_PROJECT_TIME_VALID) {
+        report.hasPosition = true;
+        report.quarterNotes = context.project_time_quarters;
+    }
+    if (context.state & V3_PROCESS_CTX_BAR_POSITION_VALID) {
+        report.hasBarStart = true;
+        report.barStart = context.bar_position_quarters;
+    }
+    if (context.state & V3_PROCESS_CTX_TIME_SIG_VALID) {
+        report.hasSignature = true;
+        report.numerator = context.time_sig_numerator;
+        report.denominator = context.time_sig_denom;
+    }
+    return report;
+}
 constexpr int kRootUnit = 0;
 constexpr int kProgramList = 1;
 
@@ -124,7 +148,10 @@ const v3_component_cpp Plugin::kComponent = {
         [](void*, int32_t, int32_t, int32_t, v3_bool) -> v3_result { return V3_OK; },
         [](void* self, v3_bool active) -> v3_result {
             // The compilation a program change asked for happens here, on the main thread.
-            if (active) of(self).instrument_->syncProgramDisplay();
+            if (active) {
+                of(self).instrument_->syncProgramDisplay();
+                of(self).instrument_->rewindSong();
+            }
             return V3_OK;
         },
         [](void* self, v3_bstream** stream) { return of(self).readState(stream); },
@@ -252,13 +279,17 @@ const v3_midi_mapping_cpp Plugin::kMidiMapping = {
     },
 };
 
-// The instrument reads nothing of the host's process context: it asks for none of it.
+// What the words beat and bar read: the song's position, tempo, bar and signature, and
+// whether the transport plays.
 const Plugin::ContextRequirementsTable Plugin::kContextRequirements = {
     {kComponent.query_interface, kComponent.ref, kComponent.unref},
-    {[](void*) -> uint32_t { return 0; }},
+    {[](void*) -> uint32_t {
+        return V3_PROCESS_CTX_NEED_PROJECT_TIME | V3_PROCESS_CTX_NEED_BAR_POSITION | V3_PROCESS_CTX_NEED_TEMPO |
+               V3_PROCESS_CTX_NEED_TIME_SIG | V3_PROCESS_CTX_NEED_TRANSPORT_STATE;
+    }},
 };
 
-Plugin::Plugin() : instrument_(std::make_unique<engine::Instrument>()), gestures_(*this) {}
+Plugin::Plugin() : instrument_(std::make_unique<engine::Instrument>(Language::Extended)), gestures_(*this) {}
 
 Plugin::~Plugin() = default;
 
@@ -409,6 +440,7 @@ void Plugin::applyParameter(v3_param_id id, double value, int32_t frame, bool in
 
 v3_result Plugin::process(v3_process_data& data) {
     const bool insideBlock = data.nframes > 0;
+    if (data.ctx && insideBlock) instrument_->queueTransport(reportOf(*data.ctx), 0);
     if (v3_param_changes** changes = data.input_params) {
         const int32_t count = v3_cpp_obj(changes)->get_param_count(changes);
         for (int32_t i = 0; i < count; ++i) {
@@ -440,6 +472,11 @@ v3_result Plugin::process(v3_process_data& data) {
                 event.channel = std::clamp<int16_t>(e.note_off.channel, 0, 15);
                 event.note = e.note_off.pitch;
                 event.velocity = 0;
+            } else if (e.type == V3_EVENT_POLY_PRESSURE) {
+                event.kind = engine::EventKind::Pressure;
+                event.channel = std::clamp<int16_t>(e.poly_pressure.channel, 0, 15);
+                event.note = e.poly_pressure.pitch;
+                event.value = static_cast<float>(std::lround(std::clamp(e.poly_pressure.pressure, 0.0f, 1.0f) * 127));
             } else {
                 continue;
             }
