@@ -57,23 +57,27 @@ void SongPosition::follow(const TransportReport& report) {
     if (report.hasSignature && report.numerator > 0 && report.numerator <= 64 && report.denominator > 0 &&
         report.denominator <= 64)
         barLength_ = std::llround(report.numerator * 4.0 * kBeatUnits / report.denominator);
-    bool moved = false;
+    // The position is followed while playing, and while stopped where it is new.
+    bool followed = false;
     if (report.hasPosition && reasonable(report.quarterNotes)) {
         if (report.playing) {
             stoppedKnown_ = false;
-            moved = true;
+            followed = true;
         } else if (!stoppedKnown_ || report.quarterNotes != stoppedAt_) {
             stoppedKnown_ = true;
             stoppedAt_ = report.quarterNotes;
-            moved = true;
+            followed = true;
         }
     }
-    // A report that changes neither the position nor the tempo leaves the anchor.
-    if (moved)
-        anchor(report.quarterNotes * kBeatUnits, tempo, increment);
-    else if (tempo != tempoAt(elapsed_) || increment != increment_)
+    // A report that agrees with the running position to within half a unit, at the same
+    // tempo, confirms it: the anchor stays, and with it the exactness of each sample's beat.
+    const double units = report.quarterNotes * kBeatUnits;
+    const bool sameTempo = tempo == tempoAt(elapsed_) && increment == increment_;
+    if (followed && !(sameTempo && std::fabs(units - unitsAt(elapsed_)) <= 0.5))
+        anchor(units, tempo, increment);
+    else if (!sameTempo)
         anchor(unitsAt(elapsed_), tempo, increment);
-    if (report.hasBarStart && reasonable(report.barStart) && (moved || !report.hasPosition))
+    if (report.hasBarStart && reasonable(report.barStart) && (followed || !report.hasPosition))
         barStart_ = wholeUnits(report.barStart * kBeatUnits);
     findBar(beat());
 }

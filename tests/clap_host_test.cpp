@@ -8,6 +8,7 @@
 #include <clap/plugin-factory.h>
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "parameter_cases.h"
 #include "plugin_loader.h"
 #include "preset_sequence.h"
+#include "song_cases.h"
 
 namespace {
 
@@ -37,6 +39,11 @@ public:
         e.header = {sizeof e, time, CLAP_CORE_EVENT_SPACE_ID, CLAP_EVENT_MIDI, 0};
         e.data[0] = static_cast<uint8_t>(status), e.data[1] = static_cast<uint8_t>(data1);
         e.data[2] = static_cast<uint8_t>(data2);
+        add(&e.header);
+    }
+    void transport(uint32_t time, const clap_event_transport_t& transport) {
+        clap_event_transport_t e = transport;
+        e.header = {sizeof e, time, CLAP_CORE_EVENT_SPACE_ID, CLAP_EVENT_TRANSPORT, 0};
         add(&e.header);
     }
     void parameter(uint32_t time, clap_id id, double value) {
@@ -82,10 +89,10 @@ protected:
         if (entry) entry->deinit();
     }
 
-    const clap_plugin_t* create() {
+    const clap_plugin_t* create(double rate = kRate) {
         const clap_plugin_t* p = factory->create_plugin(factory, &kPlainClapHost, "com.bytone.bytone");
         EXPECT_NE(p, nullptr);
-        if (!p || !p->init(p) || !p->activate(p, kRate, 1, kBlock) || !p->start_processing(p)) return nullptr;
+        if (!p || !p->init(p) || !p->activate(p, rate, 1, kBlock) || !p->start_processing(p)) return nullptr;
         made.push_back(p);
         return p;
     }
@@ -95,7 +102,8 @@ protected:
     }
     // One block into `left` and `right`; the notes the plug-in says ended go to `ended`
     // (time, channel, key, note id, port).
-    void process(const clap_plugin_t* p, EventList& events, float* left, float* right) {
+    void process(const clap_plugin_t* p, EventList& events, float* left, float* right,
+                 const clap_event_transport_t* transport = nullptr) {
         float* channels[2] = {left, right};
         clap_audio_buffer_t out{channels, nullptr, 2, 0, 0};
         ended.clear();
@@ -108,7 +116,7 @@ protected:
                 }
                 return true;
             }};
-        const clap_process_t call{0, kBlock, nullptr, nullptr, &out, 0, 1, events.get(), &sent};
+        const clap_process_t call{0, kBlock, transport, nullptr, &out, 0, 1, events.get(), &sent};
         EXPECT_EQ(p->process(p, &call), CLAP_PROCESS_CONTINUE);
     }
     void flush(const clap_plugin_t* p, EventList& events) {
@@ -230,6 +238,48 @@ TEST_F(ClapTest, ThePresetsSoundAsTheVst24PluginsDoSampleForSample) {
     }
     effect->dispatcher(effect, effClose, 0, 0, nullptr, 0.0f);
     EXPECT_EQ(differ, 0);
+}
+
+// The host's transport as CLAP gives it, at a block's start and inside blocks.
+clap_event_transport_t transportOf(const songcases::Report& report) {
+    clap_event_transport_t t{};
+    t.flags = CLAP_TRANSPORT_HAS_TEMPO | CLAP_TRANSPORT_HAS_BEATS_TIMELINE | CLAP_TRANSPORT_HAS_TIME_SIGNATURE |
+              (report.playing ? CLAP_TRANSPORT_IS_PLAYING : 0);
+    const double bar = report.numerator * 4.0 / report.denominator;
+    t.song_pos_beats = std::llround(report.quarterNotes * CLAP_BEATTIME_FACTOR);
+    t.bar_start = std::llround(std::floor(report.quarterNotes / bar) * bar * CLAP_BEATTIME_FACTOR);
+    t.tempo = report.tempo;
+    t.tsig_num = static_cast<uint16_t>(report.numerator);
+    t.tsig_denom = static_cast<uint16_t>(report.denominator);
+    return t;
+}
+
+TEST_F(ClapTest, FormulasFollowTheHostsTransportAndTheirNote) {
+    using namespace songcases;
+    const auto play = [&](const char* formula, const Scenario& s) {
+        const clap_plugin_t* p = create(songcases::kRate);
+        EXPECT_TRUE(p && load(p, stateWith(formula))) << formula;
+        std::vector<float> out, left(kBlock), right(kBlock);
+        for (int64_t at = 0; p && at < s.frames; at += kBlock) {
+            EventList events;
+            if (at == 0)
+                for (const auto& m : kNoteMidi) events.midi(0, m[0], m[1], m[2]);
+            for (int64_t frame : reportFramesIn(s, at, kBlock))
+                events.transport(static_cast<uint32_t>(frame - at), transportOf(reportAt(s, frame)));
+            const clap_event_transport_t start = transportOf(reportAt(s, at));
+            process(p, events, left.data(), right.data(), &start);
+            out.insert(out.end(), left.begin(), left.end());
+        }
+        return out;
+    };
+    const auto check = [&](const Case& c, const Scenario& s) {
+        const std::vector<float> out = play(c.formula, s);
+        for (int64_t n = 0; n < s.frames; ++n)
+            ASSERT_EQ(out[n], sampleOf(c.value(s, n))) << c.formula << ", " << s.name << ", at " << n;
+    };
+    for (const Scenario& s : scenarios())
+        for (const Case& c : songCases()) check(c, s);
+    for (const Case& c : noteCases()) check(c, scenarios().front());
 }
 
 TEST_F(ClapTest, AParameterChangeIsHeardFromItsFrame) {

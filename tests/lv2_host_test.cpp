@@ -3,12 +3,15 @@
 // and MIDI at their frames, and the state.
 #include <gtest/gtest.h>
 #include <lilv/lilv.h>
+#include <lv2/atom/forge.h>
 #include <lv2/atom/util.h>
 #include <lv2/midi/midi.h>
 #include <lv2/presets/presets.h>
 #include <lv2/state/state.h>
+#include <lv2/time/time.h>
 #include <lv2/urid/urid.h>
 
+#include <cmath>
 #include <cstring>
 #include <map>
 #include <string>
@@ -19,6 +22,7 @@
 #include "parameter_cases.h"
 #include "plugin_loader.h"
 #include "preset_sequence.h"
+#include "song_cases.h"
 
 namespace {
 
@@ -38,7 +42,8 @@ const LV2_Feature* const features[] = {&mapFeature, nullptr};
 
 // One instance with its ports connected: a MIDI sequence, the outputs and the controls.
 struct Instance {
-    explicit Instance(const LilvPlugin* plugin) : instance(lilv_plugin_instantiate(plugin, kRate, features)) {
+    explicit Instance(const LilvPlugin* plugin, double rate = kRate)
+        : instance(lilv_plugin_instantiate(plugin, rate, features)) {
         if (!instance) return;
         for (uint32_t p = lv2adapter::kFirstSettingPort; p < lv2adapter::kPortCount; ++p) {
             const LilvPort* port = lilv_plugin_get_port_by_index(plugin, p);
@@ -58,11 +63,41 @@ struct Instance {
         lilv_instance_deactivate(instance);
         lilv_instance_free(instance);
     }
-    // One block with these MIDI events (each at its frame).
-    void run(const std::vector<VstMidiEvent>& events = {}) {
+    // One block with these MIDI events and transport positions (each at its frame, the
+    // positions first).
+    void run(const std::vector<VstMidiEvent>& events = {}, const std::vector<songcases::Report>& positions = {},
+             uint32_t frames = kBlock) {
         auto* sequence = reinterpret_cast<LV2_Atom_Sequence*>(midi.data());
         sequence->atom = {sizeof(LV2_Atom_Sequence_Body), mapUri(nullptr, LV2_ATOM__Sequence)};
         sequence->body = {0, 0};
+        for (const songcases::Report& r : positions) {
+            // A time:Position as hosts send it: the bar, the beat in it and the tempo in the
+            // signature's unit.
+            uint64_t event[32]{};
+            event[0] = static_cast<uint64_t>(r.frame);
+            LV2_Atom_Forge forge;
+            lv2_atom_forge_init(&forge, &map);
+            lv2_atom_forge_set_buffer(&forge, reinterpret_cast<uint8_t*>(event + 1), sizeof event - 8);
+            const double beats = r.quarterNotes * r.denominator / 4.0;
+            const auto bar = static_cast<int64_t>(std::floor(beats / r.numerator));
+            LV2_Atom_Forge_Frame frame;
+            lv2_atom_forge_object(&forge, &frame, 0, mapUri(nullptr, LV2_TIME__Position));
+            lv2_atom_forge_key(&forge, mapUri(nullptr, LV2_TIME__bar));
+            lv2_atom_forge_long(&forge, bar);
+            lv2_atom_forge_key(&forge, mapUri(nullptr, LV2_TIME__barBeat));
+            lv2_atom_forge_float(&forge, static_cast<float>(beats - static_cast<double>(bar) * r.numerator));
+            lv2_atom_forge_key(&forge, mapUri(nullptr, LV2_TIME__beatUnit));
+            lv2_atom_forge_int(&forge, r.denominator);
+            lv2_atom_forge_key(&forge, mapUri(nullptr, LV2_TIME__beatsPerBar));
+            lv2_atom_forge_float(&forge, static_cast<float>(r.numerator));
+            lv2_atom_forge_key(&forge, mapUri(nullptr, LV2_TIME__beatsPerMinute));
+            lv2_atom_forge_float(&forge, static_cast<float>(r.tempo * r.denominator / 4.0));
+            lv2_atom_forge_key(&forge, mapUri(nullptr, LV2_TIME__speed));
+            lv2_atom_forge_float(&forge, r.playing ? 1.0f : 0.0f);
+            lv2_atom_forge_pop(&forge, &frame);
+            lv2_atom_sequence_append_event(sequence, static_cast<uint32_t>(midi.size() * 8),
+                                           reinterpret_cast<LV2_Atom_Event*>(event));
+        }
         for (const VstMidiEvent& e : events) {
             struct {
                 LV2_Atom_Event header;
@@ -73,7 +108,7 @@ struct Instance {
             std::memcpy(event.bytes, e.midiData, 3);
             lv2_atom_sequence_append_event(sequence, static_cast<uint32_t>(midi.size() * 8), &event.header);
         }
-        lilv_instance_run(instance, kBlock);
+        lilv_instance_run(instance, frames);
     }
     // The state's bytes; the controls stored beside them go to `savedControls`.
     std::vector<uint8_t> save() {
@@ -236,6 +271,36 @@ TEST_F(Lv2Test, ThePresetsSoundAsTheVst24PluginsDoSampleForSample) {
     effect->dispatcher(effect, effClose, 0, 0, nullptr, 0.0f);
     EXPECT_EQ(differ, 0);
     EXPECT_GT(sounding, kPresets * kRate) << "the presets are silent";
+}
+
+// The host's transport as time:Position objects: one at each block's start, and one
+// where the song jumps or the tempo changes inside a block.
+TEST_F(Lv2Test, FormulasFollowTheHostsTransportAndTheirNote) {
+    using namespace songcases;
+    const auto play = [&](const char* formula, const Scenario& s) {
+        Instance lv2(plugin, songcases::kRate);
+        EXPECT_EQ(lv2.restore(stateWith(formula)), LV2_STATE_SUCCESS) << formula;
+        std::vector<float> out;
+        for (int64_t at = 0; at < s.frames; at += kBlock) {
+            std::vector<VstMidiEvent> events;
+            if (at == 0)
+                for (const auto& m : kNoteMidi) events.push_back(vstMidiEvent(m[0], m[1], m[2], 0));
+            std::vector<Report> positions = {reportAt(s, at)};
+            for (int64_t frame : reportFramesIn(s, at, kBlock)) positions.push_back(reportAt(s, frame));
+            for (Report& r : positions) r.frame -= at;
+            lv2.run(events, positions);
+            out.insert(out.end(), lv2.left.begin(), lv2.left.end());
+        }
+        return out;
+    };
+    const auto check = [&](const Case& c, const Scenario& s) {
+        const std::vector<float> out = play(c.formula, s);
+        for (int64_t n = 0; n < s.frames; ++n)
+            ASSERT_EQ(out[n], sampleOf(c.value(s, n))) << c.formula << ", " << s.name << ", at " << n;
+    };
+    for (const Scenario& s : scenarios())
+        for (const Case& c : songCases()) check(c, s);
+    for (const Case& c : noteCases()) check(c, scenarios().front());
 }
 
 TEST_F(Lv2Test, AControlActsWhenItMovesAndNotOtherwise) {

@@ -13,6 +13,7 @@
 #include <travesty/factory.h>
 #include <travesty/unit.h>
 
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -21,6 +22,7 @@
 #include "parameter_cases.h"
 #include "plugin_loader.h"
 #include "preset_sequence.h"
+#include "song_cases.h"
 #include "vst3/unit_handler.h"
 
 namespace {
@@ -275,7 +277,7 @@ protected:
         return result;
     }
 
-    v3_component** create() {
+    v3_component** create(double rate = kRate) {
         v3_tuid classId{};
         v3_class_info info{};
         EXPECT_EQ(v3_cpp_obj(factory)->get_class_info(factory, 0, &info), V3_OK);
@@ -286,7 +288,7 @@ protected:
         if (!c) return nullptr;
         EXPECT_EQ(base(c)->initialize(c, nullptr), V3_OK);
         v3_speaker_arrangement stereo = V3_SPEAKER_L | V3_SPEAKER_R;
-        v3_process_setup setup{V3_REALTIME, V3_SAMPLE_32, kBlock, kRate};
+        v3_process_setup setup{V3_REALTIME, V3_SAMPLE_32, kBlock, rate};
         with<v3_audio_processor>(c, v3_audio_processor_iid, [&](auto* self, auto* p) {
             EXPECT_EQ(p->set_bus_arrangements(self, nullptr, 0, &stereo, 1), V3_OK);
             EXPECT_EQ(p->setup_processing(self, &setup), V3_OK);
@@ -298,7 +300,8 @@ protected:
     }
 
     // One block (or, with no frames, a flush of parameters).
-    void process(v3_component** c, BlockInput& input, float* left, float* right, int32_t frames = kBlock) {
+    void process(v3_component** c, BlockInput& input, float* left, float* right, int32_t frames = kBlock,
+                 v3_process_context* context = nullptr) {
         float* channels[2] = {left, right};
         v3_audio_bus_buffers out{};
         out.num_channels = 2;
@@ -311,6 +314,7 @@ protected:
         data.outputs = &out;
         data.input_params = reinterpret_cast<v3_param_changes**>(&input.changes);
         data.input_events = reinterpret_cast<v3_event_list**>(&input.events);
+        data.ctx = context;
         with<v3_audio_processor>(c, v3_audio_processor_iid, [&](auto* self, auto* p) {
             EXPECT_EQ(p->process(self, &data), V3_OK);
             return 0;
@@ -384,7 +388,7 @@ TEST_F(Vst3Test, TheFactoryDescribesOneInstrumentWithItsBusesParametersAndProgra
 
     // The settings, the program, and each channel's hidden controllers.
     with<v3_edit_controller>(component, v3_edit_controller_iid, [&](auto* self, auto* e) {
-        EXPECT_EQ(e->get_parameter_count(self), 8 + 1 + 16 * 7);
+        EXPECT_EQ(e->get_parameter_count(self), 8 + 1 + 16 * 7 + 16 * 2);
         v3_param_info p{};
         EXPECT_EQ(e->get_parameter_info(self, 3, &p), V3_OK);
         EXPECT_EQ(ascii(p.title), "Gain");
@@ -406,22 +410,28 @@ TEST_F(Vst3Test, TheFactoryDescribesOneInstrumentWithItsBusesParametersAndProgra
         EXPECT_EQ(e->get_parameter_info(self, 9 + 1, &p), V3_OK);
         EXPECT_EQ(ascii(p.title), "Ch1 Data Entry");
         EXPECT_DOUBLE_EQ(p.default_normalised_value, 4.0 / 127.0);
-        EXPECT_NE(e->get_parameter_info(self, 8 + 1 + 16 * 7, &p), V3_OK);
+        EXPECT_EQ(e->get_parameter_info(self, 9 + 16 * 7 + 2 * 2 + 1, &p), V3_OK);
+        EXPECT_EQ(ascii(p.title), "Ch3 Timbre");
+        EXPECT_NE(e->get_parameter_info(self, 9 + 16 * 7 + 16 * 2, &p), V3_OK);
         return 0;
     });
     with<v3_midi_mapping>(component, v3_midi_mapping_iid, [&](auto* self, auto* m) {
         v3_param_id id = 0;
         EXPECT_EQ(m->get_midi_controller_assignment(self, 0, 2, 129, &id), V3_OK);
         EXPECT_EQ(id, 1000u + 2 * 7 + 6);
+        EXPECT_EQ(m->get_midi_controller_assignment(self, 0, 2, 128, &id), V3_OK);  // pressure, after them all
+        EXPECT_EQ(id, 1000u + 16 * 7 + 2 * 2);
+        EXPECT_EQ(m->get_midi_controller_assignment(self, 0, 15, 74, &id), V3_OK);
+        EXPECT_EQ(id, 1000u + 16 * 7 + 15 * 2 + 1);
         EXPECT_NE(m->get_midi_controller_assignment(self, 0, 0, 7, &id), V3_OK) << "volume is not read";
         return 0;
     });
     // The processor asks for what beat and bar read of the host's process context.
     with<v3_process_context_requirements>(component, v3_process_context_requirements_iid, [&](auto* self, auto* r) {
-        EXPECT_EQ(r->get_process_context_requirements(self),
-                  uint32_t{V3_PROCESS_CTX_NEED_PROJECT_TIME | V3_PROCESS_CTX_NEED_BAR_POSITION |
-                           V3_PROCESS_CTX_NEED_TEMPO | V3_PROCESS_CTX_NEED_TIME_SIG |
-                           V3_PROCESS_CTX_NEED_TRANSPORT_STATE});
+        EXPECT_EQ(
+            r->get_process_context_requirements(self),
+            uint32_t{V3_PROCESS_CTX_NEED_PROJECT_TIME | V3_PROCESS_CTX_NEED_BAR_POSITION | V3_PROCESS_CTX_NEED_TEMPO |
+                     V3_PROCESS_CTX_NEED_TIME_SIG | V3_PROCESS_CTX_NEED_TRANSPORT_STATE});
         return 0;
     });
     with<v3_unit_information>(component, v3_unit_information_iid, [&](auto* self, auto* u) {
@@ -525,6 +535,51 @@ TEST_F(Vst3Test, ThePresetsSoundAsTheVst24PluginsDoSampleForSample) {
     effect->dispatcher(effect, effClose, 0, 0, nullptr, 0.0f);
     EXPECT_EQ(differ, 0);
     EXPECT_GT(sounding, kPresets * kRate) << "the presets are silent";
+}
+
+// The host's transport as a VST3 host gives it: a process context for each block, the
+// blocks cut where the song jumps or the tempo changes.
+TEST_F(Vst3Test, FormulasFollowTheHostsTransportAndTheirNote) {
+    using namespace songcases;
+    const auto play = [&](const char* formula, const Scenario& s) {
+        v3_component** c = create(songcases::kRate);
+        EXPECT_EQ(load(c, stateWith(formula)), V3_OK) << formula;
+        std::vector<float> out, left(kBlock), right(kBlock);
+        for (int64_t at = 0; at < s.frames;) {
+            BlockInput input;
+            if (at == 0) {
+                input.point(1000 + 16 * 7, 0, 77 / 127.0);      // channel 1's pressure
+                input.point(1000 + 16 * 7 + 1, 0, 20 / 127.0);  // and its controller 74
+                input.note(0, true, 0, 60, 100 / 127.0f);
+            }
+            const std::vector<int64_t> cuts = reportFramesIn(s, at, kBlock);
+            const auto frames = static_cast<int32_t>(cuts.empty() ? kBlock : cuts.front() - at);
+            const Report report = reportAt(s, at);
+            v3_process_context context{};
+            context.state = V3_PROCESS_CTX_TEMPO_VALID | V3_PROCESS_CTX_PROJECT_TIME_VALID |
+                            V3_PROCESS_CTX_BAR_POSITION_VALID | V3_PROCESS_CTX_TIME_SIG_VALID |
+                            (report.playing ? V3_PROCESS_CTX_PLAYING : 0);
+            context.sample_rate = songcases::kRate;
+            context.project_time_quarters = report.quarterNotes;
+            const double bar = report.numerator * 4.0 / report.denominator;
+            context.bar_position_quarters = std::floor(report.quarterNotes / bar) * bar;
+            context.bpm = report.tempo;
+            context.time_sig_numerator = report.numerator;
+            context.time_sig_denom = report.denominator;
+            process(c, input, left.data(), right.data(), frames, &context);
+            out.insert(out.end(), left.begin(), left.begin() + frames);
+            at += frames;
+        }
+        return out;
+    };
+    const auto check = [&](const Case& c, const Scenario& s) {
+        const std::vector<float> out = play(c.formula, s);
+        for (int64_t n = 0; n < s.frames; ++n)
+            ASSERT_EQ(out[n], sampleOf(c.value(s, n))) << c.formula << ", " << s.name << ", at " << n;
+    };
+    for (const Scenario& s : scenarios())
+        for (const Case& c : songCases()) check(c, s);
+    for (const Case& c : noteCases()) check(c, scenarios().front());
 }
 
 TEST_F(Vst3Test, AParameterPointIsHeardFromItsOffset) {

@@ -20,11 +20,38 @@ namespace {
 
 // The controllers that come as hidden parameters, per channel: the mod wheel, the RPN
 // data entry and selection (which set the bend range), all notes off, and pitch bend,
-// which VST3's MIDI mapping numbers 129.
+// which VST3's MIDI mapping numbers 129; after all of those, each channel's pressure
+// (128) and controller 74, which the words pressure and timbre read. Their ids follow
+// this order, and hosts keep them in their sessions.
 constexpr int16_t kPitchBend = 129;
+constexpr int16_t kChannelPressure = 128;
 constexpr int16_t kMappedControllers[] = {1, 6, 38, 100, 101, 123, kPitchBend};
+constexpr int16_t kExpressionControllers[] = {kChannelPressure, 74};
 constexpr int kControllersPerChannel = sizeof kMappedControllers / sizeof kMappedControllers[0];
+constexpr int kExpressionsPerChannel = sizeof kExpressionControllers / sizeof kExpressionControllers[0];
 constexpr int kChannels = 16;
+constexpr int kHiddenCount = kChannels * (kControllersPerChannel + kExpressionsPerChannel);
+
+// The channel and controller of hidden parameter `index` (0 to kHiddenCount - 1).
+void controllerAt(int index, int& channel, int16_t& controller) {
+    if (index < kChannels * kControllersPerChannel) {
+        channel = index / kControllersPerChannel;
+        controller = kMappedControllers[index % kControllersPerChannel];
+    } else {
+        index -= kChannels * kControllersPerChannel;
+        channel = index / kExpressionsPerChannel;
+        controller = kExpressionControllers[index % kExpressionsPerChannel];
+    }
+}
+// The hidden parameter of a channel's controller; -1 for a controller it does not read.
+int hiddenIndexOf(int channel, int16_t controller) {
+    for (int i = 0; i < kControllersPerChannel; ++i)
+        if (kMappedControllers[i] == controller) return channel * kControllersPerChannel + i;
+    for (int i = 0; i < kExpressionsPerChannel; ++i)
+        if (kExpressionControllers[i] == controller)
+            return kChannels * kControllersPerChannel + channel * kExpressionsPerChannel + i;
+    return -1;
+}
 
 // What the host's process context says of its transport, in the instrument's terms.
 engine::TransportReport reportOf(const v3_process_context& context) {
@@ -60,11 +87,8 @@ void copyText(const std::string& text, v3_str_128 out) {
 
 // A hidden controller parameter's channel and controller.
 bool isController(v3_param_id id, int& channel, int16_t& controller) {
-    if (id < Plugin::kFirstController || id >= Plugin::kFirstController + kChannels * kControllersPerChannel)
-        return false;
-    const v3_param_id index = id - Plugin::kFirstController;
-    channel = static_cast<int>(index / kControllersPerChannel);
-    controller = kMappedControllers[index % kControllersPerChannel];
+    if (id < Plugin::kFirstController || id >= Plugin::kFirstController + kHiddenCount) return false;
+    controllerAt(static_cast<int>(id - Plugin::kFirstController), channel, controller);
     return true;
 }
 
@@ -76,6 +100,8 @@ const char* controllerName(int16_t controller) {
         case 100: return "RPN LSB";
         case 101: return "RPN MSB";
         case 123: return "All Notes Off";
+        case 74: return "Timbre";
+        case kChannelPressure: return "Pressure";
         default: return "Pitch Bend";
     }
 }
@@ -269,12 +295,10 @@ const v3_midi_mapping_cpp Plugin::kMidiMapping = {
     {
         [](void*, int32_t bus, int16_t channel, int16_t controller, v3_param_id* id) -> v3_result {
             if (bus != 0 || channel < 0 || channel >= kChannels || !id) return V3_FALSE;
-            for (int i = 0; i < kControllersPerChannel; ++i) {
-                if (kMappedControllers[i] != controller) continue;
-                *id = kFirstController + static_cast<v3_param_id>(channel * kControllersPerChannel + i);
-                return V3_OK;
-            }
-            return V3_FALSE;
+            const int index = hiddenIndexOf(channel, controller);
+            if (index < 0) return V3_FALSE;
+            *id = kFirstController + static_cast<v3_param_id>(index);
+            return V3_OK;
         },
     },
 };
@@ -317,7 +341,7 @@ uint32_t Plugin::unref() {
     return left;
 }
 
-int32_t Plugin::parameterCount() { return plugin::kParameterCount + kChannels * kControllersPerChannel; }
+int32_t Plugin::parameterCount() { return plugin::kParameterCount + kHiddenCount; }
 
 bool Plugin::rangeOf(v3_param_id id, int32_t& lowest, int32_t& highest) {
     plugin::ParameterInfo parameter;
@@ -350,8 +374,9 @@ bool Plugin::parameterInfo(int32_t index, v3_param_info& info) const {
     } else {
         const int controllerIndex = index - plugin::kParameterCount;
         info.param_id = kFirstController + static_cast<v3_param_id>(controllerIndex);
-        const int channel = controllerIndex / kControllersPerChannel;
-        const int16_t controller = kMappedControllers[controllerIndex % kControllersPerChannel];
+        int channel = 0;
+        int16_t controller = 0;
+        controllerAt(controllerIndex, channel, controller);
         copyText("Ch" + std::to_string(channel + 1) + " " + controllerName(controller), info.title);
         copyText(controllerName(controller), info.short_title);
         info.flags |= V3_PARAM_IS_HIDDEN;
@@ -433,6 +458,8 @@ void Plugin::applyParameter(v3_param_id id, double value, int32_t frame, bool in
     } else if (isController(id, channel, controller) && insideBlock) {
         if (controller == kPitchBend)
             instrument_->queueMidi(0xE0 | channel, whole & 127, whole >> 7, frame);
+        else if (controller == kChannelPressure)
+            instrument_->queueMidi(0xD0 | channel, whole, 0, frame);
         else
             instrument_->queueMidi(0xB0 | channel, controller, whole, frame);
     }
