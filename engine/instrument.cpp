@@ -48,10 +48,11 @@ void Instrument::publishEdits() {
             handOver_.mark(i);
             continue;
         }
-        const char* message = compileExpression(*workspace_, slot.formula, language_);
+        const char* message = compile(slot.formula);
         // A program has four records, and one is always free to take here. Were none, or
         // no memory, the edit would wait for the next walk.
-        if (!(fresh[i] = handOver_.take(i, *workspace_))) continue;
+        const CompiledExpression* right = workspaceRight_->isCompiled() ? workspaceRight_ : nullptr;
+        if (!(fresh[i] = handOver_.take(i, *workspace_, right))) continue;
         slot.needsCompile = false;
         last.message = message;
         std::memcpy(last.formula, slot.formula, sizeof last.formula);
@@ -61,8 +62,11 @@ void Instrument::publishEdits() {
     for (int i = 0; i < kNumPrograms; ++i) {
         if (!fresh[i]) continue;
         // One run here touches every page that the audio thread's runs will touch.
-        for (int64_t& variable : fresh[i]->variables) variable = 0;
-        runExpression(*fresh[i]);
+        for (CompiledExpression* side : {fresh[i], fresh[i]->right}) {
+            if (!side) continue;
+            for (int64_t& variable : side->variables) variable = 0;
+            runExpression(*side);
+        }
         handOver_.offer(i, fresh[i]);
     }
 }
@@ -70,7 +74,11 @@ void Instrument::publishEdits() {
 const char* Instrument::messageOf(int index) {
     const LastCompile& last = lastCompiled_[index];
     if (last.valid && std::strcmp(last.formula, programs[index].formula) == 0) return last.message;
-    return compileExpression(*workspace_, programs[index].formula, language_);
+    return compile(programs[index].formula);
+}
+
+const char* Instrument::compile(const char* formula) {
+    return compileExpression(*workspace_, formula, language_, workspaceRight_);
 }
 
 const char* Instrument::compileDirtyPrograms() {
@@ -88,7 +96,7 @@ bool Instrument::isMarked(int index) const { return programs[index].needsCompile
 CompiledExpression& Instrument::programRecord(int index) { return handOver_.nextRecord(index); }
 
 CompiledExpression& Instrument::scopeRecord(int index) {
-    compileExpression(*workspace_, programs[index].formula, language_);
+    compile(programs[index].formula);
     workspace_->valueStack[0] = scopeResults_[index];
     return *workspace_;
 }

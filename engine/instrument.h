@@ -310,20 +310,29 @@ private:
     void renderStretch(float* left, float* right, int32_t from, int32_t frames, double rate, double timeStep,
                        Evaluate& evaluate);
     // Advances one sounding voice over `frames` frames, taking its random numbers from
-    // `draws`, and adds its shaped, scaled values to the stretch's mix.
+    // `draws`, and adds its shaped, scaled values to `mix` (those of a stereo formula's
+    // right side to `mixRight`, where it is not null).
     template <class Evaluate>
     void renderVoice(Voice& voice, int32_t frames, random15::Every draws, double rate, double timeStep,
-                     Evaluate& evaluate);
+                     Evaluate& evaluate, float* mix, float* mixRight);
+    // One side of it: the formula of `code`.
+    template <class Evaluate>
+    void renderSide(CompiledExpression& code, Voice& voice, int32_t frames, random15::Every draws, double rate,
+                    double timeStep, Evaluate& evaluate, float* mix);
     void updateGlideRate(const Voice& voice);
     // [audio thread] The extended language's expression events.
     void pressNotes(const Event& event);
     // [audio thread] Reports the note `voice` was playing as ended at the firing frame.
     void noteEnded(const Voice& voice);
 
-    // Formulas are compiled into the full record `workspace_` (which also serves the
-    // scope, guarded by bankLock) and the programs get packed copies of it.
-    CompiledExpressions workspaceMemory_ = allocateCompiledExpressions(1);
+    // Formulas are compiled into the full record `workspace_`, a stereo formula's right
+    // side into `workspaceRight_` (which also serve the scope, guarded by bankLock), and
+    // the programs get packed copies of them.
+    CompiledExpressions workspaceMemory_ = allocateCompiledExpressions(2);
     CompiledExpression* const workspace_ = &workspaceMemory_[0];
+    CompiledExpression* const workspaceRight_ = &workspaceMemory_[1];
+    // [compiling side, under bankLock] Compiles `formula` into the workspace.
+    const char* compile(const char* formula);
     RecordHandOver handOver_;
     int64_t scopeResults_[kNumPrograms]{};
     // The formula each program's newest record was compiled from, and the outcome.
@@ -338,6 +347,8 @@ private:
     // position at each of its frames, as beat and bar read it.
     static constexpr int32_t kStretch = 256;
     float stretchMix_[kStretch]{};
+    float stretchMixRight_[kStretch]{};  // while a voice plays a stereo formula
+    float voiceMix_[kStretch]{};         // a voice of one formula's, beside those
     int64_t stretchBeats_[kStretch]{};
     int64_t stretchBars_[kStretch]{};
 

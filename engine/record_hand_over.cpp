@@ -2,12 +2,15 @@
 
 namespace engine {
 
-RecordHandOver::RecordHandOver(const CodePages& codePages) : codeArena_(kRecordCount, codePages) {
+// The code of record i lies under i in the area, that of its right side under i + kRecordCount.
+RecordHandOver::RecordHandOver(const CodePages& codePages) : codeArena_(2 * kRecordCount, codePages) {
     for (int32_t& index : newest_) index = -1;
 }
 
 void RecordHandOver::recycle(CompiledExpression* record) {
-    codeArena_.drop(records_.indexOf(record));
+    const int index = records_.indexOf(record);
+    codeArena_.drop(index);
+    codeArena_.drop(index + kRecordCount);
     records_.give(record);
 }
 
@@ -27,12 +30,17 @@ void RecordHandOver::collectGivenBack() {
     }
 }
 
-CompiledExpression* RecordHandOver::take(int index, const CompiledExpression& compiled) {
-    CompiledExpression* record = records_.take(compiled);
+CompiledExpression* RecordHandOver::take(int index, const CompiledExpression& compiled,
+                                         const CompiledExpression* right) {
+    CompiledExpression* record = records_.take(compiled, right);
     if (!record) return nullptr;
-    if (newest_[index] >= 0) codeArena_.retire(newest_[index]);  // older records are on their way out
+    if (newest_[index] >= 0) {  // older records are on their way out
+        codeArena_.retire(newest_[index]);
+        codeArena_.retire(newest_[index] + kRecordCount);
+    }
     newest_[index] = records_.indexOf(record);
     codeArena_.install(*record, newest_[index]);  // a failed compilation gets no code
+    if (record->right) codeArena_.install(*record->right, newest_[index] + kRecordCount);
     return record;
 }
 
@@ -54,13 +62,16 @@ void RecordHandOver::adopt(int index, Box& box) {
     uintptr_t held = box.load(std::memory_order_acquire);
     if (!(held & kFresh)) return;
     CompiledExpression* old = playing_[index];
-    // Slot 0 carries over: a formula that fails or pushes nothing yields the last result.
+    // Slot 0 carries over: a formula that fails or pushes nothing yields the last result,
+    // on each side.
     const int64_t lastResult = old ? old->valueStack[0] : 0;
+    const int64_t lastRight = old && old->right ? old->right->valueStack[0] : lastResult;
     // The compiling side may put a newer record in at the same moment: then this one is
     // taken at the next look, never waited for.
     if (!box.compare_exchange_strong(held, reinterpret_cast<uintptr_t>(old), std::memory_order_acq_rel)) return;
     playing_[index] = reinterpret_cast<CompiledExpression*>(held & ~kFresh);
     playing_[index]->valueStack[0] = lastResult;
+    if (playing_[index]->right) playing_[index]->right->valueStack[0] = lastRight;
 }
 
 void RecordHandOver::adoptWalked() {

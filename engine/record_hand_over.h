@@ -38,9 +38,10 @@ public:
 
     // Takes back the records that the audio thread gave back.
     void collectGivenBack();
-    // A packed copy of `compiled` as program `index`'s newest record, its code to be
-    // written at the next sealCode; null when no record is free or memory runs out.
-    CompiledExpression* take(int index, const CompiledExpression& compiled);
+    // A packed copy of `compiled` (with `right`, a stereo formula's right side beside it)
+    // as program `index`'s newest record, its code to be written at the next sealCode;
+    // null when no record is free or memory runs out.
+    CompiledExpression* take(int index, const CompiledExpression& compiled, const CompiledExpression* right = nullptr);
     // Writes the code of the records taken since the last seal and hands it to them.
     void sealCode();
     // Offers `record` (from take) as program `index`'s edit, for the next walk.

@@ -34,8 +34,19 @@ using FastFormOnly = RecordEvaluator<false>;
 
 template <class Evaluate>
 void Instrument::renderVoice(Voice& voice, int32_t frames, random15::Every draws, double rate, double timeStep,
-                             Evaluate& evaluate) {
+                             Evaluate& evaluate, float* mix, float* mixRight) {
     CompiledExpression& code = handOver_.playing(voice.program);
+    if (code.right && mixRight) {
+        // The right side reads what the left reads, sample by sample, R included.
+        Voice again = voice;
+        renderSide(*code.right, again, frames, draws, rate, timeStep, evaluate, mixRight);
+    }
+    renderSide(code, voice, frames, draws, rate, timeStep, evaluate, mix);
+}
+
+template <class Evaluate>
+void Instrument::renderSide(CompiledExpression& code, Voice& voice, int32_t frames, random15::Every draws, double rate,
+                            double timeStep, Evaluate& evaluate, float* mix) {
     // Every letter but the seven below reads 0: a record's variables start cleared and
     // nothing ever writes the other nineteen. V, M and the words but beat and bar hold
     // over the stretch; S and C are read from the table only for a formula that reads them.
@@ -65,7 +76,7 @@ void Instrument::renderVoice(Voice& voice, int32_t frames, random15::Every draws
     if (!plan.gliding) plan.followPitch();
 
     if constexpr (requires { Evaluate::stretchOf(code); }) {
-        if (voice::runStretch(Evaluate::stretchOf(code), code, plan, draws, stretchMix_, sineTable_, stretchBeats_,
+        if (voice::runStretch(Evaluate::stretchOf(code), code, plan, draws, mix, sineTable_, stretchBeats_,
                               stretchBars_, frames)) {
             voice = plan.v;
             return;
@@ -83,8 +94,7 @@ void Instrument::renderVoice(Voice& voice, int32_t frames, random15::Every draws
         for (int32_t i = 0; i < std::max(count, shaping); ++i) {
             if (i < count) voice::count(plan, columns, fraction, i, draws);
             if (i < shaping)
-                stretchMix_[shapedAt + i] +=
-                    voice::shape(plan, columns.atPhase[i], columns.atNextPhase[i], shapedFraction[i]);
+                mix[shapedAt + i] += voice::shape(plan, columns.atPhase[i], columns.atNextPhase[i], shapedFraction[i]);
         }
         if (count == 0) break;
         columns.song(stretchBeats_ + at, stretchBars_ + at);
@@ -98,7 +108,9 @@ void Instrument::renderVoice(Voice& voice, int32_t frames, random15::Every draws
 // The voices render one after another over the stretch, each adding its values to the
 // mix: every sample's float sum is the one a sample-by-sample loop over the voices makes,
 // in voice order. The random numbers are those that loop draws, sample by sample and
-// voice by voice: each voice takes every count-th of them.
+// voice by voice: each voice takes every count-th of them. Where a voice plays a stereo
+// formula the outputs have a mix each, to which a voice of one formula adds the same
+// values.
 template <class Evaluate>
 void Instrument::renderStretch(float* left, float* right, int32_t from, int32_t frames, double rate, double timeStep,
                                Evaluate& evaluate) {
@@ -108,13 +120,24 @@ void Instrument::renderStretch(float* left, float* right, int32_t from, int32_t 
         if (voice.note >= 0) sounding[count++] = &voice;
     const uint32_t drawn = random_.take(static_cast<uint32_t>(frames * count));
     if (language_ == Language::Extended) song_.advance(stretchBeats_, stretchBars_, frames, rate);
+    bool stereo = false;
+    for (int32_t j = 0; j < count; ++j) stereo |= handOver_.playing(sounding[j]->program).right != nullptr;
     std::fill(stretchMix_, stretchMix_ + frames, 0.0f);
-    for (int32_t j = 0; j < count; ++j)
-        renderVoice(*sounding[j], frames, random15::Every(drawn, j + 1, count), rate, timeStep, evaluate);
+    if (stereo) std::fill(stretchMixRight_, stretchMixRight_ + frames, 0.0f);
+    for (int32_t j = 0; j < count; ++j) {
+        const random15::Every draws(drawn, j + 1, count);
+        if (!stereo || handOver_.playing(sounding[j]->program).right) {
+            renderVoice(*sounding[j], frames, draws, rate, timeStep, evaluate, stretchMix_, stretchMixRight_);
+            continue;
+        }
+        std::fill(voiceMix_, voiceMix_ + frames, 0.0f);
+        renderVoice(*sounding[j], frames, draws, rate, timeStep, evaluate, voiceMix_, nullptr);
+        for (int32_t i = 0; i < frames; ++i) stretchMix_[i] += voiceMix_[i], stretchMixRight_[i] += voiceMix_[i];
+    }
+    const float* rightMix = stereo ? stretchMixRight_ : stretchMix_;
     for (int32_t i = 0; i < frames; ++i) {
-        const float sample = std::clamp(stretchMix_[i] * 0.25f, -1.0f, 1.0f);
-        if (left) left[from + i] = sample;
-        if (right) right[from + i] = sample;
+        if (left) left[from + i] = std::clamp(stretchMix_[i] * 0.25f, -1.0f, 1.0f);
+        if (right) right[from + i] = std::clamp(rightMix[i] * 0.25f, -1.0f, 1.0f);
     }
 }
 

@@ -45,33 +45,33 @@ int hexDigit(char c) {
 
 class Compiler {
 public:
-    Compiler(CompiledExpression& record, const char* text, Language language)
-        : record_(record), text_(text), language_(language) {}
+    Compiler(CompiledExpression& record, const char* text, Language language, CompiledExpression* right)
+        : record_(&record), left_(&record), right_(right), text_(text), language_(language) {}
 
     const char* run();
 
 private:
     const char* symbol(char c, char next, int& length);
     const char* write(uint8_t kind, int32_t value = 0) {
-        if (record_.queueLength >= record_.shape.queue) return messages::kQueueOverflow;
-        RpnItem& item = record_.queue[record_.queueLength++];
+        if (record_->queueLength >= record_->shape.queue) return messages::kQueueOverflow;
+        RpnItem& item = record_->queue[record_->queueLength++];
         item.kind = kind;
         if (kind == kNumber) item.value = value;
         return nullptr;
     }
     const char* push(uint8_t code) {
-        if (record_.operatorTop >= record_.shape.operators - 1) return messages::kStackOverflow;
-        record_.operatorStack[++record_.operatorTop] = code;
+        if (record_->operatorTop >= record_->shape.operators - 1) return messages::kStackOverflow;
+        record_->operatorStack[++record_->operatorTop] = code;
         return nullptr;
     }
-    uint8_t top() const { return record_.operatorTop >= 0 ? record_.operatorStack[record_.operatorTop] : 0; }
-    bool stackEmpty() const { return record_.operatorTop < 0; }
+    uint8_t top() const { return record_->operatorTop >= 0 ? record_->operatorStack[record_->operatorTop] : 0; }
+    bool stackEmpty() const { return record_->operatorTop < 0; }
 
     // Moves operators that bind at least as tightly as `code` from the stack to the queue.
     const char* popLoop(uint8_t code) {
         const int precedence = operatorPrecedence(code);
         while (!stackEmpty() && top() != kOpenParen && operatorPrecedence(top()) >= precedence) {
-            if (const char* message = write(record_.operatorStack[record_.operatorTop--])) return message;
+            if (const char* message = write(record_->operatorStack[record_->operatorTop--])) return message;
         }
         return nullptr;
     }
@@ -85,13 +85,23 @@ private:
     const char* number();
     const char* variable();
     const char* closeParen();
+    const char* comma();
+    // Moves the operators left on the stack to the side's queue and ends it.
+    const char* closeQueue();
     const char* finish();
+    static void clear(CompiledExpression& record);
 
-    CompiledExpression& record_;
+    CompiledExpression* record_;  // the side being compiled
+    CompiledExpression* const left_;
+    CompiledExpression* const right_;  // where a stereo formula's right side goes; null: no stereo
     const char* text_;
     const Language language_;
     LastToken previous_ = LastToken::Operator;
     int balance_ = 0;
+    int open_ = 0;  // open parentheses on the operator stack
+    bool sideHasToken_ = false;
+    bool split_ = false;   // the comma has been read: the right side is being compiled
+    int leftBalance_ = 0;  // the left side's, checked at the end
 };
 
 const char* Compiler::number() {
@@ -123,25 +133,52 @@ const char* Compiler::variable() {
 const char* Compiler::closeParen() {
     if (!mayFollow(TokenKind::Close, previous_)) return messages::kSyntaxError;
     while (!stackEmpty() && top() != kOpenParen) {
-        if (const char* message = write(record_.operatorStack[record_.operatorTop--])) return message;
+        if (const char* message = write(record_->operatorStack[record_->operatorTop--])) return message;
     }
-    if (top() == kOpenParen) --record_.operatorTop;
+    if (top() == kOpenParen) --record_->operatorTop, --open_;
     --balance_;  // also without a matching '(': only the net count is checked at the end
     previous_ = LastToken::Close;
     return nullptr;
 }
 
-const char* Compiler::finish() {
+const char* Compiler::closeQueue() {
     while (!stackEmpty()) {
-        const uint8_t code = record_.operatorStack[record_.operatorTop--];
+        const uint8_t code = record_->operatorStack[record_->operatorTop--];
         if (code == kOpenParen) continue;
         if (const char* message = write(code)) return message;
     }
-    if (const char* message = write(kEnd)) return message;
-    if (balance_ > 0) return messages::kMissingClose;
-    if (balance_ < 0) return messages::kExtraClose;
-    record_.queue[0].kind = kCompiled;
-    translateFast(record_);
+    return write(kEnd);
+}
+
+// One comma outside every parenthesis ends the left side of a stereo formula.
+const char* Compiler::comma() {
+    if (open_ > 0 || split_) return messages::kUnexpectedSymbol;
+    if (!sideHasToken_) return messages::kSyntaxError;
+    if (const char* message = closeQueue()) return message;
+    leftBalance_ = balance_;
+    split_ = true;
+    record_ = right_;
+    record_->queueLength = 1;
+    record_->operatorTop = -1;
+    previous_ = LastToken::Operator;
+    balance_ = 0;
+    sideHasToken_ = false;
+    return nullptr;
+}
+
+// The text is read: the sides' balance, and then they may run.
+const char* Compiler::finish() {
+    if (split_ && !sideHasToken_) return messages::kSyntaxError;
+    if (const char* message = closeQueue()) return message;
+    for (int balance : {split_ ? leftBalance_ : balance_, balance_}) {
+        if (balance > 0) return messages::kMissingClose;
+        if (balance < 0) return messages::kExtraClose;
+    }
+    for (CompiledExpression* side : {left_, right_}) {
+        if (side == right_ && !split_) continue;
+        side->queue[0].kind = kCompiled;
+        translateFast(*side);
+    }
     return nullptr;
 }
 
@@ -154,6 +191,7 @@ const char* Compiler::symbol(char c, char next, int& length) {
             if (!mayFollow(TokenKind::Open, previous_)) return messages::kSyntaxError;
             if ((message = push(kOpenParen))) return message;
             ++balance_;
+            ++open_;
             previous_ = LastToken::Open;
             break;
         case ')': message = closeParen(); break;
@@ -210,14 +248,19 @@ const char* Compiler::symbol(char c, char next, int& length) {
     return message;
 }
 
+// Ready to compile into, and not compiled until the whole text is.
+void Compiler::clear(CompiledExpression& record) {
+    record.operatorTop = -1;
+    record.queue[0].kind = kEnd;
+    record.fastLength = 0;
+    record.compiledFormula = nullptr;
+    record.stretch = nullptr;
+    record.queueLength = 1;
+}
+
 const char* Compiler::run() {
-    record_.queueLength = 0;
-    record_.operatorTop = -1;
-    record_.queue[0].kind = kEnd;
-    record_.fastLength = 0;
-    record_.compiledFormula = nullptr;
-    record_.stretch = nullptr;
-    record_.queueLength = 1;
+    clear(*record_);
+    if (right_) clear(*right_);
 
     while (*text_ != '\0') {
         // Control characters, the space and every byte from 0x80 up separate tokens.
@@ -228,6 +271,12 @@ const char* Compiler::run() {
         const char c = upper(*text_);
         const char next = upper(text_[1]);
         const char* message = nullptr;
+        if (c == ',' && language_ == Language::Extended && right_) {
+            if ((message = comma())) return message;
+            ++text_;
+            continue;
+        }
+        sideHasToken_ = true;
 
         if (isDigit(c)) {
             message = number();
@@ -278,8 +327,9 @@ int operatorPrecedence(uint8_t code) {
     }
 }
 
-const char* compileExpression(CompiledExpression& record, const char* text, Language language) {
-    return Compiler(record, text, language).run();
+const char* compileExpression(CompiledExpression& record, const char* text, Language language,
+                              CompiledExpression* right) {
+    return Compiler(record, text, language, right).run();
 }
 
 uint64_t variablesRead(const CompiledExpression& record) {

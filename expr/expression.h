@@ -50,6 +50,9 @@ struct CompiledExpression {
     // The same formula inside a voice's loop over a stretch of samples (formula_code.h),
     // when the record has code for it. Cleared with `compiledFormula`.
     StretchFunction stretch;
+    // The right side of a stereo formula, a record of its own that a packed record keeps
+    // beside it (RecordPool); null for a formula that plays the same on both sides.
+    CompiledExpression* right;
     // The fast form of the queue (fast_code.h), in use while `fastLength` is above 0. Its
     // instructions fill `fast` from the end downward.
     int32_t fastLength;
@@ -117,12 +120,17 @@ inline constexpr char kQueueOverflow[] = "Queue overflow";
 inline constexpr char kStackOverflow[] = "Stack overflow";
 }  // namespace messages
 
-// Compiles the NUL-terminated `text`, read in `language`, into `record`. Returns null on success, else one
+// Compiles the NUL-terminated `text`, read in `language`, into `record`. In the extended
+// language, with a `right` record (a full record too), one comma outside every
+// parenthesis splits the text into a stereo formula's left side, compiled into `record`,
+// and its right side, compiled into `right`; `right` is left not compiled for a text
+// without one. Without `right` a comma is an unexpected symbol. Returns null on success, else one
 // of the six messages above (static; the caller neither copies nor frees it); the
 // overflow messages come at the record's queue and operator stack lengths, which a full
 // record has at the language's limits. After a failure the record is marked not
 // compiled. Leaves the value stack and variables alone.
-const char* compileExpression(CompiledExpression& record, const char* text, Language language = Language::Classic);
+const char* compileExpression(CompiledExpression& record, const char* text, Language language = Language::Classic,
+                              CompiledExpression* right = nullptr);
 
 // Runs the compiled queue over the record's variables and returns slot 0 of the value
 // stack. Never fails: a record that is not compiled yields what an earlier run left in

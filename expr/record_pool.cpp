@@ -32,9 +32,10 @@ RecordPool::~RecordPool() {
         if (out_[i]) std::free(prefixOf(out_[i]));
 }
 
-CompiledExpression* RecordPool::take(const CompiledExpression& compiled) {
+CompiledExpression* RecordPool::take(const CompiledExpression& compiled, const CompiledExpression* right) {
     if (freeCount_ == 0) return nullptr;
-    const size_t bytes = sizeof(Prefix) + recordBytes(packedShape(compiled));
+    const size_t leftBytes = recordBytes(packedShape(compiled));
+    const size_t bytes = sizeof(Prefix) + leftBytes + (right ? recordBytes(packedShape(*right)) : 0);
     void* memory = std::malloc(bytes);
     if (!memory) return nullptr;
     // Every byte written here, on the compiling side, so that no run touches a page first.
@@ -42,6 +43,7 @@ CompiledExpression* RecordPool::take(const CompiledExpression& compiled) {
     auto* prefix = static_cast<Prefix*>(memory);
     prefix->index = free_[--freeCount_];
     CompiledExpression* record = packExpression(compiled, prefix + 1);
+    if (right) record->right = packExpression(*right, reinterpret_cast<unsigned char*>(prefix + 1) + leftBytes);
     out_[prefix->index] = record;
     return record;
 }

@@ -18,8 +18,9 @@ public:
     RecordPool& operator=(const RecordPool&) = delete;
 
     // A packed copy of `compiled`, its every byte written, or null when every record is
-    // out or the memory cannot be had.
-    CompiledExpression* take(const CompiledExpression& compiled);
+    // out or the memory cannot be had. With `right`, a stereo formula's right side: its
+    // packed copy lies in the same memory, as the record's `right`.
+    CompiledExpression* take(const CompiledExpression& compiled, const CompiledExpression* right = nullptr);
     // Takes `record` back and frees it; nothing may use it any more.
     void give(CompiledExpression* record);
     // The record's number, 0..count-1.

@@ -125,6 +125,48 @@ TEST_F(CompilerTest, ReportsTheFirstFaultWithItsMessage) {
     }
 }
 
+TEST_F(CompilerTest, OneCommaOutsideEveryParenthesisSplitsAStereoFormula) {
+    using namespace messages;
+    CompiledExpressions rights = allocateCompiledExpressions(1);
+    CompiledExpression& right = rights[0];
+    const struct {
+        const char* formula;
+        const char* message;
+        const char* left;
+        const char* right;  // null: the formula plays the same on both sides
+    } cases[] = {
+        {"P,T", nullptr, "P End", "T End"},
+        {" (P&255) , beat>>8 ", nullptr, "P 255 & End", "beat 8 >> End"},
+        {"P+,-T", nullptr, "P + End", "T neg End"},
+        {"P*2", nullptr, "P 2 * End", nullptr},
+        {"(P,T)", kUnexpectedSymbol},
+        {"P,T,R", kUnexpectedSymbol},
+        {"P,", kSyntaxError},
+        {",P", kSyntaxError},
+        {",", kSyntaxError},
+        {"P,T T", kSyntaxError},
+        {"P),T", kExtraClose},
+        {"P,(T", kMissingClose},
+        {"P),(T", kExtraClose},        // the left side's fault first
+        {"P),T#", kUnexpectedSymbol},  // a symbol before any parenthesis is counted
+    };
+    for (const auto& c : cases) {
+        const char* message = compileExpression(*record, c.formula, Language::Extended, &right);
+        EXPECT_STREQ(message, c.message) << c.formula;
+        EXPECT_EQ(record->isCompiled(), !c.message) << c.formula;
+        EXPECT_EQ(right.isCompiled(), !c.message && c.right) << c.formula;
+        if (c.message) continue;
+        EXPECT_EQ(queueText(*record), c.left) << c.formula;
+        if (c.right) EXPECT_EQ(queueText(right), c.right) << c.formula;
+        // Without a right record, and in the classic language, a comma is unexpected.
+        EXPECT_STREQ(compile(c.formula, Language::Extended), c.right ? kUnexpectedSymbol : nullptr) << c.formula;
+        EXPECT_STREQ(compileExpression(*record, c.formula, Language::Classic, &right),
+                     c.right ? kUnexpectedSymbol : nullptr)
+            << c.formula;
+        EXPECT_FALSE(right.isCompiled()) << c.formula;
+    }
+}
+
 // Words are runs of letters, which the classic language refuses.
 TEST_F(CompilerTest, TheExtendedLanguageReadsWordsWhereTheClassicRefusesThem) {
     using namespace messages;

@@ -307,6 +307,45 @@ TEST_F(RenderTest, TheWordsReadTheSongAndTheNote) {
     }
 }
 
+// Each side of a stereo formula plays as its formula alone would, on its own output, beside
+// a voice of one formula on both.
+TEST_F(RenderTest, EachSideOfAStereoFormulaPlaysAsItsFormulaAlone) {
+    const struct {
+        const char* stereo;
+        const char* left;
+        const char* right;
+        bool lerp;
+    } cases[] = {
+        {"P*3+R,T^R", "P*3+R", "T^R", false},
+        {"S>>2,(C+beat)>>3", "S>>2", "(C+beat)>>3", true},
+        {"P&255,R&beat", "P&255", "R&beat", false},
+    };
+    const auto play = [&](const char* zero, bool lerp, bool fastForm) {
+        language = Language::Extended;
+        SetUp();
+        inside(*synth).interpolate = lerp;
+        inside(*synth).clampOutput = false;
+        setFormula(0, zero);
+        setFormula(1, "T*P>>7");
+        send({midiEvent(0x90, 60, 100), midiEvent(0xC0, 1, 0, 100), midiEvent(0x90, 67, 90, 200),
+              midiEvent(0x80, 60, 0, 700)});
+        std::vector<float> left(1000), right(1000);
+        if (fastForm)
+            synth->renderWith(left.data(), right.data(), 1000, engine::FastFormOnly{});
+        else
+            synth->render(left.data(), right.data(), 1000);
+        return std::pair{left, right};
+    };
+    for (const auto& c : cases) {
+        for (bool fastForm : {false, true}) {
+            const auto [left, right] = play(c.stereo, c.lerp, fastForm);
+            EXPECT_EQ(left, play(c.left, c.lerp, fastForm).first) << c.stereo << (fastForm ? " (fast form)" : "");
+            EXPECT_EQ(right, play(c.right, c.lerp, fastForm).first) << c.stereo << (fastForm ? " (fast form)" : "");
+            EXPECT_NE(left, right) << c.stereo;
+        }
+    }
+}
+
 // The whole part a counter takes from its fraction, at every magnitude: below 1 and NaN
 // nothing, then the whole part wrapped modulo 2^64; infinity resets the fraction.
 TEST(WholePart, MovesOutOfTheFractionAtEveryMagnitude) {
