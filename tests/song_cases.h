@@ -91,6 +91,7 @@ inline std::vector<int64_t> reportFramesIn(const Scenario& s, int64_t from, int6
 struct Case {
     const char* formula;
     std::function<int64_t(const Scenario&, int64_t)> value;
+    std::function<int64_t(const Scenario&, int64_t)> right = nullptr;  // a stereo formula's right side
 };
 
 inline int64_t barOf(const Scenario& s, int64_t n) {
@@ -113,6 +114,8 @@ inline const std::vector<Case>& noteCases() {
         {"note+gate", [](const Scenario&, int64_t) { return 61; }},
         {"pressure", [](const Scenario&, int64_t) { return 77; }},
         {"timbre", [](const Scenario&, int64_t) { return 20; }},
+        {"note,beat>>8&255", [](const Scenario&, int64_t) { return 60; },
+         [](const Scenario& s, int64_t n) { return s.beat(n) >> 8 & 255; }},
     };
     return all;
 }
@@ -132,6 +135,15 @@ inline std::vector<uint8_t> stateWith(const char* formula) {
 // The sample a formula's value gives under the default settings (clamped, gain 100).
 inline float sampleOf(int64_t value) {
     return static_cast<float>(value < -256 ? -256 : value > 256 ? 256 : value) / 1024.0f;
+}
+
+// The first sample of both outputs where a case does not play as it must: -1 where none.
+inline int64_t firstWrong(const Case& c, const Scenario& s, const std::vector<float>& left,
+                          const std::vector<float>& right) {
+    for (int64_t n = 0; n < s.frames; ++n)
+        if (left.at(n) != sampleOf(c.value(s, n)) || right.at(n) != sampleOf((c.right ? c.right : c.value)(s, n)))
+            return n;
+    return -1;
 }
 
 }  // namespace songcases
