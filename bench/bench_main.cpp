@@ -143,6 +143,21 @@ void reportRender(const CollectingReporter& r) {
     }
 }
 
+void reportWords(const CollectingReporter& r) {
+    std::printf(
+        "\nWords, stereo and the extended language, 8 voices, each path's fastest 512-frame block in turn "
+        "(ns per voice-sample)\n");
+    for (const char* lerp : {"0", "1"}) {
+        const std::string key = std::string("BM_WordsInTurn/lerp:") + lerp + ":";
+        const double words = r.counters.at(key + "words"), letters = r.counters.at(key + "letters"),
+                     stereo = r.counters.at(key + "stereo"), classic = r.counters.at(key + "classic");
+        std::printf(
+            "lerp %s: beat, note, pressure %.2f / T, P, V %.2f = %.3f x; stereo / its left sides %.3f x; "
+            "extended / classic language, the same formulas %.3f x\n",
+            lerp, words, letters, words / letters, stereo / letters, letters / classic);
+    }
+}
+
 void reportFormats(const CollectingReporter& r) {
     const std::string key = "BM_FormatsInTurn:";
     const double vst = r.counters.at(key + "vst"), clap = r.counters.at(key + "clap"),
@@ -161,7 +176,7 @@ void reportCosts(const CollectingReporter& r) {
     for (const auto& [name, ns] : r.nanoseconds) {
         if (name.rfind("BM_Formula", 0) == 0 || name.rfind("BM_FastForm", 0) == 0 ||
             name.rfind("BM_NativeFormula", 0) == 0 || name.rfind("BM_PlainInterpreter", 0) == 0 ||
-            name.rfind("BM_Render", 0) == 0 || name.rfind("BM_Format", 0) == 0)
+            name.rfind("BM_Render", 0) == 0 || name.rfind("BM_Format", 0) == 0 || name.rfind("BM_Words", 0) == 0)
             continue;
         std::printf("%-28s %12.3f us\n", name.c_str(), ns / 1000.0);
     }
@@ -185,6 +200,9 @@ int main(int argc, char** argv) {
     if (reporter.counters.count("BM_RenderInTurn/lerp:0:limit") &&
         reporter.counters.count("BM_RenderInTurn/lerp:1:limit"))
         reportRender(reporter);
+    if (reporter.counters.count("BM_WordsInTurn/lerp:0:words") &&
+        reporter.counters.count("BM_WordsInTurn/lerp:1:words"))
+        reportWords(reporter);
     if (reporter.counters.count("BM_FormatsInTurn:lv2")) reportFormats(reporter);
     reportCosts(reporter);
     // A run of some benchmarks only (as the WebAssembly comparison makes) skips the rest.

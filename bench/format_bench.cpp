@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "lv2/ports.h"
+#include "plugin/parameters.h"
 #include "tests/clap_host.h"
 #include "tests/vst_events.h"
 #include "tools/plugin_loader.h"
@@ -283,9 +284,8 @@ public:
         const LV2_Feature* features[] = {&mapFeature, nullptr};
         plugin_ = descriptor_->instantiate(descriptor_, kRate, BYTONE_LV2_BUNDLE "/", features);
         // The controls at their defaults: the settings' and program 0.
-        for (int i = 0; i < engine::kSettingCount; ++i)
-            controls_[lv2adapter::kFirstSettingPort + i] =
-                static_cast<float>(engine::settingInfo(static_cast<engine::Setting>(i)).defaultValue);
+        for (int i = 0; i < plugin::kParameterCount; ++i)
+            controls_[lv2adapter::kFirstSettingPort + i] = static_cast<float>(plugin::parameterAt(i).defaultValue);
         for (uint32_t port = lv2adapter::kFirstSettingPort; port < lv2adapter::kPortCount; ++port)
             descriptor_->connect_port(plugin_, port, &controls_[port]);
         auto* sequence = reinterpret_cast<LV2_Atom_Sequence*>(midi_.data());

@@ -8,8 +8,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "engine/render_loop.h"
@@ -150,8 +152,73 @@ void BM_RenderInTurn(benchmark::State& state) {
     for (size_t i = 0; i < std::size(paths); ++i) state.counters[names[i]] = fastest[i] / (kBlock * 8);
 }
 
+// Eight voices, voice v playing formula v of `formulas` on program v, in `language`.
+std::unique_ptr<engine::Instrument> eightVoicesOf(const char* const (&formulas)[8], Language language, bool lerp) {
+    auto synth = std::make_unique<engine::Instrument>(language);
+    synth->setSampleRate(kRate);
+    inside(*synth).interpolate = lerp;
+    {
+        std::lock_guard<std::mutex> hold(synth->bankLock());
+        for (int v = 0; v < 8; ++v) synth->storeFormula(v, formulas[v], std::strlen(formulas[v]));
+        synth->compileDirtyPrograms();
+    }
+    synth->queueMidi(0xD0, 64, 0, 0);
+    for (int v = 0; v < 8; ++v) {
+        synth->setProgram(v);
+        synth->queueMidi(0x90, 48 + 3 * v, 100, 0);
+    }
+    return synth;
+}
+
+// Formulas that read the song's position, the note and its pressure; the same with T, P
+// and V in their places; and stereo formulas whose left side is the second set's.
+constexpr const char* kWordFormulas[8] = {"beat>>7&P",
+                                          "P*note>>5&255",
+                                          "P&255^pressure",
+                                          "(beat>>10)*(note&7)&P",
+                                          "P*(pressure+1)>>7&255",
+                                          "(beat^P)&(note+pressure)",
+                                          "beat*note>>9&255",
+                                          "(P>>1)+(beat>>13&63)+pressure&255"};
+constexpr const char* kLetterFormulas[8] = {"T>>7&P",         "P*P>>5&255",  "P&255^V",    "(T>>10)*(P&7)&P",
+                                            "P*(V+1)>>7&255", "(T^P)&(P+V)", "T*P>>9&255", "(P>>1)+(T>>13&63)+V&255"};
+constexpr const char* kStereoFormulas[8] = {"T>>7&P,T>>6&P",
+                                            "P*P>>5&255,P*P>>4&255",
+                                            "P&255^V,P&127^V",
+                                            "(T>>10)*(P&7)&P,(T>>9)*(P&7)&P",
+                                            "P*(V+1)>>7&255,P*(V+2)>>7&255",
+                                            "(T^P)&(P+V),(T^P)&(P-V)",
+                                            "T*P>>9&255,T*P>>8&255",
+                                            "(P>>1)+(T>>13&63)+V&255,(P>>1)+(T>>12&63)+V&255"};
+
+// Words against letters in the extended instrument, stereo against its left sides, and
+// the letters in the classic instrument (which counts no song position), in turn.
+void BM_WordsInTurn(benchmark::State& state) {
+    const bool lerp = state.range(0) != 0;
+    auto words = eightVoicesOf(kWordFormulas, Language::Extended, lerp);
+    auto letters = eightVoicesOf(kLetterFormulas, Language::Extended, lerp);
+    auto stereo = eightVoicesOf(kStereoFormulas, Language::Extended, lerp);
+    auto classic = eightVoicesOf(kLetterFormulas, Language::Classic, lerp);
+    std::vector<float> left(kBlock), right(kBlock);
+    engine::Instrument* const paths[] = {words.get(), letters.get(), stereo.get(), classic.get()};
+    double fastest[std::size(paths)];
+    std::fill(std::begin(fastest), std::end(fastest), 1e30);
+    for (auto _ : state) {
+        for (size_t i = 0; i < std::size(paths); ++i) {
+            const auto start = std::chrono::steady_clock::now();
+            paths[i]->render(left.data(), right.data(), kBlock);
+            const std::chrono::duration<double, std::nano> took = std::chrono::steady_clock::now() - start;
+            fastest[i] = std::min(fastest[i], took.count());
+            benchmark::DoNotOptimize(left.data());
+        }
+    }
+    const char* names[] = {"words", "letters", "stereo", "classic"};
+    for (size_t i = 0; i < std::size(paths); ++i) state.counters[names[i]] = fastest[i] / (kBlock * 8);
+}
+
 BENCHMARK(BM_Render)->Arg(0)->Arg(1)->ArgName("lerp");
 BENCHMARK(BM_RenderFastForm)->Arg(0)->Arg(1)->ArgName("lerp");
 BENCHMARK(BM_RenderInTurn)->Arg(0)->Arg(1)->ArgName("lerp");
+BENCHMARK(BM_WordsInTurn)->Arg(0)->Arg(1)->ArgName("lerp");
 
 }  // namespace

@@ -36,6 +36,8 @@ constexpr uint32_t kGain = 0x4d7a1e35;
 // The current program, which VST 2.4 hosts keep beside the chunk and the other formats'
 // states carry after the Gain; passed over alike.
 constexpr uint32_t kCurrentProgram = 0x4d7a3a65;
+// The extended settings, each carried after the Gain where it is not at its default.
+constexpr uint32_t kMpe = 0x4d7a2a45;
 }  // namespace chunktag
 
 constexpr int kChunkPrograms = 128;

@@ -179,6 +179,7 @@ std::atomic<int32_t>& Instrument::settingField(Setting which) {
         case Setting::Lerp: return interpolate;
         case Setting::Clamp: return clampOutput;
         case Setting::ScopeZoom: return scopeZoom;
+        case Setting::Mpe: return mpe;
         case Setting::DrumKey: break;
     }
     return programs[currentProgram.load()].drumKey;

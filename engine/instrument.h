@@ -93,6 +93,7 @@ struct Voice {
     // time began, whether its note is held, the note's pressure and timbre (0..127).
     int64_t start;
     int32_t gate, pressure, timbre;
+    double tuning;  // the note's own pitch bend in semitones, from the host's note expressions
     int64_t time;
     int64_t phase;
     double timeFrac;
@@ -248,6 +249,7 @@ private:
     std::atomic<int32_t> interpolate{0};
     std::atomic<int32_t> clampOutput{1};
     std::atomic<int32_t> scopeZoom{0};
+    std::atomic<int32_t> mpe{0};
 
     ProgramSlot programs[kNumPrograms]{};
     uint8_t sineTable_[256];
@@ -272,6 +274,13 @@ private:
     int32_t channelTimbre_[16]{64, 64, 64, 64, 64, 64, 64, 64, 64, 64, 64, 64, 64, 64, 64, 64};
     TransportReport transports_[kTransportCapacity];
     int32_t transportCount_ = 0;
+    // [audio thread] MPE's lower zone while the MPE setting is on: channel 1 (0 here) its
+    // manager, channels 2 to 1 + mpeMembers_ its members, each with a bend and an RPN
+    // selection of its own.
+    int32_t mpeMembers_ = 15;
+    double memberBendRange_ = 48.0;
+    double channelBend_[16]{};
+    int32_t channelRpn_[16][2]{};  // MSB and LSB selected
 
     std::atomic<bool> displayDirty{true};
 
@@ -322,6 +331,20 @@ private:
     void updateGlideRate(const Voice& voice);
     // [audio thread] The extended language's expression events.
     void pressNotes(const Event& event);
+    // [audio thread] Whether `channel` is a member channel of MPE's zone.
+    bool isMember(int32_t channel) const {
+        return mpe.load(std::memory_order_relaxed) != 0 && channel >= 1 && channel <= mpeMembers_;
+    }
+    // [audio thread] The pitch bend a voice plays with, in semitones.
+    double bendOf(const Voice& voice) const {
+        double bend = pitchBend;
+        if (isMember(voice.channel)) bend += channelBend_[voice.channel];
+        if (voice.tuning != 0.0) bend += voice.tuning;
+        return bend;
+    }
+    // [audio thread, at intake] A controller of MPE's zone: RPN selection per channel,
+    // the members' bend range, the zone's configuration.
+    void mpeController(int32_t channel, int data1, int data2);
     // [audio thread] Reports the note `voice` was playing as ended at the firing frame.
     void noteEnded(const Voice& voice);
 

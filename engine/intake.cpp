@@ -1,5 +1,7 @@
 // Event intake: each understood MIDI message becomes one queued event, fired by block
 // rendering at its frame; RPN selection and the bend range take effect at once.
+#include <algorithm>
+
 #include "instrument.h"
 
 namespace {
@@ -63,7 +65,10 @@ bool Instrument::queueMidi(int status, int data1, int data2, int32_t frame) {
             return queueEvent(queued);
         case kStatusControlChange:
             // The controller number is compared unmasked: 128 and up match nothing.
-            if (data1 == kControllerRpnLsb) {
+            if (language_ == Language::Extended && mpe.load(std::memory_order_relaxed) != 0 &&
+                (data1 == kControllerRpnLsb || data1 == kControllerRpnMsb || data1 == kControllerDataEntry)) {
+                mpeController(queued.channel, data1, data2);
+            } else if (data1 == kControllerRpnLsb) {
                 rpnLsb = data2;
             } else if (data1 == kControllerRpnMsb) {
                 rpnMsb = data2;
@@ -89,8 +94,9 @@ bool Instrument::queueMidi(int status, int data1, int data2, int32_t frame) {
             return queueEvent(queued);
         case kStatusPitchBend: {
             const int position = (data2 << 7) | (data1 & 0x7F);
+            const double range = isMember(queued.channel) ? memberBendRange_ : bendRange;
             queued.kind = EventKind::PitchBend;
-            queued.value = static_cast<float>((position - 8192) * bendRange * 0.0001220703125);
+            queued.value = static_cast<float>((position - 8192) * range * 0.0001220703125);
             return queueEvent(queued);
         }
         case kStatusKeyPressure:
@@ -102,6 +108,24 @@ bool Instrument::queueMidi(int status, int data1, int data2, int32_t frame) {
             queued.value = static_cast<float>((status & 0xF0) == kStatusKeyPressure ? data2 : (data1 & 0x7F));
             return queueEvent(queued);
         default: return true;  // system messages
+    }
+}
+
+void Instrument::mpeController(int32_t channel, int data1, int data2) {
+    int32_t(&rpn)[2] = channelRpn_[channel & 15];
+    if (data1 == kControllerRpnMsb) rpn[0] = data2;
+    if (data1 == kControllerRpnLsb) rpn[1] = data2;
+    if (data1 != kControllerDataEntry || rpn[0] != 0) return;
+    if (rpn[1] == 0) {
+        // The bend range: a member's sets every member's, in semitones as MPE has it.
+        if (isMember(channel))
+            memberBendRange_ = data2;
+        else
+            bendRange = data2 * 0.5;
+    } else if (rpn[1] == 6 && channel == 0) {
+        // MPE's configuration message: the zone's member channels, 0 for none.
+        mpeMembers_ = std::min(data2, 15);
+        memberBendRange_ = 48.0;
     }
 }
 

@@ -25,7 +25,9 @@ void Instrument::fire(const Event& event) {
             else
                 noteOff(event);
             break;
-        case EventKind::PitchBend: pitchBend = event.value; break;
+        case EventKind::PitchBend:
+            (isMember(event.channel) ? channelBend_[event.channel] : pitchBend) = event.value;
+            break;
         case EventKind::ModWheel: modWheel = static_cast<int64_t>(event.value); break;
         case EventKind::ProgramChange:
             if (event.program == currentProgram) break;

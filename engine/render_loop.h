@@ -62,7 +62,7 @@ void Instrument::renderSide(CompiledExpression& code, Voice& voice, int32_t fram
                      rate,
                      timeStep,
                      glideRate / rate,  // the block's rate: another may be set meanwhile
-                     pitchBend,
+                     bendOf(voice),
                      gain,
                      interpolate != 0,
                      clampOutput != 0,

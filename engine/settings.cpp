@@ -22,6 +22,8 @@ constexpr SettingInfo kSettings[kSettingCount] = {
     {"clamp", "Clamp", 0, 1, 1, 0, 0, chunktag::kClamp, SettingShow::Switch, false, true},
     {"zoom", "Zoom", 0, 7, 0, 0, 0, chunktag::kScopeZoom, SettingShow::Zoom, false, false},
     {"drum", "Ch10", 23, 191, 0, 2, 120, chunktag::kDrumKey, SettingShow::Key, true, true},
+    // How MIDI reads: a mode, not a sound to automate.
+    {"mpe", "MPE", 0, 1, 0, 0, 0, chunktag::kMpe, SettingShow::Switch, false, false},
 };
 
 template <class... Args>

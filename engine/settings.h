@@ -8,16 +8,19 @@
 
 namespace engine {
 
-// In the order of the table; the numbers are what front ends store and send.
-enum class Setting : int32_t { Poly, Porta, Time, Gain, Lerp, Clamp, ScopeZoom, DrumKey };
-constexpr int kSettingCount = 8;
+// In the order of the table; the numbers are what front ends store and send. Those from
+// kClassicSettingCount on are the extended instrument's (the CLAP, VST3 and LV2 plug-ins'):
+// the VST 2.4 plug-in and its chunk know none of them.
+enum class Setting : int32_t { Poly, Porta, Time, Gain, Lerp, Clamp, ScopeZoom, DrumKey, Mpe };
+constexpr int kClassicSettingCount = 8;
+constexpr int kSettingCount = 9;
 
 // How a setting's value reads.
 enum class SettingShow : int32_t {
     Voices,      // "Mono", "Poly: 8"
     Number,      // "Porta: 100", "Gain: 100" (the name and the value)
     TimeFactor,  // "Time: 1.00x"
-    Switch,      // "Lerp: on", "Clamp: off"
+    Switch,      // "Lerp: on", "Clamp: off", "MPE: off"
     Zoom,        // "8x" (the scope's horizontal zoom)
     Key,         // "Ch10:  C-1", "Ch10:  ---" below key 24
 };
@@ -31,7 +34,8 @@ struct SettingInfo {
     // per this many units of the wheel; 0 where the editor has no value label for it.
     int32_t dragDivisor, wheelDivisor;
     // The state chunk's tag before its value; 0: not saved. The VST 2.4 chunk holds every
-    // one but Gain's (chunktag::kGain), which the other formats' states add.
+    // one but Gain's (chunktag::kGain) and the extended settings', which the other
+    // formats' states add.
     uint32_t chunkTag;
     SettingShow show;
     bool perProgram;   // held by the current program, not by the instance

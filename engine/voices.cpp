@@ -47,6 +47,7 @@ void Instrument::startVoice(int index, bool mono, const Event& note) {
     updateGlideRate(voice);
     voice.velocity = note.velocity;
     voice.gate = 1;
+    voice.tuning = 0.0;
     if (!wasSounding || !mono) {
         voice.pressure = channelPressure_[channel & 15];
         voice.timbre = channelTimbre_[channel & 15];
@@ -55,7 +56,7 @@ void Instrument::startVoice(int index, bool mono, const Event& note) {
     voice.start = song_.beat();
 
     voice.program = currentProgram;
-    if (channel == kDrumChannel) {
+    if (channel == kDrumChannel && !isMember(channel)) {  // an MPE zone's member plays no drum
         for (int i = 0; i < kNumPrograms; ++i) {
             const int32_t drumKey = programs[i].drumKey;
             if (drumKey >= kLowestDrumKey && drumKey == key) {

@@ -35,7 +35,9 @@ public:
     editor::EditorView& editor() { return *editor_; }
 
 private:
-    static uint32_t portOf(engine::Setting setting) { return kFirstSettingPort + static_cast<uint32_t>(setting); }
+    static uint32_t portOf(engine::Setting setting) {
+        return kFirstSettingPort + static_cast<uint32_t>(plugin::parameterIndexOf(static_cast<uint32_t>(setting)));
+    }
     void gestureBegan(engine::Setting setting) override { grab(setting, true); }
     void gestureEnded(engine::Setting setting) override { grab(setting, false); }
     void settingEdited(engine::Setting setting, int32_t value) override {

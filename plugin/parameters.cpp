@@ -12,6 +12,8 @@ constexpr ParameterInfo kProgram = {kProgramParameter, "program", "Program", 0, 
 }  // namespace
 
 ParameterInfo parameterAt(int index) {
+    if (index == engine::kClassicSettingCount) return kProgram;
+    if (index > engine::kClassicSettingCount) --index;
     engine::Setting setting;
     if (!engine::settingFromNumber(index, setting)) return kProgram;
     const engine::SettingInfo& info = engine::settingInfo(setting);
@@ -22,6 +24,14 @@ ParameterInfo parameterAt(int index) {
             info.highest,
             info.defaultValue,
             info.automatable};
+}
+
+int parameterIndexOf(ParameterId id) {
+    if (id == kProgramParameter) return engine::kClassicSettingCount;
+    engine::Setting setting;
+    if (!settingOf(id, setting)) return -1;
+    const int number = static_cast<int>(setting);
+    return number < engine::kClassicSettingCount ? number : number + 1;
 }
 
 bool settingOf(ParameterId id, engine::Setting& setting) {

@@ -1,5 +1,6 @@
 // The host parameters of the CLAP, VST3 and LV2 plug-ins, described once: each setting
-// of the table in engine/settings.h under its number, then the current program. Each
+// of the table in engine/settings.h under its number, listed as the settings that the
+// first release had, the current program, then the settings that came after. Each
 // format adds only its own ids and calls; the conversions between a host's values and
 // the instrument's whole values, the texts, and the events that carry a change to its
 // frame are here.
@@ -28,9 +29,10 @@ struct ParameterInfo {
     bool automatable;  // hosts may record and play it as automation
 };
 
-// The parameter at `index` as hosts list them (0 to kParameterCount - 1): the settings in
-// the table's order, then the program.
+// The parameter at `index` as hosts list them (0 to kParameterCount - 1), and the index of
+// a parameter in that list (-1 for a foreign id). LV2 numbers its ports in this order.
 ParameterInfo parameterAt(int index);
+int parameterIndexOf(ParameterId id);
 // The parameter of an id; false for an id that is none of ours.
 bool parameterOf(ParameterId id, ParameterInfo& info);
 // The setting a parameter id stands for; false for the program and foreign ids.

@@ -300,19 +300,21 @@ TEST_F(ClapTest, AParameterChangeIsHeardFromItsFrame) {
 TEST_F(ClapTest, ValuesAndTextsGoBothWays) {
     const auto* params = extension<clap_plugin_params_t>(plugin, CLAP_EXT_PARAMS);
     ASSERT_NE(params, nullptr);
-    ASSERT_EQ(params->count(plugin), 9u);
+    ASSERT_EQ(params->count(plugin), 10u);
     std::vector<std::string> names;
-    for (uint32_t i = 0; i < 9; ++i) {
+    for (uint32_t i = 0; i < 10; ++i) {
         clap_param_info_t info{};
         ASSERT_TRUE(params->get_info(plugin, i, &info));
         names.push_back(info.name);
-        // The scope's zoom is a view setting: in the state, but no lane of automation.
-        EXPECT_EQ((info.flags & CLAP_PARAM_IS_AUTOMATABLE) != 0, std::string(info.name) != "Zoom") << info.name;
+        // The scope's zoom is a view setting and MPE a mode: in the state, but no lane of automation.
+        EXPECT_EQ((info.flags & CLAP_PARAM_IS_AUTOMATABLE) != 0,
+                  std::string(info.name) != "Zoom" && std::string(info.name) != "MPE")
+            << info.name;
         EXPECT_LE(info.min_value, info.default_value);
         EXPECT_LE(info.default_value, info.max_value);
     }
-    EXPECT_EQ(names,
-              (std::vector<std::string>{"Poly", "Porta", "Time", "Gain", "Lerp", "Clamp", "Zoom", "Ch10", "Program"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"Poly", "Porta", "Time", "Gain", "Lerp", "Clamp", "Zoom", "Ch10",
+                                               "Program", "MPE"}));
     for (const ParameterCase& c : kParameterTexts) {
         char text[64] = {};
         ASSERT_TRUE(params->value_to_text(plugin, c.id, c.value, text, sizeof text)) << c.text;
@@ -344,6 +346,7 @@ TEST_F(ClapTest, TheStateCarriesTheBankAndTheGainAndRefusesWhatIsNotOurs) {
     changes.parameter(0, 3, 150);  // Gain
     changes.parameter(0, 0, 3);    // Poly
     changes.parameter(0, 100, 9);  // Program
+    changes.parameter(0, 8, 1);    // MPE
     flush(plugin, changes);
     const std::vector<uint8_t> state = save(plugin);
 
@@ -353,16 +356,22 @@ TEST_F(ClapTest, TheStateCarriesTheBankAndTheGainAndRefusesWhatIsNotOurs) {
     EXPECT_EQ(value(other, 3), 150);
     EXPECT_EQ(value(other, 0), 3);
     EXPECT_EQ(value(other, 100), 9);
+    EXPECT_EQ(value(other, 8), 1);
     EXPECT_EQ(save(other), state);
 
-    // The VST 2.4 plug-in reads the same state and keeps its own Gain; its chunk loads here.
+    // The VST 2.4 plug-in reads the same state and keeps its own Gain; its chunk loads here,
+    // with MPE at its default.
     PluginLibrary vstLibrary(BYTONE_PLUGIN_PATH);
     const std::vector<uint8_t> vstChunk = throughVst24(vstLibrary.entry("VSTPluginMain"), state);
-    EXPECT_EQ(vstChunk.size() + 16, state.size());  // all but the Gain and the program
+    EXPECT_EQ(vstChunk.size() + 24, state.size());  // all but the Gain, MPE and the program
     const clap_plugin_t* third = create();
     ASSERT_TRUE(load(third, vstChunk));
     EXPECT_EQ(value(third, 0), 3);
     EXPECT_EQ(value(third, 3), 100);
+    ASSERT_TRUE(load(third, state));
+    EXPECT_EQ(value(third, 8), 1);
+    ASSERT_TRUE(load(third, vstChunk));
+    EXPECT_EQ(value(third, 8), 0);
 
     // Foreign bytes and states cut short (the first half, all but the last byte) change nothing.
     for (const std::vector<uint8_t>& foreign :

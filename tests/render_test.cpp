@@ -1,6 +1,9 @@
+#include <algorithm>
 #include <cmath>
+#include <fstream>
 #include <functional>
 #include <limits>
+#include <string>
 
 #include "engine/conversions.h"
 #include "engine/random.h"
@@ -343,6 +346,30 @@ TEST_F(RenderTest, EachSideOfAStereoFormulaPlaysAsItsFormulaAlone) {
             EXPECT_EQ(right, play(c.right, c.lerp, fastForm).first) << c.stereo << (fastForm ? " (fast form)" : "");
             EXPECT_NE(left, right) << c.stereo;
         }
+    }
+}
+
+// The guide's examples of words and stereo compile and sound, a stereo one differently on
+// each side.
+TEST_F(RenderTest, TheGuidesExamplesOfTheExtendedLanguageSound) {
+    std::ifstream guide(BYTONE_GUIDE);
+    ASSERT_TRUE(guide) << BYTONE_GUIDE;
+    std::vector<std::string> examples;
+    bool inChapter = false;
+    for (std::string line; std::getline(guide, line);) {
+        if (line.rfind("## ", 0) == 0) inChapter = line == "## The song, the note, and stereo";
+        if (inChapter && line.rfind("    ", 0) == 0) examples.push_back(line.substr(4, line.find('#') - 4));
+    }
+    ASSERT_GE(examples.size(), 10u);
+    for (const std::string& example : examples) {
+        language = Language::Extended;
+        SetUp();
+        setFormula(0, example.c_str());
+        send({midiEvent(0xD0, 100, 0), midiEvent(0xB0, 74, 90), midiEvent(0x90, 64, 100)});
+        std::vector<float> left(44100), right(44100);
+        synth->render(left.data(), right.data(), 44100);
+        EXPECT_GT(std::count_if(left.begin(), left.end(), [](float x) { return x != 0; }), 4410) << example;
+        EXPECT_EQ(left != right, example.find(',') != std::string::npos) << example;
     }
 }
 

@@ -168,3 +168,51 @@ TEST_F(VoicesTest, APolyphonyOutOfRangeNeverReachesPastTheEightVoices) {
 }
 
 }  // namespace
+
+// MPE's lower zone: each member channel bends its own notes, the manager channel every note.
+TEST_F(VoicesTest, MpeMemberChannelsBendTheirOwnNotes) {
+    const double full = 8191.0 / 8192.0;  // a bend all the way up, of its range
+    const struct {
+        const char* name;
+        bool mpe;
+        std::vector<Midi> messages;
+        double bends[3];  // of the notes on channels 2, 3 and 1
+    } cases[] = {
+        {"a member's bend, of 48 semitones", true, {midiEvent(0xE1, 127, 127)}, {48 * full, 0, 0}},
+        {"the manager's, every note", true, {midiEvent(0xE0, 127, 127)}, {2 * full, 2 * full, 2 * full}},
+        {"both", true, {midiEvent(0xE1, 127, 127), midiEvent(0xE0, 127, 127)}, {50 * full, 2 * full, 2 * full}},
+        {"a member's RPN 0 sets every member's range in semitones",
+         true,
+         {midiEvent(0xB2, 101, 0), midiEvent(0xB2, 100, 0), midiEvent(0xB2, 6, 12), midiEvent(0xE1, 127, 127)},
+         {12 * full, 0, 0}},
+        {"a zone of one member: channel 3 is outside, as without MPE",
+         true,
+         {midiEvent(0xB0, 101, 0), midiEvent(0xB0, 100, 6), midiEvent(0xB0, 6, 1), midiEvent(0xE2, 127, 127)},
+         {2 * full, 2 * full, 2 * full}},
+        {"MPE off: every channel's bend moves every note",
+         false,
+         {midiEvent(0xE1, 127, 127)},
+         {2 * full, 2 * full, 2 * full}},
+    };
+    for (const auto& c : cases) {
+        language = Language::Extended;
+        SetUp();
+        inside(*synth).programs[0].drumKey = 60;
+        synth->setSetting(engine::Setting::Mpe, c.mpe);
+        send({midiEvent(0x91, 60, 100), midiEvent(0x92, 64, 100), midiEvent(0x90, 67, 100)});
+        send(c.messages);
+        render(1);
+        for (int v = 0; v < 3; ++v) {
+            const Voice& voice = inside(*synth).voices[v];
+            EXPECT_NEAR(voice.stepPitch - voice.pitch, c.bends[v], 1e-5) << c.name << ", voice " << v;
+        }
+    }
+    // Channel 10 plays the drum kit, but with MPE on it is a member like any other.
+    synth->setProgram(3);
+    for (bool mpe : {false, true}) {
+        synth->setSetting(engine::Setting::Mpe, mpe);
+        send({midiEvent(0xB0, 123, 0), midiEvent(0x99, 60, 100)});
+        render(1);
+        EXPECT_EQ(inside(*synth).voices[0].program, mpe ? 3 : 0) << mpe;
+    }
+}

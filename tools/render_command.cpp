@@ -48,8 +48,8 @@ struct RenderOptions {
 // not in that chunk, and the plug-in keeps its own).
 bool isRenderSetting(engine::Setting setting) {
     const engine::SettingInfo& info = engine::settingInfo(setting);
-    return info.chunkTag != 0 && info.chunkTag != chunktag::kGain && !info.perProgram &&
-           info.show != engine::SettingShow::Zoom;
+    return static_cast<int>(setting) < engine::kClassicSettingCount && info.chunkTag != 0 &&
+           info.chunkTag != chunktag::kGain && !info.perProgram && info.show != engine::SettingShow::Zoom;
 }
 
 void putSetting(Bank& bank, engine::Setting setting, int32_t value) {
