@@ -119,7 +119,17 @@ void Instrument::renderStretch(float* left, float* right, int32_t from, int32_t 
     for (Voice& voice : voices)
         if (voice.note >= 0) sounding[count++] = &voice;
     const uint32_t drawn = random_.take(static_cast<uint32_t>(frames * count));
-    if (language_ == Language::Extended) song_.advance(stretchBeats_, stretchBars_, frames, rate);
+    if (language_ == Language::Extended) {
+        // The song's position for each frame where a voice reads it; else only onward.
+        constexpr uint64_t kSong = readBit(Word::Beat) | readBit(Word::Bar);
+        uint64_t reads = 0;
+        for (int32_t j = 0; j < count; ++j) {
+            const CompiledExpression& code = handOver_.playing(sounding[j]->program);
+            reads |= variablesRead(code) | (code.right ? variablesRead(*code.right) : 0);
+        }
+        const bool song = (reads & kSong) != 0;
+        song_.advance(song ? stretchBeats_ : nullptr, song ? stretchBars_ : nullptr, frames, rate);
+    }
     bool stereo = false;
     for (int32_t j = 0; j < count; ++j) stereo |= handOver_.playing(sounding[j]->program).right != nullptr;
     std::fill(stretchMix_, stretchMix_ + frames, 0.0f);

@@ -177,6 +177,9 @@ const char* Compiler::finish() {
     for (CompiledExpression* side : {left_, right_}) {
         if (side == right_ && !split_) continue;
         side->queue[0].kind = kCompiled;
+        side->reads = 0;
+        for (int32_t i = 1; i < side->queueLength; ++i)
+            if (isVariable(side->queue[i].kind)) side->reads |= uint64_t{1} << variableIndex(side->queue[i].kind);
         translateFast(*side);
     }
     return nullptr;
@@ -330,12 +333,4 @@ int operatorPrecedence(uint8_t code) {
 const char* compileExpression(CompiledExpression& record, const char* text, Language language,
                               CompiledExpression* right) {
     return Compiler(record, text, language, right).run();
-}
-
-uint64_t variablesRead(const CompiledExpression& record) {
-    if (!record.isCompiled()) return 0;
-    uint64_t read = 0;
-    for (int32_t i = 1; i < record.queueLength; ++i)
-        if (isVariable(record.queue[i].kind)) read |= uint64_t{1} << variableIndex(record.queue[i].kind);
-    return read;
 }

@@ -57,6 +57,7 @@ struct CompiledExpression {
     // instructions fill `fast` from the end downward.
     int32_t fastLength;
     int32_t fastDepth;  // the stack count at the end of a run
+    uint64_t reads;     // variablesRead, as the compilation found it
     int64_t variables[kVariableCount];
     int32_t valueTop;
     int32_t queueLength;
@@ -157,7 +158,7 @@ bool runFastColumns(CompiledExpression& record, const int64_t* const varying[kVa
 
 // The variables a compiled record's formula reads, a bit for each at its variableIndex
 // (bit 0 for A); none for a record that is not compiled.
-uint64_t variablesRead(const CompiledExpression& record);
+inline uint64_t variablesRead(const CompiledExpression& record) { return record.isCompiled() ? record.reads : 0; }
 constexpr uint64_t readBit(char letter) { return uint64_t{1} << (letter - 'A'); }
 constexpr uint64_t readBit(Word w) { return uint64_t{1} << (26 + static_cast<int>(w)); }
 

@@ -71,6 +71,7 @@ CompiledExpression* packExpression(const CompiledExpression& record, void* memor
     packed->queueLength = shape.queue;
     packed->valueTop = record.valueTop;
     packed->fastDepth = record.fastDepth;
+    packed->reads = record.reads;
     packed->fastLength = shape.fast;
     const FastInstruction* from = record.fast + (record.shape.fast - shape.fast);
     for (int i = 0; i < shape.fast; ++i) {
