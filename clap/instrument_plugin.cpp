@@ -125,6 +125,26 @@ void Plugin::take(const clap_input_events_t* events, bool insideBlock) {
                     instrument_->queueTransport(reportOf(*reinterpret_cast<const clap_event_transport_t*>(header)),
                                                 frame);
                 break;
+            case CLAP_EVENT_NOTE_EXPRESSION: {
+                if (!insideBlock || header->size < sizeof(clap_event_note_expression_t)) break;
+                const auto* e = reinterpret_cast<const clap_event_note_expression_t*>(header);
+                if (e->expression_id == CLAP_NOTE_EXPRESSION_TUNING)
+                    event.expression = engine::Expression::Tuning;
+                else if (e->expression_id == CLAP_NOTE_EXPRESSION_PRESSURE)
+                    event.expression = engine::Expression::Pressure;
+                else if (e->expression_id == CLAP_NOTE_EXPRESSION_BRIGHTNESS)
+                    event.expression = engine::Expression::Timbre;
+                else
+                    break;
+                event.kind = engine::EventKind::NoteExpression;
+                event.noteId = e->note_id;
+                event.port = e->port_index;
+                event.channel = e->channel;
+                event.note = e->key;
+                event.value = static_cast<float>(e->value);
+                instrument_->queueEvent(event);
+                break;
+            }
             case CLAP_EVENT_MIDI: {
                 if (!insideBlock || header->size < sizeof(clap_event_midi_t)) break;
                 const auto* midi = reinterpret_cast<const clap_event_midi_t*>(header);

@@ -16,7 +16,13 @@ enum class EventKind : int32_t {
     Pressure = 5,   // value 0..127 for the note of key `note` on `channel`, or every note of it (note -1)
     Timbre = 6,     // value 0..127 for the notes of `channel`
     Transport = 7,  // program: the index of the host's report among the block's (Instrument::queueTransport)
+    // A host's expression of the notes its noteId, port, channel and note (the key) name,
+    // -1 in any of them naming every one; value: semitones for Tuning, 0..1 for the others.
+    NoteExpression = 8,
 };
+
+// What a note expression moves: the note's own pitch bend, its pressure, its timbre.
+enum class Expression : int32_t { Tuning, Pressure, Timbre };
 
 struct Event {
     EventKind kind;
@@ -32,6 +38,7 @@ struct Event {
     // a note that came as MIDI. The voice it starts keeps them.
     int32_t noteId = -1;
     int32_t port = 0;
+    Expression expression = Expression::Tuning;  // of a NoteExpression
 };
 
 // Events one block holds at most; what a host sends beyond it is dropped (and counted).

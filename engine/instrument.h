@@ -331,6 +331,7 @@ private:
     void updateGlideRate(const Voice& voice);
     // [audio thread] The extended language's expression events.
     void pressNotes(const Event& event);
+    void expressNotes(const Event& event);
     // [audio thread] Whether `channel` is a member channel of MPE's zone.
     bool isMember(int32_t channel) const {
         return mpe.load(std::memory_order_relaxed) != 0 && channel >= 1 && channel <= mpeMembers_;

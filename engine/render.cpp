@@ -43,6 +43,7 @@ void Instrument::fire(const Event& event) {
         }
         case EventKind::Pressure:
         case EventKind::Timbre: pressNotes(event); break;
+        case EventKind::NoteExpression: expressNotes(event); break;
         case EventKind::Transport:
             if (event.program >= 0 && event.program < transportCount_) song_.follow(transports_[event.program]);
             break;

@@ -81,6 +81,26 @@ void Instrument::pressNotes(const Event& event) {
     }
 }
 
+void Instrument::expressNotes(const Event& event) {
+    constexpr double kFarthestTuning = 120.0;  // semitones either way, as CLAP bounds it
+    const double value = std::isfinite(event.value) ? event.value : 0.0;
+    for (Voice& voice : voices) {
+        if (voice.note < 0 || (event.noteId >= 0 && voice.noteId != event.noteId) ||
+            (event.port >= 0 && voice.port != event.port) || (event.channel >= 0 && voice.channel != event.channel) ||
+            (event.note >= 0 && voice.note != event.note))
+            continue;
+        switch (event.expression) {
+            case Expression::Tuning: voice.tuning = std::clamp(value, -kFarthestTuning, kFarthestTuning); break;
+            case Expression::Pressure:
+                voice.pressure = static_cast<int32_t>(std::lround(std::clamp(value, 0.0, 1.0) * 127));
+                break;
+            case Expression::Timbre:
+                voice.timbre = static_cast<int32_t>(std::lround(std::clamp(value, 0.0, 1.0) * 127));
+                break;
+        }
+    }
+}
+
 void Instrument::noteEnded(const Voice& voice) {
     if (endedCount_ < kEndedCapacity)
         ended_[endedCount_++] = {firingFrame_, voice.channel, voice.note, voice.noteId, voice.port};

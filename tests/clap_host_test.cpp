@@ -46,6 +46,14 @@ public:
         e.header = {sizeof e, time, CLAP_CORE_EVENT_SPACE_ID, CLAP_EVENT_TRANSPORT, 0};
         add(&e.header);
     }
+    void expression(uint32_t time, clap_note_expression which, int32_t id, int port, int channel, int key,
+                    double value) {
+        clap_event_note_expression_t e{};
+        e.header = {sizeof e, time, CLAP_CORE_EVENT_SPACE_ID, CLAP_EVENT_NOTE_EXPRESSION, 0};
+        e.expression_id = which, e.note_id = id, e.port_index = static_cast<int16_t>(port);
+        e.channel = static_cast<int16_t>(channel), e.key = static_cast<int16_t>(key), e.value = value;
+        add(&e.header);
+    }
     void parameter(uint32_t time, clap_id id, double value) {
         clap_event_param_value_t e{};
         e.header = {sizeof e, time, CLAP_CORE_EVENT_SPACE_ID, CLAP_EVENT_PARAM_VALUE, 0};
@@ -280,6 +288,50 @@ TEST_F(ClapTest, FormulasFollowTheHostsTransportAndTheirNote) {
     for (const Scenario& s : scenarios())
         for (const Case& c : songCases()) check(c, s);
     for (const Case& c : noteCases()) check(c, scenarios().front());
+}
+
+// A note expression acts on the notes its id, port, channel and key name, -1 naming any.
+TEST_F(ClapTest, NoteExpressionsActOnTheNotesTheyName) {
+    const struct {
+        clap_note_expression which;
+        int32_t id;
+        int port, channel, key;
+        double value;
+        int64_t pressure, timbre;  // then
+    } cases[] = {
+        {CLAP_NOTE_EXPRESSION_PRESSURE, 7, 0, 0, 60, 0.5, 64, 64},
+        {CLAP_NOTE_EXPRESSION_PRESSURE, -1, -1, -1, -1, 1.0, 127, 64},
+        {CLAP_NOTE_EXPRESSION_PRESSURE, 8, 0, 0, 60, 0.5, 0, 64},
+        {CLAP_NOTE_EXPRESSION_PRESSURE, -1, -1, 1, -1, 0.5, 0, 64},
+        {CLAP_NOTE_EXPRESSION_BRIGHTNESS, -1, -1, -1, 60, 0.0, 0, 0},
+        {CLAP_NOTE_EXPRESSION_BRIGHTNESS, -1, -1, -1, 61, 0.0, 0, 64},
+        {CLAP_NOTE_EXPRESSION_BRIGHTNESS, -1, 1, -1, -1, 0.0, 0, 64},
+        {CLAP_NOTE_EXPRESSION_VOLUME, 7, 0, 0, 60, 0.0, 0, 64},  // not read
+    };
+    std::vector<float> left(kBlock), right(kBlock);
+    for (const auto& c : cases) {
+        const clap_plugin_t* p = create();
+        ASSERT_TRUE(p && load(p, songcases::stateWith("pressure,timbre")));
+        EventList events;
+        events.note(0, CLAP_EVENT_NOTE_ON, 60, 1.0, 0, 7);
+        events.expression(100, c.which, c.id, c.port, c.channel, c.key, c.value);
+        process(p, events, left.data(), right.data());
+        EXPECT_EQ(left[99], songcases::sampleOf(0)) << c.which << " " << c.id;
+        EXPECT_EQ(left[100], songcases::sampleOf(c.pressure)) << c.which << " " << c.id;
+        EXPECT_EQ(right[100], songcases::sampleOf(c.timbre)) << c.which << " " << c.id;
+    }
+    // Tuning bends the note's own pitch: an octave up, its phase counts twice as fast.
+    float ends[2];
+    for (double tuning : {0.0, 12.0}) {
+        const clap_plugin_t* p = create();
+        ASSERT_TRUE(p && load(p, songcases::stateWith("P>>4")));
+        EventList events;
+        events.note(0, CLAP_EVENT_NOTE_ON, 40, 1.0, 0, 3);
+        events.expression(0, CLAP_NOTE_EXPRESSION_TUNING, 3, -1, -1, -1, tuning);
+        process(p, events, left.data(), right.data());
+        ends[tuning > 0] = left[kBlock - 1];
+    }
+    EXPECT_NEAR(ends[1] / ends[0], 2.0, 0.05);
 }
 
 TEST_F(ClapTest, AParameterChangeIsHeardFromItsFrame) {

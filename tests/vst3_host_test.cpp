@@ -23,6 +23,7 @@
 #include "plugin_loader.h"
 #include "preset_sequence.h"
 #include "song_cases.h"
+#include "vst3/note_expression.h"
 #include "vst3/unit_handler.h"
 
 namespace {
@@ -584,6 +585,92 @@ TEST_F(Vst3Test, FormulasFollowTheHostsTransportAndTheirNote) {
     for (const Scenario& s : scenarios())
         for (const Case& c : songCases()) check(c, s);
     for (const Case& c : noteCases()) check(c, scenarios().front());
+}
+
+// Tuning and brightness come as note expressions of the note's id, which the controller
+// offers; pressure as polyphonic pressure.
+TEST_F(Vst3Test, NoteExpressionsAndPressureActOnTheirNotes) {
+    using namespace vst3adapter;
+    with<NoteExpressionController>(component, kNoteExpressionControllerIid, [&](auto* self, auto* n) {
+        EXPECT_EQ(n->count(self, 0, 0), 2);
+        NoteExpressionTypeInfo info{};
+        EXPECT_EQ(n->info(self, 0, 0, 0, &info), V3_OK);
+        EXPECT_EQ(info.typeId, kTuningExpression);
+        EXPECT_EQ(ascii(info.title), "Tuning");
+        EXPECT_EQ(n->info(self, 0, 0, 1, &info), V3_OK);
+        EXPECT_EQ(info.typeId, kBrightnessExpression);
+        EXPECT_NE(n->info(self, 0, 0, 2, &info), V3_OK);
+        v3_str_128 text{};
+        EXPECT_EQ(n->text(self, 0, 0, kTuningExpression, 0.55, text), V3_OK);
+        EXPECT_EQ(ascii(text), "+12.00");
+        double value = 0;
+        EXPECT_EQ(n->value(self, 0, 0, kTuningExpression, text, &value), V3_OK);
+        EXPECT_NEAR(value, 0.55, 1e-12);
+        return 0;
+    });
+    const auto event = [](uint16_t type, int32_t offset) {
+        v3_event e{};
+        e.type = type;
+        e.sample_offset = offset;
+        return e;
+    };
+    const struct {
+        v3_event e;
+        int64_t pressure, timbre;
+    } cases[] = {
+        {[&] {
+             v3_event e = event(V3_EVENT_NOTE_EXP_VALUE, 100);
+             e.note_exp_value = {kBrightnessExpression, 5, 1.0};
+             return e;
+         }(),
+         0, 127},
+        {[&] {
+             v3_event e = event(V3_EVENT_NOTE_EXP_VALUE, 100);
+             e.note_exp_value = {kBrightnessExpression, 6, 1.0};
+             return e;
+         }(),
+         0, 64},
+        {[&] {
+             v3_event e = event(V3_EVENT_POLY_PRESSURE, 100);
+             e.poly_pressure = {0, 60, 0.5f, 5};
+             return e;
+         }(),
+         64, 64},
+        {[&] {
+             v3_event e = event(V3_EVENT_POLY_PRESSURE, 100);
+             e.poly_pressure = {1, 60, 0.5f, 5};
+             return e;
+         }(),
+         0, 64},
+    };
+    std::vector<float> left(kBlock), right(kBlock);
+    for (const auto& c : cases) {
+        v3_component** p = create();
+        ASSERT_EQ(load(p, songcases::stateWith("pressure,timbre")), V3_OK);
+        BlockInput input;
+        input.note(0, true, 0, 60, 1.0f);
+        input.notes.back().note_on.note_id = 5;
+        input.notes.push_back(c.e);
+        process(p, input, left.data(), right.data());
+        EXPECT_EQ(left[99], songcases::sampleOf(0)) << c.e.type;
+        EXPECT_EQ(left[100], songcases::sampleOf(c.pressure)) << c.e.type;
+        EXPECT_EQ(right[100], songcases::sampleOf(c.timbre)) << c.e.type;
+    }
+    // An octave up through the tuning: the phase counts twice as fast.
+    float ends[2];
+    for (double tuning : {0.5, 0.55}) {
+        v3_component** p = create();
+        ASSERT_EQ(load(p, songcases::stateWith("P>>4")), V3_OK);
+        BlockInput input;
+        input.note(0, true, 0, 40, 1.0f);
+        input.notes.back().note_on.note_id = 9;
+        v3_event e = event(V3_EVENT_NOTE_EXP_VALUE, 0);
+        e.note_exp_value = {kTuningExpression, 9, tuning};
+        input.notes.push_back(e);
+        process(p, input, left.data(), right.data());
+        ends[tuning > 0.5] = left[kBlock - 1];
+    }
+    EXPECT_NEAR(ends[1] / ends[0], 2.0, 0.05);
 }
 
 TEST_F(Vst3Test, AParameterPointIsHeardFromItsOffset) {

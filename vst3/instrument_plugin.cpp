@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
@@ -313,6 +316,55 @@ const Plugin::ContextRequirementsTable Plugin::kContextRequirements = {
     }},
 };
 
+namespace {
+
+constexpr uint32_t kNoteExpressionTypes[] = {kTuningExpression, kBrightnessExpression};
+
+// A note expression's plain value: semitones for the tuning, 0..1 for the brightness.
+double plainExpression(uint32_t type, double normalised) {
+    return type == kTuningExpression ? 240.0 * (normalised - 0.5) : normalised;
+}
+
+}  // namespace
+
+const NoteExpressionControllerTable Plugin::kNoteExpressions = {
+    {kComponent.query_interface, kComponent.ref, kComponent.unref},
+    {[](void*, int32_t bus, int16_t) -> int32_t { return bus == 0 ? 2 : 0; },
+     [](void*, int32_t bus, int16_t, int32_t index, NoteExpressionTypeInfo* info) -> v3_result {
+         if (bus != 0 || index < 0 || index >= 2 || !info) return V3_INVALID_ARG;
+         *info = NoteExpressionTypeInfo{};
+         info->typeId = kNoteExpressionTypes[index];
+         const bool tuning = info->typeId == kTuningExpression;
+         copyText(tuning ? "Tuning" : "Brightness", info->title);
+         copyText(tuning ? "Tune" : "Bright", info->shortTitle);
+         copyText(tuning ? "semitones" : "", info->units);
+         info->unitId = -1;
+         info->valueDescription = {0.5, 0.0, 1.0, 0};
+         info->associatedParameterId = UINT32_MAX;
+         info->flags = tuning ? kNoteExpressionIsBipolar : 0;
+         return V3_OK;
+     },
+     [](void*, int32_t bus, int16_t, uint32_t type, double value, v3_str_128 out) -> v3_result {
+         if (bus != 0 || (type != kTuningExpression && type != kBrightnessExpression) || !out) return V3_INVALID_ARG;
+         char text[32];
+         std::snprintf(text, sizeof text, type == kTuningExpression ? "%+.2f" : "%.2f", plainExpression(type, value));
+         copyText(text, out);
+         return V3_OK;
+     },
+     [](void*, int32_t bus, int16_t, uint32_t type, const int16_t* text, double* value) -> v3_result {
+         if (bus != 0 || (type != kTuningExpression && type != kBrightnessExpression) || !text || !value)
+             return V3_INVALID_ARG;
+         std::string ascii;
+         for (int i = 0; i < 128 && text[i]; ++i)
+             ascii += text[i] > 0 && text[i] < 128 ? static_cast<char>(text[i]) : '?';
+         char* end = nullptr;
+         const double plain = std::strtod(ascii.c_str(), &end);
+         if (end == ascii.c_str() || !std::isfinite(plain)) return V3_FALSE;
+         *value = std::clamp(type == kTuningExpression ? plain / 240.0 + 0.5 : plain, 0.0, 1.0);
+         return V3_OK;
+     }},
+};
+
 Plugin::Plugin() : instrument_(std::make_unique<engine::Instrument>(Language::Extended)), gestures_(*this) {}
 
 Plugin::~Plugin() = default;
@@ -331,6 +383,8 @@ void* Plugin::query(const v3_tuid iid) {
         face = &midiMapping_;
     else if (sameId(iid, v3_process_context_requirements_iid))
         face = &contextRequirements_;
+    else if (sameId(iid, kNoteExpressionControllerIid))
+        face = &noteExpressions_;
     if (face) ref();
     return face;
 }
@@ -494,11 +548,24 @@ v3_result Plugin::process(v3_process_data& data) {
             if (e.type == V3_EVENT_NOTE_ON) {
                 event.channel = std::clamp<int16_t>(e.note_on.channel, 0, 15);
                 event.note = e.note_on.pitch;
+                event.noteId = e.note_on.note_id;
                 event.velocity = plugin::midiVelocity(e.note_on.velocity);
             } else if (e.type == V3_EVENT_NOTE_OFF) {
                 event.channel = std::clamp<int16_t>(e.note_off.channel, 0, 15);
                 event.note = e.note_off.pitch;
                 event.velocity = 0;
+            } else if (e.type == V3_EVENT_NOTE_EXP_VALUE) {
+                // Of the note the host named when it began; a note without an id has none.
+                const uint32_t type = e.note_exp_value.type_id;
+                if (e.note_exp_value.note_id < 0 || (type != kTuningExpression && type != kBrightnessExpression))
+                    continue;
+                event.kind = engine::EventKind::NoteExpression;
+                event.expression = type == kTuningExpression ? engine::Expression::Tuning : engine::Expression::Timbre;
+                event.noteId = e.note_exp_value.note_id;
+                event.port = event.channel = event.note = -1;
+                event.value = static_cast<float>(plainExpression(type, e.note_exp_value.value));
+                instrument_->queueEvent(event);
+                continue;
             } else if (e.type == V3_EVENT_POLY_PRESSURE) {
                 event.kind = engine::EventKind::Pressure;
                 event.channel = std::clamp<int16_t>(e.poly_pressure.channel, 0, 15);

@@ -24,6 +24,7 @@
 #include "../editor/editor_view.h"
 #include "../engine/instrument.h"
 #include "../plugin/edit_gestures.h"
+#include "note_expression.h"
 
 namespace vst3adapter {
 
@@ -63,6 +64,9 @@ private:
         v3_process_context_requirements requirements;
     };
     static const ContextRequirementsTable kContextRequirements;
+    // The expressions of a single note it reads: tuning and brightness (pressure comes as
+    // polyphonic pressure events).
+    static const NoteExpressionControllerTable kNoteExpressions;
 
     // The parameters: their count, and each one's plain range.
     static int32_t parameterCount();
@@ -97,6 +101,7 @@ private:
     Face units_{&kUnits, this};
     Face midiMapping_{&kMidiMapping, this};
     Face contextRequirements_{&kContextRequirements, this};
+    Face noteExpressions_{&kNoteExpressions, this};
     std::atomic<uint32_t> references_{1};
     std::unique_ptr<engine::Instrument> instrument_;
     v3_funknown** hostContext_ = nullptr;
