@@ -11,6 +11,9 @@ namespace {
 // Positions beyond about 4 million bars are out of reason; so are tempos outside these.
 constexpr double kFarthestQuarterNotes = 1u << 24;
 constexpr double kSlowestTempo = 1.0, kFastestTempo = 10000.0;
+// How far a host's position may lie from the running one and still confirm it, in beat's
+// units: 1/256 of a quarter note.
+constexpr double kJitter = 128.0;
 // The anchor moves on before the samples counted from it lose their exactness.
 constexpr int64_t kLongestRun = int64_t{1} << 31;
 
@@ -69,14 +72,29 @@ void SongPosition::follow(const TransportReport& report) {
             followed = true;
         }
     }
-    // A report that agrees with the running position to within half a unit, at the same
-    // tempo, confirms it: the anchor stays, and with it the exactness of each sample's beat.
-    const double units = report.quarterNotes * kBeatUnits;
+    // A position that agrees with the running one to within kJitter confirms it: the
+    // song goes on from its anchor, and with it the exactness of each sample's beat, also
+    // where a host rounds its positions (Ardour counts 1,920ths of a quarter note).
+    // Anything farther is a jump (a loop, a seek), followed at once. Where the host also
+    // counts the song's samples and they give its position at its tempo from the start
+    // (a song of one tempo), they give it exactly.
+    double units = report.quarterNotes * kBeatUnits;
+    const double here = unitsAt(elapsed_);
+    bool counted = false;
+    if (report.hasSamples && increment == 0.0 && rate_ > 0.0 && std::fabs(static_cast<double>(report.samples)) < 1e15) {
+        const double fromStart = static_cast<double>(report.samples) * tempo * kBeatUnits / (60.0 * rate_);
+        if (std::fabs(fromStart - units) <= kJitter) units = fromStart, counted = true;
+    }
     const bool sameTempo = tempo == tempoAt(elapsed_) && increment == increment_;
-    if (followed && !(sameTempo && std::fabs(units - unitsAt(elapsed_)) <= 0.5))
-        anchor(units, tempo, increment);
-    else if (!sameTempo)
-        anchor(unitsAt(elapsed_), tempo, increment);
+    if ((followed && std::fabs(units - here) > kJitter) || !sameTempo) {
+        if (counted) {
+            // From the song's start, the host's samples ago: each sample's beat as exact.
+            anchor(0.0, tempo, 0.0);
+            elapsed_ = report.samples;
+        } else {
+            anchor(followed && std::fabs(units - here) > kJitter ? units : here, tempo, increment);
+        }
+    }
     if (report.hasBarStart && reasonable(report.barStart) && (followed || !report.hasPosition))
         barStart_ = wholeUnits(report.barStart * kBeatUnits);
     findBar(beat());

@@ -22,6 +22,8 @@ struct TransportReport {
     double barStart = 0.0;  // in quarter notes, where the current bar began
     bool hasSignature = false;
     int32_t numerator = 4, denominator = 4;
+    bool hasSamples = false;
+    int64_t samples = 0;  // the host's own count of the song's samples at the frame
 };
 
 class SongPosition {
@@ -29,7 +31,8 @@ public:
     // Follows a report at the sample reached: its tempo and time signature always; its
     // position while playing, and while stopped only where it differs from the stopped
     // position last reported (a seek), so that a host repeating the same stopped
-    // position does not pull the running position back. Values out of reason are passed over.
+    // position does not pull the running position back; a position within a 256th of a
+    // quarter note of the running one only confirms it. Values out of reason are passed over.
     void follow(const TransportReport& report);
     // Writes the position at each of the next `frames` samples into `beats` and the start
     // of its bar into `bars` (in the units of beat), and moves on past them; with null

@@ -22,7 +22,7 @@ struct Plugin {
     LV2_URID midiEvent = 0, chunk = 0, stateKey = 0, controlsKey = 0;
     // The host's transport, as time:Position objects on the MIDI input.
     struct TimeUrids {
-        LV2_URID object, blank, position, bar, barBeat, beat, beatUnit, beatsPerBar, beatsPerMinute, speed;
+        LV2_URID object, blank, position, bar, barBeat, beat, beatUnit, beatsPerBar, beatsPerMinute, speed, frame;
         LV2_URID atomInt, atomLong, atomFloat, atomDouble;
     } time{};
     // [audio thread] What the host last said: a Position may give only what changed.

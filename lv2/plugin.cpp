@@ -80,8 +80,8 @@ LV2_Handle instantiate(const LV2_Descriptor*, double rate, const char*, const LV
     plugin->time = {urid(LV2_ATOM__Object),   urid(LV2_ATOM__Blank),       urid(LV2_TIME__Position),
                     urid(LV2_TIME__bar),      urid(LV2_TIME__barBeat),     urid(LV2_TIME__beat),
                     urid(LV2_TIME__beatUnit), urid(LV2_TIME__beatsPerBar), urid(LV2_TIME__beatsPerMinute),
-                    urid(LV2_TIME__speed),    urid(LV2_ATOM__Int),         urid(LV2_ATOM__Long),
-                    urid(LV2_ATOM__Float),    urid(LV2_ATOM__Double)};
+                    urid(LV2_TIME__speed),    urid(LV2_TIME__frame),       urid(LV2_ATOM__Int),
+                    urid(LV2_ATOM__Long),     urid(LV2_ATOM__Float),       urid(LV2_ATOM__Double)};
     plugin->instrument->setSampleRate(rate);
     for (int i = 0; i < Plugin::kControlCount; ++i) {
         int32_t value = 0;
@@ -148,8 +148,8 @@ bool Plugin::numberOf(const LV2_Atom* atom, double& value) const {
 }
 
 void Plugin::position(const LV2_Atom_Object* object, int32_t frame) {
-    double bar = 0, barBeat = 0, beat = 0, tempo = 0, speed = 0, unit = 0, perBar = 0;
-    bool hasBar = false, hasBarBeat = false, hasBeat = false, hasTempo = false;
+    double bar = 0, barBeat = 0, beat = 0, tempo = 0, speed = 0, unit = 0, perBar = 0, frames = 0;
+    bool hasBar = false, hasBarBeat = false, hasBeat = false, hasTempo = false, hasFrame = false;
     LV2_ATOM_OBJECT_FOREACH(object, property) {
         if (reinterpret_cast<const uint8_t*>(&property->value + 1) + property->value.size >
             reinterpret_cast<const uint8_t*>(&object->body) + object->atom.size)
@@ -167,6 +167,8 @@ void Plugin::position(const LV2_Atom_Object* object, int32_t frame) {
             tempo = value, hasTempo = true;
         else if (key == time.speed)
             speed = value, meter.playing = speed != 0.0;
+        else if (key == time.frame && std::fabs(value) < 9e15)
+            frames = value, hasFrame = true;
         else if (key == time.beatUnit && value >= 1 && value <= 64)
             unit = value, meter.beatUnit = value;
         else if (key == time.beatsPerBar && value > 0 && value <= 64)
@@ -189,6 +191,8 @@ void Plugin::position(const LV2_Atom_Object* object, int32_t frame) {
         report.hasPosition = true;
         report.quarterNotes = beat * quarters;
     }
+    report.hasSamples = hasFrame;
+    report.samples = static_cast<int64_t>(frames);
     instrument->queueTransport(report, frame);
 }
 

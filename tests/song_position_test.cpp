@@ -58,6 +58,28 @@ struct Scenario {
     int64_t barOrigin = 0;
 };
 
+// Plays a scenario's reports at their samples, in blocks of 256, and compares.
+void expectPositions(const Scenario& s) {
+    SongPosition song;
+    std::vector<int64_t> beats(s.samples), bars(s.samples);
+    size_t next = 0;
+    for (int32_t at = 0; at < s.samples;) {
+        while (next < s.reports.size() && s.reports[next].first <= at) song.follow(s.reports[next++].second);
+        int32_t end = std::min(s.samples, at + 256);
+        if (next < s.reports.size()) end = std::min(end, s.reports[next].first);
+        song.advance(beats.data() + at, bars.data() + at, end - at, kRate);
+        at = end;
+    }
+    int mismatches = 0;
+    for (int64_t n = 0; n < s.samples && mismatches < 3; ++n) {
+        const int64_t beat = s.beat(n), bar = barOf(beat, s.barLength, s.barOrigin);
+        if (beats[n] == beat && bars[n] == bar) continue;
+        ++mismatches;
+        ADD_FAILURE() << s.name << ": at " << n << " beat " << beats[n] << " bar " << bars[n] << ", expected " << beat
+                      << " and " << bar;
+    }
+}
+
 TEST(SongPosition, FollowsTheHostAndRunsOnWhereItSaysNothing) {
     TransportReport ramp = playingAt(2.0, 100.0);
     ramp.tempoIncrement = 0.001;
@@ -119,26 +141,26 @@ TEST(SongPosition, FollowsTheHostAndRunsOnWhereItSaysNothing) {
              return static_cast<int64_t>(std::floor(quarters * kBeatUnits));
          }},
     };
-    for (const Scenario& s : scenarios) {
-        SongPosition song;
-        std::vector<int64_t> beats(s.samples), bars(s.samples);
-        size_t next = 0;
-        for (int32_t at = 0; at < s.samples;) {
-            while (next < s.reports.size() && s.reports[next].first <= at) song.follow(s.reports[next++].second);
-            int32_t end = std::min(s.samples, at + 256);
-            if (next < s.reports.size()) end = std::min(end, s.reports[next].first);
-            song.advance(beats.data() + at, bars.data() + at, end - at, kRate);
-            at = end;
-        }
-        int mismatches = 0;
-        for (int64_t n = 0; n < s.samples && mismatches < 3; ++n) {
-            const int64_t beat = s.beat(n), bar = barOf(beat, s.barLength, s.barOrigin);
-            if (beats[n] == beat && bars[n] == bar) continue;
-            ++mismatches;
-            ADD_FAILURE() << s.name << ": at " << n << " beat " << beats[n] << " bar " << bars[n] << ", expected "
-                          << beat << " and " << bar;
-        }
+    for (const Scenario& s : scenarios) expectPositions(s);
+}
+
+// A host that rounds its position to 1,920ths of a quarter note at each block (as Ardour
+// does) and counts the song's samples: the beat stays exact, through a loop's jump too.
+TEST(SongPosition, AHostsRoundedPositionsShakeNoBeat) {
+    constexpr int64_t kLoopAt = 9000, kLoopTo = 301;  // back to the song's sample 301
+    const auto song = [](int64_t frame) { return frame < kLoopAt ? frame : frame - kLoopAt + kLoopTo; };
+    const auto rounded = [](int64_t sample) {
+        TransportReport report = playingAt(std::round(sample * 140.0 / 60.0 / kRate * 1920) / 1920, 140);
+        report.hasSamples = true;
+        report.samples = sample;
+        return report;
+    };
+    Scenario s{"rounded positions", {}, 40000, [&](int64_t n) { return beatAfter(0, song(n), 140); }};
+    for (int32_t at = 0; at < s.samples; at += 256) {
+        s.reports.push_back({at, rounded(song(at))});
+        if (at < kLoopAt && at + 256 > kLoopAt) s.reports.push_back({kLoopAt, rounded(kLoopTo)});
     }
+    expectPositions(s);
 }
 
 TEST(SongPosition, BeatsThatFallOnASampleAreThatSamples) {

@@ -68,6 +68,8 @@ engine::TransportReport reportOf(const v3_process_context& context) {
         report.hasPosition = true;
         report.quarterNotes = context.project_time_quarters;
     }
+    report.hasSamples = true;  // always valid
+    report.samples = context.project_time_in_samples;
     if (context.state & V3_PROCESS_CTX_BAR_POSITION_VALID) {
         report.hasBarStart = true;
         report.barStart = context.bar_position_quarters;
