@@ -1,13 +1,16 @@
 # Ardour plays a held note at 140 BPM through the VST3 and the LV2 plug-in, each playing a
 # formula that switches on the song's beat, and exports the session: in each export every
-# change of level falls on a quarter note's first sample, and the two exports are equal.
+# change of level falls on a quarter note's first sample, the two exports are equal, and
+# bytone render plays the same MIDI file as they do. (The file says its tempo in whole
+# microseconds a quarter note: 428,571 is 140.0002 BPM, so that a change of the render's
+# may come a frame earlier than the session's.)
 #
 # The session is made as check-ardour-render.cmake makes its own, the tempo and the
 # plug-in's state (the formula in every program) written into the saved session: VST3's
 # as the preset Ardour keeps, LV2's in the state folder's Turtle file.
 #   cmake -DLUA=ardour7-lua -DEXPORT=ardour7-export -DSCANNERS=/usr/lib/ardour7
-#         -DBEATS=beat_session -DSESSION_SCRIPT=ardour_session.lua -DVST3=Bytone.vst3
-#         -DLV2=bytone.lv2 -DWORK=dir -P check-ardour-beats.cmake
+#         -DBEATS=beat_session -DTOOL=bytone -DSESSION_SCRIPT=ardour_session.lua
+#         -DVST3=Bytone.vst3 -DLV2=bytone.lv2 -DWORK=dir -P check-ardour-beats.cmake
 set(SECONDS 6)
 set(TEMPO 140)
 set(FORMULA "beat>>15&1?128:0")
@@ -102,3 +105,11 @@ wav_samples(${WORK}/lv2.wav lv2_export)
 if(NOT vst3_export STREQUAL lv2_export)
   message(FATAL_ERROR "the VST3 and LV2 exports differ")
 endif()
+
+run(${TOOL} render ${WORK}/held.mid --formula ${FORMULA} --format float --tail 0 -o ${WORK}/tool.wav)
+execute_process(COMMAND ${BEATS} alike ${WORK}/vst3.wav ${WORK}/tool.wav RESULT_VARIABLE wrong OUTPUT_VARIABLE said
+                ERROR_VARIABLE said)
+if(wrong)
+  message(FATAL_ERROR "bytone render plays the MIDI file otherwise than Ardour: ${said}")
+endif()
+message(STATUS "${said}")

@@ -92,7 +92,8 @@ void SongPosition::follow(const TransportReport& report) {
             anchor(0.0, tempo, 0.0);
             elapsed_ = report.samples;
         } else {
-            anchor(followed && std::fabs(units - here) > kJitter ? units : here, tempo, increment);
+            // A tempo that changes where the host says the song is starts there.
+            anchor(followed ? units : here, tempo, increment);
         }
     }
     if (report.hasBarStart && reasonable(report.barStart) && (followed || !report.hasPosition))

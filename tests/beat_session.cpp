@@ -4,6 +4,9 @@
 //     held.mid: one note held for SECONDS at TEMPO; state.bin: the instrument's state
 //     with FORMULA in every program; vst3-state.bin: that state as a VST3 preset, as
 //     Ardour keeps a VST3 plug-in's state in its session
+//   beat_session alike EXPORT.wav OTHER.wav
+//     OTHER's first frames are EXPORT's, but that a change of level may come a frame
+//     earlier or later
 //   beat_session edges FILE.wav TEMPO
 //     (a whole tempo) every change of the left channel's level falls on the first sample of a quarter
 //     note at TEMPO, and there is one at each quarter note: prints them, exit 1 otherwise
@@ -98,12 +101,47 @@ int edges(const char* path, int64_t tempo) {
     return found == quarters && found > 0 ? 0 : 1;
 }
 
+// The left channel of a stereo sound file.
+bool leftOf(const char* path, std::vector<float>& left) {
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path, SFM_READ, &info);
+    if (!file || info.channels != 2) return false;
+    std::vector<float> frames(static_cast<size_t>(info.frames) * 2);
+    sf_readf_float(file, frames.data(), info.frames);
+    sf_close(file);
+    for (size_t i = 0; i < frames.size(); i += 2) left.push_back(frames[i]);
+    return true;
+}
+
+// The first frames of `other` as `export`'s, but that a change of level may come a
+// frame earlier or later.
+int alike(const char* exported, const char* other) {
+    std::vector<float> a, b;
+    if (!leftOf(exported, a) || !leftOf(other, b) || b.size() < a.size()) {
+        std::fprintf(stderr, "%s or %s: not stereo sound files of the export's length\n", exported, other);
+        return 1;
+    }
+    for (size_t n = 1; n + 1 < a.size(); ++n) {
+        if (a[n] == b[n]) continue;
+        const bool nearChange = a[n] != a[n - 1] || a[n + 1] != a[n] || b[n] != b[n - 1] || b[n + 1] != b[n];
+        if (!nearChange) {
+            std::fprintf(stderr, "%s differs from %s at frame %zu\n", other, exported, n);
+            return 1;
+        }
+    }
+    std::printf("%s plays as %s\n", other, exported);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc == 6 && std::string(argv[1]) == "write")
         return write(argv[2], std::atof(argv[3]), std::atof(argv[4]), argv[5]);
     if (argc == 4 && std::string(argv[1]) == "edges") return edges(argv[2], std::atoll(argv[3]));
-    std::fprintf(stderr, "usage: beat_session write FOLDER SECONDS TEMPO FORMULA | edges FILE.wav TEMPO\n");
+    if (argc == 4 && std::string(argv[1]) == "alike") return alike(argv[2], argv[3]);
+    std::fprintf(stderr,
+                 "usage: beat_session write FOLDER SECONDS TEMPO FORMULA | edges FILE.wav TEMPO | alike EXPORT.wav "
+                 "OTHER.wav\n");
     return 2;
 }

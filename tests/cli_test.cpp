@@ -1,6 +1,8 @@
 // The bytone command as a user runs it: exit codes, messages and the files it writes.
 #include <gtest/gtest.h>
+
 #include <sndfile.h>
+#include <functional>
 
 #include <signal.h>
 #include <sys/wait.h>
@@ -111,6 +113,10 @@ TEST_F(CliTest, EvalPrintsTheValueOrTheCompilersMessage) {
         {"eval P --table P=9223372036854775805:9223372036854775807:2",
          "9223372036854775805\t9223372036854775805\n9223372036854775807\t9223372036854775807\n"},
         {"eval P --table P=3:0:-2", "3\t3\n1\t1\n"},
+        {"eval 'beat>>15' --set BEAT=98304", "3\n"},             // the words of bytone.clap's formulas
+        {"eval 'gate*timbre+note'", "64\n"},                     // a held note, before any controller
+        {"eval 'P*2,P*3' --table P=1:2", "1\t2\t3\n2\t4\t6\n"},  // stereo: both sides
+        {"eval 'R==R,R' --set R=7", "1\t7\n"},
     };
     for (const Case& c : cases) {
         r = run(c.arguments);
@@ -449,6 +455,59 @@ TEST_F(CliTest, TheDemoSoundsTheSameEveryTimeBelowFullScale) {
     for (float s : samples) energy += s * s;
     EXPECT_GT(std::sqrt(energy / static_cast<double>(samples.size())), 0.1);
     EXPECT_EQ(std::count_if(samples.begin(), samples.end(), [](float s) { return std::fabs(s) >= 1.0f; }), 0);
+}
+
+// Without --plugin the render hosts bytone.clap: the VST 2.4 plug-in's samples for the
+// classic language, and for words the song's tempo map and signatures as the transport.
+TEST_F(CliTest, RendersThroughTheClapPlugInWithTheSongsTransport) {
+    writeSong("song.mid");
+    const std::string vst = " --plugin '" BYTONE_PLUGIN_PATH "'";
+    for (const char* options : {"render -o", "render song.mid --format float --program 5 -o",
+                                "render song.mid --formula 'P*T>>9&255' --lerp on --poly 1 -o"}) {
+        ASSERT_EQ(run(std::string(options) + " clap.wav").status, 0) << options;
+        ASSERT_EQ(run(vst + " " + options + " vst.wav").status, 0) << options;
+        EXPECT_EQ(bytesOf("clap.wav"), bytesOf("vst.wav")) << options;
+    }
+    // A note held for eight quarter notes at 150 BPM in 7/8, the tempo 100 from the fifth
+    // (frame 76,800).
+    MidiTrack track;
+    track.tempo(0, 400000).event(0, {0xFF, 0x58, 0x04, 0x07, 0x03, 0x18, 0x08}).event(0, {0x90, 60, 100});
+    track.tempo(4 * 480, 600000).event(4 * 480, {0x80, 60, 0}).end();
+    write("song.mid", midiFile(0, 480, {track}));
+    const auto beat = [](int64_t n) {
+        constexpr int64_t kPerMinute = 60 * 48000;
+        return n < 76800 ? n * 150 * 32768 / kPerMinute : 4 * 32768 + (n - 76800) * 100 * 32768 / kPerMinute;
+    };
+    const struct {
+        const char* formula;
+        std::function<int64_t(int64_t)> value;
+    } cases[] = {
+        {"beat&255", [&](int64_t n) { return beat(n) & 255; }},
+        {"beat>>8&255", [&](int64_t n) { return beat(n) >> 8 & 255; }},
+        {"bar>>13", [&](int64_t n) { return beat(n) / 114688 * 114688 >> 13; }},
+        {"note,(beat-start)>>8&255", [&](int64_t) { return 60; }},
+    };
+    for (const auto& c : cases) {
+        const Result r =
+            run(std::string("render song.mid --tail 0 --format float --formula '") + c.formula + "' -o words.wav");
+        ASSERT_EQ(r.status, 0) << r.err;
+        const std::vector<float> stereo = samplesOf("words.wav");
+        int64_t wrong = -1;
+        for (size_t n = 0; n + 1 < stereo.size() && wrong < 0; n += 2)
+            if (stereo[n] != static_cast<float>(c.value(static_cast<int64_t>(n / 2))) / 1024.0f)
+                wrong = static_cast<int64_t>(n / 2);
+        EXPECT_EQ(wrong, -1) << c.formula;
+    }
+    // The instrument's own Gain, in the state; a VST 2.4 plug-in has none to set, nor stereo.
+    ASSERT_EQ(run("render song.mid --tail 0 --format float --formula 'P&255' --level 50 -o half.wav").status, 0);
+    ASSERT_EQ(run("render song.mid --tail 0 --format float --formula '(P&255)>>1' -o shifted.wav").status, 0);
+    EXPECT_EQ(samplesOf("half.wav"), samplesOf("shifted.wav"));
+    Result r = run(vst + " render song.mid --level 50 -o x.wav");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("--level"), std::string::npos) << r.err;
+    r = run(vst + " render song.mid --formula 'P,T' -o x.wav");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "bytone: Unexpected symbol during parsing in 'P,T'\n");
 }
 
 TEST_F(CliTest, HostsAnInstrumentThatNobodyHereWrote) {

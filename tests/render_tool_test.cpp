@@ -8,6 +8,7 @@
 #include "audio_file.h"
 #include "bank.h"
 #include "midi_builder.h"
+#include "plugin_host.h"
 #include "renderer.h"
 
 namespace {

@@ -44,7 +44,9 @@ int main(int argc, char** argv) {
     std::string plugin = defaultPlugin();
     app.add_option("--plugin", plugin,
                    "the VST 2.4 plug-in binary to host (by default Bytone's bytone.so: in PREFIX/lib/vst beside "
-                   "the installed tool, in VST_PATH, ~/.vst, /usr/local/lib/vst or /usr/lib/vst)");
+                   "the installed tool, in VST_PATH, ~/.vst, /usr/local/lib/vst or /usr/lib/vst); without it, "
+                   "render hosts Bytone's bytone.clap (in PREFIX/lib/clap, CLAP_PATH, ~/.clap, /usr/local/lib/clap "
+                   "or /usr/lib/clap)");
     const std::vector<Command> commands = {addRenderCommand(app, plugin), addProgramsCommand(app, plugin),
                                            addInfoCommand(app, plugin),   addEvalCommand(app),
                                            addScopeCommand(app),          addNoteCommand(app)};

@@ -58,6 +58,8 @@ public:
         p.events = events_;
         p.cues = cues_;
         p.frames = frame(seconds);
+        p.rate = rate_;
+        p.meters.push_back({0, {0, 0.0, 60.0 / kBeat, 4, 4, 0.0}});
         return p;
     }
 

@@ -1,5 +1,6 @@
-// bytone eval: one formula compiled and run, its 64-bit value printed, or a column of
-// values over one variable.
+// bytone eval: one formula compiled and run, its 64-bit value printed (a stereo formula's
+// two), or a column of values over one variable; the language of bytone.clap.
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <memory>
@@ -10,6 +11,7 @@
 #include "engine/random.h"
 #include "engine/sine_table.h"
 #include "expr/expression.h"
+#include "expr/words.h"
 
 namespace {
 
@@ -19,32 +21,53 @@ struct EvalOptions {
     std::string table;
 };
 
-// The letter of LETTER=VALUE, as 0 to 25.
-int letterOf(const std::string& text, const char* option) {
-    if (text.find('=') != 1 || !std::isalpha(static_cast<unsigned char>(text[0])))
-        throw UsageError(std::string(option) + " wants LETTER=VALUE, not '" + text + "'");
-    return std::toupper(static_cast<unsigned char>(text[0])) - 'A';
+// The variable of NAME=VALUE: a letter (0 to 25) or a word of the formulas (after them).
+int variableOf(const std::string& text, const char* option) {
+    const size_t equals = text.find('=');
+    std::string name = text.substr(0, equals == std::string::npos ? 0 : equals);
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (name.size() == 1 && std::isalpha(static_cast<unsigned char>(name[0]))) return name[0] - 'a';
+    for (int w = 0; w < kWordCount; ++w)
+        if (name == kWordNames[w]) return 26 + w;
+    std::string words;
+    for (const char* word : kWordNames) words += std::string(words.empty() ? "" : ", ") + word;
+    throw UsageError(std::string(option) + " wants LETTER=VALUE or WORD=VALUE (" + words + "), not '" + text + "'");
 }
 
+// The formula's sides: the left, and a stereo formula's right.
+struct Sides {
+    CompiledExpressions records = allocateCompiledExpressions(2);
+    CompiledExpression& left = records[0];
+    CompiledExpression& right = records[1];
+    bool stereo() const { return right.isCompiled(); }
+};
+
 // Runs the formula as a voice runs it: S and C read the sine table at P, and R is drawn
-// from the instrument's generator, unless --set gives them.
-int64_t runAsAVoice(CompiledExpression& record, const uint8_t* sineTable, const bool given[kVariableCount],
-                    random15::Generator& random) {
+// from the instrument's generator, unless --set gives them; both sides read the same.
+// Prints its value, or a stereo formula's two, after `prefix`.
+void printRun(Sides& sides, const uint8_t* sineTable, const bool given[kVariableCount], random15::Generator& random,
+              const std::string& prefix) {
+    CompiledExpression& record = sides.left;
     const int64_t phase = record.variable('P');
     if (!given['S' - 'A']) record.variable('S') = sineReading(sineTable, phase, 0);
     if (!given['C' - 'A']) record.variable('C') = sineReading(sineTable, phase, 64);
     if (!given['R' - 'A']) record.variable('R') = random.next();
-    return runExpression(record);
+    std::printf("%s%lld", prefix.c_str(), static_cast<long long>(runExpression(record)));
+    if (sides.stereo()) {
+        std::copy(std::begin(record.variables), std::end(record.variables), sides.right.variables);
+        std::printf("\t%lld", static_cast<long long>(runExpression(sides.right)));
+    }
+    std::printf("\n");
 }
 
-// --table LETTER=FROM:TO[:STEP]: a row of the letter's value and the formula's a step.
-void printTable(CompiledExpression& record, const uint8_t* sineTable, bool given[kVariableCount],
-                const std::string& table, random15::Generator& random) {
-    const int letter = letterOf(table, "--table");
-    given[letter] = true;
-    const std::string range = table.substr(2);
+// --table NAME=FROM:TO[:STEP]: a row of the variable's value and the formula's a step.
+void printTable(Sides& sides, const uint8_t* sineTable, bool given[kVariableCount], const std::string& table,
+                random15::Generator& random) {
+    const int variable = variableOf(table, "--table");
+    given[variable] = true;
+    const std::string range = table.substr(table.find('=') + 1);
     const size_t colon1 = range.find(':'), colon2 = range.find(':', colon1 + 1);
-    if (colon1 == std::string::npos) throw UsageError("--table wants LETTER=FROM:TO[:STEP], not '" + table + "'");
+    if (colon1 == std::string::npos) throw UsageError("--table wants NAME=FROM:TO[:STEP], not '" + table + "'");
     const int64_t from = parseInteger(range.substr(0, colon1), "--table");
     const int64_t to = parseInteger(range.substr(colon1 + 1, colon2 - colon1 - 1), "--table");
     const int64_t step = colon2 == std::string::npos ? 1 : parseInteger(range.substr(colon2 + 1), "--table");
@@ -55,30 +78,31 @@ void printTable(CompiledExpression& record, const uint8_t* sineTable, bool given
         throw UsageError("--table range " + range + " is empty, endless or longer than ten million rows");
     for (__int128 row = 0; row < rows; ++row) {
         const auto v = static_cast<int64_t>(from + row * step);
-        record.variables[letter] = v;
-        std::printf("%lld\t%lld\n", static_cast<long long>(v),
-                    static_cast<long long>(runAsAVoice(record, sineTable, given, random)));
+        sides.left.variables[variable] = v;
+        printRun(sides, sineTable, given, random, std::to_string(v) + "\t");
     }
 }
 
 int evaluate(const EvalOptions& options) {
-    CompiledExpressions records = allocateCompiledExpressions(1);
-    CompiledExpression& record = records[0];
-    if (const char* message = compileExpression(record, options.formula.c_str()))
+    Sides sides;
+    if (const char* message = compileExpression(sides.left, options.formula.c_str(), Language::Extended, &sides.right))
         throw CommandError(std::string(message) + " in '" + options.formula + "'");
     uint8_t sineTable[256];
     fillSineTable(sineTable);
     bool given[kVariableCount] = {};
     random15::Generator random;  // R as a new instance's first voice draws it
+    // The words as a held note reads them at the song's start, before any controller.
+    sides.left.word(Word::Gate) = 1;
+    sides.left.word(Word::Timbre) = 64;
     for (const std::string& set : options.sets) {
-        const int letter = letterOf(set, "--set");
-        record.variables[letter] = parseInteger(set.substr(2), "--set " + set);
-        given[letter] = true;
+        const int variable = variableOf(set, "--set");
+        sides.left.variables[variable] = parseInteger(set.substr(set.find('=') + 1), "--set " + set);
+        given[variable] = true;
     }
     if (options.table.empty())
-        std::printf("%lld\n", static_cast<long long>(runAsAVoice(record, sineTable, given, random)));
+        printRun(sides, sineTable, given, random, "");
     else
-        printTable(record, sineTable, given, options.table, random);
+        printTable(sides, sineTable, given, options.table, random);
     return 0;
 }
 
@@ -88,7 +112,8 @@ Command addEvalCommand(CLI::App& app) {
     auto options = std::make_shared<EvalOptions>();
     CLI::App* eval = app.add_subcommand("eval", "compile and run one formula, printing its 64-bit value");
     eval->add_option("formula", options->formula, "the formula")->required();
-    eval->add_option("--set", options->sets, "a variable's value, as P=300 (repeatable)");
+    eval->add_option("--set", options->sets,
+                     "a variable's value, as P=300 or beat=32768 (repeatable; gate is 1 and timbre 64 unless set)");
     eval->add_option("--table", options->table, "a column of values over one variable, as P=0:1023[:1]");
     return {eval, [options] { return evaluate(*options); }};
 }

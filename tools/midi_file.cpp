@@ -63,8 +63,10 @@ int dataBytesOf(uint8_t status) {
 // Far beyond any real song, and small enough that ticks times tempo stays inside 64 bits.
 constexpr int64_t kMaxTick = int64_t{1} << 36;
 
-// Reads one track's events; tempo changes go into `tempos` (tick -> microseconds per quarter).
-int64_t readTrack(ByteReader& r, int track, std::vector<TrackMessage>& out, std::map<int64_t, int64_t>& tempos) {
+// Reads one track's events; tempo changes go into `tempos` (tick -> microseconds per
+// quarter), time signatures into `signatures` (tick -> numerator, denominator).
+int64_t readTrack(ByteReader& r, int track, std::vector<TrackMessage>& out, std::map<int64_t, int64_t>& tempos,
+                  std::map<int64_t, std::pair<int32_t, int32_t>>& signatures) {
     int64_t tick = 0;
     // The standard has meta and SysEx events cancel the running status, but files that
     // go on with it after them are common, and other readers accept them: so does this one.
@@ -85,6 +87,8 @@ int64_t readTrack(ByteReader& r, int track, std::vector<TrackMessage>& out, std:
                 if (tempo == 0) r.fail("tempo of 0 microseconds per quarter note");
                 tempos[tick] = tempo;
             }
+            // A time signature: its denominator as a power of two; one of no sense is passed over.
+            if (type == 0x58 && length >= 2 && data[0] > 0 && data[1] <= 6) signatures[tick] = {data[0], 1 << data[1]};
             continue;
         }
         if (first == 0xF0 || first == 0xF7) {
@@ -130,6 +134,7 @@ MidiSong parseMidiFile(const std::vector<uint8_t>& bytes) {
 
     std::vector<TrackMessage> messages;
     std::map<int64_t, int64_t> tempos;
+    std::map<int64_t, std::pair<int32_t, int32_t>> signatures;
     int64_t endTick = 0;
     size_t pos = header.position();
     for (int track = 0; track < song.tracks;) {
@@ -148,7 +153,7 @@ MidiSong parseMidiFile(const std::vector<uint8_t>& bytes) {
         pos = begin + length;
         if (id != "MTrk") continue;  // unknown chunks are passed over
         ByteReader r(bytes, begin, begin + length);
-        endTick = std::max(endTick, readTrack(r, track, messages, tempos));
+        endTick = std::max(endTick, readTrack(r, track, messages, tempos, signatures));
         ++track;
     }
 
@@ -158,6 +163,7 @@ MidiSong parseMidiFile(const std::vector<uint8_t>& bytes) {
 
     // Times: with ticks per quarter note, sum ticks x tempo (microseconds per quarter) over
     // the tempo map; with SMPTE division, ticks count frames of a second directly.
+    song.meters.push_back({0, 0.0, 60e6 / kDefaultTempo, 4, 4, 0.0});
     if (division & 0x8000) {
         const int framesPerSecond = -static_cast<int8_t>(division >> 8);
         const int ticksPerFrame = static_cast<int>(division & 0xFF);
@@ -184,6 +190,28 @@ MidiSong parseMidiFile(const std::vector<uint8_t>& bytes) {
     };
     for (const TrackMessage& m : messages) song.messages.push_back({timeOf(m.tick), m.status, m.data1, m.data2});
     song.endTime = timeOf(endTick);
+    // The transport's changes, in tick order: the tempo map walked again.
+    std::map<int64_t, bool> changes;
+    for (const auto& [tick, _] : tempos) changes[tick] = true;
+    for (const auto& [tick, _] : signatures) changes[tick] = true;
+    tempo = tempos.begin();
+    segmentTick = segmentTime = 0;
+    segmentTempo = kDefaultTempo;
+    for (const auto& [tick, _] : changes) {
+        MeterChange next = song.meters.back();
+        next.time = timeOf(tick);
+        next.quarterNotes = static_cast<double>(tick) / division;
+        next.tempo = 60e6 / static_cast<double>(segmentTempo);
+        if (const auto signature = signatures.find(tick); signature != signatures.end()) {
+            next.numerator = signature->second.first;
+            next.denominator = signature->second.second;
+            next.meterStart = next.quarterNotes;
+        }
+        if (tick == 0)
+            song.meters.back() = next;
+        else
+            song.meters.push_back(next);
+    }
     return song;
 }
 

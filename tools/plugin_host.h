@@ -8,15 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "instrument_host.h"
 #include "plugin_loader.h"
 
-// One MIDI channel message at a frame of the coming block.
-struct BlockEvent {
-    int32_t deltaFrames;
-    uint8_t status, data1, data2;
-};
-
-class PluginHost {
+class PluginHost final : public InstrumentHost {
 public:
     // Loads `path` and creates an instance running at `sampleRate`; on failure
     // `error()` says why.
@@ -35,14 +30,23 @@ public:
     std::string text(VstInt32 opcode, VstInt32 index = 0) const;
 
     // Switches processing on: sample rate, block size, then resume.
-    void start(int32_t maxBlockSize);
+    void start(int32_t maxBlockSize) override;
     // Hands the block's events to the plug-in, then renders `frames` frames into two
     // channels of at least that length.
     void process(const std::vector<BlockEvent>& events, float* left, float* right, int32_t frames);
+    void process(const std::vector<BlockEvent>& events, const std::vector<BlockTransport>&, float* left, float* right,
+                 int32_t frames) override {
+        process(events, left, right, frames);
+    }
 
     // The plug-in's state chunk (empty if it keeps none), and a restore of one.
-    std::vector<uint8_t> chunk() const;
-    void setChunk(std::vector<uint8_t> chunk) const;
+    bool keepsChunk() const override { return effect_->flags & effFlagsProgramChunks; }
+    std::vector<uint8_t> chunk() const override;
+    void setChunk(std::vector<uint8_t> chunk) const override;
+    PluginIdentity identity() const override { return {effect_->uniqueID, effect_->version, effect_->numPrograms}; }
+    int32_t program() const override { return static_cast<int32_t>(dispatch(effGetProgram)); }
+    void setProgram(int32_t program) override { dispatch(effSetProgram, 0, program); }
+    std::string programName() const override { return text(effGetProgramName); }
 
 private:
     static VstIntPtr VSTCALLBACK callback(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,

@@ -12,54 +12,74 @@ std::string fourChars(VstInt32 code) {
     return text;
 }
 
-PluginIdentity identityOf(const PluginHost& host) {
-    return {host.effect()->uniqueID, host.effect()->version, host.effect()->numPrograms};
+namespace {
+
+// The folders of a PATH-like variable, in order.
+void addPathList(std::vector<std::filesystem::path>& places, const char* variable) {
+    const char* list = std::getenv(variable);
+    if (!list) return;
+    const std::string text = list;
+    for (size_t at = 0; at <= text.size();) {
+        const size_t colon = std::min(text.find(':', at), text.size());
+        if (colon > at) places.emplace_back(text.substr(at, colon - at));
+        at = colon + 1;
+    }
 }
 
-std::vector<std::filesystem::path> pluginPlaces() {
+// Where Linux hosts look for plug-ins of a format (its folder's name: vst, clap), after
+// the tool's own places and the format's variable.
+std::vector<std::filesystem::path> placesOf(const char* folder, const char* variable) {
     namespace fs = std::filesystem;
     std::vector<fs::path> places;
     std::error_code error;
     const fs::path self = fs::read_symlink("/proc/self/exe", error);
     if (!error) {
-        places.push_back(self.parent_path().parent_path() / "lib" / "vst");
+        places.push_back(self.parent_path().parent_path() / "lib" / folder);
         places.push_back(self.parent_path());
         places.push_back(self.parent_path().parent_path());
     }
-    if (const char* list = std::getenv("VST_PATH")) {
-        const std::string text = list;
-        for (size_t at = 0; at <= text.size();) {
-            const size_t colon = std::min(text.find(':', at), text.size());
-            if (colon > at) places.emplace_back(text.substr(at, colon - at));
-            at = colon + 1;
-        }
-    }
-    if (const char* home = std::getenv("HOME")) places.push_back(fs::path(home) / ".vst");
-    places.emplace_back("/usr/local/lib/vst");
-    places.emplace_back("/usr/lib/vst");
+    addPathList(places, variable);
+    if (const char* home = std::getenv("HOME")) places.push_back(fs::path(home) / (std::string(".") + folder));
+    places.emplace_back(std::string("/usr/local/lib/") + folder);
+    places.emplace_back(std::string("/usr/lib/") + folder);
     return places;
 }
 
-std::string defaultPlugin() {
+std::string firstIn(const std::vector<std::filesystem::path>& places, const char* name) {
     std::error_code error;
-    for (const std::filesystem::path& place : pluginPlaces())
-        if (std::filesystem::is_regular_file(place / "bytone.so", error)) return (place / "bytone.so").string();
+    for (const std::filesystem::path& place : places)
+        if (std::filesystem::is_regular_file(place / name, error)) return (place / name).string();
     return "";
 }
 
+}  // namespace
+
+std::vector<std::filesystem::path> pluginPlaces() { return placesOf("vst", "VST_PATH"); }
+std::string defaultPlugin() { return firstIn(pluginPlaces(), "bytone.so"); }
+std::vector<std::filesystem::path> clapPlaces() { return placesOf("clap", "CLAP_PATH"); }
+std::string defaultClapPlugin() { return firstIn(clapPlaces(), "bytone.clap"); }
+
 namespace {
 
-std::string pluginNotFound() {
+std::string notFound(const char* name, const std::vector<std::filesystem::path>& places, const char* advice) {
     std::string looked;
-    for (const std::filesystem::path& place : pluginPlaces()) looked += (looked.empty() ? "" : ", ") + place.string();
-    return "the Bytone plug-in bytone.so is in none of " + looked + "; name it with --plugin";
+    for (const std::filesystem::path& place : places) looked += (looked.empty() ? "" : ", ") + place.string();
+    return std::string("the Bytone plug-in ") + name + " is in none of " + looked + advice;
 }
 
 }  // namespace
 
 std::unique_ptr<PluginHost> loadPlugin(const std::string& path, double rate) {
-    if (path.empty()) throw CommandError(pluginNotFound());
+    if (path.empty()) throw CommandError(notFound("bytone.so", pluginPlaces(), "; name it with --plugin"));
     auto host = std::make_unique<PluginHost>(path, rate);
+    if (!host->ready()) throw CommandError(host->error());
+    return host;
+}
+
+std::unique_ptr<ClapInstrument> loadClapPlugin(const std::string& path, double rate) {
+    if (path.empty())
+        throw CommandError(notFound("bytone.clap", clapPlaces(), "; or name a VST 2.4 plug-in with --plugin"));
+    auto host = std::make_unique<ClapInstrument>(path, rate);
     if (!host->ready()) throw CommandError(host->error());
     return host;
 }
@@ -70,18 +90,17 @@ void requireBytone(const PluginHost& host, const char* what) {
                            "'");
 }
 
-void restoreState(PluginHost& host, const std::string& path) {
-    if (!(host.effect()->flags & effFlagsProgramChunks)) throw CommandError("the plug-in keeps no state chunk");
-    const StateFile file = readStateFile(path, identityOf(host));
+void restoreState(InstrumentHost& host, const std::string& path) {
+    if (!host.keepsChunk()) throw CommandError("the plug-in keeps no state chunk");
+    const StateFile file = readStateFile(path, host.identity());
     host.setChunk(file.chunk);
-    if (file.currentProgram >= 0 && file.currentProgram < host.effect()->numPrograms)
-        host.dispatch(effSetProgram, 0, file.currentProgram);
+    if (file.currentProgram >= 0 && file.currentProgram < host.identity().numPrograms)
+        host.setProgram(file.currentProgram);
 }
 
-void saveState(const PluginHost& host, const std::string& path) {
+void saveState(const InstrumentHost& host, const std::string& path) {
     const std::vector<uint8_t> chunk = host.chunk();
     if (chunk.empty()) throw CommandError("the plug-in gave no state chunk to save");
-    const auto current = static_cast<int32_t>(host.dispatch(effGetProgram));
     writeWholeFile(path,
-                   buildStateFile(stateFormatOf(path), chunk, identityOf(host), host.text(effGetProgramName), current));
+                   buildStateFile(stateFormatOf(path), chunk, host.identity(), host.programName(), host.program()));
 }

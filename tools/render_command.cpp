@@ -1,17 +1,22 @@
 // bytone render: a MIDI file (or the demo) through the plug-in, hosted as a DAW hosts
 // it, into a WAV or FLAC file; each channel through an instance of its own with --split.
+// The plug-in is bytone.clap, given the song's tempo map and time signatures as its
+// transport, unless --plugin names a VST 2.4 plug-in.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <mutex>
 
 #include "audio_file.h"
 #include "bank.h"
 #include "command.h"
 #include "demo_song.h"
 #include "engine/chunk.h"
+#include "engine/full_state.h"
+#include "engine/instrument.h"
 #include "engine/settings.h"
 #include "expr/expression.h"
 #include "midi_file.h"
@@ -23,6 +28,8 @@
 namespace {
 
 struct RenderOptions {
+    bool clap = true;  // bytone.clap; else the VST 2.4 plug-in --plugin names
+    int level = 0;     // the instrument's Gain, 0 for the state's own
     std::string midi;
     std::string output;
     int rate = 48000;
@@ -88,40 +95,69 @@ SampleFormat sampleFormatOf(const std::string& name) {
     return SampleFormat::Float;
 }
 
-void putFormula(PluginHost& host, const std::string& formula) {
-    requireBytone(host, "--formula");
+// Refuses a formula that a program cannot play, in the language of the plug-in.
+void checkFormula(const std::string& formula, Language language) {
     if (formula.find_first_not_of(" \t\r\n") == std::string::npos)
         throw UsageError("--formula is empty: a voice of it would be silent");
-    CompiledExpressions records = allocateCompiledExpressions(1);
-    CompiledExpression& record = records[0];
-    if (const char* message = compileExpression(record, formula.c_str()))
+    CompiledExpressions records = allocateCompiledExpressions(2);
+    if (const char* message = compileExpression(records[0], formula.c_str(), language, &records[1]))
         throw CommandError(std::string(message) + " in '" + formula + "'");
     if (formula.size() > 1023)
         throw CommandError("the formula has " + std::to_string(formula.size()) + " characters; a program holds 1023");
+}
+
+void putFormula(PluginHost& host, const std::string& formula) {
+    requireBytone(host, "--formula");
+    checkFormula(formula, Language::Classic);
     auto bank = std::make_unique<Bank>();
     decodeBank(*bank, host.chunk());
-    const auto current = static_cast<int>(host.dispatch(effGetProgram));
+    const int current = host.program();
     std::snprintf(bank->programs[current].formula, sizeof bank->programs[current].formula, "%s", formula.c_str());
     host.setChunk(encodeBank(*bank));
 }
 
+int32_t settingValue(engine::Setting setting, const std::string& text) {
+    if (text == "on") return 1;
+    if (text == "off") return 0;
+    return static_cast<int32_t>(parseInteger(text, std::string("--") + engine::settingInfo(setting).key));
+}
+
+// bytone.clap set up as the options say: its state, program, formula, settings and level,
+// the last three put in through an instrument of the tool's own that reads and writes its state.
+std::unique_ptr<InstrumentHost> preparedClap(const RenderOptions& options, const std::string& clapPath) {
+    auto host = loadClapPlugin(clapPath, options.rate);
+    if (!options.state.empty()) restoreState(*host, options.state);
+    if (options.program >= 0) host->setProgram(options.program);
+    if (!options.formulaGiven && options.settings.empty() && options.level == 0) return host;
+    if (options.formulaGiven) checkFormula(options.formula, Language::Extended);
+    engine::Instrument instrument(Language::Extended);
+    const std::vector<uint8_t> state = host->chunk();
+    if (!engine::restoreFullState(instrument, state.data(), state.size()))
+        throw CommandError("the plug-in gave a state its own instrument does not read");
+    if (options.formulaGiven) {
+        std::lock_guard<std::mutex> hold(instrument.bankLock());
+        instrument.storeFormula(instrument.program(), options.formula.c_str(), options.formula.size());
+    }
+    for (const auto& [setting, text] : options.settings) instrument.setSetting(setting, settingValue(setting, text));
+    if (options.level > 0) instrument.setSetting(engine::Setting::Gain, options.level);
+    host->setChunk(engine::saveFullState(instrument));
+    return host;
+}
+
 // An instance set up as the options say: its state, program and formula.
-std::unique_ptr<PluginHost> preparedInstance(const RenderOptions& options, const std::string& pluginPath) {
+std::unique_ptr<InstrumentHost> preparedInstance(const RenderOptions& options, const std::string& pluginPath) {
+    if (options.clap) return preparedClap(options, pluginPath);
+    if (options.level > 0)
+        throw UsageError("--level sets the Gain of bytone.clap; a VST 2.4 plug-in keeps its own (leave out --plugin)");
     auto host = loadPlugin(pluginPath, options.rate);
     if (!options.state.empty()) restoreState(*host, options.state);
-    if (options.program >= 0) host->dispatch(effSetProgram, 0, options.program);
+    if (options.program >= 0) host->setProgram(options.program);
     if (options.formulaGiven) putFormula(*host, options.formula);
     if (!options.settings.empty()) {
         requireBytone(*host, "a setting of the instrument");
         auto bank = std::make_unique<Bank>();
         decodeBank(*bank, host->chunk());
-        for (const auto& [setting, text] : options.settings) {
-            const engine::SettingInfo& info = engine::settingInfo(setting);
-            const int64_t value = text == "on"    ? 1
-                                  : text == "off" ? 0
-                                                  : parseInteger(text, std::string("--") + info.key);
-            putSetting(*bank, setting, static_cast<int32_t>(value));
-        }
+        for (const auto& [setting, text] : options.settings) putSetting(*bank, setting, settingValue(setting, text));
         host->setChunk(encodeBank(*bank));
     }
     return host;
@@ -151,10 +187,11 @@ std::string clockTime(double seconds) {
 
 // What the render plays: the demo or the MIDI file, its channels as the options say,
 // refused when it plays nothing or lasts longer than --max-length.
-RenderPlan planOf(const RenderOptions& options, PluginHost& host) {
+RenderPlan planOf(const RenderOptions& options, InstrumentHost& host) {
     RenderPlan plan;
     if (options.midi.empty()) {
-        requireBytone(host, "the demo");
+        if (host.identity().uniqueID != kBytoneId)
+            throw CommandError("the demo needs the Bytone plug-in, not '" + fourChars(host.identity().uniqueID) + "'");
         auto bank = std::make_unique<Bank>();
         decodeBank(*bank, host.chunk());
         plan = demoPlan(*bank, options.rate);
@@ -254,10 +291,10 @@ struct ChannelLine {
 
 // Each channel that has notes through an instance of its own (the first channel's is
 // `host`), mixed with headroom; no lines when no channel has notes.
-std::vector<ChannelLine> renderSplit(const RenderOptions& options, const std::string& pluginPath, PluginHost& host,
+std::vector<ChannelLine> renderSplit(const RenderOptions& options, const std::string& pluginPath, InstrumentHost& host,
                                      const RenderPlan& plan, const AudioSink& write, const Progress& progress) {
-    std::vector<std::unique_ptr<PluginHost>> others;
-    std::vector<PluginHost*> hosts;
+    std::vector<std::unique_ptr<InstrumentHost>> others;
+    std::vector<InstrumentHost*> hosts;
     std::vector<RenderPlan> plans;
     std::vector<ChannelLine> lines;
     const ChannelSet played = channelsWithNotes(plan);
@@ -272,7 +309,7 @@ std::vector<ChannelLine> renderSplit(const RenderOptions& options, const std::st
     std::vector<InstanceLevels> levels;
     renderMix(hosts, plans, 1.0f / std::sqrt(static_cast<float>(hosts.size())), write, levels, progress);
     for (size_t i = 0; i < hosts.size(); ++i) {
-        lines[i].program = hosts[i]->text(effGetProgramName) + (lines[i].channel == 10 ? " (drum keys)" : "");
+        lines[i].program = hosts[i]->programName() + (lines[i].channel == 10 ? " (drum keys)" : "");
         lines[i].levels = levels[i];
     }
     return lines;
@@ -389,13 +426,17 @@ Command addRenderCommand(CLI::App& app, const std::string& plugin) {
     render->add_option("--max-length", o.maxLength, "refuse renders longer than this, in seconds")
         ->capture_default_str()
         ->check(CLI::Range(1.0, 1e7));
+    render->add_option("--level", o.level, "the instrument's own Gain, which its state keeps (100: unchanged)")
+        ->check(CLI::Range(1, 200));
     addSettingOptions(*render, parsed->settingTexts);
-    return {render, [parsed, render, &plugin] {
+    return {render, [parsed, render, &plugin, &app] {
                 RenderOptions& options = parsed->options;
                 for (auto& [setting, text] : parsed->settingTexts)
                     if (!text.empty()) options.settings[setting] = text;
                 options.formulaGiven = render->count("--formula") > 0;
                 checkNumbers(options);
-                return renderSong(options, plugin);
+                // bytone.clap, unless a VST 2.4 plug-in is named.
+                options.clap = app.count("--plugin") == 0;
+                return renderSong(options, options.clap ? defaultClapPlugin() : plugin);
             }};
 }

@@ -6,11 +6,32 @@
 
 RenderPlan planFromMidi(const MidiSong& song, int64_t rate, int64_t tailFrames) {
     RenderPlan plan;
+    plan.rate = rate;
     plan.events.reserve(song.messages.size());
     for (const MidiMessage& m : song.messages)
         plan.events.push_back({song.frameAt(m.time, rate), m.status, m.data1, m.data2});
     plan.frames = song.frameAt(song.endTime, rate) + tailFrames;
+    for (const MeterChange& m : song.meters) plan.meters.push_back({song.frameAt(m.time, rate), m});
     return plan;
+}
+
+engine::TransportReport transportAt(const RenderPlan& plan, int64_t frame, int64_t rate) {
+    MeterChange now{0, 0.0, 120.0, 4, 4, 0.0};
+    int64_t from = 0;
+    for (const TimedMeter& m : plan.meters)
+        if (m.frame <= frame) now = m.meter, from = m.frame;
+    engine::TransportReport report;
+    report.playing = report.hasPosition = report.hasTempo = report.hasSignature = report.hasBarStart = true;
+    report.quarterNotes =
+        now.quarterNotes + static_cast<double>(frame - from) * now.tempo / 60.0 / static_cast<double>(rate);
+    report.tempo = now.tempo;
+    report.numerator = now.numerator;
+    report.denominator = now.denominator;
+    const double bar = now.numerator * 4.0 / now.denominator;
+    report.barStart = now.meterStart + std::floor((report.quarterNotes - now.meterStart) / bar + 1e-9) * bar;
+    report.hasSamples = plan.meters.size() <= 1;  // a song of one tempo: its samples count its beats
+    report.samples = frame;
+    return report;
 }
 
 RenderPlan onlyChannels(const RenderPlan& plan, ChannelSet channels) {
@@ -33,8 +54,12 @@ namespace {
 // One instance going through its plan block by block.
 class PlanPlayer {
 public:
-    PlanPlayer(PluginHost& host, const RenderPlan& plan, int32_t blockSize)
-        : host_(host), plan_(plan), left_(static_cast<size_t>(blockSize)), right_(static_cast<size_t>(blockSize)) {
+    PlanPlayer(InstrumentHost& host, const RenderPlan& plan, int32_t blockSize, int64_t rate)
+        : host_(host),
+          plan_(plan),
+          rate_(rate),
+          left_(static_cast<size_t>(blockSize)),
+          right_(static_cast<size_t>(blockSize)) {
         host_.start(blockSize);
     }
 
@@ -48,16 +73,23 @@ public:
             if (e.frame < start) continue;
             events_.push_back({static_cast<int32_t>(e.frame - start), e.status, e.data1, e.data2});
         }
-        host_.process(events_, left_.data(), right_.data(), static_cast<int32_t>(end - start));
+        // The transport at the block's start, and where the tempo or signature changes in it.
+        transport_.assign(1, {0, transportAt(plan_, start, rate_)});
+        for (const TimedMeter& m : plan_.meters)
+            if (m.frame > start && m.frame < end)
+                transport_.push_back({static_cast<int32_t>(m.frame - start), transportAt(plan_, m.frame, rate_)});
+        host_.process(events_, transport_, left_.data(), right_.data(), static_cast<int32_t>(end - start));
     }
     const float* left() const { return left_.data(); }
     const float* right() const { return right_.data(); }
 
 private:
-    PluginHost& host_;
+    InstrumentHost& host_;
     const RenderPlan& plan_;
+    const int64_t rate_;
     std::vector<float> left_, right_;
     std::vector<BlockEvent> events_;
+    std::vector<BlockTransport> transport_;
     size_t nextEvent_ = 0;
     size_t nextCue_ = 0;
 };
@@ -78,22 +110,22 @@ void forEachBlock(const RenderPlan& plan, int32_t blockSize, const Progress& pro
 
 }  // namespace
 
-void renderPlan(PluginHost& host, const RenderPlan& plan, const AudioSink& sink, const Progress& progress) {
+void renderPlan(InstrumentHost& host, const RenderPlan& plan, const AudioSink& sink, const Progress& progress) {
     const int32_t blockSize = std::max<int32_t>(1, plan.blockSize);
-    PlanPlayer player(host, plan, blockSize);
+    PlanPlayer player(host, plan, blockSize, plan.rate);
     forEachBlock(plan, blockSize, progress, [&](int64_t start, int64_t end) {
         player.render(start, end);
         sink(player.left(), player.right(), static_cast<int32_t>(end - start));
     });
 }
 
-void renderMix(const std::vector<PluginHost*>& hosts, const std::vector<RenderPlan>& plans, float gain,
+void renderMix(const std::vector<InstrumentHost*>& hosts, const std::vector<RenderPlan>& plans, float gain,
                const AudioSink& sink, std::vector<InstanceLevels>& levels, const Progress& progress) {
     if (hosts.empty() || plans.size() != hosts.size()) return;
     const int32_t blockSize = std::max<int32_t>(1, plans[0].blockSize);
     std::vector<std::unique_ptr<PlanPlayer>> players;
     for (size_t i = 0; i < hosts.size(); ++i)
-        players.push_back(std::make_unique<PlanPlayer>(*hosts[i], plans[i], blockSize));
+        players.push_back(std::make_unique<PlanPlayer>(*hosts[i], plans[i], blockSize, plans[i].rate));
     levels.assign(hosts.size(), InstanceLevels{});
     std::vector<float> left(static_cast<size_t>(blockSize)), right(static_cast<size_t>(blockSize));
     forEachBlock(plans[0], blockSize, progress, [&](int64_t start, int64_t end) {

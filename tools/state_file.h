@@ -22,6 +22,8 @@ struct PluginIdentity {
     int32_t version;
     int32_t numPrograms;
 };
+// Bytone's, whichever plug-in format plays the state.
+constexpr PluginIdentity kBytoneIdentity = {0x6279746F, 1, 128};  // 'byto'
 
 struct StateFile {
     std::vector<uint8_t> chunk;
