@@ -118,6 +118,13 @@ void GUI::drawScope(Canvas& canvas) {
     code.word(Word::Note) = 69;
     code.word(Word::Gate) = 1;
     code.word(Word::Timbre) = 64;
+    // A stereo formula's right side: a trace over the left side's columns.
+    CompiledExpression* right = instrument.scopeRight();
+    const auto heightOf = [clamp](int64_t value) {
+        const auto v = static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(value / 4)));
+        return clamp ? std::clamp<int32_t>(v, 0, kScopeWidth) : v % kScopeWidth;
+    };
+    int32_t traced = -1;
     for (int n = 0; n < kScopeWidth; ++n) {
         const int64_t p = step * n;
         code.variable('T') = 8 * p;
@@ -126,9 +133,15 @@ void GUI::drawScope(Canvas& canvas) {
         code.variable('R') = scopeRandom_.next();
         code.variable('S') = sineReading(instrument.sineTable(), p, 0);
         code.variable('C') = sineReading(instrument.sineTable(), p, 64);
-        const auto v = static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(runExpression(code) / 4)));
-        const int32_t h = clamp ? std::clamp<int32_t>(v, 0, kScopeWidth) : v % kScopeWidth;
-        canvas.line(n, kScopeHeight - h, n, kScopeHeight);
+        canvas.line(n, kScopeHeight - heightOf(runExpression(code)), n, kScopeHeight);
+        if (!right) continue;
+        std::copy(std::begin(code.variables), std::end(code.variables), right->variables);
+        const int32_t h = heightOf(runExpression(*right));
+        canvas.setPenColor(SysColor::Window);
+        canvas.line(n, kScopeHeight - (traced < 0 ? h : traced), n, kScopeHeight - h);
+        canvas.line(n, kScopeHeight - h, n + 1, kScopeHeight - h);
+        canvas.setPenColor(SysColor::WindowText);
+        traced = h;
     }
     instrument.keepScopeResult(program);
 

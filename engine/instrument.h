@@ -198,6 +198,9 @@ public:
     // stores that result after the scope's runs. The caller holds `bankLock`.
     CompiledExpression& scopeRecord(int index);
     void keepScopeResult(int index);
+    // The right side of a stereo formula that scopeRecord compiled; null for one that
+    // plays the same on both sides. The caller holds `bankLock`.
+    CompiledExpression* scopeRight() { return workspaceRight_->isCompiled() ? workspaceRight_ : nullptr; }
 
     // The notes whose voices stopped in the last block (a note off, all notes off, a key
     // that took the voice over), each at its frame; for a host that tracks voices.

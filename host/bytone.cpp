@@ -32,7 +32,8 @@ bool needsTheCompilingSide(VstInt32 opcode) {
 
 }  // namespace
 
-Bytone::Bytone(audioMasterCallback audioMaster) : AudioEffectX(audioMaster, kNumPrograms, 0) {
+Bytone::Bytone(audioMasterCallback audioMaster, Language language)
+    : AudioEffectX(audioMaster, kNumPrograms, 0), instrument_(language) {
     cEffect.numInputs = 0;
     cEffect.numOutputs = 2;
     cEffect.flags = effFlagsCanReplacing | effFlagsProgramChunks | effFlagsIsSynth;

@@ -13,11 +13,16 @@
 #include "../engine/instrument.h"
 #include "audioeffect.h"
 
+class Bytone;
+// Makes an instance as the entry point does (host/entry.cpp), in `language`.
+AEffect* createBytone(audioMasterCallback audioMaster, Language language);
+
 class Bytone : public AudioEffectX, private engine::DisplayListener {
 public:
-    // Builds the whole instance. Throws std::bad_alloc when memory runs out; the entry
-    // point turns that into a null answer to the host.
-    explicit Bytone(audioMasterCallback audioMaster);
+    // Builds the whole instance, reading formulas in `language` (the plug-in's is the
+    // classic one; the page's instance reads the extended one). Throws std::bad_alloc
+    // when memory runs out; the entry point turns that into a null answer to the host.
+    explicit Bytone(audioMasterCallback audioMaster, Language language = Language::Classic);
     // The editor goes first, while the instrument it refers to is still whole.
     ~Bytone() override;
 

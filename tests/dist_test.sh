@@ -44,7 +44,7 @@ cp "$host" "$windows/"
 grep -q "2 tests" "$where/wine.txt" || fail "no test ran on the unpacked bytone.dll"
 tar -C "$where" -xzf "$dist/bytone-$version-web.tar.gz"
 site="$where/bytone-$version-web"
-for file in index.html page.css page.js page_dom.js instances.js editor_window.js programs.js notes.js recording.js \
+for file in index.html page.css page.js page_dom.js instances.js editor_window.js programs.js notes.js recording.js transport.js \
   worklet.js instrument.js editor_host.js share_link.js wavefile.js bytone.wasm \
   presets/001.png presets/038.png; do
   [ -f "$site/$file" ] || fail "the web archive lacks $file"

@@ -196,6 +196,27 @@ TEST_F(EditorTest, ScopeHeightsAreClampedOrTakenModulo) {
     }
 }
 
+// In the extended language a stereo formula's right side is a trace in the window's
+// colour over the left side's columns, one pixel at its height.
+TEST_F(EditorTest, TheScopeTracesAStereoFormulasRightSide) {
+    gui.reset();
+    synth = std::make_unique<engine::Instrument>(Language::Extended);
+    auto owned = std::make_unique<HeadlessPlatform>();
+    platform = owned.get();
+    gui = std::make_unique<GUI>(*synth, std::move(owned));
+    ASSERT_TRUE(gui->open(reinterpret_cast<void*>(0x1234)));
+    gui->tick();
+    setFormula("100,200");
+    EXPECT_EQ(platform->texts[StatusLabel], "OK");
+    for (int n : {30, 300, 578}) {
+        EXPECT_EQ(columnHeight(n), 25) << n;
+        EXPECT_EQ(platform->scope.at(n, kScopeHeight - 50), defaultColor(SysColor::Window)) << n;
+        EXPECT_EQ(platform->scope.at(n, kScopeHeight - 52), defaultColor(SysColor::ButtonFace)) << n;
+    }
+    setFormula("100");  // one side: no trace
+    EXPECT_EQ(platform->scope.at(300, kScopeHeight - 50), defaultColor(SysColor::ButtonFace));
+}
+
 TEST_F(EditorTest, TheZoomSetsTheScopesStep) {
     setFormula("P");  // clamped: a column's height is step x n / 4
     for (int zoom = 0; zoom < 8; ++zoom) {

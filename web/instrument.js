@@ -134,6 +134,12 @@ export class Instrument {
         return this.exports.bytoneQueueMidi(status, data1, data2);
     }
 
+    // The song's transport at the next block's start: playing or stopped at a position in
+    // quarter notes, at a tempo in quarter notes a minute, in a time signature.
+    transport({ playing, quarterNotes = 0, tempo = 120, numerator = 4, denominator = 4 }) {
+        return this.exports.bytoneQueueTransport(this.effect, playing, quarterNotes, tempo, numerator, denominator);
+    }
+
     // Renders `frames` samples; the two channels are views into the module's memory,
     // valid until the next call.
     // The views are made again only when the memory grew or the block size changed, so

@@ -20,8 +20,6 @@
 #include "../host/bytone.h"
 #include "../tools/state_file.h"
 
-extern "C" AEffect* VSTCALLBACK VSTPluginMain(audioMasterCallback audioMaster);
-
 namespace {
 
 constexpr int kMaxFrames = 4096;
@@ -74,11 +72,25 @@ EMSCRIPTEN_KEEPALIVE unsigned char* bytoneScratch() { return scratch; }
 EMSCRIPTEN_KEEPALIVE int bytoneScratchBytes() { return kScratchBytes; }
 EMSCRIPTEN_KEEPALIVE int bytoneMaxFrames() { return kMaxFrames; }
 
-// A new instance through the entry point, at the audio context's sample rate; null if
-// it cannot be made.
+// A new instance as the entry point makes one, at the audio context's sample rate, that
+// reads the extended language (words, stereo); null if it cannot be made.
 EMSCRIPTEN_KEEPALIVE AEffect* bytoneOpen(float rate) {
     sampleRate = rate;
-    return VSTPluginMain(hostCallback);
+    return createBytone(hostCallback, Language::Extended);
+}
+
+// The page's transport at the next block's start: playing or stopped at `quarterNotes`,
+// at `tempo` in `numerator`/`denominator`.
+EMSCRIPTEN_KEEPALIVE bool bytoneQueueTransport(AEffect* effect, bool playing, double quarterNotes, double tempo,
+                                               int numerator, int denominator) {
+    engine::TransportReport report;
+    report.playing = playing;
+    report.hasPosition = report.hasTempo = report.hasSignature = true;
+    report.quarterNotes = quarterNotes;
+    report.tempo = tempo;
+    report.numerator = numerator;
+    report.denominator = denominator;
+    return pluginOf(effect).instrument().queueTransport(report, 0);
 }
 
 EMSCRIPTEN_KEEPALIVE VstIntPtr bytoneDispatch(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value,

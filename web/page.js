@@ -17,6 +17,7 @@ import {
 } from './programs.js';
 import { recorder } from './recording.js';
 import { maxName } from './share_link.js';
+import { connectTransport, sendTransport } from './transport.js';
 
 // Another rate: the worklet's instance is made anew and given the bank; the notes stop.
 async function changeRate(module) {
@@ -61,8 +62,10 @@ async function main() {
     connectEditorInput();
     connectPrograms();
     connectKeys();
+    connectTransport();
     await restoreKeptBank();
     sendBank();
+    sendTransport();
     await showProgramNames();
     await idle(true);
     await openSharedLink();

@@ -95,6 +95,9 @@ class BytoneProcessor extends AudioWorkletProcessor {
     setFormula({ program, text }) {
         this.instrument.setFormula(program, text);
     }
+    transport(song) {
+        return this.instrument.transport(song);
+    }
     setSetting({ key, value }) {
         this.instrument.setSetting(key, value);
     }

@@ -136,3 +136,39 @@ test('2,000 random formulas compiled to WebAssembly play what their fast form pl
     const first = compiled.samples.findIndex((v, i) => v !== fast.samples[i]);
     assert.equal(first, -1, first < 0 ? '' : `formula ${Math.floor(first / 128)}: ${formulas[Math.floor(first / 128)]}`);
 });
+
+// The words and stereo in the page's module, under its transport: a song at 150 BPM in
+// 7/8 from its start, the tempo 100 from the fifth quarter note (frame 76,800), and a note
+// of key 60 held with the channel's pressure and controller 74 set before it; the values
+// computed here from the transport, as the tool's test computes them, on the machine code
+// and on the fast form.
+test('words and stereo play the transport and the note in the page as in the tool', () => {
+    const perMinute = 60 * 48000;
+    const beat = (n) => (n < 76800 ? Math.floor((n * 150 * 32768) / perMinute) : 4 * 32768 + Math.floor(((n - 76800) * 100 * 32768) / perMinute));
+    const cases = [
+        ['beat&255', (n) => beat(n) & 255],
+        ['beat>>8&255', (n) => (beat(n) >> 8) & 255],
+        ['bar>>13', (n) => (Math.floor(beat(n) / 114688) * 114688) >> 13],
+        ['note+gate,pressure', () => 61, () => 77],
+        ['timbre,(beat-start)>>8&255', () => 20, (n) => (beat(n) >> 8) & 255],
+    ];
+    for (const compiledFormulas of [true, false]) {
+        for (const [formula, left, right = left] of cases) {
+            const instrument = new Instrument(module, 48000, { compiledFormulas });
+            instrument.setFormula(0, formula);
+            instrument.program = 0;
+            instrument.transport({ playing: true, quarterNotes: 0, tempo: 150, numerator: 7, denominator: 8 });
+            for (const bytes of [[0xd0, 77], [0xb0, 74, 20], [0x90, 60, 100]]) instrument.midi(...bytes);
+            let wrong = -1;
+            for (let at = 0; at < 192000 && wrong < 0; at += 256) {
+                if (at === 76800)
+                    instrument.transport({ playing: true, quarterNotes: 4, tempo: 100, numerator: 7, denominator: 8 });
+                const [l, r] = instrument.render(256);
+                for (let i = 0; i < 256 && wrong < 0; ++i)
+                    if (l[i] !== Math.fround(left(at + i) / 1024) || r[i] !== Math.fround(right(at + i) / 1024)) wrong = at + i;
+            }
+            instrument.close();
+            assert.equal(wrong, -1, `${formula} (${compiledFormulas ? 'machine code' : 'fast form'})`);
+        }
+    }
+});

@@ -154,6 +154,9 @@ test('typing a formula shows the compiler messages and keeps upper case', async 
         ['P$', 'P$', 'Unexpected symbol during parsing'],
         ['(P))', '(P))', 'Extra closing parenthesis'],
         ['(P*V/64)&255', '(P*V/64)&255', 'OK'],
+        ['beat>>15&1?p:t', 'BEAT>>15&1?P:T', 'OK'],  // the words of the extended language
+        ['p&255,t&255', 'P&255,T&255', 'OK'],  // and stereo
+        ['pt', 'PT', 'Syntax error'],
     ];
     for (const [typed, box, status] of cases) {
         await typeFormula(page, typed);
