@@ -165,6 +165,25 @@ test('typing a formula shows the compiler messages and keeps upper case', async 
     await page.close();
 });
 
+test('Play runs the page\'s transport at its tempo, shown in bars and beats, and Stop holds it', async () => {
+    const page = await openPage();
+    const position = () => page.$eval('#position', (o) => o.value);
+    assert.equal(await position(), '1.1');
+    await page.$eval('#tempo', (t) => {
+        t.value = '480';
+        t.dispatchEvent(new Event('change'));
+    });
+    await page.click('#play');
+    assert.equal(await page.$eval('#play', (b) => b.textContent), 'Stop');
+    await page.waitForFunction(() => document.getElementById('position').value >= '2.1', { timeout: 5000 });
+    await page.click('#play');
+    const held = await position();
+    await new Promise((resolve) => setTimeout(resolve, 300));
+    assert.equal(await position(), held);
+    assert.equal(await page.$eval('#play', (b) => b.getAttribute('aria-pressed')), 'false');
+    await page.close();
+});
+
 test('a formula at the length limit compiles, a longer one is cut with a message', async () => {
     const page = await openPage();
     const limit = 'P' + '+1'.repeat(511);  // 1023 characters
