@@ -125,12 +125,50 @@ function nativeRender() {
     return results;
 }
 
+// ns per voice-sample of eight voices of eight formulas in the page's engine, as
+// BM_WordsInTurn plays them natively: words against letters, stereo against its left sides.
+const kWordFormulas = [
+    'beat>>7&P', 'P*note>>5&255', 'P&255^pressure', '(beat>>10)*(note&7)&P',
+    'P*(pressure+1)>>7&255', '(beat^P)&(note+pressure)', 'beat*note>>9&255', '(P>>1)+(beat>>13&63)+pressure&255',
+];
+const kLetterFormulas = [
+    'T>>7&P', 'P*P>>5&255', 'P&255^V', '(T>>10)*(P&7)&P',
+    'P*(V+1)>>7&255', '(T^P)&(P+V)', 'T*P>>9&255', '(P>>1)+(T>>13&63)+V&255',
+];
+const kStereoFormulas = kLetterFormulas.map((f) => `${f},${f.replace('>>', '>>1+')}`);
+function wordsRender(formulasPlayed, lerp) {
+    const instrument = new Instrument(module, 44100);
+    instrument.setSetting('lerp', lerp);
+    instrument.midi(0xd0, 64);
+    formulasPlayed.forEach((formula, v) => {
+        instrument.setFormula(v, formula);
+        instrument.program = v;
+        instrument.midi(0x90, 48 + 3 * v, 100);
+    });
+    for (let i = 0; i < 200; ++i) instrument.render(kBlock);
+    let blocks = 0;
+    const start = performance.now();
+    let elapsed = 0;
+    while (elapsed < 300) {
+        for (let i = 0; i < 50; ++i) instrument.render(kBlock);
+        blocks += 50;
+        elapsed = performance.now() - start;
+    }
+    instrument.close();
+    return (elapsed * 1e6) / (blocks * kBlock * kVoices);
+}
+
 const best = {};
 const keep = (name, ns) => (best[name] = Math.min(best[name] ?? Infinity, ns));
 for (let round = 0; round < kRounds; ++round) {
     for (const lerp of [0, 1]) keep(`wasm/lerp:${lerp}`, wasmRender(lerp, true));
     for (const lerp of [0, 1]) keep(`wasm fast form/lerp:${lerp}`, wasmRender(lerp, false));
     for (const lerp of [0, 1]) keep(`javascript/lerp:${lerp}`, javascriptRender(lerp));
+    for (const lerp of [0, 1]) {
+        keep(`words/lerp:${lerp}`, wordsRender(kWordFormulas, lerp));
+        keep(`letters/lerp:${lerp}`, wordsRender(kLetterFormulas, lerp));
+        keep(`stereo/lerp:${lerp}`, wordsRender(kStereoFormulas, lerp));
+    }
     for (const [name, ns] of Object.entries(nativeRender())) keep(name, ns);
 }
 
@@ -172,6 +210,12 @@ for (const lerp of [0, 1]) {
                 `${ratio(wasm, javascript)}); fast form ${wasmFast.toFixed(2)} (${ratio(wasmFast, javascript)}); ` +
                 `native fast form ${fast.toFixed(2)}, machine code ${machine.toFixed(2)} ` +
                 `(WebAssembly ${ratio(wasm, machine)})`);
+}
+console.log(`\nWords and stereo in the page's engine, 8 voices (ns per voice-sample, fastest of ${kRounds} rounds)`);
+for (const lerp of [0, 1]) {
+    const words = best[`words/lerp:${lerp}`], letters = best[`letters/lerp:${lerp}`], stereo = best[`stereo/lerp:${lerp}`];
+    console.log(`lerp ${lerp}: beat, note, pressure ${words.toFixed(2)} / T, P, V ${letters.toFixed(2)} = ` +
+                `${(words / letters).toFixed(3)} x; stereo / its left sides ${(stereo / letters).toFixed(3)} x`);
 }
 console.log(`\nA keystroke in a 1,023-character formula, on the audio thread (ms, median of 200):`);
 console.log(`before ${before.toFixed(3)} (the keystroke, the editor's idle: compiling, scope, repaint), ` +
