@@ -334,6 +334,31 @@ TEST_F(ClapTest, NoteExpressionsActOnTheNotesTheyName) {
     EXPECT_NEAR(ends[1] / ends[0], 2.0, 0.05);
 }
 
+// With the MPE parameter on, a member channel's bend moves its own notes only, by up
+// to 48 semitones; off, any channel's bend moves every note by up to 2.
+TEST_F(ClapTest, MpeBendsEachMemberChannelsNotes) {
+    // The phase at the block's end of a note of key 30 on channel 2, bent all the way up on
+    // `bendChannel` (0-based): shifted right by `shift`.
+    const auto end = [&](bool mpe, int bendChannel, int shift) {
+        const clap_plugin_t* p = create();
+        EXPECT_TRUE(p && load(p, songcases::stateWith(("P>>" + std::to_string(shift)).c_str())));
+        EventList setup;
+        setup.parameter(0, 8, mpe);
+        flush(p, setup);
+        EventList events;
+        events.midi(0, 0x91, 30, 100);
+        events.midi(0, 0xE0 | bendChannel, 127, 127);
+        std::vector<float> left(kBlock), right(kBlock);
+        process(p, events, left.data(), right.data());
+        return left[kBlock - 1] * 1024;
+    };
+    const double two = std::pow(2.0, 2 * (8191.0 / 8192) / 12), fortyEight = std::pow(2.0, 48 * (8191.0 / 8192) / 12);
+    EXPECT_NEAR(end(true, 1, 5) / end(true, 2, 5), fortyEight, 2.0);  // its own channel, not another member
+    EXPECT_NEAR(end(true, 0, 0) / end(true, 2, 0), two, 0.02);        // the manager's moves every note
+    EXPECT_NEAR(end(false, 2, 0) / end(false, 3, 0), 1.0, 1e-6);      // off: any channel's, as every note's
+    EXPECT_NEAR(end(false, 2, 0) / end(true, 2, 0), two, 0.02);
+}
+
 TEST_F(ClapTest, AParameterChangeIsHeardFromItsFrame) {
     const clap_plugin_t* other = create();
     ASSERT_NE(other, nullptr);

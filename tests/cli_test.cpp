@@ -505,6 +505,12 @@ TEST_F(CliTest, RendersThroughTheClapPlugInWithTheSongsTransport) {
     Result r = run(vst + " render song.mid --level 50 -o x.wav");
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("--level"), std::string::npos) << r.err;
+    r = run(vst + " render song.mid --mpe on -o x.wav");
+    EXPECT_EQ(r.status, 2);
+    ASSERT_EQ(run("render song.mid --mpe on --save-state mpe.bin -o x.wav").status, 0);
+    const std::vector<uint8_t> state = bytesOf("mpe.bin"), mpeTag = {0x45, 0x2a, 0x7a, 0x4d};
+    EXPECT_NE(std::search(state.begin(), state.end(), mpeTag.begin(), mpeTag.end()), state.end())
+        << "the state keeps MPE on";
     r = run(vst + " render song.mid --formula 'P,T' -o x.wav");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "bytone: Unexpected symbol during parsing in 'P,T'\n");

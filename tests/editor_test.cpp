@@ -164,6 +164,11 @@ TEST_F(EditorTest, TheStatusLineShowsTheCompilersMessageUntilTheFormulaIsFixed) 
     EXPECT_EQ(platform->texts[StatusLabel], "Missing closing parenthesis");
     setFormula("P&255");
     EXPECT_EQ(platform->texts[StatusLabel], "OK");
+    // The classic instrument's messages for the extended language's words and comma.
+    setFormula("beat>>12&P");
+    EXPECT_EQ(platform->texts[StatusLabel], "Syntax error");
+    setFormula("P,T");
+    EXPECT_EQ(platform->texts[StatusLabel], "Unexpected symbol during parsing");
 }
 
 TEST_F(EditorTest, TheScopeOfASawRisesEvery51Or52Columns) {
@@ -206,6 +211,10 @@ TEST_F(EditorTest, TheScopeTracesAStereoFormulasRightSide) {
     gui = std::make_unique<GUI>(*synth, std::move(owned));
     ASSERT_TRUE(gui->open(reinterpret_cast<void*>(0x1234)));
     gui->tick();
+    setFormula("beat>>12&P");
+    EXPECT_EQ(platform->texts[StatusLabel], "OK");
+    setFormula("P,T,R");
+    EXPECT_EQ(platform->texts[StatusLabel], "Unexpected symbol during parsing");
     setFormula("100,200");
     EXPECT_EQ(platform->texts[StatusLabel], "OK");
     for (int n : {30, 300, 578}) {

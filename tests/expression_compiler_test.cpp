@@ -132,8 +132,8 @@ TEST_F(CompilerTest, OneCommaOutsideEveryParenthesisSplitsAStereoFormula) {
     const struct {
         const char* formula;
         const char* message;
-        const char* left;
-        const char* right;  // null: the formula plays the same on both sides
+        const char* left = nullptr;
+        const char* right = nullptr;  // null: the formula plays the same on both sides
     } cases[] = {
         {"P,T", nullptr, "P End", "T End"},
         {" (P&255) , beat>>8 ", nullptr, "P 255 & End", "beat 8 >> End"},
@@ -157,7 +157,9 @@ TEST_F(CompilerTest, OneCommaOutsideEveryParenthesisSplitsAStereoFormula) {
         EXPECT_EQ(right.isCompiled(), !c.message && c.right) << c.formula;
         if (c.message) continue;
         EXPECT_EQ(queueText(*record), c.left) << c.formula;
-        if (c.right) EXPECT_EQ(queueText(right), c.right) << c.formula;
+        if (c.right) {
+            EXPECT_EQ(queueText(right), c.right) << c.formula;
+        }
         // Without a right record, and in the classic language, a comma is unexpected.
         EXPECT_STREQ(compile(c.formula, Language::Extended), c.right ? kUnexpectedSymbol : nullptr) << c.formula;
         EXPECT_STREQ(compileExpression(*record, c.formula, Language::Classic, &right),

@@ -171,8 +171,12 @@ TEST(SongPosition, BeatsThatFallOnASampleAreThatSamples) {
         song.advance(beats.data(), bars.data(), 256, kRate);
         for (int64_t i = 0; i < 256; ++i) {
             const int64_t n = at + i;
-            if (n % 24000 == 0) ASSERT_EQ(beats[i], n / 24000 * kBeatUnits) << n;
-            if (n % 24000 == 23999) ASSERT_LT(beats[i], (n + 1) / 24000 * kBeatUnits) << n;
+            if (n % 24000 == 0) {
+                ASSERT_EQ(beats[i], n / 24000 * kBeatUnits) << n;
+            }
+            if (n % 24000 == 23999) {
+                ASSERT_LT(beats[i], (n + 1) / 24000 * kBeatUnits) << n;
+            }
         }
     }
 }

@@ -50,13 +50,13 @@ struct RenderOptions {
     std::map<engine::Setting, std::string> settings;
 };
 
-// The settings of the state chunk that a render can set: every one of the table that the
-// VST 2.4 chunk holds for the whole instrument but the editor's scope zoom (the Gain is
-// not in that chunk, and the plug-in keeps its own).
+// The settings of the state that a render can set: every one of the table that the state
+// holds for the whole instrument but the editor's scope zoom and the Gain (--level sets
+// that). Those after the first release's are bytone.clap's alone.
 bool isRenderSetting(engine::Setting setting) {
     const engine::SettingInfo& info = engine::settingInfo(setting);
-    return static_cast<int>(setting) < engine::kClassicSettingCount && info.chunkTag != 0 &&
-           info.chunkTag != chunktag::kGain && !info.perProgram && info.show != engine::SettingShow::Zoom;
+    return info.chunkTag != 0 && info.chunkTag != chunktag::kGain && !info.perProgram &&
+           info.show != engine::SettingShow::Zoom;
 }
 
 void putSetting(Bank& bank, engine::Setting setting, int32_t value) {
@@ -149,6 +149,11 @@ std::unique_ptr<InstrumentHost> preparedInstance(const RenderOptions& options, c
     if (options.clap) return preparedClap(options, pluginPath);
     if (options.level > 0)
         throw UsageError("--level sets the Gain of bytone.clap; a VST 2.4 plug-in keeps its own (leave out --plugin)");
+    for (const auto& [setting, text] : options.settings)
+        if (static_cast<int>(setting) >= engine::kClassicSettingCount)
+            throw UsageError(
+                std::string("--") + engine::settingInfo(setting).key +
+                " is a setting of bytone.clap, which a VST 2.4 plug-in does not have (leave out --plugin)");
     auto host = loadPlugin(pluginPath, options.rate);
     if (!options.state.empty()) restoreState(*host, options.state);
     if (options.program >= 0) host->setProgram(options.program);

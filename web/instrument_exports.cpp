@@ -226,9 +226,8 @@ EMSCRIPTEN_KEEPALIVE const char* bytonePreset(int index, int field) {
     return toScratch(field == 0 ? presetTable[index].name : presetTable[index].description);
 }
 
-// The table of settings: how many, and each one's key, range and default. The page plays
-// the classic instrument, which has the first release's settings.
-EMSCRIPTEN_KEEPALIVE int bytoneSettingCount() { return engine::kClassicSettingCount; }
+// The table of settings: how many, and each one's key, range and default.
+EMSCRIPTEN_KEEPALIVE int bytoneSettingCount() { return engine::kSettingCount; }
 EMSCRIPTEN_KEEPALIVE const char* bytoneSettingKey(int number) {
     engine::Setting setting;
     return toScratch(engine::settingFromNumber(number, setting) ? engine::settingInfo(setting).key : "");

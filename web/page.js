@@ -4,7 +4,7 @@
 import { EditorHost } from './editor_host.js';
 import { buildEditor, connectEditorInput, fitEditor, idle } from './editor_window.js';
 import { ask, loadModule, onRecorded, sendBank, sound, startSound, stopSound, wakeSound } from './instances.js';
-import { buildKeyboard, connectKeys, connectMidi, panic } from './notes.js';
+import { buildKeyboard, connectKeys, connectMidi, connectMpe, panic } from './notes.js';
 import { $, say } from './page_dom.js';
 import {
     buildPresetBrowser,
@@ -62,6 +62,7 @@ async function main() {
     connectEditorInput();
     connectPrograms();
     connectKeys();
+    connectMpe();
     connectTransport();
     await restoreKeptBank();
     sendBank();

@@ -181,6 +181,9 @@ test('Play runs the page\'s transport at its tempo, shown in bars and beats, and
     await new Promise((resolve) => setTimeout(resolve, 300));
     assert.equal(await position(), held);
     assert.equal(await page.$eval('#play', (b) => b.getAttribute('aria-pressed')), 'false');
+    // The MPE switch is the instrument's setting, kept with the bank.
+    await page.click('#mpe');
+    await page.waitForFunction(() => document.getElementById('mpe').checked);
     await page.close();
 });
 
