@@ -28,15 +28,8 @@ const kPresetsPlayed = [0, 4, 11, 15, 21, 23, 28, 35];
 const kRounds = 5;
 const module = new WebAssembly.Module(fs.readFileSync(path.join(site, 'bytone.wasm')));
 
-// ns per voice-sample of the WebAssembly engine, the voices started through MIDI: its
-// formulas compiled to WebAssembly, or played from their fast form.
-function wasmRender(lerp, compiledFormulas) {
-    const instrument = new Instrument(module, 44100, { compiledFormulas });
-    instrument.setSetting('lerp', lerp);
-    kPresetsPlayed.forEach((preset, v) => {
-        instrument.midi(0xc0, preset);
-        instrument.midi(0x90, 48 + 3 * v, 100);
-    });
+// ns per voice-sample of an instrument's blocks, after 200 to warm up; then it is closed.
+function timedBlocks(instrument) {
     for (let i = 0; i < 200; ++i) instrument.render(kBlock);
     let blocks = 0;
     const start = performance.now();
@@ -48,6 +41,18 @@ function wasmRender(lerp, compiledFormulas) {
     }
     instrument.close();
     return (elapsed * 1e6) / (blocks * kBlock * kVoices);
+}
+
+// ns per voice-sample of the WebAssembly engine, the voices started through MIDI: its
+// formulas compiled to WebAssembly, or played from their fast form.
+function wasmRender(lerp, compiledFormulas) {
+    const instrument = new Instrument(module, 44100, { compiledFormulas });
+    instrument.setSetting('lerp', lerp);
+    kPresetsPlayed.forEach((preset, v) => {
+        instrument.midi(0xc0, preset);
+        instrument.midi(0x90, 48 + 3 * v, 100);
+    });
+    return timedBlocks(instrument);
 }
 
 // The eight formulas' texts, as the editor shows them.
@@ -145,17 +150,7 @@ function wordsRender(formulasPlayed, lerp) {
         instrument.program = v;
         instrument.midi(0x90, 48 + 3 * v, 100);
     });
-    for (let i = 0; i < 200; ++i) instrument.render(kBlock);
-    let blocks = 0;
-    const start = performance.now();
-    let elapsed = 0;
-    while (elapsed < 300) {
-        for (let i = 0; i < 50; ++i) instrument.render(kBlock);
-        blocks += 50;
-        elapsed = performance.now() - start;
-    }
-    instrument.close();
-    return (elapsed * 1e6) / (blocks * kBlock * kVoices);
+    return timedBlocks(instrument);
 }
 
 const best = {};

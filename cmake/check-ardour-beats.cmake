@@ -22,26 +22,7 @@ file(COPY ${LV2} DESTINATION ${plugins}/lv2)
 get_filename_component(vst3_name ${VST3} NAME)
 set(environment HOME=${WORK}/home LD_LIBRARY_PATH=${SCANNERS} VST3_PATH=${plugins}/vst3 LV2_PATH=${plugins}/lv2)
 
-# As check-ardour-render.cmake: Ardour's headless tools now and then fail on their own;
-# a run is tried three times.
-function(run)
-  cmake_parse_arguments(PARSE_ARGV 0 run "" FRESH "")
-  foreach(attempt 1 2 3)
-    if(run_FRESH)
-      file(REMOVE_RECURSE ${run_FRESH})
-    endif()
-    execute_process(COMMAND ${CMAKE_COMMAND} -E env ${environment} ${run_UNPARSED_ARGUMENTS}
-                    OUTPUT_VARIABLE output ERROR_VARIABLE output RESULT_VARIABLE failed TIMEOUT 300)
-    if(NOT failed)
-      return()
-    endif()
-    set(report "${run_UNPARSED_ARGUMENTS} failed (${failed}), attempt ${attempt} of 3:\n${output}")
-    if(attempt LESS 3)
-      message(WARNING "${report}")
-    endif()
-  endforeach()
-  message(FATAL_ERROR "${report}")
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/ardour-run.cmake)
 
 function(base64 file out)
   execute_process(COMMAND python3 -c "import base64,sys; print(base64.b64encode(open(sys.argv[1],'rb').read()).decode(), end='')"

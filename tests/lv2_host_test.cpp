@@ -296,13 +296,7 @@ TEST_F(Lv2Test, FormulasFollowTheHostsTransportAndTheirNote) {
         }
         return std::pair{left, right};
     };
-    const auto check = [&](const Case& c, const Scenario& s) {
-        const auto [left, right] = play(c.formula, s);
-        EXPECT_EQ(firstWrong(c, s, left, right), -1) << c.formula << ", " << s.name;
-    };
-    for (const Scenario& s : scenarios())
-        for (const Case& c : songCases()) check(c, s);
-    for (const Case& c : noteCases()) check(c, scenarios().front());
+    expectEveryCase(play);
 }
 
 TEST_F(Lv2Test, AControlActsWhenItMovesAndNotOtherwise) {

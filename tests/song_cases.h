@@ -3,6 +3,8 @@
 // tests, each handing the transport over in its format.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -144,6 +146,19 @@ inline int64_t firstWrong(const Case& c, const Scenario& s, const std::vector<fl
         if (left.at(n) != sampleOf(c.value(s, n)) || right.at(n) != sampleOf((c.right ? c.right : c.value)(s, n)))
             return n;
     return -1;
+}
+
+// Every song case under every scenario and every note case under the first, each played
+// by `play(formula, scenario)`, which returns the left and right outputs.
+template <class Play>
+void expectEveryCase(Play&& play) {
+    const auto check = [&](const Case& c, const Scenario& s) {
+        const auto [left, right] = play(c.formula, s);
+        EXPECT_EQ(firstWrong(c, s, left, right), -1) << c.formula << ", " << s.name;
+    };
+    for (const Scenario& s : scenarios())
+        for (const Case& c : songCases()) check(c, s);
+    for (const Case& c : noteCases()) check(c, scenarios().front());
 }
 
 }  // namespace songcases

@@ -578,13 +578,7 @@ TEST_F(Vst3Test, FormulasFollowTheHostsTransportAndTheirNote) {
         }
         return std::pair{outLeft, outRight};
     };
-    const auto check = [&](const Case& c, const Scenario& s) {
-        const auto [left, right] = play(c.formula, s);
-        EXPECT_EQ(firstWrong(c, s, left, right), -1) << c.formula << ", " << s.name;
-    };
-    for (const Scenario& s : scenarios())
-        for (const Case& c : songCases()) check(c, s);
-    for (const Case& c : noteCases()) check(c, scenarios().front());
+    expectEveryCase(play);
 }
 
 // Tuning and brightness come as note expressions of the note's id, which the controller
