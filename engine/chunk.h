@@ -38,6 +38,9 @@ constexpr uint32_t kGain = 0x4d7a1e35;
 constexpr uint32_t kCurrentProgram = 0x4d7a3a65;
 // The extended settings, each carried after the Gain where it is not at its default.
 constexpr uint32_t kMpe = 0x4d7a2a45;
+constexpr uint32_t kAttack = 0x4d7a2e55;
+constexpr uint32_t kRelease = 0x4d7a3275;
+constexpr uint32_t kDcFilter = 0x4d7a3685;
 }  // namespace chunktag
 
 constexpr int kChunkPrograms = 128;

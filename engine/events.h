@@ -19,6 +19,10 @@ enum class EventKind : int32_t {
     // A host's expression of the notes its noteId, port, channel and note (the key) name,
     // -1 in any of them naming every one; value: semitones for Tuning, 0..1 for the others.
     NoteExpression = 8,
+    // The sustain pedal of `channel`: value 0..127, down from 64; and all sound off, which
+    // silences every voice at once.
+    Pedal = 9,
+    SoundOff = 10,
 };
 
 // What a note expression moves: the note's own pitch bend, its pressure, its timbre.

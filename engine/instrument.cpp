@@ -180,6 +180,9 @@ std::atomic<int32_t>& Instrument::settingField(Setting which) {
         case Setting::Clamp: return clampOutput;
         case Setting::ScopeZoom: return scopeZoom;
         case Setting::Mpe: return mpe;
+        case Setting::Attack: return attack;
+        case Setting::Release: return release;
+        case Setting::DcFilter: return dcFilter;
         case Setting::DrumKey: break;
     }
     return programs[currentProgram.load()].drumKey;

@@ -25,6 +25,7 @@
 #include "../expr/expression.h"
 #include "../expr/formula_code.h"
 #include "chunk.h"
+#include "envelope.h"
 #include "events.h"
 #include "published_names.h"
 #include "random.h"
@@ -94,6 +95,11 @@ struct Voice {
     int64_t start;
     int32_t gate, pressure, timbre;
     double tuning;  // the note's own pitch bend in semitones, from the host's note expressions
+    // The level's ramp (envelope.h): its attack from the note's start, or its release
+    // after the note off, which frees the voice at its end.
+    Ramp ramp;
+    bool releasing;
+    int64_t releasedAt;  // the instrument's count of releases when this one began
     int64_t time;
     int64_t phase;
     double timeFrac;
@@ -228,7 +234,7 @@ public:
     // restores, scope drawings. Never taken by the audio thread.
     std::mutex& bankLock() { return bankLock_; }
 
-    // [audio thread] Every note stops at once, as a host's reset asks.
+    // [audio thread] Every note stops at once and the pedals go up, as a host's reset asks.
     void allNotesOff();
 
 private:
@@ -253,6 +259,9 @@ private:
     std::atomic<int32_t> clampOutput{1};
     std::atomic<int32_t> scopeZoom{0};
     std::atomic<int32_t> mpe{0};
+    std::atomic<int32_t> attack{0};
+    std::atomic<int32_t> release{0};
+    std::atomic<int32_t> dcFilter{0};
 
     ProgramSlot programs[kNumPrograms]{};
     uint8_t sineTable_[256];
@@ -270,6 +279,14 @@ private:
     Voice voices[kNumVoices]{};
     double glideRate = 0.0;
     random15::Generator random_;  // the voices' R
+    // [audio thread] The sustain pedal of each channel, and the note offs it holds: the
+    // key's, with the channel it came on, until the pedal goes up.
+    bool pedalDown_[16]{};
+    Event heldOffs_[128]{};
+    bool offHeld_[128]{};
+    int64_t releases_ = 0;
+    // [audio thread] The DC filter's last input and output of each side.
+    DcFilter dcLeft_, dcRight_;
     // [audio thread] The extended language's: the song's position, and the latest
     // pressure and controller 74 of each channel, which a new note takes.
     SongPosition song_;
@@ -293,7 +310,25 @@ private:
     void noteOn(const Event& event);
     void noteOff(const Event& event);
     void startVoice(int index, bool mono, const Event& note);
-    void releaseNote(int32_t key);
+    // Ends the notes of `key` (every note for a negative key): a release where one is
+    // set, else at once; `except` goes on sounding.
+    void releaseNote(int32_t key, const Voice* except = nullptr);
+    // Ramps `voice` from its level to full over the attack, or sets it at full.
+    void startRamp(Voice& voice, bool fromLevel);
+    // Frees a voice at once, reporting its note as ended at `frame`.
+    void freeVoice(Voice& voice, int32_t frame);
+    // The sustain pedal of `channel`: whether it holds that channel's notes; and its
+    // change, which plays the note offs it held when it goes up.
+    bool sustains(int32_t channel) const;
+    void pedal(const Event& event);
+    // Every note released (all notes off: the pedal's too), or silenced at once (all sound off).
+    void releaseAll();
+    void silence();
+    // [audio thread] Advances the voices' ramps over a rendered stretch ending at `frame`,
+    // freeing the voices whose release ended there.
+    void advanceRamps(int32_t frames, int32_t frame);
+    // The frames until the first ramp of a sounding voice ends, at most `limit`.
+    int32_t framesToRampEnd(int32_t limit) const;
 
     // The atomic that holds a setting: the drum key's is the current program's.
     std::atomic<int32_t>& settingField(Setting which);
@@ -327,10 +362,10 @@ private:
     template <class Evaluate>
     void renderVoice(Voice& voice, int32_t frames, random15::Every draws, double rate, double timeStep,
                      Evaluate& evaluate, float* mix, float* mixRight);
-    // One side of it: the formula of `code`.
+    // One side of it: the formula of `code`, its values scaled by `scale` / 100.
     template <class Evaluate>
     void renderSide(CompiledExpression& code, Voice& voice, int32_t frames, random15::Every draws, double rate,
-                    double timeStep, Evaluate& evaluate, float* mix);
+                    double timeStep, Evaluate& evaluate, float* mix, int32_t scale);
     void updateGlideRate(const Voice& voice);
     // [audio thread] The extended language's expression events.
     void pressNotes(const Event& event);
@@ -350,7 +385,7 @@ private:
     // the members' bend range, the zone's configuration.
     void mpeController(int32_t channel, int data1, int data2);
     // [audio thread] Reports the note `voice` was playing as ended at the firing frame.
-    void noteEnded(const Voice& voice);
+    void noteEnded(const Voice& voice, int32_t frame);
 
     // Formulas are compiled into the full record `workspace_`, a stereo formula's right
     // side into `workspaceRight_` (which also serve the scope, guarded by bankLock), and
@@ -376,6 +411,7 @@ private:
     float stretchMix_[kStretch]{};
     float stretchMixRight_[kStretch]{};  // while a voice plays a stereo formula
     float voiceMix_[kStretch]{};         // a voice of one formula's, beside those
+    float rampMix_[kStretch]{};          // a ramping voice's values at full gain
     int64_t stretchBeats_[kStretch]{};
     int64_t stretchBars_[kStretch]{};
 

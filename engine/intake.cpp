@@ -16,6 +16,9 @@ constexpr int kStatusPitchBend = 0xE0;
 
 constexpr int kControllerModWheel = 1;
 constexpr int kControllerDataEntry = 6;
+constexpr int kControllerSustain = 64;
+constexpr int kControllerSoundOff = 120;
+constexpr int kControllerResetControllers = 121;
 constexpr int kControllerTimbre = 74;  // MPE's "slide"
 constexpr int kControllerRpnLsb = 100;
 constexpr int kControllerRpnMsb = 101;
@@ -81,6 +84,14 @@ bool Instrument::queueMidi(int status, int data1, int data2, int32_t frame) {
             } else if (data1 == kControllerTimbre && language_ == Language::Extended) {
                 queued.kind = EventKind::Timbre;
                 queued.value = static_cast<float>(data2);
+                return queueEvent(queued);
+            } else if (language_ == Language::Extended &&
+                       (data1 == kControllerSustain || data1 == kControllerResetControllers)) {
+                queued.kind = EventKind::Pedal;  // a reset of the controllers lifts it
+                queued.value = data1 == kControllerSustain ? static_cast<float>(data2) : 0.0f;
+                return queueEvent(queued);
+            } else if (data1 == kControllerSoundOff && language_ == Language::Extended) {
+                queued.kind = EventKind::SoundOff;
                 return queueEvent(queued);
             } else if (data1 >= kControllerAllNotesOff && data1 <= 127) {
                 queued.kind = EventKind::Note;

@@ -21,7 +21,7 @@ void Instrument::fire(const Event& event) {
             if (event.velocity > 0)
                 noteOn(event);
             else if (event.note < 0)
-                allNotesOff();
+                releaseAll();
             else
                 noteOff(event);
             break;
@@ -44,6 +44,8 @@ void Instrument::fire(const Event& event) {
         case EventKind::Pressure:
         case EventKind::Timbre: pressNotes(event); break;
         case EventKind::NoteExpression: expressNotes(event); break;
+        case EventKind::Pedal: pedal(event); break;
+        case EventKind::SoundOff: silence(); break;
         case EventKind::Transport:
             if (event.program >= 0 && event.program < transportCount_) song_.follow(transports_[event.program]);
             break;

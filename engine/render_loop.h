@@ -36,17 +36,32 @@ template <class Evaluate>
 void Instrument::renderVoice(Voice& voice, int32_t frames, random15::Every draws, double rate, double timeStep,
                              Evaluate& evaluate, float* mix, float* mixRight) {
     CompiledExpression& code = handOver_.playing(voice.program);
+    const int32_t scale = gain;
+    // A ramping voice renders each side at full gain, its shaped values exactly, and adds
+    // them scaled by its level and then by the gain.
+    const auto side = [&](CompiledExpression& formula, Voice& v, float* into) {
+        if (!voice.ramp.active()) {
+            renderSide(formula, v, frames, draws, rate, timeStep, evaluate, into, scale);
+            return;
+        }
+        std::fill(rampMix_, rampMix_ + frames, 0.0f);
+        renderSide(formula, v, frames, draws, rate, timeStep, evaluate, rampMix_, 100);
+        for (int32_t i = 0; i < frames; ++i) {
+            const double value = rampMix_[i] * 256.0 * voice.ramp.levelAfter(i + 1);
+            into[i] += static_cast<float>(value * scale / 100.0) * 0.00390625f;
+        }
+    };
     if (code.right && mixRight) {
         // The right side reads what the left reads, sample by sample, R included.
         Voice again = voice;
-        renderSide(*code.right, again, frames, draws, rate, timeStep, evaluate, mixRight);
+        side(*code.right, again, mixRight);
     }
-    renderSide(code, voice, frames, draws, rate, timeStep, evaluate, mix);
+    side(code, voice, mix);
 }
 
 template <class Evaluate>
 void Instrument::renderSide(CompiledExpression& code, Voice& voice, int32_t frames, random15::Every draws, double rate,
-                            double timeStep, Evaluate& evaluate, float* mix) {
+                            double timeStep, Evaluate& evaluate, float* mix, int32_t scale) {
     // Every letter but the seven below reads 0: a record's variables start cleared and
     // nothing ever writes the other nineteen. V, M and the words but beat and bar hold
     // over the stretch; S and C are read from the table only for a formula that reads them.
@@ -63,7 +78,7 @@ void Instrument::renderSide(CompiledExpression& code, Voice& voice, int32_t fram
                      timeStep,
                      glideRate / rate,  // the block's rate: another may be set meanwhile
                      bendOf(voice),
-                     gain,
+                     scale,
                      interpolate != 0,
                      clampOutput != 0,
                      portamento < 100 && voice.pitch != voice.targetPitch,
@@ -145,14 +160,27 @@ void Instrument::renderStretch(float* left, float* right, int32_t from, int32_t 
         for (int32_t i = 0; i < frames; ++i) stretchMix_[i] += voiceMix_[i], stretchMixRight_[i] += voiceMix_[i];
     }
     const float* rightMix = stereo ? stretchMixRight_ : stretchMix_;
-    for (int32_t i = 0; i < frames; ++i) {
-        if (left) left[from + i] = std::clamp(stretchMix_[i] * 0.25f, -1.0f, 1.0f);
-        if (right) right[from + i] = std::clamp(rightMix[i] * 0.25f, -1.0f, 1.0f);
+    if (dcFilter.load(std::memory_order_relaxed) != 0) {
+        // Between the mix and the limit; both sides run, so that they agree while the mix is one.
+        const double a = DcFilter::coefficient(rate);
+        for (int32_t i = 0; i < frames; ++i) {
+            const auto l = static_cast<float>(dcLeft_.pass(stretchMix_[i] * 0.25f, a));
+            const auto r = static_cast<float>(dcRight_.pass(rightMix[i] * 0.25f, a));
+            if (left) left[from + i] = std::clamp(l, -1.0f, 1.0f);
+            if (right) right[from + i] = std::clamp(r, -1.0f, 1.0f);
+        }
+    } else {
+        for (int32_t i = 0; i < frames; ++i) {
+            if (left) left[from + i] = std::clamp(stretchMix_[i] * 0.25f, -1.0f, 1.0f);
+            if (right) right[from + i] = std::clamp(rightMix[i] * 0.25f, -1.0f, 1.0f);
+        }
     }
+    advanceRamps(frames, from + frames - 1);
 }
 
-// The block is cut at the frames of its events, and into stretches of at most kStretch
-// frames between them; each stretch renders without looking at the queue.
+// The block is cut at the frames of its events and of the voices' ramps' ends, and into
+// stretches of at most kStretch frames between them; each stretch renders without looking
+// at the queue.
 template <class Evaluate>
 void Instrument::renderWith(float* left, float* right, int32_t frames, Evaluate&& evaluate) {
     const double rate = sampleRate_.load();
@@ -164,7 +192,9 @@ void Instrument::renderWith(float* left, float* right, int32_t frames, Evaluate&
     while (next < eventCount_ && events_[next].frame < 0) ++next;  // before the block: never fire
     for (int32_t k = 0; k < frames;) {
         while (next < eventCount_ && events_[next].frame <= k) fire(events_[next++]);
-        const int32_t end = std::min(next < eventCount_ ? std::min(events_[next].frame, frames) : frames, k + kStretch);
+        // Stretches end at events and where a voice's ramp ends.
+        const int32_t end = std::min(next < eventCount_ ? std::min(events_[next].frame, frames) : frames,
+                                     k + framesToRampEnd(kStretch));
         renderStretch(left, right, k, end - k, rate, timeStep, evaluate);
         k = end;
     }

@@ -24,6 +24,10 @@ constexpr SettingInfo kSettings[kSettingCount] = {
     {"drum", "Ch10", 23, 191, 0, 2, 120, chunktag::kDrumKey, SettingShow::Key, true, true},
     // How MIDI reads: a mode, not a sound to automate.
     {"mpe", "MPE", 0, 1, 0, 0, 0, chunktag::kMpe, SettingShow::Switch, false, false},
+    // The voices' ramps in milliseconds, ten a step; at 0 a note starts and stops at once.
+    {"attack", "Attack", 0, 2000, 0, 1, 120, chunktag::kAttack, SettingShow::Duration, false, true, 10},
+    {"release", "Release", 0, 5000, 0, 1, 120, chunktag::kRelease, SettingShow::Duration, false, true, 10},
+    {"dc", "DC filter", 0, 1, 0, 0, 0, chunktag::kDcFilter, SettingShow::Switch, false, true},
 };
 
 template <class... Args>
@@ -55,6 +59,7 @@ std::string settingValueText(Setting setting, int32_t value) {
         case SettingShow::Key:
             if (value < 24) return "---";
             return format("%s%i", kNoteNames[value % 12], (value - 24) / 12 + 1);
+        case SettingShow::Duration: return format("%i ms", value);
     }
     return "";
 }
@@ -124,7 +129,8 @@ bool settingValueOf(Setting setting, const char* text, int32_t& value) {
             break;
         case SettingShow::Zoom: result = 8 - number.value; break;
         case SettingShow::Key: named = keyOf(number.at, info, result); break;
-        case SettingShow::Number: break;
+        case SettingShow::Number:
+        case SettingShow::Duration: break;
     }
     if (!named && !number.found) return false;
     result = std::round(result);

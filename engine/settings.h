@@ -11,9 +11,22 @@ namespace engine {
 // In the order of the table; the numbers are what front ends store and send. Those from
 // kClassicSettingCount on are the extended instrument's (the CLAP, VST3 and LV2 plug-ins'):
 // the VST 2.4 plug-in and its chunk know none of them.
-enum class Setting : int32_t { Poly, Porta, Time, Gain, Lerp, Clamp, ScopeZoom, DrumKey, Mpe };
+enum class Setting : int32_t {
+    Poly,
+    Porta,
+    Time,
+    Gain,
+    Lerp,
+    Clamp,
+    ScopeZoom,
+    DrumKey,
+    Mpe,
+    Attack,
+    Release,
+    DcFilter,
+};
 constexpr int kClassicSettingCount = 8;
-constexpr int kSettingCount = 9;
+constexpr int kSettingCount = 12;
 
 // How a setting's value reads.
 enum class SettingShow : int32_t {
@@ -23,6 +36,7 @@ enum class SettingShow : int32_t {
     Switch,      // "Lerp: on", "Clamp: off", "MPE: off"
     Zoom,        // "8x" (the scope's horizontal zoom)
     Key,         // "Ch10:  C-1", "Ch10:  ---" below key 24
+    Duration,    // "Attack: 10 ms"
 };
 
 struct SettingInfo {
@@ -38,8 +52,9 @@ struct SettingInfo {
     // formats' states add.
     uint32_t chunkTag;
     SettingShow show;
-    bool perProgram;   // held by the current program, not by the instance
-    bool automatable;  // a setting of the sound, which hosts may automate; not the scope's view
+    bool perProgram;        // held by the current program, not by the instance
+    bool automatable;       // a setting of the sound, which hosts may automate; not the scope's view
+    int32_t stepUnits = 1;  // units of the value per step of its label
 };
 
 const SettingInfo& settingInfo(Setting setting);
@@ -55,7 +70,7 @@ inline int32_t lowestValue(const SettingInfo& info) {
 // The text a setting's value shows with, as the editor shows it ("Poly: 8", "Ch10:  C-4").
 std::string settingText(Setting setting, int32_t value);
 // The value alone, as hosts show it beside the setting's name ("8", "Mono", "1.00x", "on",
-// "C-4", "---").
+// "C-4", "---", "10 ms").
 std::string settingValueText(Setting setting, int32_t value);
 // The value that a text as settingText or settingValueText writes it, or just its number,
 // stands for ("Mono", "Lerp: on", "on", "Time: 1.00x", "1.00x", "Ch10:  C-4", "C-4", "---",

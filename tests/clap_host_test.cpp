@@ -371,9 +371,9 @@ TEST_F(ClapTest, AParameterChangeIsHeardFromItsFrame) {
 TEST_F(ClapTest, ValuesAndTextsGoBothWays) {
     const auto* params = extension<clap_plugin_params_t>(plugin, CLAP_EXT_PARAMS);
     ASSERT_NE(params, nullptr);
-    ASSERT_EQ(params->count(plugin), 10u);
+    ASSERT_EQ(params->count(plugin), 13u);
     std::vector<std::string> names;
-    for (uint32_t i = 0; i < 10; ++i) {
+    for (uint32_t i = 0; i < 13; ++i) {
         clap_param_info_t info{};
         ASSERT_TRUE(params->get_info(plugin, i, &info));
         names.push_back(info.name);
@@ -385,7 +385,7 @@ TEST_F(ClapTest, ValuesAndTextsGoBothWays) {
         EXPECT_LE(info.default_value, info.max_value);
     }
     EXPECT_EQ(names, (std::vector<std::string>{"Poly", "Porta", "Time", "Gain", "Lerp", "Clamp", "Zoom", "Ch10",
-                                               "Program", "MPE"}));
+                                               "Program", "MPE", "Attack", "Release", "DC filter"}));
     for (const ParameterCase& c : kParameterTexts) {
         char text[64] = {};
         ASSERT_TRUE(params->value_to_text(plugin, c.id, c.value, text, sizeof text)) << c.text;

@@ -203,12 +203,12 @@ TEST_F(Lv2Test, TheDescriptionIsWhatTheCodeDoes) {
     lilv_scale_points_free(points);
     std::sort(labels.begin(), labels.end());
     EXPECT_EQ(labels, (std::vector<std::string>{"off", "on"}));
-    // The scope's zoom is a view setting, MPE a mode: no lane of automation.
+    // The scope's zoom is a view setting, MPE (after the Program) a mode: no lane of automation.
     LilvNode* notAutomatic = lilv_new_uri(world, "http://lv2plug.in/ns/ext/port-props#notAutomatic");
     for (int i = 0; i <= engine::kSettingCount; ++i)
         EXPECT_EQ(lilv_port_has_property(
                       plugin, lilv_plugin_get_port_by_index(plugin, lv2adapter::kFirstSettingPort + i), notAutomatic),
-                  i == 6 || i == engine::kSettingCount)
+                  i == 6 || i == engine::kClassicSettingCount + 1)
             << i;
     lilv_node_free(notAutomatic);
 

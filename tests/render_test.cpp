@@ -472,3 +472,21 @@ TEST_F(RenderTest, ExtremeSettingsKeepTheOutputDefined) {
 }
 
 }  // namespace
+
+// The DC filter takes the constant part out of a byte-masked formula within half a second.
+TEST_F(RenderTest, TheDcFilterTakesTheConstantPartOut) {
+    for (const bool filter : {false, true}) {
+        language = Language::Extended;
+        SetUp();
+        synth->setSetting(engine::Setting::DcFilter, filter);
+        inside(*synth).clampOutput = false;
+        play("P&255");
+        const std::vector<float> out = render(2 * 44100);
+        float peak = 0.0f;
+        for (float sample : out) peak = std::max(peak, std::abs(sample));
+        double sum = 0.0;
+        for (size_t i = 44100 / 2; i < out.size(); ++i) sum += out[i];
+        const double mean = sum / static_cast<double>(out.size() - 44100 / 2);
+        EXPECT_EQ(std::abs(mean) < 0.01 * peak, filter) << "mean " << mean << ", peak " << peak;
+    }
+}

@@ -216,3 +216,126 @@ TEST_F(VoicesTest, MpeMemberChannelsBendTheirOwnNotes) {
         EXPECT_EQ(inside(*synth).voices[0].program, mpe ? 3 : 0) << mpe;
     }
 }
+
+namespace {
+
+// What the first three voices play: each one's key, "r" after it while it releases, "-" when free.
+std::string voiceStates(engine::Instrument& synth) {
+    std::string states;
+    for (int v = 0; v < 3; ++v) {
+        const Voice& voice = inside(synth).voices[v];
+        if (v) states += ' ';
+        states += voice.note < 0 ? "-" : std::to_string(voice.note);
+        if (voice.note >= 0 && voice.releasing) states += 'r';
+    }
+    return states;
+}
+
+}  // namespace
+
+// The sustain pedal, all notes off, all sound off and the release, message by message.
+TEST_F(VoicesTest, ThePedalHoldsNoteOffsAndTheReleaseKeepsVoicesSounding) {
+    const Midi on60 = midiEvent(0x90, 60, 100), off60 = midiEvent(0x80, 60, 0), on62 = midiEvent(0x90, 62, 100),
+               off62 = midiEvent(0x80, 62, 0), down = midiEvent(0xB0, 64, 127), up = midiEvent(0xB0, 64, 0);
+    const struct {
+        const char* name;
+        Language language;
+        int poly, release;  // the voices and the release in milliseconds
+        std::vector<Midi> messages;
+        const char* voices;
+    } cases[] = {
+        {"the pedal holds a note off", Language::Extended, 8, 0, {down, on60, off60}, "60 - -"},
+        {"and plays it as it goes up", Language::Extended, 8, 0, {down, on60, off60, up}, "- - -"},
+        {"down at 64, up below", Language::Extended, 8, 0, {midiEvent(0xB0, 64, 64), on60, off60}, "60 - -"},
+        {"up at 63", Language::Extended, 8, 0, {midiEvent(0xB0, 64, 63), on60, off60}, "- - -"},
+        {"a held key struck again retakes its voice, and sounds on after the pedal",
+         Language::Extended,
+         8,
+         0,
+         {down, on60, off60, on60, up},
+         "60 - -"},
+        {"another channel's pedal holds nothing",
+         Language::Extended,
+         8,
+         0,
+         {midiEvent(0xB1, 64, 127), on60, off60},
+         "- - -"},
+        {"all notes off releases held notes too",
+         Language::Extended,
+         8,
+         100,
+         {down, on60, on62, off60, midiEvent(0xB0, 123, 0)},
+         "60r 62r -"},
+        {"a reset of the controllers lifts the pedal",
+         Language::Extended,
+         8,
+         0,
+         {down, on60, off60, midiEvent(0xB0, 121, 0)},
+         "- - -"},
+        {"all sound off silences at once",
+         Language::Extended,
+         8,
+         100,
+         {on60, on62, off60, midiEvent(0xB0, 120, 0)},
+         "- - -"},
+        {"a released note sounds on", Language::Extended, 8, 100, {on60, on62, off60}, "60r 62 -"},
+        {"its key struck again retakes it", Language::Extended, 8, 100, {on60, on62, off60, on60}, "60 62 -"},
+        {"without a free voice the one releasing longest is taken",
+         Language::Extended,
+         2,
+         100,
+         {on60, on62, off60, off62, midiEvent(0x90, 64, 100)},
+         "64 62r -"},
+        {"and none while none releases", Language::Extended, 2, 100, {on60, on62, midiEvent(0x90, 64, 100)}, "60 62 -"},
+        {"mono falls back to a held key without releasing", Language::Extended, 1, 100, {on60, on62, off62}, "60 - -"},
+        {"mono releases its last key", Language::Extended, 1, 100, {on60, off60}, "60r - -"},
+        {"the classic instrument has no pedal", Language::Classic, 8, 0, {down, on60, off60}, "- - -"},
+        {"nor all sound off", Language::Classic, 8, 0, {on60, midiEvent(0xB0, 120, 0)}, "60 - -"},
+    };
+    for (const auto& c : cases) {
+        language = c.language;
+        SetUp();
+        synth->setSetting(engine::Setting::Poly, c.poly);
+        synth->setSetting(engine::Setting::Release, c.release);
+        for (const Midi& m : c.messages) {
+            send(m.status, m.data1, m.data2);
+            render(1);
+        }
+        EXPECT_EQ(voiceStates(*synth), c.voices) << c.name;
+    }
+}
+
+// A ramp multiplies the voice's value sample by sample: an attack of N samples scales the
+// note's i-th sample by i/N, a release by 1 - i/N, from the level reached, and frees the
+// voice after its N-th sample. A release of 1 ms is 44 samples at 44,100 Hz.
+TEST_F(VoicesTest, AttackAndReleaseRampTheVoiceLinearly) {
+    language = Language::Extended;
+    SetUp();
+    setFormula(0, "200");                           // clamped: 200 / 1024 at full level
+    synth->setSetting(engine::Setting::Attack, 2);  // 88 samples
+    synth->setSetting(engine::Setting::Release, 1);
+    send(0x90, 60, 100);
+    const std::vector<float> attack = render(100);
+    for (int i = 0; i < 100; ++i) ASSERT_FLOAT_EQ(attack[i], 200.0f * std::min(i + 1, 88) / 88 / 1024) << i;
+    send(0x80, 60, 0);
+    const std::vector<float> release = render(50);
+    for (int i = 0; i < 50; ++i) ASSERT_FLOAT_EQ(release[i], 200.0f * std::max(0, 44 - (i + 1)) / 44 / 1024) << i;
+    EXPECT_EQ(inside(*synth).voices[0].note, -1);
+    ASSERT_EQ(synth->endedCount(), 1);
+    EXPECT_EQ(synth->endedNotes()[0].frame, 43) << "its last sample";
+
+    // A release during the attack falls from the level reached, and a sawtooth never
+    // jumps by more than its own step and the ramp's; a note struck while it falls rises
+    // from where it stands.
+    setFormula(0, "P&255");
+    send(0x90, 69, 100);
+    render(22);
+    send(0x80, 69, 0);
+    const std::vector<float> out = render(30);
+    EXPECT_NEAR(inside(*synth).voices[0].ramp.from, 0.25, 1e-12);
+    for (size_t i = 1; i < out.size(); ++i)
+        EXPECT_LE(std::abs(out[i] - out[i - 1]), (3.0f + 255.0f / 44) / 1024 + 1e-6f) << i;
+    send(0x90, 69, 100);
+    render(1);
+    EXPECT_NEAR(inside(*synth).voices[0].ramp.from, 0.25 * 14 / 44, 1e-12);
+}

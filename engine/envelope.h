@@ -1,0 +1,53 @@
+// A voice's level over its note, and the outputs' filter against a constant part.
+//
+// A ramp goes linearly from one level to another over `length` samples: sample i of it
+// (i = 1..length) is at from + (to - from) * i / length. An attack ramps to 1 from 0 (or
+// from where a retaken voice stood), a release to 0 from where the voice stands. A voice
+// without a ramp plays at 1 and its values are mixed exactly as they always were.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+
+namespace engine {
+
+struct Ramp {
+    double from = 1.0, to = 1.0;
+    int32_t at = 0, length = 0;  // samples played of it, and its length; 0: no ramp
+
+    bool active() const { return length > 0; }
+    // The level after `played` more samples of the ramp.
+    double levelAfter(int32_t played) const { return active() ? from + (to - from) * (at + played) / length : to; }
+    double level() const { return levelAfter(0); }
+    int32_t left() const { return length - at; }
+    // A ramp from the level now to `target` over `samples` (none: at `target` at once).
+    void restart(double target, int32_t samples) {
+        from = samples > 0 ? level() : target;
+        to = target;
+        at = 0;
+        length = samples > 0 ? samples : 0;
+    }
+};
+
+// A ramp's length in samples for `milliseconds` at `rate`.
+inline int32_t rampSamples(int32_t milliseconds, double rate) {
+    const double samples = std::round(milliseconds * rate / 1000.0);
+    return samples > 0.0 && samples < 2e9 ? static_cast<int32_t>(samples) : 0;
+}
+
+// A first-order high-pass at 10 Hz: y[n] = a (y[n-1] + x[n] - x[n-1]).
+struct DcFilter {
+    static constexpr double kCutoff = 10.0;
+    double lastIn = 0.0, lastOut = 0.0;
+
+    static double coefficient(double rate) { return 1.0 / (1.0 + 2.0 * M_PI * kCutoff / rate); }
+    double pass(double in, double a) {
+        double out = a * (lastOut + in - lastIn);
+        if (std::fabs(out) < 1e-30) out = 0.0;  // no subnormals as the tail fades
+        lastIn = in;
+        lastOut = out;
+        return out;
+    }
+};
+
+}  // namespace engine
