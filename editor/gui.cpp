@@ -12,9 +12,6 @@ namespace {
 using engine::Setting;
 using engine::settingInfo;
 
-// The value labels, which drags and the wheel step: the settings whose table entry has steps.
-bool isValueLabel(const SettingControl& shown) { return settingInfo(shown.setting).dragDivisor > 0; }
-
 }  // namespace
 
 GUI::GUI(engine::Instrument& instrument, std::unique_ptr<EditorPlatform> platform)
@@ -90,9 +87,8 @@ void GUI::refresh() {
             if (isValueLabel(shown))
                 platform_->setText(shown.control,
                                    engine::settingText(shown.setting, instrument.setting(shown.setting)));
-        for (Control c : {StatusLabel, PolyLabel, PortaLabel, TimeLabel, GainLabel, LerpButton, ClampButton, CopyButton,
-                          PasteButton, DrumLabel, ScopeView})
-            platform_->invalidate(c);
+        for (int c = 0; c < controlCount(); ++c)
+            if (c != FormulaEdit && c != HelpLabel) platform_->invalidate(static_cast<Control>(c));
     }
     instrument.announceDisplay();
 }
@@ -164,19 +160,7 @@ void GUI::drawControl(Control control, Canvas& canvas, int w, int h) {
     // The bar of a setting shows its value against its highest; the drum label has none.
     int value = 0, maximum = w - 4;
     switch (control) {
-        case GainLabel:
-        case PolyLabel:
-        case PortaLabel:
-        case TimeLabel:
-        case LerpButton:
-        case ClampButton: {
-            for (const SettingControl& shown : kSettingControls)
-                if (shown.control == control) {
-                    value = instrument.setting(shown.setting);
-                    maximum = settingInfo(shown.setting).highest;
-                }
-            break;
-        }
+        case DrumLabel: break;
         case CopyButton:
         case PasteButton: {
             bool& flash = control == CopyButton ? copyFlash : pasteFlash;
@@ -188,7 +172,13 @@ void GUI::drawControl(Control control, Canvas& canvas, int w, int h) {
             }
             break;
         }
-        default: break;
+        default:
+            for (const SettingControl& shown : kSettingControls)
+                if (shown.control == control) {
+                    value = instrument.setting(shown.setting);
+                    maximum = settingInfo(shown.setting).highest;
+                }
+            break;
     }
     const int64_t barRight = 2 + int64_t{value} * (w - 4) / maximum;
     canvas.setBrushColor(SysColor::ScrollBar);
@@ -207,11 +197,11 @@ bool GUI::isOverControl(Control control) { return platform_->screenRect(control)
 
 // The audio thread reads the settings at any moment, so each one only ever holds a value
 // in its range: the step is added and the sum clamped before the one store.
-void GUI::stepSettings(Control label, int step) {
+void GUI::stepSettings(Control label, int64_t units) {
     for (const SettingControl& shown : kSettingControls) {
         if (!isValueLabel(shown)) continue;
         const engine::SettingInfo& info = settingInfo(shown.setting);
-        const int64_t value = int64_t{instrument.setting(shown.setting)} + (shown.control == label ? step : 0);
+        const int64_t value = int64_t{instrument.setting(shown.setting)} + (shown.control == label ? units : 0);
         changeSetting(shown.setting, static_cast<int32_t>(std::clamp<int64_t>(value, info.lowest, info.highest)));
     }
 }
@@ -255,8 +245,10 @@ void GUI::mouseMove(Point point) {
     if (dragTarget == kControlCount) return;
     const int dx = mousePoint.x - lastMousePoint.x;
     lastMousePoint = mousePoint;
-    for (const SettingControl& shown : kSettingControls)
-        if (shown.control == dragTarget) stepSettings(dragTarget, dx / settingInfo(shown.setting).dragDivisor);
+    for (const SettingControl& shown : kSettingControls) {
+        const engine::SettingInfo& info = settingInfo(shown.setting);
+        if (shown.control == dragTarget) stepSettings(dragTarget, int64_t{dx / info.dragDivisor} * info.stepUnits);
+    }
     requestRefresh();
 }
 
@@ -282,29 +274,28 @@ void GUI::rightButtonDown(Point point) {
 void GUI::wheel(Point point, int delta) {
     mousePoint = point;
     Control over = kControlCount;
-    int step = 0;
+    int64_t units = 0;
     for (const SettingControl& shown : kSettingControls)
         if (isValueLabel(shown) && isOverControl(shown.control)) {
+            const engine::SettingInfo& info = settingInfo(shown.setting);
             over = shown.control;
-            step = delta / settingInfo(shown.setting).wheelDivisor;
+            units = int64_t{delta / info.wheelDivisor} * info.stepUnits;
         }
-    stepSettings(over, step);
+    stepSettings(over, units);
     requestRefresh();
 }
 
 void GUI::setSetting(Setting setting, int32_t value) {
     const Control control = controlOf(setting);
     const engine::SettingInfo& info = settingInfo(setting);
-    if (control == LerpButton || control == ClampButton) {
+    if (control < controlCount() && layoutOf(control).kind == ControlKind::Clickable) {
         if ((instrument.setting(setting) != 0) != (value != 0)) buttonClicked(layoutOf(control).commandId);
         return;
     }
-    if (control == kControlCount) {
+    if (control >= controlCount())  // none, or not in this window
         changeSetting(setting, std::clamp(value, info.lowest, info.highest));
-    } else {
-        const int64_t step = int64_t{value} - instrument.setting(setting);
-        stepSettings(control, static_cast<int>(std::clamp<int64_t>(step, -65536, 65536)));
-    }
+    else
+        stepSettings(control, int64_t{value} - instrument.setting(setting));
     requestRefresh();
 }
 
@@ -333,15 +324,14 @@ void GUI::buttonClicked(int commandId) {
             pasteFlash = true;
             requestRefresh();
             break;
-        case kLerpId:
-            changeSetting(Setting::Lerp, !instrument.setting(Setting::Lerp));
-            requestRefresh();
+        default:
+            // A switch: its setting toggles.
+            for (const SettingControl& shown : kSettingControls)
+                if (shows(shown) && layoutOf(shown.control).commandId == commandId) {
+                    changeSetting(shown.setting, !instrument.setting(shown.setting));
+                    requestRefresh();
+                }
             break;
-        case kClampId:
-            changeSetting(Setting::Clamp, !instrument.setting(Setting::Clamp));
-            requestRefresh();
-            break;
-        default: break;
     }
 }
 

@@ -1,5 +1,6 @@
 // The instrument's editor: a 600 x 330 window with the formula box, the status line,
-// the oscilloscope, the value labels and four buttons. This is its logic, apart from
+// the oscilloscope, the value labels and four buttons, and for the extended instrument a
+// strip below with the settings it adds (layout.h). This is its logic, apart from
 // any window system: what `idle` refreshes, how the scope and the labels are drawn
 // (onto a Canvas), and what each mouse and command input does. An EditorPlatform
 // builds the real window and turns its messages into the calls below.
@@ -28,7 +29,9 @@ public:
     ~GUI() override;
 
     int width() const override { return kWidth * platform_->scale(); }
-    int height() const override { return kHeight * platform_->scale(); }
+    int height() const override { return heightOf(instrument.language()) * platform_->scale(); }
+    // The controls the window has: those from 0 to controlCount() - 1.
+    int controlCount() const { return controlCountOf(instrument.language()); }
     // Builds the window inside the host's window `parent`; false if it cannot be made.
     bool open(void* parent) override;
     void close() override;
@@ -76,9 +79,16 @@ private:
     void drawScope(Canvas& canvas);
     // Compiles, shows the status, redraws the scope and rewrites every label.
     void refresh();
-    // Adds `step` to the setting of value label `label` (none for kControlCount) and
+    // Adds `units` to the setting of value label `label` (none for kControlCount) and
     // brings every label's setting into its range.
-    void stepSettings(Control label, int step);
+    void stepSettings(Control label, int64_t units);
+    // The setting controls the window has.
+    bool shows(const SettingControl& shown) const { return shown.control < controlCount(); }
+    // The window's value labels, which drags and the wheel step: the settings whose
+    // table entry has steps.
+    bool isValueLabel(const SettingControl& shown) const {
+        return shows(shown) && engine::settingInfo(shown.setting).dragDivisor > 0;
+    }
     // The user's change of a setting: stored, and told to the listener if the value changed.
     void changeSetting(engine::Setting setting, int32_t value);
     // Tells the listener that a drag of `label` begins (true) or ends.

@@ -6,6 +6,11 @@
 
 namespace editor {
 
+void HeadlessPlatform::attach(GUI& gui) {
+    gui_ = &gui;
+    window = Image{kWidth, gui.height()};
+}
+
 bool HeadlessPlatform::open(void*, GUI& gui) {
     gui_ = &gui;
     isOpen = true;
@@ -38,11 +43,11 @@ std::optional<std::string> HeadlessPlatform::pasteFromClipboard() { return clipb
 
 void HeadlessPlatform::paint() {
     std::fill(window.pixels.begin(), window.pixels.end(), defaultColor(SysColor::ButtonFace));
-    for (int c = 0; c < kControlCount; ++c) {
+    for (int c = 0; c < gui_->controlCount(); ++c) {
         const auto control = static_cast<Control>(c);
         const ControlLayout& layout = layoutOf(control);
         const Rect r = layout.rect;
-        const int w = std::min(r.right, kWidth) - r.left, h = std::min(r.bottom, kHeight) - r.top;
+        const int w = std::min(r.right, kWidth) - r.left, h = std::min(r.bottom, window.height) - r.top;
         if (control == ScopeView) {
             for (int y = 0; y < h; ++y)
                 for (int x = 0; x < w; ++x) window.at(r.left + x, r.top + y) = scope.at(x, y);

@@ -14,7 +14,7 @@ namespace editor {
 
 class HeadlessPlatform : public EditorPlatform {
 public:
-    void attach(GUI& gui) override { gui_ = &gui; }
+    void attach(GUI& gui) override;
     bool open(void* parent, GUI& gui) override;
     void close() override;
     std::string text(Control c) override { return texts[c]; }
@@ -40,7 +40,7 @@ public:
     bool captured = false;
     std::optional<std::string> clipboard;  // nothing: the clipboard holds no text
     bool clipboardWorks = true;
-    Image window{kWidth, kHeight};
+    Image window{kWidth, kHeight};  // as high as the editor's window, from attach
     Image scope{kScopeWidth, kScopeHeight};
 
 private:

@@ -1,12 +1,15 @@
-// The editor's fixed layout: a 600 x 330 window with thirteen controls at fixed pixels.
+// The editor's fixed layout: a 600 x 330 window with thirteen controls at fixed pixels,
+// and for the extended instrument a strip below with the settings it adds.
 #pragma once
 
 #include "../engine/settings.h"
+#include "../expr/words.h"
 
 namespace editor {
 
 constexpr int kWidth = 600;
 constexpr int kHeight = 330;
+constexpr int kExtendedHeight = 365;
 constexpr int kScopeWidth = 580;
 constexpr int kScopeHeight = 64;
 
@@ -25,8 +28,20 @@ enum Control {
     ScopeView,
     HelpLabel,
     DrumLabel,
+    // The extended instrument's strip.
+    AttackLabel,
+    ReleaseLabel,
+    DcButton,
+    MpeButton,
     kControlCount
 };
+constexpr int kClassicControlCount = DrumLabel + 1;
+
+// The window's height and the controls it has, for an instrument of `language`.
+constexpr int heightOf(Language language) { return language == Language::Classic ? kHeight : kExtendedHeight; }
+constexpr int controlCountOf(Language language) {
+    return language == Language::Classic ? kClassicControlCount : kControlCount;
+}
 
 enum class ControlKind {
     OwnerDrawn,  // a static the editor draws itself
@@ -60,9 +75,12 @@ struct SettingControl {
     engine::Setting setting;
 };
 inline constexpr SettingControl kSettingControls[] = {
-    {PolyLabel, engine::Setting::Poly},    {PortaLabel, engine::Setting::Porta},  {TimeLabel, engine::Setting::Time},
-    {GainLabel, engine::Setting::Gain},    {DrumLabel, engine::Setting::DrumKey}, {LerpButton, engine::Setting::Lerp},
-    {ClampButton, engine::Setting::Clamp},
+    {PolyLabel, engine::Setting::Poly},       {PortaLabel, engine::Setting::Porta},
+    {TimeLabel, engine::Setting::Time},       {GainLabel, engine::Setting::Gain},
+    {DrumLabel, engine::Setting::DrumKey},    {LerpButton, engine::Setting::Lerp},
+    {ClampButton, engine::Setting::Clamp},    {AttackLabel, engine::Setting::Attack},
+    {ReleaseLabel, engine::Setting::Release}, {DcButton, engine::Setting::DcFilter},
+    {MpeButton, engine::Setting::Mpe},
 };
 // The control that shows `setting`, or kControlCount for none (the scope's zoom).
 inline Control controlOf(engine::Setting setting) {
@@ -71,8 +89,8 @@ inline Control controlOf(engine::Setting setting) {
     return kControlCount;
 }
 
-// Ids of the four clickable buttons.
-constexpr int kCopyId = 1000, kPasteId = 1001, kLerpId = 1002, kClampId = 1003;
+// Ids of the clickable buttons.
+constexpr int kCopyId = 1000, kPasteId = 1001, kLerpId = 1002, kClampId = 1003, kDcId = 1004, kMpeId = 1005;
 
 inline const ControlLayout& layoutOf(Control c) {
     static const ControlLayout layouts[kControlCount] = {
@@ -89,6 +107,10 @@ inline const ControlLayout& layoutOf(Control c) {
         {"scope", "static", "", {10, 185, 590, 249}, ControlKind::OwnerDrawn, 0, Font::None},
         {"help", "static", "ST_U", {10, 254, 520, 379}, ControlKind::Text, 0, Font::Help},
         {"drum", "static", "", {510, 295, 590, 320}, ControlKind::OwnerDrawn, 0, Font::Label},
+        {"attack", "static", "", {10, 335, 140, 360}, ControlKind::OwnerDrawn, 0, Font::Label},
+        {"release", "static", "", {150, 335, 280, 360}, ControlKind::OwnerDrawn, 0, Font::Label},
+        {"dc", "static", "DC filter", {410, 335, 490, 360}, ControlKind::Clickable, kDcId, Font::Label},
+        {"mpe", "static", "MPE", {500, 335, 590, 360}, ControlKind::Clickable, kMpeId, Font::Label},
     };
     return layouts[c];
 }

@@ -93,7 +93,8 @@ public:
         if (!mainWindow_) return false;
         SetWindowLongPtrA(mainWindow_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&gui));
 
-        for (int i = 0; i < kControlCount; ++i) {
+        controlCount_ = gui.controlCount();
+        for (int i = 0; i < controlCount_; ++i) {
             const auto c = static_cast<Control>(i);
             const ControlLayout& layout = layoutOf(c);
             DWORD style = WS_CHILD | WS_VISIBLE;
@@ -103,10 +104,12 @@ public:
                 case ControlKind::Edit: style |= WS_BORDER | ES_MULTILINE | ES_UPPERCASE | ES_AUTOVSCROLL; break;
                 case ControlKind::Text: break;
             }
-            controls_[c] = CreateWindowExA(0, layout.className, layout.text, style, layout.rect.left, layout.rect.top,
-                                           layout.rect.width(), layout.rect.height(), mainWindow_,
-                                           reinterpret_cast<HMENU>(static_cast<intptr_t>(layout.commandId)),
-                                           thisModule(), nullptr);
+            // Above a strip the help's label ends where the strip begins; its six lines end before.
+            const int height = controlCount_ > kClassicControlCount && c == HelpLabel ? kHeight - layout.rect.top
+                                                                                      : layout.rect.height();
+            controls_[c] = CreateWindowExA(
+                0, layout.className, layout.text, style, layout.rect.left, layout.rect.top, layout.rect.width(), height,
+                mainWindow_, reinterpret_cast<HMENU>(static_cast<intptr_t>(layout.commandId)), thisModule(), nullptr);
             if (c == FormulaEdit) SendMessageA(controls_[c], EM_LIMITTEXT, 1024, 0);
             if (c == HelpLabel) SetWindowTextA(controls_[c], kHelpText);
         }
@@ -201,7 +204,7 @@ public:
 
     // The control that a window handle belongs to, or kControlCount.
     Control controlOf(HWND window) const {
-        for (int i = 0; i < kControlCount; ++i)
+        for (int i = 0; i < controlCount_; ++i)
             if (controls_[i] == window) return static_cast<Control>(i);
         return kControlCount;
     }
@@ -213,6 +216,7 @@ private:
     char className_[32] = {};
     HWND mainWindow_ = nullptr;
     HWND controls_[kControlCount] = {};
+    int controlCount_ = 0;  // the window's: its instrument's
     HFONT fonts_[5] = {};
     HDC scopeDC_ = nullptr;
     HBITMAP scopeBitmap_ = nullptr;

@@ -92,7 +92,7 @@ public:
         for (int c = 0; c < kControlCount; ++c) texts_[c] = layoutOf(static_cast<Control>(c)).text;
         texts_[HelpLabel] = kHelpText;
         box_.setText(texts_[FormulaEdit]);
-        surfaces_ = std::make_unique<Surfaces>(scale_);
+        surfaces_ = std::make_unique<Surfaces>(scale_, gui.height() / scale_);
         box_.attach(&surfaces_->window, &surfaces_->windowCairo, scale_);
         dirty_ = true;
         origin_ = origin();
@@ -255,7 +255,7 @@ private:
     // by the editor's would otherwise grow the two without end.
     Size sizeIn(Size parent) const {
         return {static_cast<uint16_t>(std::max<int>(parent.width, kWidth * scale_)),
-                static_cast<uint16_t>(std::max<int>(parent.height, kHeight * scale_))};
+                static_cast<uint16_t>(std::max<int>(parent.height, gui_->height()))};
     }
 
     // A point of the window in the editor's own units, and a point of the screen in the
@@ -339,9 +339,14 @@ private:
         gui_->leftButtonUp();
     }
 
-    static Control controlAt(int x, int y) {
-        for (Control c : {FormulaEdit, CopyButton, PasteButton, LerpButton, ClampButton})
-            if (layoutOf(c).rect.contains(x, y)) return c;
+    // The formula box or a button at a point of the window.
+    Control controlAt(int x, int y) const {
+        for (int i = 0; i < gui_->controlCount(); ++i) {
+            const ControlLayout& layout = layoutOf(static_cast<Control>(i));
+            if ((layout.kind == ControlKind::Clickable || layout.kind == ControlKind::Edit) &&
+                layout.rect.contains(x, y))
+                return static_cast<Control>(i);
+        }
         return kControlCount;
     }
 
@@ -461,11 +466,11 @@ private:
 
     void paint() {
         std::fill(surfaces_->window.pixels.begin(), surfaces_->window.pixels.end(), defaultColor(SysColor::ButtonFace));
-        for (int i = 0; i < kControlCount; ++i) {
+        for (int i = 0; i < gui_->controlCount(); ++i) {
             const auto c = static_cast<Control>(i);
             const ControlLayout& layout = layoutOf(c);
             const Rect r = layout.rect;
-            const int w = std::min(r.right, kWidth) - r.left, h = std::min(r.bottom, kHeight) - r.top;
+            const int w = std::min(r.right, kWidth) - r.left, h = std::min(r.bottom, gui_->height() / scale_) - r.top;
             switch (layout.kind) {
                 case ControlKind::Edit: box_.paint(); break;
                 case ControlKind::Text: paintText(c); break;
@@ -508,8 +513,8 @@ private:
     FormulaBox box_;
     // What the window is drawn into, while it is open.
     struct Surfaces {
-        explicit Surfaces(int scale)
-            : window(kWidth * scale, kHeight * scale),
+        Surfaces(int scale, int height)
+            : window(kWidth * scale, height * scale),
               scope(kScopeWidth * scale, kScopeHeight * scale),
               windowCairo(window, scale),
               scopeCairo(scope, scale),

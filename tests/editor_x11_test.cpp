@@ -846,7 +846,7 @@ TEST_F(ClapEditorTest, ADragIsAGestureToTheHostAndTheHostsValuesShow) {
     openClapEditor();
     uint32_t width = 0, height = 0;
     ASSERT_TRUE(gui->get_size(plugin, &width, &height));
-    EXPECT_EQ(std::make_pair(width, height), std::make_pair(uint32_t{kWidth}, uint32_t{kHeight}));
+    EXPECT_EQ(std::make_pair(width, height), std::make_pair(uint32_t{kWidth}, uint32_t{kExtendedHeight}));
     flushRequests = 0;
     drag(GainLabel, 60);
     const auto gain = static_cast<clap_id>(engine::Setting::Gain);
@@ -870,16 +870,28 @@ TEST_F(ClapEditorTest, ADragIsAGestureToTheHostAndTheHostsValuesShow) {
     ASSERT_EQ(lerp.size(), 3u);
     EXPECT_EQ(lerp[1].parameter, static_cast<clap_id>(engine::Setting::Lerp));
     EXPECT_EQ(lerp[1].value, 1);
+    // The strip's controls: a switch, and a label that steps ten milliseconds a pixel.
+    click(DcButton);
+    const std::vector<Sent> dc = flush();
+    ASSERT_EQ(dc.size(), 3u);
+    EXPECT_EQ(dc[1].parameter, static_cast<clap_id>(engine::Setting::DcFilter));
+    EXPECT_EQ(dc[1].value, 1);
+    drag(ReleaseLabel, 30);
+    const std::vector<Sent> release = flush();
+    ASSERT_GE(release.size(), 3u);
+    EXPECT_EQ(release[release.size() - 2].parameter, static_cast<clap_id>(engine::Setting::Release));
+    EXPECT_EQ(release[release.size() - 2].value, 300);
 
     // The host's value is drawn at the next tick, and is not sent back.
-    const std::vector<uint32_t> before = pixels();
+    const std::vector<uint32_t> before = pixels(kWidth, kExtendedHeight);
+    writePng(std::string(BYTONE_TEST_OUTPUT) + "/editor-clap.png", kWidth, kExtendedHeight, before);
     clap_event_param_value_t mono{};
     mono.header = {sizeof mono, 0, CLAP_CORE_EVENT_SPACE_ID, CLAP_EVENT_PARAM_VALUE, 0};
     mono.param_id = static_cast<clap_id>(engine::Setting::Poly), mono.note_id = -1, mono.port_index = -1;
     mono.channel = -1, mono.key = -1, mono.value = 1;
     EXPECT_TRUE(flush(&mono).empty());
     idle();
-    EXPECT_NE(pixels(), before);
+    EXPECT_NE(pixels(kWidth, kExtendedHeight), before);
 }
 
 TEST_F(ClapEditorTest, CreatingShowingHidingAndDestroyingInAnyOrderIsClean) {
@@ -1107,7 +1119,7 @@ TEST_F(Vst3EditorTest, TheRunLoopDrivesItAndADragIsOneEdit) {
     v3_view_rect rect{};
     EXPECT_EQ(v3_cpp_obj(view)->get_size(view, &rect), V3_OK);
     EXPECT_EQ(rect.right - rect.left, kWidth);
-    EXPECT_EQ(rect.bottom - rect.top, kHeight);
+    EXPECT_EQ(rect.bottom - rect.top, kExtendedHeight);
     ASSERT_NE(loop.timer, nullptr) << "no timer registered";
     ASSERT_NE(loop.fdHandler, nullptr) << "the X connection is not watched";
     EXPECT_GE(loop.fd, 0);

@@ -389,7 +389,7 @@ TEST_F(Vst3Test, TheFactoryDescribesOneInstrumentWithItsBusesParametersAndProgra
 
     // The settings, the program, and each channel's hidden controllers.
     with<v3_edit_controller>(component, v3_edit_controller_iid, [&](auto* self, auto* e) {
-        EXPECT_EQ(e->get_parameter_count(self), 8 + 1 + 4 + 16 * 7 + 16 * 2);
+        EXPECT_EQ(e->get_parameter_count(self), 8 + 1 + 4 + 16 * 7 + 16 * 2 + 16 * 3);
         v3_param_info p{};
         EXPECT_EQ(e->get_parameter_info(self, 3, &p), V3_OK);
         EXPECT_EQ(ascii(p.title), "Gain");
@@ -417,7 +417,9 @@ TEST_F(Vst3Test, TheFactoryDescribesOneInstrumentWithItsBusesParametersAndProgra
         EXPECT_DOUBLE_EQ(p.default_normalised_value, 4.0 / 127.0);
         EXPECT_EQ(e->get_parameter_info(self, 13 + 16 * 7 + 2 * 2 + 1, &p), V3_OK);
         EXPECT_EQ(ascii(p.title), "Ch3 Timbre");
-        EXPECT_NE(e->get_parameter_info(self, 13 + 16 * 7 + 16 * 2, &p), V3_OK);
+        EXPECT_EQ(e->get_parameter_info(self, 13 + 16 * 7 + 16 * 2 + 3 * 15, &p), V3_OK);
+        EXPECT_EQ(ascii(p.title), "Ch16 Sustain");
+        EXPECT_NE(e->get_parameter_info(self, 13 + 16 * 7 + 16 * 2 + 16 * 3, &p), V3_OK);
         return 0;
     });
     with<v3_midi_mapping>(component, v3_midi_mapping_iid, [&](auto* self, auto* m) {

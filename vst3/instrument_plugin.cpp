@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <new>
 #include <string>
 #include <vector>
@@ -21,38 +22,47 @@ const v3_tuid kClassId = V3_ID(0x6279746F, 0x6E65B3A1, 0x9D5C4E27, 0x8A41F06B);
 
 namespace {
 
-// The controllers that come as hidden parameters, per channel: the mod wheel, the RPN
-// data entry and selection (which set the bend range), all notes off, and pitch bend,
-// which VST3's MIDI mapping numbers 129; after all of those, each channel's pressure
-// (128) and controller 74, which the words pressure and timbre read. Their ids follow
-// this order, and hosts keep them in their sessions.
+// The controllers that come as hidden parameters, per channel, in blocks: the mod wheel,
+// the RPN data entry and selection (which set the bend range), all notes off, and pitch
+// bend, which VST3's MIDI mapping numbers 129; then each channel's pressure (128) and
+// controller 74, which the words pressure and timbre read; then the sustain pedal, all
+// sound off and the reset of the controllers. Their ids follow this order, and hosts keep
+// them in their sessions: a new block comes after the others.
 constexpr int16_t kPitchBend = 129;
 constexpr int16_t kChannelPressure = 128;
 constexpr int16_t kMappedControllers[] = {1, 6, 38, 100, 101, 123, kPitchBend};
 constexpr int16_t kExpressionControllers[] = {kChannelPressure, 74};
-constexpr int kControllersPerChannel = sizeof kMappedControllers / sizeof kMappedControllers[0];
-constexpr int kExpressionsPerChannel = sizeof kExpressionControllers / sizeof kExpressionControllers[0];
+constexpr int16_t kPedalControllers[] = {64, 120, 121};
+struct ControllerBlock {
+    const int16_t* controllers;
+    int count;  // per channel
+};
+constexpr ControllerBlock kControllerBlocks[] = {{kMappedControllers, std::size(kMappedControllers)},
+                                                 {kExpressionControllers, std::size(kExpressionControllers)},
+                                                 {kPedalControllers, std::size(kPedalControllers)}};
 constexpr int kChannels = 16;
-constexpr int kHiddenCount = kChannels * (kControllersPerChannel + kExpressionsPerChannel);
+constexpr int kHiddenCount =
+    kChannels * (std::size(kMappedControllers) + std::size(kExpressionControllers) + std::size(kPedalControllers));
 
 // The channel and controller of hidden parameter `index` (0 to kHiddenCount - 1).
 void controllerAt(int index, int& channel, int16_t& controller) {
-    if (index < kChannels * kControllersPerChannel) {
-        channel = index / kControllersPerChannel;
-        controller = kMappedControllers[index % kControllersPerChannel];
-    } else {
-        index -= kChannels * kControllersPerChannel;
-        channel = index / kExpressionsPerChannel;
-        controller = kExpressionControllers[index % kExpressionsPerChannel];
+    for (const ControllerBlock& block : kControllerBlocks) {
+        if (index < kChannels * block.count) {
+            channel = index / block.count;
+            controller = block.controllers[index % block.count];
+            return;
+        }
+        index -= kChannels * block.count;
     }
 }
 // The hidden parameter of a channel's controller; -1 for a controller it does not read.
 int hiddenIndexOf(int channel, int16_t controller) {
-    for (int i = 0; i < kControllersPerChannel; ++i)
-        if (kMappedControllers[i] == controller) return channel * kControllersPerChannel + i;
-    for (int i = 0; i < kExpressionsPerChannel; ++i)
-        if (kExpressionControllers[i] == controller)
-            return kChannels * kControllersPerChannel + channel * kExpressionsPerChannel + i;
+    int first = 0;
+    for (const ControllerBlock& block : kControllerBlocks) {
+        for (int i = 0; i < block.count; ++i)
+            if (block.controllers[i] == controller) return first + channel * block.count + i;
+        first += kChannels * block.count;
+    }
     return -1;
 }
 
@@ -105,6 +115,9 @@ const char* controllerName(int16_t controller) {
         case 100: return "RPN LSB";
         case 101: return "RPN MSB";
         case 123: return "All Notes Off";
+        case 64: return "Sustain";
+        case 120: return "All Sound Off";
+        case 121: return "Reset Controllers";
         case 74: return "Timbre";
         case kChannelPressure: return "Pressure";
         default: return "Pitch Bend";
