@@ -115,6 +115,14 @@ inline const ControlLayout& layoutOf(Control c) {
     return layouts[c];
 }
 
+// A control's rectangle cut to the part of the window it lies in: the help's label
+// reaches past the 330 rows, and ends there, above the strip.
+inline Rect visibleRect(Control c) {
+    const Rect r = layoutOf(c).rect;
+    const int bottom = r.top < kHeight ? kHeight : kExtendedHeight;
+    return {r.left, r.top, r.right < kWidth ? r.right : kWidth, r.bottom < bottom ? r.bottom : bottom};
+}
+
 // The formula help, six lines; "&&" shows as one ampersand in a static text.
 constexpr const char* kHelpText =
     "DEC and HEX(with 0x prefix) integer numbers allowed\n"

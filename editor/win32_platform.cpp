@@ -105,8 +105,7 @@ public:
                 case ControlKind::Text: break;
             }
             // Above a strip the help's label ends where the strip begins; its six lines end before.
-            const int height = controlCount_ > kClassicControlCount && c == HelpLabel ? kHeight - layout.rect.top
-                                                                                      : layout.rect.height();
+            const int height = controlCount_ > kClassicControlCount ? visibleRect(c).height() : layout.rect.height();
             controls_[c] = CreateWindowExA(
                 0, layout.className, layout.text, style, layout.rect.left, layout.rect.top, layout.rect.width(), height,
                 mainWindow_, reinterpret_cast<HMENU>(static_cast<intptr_t>(layout.commandId)), thisModule(), nullptr);

@@ -515,6 +515,17 @@ TEST_F(CliTest, RendersThroughTheClapPlugInWithTheSongsTransport) {
     r = run(vst + " render song.mid --formula 'P,T' -o x.wav");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "bytone: Unexpected symbol during parsing in 'P,T'\n");
+    // A release lengthens the tail to be heard whole, and sounds after the notes end.
+    ASSERT_EQ(run("render song.mid --format float --formula 100 -o plain.wav").status, 0);
+    ASSERT_EQ(run("render song.mid --format float --formula 100 --release 2500 -o released.wav").status, 0);
+    const std::vector<float> plain = samplesOf("plain.wav"), released = samplesOf("released.wav");
+    EXPECT_EQ(released.size(), plain.size() + 2 * 48000 * 3 / 2);
+    EXPECT_GT(released[plain.size() - 2], 0.03f);
+    // The DC filter takes a constant away within the note of half a second.
+    ASSERT_EQ(run("render song.mid --format float --formula 100 --dc on -o dc.wav").status, 0);
+    const std::vector<float> filtered = samplesOf("dc.wav");
+    EXPECT_EQ(plain[2 * 19200], 100.0f / 1024);
+    EXPECT_LT(std::abs(filtered[2 * 19200]), 1e-6f);
 }
 
 TEST_F(CliTest, HostsAnInstrumentThatNobodyHereWrote) {

@@ -41,6 +41,7 @@ struct RenderOptions {
     std::string state;
     std::string saveState;
     double tail = 1.0;
+    bool tailGiven = false;
     std::string sampleFormat = "16";
     std::string channels;
     bool split = false;
@@ -201,7 +202,12 @@ RenderPlan planOf(const RenderOptions& options, InstrumentHost& host) {
         decodeBank(*bank, host.chunk());
         plan = demoPlan(*bank, options.rate);
     } else {
-        plan = planFromMidi(loadMidiFile(options.midi), options.rate, std::llround(options.tail * options.rate));
+        // Without --tail, the notes' release is heard whole.
+        double tail = options.tail;
+        const auto release = options.settings.find(engine::Setting::Release);
+        if (!options.tailGiven && release != options.settings.end())
+            tail = std::max(tail, static_cast<double>(parseInteger(release->second, "--release")) / 1000.0);
+        plan = planFromMidi(loadMidiFile(options.midi), options.rate, std::llround(tail * options.rate));
     }
     plan.blockSize = options.block;
     if (!options.channels.empty()) plan = onlyChannels(plan, parseChannels(options.channels));
@@ -388,8 +394,9 @@ void addSettingOptions(CLI::App& render, std::map<engine::Setting, std::string>&
             option->description(std::string("the instrument's ") + info.name + " switch, on or off")
                 ->check(CLI::IsMember({"on", "off"}));
         } else {
+            const std::string unit = info.show == engine::SettingShow::Duration ? " ms" : "";
             option->description(std::string("the instrument's ") + info.name + " setting, " +
-                                std::to_string(info.lowest) + " to " + std::to_string(info.highest) +
+                                std::to_string(info.lowest) + " to " + std::to_string(info.highest) + unit +
                                 " (new: " + std::to_string(info.defaultValue) + ")");
         }
     }
@@ -414,7 +421,7 @@ Command addRenderCommand(CLI::App& app, const std::string& plugin) {
     render->add_option("--gain", o.gainDb, "output gain in dB")->capture_default_str();
     render->add_option("--state", o.state, "state file (.fxb, .fxp or raw chunk) to restore first");
     render->add_option("--save-state", o.saveState, "state file (.fxb, .fxp or raw chunk) to store afterwards");
-    render->add_option("--tail", o.tail, "seconds to render after the MIDI file ends")
+    render->add_option("--tail", o.tail, "seconds to render after the MIDI file ends (at least --release)")
         ->capture_default_str()
         ->check(CLI::Range(0.0, 3600.0));
     render->add_option("--format", o.sampleFormat, "sample format: 16, 24 (bit PCM) or float")
@@ -439,6 +446,7 @@ Command addRenderCommand(CLI::App& app, const std::string& plugin) {
                 for (auto& [setting, text] : parsed->settingTexts)
                     if (!text.empty()) options.settings[setting] = text;
                 options.formulaGiven = render->count("--formula") > 0;
+                options.tailGiven = render->count("--tail") > 0;
                 checkNumbers(options);
                 // bytone.clap, unless a VST 2.4 plug-in is named.
                 options.clap = app.count("--plugin") == 0;

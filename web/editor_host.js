@@ -3,7 +3,7 @@
 // compiles as the user types, takes the programs, files and shared links, and works
 // without sound; the page hands the instance in the audio worklet, which plays, what it
 // changed.
-import { Instrument } from './instrument.js';
+import { editorWidth, Instrument } from './instrument.js';
 
 export class EditorHost {
     // `module` is the compiled WebAssembly.Module of bytone.wasm.
@@ -35,6 +35,13 @@ export class EditorHost {
 
     layout() {
         return this.instrument.layout();
+    }
+    size() {
+        return { width: editorWidth, height: this.instrument.editorHeight };
+    }
+    // How far the keyboard steps each setting: its units per step of its label.
+    steps() {
+        return Object.fromEntries(Object.entries(this.instrument.settings).map(([key, { step }]) => [key, step]));
     }
     // The settings a shared link carries, by key, with the values a link may give each.
     settings() {

@@ -1,7 +1,7 @@
 // The editor's window on the page: the picture the editor's instance draws, with its
 // texts, sliders, switches and buttons laid over it for the keyboard and screen readers;
 // the formula box with the page's own undo; the output meter.
-import { editorHeight, editorWidth, pointer } from './instrument.js';
+import { pointer } from './instrument.js';
 import { ask, tell, wakeSound } from './instances.js';
 import { $, say } from './page_dom.js';
 import { maxFormula } from './share_link.js';
@@ -9,19 +9,33 @@ import { maxFormula } from './share_link.js';
 const texts = {};  // the label and status elements laid over the window
 let layout;  // each control's rectangle in the window
 let ranges;  // each setting's [lowest, highest], as a shared link may give it
+let steps;  // each setting's units per step
+let size;  // the window's width and height
 
 // The value labels as sliders and the buttons as buttons for the keyboard and screen
 // readers: the arrow keys step a value (Page Up and Down by ten, Home and End to the
 // ends), Enter or Space presses a button.
-const sliders = { time: 'Time', poly: 'Voices', porta: 'Portamento', gain: 'Gain', drum: 'Channel 10 key' };
-const switches = { lerp: 'Interpolation (Lerp)', clamp: 'Clamp' };
+const sliders = {
+    time: 'Time',
+    poly: 'Voices',
+    porta: 'Portamento',
+    gain: 'Gain',
+    drum: 'Channel 10 key',
+    attack: 'Attack',
+    release: 'Release',
+};
+const switches = { lerp: 'Interpolation (Lerp)', clamp: 'Clamp', dc: 'DC filter', mpe: 'MPE' };
 const buttons = { copy: 'Copy the formula', paste: 'Paste a formula' };
 
 // The window's texts and controls laid over its picture, as `rectangles` place them.
-export function buildEditor(rectangles, settingRanges) {
+export function buildEditor(rectangles, settingRanges, settingSteps, windowSize) {
     layout = rectangles;
     ranges = settingRanges;
+    steps = settingSteps;
+    size = windowSize;
     const editor = $('editor');
+    Object.assign($('window'), size);
+    editor.style.height = `${size.height}px`;
     const place = (element, [left, top, right, bottom]) =>
         Object.assign(element.style, {
             left: `${left}px`,
@@ -29,7 +43,8 @@ export function buildEditor(rectangles, settingRanges) {
             width: `${right - left}px`,
             height: `${bottom - top}px`,
         });
-    for (const name of ['copy', 'paste', 'lerp', 'clamp', 'time', 'poly', 'porta', 'gain', 'drum', 'status', 'help']) {
+    const names = ['copy', 'paste', 'lerp', 'clamp', 'time', 'poly', 'porta', 'gain', 'drum', 'status', 'help'];
+    for (const name of [...names, 'attack', 'release', 'dc', 'mpe']) {
         const element = document.createElement('div');
         const centered = !['status', 'help'].includes(name);
         element.className = `text ${centered ? 'centered' : name}`;
@@ -55,9 +70,9 @@ let values = {};  // the settings as the editor last showed them
 async function controlKey(name, event) {
     if (sliders[name]) {
         const [lowest, highest] = ranges[name];
-        const steps = { ArrowRight: 1, ArrowUp: 1, ArrowLeft: -1, ArrowDown: -1, PageUp: 10, PageDown: -10 };
+        const keys = { ArrowRight: 1, ArrowUp: 1, ArrowLeft: -1, ArrowDown: -1, PageUp: 10, PageDown: -10 };
         let value;
-        if (event.key in steps) value = values[name] + steps[event.key];
+        if (event.key in keys) value = values[name] + keys[event.key] * steps[name];
         else if (event.key === 'Home') value = lowest;
         else if (event.key === 'End') value = highest;
         else return;
@@ -75,7 +90,7 @@ async function controlKey(name, event) {
     idle(true);
 }
 
-// The window keeps its 600 x 330 pixels, scaled down on a narrower screen.
+// The window keeps its pixels, scaled down on a narrower screen.
 export function fitEditor() {
     const editor = $('editor');
     const style = getComputedStyle(editor.parentElement);
@@ -86,7 +101,7 @@ export function fitEditor() {
 }
 
 function showView(view) {
-    const image = new ImageData(view.image, editorWidth, editorHeight);
+    const image = new ImageData(view.image, size.width, size.height);
     $('window').getContext('2d').putImageData(image, 0, 0);
     for (const [name, element] of Object.entries(texts)) {
         // A static text shows "&&" as one ampersand.
@@ -140,8 +155,8 @@ function showLevel(peak) {
 function windowPoint(event) {
     const box = $('window').getBoundingClientRect();
     return {
-        x: Math.floor(((event.clientX - box.left) * editorWidth) / box.width),
-        y: Math.floor(((event.clientY - box.top) * editorHeight) / box.height),
+        x: Math.floor(((event.clientX - box.left) * size.width) / box.width),
+        y: Math.floor(((event.clientY - box.top) * size.height) / box.height),
     };
 }
 

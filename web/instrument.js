@@ -20,7 +20,6 @@ export const op = {
 export const pointer = { leftDown: 0, move: 1, leftUp: 2, rightDown: 3, wheel: 4 };
 export const stateFormat = { fxp: 0, fxb: 1, raw: 2 };
 export const editorWidth = 600;
-export const editorHeight = 330;
 
 // Texts cross as bytes, one a character; one the instrument's 8-bit texts cannot hold
 // becomes '?', as Windows turns text into its 8-bit code page.
@@ -59,8 +58,8 @@ export class Instrument {
         this.settings = {};
         for (let number = 0; number < this.exports.bytoneSettingCount(); ++number) {
             const key = this.text(this.exports.bytoneSettingKey(number));
-            const [lowest, highest, defaultValue] = new Int32Array(this.exports.memory.buffer, this.exports.bytoneSettingRange(number), 3);
-            this.settings[key] = { number, lowest, highest, defaultValue };
+            const [lowest, highest, defaultValue, step] = new Int32Array(this.exports.memory.buffer, this.exports.bytoneSettingRange(number), 4);
+            this.settings[key] = { number, lowest, highest, defaultValue, step };
         }
     }
 
@@ -169,9 +168,13 @@ export class Instrument {
     get editorChanged() {
         return this.exports.bytoneEditorChanged(this.effect) !== 0;
     }
+    // The window's height; it is editorWidth wide.
+    get editorHeight() {
+        return this.exports.bytoneEditorHeight(this.effect);
+    }
     // The window as RGBA bytes, editorWidth x editorHeight.
     paintEditor() {
-        const count = editorWidth * editorHeight;
+        const count = editorWidth * this.editorHeight;
         const pixels = new Uint32Array(this.exports.memory.buffer, this.exports.bytoneEditorPaint(this.effect), count);
         const rgba = new Uint8ClampedArray(count * 4);
         for (let i = 0; i < count; ++i) {

@@ -132,9 +132,8 @@ EMSCRIPTEN_KEEPALIVE float* bytoneRender(AEffect* effect, int frames) {
 EMSCRIPTEN_KEEPALIVE const int* bytoneControlRect(int control) {
     static int corners[4];
     const editor::Rect r =
-        editor::layoutOf(static_cast<editor::Control>(std::clamp(control, 0, editor::kControlCount - 1))).rect;
-    corners[0] = r.left, corners[1] = r.top, corners[2] = std::min(r.right, editor::kWidth);
-    corners[3] = std::min(r.bottom, editor::kHeight);
+        editor::visibleRect(static_cast<editor::Control>(std::clamp(control, 0, editor::kControlCount - 1)));
+    corners[0] = r.left, corners[1] = r.top, corners[2] = r.right, corners[3] = r.bottom;
     return corners;
 }
 
@@ -144,7 +143,10 @@ EMSCRIPTEN_KEEPALIVE bool bytoneEditorChanged(AEffect* effect) {
     return std::find(invalidated.begin(), invalidated.end(), true) != invalidated.end();
 }
 
-// Paints the whole window and returns its 600 x 330 pixels, 0xRRGGBB row by row.
+// The window's height in pixels; it is 600 wide.
+EMSCRIPTEN_KEEPALIVE int bytoneEditorHeight(AEffect* effect) { return guiOf(effect).height(); }
+
+// Paints the whole window and returns its pixels, 0xRRGGBB row by row.
 EMSCRIPTEN_KEEPALIVE const uint32_t* bytoneEditorPaint(AEffect* effect) {
     editor::HeadlessPlatform& window = windowOf(effect);
     window.paint();
@@ -232,13 +234,13 @@ EMSCRIPTEN_KEEPALIVE const char* bytoneSettingKey(int number) {
     engine::Setting setting;
     return toScratch(engine::settingFromNumber(number, setting) ? engine::settingInfo(setting).key : "");
 }
-// Lowest, highest and default of setting `number`.
+// Lowest, highest, default and the units of a step of setting `number`.
 EMSCRIPTEN_KEEPALIVE const int* bytoneSettingRange(int number) {
-    static int range[3];
+    static int range[4];
     engine::Setting setting;
     if (!engine::settingFromNumber(number, setting)) return nullptr;
     const engine::SettingInfo& info = engine::settingInfo(setting);
-    range[0] = info.lowest, range[1] = info.highest, range[2] = info.defaultValue;
+    range[0] = info.lowest, range[1] = info.highest, range[2] = info.defaultValue, range[3] = info.stepUnits;
     return range;
 }
 

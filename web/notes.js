@@ -1,6 +1,6 @@
 // Notes: the computer keyboard and the on-screen keyboard (two octaves, Hold, the mod
 // wheel and the bend of the keyboard's channel), and MIDI devices through Web MIDI.
-import { ask, followProgramChange, sound, tell, wakeSound } from './instances.js';
+import { ask, followProgramChange, tell, wakeSound } from './instances.js';
 import { $ } from './page_dom.js';
 
 const held = new Map();  // what holds each sounding key: a keyboard key or a pointer
@@ -184,18 +184,6 @@ function midiMessage(data) {
     if (kind === 0x90 && bytes[2] > 0) midiHeld.add(held);
     else midiHeld.delete(held);
     lightKey(bytes[1], [...midiHeld].some((h) => h.endsWith(` ${bytes[1]}`)));
-}
-
-// The MPE switch: the instrument's setting, shown as it stands.
-export function connectMpe() {
-    const box = $('mpe');
-    box.addEventListener('change', () => ask('setSetting', { key: 'mpe', value: box.checked ? 1 : 0 }));
-    const show = () => {
-        const on = sound.host.instrument.setting('mpe') === 1;
-        if (box.checked !== on) box.checked = on;
-    };
-    show();
-    setInterval(show, 500);  // a file or a link may change it
 }
 
 export async function connectMidi() {

@@ -4,7 +4,7 @@
 import { EditorHost } from './editor_host.js';
 import { buildEditor, connectEditorInput, fitEditor, idle } from './editor_window.js';
 import { ask, loadModule, onRecorded, sendBank, sound, startSound, stopSound, wakeSound } from './instances.js';
-import { buildKeyboard, connectKeys, connectMidi, connectMpe, panic } from './notes.js';
+import { buildKeyboard, connectKeys, connectMidi, panic } from './notes.js';
 import { $, say } from './page_dom.js';
 import {
     buildPresetBrowser,
@@ -53,7 +53,7 @@ async function main() {
     }
     sound.host = new EditorHost(module, sound.context?.sampleRate ?? 48000);
     onRecorded((part) => recorder.keep(part));
-    buildEditor(await ask('layout'), await ask('settings'));
+    buildEditor(await ask('layout'), await ask('settings'), await ask('steps'), await ask('size'));
     fitEditor();
     window.addEventListener('resize', fitEditor);
     $('name').maxLength = maxName;
@@ -62,7 +62,6 @@ async function main() {
     connectEditorInput();
     connectPrograms();
     connectKeys();
-    connectMpe();
     connectTransport();
     await restoreKeptBank();
     sendBank();

@@ -181,9 +181,13 @@ test('Play runs the page\'s transport at its tempo, shown in bars and beats, and
     await new Promise((resolve) => setTimeout(resolve, 300));
     assert.equal(await position(), held);
     assert.equal(await page.$eval('#play', (b) => b.getAttribute('aria-pressed')), 'false');
-    // The MPE switch is the instrument's setting, kept with the bank.
-    await page.click('#mpe');
-    await page.waitForFunction(() => document.getElementById('mpe').checked);
+    // The strip's switches and labels answer the keyboard as the others do.
+    await page.focus('[data-control="mpe"]');
+    await page.keyboard.press('Enter');
+    await page.waitForFunction(() => document.querySelector('[data-control="mpe"]').getAttribute('aria-checked') === 'true');
+    await page.focus('[data-control="release"]');
+    await page.keyboard.press('PageUp');
+    await page.waitForFunction(() => document.querySelector('[data-control="release"]').getAttribute('aria-valuenow') === '100');
     await page.close();
 });
 
