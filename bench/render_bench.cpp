@@ -12,11 +12,13 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "engine/render_loop.h"
 #include "native_presets.h"
 #include "tests/instrument_probe.h"
+#include "tests/oversampling_measures.h"
 
 namespace {
 
@@ -118,38 +120,47 @@ private:
     std::vector<float> mix_;
 };
 
-// The four in turn, a block each per iteration: the instrument, its fast form, the native
-// formulas called per sample from the instrument's loop, and the limit. Each one's
-// fastest block, in ns per voice-sample, as counters: their ratios are what the
+// Paths run in turn, a block each per iteration; each one's fastest block, in ns per
+// voice-sample of eight voices, as a counter of its name: their ratios are what the
 // machine's noise touches least.
+struct Path {
+    const char* name;
+    std::function<void()> block;
+};
+void fastestInTurn(benchmark::State& state, const std::vector<Path>& paths) {
+    std::vector<double> fastest(paths.size(), 1e30);
+    for (auto _ : state) {
+        for (size_t i = 0; i < paths.size(); ++i) {
+            const auto start = std::chrono::steady_clock::now();
+            paths[i].block();
+            const std::chrono::duration<double, std::nano> took = std::chrono::steady_clock::now() - start;
+            fastest[i] = std::min(fastest[i], took.count());
+        }
+    }
+    for (size_t i = 0; i < paths.size(); ++i) state.counters[paths[i].name] = fastest[i] / (kBlock * 8);
+}
+
+// The four in turn: the instrument, its fast form, the native formulas called per sample
+// from the instrument's loop, and the limit.
 void BM_RenderInTurn(benchmark::State& state) {
     const bool lerp = state.range(0) != 0;
     auto machine = eightVoices(lerp), fast = eightVoices(lerp), native = eightVoices(lerp);
     InlinedLimit limit(lerp);
     std::vector<float> left(kBlock), right(kBlock);
-    const std::function<void()> paths[] = {
-        [&] { machine->render(left.data(), right.data(), kBlock); },
-        [&] { fast->renderWith(left.data(), right.data(), kBlock, engine::FastFormOnly{}); },
-        [&] {
-            native->renderWith(left.data(), right.data(), kBlock, [](CompiledExpression& code, int32_t program) {
-                return nativePresets[program](code.variables);
-            });
-        },
-        [&] { limit.block(left.data(), right.data()); },
-    };
-    double fastest[std::size(paths)];
-    std::fill(std::begin(fastest), std::end(fastest), 1e30);
-    for (auto _ : state) {
-        for (size_t i = 0; i < std::size(paths); ++i) {
-            const auto start = std::chrono::steady_clock::now();
-            paths[i]();
-            const std::chrono::duration<double, std::nano> took = std::chrono::steady_clock::now() - start;
-            fastest[i] = std::min(fastest[i], took.count());
-            benchmark::DoNotOptimize(left.data());
-        }
-    }
-    const char* names[] = {"instrument", "fast", "native", "limit"};
-    for (size_t i = 0; i < std::size(paths); ++i) state.counters[names[i]] = fastest[i] / (kBlock * 8);
+    fastestInTurn(state,
+                  {
+                      {"instrument", [&] { machine->render(left.data(), right.data(), kBlock); }},
+                      {"fast", [&] { fast->renderWith(left.data(), right.data(), kBlock, engine::FastFormOnly{}); }},
+                      {"native",
+                       [&] {
+                           native->renderWith(left.data(), right.data(), kBlock,
+                                              [](CompiledExpression& code, int32_t program) {
+                                                  return nativePresets[program](code.variables);
+                                              });
+                       }},
+                      {"limit", [&] { limit.block(left.data(), right.data()); }},
+                  });
+    benchmark::DoNotOptimize(left.data());
 }
 
 // Eight voices, voice v playing formula v of `formulas` on program v, in `language`.
@@ -200,25 +211,71 @@ void BM_WordsInTurn(benchmark::State& state) {
     auto stereo = eightVoicesOf(kStereoFormulas, Language::Extended, lerp);
     auto classic = eightVoicesOf(kLetterFormulas, Language::Classic, lerp);
     std::vector<float> left(kBlock), right(kBlock);
-    engine::Instrument* const paths[] = {words.get(), letters.get(), stereo.get(), classic.get()};
-    double fastest[std::size(paths)];
-    std::fill(std::begin(fastest), std::end(fastest), 1e30);
-    for (auto _ : state) {
-        for (size_t i = 0; i < std::size(paths); ++i) {
-            const auto start = std::chrono::steady_clock::now();
-            paths[i]->render(left.data(), right.data(), kBlock);
-            const std::chrono::duration<double, std::nano> took = std::chrono::steady_clock::now() - start;
-            fastest[i] = std::min(fastest[i], took.count());
-            benchmark::DoNotOptimize(left.data());
-        }
+    const auto block = [&](engine::Instrument& synth) {
+        return [&] { synth.render(left.data(), right.data(), kBlock); };
+    };
+    fastestInTurn(state, {{"words", block(*words)},
+                          {"letters", block(*letters)},
+                          {"stereo", block(*stereo)},
+                          {"classic", block(*classic)}});
+    benchmark::DoNotOptimize(left.data());
+}
+
+// The extended instrument's eight voices of letters at each oversampling factor, in
+// turn; at 1x with the DC filter on; and with each block's notes struck again, plainly
+// and while a 2 s attack ramps them.
+void BM_OversampleInTurn(benchmark::State& state) {
+    std::unique_ptr<engine::Instrument> factors[4];
+    for (int exponent = 0; exponent < 4; ++exponent) {
+        factors[exponent] = eightVoicesOf(kLetterFormulas, Language::Extended, false);
+        factors[exponent]->setSetting(engine::Setting::Oversample, exponent);
     }
-    const char* names[] = {"words", "letters", "stereo", "classic"};
-    for (size_t i = 0; i < std::size(paths); ++i) state.counters[names[i]] = fastest[i] / (kBlock * 8);
+    auto struck = eightVoicesOf(kLetterFormulas, Language::Extended, false);
+    auto ramped = eightVoicesOf(kLetterFormulas, Language::Extended, false);
+    ramped->setSetting(engine::Setting::Attack, 2000);
+    auto filtered = eightVoicesOf(kLetterFormulas, Language::Extended, false);
+    filtered->setSetting(engine::Setting::DcFilter, 1);
+    std::vector<float> left(kBlock), right(kBlock);
+    const auto block = [&](engine::Instrument& synth) {
+        return [&] { synth.render(left.data(), right.data(), kBlock); };
+    };
+    const auto again = [&](engine::Instrument& synth) {
+        return [&] {
+            for (int v = 0; v < 8; ++v) synth.queueMidi(0x90, 48 + 3 * v, 100, 0);
+            synth.render(left.data(), right.data(), kBlock);
+        };
+    };
+    fastestInTurn(state, {{"1x", block(*factors[0])},
+                          {"2x", block(*factors[1])},
+                          {"4x", block(*factors[2])},
+                          {"8x", block(*factors[3])},
+                          {"dc", block(*filtered)},
+                          {"struck", again(*struck)},
+                          {"ramped", again(*ramped)}});
+    benchmark::DoNotOptimize(left.data());
+}
+
+// What the oversampling does to the sound: the decimator's ripple and rejection (dB) at
+// each factor, and the aliased share of a sawtooth at each factor and at the limit.
+void BM_OversampleMeasures(benchmark::State& state) {
+    for (auto _ : state) {
+        for (const int factor : {1, 2, 4, 8}) {
+            const std::string at = std::to_string(factor) + "x";
+            state.counters["aliased_" + at] = oversampling::atFactor(factor);
+            if (factor == 1) continue;
+            const oversampling::Response response = oversampling::decimatorResponse(factor);
+            state.counters["ripple_" + at] = response.ripple;
+            state.counters["rejection_" + at] = response.rejection;
+        }
+        state.counters["aliased_ideal"] = oversampling::ideal();
+    }
 }
 
 BENCHMARK(BM_Render)->Arg(0)->Arg(1)->ArgName("lerp");
 BENCHMARK(BM_RenderFastForm)->Arg(0)->Arg(1)->ArgName("lerp");
 BENCHMARK(BM_RenderInTurn)->Arg(0)->Arg(1)->ArgName("lerp");
 BENCHMARK(BM_WordsInTurn)->Arg(0)->Arg(1)->ArgName("lerp");
+BENCHMARK(BM_OversampleInTurn);
+BENCHMARK(BM_OversampleMeasures)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -50,7 +50,6 @@ engine::TransportReport reportOf(const clap_event_transport_t& transport) {
 extern "C" {
 static bool clapInit(const clap_plugin_t*) { return true; }
 static void clapDestroy(const clap_plugin_t* plugin) { delete static_cast<Plugin*>(plugin->plugin_data); }
-static void clapDeactivate(const clap_plugin_t*) {}
 static bool clapStartProcessing(const clap_plugin_t*) { return true; }
 static void clapStopProcessing(const clap_plugin_t*) {}
 }
@@ -78,7 +77,7 @@ Plugin::Plugin(const clap_host_t* host)
     plugin_.init = clapInit;
     plugin_.destroy = clapDestroy;
     plugin_.activate = [](const clap_plugin_t* p, double rate, uint32_t, uint32_t) { return of(p).activate(rate); };
-    plugin_.deactivate = clapDeactivate;
+    plugin_.deactivate = [](const clap_plugin_t* p) { of(p).active_ = false; };
     plugin_.start_processing = clapStartProcessing;
     plugin_.stop_processing = clapStopProcessing;
     plugin_.reset = [](const clap_plugin_t* p) { of(p).instrument_->allNotesOff(); };
@@ -88,6 +87,9 @@ Plugin::Plugin(const clap_host_t* host)
 }
 
 bool Plugin::activate(double sampleRate) {
+    activeLatency_ = instrument_->latency();
+    restartAsked_ = false;
+    active_ = true;
     instrument_->setSampleRate(sampleRate);
     instrument_->rewindSong();
     // The compilation a program change asked for happens here, on the main thread.
@@ -193,7 +195,20 @@ clap_process_status Plugin::process(const clap_process_t* process) {
         out->try_push(out, &end.header);
     }
     edits_.send(out);
+    tellLatency();
     return CLAP_PROCESS_CONTINUE;
+}
+
+void Plugin::tellLatency() {
+    if (instrument_->latency() == activeLatency_) return;
+    if (active_) {
+        if (!restartAsked_.exchange(true)) host_->request_restart(host_);
+        return;
+    }
+    // Inactive, on the main thread (a parameter or a state): the latency reported from now on.
+    activeLatency_ = instrument_->latency();
+    const auto* latency = static_cast<const clap_host_latency_t*>(host_->get_extension(host_, CLAP_EXT_LATENCY));
+    if (latency && latency->changed) latency->changed(host_);
 }
 
 void Plugin::addEdit(ParameterEdits::Kind kind, clap_id id, double value) {
@@ -203,7 +218,10 @@ void Plugin::addEdit(ParameterEdits::Kind kind, clap_id id, double value) {
 }
 
 void Plugin::beginEdit(plugin::ParameterId id) { addEdit(ParameterEdits::GestureBegin, id); }
-void Plugin::performEdit(plugin::ParameterId id, int32_t value) { addEdit(ParameterEdits::Value, id, value); }
+void Plugin::performEdit(plugin::ParameterId id, int32_t value) {
+    addEdit(ParameterEdits::Value, id, value);
+    tellLatency();
+}
 void Plugin::endEdit(plugin::ParameterId id) { addEdit(ParameterEdits::GestureEnd, id); }
 
 bool Plugin::parameterInfo(uint32_t index, clap_param_info_t* info) const {
@@ -247,9 +265,11 @@ bool Plugin::save(const clap_ostream_t* stream) {
 }
 
 bool Plugin::load(const clap_istream_t* stream) {
-    return stream && plugin::loadState(*instrument_, [stream](uint8_t* buffer, int64_t size) {
-               return stream->read(stream, buffer, static_cast<uint64_t>(size));
-           });
+    const bool loaded = stream && plugin::loadState(*instrument_, [stream](uint8_t* buffer, int64_t size) {
+                            return stream->read(stream, buffer, static_cast<uint64_t>(size));
+                        });
+    tellLatency();
+    return loaded;
 }
 
 // The extensions' tables, whose functions call the instance the plug-in pointer names.
@@ -293,6 +313,7 @@ const clap_plugin_params_t Plugin::kParams = {
     },
     [](const clap_plugin_t* p, const clap_input_events_t* in, const clap_output_events_t* out) {
         of(p).take(in, false);
+        of(p).tellLatency();
         of(p).edits_.send(out);
     },
 };
@@ -332,6 +353,10 @@ const clap_plugin_state_t Plugin::kState = {
     [](const clap_plugin_t* p, const clap_istream_t* stream) { return of(p).load(stream); },
 };
 
+const clap_plugin_latency_t Plugin::kLatency = {
+    [](const clap_plugin_t* p) { return static_cast<uint32_t>(of(p).activeLatency_.load()); },
+};
+
 const void* Plugin::extension(const char* id) const {
     if (!id) return nullptr;
     const std::pair<const char*, const void*> extensions[] = {
@@ -341,6 +366,7 @@ const void* Plugin::extension(const char* id) const {
         {CLAP_EXT_STATE, &kState},
         {CLAP_EXT_GUI, &kGui},
         {CLAP_EXT_TIMER_SUPPORT, &kTimers},
+        {CLAP_EXT_LATENCY, &kLatency},
     };
     for (const auto& [name, extension] : extensions)
         if (std::strcmp(id, name) == 0) return extension;

@@ -12,12 +12,14 @@
 
 #include <clap/ext/audio-ports.h>
 #include <clap/ext/gui.h>
+#include <clap/ext/latency.h>
 #include <clap/ext/note-ports.h>
 #include <clap/ext/params.h>
 #include <clap/ext/state.h>
 #include <clap/ext/timer-support.h>
 #include <clap/plugin.h>
 
+#include <atomic>
 #include <memory>
 
 #include "../engine/instrument.h"
@@ -47,6 +49,14 @@ private:
     static const clap_plugin_gui_t kGui;
     static const clap_plugin_timer_support_t kTimers;
     static const clap_plugin_state_t kState;
+    static const clap_plugin_latency_t kLatency;
+
+    // The oversampling's latency: reported as it was at activation, and a change told to
+    // the host, which restarts an active plug-in for it. [any thread]
+    void tellLatency();
+    std::atomic<bool> active_{false};
+    std::atomic<int32_t> activeLatency_{0};
+    std::atomic<bool> restartAsked_{false};
 
     // The host's events: inside a block queued at their frames; outside one (flush) the
     // parameter values take effect at once.

@@ -31,6 +31,7 @@ enum Control {
     // The extended instrument's strip.
     AttackLabel,
     ReleaseLabel,
+    OversampleLabel,
     DcButton,
     MpeButton,
     kControlCount
@@ -79,8 +80,8 @@ inline constexpr SettingControl kSettingControls[] = {
     {TimeLabel, engine::Setting::Time},       {GainLabel, engine::Setting::Gain},
     {DrumLabel, engine::Setting::DrumKey},    {LerpButton, engine::Setting::Lerp},
     {ClampButton, engine::Setting::Clamp},    {AttackLabel, engine::Setting::Attack},
-    {ReleaseLabel, engine::Setting::Release}, {DcButton, engine::Setting::DcFilter},
-    {MpeButton, engine::Setting::Mpe},
+    {ReleaseLabel, engine::Setting::Release}, {OversampleLabel, engine::Setting::Oversample},
+    {DcButton, engine::Setting::DcFilter},    {MpeButton, engine::Setting::Mpe},
 };
 // The control that shows `setting`, or kControlCount for none (the scope's zoom).
 inline Control controlOf(engine::Setting setting) {
@@ -109,6 +110,7 @@ inline const ControlLayout& layoutOf(Control c) {
         {"drum", "static", "", {510, 295, 590, 320}, ControlKind::OwnerDrawn, 0, Font::Label},
         {"attack", "static", "", {10, 335, 140, 360}, ControlKind::OwnerDrawn, 0, Font::Label},
         {"release", "static", "", {150, 335, 280, 360}, ControlKind::OwnerDrawn, 0, Font::Label},
+        {"oversample", "static", "", {290, 335, 400, 360}, ControlKind::OwnerDrawn, 0, Font::Label},
         {"dc", "static", "DC filter", {410, 335, 490, 360}, ControlKind::Clickable, kDcId, Font::Label},
         {"mpe", "static", "MPE", {500, 335, 590, 360}, ControlKind::Clickable, kMpeId, Font::Label},
     };

@@ -41,6 +41,7 @@ constexpr uint32_t kMpe = 0x4d7a2a45;
 constexpr uint32_t kAttack = 0x4d7a2e55;
 constexpr uint32_t kRelease = 0x4d7a3275;
 constexpr uint32_t kDcFilter = 0x4d7a3685;
+constexpr uint32_t kOversample = 0x4d7a3a95;
 }  // namespace chunktag
 
 constexpr int kChunkPrograms = 128;

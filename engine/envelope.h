@@ -6,6 +6,7 @@
 // without a ramp plays at 1 and its values are mixed exactly as they always were.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
@@ -16,8 +17,10 @@ struct Ramp {
     int32_t at = 0, length = 0;  // samples played of it, and its length; 0: no ramp
 
     bool active() const { return length > 0; }
-    // The level after `played` more samples of the ramp.
-    double levelAfter(int32_t played) const { return active() ? from + (to - from) * (at + played) / length : to; }
+    // The level after `played` more samples of the ramp; at its end past its end.
+    double levelAfter(int32_t played) const {
+        return active() ? from + (to - from) * std::min(at + played, length) / length : to;
+    }
     double level() const { return levelAfter(0); }
     int32_t left() const { return length - at; }
     // A ramp from the level now to `target` over `samples` (none: at `target` at once).

@@ -183,6 +183,7 @@ std::atomic<int32_t>& Instrument::settingField(Setting which) {
         case Setting::Attack: return attack;
         case Setting::Release: return release;
         case Setting::DcFilter: return dcFilter;
+        case Setting::Oversample: return oversample;
         case Setting::DrumKey: break;
     }
     return programs[currentProgram.load()].drumKey;

@@ -25,6 +25,7 @@
 #include "../expr/expression.h"
 #include "../expr/formula_code.h"
 #include "chunk.h"
+#include "decimator.h"
 #include "envelope.h"
 #include "events.h"
 #include "published_names.h"
@@ -150,6 +151,8 @@ public:
 
     // [any thread] The rate the next block renders at; rates that are not positive are ignored.
     void setSampleRate(double rate);
+    // [any thread] How many samples late the output is: the oversampling's filters' delay.
+    int32_t latency() const { return Decimator::latencyOf(1 << std::clamp<int32_t>(oversample.load(), 0, 3)); }
     // [any thread] A setting of the table in settings.h; the drum key is the current
     // program's. setSetting keeps a value in the setting's range or its default, else
     // brings it to the nearest end.
@@ -262,6 +265,7 @@ private:
     std::atomic<int32_t> attack{0};
     std::atomic<int32_t> release{0};
     std::atomic<int32_t> dcFilter{0};
+    std::atomic<int32_t> oversample{0};
 
     ProgramSlot programs[kNumPrograms]{};
     uint8_t sineTable_[256];
@@ -285,8 +289,14 @@ private:
     Event heldOffs_[128]{};
     bool offHeld_[128]{};
     int64_t releases_ = 0;
-    // [audio thread] The DC filter's last input and output of each side.
+    // [audio thread] The DC filter's last input and output of each side; the factor the
+    // voices run at in this block and the filters that bring each side back from it. The
+    // right side's filter is not run while the sides play the same (`sidesAgree_`): its
+    // history is then the left's.
     DcFilter dcLeft_, dcRight_;
+    int32_t factor_ = 1;
+    Decimator decimateLeft_, decimateRight_;
+    bool sidesAgree_ = true;
     // [audio thread] The extended language's: the song's position, and the latest
     // pressure and controller 74 of each channel, which a new note takes.
     SongPosition song_;
@@ -324,11 +334,16 @@ private:
     // Every note released (all notes off: the pedal's too), or silenced at once (all sound off).
     void releaseAll();
     void silence();
-    // [audio thread] Advances the voices' ramps over a rendered stretch ending at `frame`,
-    // freeing the voices whose release ended there.
-    void advanceRamps(int32_t frames, int32_t frame);
+    // [audio thread] Advances the voices' ramps by the `steps` values of a rendered
+    // stretch ending at `frame`, freeing the voices whose release ended there.
+    void advanceRamps(int32_t steps, int32_t frame);
     // The frames until the first ramp of a sounding voice ends, at most `limit`.
     int32_t framesToRampEnd(int32_t limit) const;
+    // [audio thread] A ramp of `milliseconds` in the voices' values.
+    int32_t rampSteps(int32_t milliseconds) const { return rampSamples(milliseconds, sampleRate_.load()) * factor_; }
+    // [audio thread] The stretch's mixes of `frames` × factor_ values back to `frames`
+    // samples, in place; the right one only where the stretch is stereo.
+    void decimate(int32_t frames, bool stereo);
 
     // The atomic that holds a setting: the drum key's is the current program's.
     std::atomic<int32_t>& settingField(Setting which);
@@ -407,13 +422,15 @@ private:
 
     // [audio thread] The mix of a stretch, as the voices add to it, and the song's
     // position at each of its frames, as beat and bar read it.
+    // (A stretch of kStretch frames holds kSteps values of each voice at the largest factor.)
     static constexpr int32_t kStretch = 256;
-    float stretchMix_[kStretch]{};
-    float stretchMixRight_[kStretch]{};  // while a voice plays a stereo formula
-    float voiceMix_[kStretch]{};         // a voice of one formula's, beside those
-    float rampMix_[kStretch]{};          // a ramping voice's values at full gain
-    int64_t stretchBeats_[kStretch]{};
-    int64_t stretchBars_[kStretch]{};
+    static constexpr int32_t kSteps = kStretch * Decimator::kLargestFactor;
+    float stretchMix_[kSteps]{};
+    float stretchMixRight_[kSteps]{};  // while a voice plays a stereo formula
+    float voiceMix_[kSteps]{};         // a voice of one formula's, beside those
+    float rampMix_[kSteps]{};          // a ramping voice's values at full gain
+    int64_t stretchBeats_[kSteps]{};
+    int64_t stretchBars_[kSteps]{};
 
     // [audio thread] The coming block's events.
     Event events_[kEventCapacity];

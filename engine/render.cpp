@@ -53,6 +53,13 @@ void Instrument::fire(const Event& event) {
     }
 }
 
+void Instrument::decimate(int32_t frames, bool stereo) {
+    if (stereo && sidesAgree_) decimateRight_ = decimateLeft_;
+    decimateLeft_.process(stretchMix_, frames, stretchMix_);
+    if (stereo) decimateRight_.process(stretchMixRight_, frames, stretchMixRight_);
+    sidesAgree_ = !stereo;
+}
+
 void Instrument::render(float* left, float* right, int32_t frames) { renderWith(left, right, frames, CompiledCode{}); }
 
 }  // namespace engine

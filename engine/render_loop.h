@@ -44,11 +44,16 @@ void Instrument::renderVoice(Voice& voice, int32_t frames, random15::Every draws
             renderSide(formula, v, frames, draws, rate, timeStep, evaluate, into, scale);
             return;
         }
-        std::fill(rampMix_, rampMix_ + frames, 0.0f);
+        // Into the buffer of zeros, which is left as it was found.
         renderSide(formula, v, frames, draws, rate, timeStep, evaluate, rampMix_, 100);
+        // Each value (a shaped value / 256, exactly) times the level and the gain; the
+        // level's step: a stretch ends where a ramp ends, so it never passes the end.
+        const Ramp& ramp = voice.ramp;
+        const double step = (ramp.to - ramp.from) / ramp.length, gainFactor = scale / 100.0;
+        const double first = ramp.from + step * ramp.at;
         for (int32_t i = 0; i < frames; ++i) {
-            const double value = rampMix_[i] * 256.0 * voice.ramp.levelAfter(i + 1);
-            into[i] += static_cast<float>(value * scale / 100.0) * 0.00390625f;
+            into[i] += static_cast<float>(rampMix_[i] * (first + step * (i + 1)) * gainFactor);
+            rampMix_[i] = 0.0f;
         }
     };
     if (code.right && mixRight) {
@@ -129,11 +134,14 @@ void Instrument::renderSide(CompiledExpression& code, Voice& voice, int32_t fram
 template <class Evaluate>
 void Instrument::renderStretch(float* left, float* right, int32_t from, int32_t frames, double rate, double timeStep,
                                Evaluate& evaluate) {
+    // The voices run at `factor_` times the rate, `steps` values over the stretch.
+    const int32_t steps = frames * factor_;
+    const double voiceRate = rate * factor_;
     Voice* sounding[kNumVoices];
     int32_t count = 0;
     for (Voice& voice : voices)
         if (voice.note >= 0) sounding[count++] = &voice;
-    const uint32_t drawn = random_.take(static_cast<uint32_t>(frames * count));
+    const uint32_t drawn = random_.take(static_cast<uint32_t>(steps * count));
     if (language_ == Language::Extended) {
         // The song's position for each frame where a voice reads it; else only onward.
         constexpr uint64_t kSong = readBit(Word::Beat) | readBit(Word::Bar);
@@ -143,22 +151,23 @@ void Instrument::renderStretch(float* left, float* right, int32_t from, int32_t 
             reads |= variablesRead(code) | (code.right ? variablesRead(*code.right) : 0);
         }
         const bool song = (reads & kSong) != 0;
-        song_.advance(song ? stretchBeats_ : nullptr, song ? stretchBars_ : nullptr, frames, rate);
+        song_.advance(song ? stretchBeats_ : nullptr, song ? stretchBars_ : nullptr, frames, rate, factor_);
     }
     bool stereo = false;
     for (int32_t j = 0; j < count; ++j) stereo |= handOver_.playing(sounding[j]->program).right != nullptr;
-    std::fill(stretchMix_, stretchMix_ + frames, 0.0f);
-    if (stereo) std::fill(stretchMixRight_, stretchMixRight_ + frames, 0.0f);
+    std::fill(stretchMix_, stretchMix_ + steps, 0.0f);
+    if (stereo) std::fill(stretchMixRight_, stretchMixRight_ + steps, 0.0f);
     for (int32_t j = 0; j < count; ++j) {
         const random15::Every draws(drawn, j + 1, count);
         if (!stereo || handOver_.playing(sounding[j]->program).right) {
-            renderVoice(*sounding[j], frames, draws, rate, timeStep, evaluate, stretchMix_, stretchMixRight_);
+            renderVoice(*sounding[j], steps, draws, voiceRate, timeStep, evaluate, stretchMix_, stretchMixRight_);
             continue;
         }
-        std::fill(voiceMix_, voiceMix_ + frames, 0.0f);
-        renderVoice(*sounding[j], frames, draws, rate, timeStep, evaluate, voiceMix_, nullptr);
-        for (int32_t i = 0; i < frames; ++i) stretchMix_[i] += voiceMix_[i], stretchMixRight_[i] += voiceMix_[i];
+        std::fill(voiceMix_, voiceMix_ + steps, 0.0f);
+        renderVoice(*sounding[j], steps, draws, voiceRate, timeStep, evaluate, voiceMix_, nullptr);
+        for (int32_t i = 0; i < steps; ++i) stretchMix_[i] += voiceMix_[i], stretchMixRight_[i] += voiceMix_[i];
     }
+    if (factor_ > 1) decimate(frames, stereo);
     const float* rightMix = stereo ? stretchMixRight_ : stretchMix_;
     if (dcFilter.load(std::memory_order_relaxed) != 0) {
         // Between the mix and the limit; both sides run, so that they agree while the mix is one.
@@ -175,7 +184,7 @@ void Instrument::renderStretch(float* left, float* right, int32_t from, int32_t 
             if (right) right[from + i] = std::clamp(rightMix[i] * 0.25f, -1.0f, 1.0f);
         }
     }
-    advanceRamps(frames, from + frames - 1);
+    advanceRamps(steps, from + frames - 1);
 }
 
 // The block is cut at the frames of its events and of the voices' ramps' ends, and into
@@ -184,7 +193,10 @@ void Instrument::renderStretch(float* left, float* right, int32_t from, int32_t 
 template <class Evaluate>
 void Instrument::renderWith(float* left, float* right, int32_t frames, Evaluate&& evaluate) {
     const double rate = sampleRate_.load();
-    const double timeStep = 65536.0 / rate * timeFactorOf(timeScale);
+    factor_ = 1 << std::clamp<int32_t>(oversample.load(std::memory_order_relaxed), 0, 3);
+    decimateLeft_.setFactor(factor_);
+    decimateRight_.setFactor(factor_);
+    const double timeStep = 65536.0 / (rate * factor_) * timeFactorOf(timeScale);
     handOver_.adoptWalked();
     sortEvents();
     endedCount_ = 0;

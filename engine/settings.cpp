@@ -1,5 +1,6 @@
 #include "settings.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -28,6 +29,8 @@ constexpr SettingInfo kSettings[kSettingCount] = {
     {"attack", "Attack", 0, 2000, 0, 1, 120, chunktag::kAttack, SettingShow::Duration, false, true, 10},
     {"release", "Release", 0, 5000, 0, 1, 120, chunktag::kRelease, SettingShow::Duration, false, true, 10},
     {"dc", "DC filter", 0, 1, 0, 0, 0, chunktag::kDcFilter, SettingShow::Switch, false, true},
+    // The voices computed 1, 2, 4 or 8 times a sample.
+    {"oversample", "Oversample", 0, 3, 0, 30, 120, chunktag::kOversample, SettingShow::Factor, false, true},
 };
 
 template <class... Args>
@@ -60,6 +63,7 @@ std::string settingValueText(Setting setting, int32_t value) {
             if (value < 24) return "---";
             return format("%s%i", kNoteNames[value % 12], (value - 24) / 12 + 1);
         case SettingShow::Duration: return format("%i ms", value);
+        case SettingShow::Factor: return format("%ix", 1 << std::clamp(value, 0, 30));
     }
     return "";
 }
@@ -128,6 +132,10 @@ bool settingValueOf(Setting setting, const char* text, int32_t& value) {
             result = number.value >= 1.0 ? (number.value - 1.0) / 0.06 + 50.0 : (number.value - 0.25) / 0.015;
             break;
         case SettingShow::Zoom: result = 8 - number.value; break;
+        case SettingShow::Factor:  // the factor, a power of two, back to its exponent
+            if (!(number.value >= 1.0) || std::exp2(std::round(std::log2(number.value))) != number.value) return false;
+            result = std::log2(number.value);
+            break;
         case SettingShow::Key: named = keyOf(number.at, info, result); break;
         case SettingShow::Number:
         case SettingShow::Duration: break;

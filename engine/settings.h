@@ -24,9 +24,10 @@ enum class Setting : int32_t {
     Attack,
     Release,
     DcFilter,
+    Oversample,
 };
 constexpr int kClassicSettingCount = 8;
-constexpr int kSettingCount = 12;
+constexpr int kSettingCount = 13;
 
 // How a setting's value reads.
 enum class SettingShow : int32_t {
@@ -37,6 +38,7 @@ enum class SettingShow : int32_t {
     Zoom,        // "8x" (the scope's horizontal zoom)
     Key,         // "Ch10:  C-1", "Ch10:  ---" below key 24
     Duration,    // "Attack: 10 ms"
+    Factor,      // "Oversample: 4x": a power of two, the value its exponent
 };
 
 struct SettingInfo {
@@ -70,11 +72,11 @@ inline int32_t lowestValue(const SettingInfo& info) {
 // The text a setting's value shows with, as the editor shows it ("Poly: 8", "Ch10:  C-4").
 std::string settingText(Setting setting, int32_t value);
 // The value alone, as hosts show it beside the setting's name ("8", "Mono", "1.00x", "on",
-// "C-4", "---", "10 ms").
+// "C-4", "---", "10 ms", "4x").
 std::string settingValueText(Setting setting, int32_t value);
 // The value that a text as settingText or settingValueText writes it, or just its number,
 // stands for ("Mono", "Lerp: on", "on", "Time: 1.00x", "1.00x", "Ch10:  C-4", "C-4", "---",
-// "130"); false for a text that names no value from lowestValue to the highest.
+// "130", "4x", "4"); false for a text that names no value from lowestValue to the highest.
 bool settingValueOf(Setting setting, const char* text, int32_t& value);
 // The program whose name begins a text ("006 Ringy" is program 5: names count from 1).
 bool programOfText(const char* text, int32_t& program);

@@ -33,9 +33,8 @@ int64_t SongPosition::wholeUnits(double units) {
     return static_cast<int64_t>(std::floor(units));
 }
 
-double SongPosition::unitsAt(int64_t n) const {
-    if (n == 0 || rate_ <= 0.0) return anchor_;
-    const auto samples = static_cast<double>(n);
+double SongPosition::unitsAt(double samples) const {
+    if (samples == 0.0 || rate_ <= 0.0) return anchor_;
     // n * tempo * units is exact for whole tempos, so a beat that falls on a sample is exact.
     double moved = samples * tempo_ * kBeatUnits;
     if (increment_ != 0.0) moved += increment_ * kBeatUnits * samples * (samples - 1.0) / 2.0;
@@ -106,20 +105,20 @@ void SongPosition::findBar(int64_t beat) {
         barStart_ += floorDivide(beat - barStart_, barLength_) * barLength_;
 }
 
-void SongPosition::advance(int64_t* beats, int64_t* bars, int32_t frames, double rate) {
+void SongPosition::advance(int64_t* beats, int64_t* bars, int32_t frames, double rate, int32_t factor) {
     if (rate != rate_) {
         // The samples so far counted at the old rate; from here on at the new.
         const double here = unitsAt(elapsed_), tempo = tempoAt(elapsed_);
         rate_ = rate;
         anchor(here, tempo, increment_);
     }
-    if (beats && bars) {
-        for (int32_t i = 0; i < frames; ++i) {
-            const int64_t beat = beatAt(elapsed_ + i);
-            if (beat - barStart_ >= barLength_ || beat < barStart_) findBar(beat);
-            beats[i] = beat;
-            bars[i] = barStart_;
-        }
+    for (int32_t i = 0; beats && bars && i < frames * factor; ++i) {
+        const int64_t beat =
+            factor == 1 ? beatAt(static_cast<double>(elapsed_ + i))
+                        : beatAt(static_cast<double>(elapsed_ + i / factor) + static_cast<double>(i % factor) / factor);
+        if (beat - barStart_ >= barLength_ || beat < barStart_) findBar(beat);
+        beats[i] = beat;
+        bars[i] = barStart_;
     }
     elapsed_ += frames;
     if (elapsed_ >= kLongestRun) anchor(unitsAt(elapsed_), tempoAt(elapsed_), increment_);

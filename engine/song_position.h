@@ -36,8 +36,9 @@ public:
     void follow(const TransportReport& report);
     // Writes the position at each of the next `frames` samples into `beats` and the start
     // of its bar into `bars` (in the units of beat), and moves on past them; with null
-    // arrays it only moves on.
-    void advance(int64_t* beats, int64_t* bars, int32_t frames, double rate);
+    // arrays it only moves on. With a `factor` above 1 it writes `factor` positions a
+    // sample, at each fraction 1 / `factor` of it.
+    void advance(int64_t* beats, int64_t* bars, int32_t frames, double rate, int32_t factor = 1);
     // The position at the sample reached.
     int64_t beat() const { return beatAt(elapsed_); }
     // Back to the song's start, as at activation: the tempo and signature stay.
@@ -47,8 +48,8 @@ private:
     // The position `n` samples after the anchor, rounded down. Each is computed from the
     // anchor, not summed step by step, so that a beat that falls on a sample is that
     // sample's, and a stretch that nobody reads costs nothing.
-    int64_t beatAt(int64_t n) const { return wholeUnits(unitsAt(n)); }
-    double unitsAt(int64_t n) const;
+    int64_t beatAt(double n) const { return wholeUnits(unitsAt(n)); }
+    double unitsAt(double n) const;
     double tempoAt(int64_t n) const;
     static int64_t wholeUnits(double units);
     // The position at the sample reached becomes the anchor, to go on from it at `tempo`.

@@ -41,7 +41,7 @@ void Instrument::noteOn(const Event& event) {
 
 void Instrument::startRamp(Voice& voice, bool fromLevel) {
     if (!fromLevel) voice.ramp = Ramp{0.0, 0.0, 0, 0};
-    voice.ramp.restart(1.0, rampSamples(attack, sampleRate_.load()));
+    voice.ramp.restart(1.0, rampSteps(attack));
 }
 
 void Instrument::startVoice(int index, bool mono, const Event& note) {
@@ -129,7 +129,7 @@ void Instrument::freeVoice(Voice& voice, int32_t frame) {
 }
 
 void Instrument::releaseNote(int32_t key, const Voice* except) {
-    const int32_t samples = rampSamples(release, sampleRate_.load());
+    const int32_t samples = rampSteps(release);
     for (Voice& voice : voices) {
         if (voice.note < 0 || (key >= 0 && voice.note != key)) continue;
         if (&voice == except) {
@@ -208,14 +208,15 @@ void Instrument::allNotesOff() {
 
 int32_t Instrument::framesToRampEnd(int32_t limit) const {
     for (const Voice& voice : voices)
-        if (voice.note >= 0 && voice.ramp.active()) limit = std::min(limit, voice.ramp.left());
+        if (voice.note >= 0 && voice.ramp.active())
+            limit = std::min(limit, (voice.ramp.left() + factor_ - 1) / factor_);
     return limit;
 }
 
-void Instrument::advanceRamps(int32_t frames, int32_t frame) {
+void Instrument::advanceRamps(int32_t steps, int32_t frame) {
     for (Voice& voice : voices) {
         if (voice.note < 0 || !voice.ramp.active()) continue;
-        voice.ramp.at += frames;
+        voice.ramp.at += steps;
         if (voice.ramp.at < voice.ramp.length) continue;
         if (voice.releasing)
             freeVoice(voice, frame);  // after the release's last sample

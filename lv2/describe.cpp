@@ -29,6 +29,7 @@ const char kPrefixes[] =
     "@prefix state: <http://lv2plug.in/ns/ext/state#> .\n"
     "@prefix time: <http://lv2plug.in/ns/ext/time#> .\n"
     "@prefix ui: <http://lv2plug.in/ns/extensions/ui#> .\n"
+    "@prefix units: <http://lv2plug.in/ns/extensions/units#> .\n"
     "@prefix urid: <http://lv2plug.in/ns/ext/urid#> .\n\n";
 
 std::string quoted(const std::string& text) {
@@ -56,11 +57,12 @@ void controlPort(std::ostream& out, uint32_t index, const plugin::ParameterInfo&
     engine::Setting setting;
     if (plugin::settingOf(parameter.id, setting)) {
         const engine::SettingShow show = engine::settingInfo(setting).show;
-        const bool labelled = show == engine::SettingShow::Switch || show == engine::SettingShow::Voices ||
-                              show == engine::SettingShow::Zoom;
+        const bool enumerated = show == engine::SettingShow::Voices || show == engine::SettingShow::Zoom ||
+                                show == engine::SettingShow::Factor;
+        const bool labelled = show == engine::SettingShow::Switch || enumerated;
         if (show == engine::SettingShow::Switch) out << " , lv2:toggled";
         if (!parameter.automatable) out << " , pprops:notAutomatic";
-        if (show == engine::SettingShow::Voices || show == engine::SettingShow::Zoom) out << " , lv2:enumeration";
+        if (enumerated) out << " , lv2:enumeration";
         if (labelled) {
             out << " ;\n        lv2:scalePoint";
             for (int32_t v = parameter.lowest; v <= parameter.highest; ++v)
@@ -126,8 +128,13 @@ int main(int argc, char** argv) {
                 << " ;\n        lv2:symbol \"out_right\" ;\n        lv2:name \"Right\" ;\n    ] ,\n";
     for (int i = 0; i < plugin::kParameterCount; ++i) {
         controlPort(description, lv2adapter::kFirstSettingPort + static_cast<uint32_t>(i), plugin::parameterAt(i));
-        description << (i + 1 < plugin::kParameterCount ? " ,\n" : " .\n\n");
+        description << " ,\n";
     }
+    description << "    [\n        a lv2:OutputPort , lv2:ControlPort ;\n        lv2:index " << lv2adapter::kLatencyPort
+                << " ;\n        lv2:symbol \"latency\" ;\n        lv2:name \"Latency\" ;\n"
+                << "        lv2:designation lv2:latency ;\n        lv2:portProperty lv2:integer ;\n"
+                << "        lv2:minimum 0 ;\n        lv2:maximum " << engine::Decimator::latencyOf(8)
+                << " ;\n        units:unit units:frame ;\n    ] .\n\n";
     description
         // The editor: embedded in the host's window, ticked by its idle calls, reaching the
         // instrument through instance-access.

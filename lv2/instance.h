@@ -33,6 +33,7 @@ struct Plugin {
     const LV2_Atom_Sequence* midi = nullptr;
     float* left = nullptr;
     float* right = nullptr;
+    float* latency = nullptr;  // the oversampling's delay in samples, as run last wrote it
     const float* controls[kControlCount]{};
     // What the ports held when last acted on; kept in the state, so that a host that sets
     // the saved port values before a restore does not undo what the state holds.

@@ -99,7 +99,9 @@ void connect(LV2_Handle handle, uint32_t port, void* data) {
         plugin.left = static_cast<float*>(data);
     else if (port == kRightPort)
         plugin.right = static_cast<float*>(data);
-    else if (port >= kFirstSettingPort && port < kPortCount)
+    else if (port == kLatencyPort)
+        plugin.latency = static_cast<float*>(data);
+    else if (port >= kFirstSettingPort && port < kLatencyPort)
         plugin.controls[port - kFirstSettingPort] = static_cast<const float*>(data);
 }
 
@@ -214,6 +216,7 @@ void Plugin::run(uint32_t frames) {
         }
     }
     instrument->render(left, right, static_cast<int32_t>(frames));
+    if (latency) *latency = static_cast<float>(instrument->latency());
 }
 
 }  // namespace lv2adapter

@@ -16,14 +16,15 @@ inline constexpr char kControlsKey[] = "urn:kelmo:bytone#controls";
 inline constexpr char kPresetPrefix[] = "urn:kelmo:bytone:preset:";
 inline constexpr char kUiUri[] = "urn:kelmo:bytone#ui";
 
-// The MIDI input, the two outputs, and a control per host parameter in the parameter
+// The MIDI input, the two outputs, a control per host parameter in the parameter
 // layer's order (a setting's named by its key): the first release's settings, the
-// program, then the settings that came after.
+// program, then the settings that came after; and the latency the instrument reports.
 constexpr uint32_t kMidiPort = 0;
 constexpr uint32_t kLeftPort = 1;
 constexpr uint32_t kRightPort = 2;
 constexpr uint32_t kFirstSettingPort = 3;
 constexpr uint32_t kProgramPort = kFirstSettingPort + engine::kClassicSettingCount;
-constexpr uint32_t kPortCount = kFirstSettingPort + engine::kSettingCount + 1;
+constexpr uint32_t kLatencyPort = kFirstSettingPort + engine::kSettingCount + 1;
+constexpr uint32_t kPortCount = kLatencyPort + 1;
 
 }  // namespace lv2adapter

@@ -40,13 +40,9 @@ bool settingOf(ParameterId id, engine::Setting& setting) {
 }
 
 bool parameterOf(ParameterId id, ParameterInfo& info) {
-    engine::Setting setting;
-    if (settingOf(id, setting))
-        info = parameterAt(static_cast<int>(setting));
-    else if (id == kProgramParameter)
-        info = kProgram;
-    else
-        return false;
+    const int index = parameterIndexOf(id);
+    if (index < 0) return false;
+    info = parameterAt(index);
     return true;
 }
 

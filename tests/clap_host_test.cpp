@@ -2,6 +2,7 @@
 // extensions; its sound against the VST 2.4 plug-in's, its parameters and its state.
 #include <clap/entry.h>
 #include <clap/ext/audio-ports.h>
+#include <clap/ext/latency.h>
 #include <clap/ext/note-ports.h>
 #include <clap/ext/params.h>
 #include <clap/ext/state.h>
@@ -330,6 +331,33 @@ TEST_F(ClapTest, NoteExpressionsActOnTheNotesTheyName) {
 
 // With the MPE parameter on, a member channel's bend moves its own notes only, by up
 // to 48 semitones; off, any channel's bend moves every note by up to 2.
+// Oversampling delays the sound by its filters: the latency extension says how much as
+// the plug-in was activated, and a change while active asks the host for a restart.
+TEST_F(ClapTest, OversamplingReportsItsLatencyAndAsksForARestart) {
+    static int restarts;
+    restarts = 0;
+    clap_host_t host = kPlainClapHost;
+    host.request_restart = [](const clap_host_t*) { ++restarts; };
+    const clap_plugin_t* p = factory->create_plugin(factory, &host, "com.bytone.bytone");
+    ASSERT_TRUE(p && p->init(p) && p->activate(p, kRate, 1, kBlock) && p->start_processing(p));
+    made.push_back(p);
+    const auto* latency = extension<clap_plugin_latency_t>(p, CLAP_EXT_LATENCY);
+    ASSERT_NE(latency, nullptr);
+    EXPECT_EQ(latency->get(p), 0u);
+    std::vector<float> left(kBlock), right(kBlock);
+    EventList changes;
+    changes.parameter(0, static_cast<clap_id>(engine::Setting::Oversample), 3);
+    process(p, changes, left.data(), right.data());
+    EventList none;
+    process(p, none, left.data(), right.data());
+    EXPECT_EQ(restarts, 1) << "asked once";
+    EXPECT_EQ(latency->get(p), 0u) << "until the restart";
+    p->stop_processing(p);
+    p->deactivate(p);
+    ASSERT_TRUE(p->activate(p, kRate, 1, kBlock));
+    EXPECT_EQ(latency->get(p), static_cast<uint32_t>(engine::Decimator::latencyOf(8)));
+}
+
 TEST_F(ClapTest, MpeBendsEachMemberChannelsNotes) {
     // The phase at the block's end of a note of key 30 on channel 2, bent all the way up on
     // `bendChannel` (0-based): shifted right by `shift`.
@@ -371,9 +399,9 @@ TEST_F(ClapTest, AParameterChangeIsHeardFromItsFrame) {
 TEST_F(ClapTest, ValuesAndTextsGoBothWays) {
     const auto* params = extension<clap_plugin_params_t>(plugin, CLAP_EXT_PARAMS);
     ASSERT_NE(params, nullptr);
-    ASSERT_EQ(params->count(plugin), 13u);
+    ASSERT_EQ(params->count(plugin), 14u);
     std::vector<std::string> names;
-    for (uint32_t i = 0; i < 13; ++i) {
+    for (uint32_t i = 0; i < 14; ++i) {
         clap_param_info_t info{};
         ASSERT_TRUE(params->get_info(plugin, i, &info));
         names.push_back(info.name);
@@ -385,7 +413,7 @@ TEST_F(ClapTest, ValuesAndTextsGoBothWays) {
         EXPECT_LE(info.default_value, info.max_value);
     }
     EXPECT_EQ(names, (std::vector<std::string>{"Poly", "Porta", "Time", "Gain", "Lerp", "Clamp", "Zoom", "Ch10",
-                                               "Program", "MPE", "Attack", "Release", "DC filter"}));
+                                               "Program", "MPE", "Attack", "Release", "DC filter", "Oversample"}));
     for (const ParameterCase& c : kParameterTexts) {
         char text[64] = {};
         ASSERT_TRUE(params->value_to_text(plugin, c.id, c.value, text, sizeof text)) << c.text;

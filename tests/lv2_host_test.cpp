@@ -175,6 +175,7 @@ protected:
 
 TEST_F(Lv2Test, TheDescriptionIsWhatTheCodeDoes) {
     EXPECT_EQ(lilv_plugin_get_num_ports(plugin), lv2adapter::kPortCount);
+    EXPECT_EQ(lilv_plugin_get_latency_port_index(plugin), lv2adapter::kLatencyPort);
     LilvNode* midiEvent = lilv_new_uri(world, LV2_MIDI__MidiEvent);
     EXPECT_TRUE(
         lilv_port_supports_event(plugin, lilv_plugin_get_port_by_index(plugin, lv2adapter::kMidiPort), midiEvent));
@@ -325,6 +326,17 @@ TEST_F(Lv2Test, AControlActsWhenItMovesAndNotOtherwise) {
     ASSERT_EQ(reloaded.restore(state, LV2_ATOM__Chunk, played.savedControls), LV2_STATE_SUCCESS);
     reloaded.run();
     EXPECT_EQ(reloaded.save(), state);
+
+    // The latency port reports the oversampling's delay.
+    Instance oversampled(plugin);
+    EXPECT_EQ(std::string(lilv_node_as_string(lilv_port_get_symbol(
+                  plugin, lilv_plugin_get_port_by_index(plugin, lv2adapter::kFirstSettingPort + 13)))),
+              "oversample");
+    oversampled.controls[lv2adapter::kFirstSettingPort + 13] = 3;
+    oversampled.run();
+    EXPECT_EQ(oversampled.controls[lv2adapter::kLatencyPort], engine::Decimator::latencyOf(8));
+    quiet.run();
+    EXPECT_EQ(quiet.controls[lv2adapter::kLatencyPort], 0);
 }
 
 TEST_F(Lv2Test, AStateOfAnEarlierReleaseLoadsAndSavesByteForByte) {

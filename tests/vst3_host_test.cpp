@@ -389,7 +389,7 @@ TEST_F(Vst3Test, TheFactoryDescribesOneInstrumentWithItsBusesParametersAndProgra
 
     // The settings, the program, and each channel's hidden controllers.
     with<v3_edit_controller>(component, v3_edit_controller_iid, [&](auto* self, auto* e) {
-        EXPECT_EQ(e->get_parameter_count(self), 8 + 1 + 4 + 16 * 7 + 16 * 2 + 16 * 3);
+        EXPECT_EQ(e->get_parameter_count(self), 8 + 1 + 5 + 16 * 7 + 16 * 2 + 16 * 3);
         v3_param_info p{};
         EXPECT_EQ(e->get_parameter_info(self, 3, &p), V3_OK);
         EXPECT_EQ(ascii(p.title), "Gain");
@@ -407,19 +407,19 @@ TEST_F(Vst3Test, TheFactoryDescribesOneInstrumentWithItsBusesParametersAndProgra
         EXPECT_EQ(ascii(p.title), "MPE");
         EXPECT_EQ(p.param_id, 8u);
         EXPECT_FALSE(p.flags & V3_PARAM_CAN_AUTOMATE);
-        EXPECT_EQ(e->get_parameter_info(self, 13 + 7 * 2 + 6, &p), V3_OK);
+        EXPECT_EQ(e->get_parameter_info(self, 14 + 7 * 2 + 6, &p), V3_OK);
         EXPECT_EQ(ascii(p.title), "Ch3 Pitch Bend");
         EXPECT_TRUE(p.flags & V3_PARAM_IS_HIDDEN);
         EXPECT_DOUBLE_EQ(p.default_normalised_value, 8192.0 / 16383.0);
         // A host that sends the data entry's default again leaves the bend range at 2.
-        EXPECT_EQ(e->get_parameter_info(self, 13 + 1, &p), V3_OK);
+        EXPECT_EQ(e->get_parameter_info(self, 14 + 1, &p), V3_OK);
         EXPECT_EQ(ascii(p.title), "Ch1 Data Entry");
         EXPECT_DOUBLE_EQ(p.default_normalised_value, 4.0 / 127.0);
-        EXPECT_EQ(e->get_parameter_info(self, 13 + 16 * 7 + 2 * 2 + 1, &p), V3_OK);
+        EXPECT_EQ(e->get_parameter_info(self, 14 + 16 * 7 + 2 * 2 + 1, &p), V3_OK);
         EXPECT_EQ(ascii(p.title), "Ch3 Timbre");
-        EXPECT_EQ(e->get_parameter_info(self, 13 + 16 * 7 + 16 * 2 + 3 * 15, &p), V3_OK);
+        EXPECT_EQ(e->get_parameter_info(self, 14 + 16 * 7 + 16 * 2 + 3 * 15, &p), V3_OK);
         EXPECT_EQ(ascii(p.title), "Ch16 Sustain");
-        EXPECT_NE(e->get_parameter_info(self, 13 + 16 * 7 + 16 * 2 + 16 * 3, &p), V3_OK);
+        EXPECT_NE(e->get_parameter_info(self, 14 + 16 * 7 + 16 * 2 + 16 * 3, &p), V3_OK);
         return 0;
     });
     with<v3_midi_mapping>(component, v3_midi_mapping_iid, [&](auto* self, auto* m) {
@@ -756,6 +756,20 @@ TEST_F(Vst3Test, TheStateIsTheClapStateAndReadsTheVst24Chunk) {
         EXPECT_EQ(save(other), state);
     }
     EXPECT_EQ(handler.told.size(), 2u);
+
+    // Oversampling delays the sound by its filters: a change in a block is told to the
+    // host at the controller's next call, and the processor then reports the new latency.
+    const auto latency = [&] {
+        return with<v3_audio_processor>(other, v3_audio_processor_iid,
+                                        [](auto* self, auto* p) { return p->get_latency_samples(self); });
+    };
+    EXPECT_EQ(latency(), 0u);
+    BlockInput eightfold;
+    eightfold.point(12, 0, toNormalised(12, 3));
+    process(other, eightfold, left.data(), right.data(), 0);
+    EXPECT_EQ(plain(other, 12), 3);
+    EXPECT_EQ(handler.told.back(), "restart 8");
+    EXPECT_EQ(latency(), static_cast<uint32_t>(engine::Decimator::latencyOf(8)));
     with<v3_edit_controller>(other, v3_edit_controller_iid,
                              [&](auto* self, auto* e) { return e->set_component_handler(self, nullptr); });
 }

@@ -117,10 +117,14 @@ void putFormula(PluginHost& host, const std::string& formula) {
     host.setChunk(encodeBank(*bank));
 }
 
+// A switch's "on" or "off", a factor's 1, 2, 4 or 8, or the setting's number.
 int32_t settingValue(engine::Setting setting, const std::string& text) {
+    const engine::SettingInfo& info = engine::settingInfo(setting);
     if (text == "on") return 1;
     if (text == "off") return 0;
-    return static_cast<int32_t>(parseInteger(text, std::string("--") + engine::settingInfo(setting).key));
+    int32_t value = 0;
+    if (info.show == engine::SettingShow::Factor && engine::settingValueOf(setting, text.c_str(), value)) return value;
+    return static_cast<int32_t>(parseInteger(text, std::string("--") + info.key));
 }
 
 // bytone.clap set up as the options say: its state, program, formula, settings and level,
@@ -374,7 +378,7 @@ void checkNumbers(const RenderOptions& options) {
     if (options.gainDb < -120.0 || options.gainDb > 40.0) throw UsageError("--gain wants -120 to 40 dB");
     for (const auto& [setting, text] : options.settings) {
         const engine::SettingInfo& info = engine::settingInfo(setting);
-        if (info.show == engine::SettingShow::Switch) continue;
+        if (info.show == engine::SettingShow::Switch || info.show == engine::SettingShow::Factor) continue;
         const int64_t value = parseInteger(text, std::string("--") + info.key);
         if (value < info.lowest || value > info.highest)
             throw UsageError(std::string("--") + info.key + " " + text + " is outside " + std::to_string(info.lowest) +
@@ -393,6 +397,9 @@ void addSettingOptions(CLI::App& render, std::map<engine::Setting, std::string>&
         if (info.show == engine::SettingShow::Switch) {
             option->description(std::string("the instrument's ") + info.name + " switch, on or off")
                 ->check(CLI::IsMember({"on", "off"}));
+        } else if (info.show == engine::SettingShow::Factor) {
+            option->description(std::string("the instrument's ") + info.name + " factor, 1, 2, 4 or 8 (new: 1)")
+                ->check(CLI::IsMember({"1", "2", "4", "8"}));
         } else {
             const std::string unit = info.show == engine::SettingShow::Duration ? " ms" : "";
             option->description(std::string("the instrument's ") + info.name + " setting, " +

@@ -218,7 +218,10 @@ const v3_audio_processor_cpp Plugin::kProcessor = {
             return V3_OK;
         },
         [](void*, int32_t size) -> v3_result { return size == V3_SAMPLE_32 ? V3_OK : V3_FALSE; },
-        [](void*) -> uint32_t { return 0; },
+        [](void* self) -> uint32_t {
+            of(self).reportedLatency_ = of(self).instrument_->latency();
+            return static_cast<uint32_t>(of(self).reportedLatency_.load());
+        },
         [](void* self, v3_process_setup* setup) -> v3_result {
             if (!setup || setup->symbolic_sample_size != V3_SAMPLE_32) return V3_FALSE;
             of(self).instrument_->setSampleRate(setup->sample_rate);
@@ -252,10 +255,16 @@ const v3_edit_controller_cpp Plugin::kController = {
         },
         [](void* self, v3_param_id id, double normalised) { return of(self).plain(id, normalised); },
         [](void* self, v3_param_id id, double plain) { return of(self).normalised(id, plain); },
-        [](void* self, v3_param_id id) { return of(self).currentNormalised(id); },
+        [](void* self, v3_param_id id) {
+            of(self).tellLatency();
+            return of(self).currentNormalised(id);
+        },
         // Values reach the instrument through process, at their frames; the controller
         // reads them back from the instrument.
-        [](void*, v3_param_id, double) -> v3_result { return V3_OK; },
+        [](void* self, v3_param_id, double) -> v3_result {
+            of(self).tellLatency();
+            return V3_OK;
+        },
         [](void* self, v3_component_handler** handler) -> v3_result {
             Plugin& plugin = of(self);
             if (handler) (*reinterpret_cast<v3_funknown**>(handler))->ref(handler);
@@ -617,6 +626,7 @@ void Plugin::beginEdit(plugin::ParameterId id) {
 
 void Plugin::performEdit(plugin::ParameterId id, int32_t value) {
     if (handler_) v3_cpp_obj(handler_)->perform_edit(handler_, id, normalised(id, value));
+    tellLatency();
 }
 
 void Plugin::endEdit(plugin::ParameterId id) {
@@ -632,7 +642,14 @@ v3_result Plugin::readState(v3_bstream** stream) {
     });
     if (!restored) return V3_FALSE;
     tellHostOfNewBank();
+    tellLatency();
     return V3_OK;
+}
+
+void Plugin::tellLatency() {
+    if (!handler_ || instrument_->latency() == reportedLatency_) return;
+    reportedLatency_ = instrument_->latency();
+    v3_cpp_obj(handler_)->restart_component(handler_, V3_RESTART_LATENCY_CHANGED);
 }
 
 void Plugin::tellHostOfNewBank() {

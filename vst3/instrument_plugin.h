@@ -93,6 +93,10 @@ private:
     // [main thread] After a restore: tells the host to read the parameters' values and
     // the program list's names again.
     void tellHostOfNewBank();
+    // [UI thread] Asks the host to restart for the oversampling's latency where it
+    // changed since the host last read it (through a parameter, the editor or a state).
+    void tellLatency();
+    std::atomic<int32_t> reportedLatency_{0};
     v3_result writeState(v3_bstream** stream);
 
     Face component_{&kComponent, this};

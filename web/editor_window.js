@@ -23,6 +23,7 @@ const sliders = {
     drum: 'Channel 10 key',
     attack: 'Attack',
     release: 'Release',
+    oversample: 'Oversampling',
 };
 const switches = { lerp: 'Interpolation (Lerp)', clamp: 'Clamp', dc: 'DC filter', mpe: 'MPE' };
 const buttons = { copy: 'Copy the formula', paste: 'Paste a formula' };
@@ -44,7 +45,7 @@ export function buildEditor(rectangles, settingRanges, settingSteps, windowSize)
             height: `${bottom - top}px`,
         });
     const names = ['copy', 'paste', 'lerp', 'clamp', 'time', 'poly', 'porta', 'gain', 'drum', 'status', 'help'];
-    for (const name of [...names, 'attack', 'release', 'dc', 'mpe']) {
+    for (const name of [...names, 'attack', 'release', 'oversample', 'dc', 'mpe']) {
         const element = document.createElement('div');
         const centered = !['status', 'help'].includes(name);
         element.className = `text ${centered ? 'centered' : name}`;
