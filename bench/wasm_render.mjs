@@ -141,9 +141,10 @@ const kLetterFormulas = [
     'P*(V+1)>>7&255', '(T^P)&(P+V)', 'T*P>>9&255', '(P>>1)+(T>>13&63)+V&255',
 ];
 const kStereoFormulas = kLetterFormulas.map((f) => `${f},${f.replace('>>', '>>1+')}`);
-function wordsRender(formulasPlayed, lerp) {
+function wordsRender(formulasPlayed, lerp, settings = {}) {
     const instrument = new Instrument(module, 44100);
     instrument.setSetting('lerp', lerp);
+    for (const [key, value] of Object.entries(settings)) instrument.setSetting(key, value);
     instrument.midi(0xd0, 64);
     formulasPlayed.forEach((formula, v) => {
         instrument.setFormula(v, formula);
@@ -164,6 +165,8 @@ for (let round = 0; round < kRounds; ++round) {
         keep(`letters/lerp:${lerp}`, wordsRender(kLetterFormulas, lerp));
         keep(`stereo/lerp:${lerp}`, wordsRender(kStereoFormulas, lerp));
     }
+    for (const exponent of [0, 1, 2, 3]) keep(`oversample:${1 << exponent}x`, wordsRender(kLetterFormulas, 0, { oversample: exponent }));
+    keep('dc', wordsRender(kLetterFormulas, 0, { dc: 1 }));
     for (const [name, ns] of Object.entries(nativeRender())) keep(name, ns);
 }
 
@@ -212,6 +215,10 @@ for (const lerp of [0, 1]) {
     console.log(`lerp ${lerp}: beat, note, pressure ${words.toFixed(2)} / T, P, V ${letters.toFixed(2)} = ` +
                 `${(words / letters).toFixed(3)} x; stereo / its left sides ${(stereo / letters).toFixed(3)} x`);
 }
+const plain = best['oversample:1x'];
+console.log(`\nOversampling in the page's engine, 8 voices of T, P, V (ns per voice-sample, fastest of ${kRounds} rounds)`);
+console.log([1, 2, 4, 8].map((k) => `${k}x ${best[`oversample:${k}x`].toFixed(2)} (${(best[`oversample:${k}x`] / plain).toFixed(2)} x)`).join(', ') +
+            `; the DC filter at 1x ${(best.dc / plain).toFixed(3)} x`);
 console.log(`\nA keystroke in a 1,023-character formula, on the audio thread (ms, median of 200):`);
 console.log(`before ${before.toFixed(3)} (the keystroke, the editor's idle: compiling, scope, repaint), ` +
             `now ${now.toFixed(3)} (compiling only; the editor runs on the page's thread)`);
