@@ -172,12 +172,17 @@ void Instrument::renderStretch(float* left, float* right, int32_t from, int32_t 
     if (dcFilter.load(std::memory_order_relaxed) != 0) {
         // Between the mix and the limit; both sides run, so that they agree while the mix is one.
         const double a = DcFilter::coefficient(rate);
-        for (int32_t i = 0; i < frames; ++i) {
-            const auto l = static_cast<float>(dcLeft_.pass(stretchMix_[i] * 0.25f, a));
-            const auto r = static_cast<float>(dcRight_.pass(rightMix[i] * 0.25f, a));
-            if (left) left[from + i] = std::clamp(l, -1.0f, 1.0f);
-            if (right) right[from + i] = std::clamp(r, -1.0f, 1.0f);
+        const auto put = [&](float* out, int32_t i, double value) {
+            if (out) out[from + i] = std::clamp(static_cast<float>(value), -1.0f, 1.0f);
+        };
+        int32_t i = 0;
+        for (double l0, l1, r0, r1; i + 1 < frames; i += 2) {
+            dcLeft_.passPair(stretchMix_[i] * 0.25f, stretchMix_[i + 1] * 0.25f, a, l0, l1);
+            dcRight_.passPair(rightMix[i] * 0.25f, rightMix[i + 1] * 0.25f, a, r0, r1);
+            put(left, i, l0), put(left, i + 1, l1), put(right, i, r0), put(right, i + 1, r1);
         }
+        if (i < frames)
+            put(left, i, dcLeft_.pass(stretchMix_[i] * 0.25f, a)), put(right, i, dcRight_.pass(rightMix[i] * 0.25f, a));
     } else {
         for (int32_t i = 0; i < frames; ++i) {
             if (left) left[from + i] = std::clamp(stretchMix_[i] * 0.25f, -1.0f, 1.0f);

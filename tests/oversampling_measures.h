@@ -13,6 +13,7 @@
 
 #include <cmath>
 #include <memory>
+#include <numbers>
 #include <vector>
 
 #include "engine/decimator.h"
@@ -49,7 +50,7 @@ inline std::vector<double> sawtooth(double rate, int factor, int skip, int frame
 inline std::vector<double> powerSpectrum(std::vector<double> signal) {
     const size_t n = signal.size();
     for (size_t i = 0; i < n; ++i) {
-        const double x = 2.0 * M_PI * static_cast<double>(i) / static_cast<double>(n);
+        const double x = 2.0 * std::numbers::pi * static_cast<double>(i) / static_cast<double>(n);
         signal[i] *= 0.35875 - 0.48829 * std::cos(x) + 0.14128 * std::cos(2 * x) - 0.01168 * std::cos(3 * x);
     }
     std::vector<fftw_complex> spectrum(n / 2 + 1);
@@ -105,8 +106,8 @@ inline Response decimatorResponse(int factor) {
     const auto gainAt = [&](double f) {  // f in output rates, the gain in dB
         double re = 0.0, im = 0.0;
         for (size_t n = 0; n < response.size(); ++n) {
-            re += response[n] * std::cos(2.0 * M_PI * f * static_cast<double>(n) / factor);
-            im -= response[n] * std::sin(2.0 * M_PI * f * static_cast<double>(n) / factor);
+            re += response[n] * std::cos(2.0 * std::numbers::pi * f * static_cast<double>(n) / factor);
+            im -= response[n] * std::sin(2.0 * std::numbers::pi * f * static_cast<double>(n) / factor);
         }
         return 10.0 * std::log10(re * re + im * im);
     };

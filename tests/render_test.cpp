@@ -10,7 +10,6 @@
 #include "engine/render_loop.h"
 #include "engine_fixture.h"
 #include "instrument_probe.h"
-#include "oversampling_measures.h"
 
 namespace {
 
@@ -492,16 +491,6 @@ TEST_F(RenderTest, TheDcFilterTakesTheConstantPartOut) {
     }
 }
 
-// The oversampling's filters, measured from impulses through the decimator, pass 0 to
-// 0.42 of the output rate within 0.1 dB and stop from 0.5 of it on by 90 dB.
-TEST_F(RenderTest, TheDecimatorPassesTheBandAndStopsWhatWouldFold) {
-    for (const int factor : {2, 4, 8}) {
-        const oversampling::Response response = oversampling::decimatorResponse(factor);
-        EXPECT_LT(response.ripple, 0.1) << factor << "x";
-        EXPECT_GT(response.rejection, 90.0) << factor << "x";
-    }
-}
-
 // A note's start through each factor: its click (the step's rise from sample to sample)
 // peaks at the latency the instrument reports, at most 1.5 ms.
 TEST_F(RenderTest, TheReportedLatencyIsTheDelayOfAClick) {
@@ -518,13 +507,4 @@ TEST_F(RenderTest, TheReportedLatencyIsTheDelayOfAClick) {
         EXPECT_LE(synth->latency() * 1000 / 44100.0, 1.5) << "milliseconds";
         EXPECT_NEAR(out[199], 200.0f / 1024, 1e-4f) << exponent;
     }
-}
-
-// Aliasing at 8x comes within 1 dB of the physical limit (bench/RESULTS.md has the
-// figures at each factor).
-TEST_F(RenderTest, EightfoldOversamplingAliasesNearlyAsLittleAsAnIdealFilter) {
-    const double ideal = oversampling::ideal(), eightfold = oversampling::atFactor(8),
-                 plain = oversampling::atFactor(1);
-    EXPECT_LT(eightfold, ideal + 1.0) << "ideal " << ideal << " dB";
-    EXPECT_GT(plain, eightfold + 10.0) << "without oversampling";
 }
