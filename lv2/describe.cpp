@@ -127,7 +127,7 @@ int main(int argc, char** argv) {
                 << "        a lv2:OutputPort , lv2:AudioPort ;\n        lv2:index " << lv2adapter::kRightPort
                 << " ;\n        lv2:symbol \"out_right\" ;\n        lv2:name \"Right\" ;\n    ] ,\n";
     for (int i = 0; i < plugin::kParameterCount; ++i) {
-        controlPort(description, lv2adapter::kFirstSettingPort + static_cast<uint32_t>(i), plugin::parameterAt(i));
+        controlPort(description, lv2adapter::portOfParameter(i), plugin::parameterAt(i));
         description << " ,\n";
     }
     description << "    [\n        a lv2:OutputPort , lv2:ControlPort ;\n        lv2:index " << lv2adapter::kLatencyPort

@@ -101,8 +101,8 @@ void connect(LV2_Handle handle, uint32_t port, void* data) {
         plugin.right = static_cast<float*>(data);
     else if (port == kLatencyPort)
         plugin.latency = static_cast<float*>(data);
-    else if (port >= kFirstSettingPort && port < kLatencyPort)
-        plugin.controls[port - kFirstSettingPort] = static_cast<const float*>(data);
+    else if (parameterOfPort(port) >= 0)
+        plugin.controls[parameterOfPort(port)] = static_cast<const float*>(data);
 }
 
 // The compilation a program change asked for happens here, off the audio thread.

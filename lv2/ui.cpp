@@ -36,7 +36,7 @@ public:
 
 private:
     static uint32_t portOf(engine::Setting setting) {
-        return kFirstSettingPort + static_cast<uint32_t>(plugin::parameterIndexOf(static_cast<uint32_t>(setting)));
+        return portOfParameter(plugin::parameterIndexOf(static_cast<uint32_t>(setting)));
     }
     void gestureBegan(engine::Setting setting) override { grab(setting, true); }
     void gestureEnded(engine::Setting setting) override { grab(setting, false); }

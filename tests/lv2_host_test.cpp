@@ -182,7 +182,7 @@ TEST_F(Lv2Test, TheDescriptionIsWhatTheCodeDoes) {
     lilv_node_free(midiEvent);
     // The first release's settings, the program, then the settings that came after.
     for (int i = 0; i <= engine::kSettingCount; ++i) {
-        const LilvPort* port = lilv_plugin_get_port_by_index(plugin, lv2adapter::kFirstSettingPort + i);
+        const LilvPort* port = lilv_plugin_get_port_by_index(plugin, lv2adapter::portOfParameter(i));
         ASSERT_NE(port, nullptr);
         const bool program = i == engine::kClassicSettingCount;
         const int number = i < engine::kClassicSettingCount ? i : i - 1;
@@ -207,8 +207,8 @@ TEST_F(Lv2Test, TheDescriptionIsWhatTheCodeDoes) {
     // The scope's zoom is a view setting, MPE (after the Program) a mode: no lane of automation.
     LilvNode* notAutomatic = lilv_new_uri(world, "http://lv2plug.in/ns/ext/port-props#notAutomatic");
     for (int i = 0; i <= engine::kSettingCount; ++i)
-        EXPECT_EQ(lilv_port_has_property(
-                      plugin, lilv_plugin_get_port_by_index(plugin, lv2adapter::kFirstSettingPort + i), notAutomatic),
+        EXPECT_EQ(lilv_port_has_property(plugin, lilv_plugin_get_port_by_index(plugin, lv2adapter::portOfParameter(i)),
+                                         notAutomatic),
                   i == 6 || i == engine::kClassicSettingCount + 1)
             << i;
     lilv_node_free(notAutomatic);
@@ -330,9 +330,9 @@ TEST_F(Lv2Test, AControlActsWhenItMovesAndNotOtherwise) {
     // The latency port reports the oversampling's delay.
     Instance oversampled(plugin);
     EXPECT_EQ(std::string(lilv_node_as_string(lilv_port_get_symbol(
-                  plugin, lilv_plugin_get_port_by_index(plugin, lv2adapter::kFirstSettingPort + 13)))),
+                  plugin, lilv_plugin_get_port_by_index(plugin, lv2adapter::portOfParameter(13))))),
               "oversample");
-    oversampled.controls[lv2adapter::kFirstSettingPort + 13] = 3;
+    oversampled.controls[lv2adapter::portOfParameter(13)] = 3;
     oversampled.run();
     EXPECT_EQ(oversampled.controls[lv2adapter::kLatencyPort], engine::Decimator::latencyOf(8));
     quiet.run();
