@@ -9,7 +9,7 @@ execute_process(COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen ${SCAN
 if(failed)
   message(FATAL_ERROR "the scanner failed (${failed}): ${scanned}")
 endif()
-foreach(expected "VST|BYTONE|0:2|1:0|0:0|GUI,EXT,RT|${VST}|0|" "CLAP|Bytone|0:2|1:0|10:0|GUI,EXT,RT|${CLAP}|0|")
+foreach(expected "VST|BYTONE|0:2|1:0|0:0|GUI,EXT,RT|${VST}|0|" "CLAP|Bytone|0:2|1:0|14:0|GUI,EXT,RT|${CLAP}|0|")
   string(FIND "${scanned}" "${expected}" at)
   if(at LESS 0)
     message(FATAL_ERROR "Qtractor's scanner did not read '${expected}'; it read:\n${scanned}")
