@@ -44,17 +44,9 @@ void Instrument::renderVoice(Voice& voice, int32_t frames, random15::Every draws
             renderSide(formula, v, frames, draws, rate, timeStep, evaluate, into, scale);
             return;
         }
-        // Into the buffer of zeros, which is left as it was found.
+        std::fill(rampMix_, rampMix_ + frames, 0.0f);
         renderSide(formula, v, frames, draws, rate, timeStep, evaluate, rampMix_, 100);
-        // Each value (a shaped value / 256, exactly) times the level and the gain; the
-        // level's step: a stretch ends where a ramp ends, so it never passes the end.
-        const Ramp& ramp = voice.ramp;
-        const double step = (ramp.to - ramp.from) / ramp.length, gainFactor = scale / 100.0;
-        const double first = ramp.from + step * ramp.at;
-        for (int32_t i = 0; i < frames; ++i) {
-            into[i] += static_cast<float>(rampMix_[i] * (first + step * (i + 1)) * gainFactor);
-            rampMix_[i] = 0.0f;
-        }
+        addRamped(voice.ramp, scale / 100.0, rampMix_, frames, into);
     };
     if (code.right && mixRight) {
         // The right side reads what the left reads, sample by sample, R included.
