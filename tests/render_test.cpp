@@ -220,6 +220,7 @@ TEST_F(RenderTest, TheStretchAndColumnLoopsPlayWhatTheFormulaPlaysSampleBySample
         const char* formula;
         bool lerp, clamp;
         int gain, timeScale;
+        int oversample = 0;  // the setting: 2x from 1, 4x from 2
     };
     const Case cases[] = {
         {"R", false, false, 100, 100},
@@ -231,6 +232,7 @@ TEST_F(RenderTest, TheStretchAndColumnLoopsPlayWhatTheFormulaPlaysSampleBySample
         {"P*3+C", true, false, 100, INT32_MAX},  // a time step past the loop's bound
         {"((P+1)*(T+2))^((P*3)/(R-4))", true, false, 100, 100},
         {"(P*2)-((T*3)-((R*5)-((P*7)-((T*9)-((R*11)-((P*13)-((T*15)-((R*17)-((P*19)-T)))))))))", false, true, 100, 100},
+        {"S+C-R", true, false, 37, 100, 2},  // oversampled: four values a sample
     };
     for (const Case& c : cases) {
         std::vector<float> takes[3];
@@ -242,6 +244,7 @@ TEST_F(RenderTest, TheStretchAndColumnLoopsPlayWhatTheFormulaPlaysSampleBySample
             inside(*synth).timeScale = c.timeScale;
             inside(*synth).portamento = 40;
             inside(*synth).modWheel = 5;
+            synth->setSetting(engine::Setting::Oversample, c.oversample);
             setFormula(0, c.formula);
             ASSERT_NE(synth->programRecord(0).stretch, nullptr) << c.formula;
             send({midiEvent(0x90, 40, 50), midiEvent(0x90, 69, 100), midiEvent(0xE0, 0, 90)});
