@@ -1,7 +1,7 @@
 // A voice's level over its note, and the outputs' filter against a constant part.
 //
 // A ramp goes linearly from one level to another over `length` samples: sample i of it
-// (i = 1..length) is at from + (to - from) * i / length. An attack ramps to 1 from 0 (or
+// (i = 1..length) is at to + (from - to) * (length - i) / length, its last at `to`. An attack ramps to 1 from 0 (or
 // from where a retaken voice stood), a release to 0 from where the voice stands. A voice
 // without a ramp plays at 1 and its values are mixed exactly as they always were.
 #pragma once
@@ -20,7 +20,7 @@ struct Ramp {
     bool active() const { return length > 0; }
     // The level after `played` more samples of the ramp; at its end past its end.
     double levelAfter(int32_t played) const {
-        return active() ? from + (to - from) * std::min(at + played, length) / length : to;
+        return active() ? to + (from - to) * std::max(length - at - played, 0) / length : to;
     }
     double level() const { return levelAfter(0); }
     int32_t left() const { return length - at; }
