@@ -201,7 +201,7 @@ test: all asan tsan web
 	node $(WASM)/web/preset_render.cjs $(WASM)/preset-render.f32
 	cmp $(LINUX)/preset-render.f32 $(WASM)/preset-render.f32
 	@echo "The WebAssembly render of the 38 presets is identical too."
-	BYTONE_SITE=$(WEB) node --test tests/web/formula_code_test.mjs
+	BYTONE_SITE=$(WEB) BYTONE_TOOL=$(LINUX)/tools/bytone node --test tests/web/formula_code_test.mjs
 	@# The page in headless Chromium, checked against the Linux plug-in through the tool.
 	BYTONE_SITE=$(WEB) BYTONE_TOOL=$(LINUX)/tools/bytone BYTONE_SCREENSHOT=$(BUILD)/page-screenshot.png \
 	  node --test tests/web/page_test.mjs

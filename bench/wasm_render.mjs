@@ -29,13 +29,17 @@ const kRounds = 5;
 const module = new WebAssembly.Module(fs.readFileSync(path.join(site, 'bytone.wasm')));
 
 // ns per voice-sample of an instrument's blocks, after 200 to warm up; then it is closed.
-function timedBlocks(instrument) {
-    for (let i = 0; i < 200; ++i) instrument.render(kBlock);
+function timedBlocks(instrument, beforeBlock = () => {}) {
+    const block = () => {
+        beforeBlock(instrument);
+        instrument.render(kBlock);
+    };
+    for (let i = 0; i < 200; ++i) block();
     let blocks = 0;
     const start = performance.now();
     let elapsed = 0;
     while (elapsed < 300) {
-        for (let i = 0; i < 50; ++i) instrument.render(kBlock);
+        for (let i = 0; i < 50; ++i) block();
         blocks += 50;
         elapsed = performance.now() - start;
     }
@@ -141,7 +145,8 @@ const kLetterFormulas = [
     'P*(V+1)>>7&255', '(T^P)&(P+V)', 'T*P>>9&255', '(P>>1)+(T>>13&63)+V&255',
 ];
 const kStereoFormulas = kLetterFormulas.map((f) => `${f},${f.replace('>>', '>>1+')}`);
-function wordsRender(formulasPlayed, lerp, settings = {}) {
+// `again` strikes the notes again before each block.
+function wordsRender(formulasPlayed, lerp, settings = {}, again = false) {
     const instrument = new Instrument(module, 44100);
     instrument.setSetting('lerp', lerp);
     for (const [key, value] of Object.entries(settings)) instrument.setSetting(key, value);
@@ -151,7 +156,8 @@ function wordsRender(formulasPlayed, lerp, settings = {}) {
         instrument.program = v;
         instrument.midi(0x90, 48 + 3 * v, 100);
     });
-    return timedBlocks(instrument);
+    const strike = (synth) => formulasPlayed.forEach((_, v) => synth.midi(0x90, 48 + 3 * v, 100));
+    return timedBlocks(instrument, again ? strike : undefined);
 }
 
 const best = {};
@@ -167,6 +173,8 @@ for (let round = 0; round < kRounds; ++round) {
     }
     for (const exponent of [0, 1, 2, 3]) keep(`oversample:${1 << exponent}x`, wordsRender(kLetterFormulas, 0, { oversample: exponent }));
     keep('dc', wordsRender(kLetterFormulas, 0, { dc: 1 }));
+    keep('struck', wordsRender(kLetterFormulas, 0, {}, true));
+    keep('ramped', wordsRender(kLetterFormulas, 0, { attack: 2000 }, true));
     for (const [name, ns] of Object.entries(nativeRender())) keep(name, ns);
 }
 
@@ -218,7 +226,8 @@ for (const lerp of [0, 1]) {
 const plain = best['oversample:1x'];
 console.log(`\nOversampling in the page's engine, 8 voices of T, P, V (ns per voice-sample, fastest of ${kRounds} rounds)`);
 console.log([1, 2, 4, 8].map((k) => `${k}x ${best[`oversample:${k}x`].toFixed(2)} (${(best[`oversample:${k}x`] / plain).toFixed(2)} x)`).join(', ') +
-            `; the DC filter at 1x ${(best.dc / plain).toFixed(3)} x`);
+            `; the DC filter at 1x ${(best.dc / plain).toFixed(3)} x; ` +
+            `notes struck each block, ramped by a 2 s attack / not ${(best.ramped / best.struck).toFixed(3)} x`);
 console.log(`\nA keystroke in a 1,023-character formula, on the audio thread (ms, median of 200):`);
 console.log(`before ${before.toFixed(3)} (the keystroke, the editor's idle: compiling, scope, repaint), ` +
             `now ${now.toFixed(3)} (compiling only; the editor runs on the page's thread)`);

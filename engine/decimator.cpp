@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <iterator>
+#include <vector>
 
 namespace engine {
 
@@ -33,35 +34,167 @@ double besselI0(double x) {
     return sum;
 }
 
-// A Kaiser-windowed sinc of `taps` (odd) taps, cut off at `cutoff` cycles per input
-// sample, with unit gain at 0 Hz.
-Decimator::Filter design(int taps, double cutoff, double beta) {
+// A filter of the taps `h` (symmetric, an odd number), scaled to unit gain at 0 Hz.
+Decimator::Filter filterOf(const std::vector<double>& h) {
+    const int taps = static_cast<int>(h.size());
+    double sum = 0.0;
+    for (const double tap : h) sum += tap;
     Decimator::Filter filter{};
     filter.length = (taps + Decimator::kLanes - 1) / Decimator::kLanes * Decimator::kLanes;
-    const int middle = (taps - 1) / 2, padding = filter.length - taps;
-    double sum = 0.0;
-    double h[Decimator::Filter::kMostTaps] = {};
+    const int padding = filter.length - taps;
+    for (int n = 0; n < taps; ++n)
+        filter.taps[padding + n] = static_cast<float>(h[static_cast<size_t>(taps - 1 - n)] / sum);
+    return filter;
+}
+
+// A Kaiser-windowed sinc of `taps` (odd) taps, cut off at `cutoff` cycles per input
+// sample: for a wide transition.
+Decimator::Filter kaiser(int taps, double cutoff, double beta) {
+    const int middle = (taps - 1) / 2;
+    std::vector<double> h(static_cast<size_t>(taps));
     for (int n = 0; n < taps; ++n) {
         const int offset = n - middle;
         const double sinc =
             offset == 0 ? 2.0 * cutoff : sinPi(2.0 * cutoff * offset) / (3.14159265358979323846 * offset);
         const double ratio = static_cast<double>(offset) / middle;
-        h[n] = sinc * besselI0(beta * std::sqrt(1.0 - ratio * ratio)) / besselI0(beta);
-        sum += h[n];
+        h[static_cast<size_t>(n)] = sinc * besselI0(beta * std::sqrt(1.0 - ratio * ratio)) / besselI0(beta);
     }
-    for (int n = 0; n < taps; ++n) filter.taps[padding + n] = static_cast<float>(h[taps - 1 - n] / sum);
-    return filter;
+    return filterOf(h);
+}
+
+double cosPi(double x) { return sinPi(x + 0.5); }
+
+// An equiripple linear-phase low-pass of `taps` (odd) taps, by the Remez exchange: it
+// passes 0 to `pass` and stops `stop` to 0.5 cycles per input sample, the stopband's
+// error weighted `weight` times the passband's: for a narrow transition, in the fewest taps.
+Decimator::Filter equiripple(int taps, double pass, double stop, double weight) {
+    const int cosines = (taps + 1) / 2;  // the response: a sum of cos(2 pi k f), k < cosines
+    // The bands on a grid of 16 points a cosine, both edges of each band on it.
+    struct Point {
+        double x, desired, weight;  // x = cos(2 pi f)
+    };
+    std::vector<Point> grid;
+    std::vector<int> bandEnds;  // the index after each band's last point
+    const auto band = [&](double from, double to, double desired, double w) {
+        const int points = static_cast<int>(std::ceil((to - from) * 32.0 * cosines)) + 1;
+        for (int i = 0; i < points; ++i)
+            grid.push_back({cosPi(2.0 * (from + (to - from) * i / (points - 1))), desired, w});
+        bandEnds.push_back(static_cast<int>(grid.size()));
+    };
+    band(0.0, pass, 1.0, 1.0);
+    band(stop, 0.5, 0.0, weight);
+    const int size = static_cast<int>(grid.size());
+
+    // The extremal points: cosines + 1 of the grid, where the error alternates.
+    std::vector<int> extremal(static_cast<size_t>(cosines + 1));
+    for (int k = 0; k <= cosines; ++k)
+        extremal[static_cast<size_t>(k)] = static_cast<int>(static_cast<long>(k) * (size - 1) / cosines);
+    std::vector<double> xs(static_cast<size_t>(cosines + 1)), weights(xs.size()), values(xs.size());
+    // The response through the first `cosines` extremal points, by barycentric interpolation.
+    const auto response = [&](double x) {
+        double above = 0.0, below = 0.0;
+        for (int k = 0; k < cosines; ++k) {
+            const double d = x - xs[static_cast<size_t>(k)];
+            if (std::fabs(d) < 1e-14) return values[static_cast<size_t>(k)];
+            const double c = weights[static_cast<size_t>(k)] / d;
+            above += c * values[static_cast<size_t>(k)];
+            below += c;
+        }
+        return above / below;
+    };
+    std::vector<double> error(static_cast<size_t>(size));
+    for (int round = 0; round < 100; ++round) {
+        for (int k = 0; k <= cosines; ++k)
+            xs[static_cast<size_t>(k)] = grid[static_cast<size_t>(extremal[static_cast<size_t>(k)])].x;
+        // The deviation that the extremal points alternate by.
+        double above = 0.0, below = 0.0;
+        for (int k = 0; k <= cosines; ++k) {
+            double b = 1.0;  // the products scaled by 2 a factor, which the ratios cancel
+            for (int j = 0; j <= cosines; ++j)
+                if (j != k) b /= 2.0 * (xs[static_cast<size_t>(k)] - xs[static_cast<size_t>(j)]);
+            const Point& p = grid[static_cast<size_t>(extremal[static_cast<size_t>(k)])];
+            above += b * p.desired;
+            below += (k % 2 == 0 ? b : -b) / p.weight;
+            // Interpolating over the first `cosines` points leaves out the last one's factor.
+            weights[static_cast<size_t>(k)] = b * 2.0 * (xs[static_cast<size_t>(k)] - xs[static_cast<size_t>(cosines)]);
+        }
+        const double deviation = above / below;
+        for (int k = 0; k < cosines; ++k) {
+            const Point& p = grid[static_cast<size_t>(extremal[static_cast<size_t>(k)])];
+            values[static_cast<size_t>(k)] = p.desired - (k % 2 == 0 ? deviation : -deviation) / p.weight;
+        }
+        for (int i = 0; i < size; ++i) {
+            const Point& p = grid[static_cast<size_t>(i)];
+            error[static_cast<size_t>(i)] = p.weight * (p.desired - response(p.x));
+        }
+        // The error's peaks in each band, alternating in sign (of two alike the larger).
+        std::vector<int> peaks;
+        for (int i = 0, from = 0; i < size; ++i) {
+            const int to = *std::upper_bound(bandEnds.begin(), bandEnds.end(), i);
+            from = i == 0 || std::binary_search(bandEnds.begin(), bandEnds.end(), i) ? i : from;
+            const double e = std::fabs(error[static_cast<size_t>(i)]);
+            if ((i > from && e < std::fabs(error[static_cast<size_t>(i - 1)])) ||
+                (i + 1 < to && e <= std::fabs(error[static_cast<size_t>(i + 1)])))
+                continue;
+            if (!peaks.empty() &&
+                (error[static_cast<size_t>(peaks.back())] > 0) == (error[static_cast<size_t>(i)] > 0)) {
+                if (e > std::fabs(error[static_cast<size_t>(peaks.back())])) peaks.back() = i;
+                continue;
+            }
+            peaks.push_back(i);
+        }
+        while (static_cast<int>(peaks.size()) > cosines + 1) {
+            if (std::fabs(error[static_cast<size_t>(peaks.front())]) <
+                std::fabs(error[static_cast<size_t>(peaks.back())]))
+                peaks.erase(peaks.begin());
+            else
+                peaks.pop_back();
+        }
+        if (static_cast<int>(peaks.size()) < cosines + 1) {
+            // Too few: each extremal point moves to the error's largest of its sign
+            // between its neighbours.
+            peaks.assign(extremal.begin(), extremal.end());
+            for (int k = 0; k <= cosines; ++k) {
+                const double sign = (k % 2 == 0) == (deviation > 0) ? 1.0 : -1.0;
+                const int from = k == 0 ? 0 : peaks[static_cast<size_t>(k - 1)] + 1;
+                const int to = k == cosines ? size : extremal[static_cast<size_t>(k + 1)];
+                for (int i = from; i < to; ++i)
+                    if (sign * error[static_cast<size_t>(i)] >
+                        sign * error[static_cast<size_t>(peaks[static_cast<size_t>(k)])])
+                        peaks[static_cast<size_t>(k)] = i;
+            }
+        }
+        double largest = 0.0;
+        for (const int i : peaks) largest = std::max(largest, std::fabs(error[static_cast<size_t>(i)]));
+        const bool settled = peaks == extremal || largest - std::fabs(deviation) <= 1e-9 * std::fabs(deviation);
+        extremal = peaks;
+        if (settled) break;
+    }
+
+    // The taps from the response at `taps` frequencies (an inverse cosine transform).
+    const int middle = (taps - 1) / 2;
+    std::vector<double> at(static_cast<size_t>(cosines));
+    for (int j = 0; j < cosines; ++j) at[static_cast<size_t>(j)] = response(cosPi(2.0 * j / taps));
+    std::vector<double> h(static_cast<size_t>(taps));
+    for (int n = 0; n < taps; ++n) {
+        const int offset = std::abs(n - middle);
+        double value = at[0];
+        for (int j = 1; j < cosines; ++j)
+            value += 2.0 * at[static_cast<size_t>(j)] * cosPi(static_cast<double>(2 * j * offset % (2 * taps)) / taps);
+        h[static_cast<size_t>(n)] = value / taps;
+    }
+    return filterOf(h);
 }
 
 // Each stage passes 0.42 of the output rate and stops what would fold below 0.5 of it
 // (from 0.5, 1.5 and 3.5 times the output rate); a stage's delay, (taps - 1) / 2 input
-// samples, is a whole number of output samples. The betas give 100 dB by Kaiser's rule.
-constexpr int kTapsFromTwo = 161, kTapsFromFour = 25, kTapsFromEight = 17;
+// samples, is a whole number of output samples.
+constexpr int kTapsFromTwo = 109, kTapsFromFour = 25, kTapsFromEight = 17;
 static_assert((kTapsFromTwo + Decimator::kLanes - 1) / Decimator::kLanes * Decimator::kLanes <=
               Decimator::Filter::kMostTaps);
-const Decimator::Filter kFromTwo = design(kTapsFromTwo, 0.23, 10.06);      // 0.21 to 0.25 of its input rate
-const Decimator::Filter kFromFour = design(kTapsFromFour, 0.24, 10.17);    // 0.105 to 0.375
-const Decimator::Filter kFromEight = design(kTapsFromEight, 0.245, 9.62);  // 0.0525 to 0.4375
+const Decimator::Filter kFromTwo = equiripple(kTapsFromTwo, 0.21, 0.25, 100.0);
+const Decimator::Filter kFromFour = kaiser(kTapsFromFour, 0.24, 10.17);    // 0.105 to 0.375
+const Decimator::Filter kFromEight = kaiser(kTapsFromEight, 0.245, 9.62);  // 0.0525 to 0.4375
 // In output samples, from 2x, 4x and 8x.
 constexpr int kDelays[3] = {(kTapsFromTwo - 1) / 2 / 2, (kTapsFromFour - 1) / 2 / 4, (kTapsFromEight - 1) / 2 / 8};
 

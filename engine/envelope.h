@@ -34,9 +34,9 @@ struct Ramp {
 };
 
 // Adds `count` values of a ramping voice (each a shaped value / 256, exactly) to `into`,
-// times the ramp's level at each and `gainFactor`. The ramp has
+// times the ramp's level at each and `gainFactor`, and leaves the values 0. The ramp has
 // at least `count` samples left: a stretch ends where a ramp ends.
-void addRamped(const Ramp& ramp, double gainFactor, const float* values, int32_t count, float* into);
+void addRamped(const Ramp& ramp, double gainFactor, float* values, int32_t count, float* into);
 
 // A ramp's length in samples for `milliseconds` at `rate`.
 inline int32_t rampSamples(int32_t milliseconds, double rate) {

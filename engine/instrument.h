@@ -428,7 +428,7 @@ private:
     float stretchMix_[kSteps]{};
     float stretchMixRight_[kSteps]{};  // while a voice plays a stereo formula
     float voiceMix_[kSteps]{};         // a voice of one formula's, beside those
-    float rampMix_[kSteps]{};          // a ramping voice's values at full gain
+    float rampMix_[kSteps]{};          // a ramping voice's values at full gain; 0 between voices
     int64_t stretchBeats_[kSteps]{};
     int64_t stretchBars_[kSteps]{};
 

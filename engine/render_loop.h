@@ -37,14 +37,14 @@ void Instrument::renderVoice(Voice& voice, int32_t frames, random15::Every draws
                              Evaluate& evaluate, float* mix, float* mixRight) {
     CompiledExpression& code = handOver_.playing(voice.program);
     const int32_t scale = gain;
-    // A ramping voice renders each side at full gain, its shaped values exactly, and adds
-    // them scaled by its level and then by the gain.
+    // A ramping voice renders each side at full gain, its shaped values exactly, into a
+    // mix of its own (zero between uses), and adds them scaled by its level and then by
+    // the gain.
     const auto side = [&](CompiledExpression& formula, Voice& v, float* into) {
         if (!voice.ramp.active()) {
             renderSide(formula, v, frames, draws, rate, timeStep, evaluate, into, scale);
             return;
         }
-        std::fill(rampMix_, rampMix_ + frames, 0.0f);
         renderSide(formula, v, frames, draws, rate, timeStep, evaluate, rampMix_, 100);
         addRamped(voice.ramp, scale / 100.0, rampMix_, frames, into);
     };

@@ -3,15 +3,24 @@
 // played eight times, a byte of its value at a time, so that every bit is heard; then
 // 2,000 random formulas over the whole grammar each play one byte of their value.
 //
-//   node --test tests/web/formula_code_test.mjs   (BYTONE_SITE names the built site)
+// Last, the envelope, the DC filter and the oversampling's filters play what the tool
+// plays through the Linux plug-in.
+//
+//   node --test tests/web/formula_code_test.mjs   (BYTONE_SITE and BYTONE_TOOL name the
+//                                                 built site and the tool)
 import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
+import os from 'node:os';
 import path from 'node:path';
 import { test } from 'node:test';
+
+import wavefile from 'wavefile';
 
 import { Instrument } from '../../web/instrument.js';
 
 const site = path.resolve(process.env.BYTONE_SITE ?? 'build/web');
+const tool = path.resolve(process.env.BYTONE_TOOL ?? 'build/linux/tools/bytone');
 const module = new WebAssembly.Module(fs.readFileSync(path.join(site, 'bytone.wasm')));
 
 const formulas = [
@@ -171,4 +180,43 @@ test('words and stereo play the transport and the note in the page as in the too
             assert.equal(wrong, -1, `${formula} (${compiledFormulas ? 'machine code' : 'fast form'})`);
         }
     }
+});
+
+// A note of half a second at 48 kHz, 8x, with an attack, a release and the DC filter:
+// the filters are designed where the module loads, and must come out as the plug-in's.
+test('the ramps, the DC filter and 8x oversampling play in the page as in the tool', () => {
+    const work = fs.mkdtempSync(path.join(os.tmpdir(), 'bytone-formula-code-'));
+    const note = path.join(work, 'note.mid');
+    fs.writeFileSync(note, Buffer.from([
+        ...Buffer.from('MThd'), 0, 0, 0, 6, 0, 0, 0, 1, 1, 224,  // format 0, one track, 480 a beat
+        ...Buffer.from('MTrk'), 0, 0, 0, 13,
+        0, 0x90, 48, 100,  // at 0: note on
+        0x83, 0x60, 0x80, 48, 0,  // 480 ticks (half a second) later: note off
+        0, 0xff, 0x2f, 0,  // end of track
+    ]));
+    const settings = { oversample: ['8', 3], attack: ['20', 20], release: ['100', 100], dc: ['on', 1] };
+    const rendered = path.join(work, 'native.wav');
+    execFileSync(tool, ['render', note, '-o', rendered, '--formula', 'P*3&255', '--rate', '48000', '--block', '96',
+                        '--format', 'float', '--tail', '0.2',
+                        ...Object.entries(settings).flatMap(([key, [option]]) => [`--${key}`, option])]);
+    const expected = new wavefile.WaveFile(fs.readFileSync(rendered)).getSamples(false, Float64Array);
+    fs.rmSync(work, { recursive: true });
+
+    const instrument = new Instrument(module, 48000);
+    for (const [key, [, value]] of Object.entries(settings)) instrument.setSetting(key, value);
+    instrument.setFormula(0, 'P*3&255');
+    instrument.program = 0;
+    const frames = expected[0].length;
+    assert.equal(frames, 48000 * 0.7);
+    let wrong = -1;
+    for (let at = 0; at < frames && wrong < 0; at += 96) {
+        if (at === 0) instrument.midi(0x90, 48, 100);
+        if (at === 24000) instrument.midi(0x80, 48, 0);
+        const [l, r] = instrument.render(96);
+        for (let i = 0; i < 96 && wrong < 0; ++i)
+            if (l[i] !== expected[0][at + i] || r[i] !== expected[1][at + i]) wrong = at + i;
+    }
+    instrument.close();
+    assert.equal(wrong, -1, 'the first frame that differs');
+    assert.ok(expected[0].some((v) => Math.abs(v) > 0.05), 'the note sounds');
 });
