@@ -526,6 +526,12 @@ TEST_F(CliTest, RendersThroughTheClapPlugInWithTheSongsTransport) {
     const std::vector<float> filtered = samplesOf("dc.wav");
     EXPECT_EQ(plain[2 * 19200], 100.0f / 1024);
     EXPECT_LT(std::abs(filtered[2 * 19200]), 1e-6f);
+    // The oversampling filters' delay is made up for: the note's constant is reached a
+    // filter's half-length after the note's frame, not a delay later.
+    ASSERT_EQ(run("render song.mid --format float --formula 100 --oversample 8 -o eightfold.wav").status, 0);
+    const std::vector<float> eightfold = samplesOf("eightfold.wav");
+    EXPECT_EQ(eightfold.size(), plain.size());
+    EXPECT_NEAR(eightfold[2 * 28], 100.0f / 1024, 1e-5f);
 }
 
 TEST_F(CliTest, HostsAnInstrumentThatNobodyHereWrote) {

@@ -1,6 +1,7 @@
 #include "clap_instrument.h"
 
 #include <clap/entry.h>
+#include <clap/ext/latency.h>
 #include <clap/ext/params.h>
 #include <clap/ext/state.h>
 #include <clap/host.h>
@@ -95,6 +96,12 @@ void ClapInstrument::start(int32_t maxBlockSize) {
     if (active_) return;
     active_ = plugin_->activate(plugin_, sampleRate_, 1, static_cast<uint32_t>(maxBlockSize)) &&
               plugin_->start_processing(plugin_);
+}
+
+int32_t ClapInstrument::latency() const {
+    const auto* latency = static_cast<const clap_plugin_latency_t*>(plugin_->get_extension(plugin_, CLAP_EXT_LATENCY));
+    const uint32_t frames = active_ && latency ? latency->get(plugin_) : 0;
+    return static_cast<int32_t>(std::min<uint32_t>(frames, 1u << 20));
 }
 
 void ClapInstrument::process(const std::vector<BlockEvent>& events, const std::vector<BlockTransport>& transport,

@@ -24,6 +24,7 @@ public:
     const std::string& error() const { return error_; }
 
     void start(int32_t maxBlockSize) override;
+    int32_t latency() const override;
     void process(const std::vector<BlockEvent>& events, const std::vector<BlockTransport>& transport, float* left,
                  float* right, int32_t frames) override;
     std::vector<uint8_t> chunk() const override;

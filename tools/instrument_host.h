@@ -28,6 +28,8 @@ public:
 
     // Switches processing on.
     virtual void start(int32_t maxBlockSize) = 0;
+    // The frames by which its sound lags its events once started, as it reports them.
+    virtual int32_t latency() const = 0;
     // Hands the block's events and transport (the first at frame 0) to the plug-in, then
     // renders `frames` frames into two channels of at least that length. A VST 2.4
     // plug-in is given no transport.

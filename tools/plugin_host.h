@@ -4,6 +4,7 @@
 // accepted.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -31,6 +32,7 @@ public:
 
     // Switches processing on: sample rate, block size, then resume.
     void start(int32_t maxBlockSize) override;
+    int32_t latency() const override { return std::clamp<int32_t>(effect_->initialDelay, 0, 1 << 20); }
     // Hands the block's events to the plug-in, then renders `frames` frames into two
     // channels of at least that length.
     void process(const std::vector<BlockEvent>& events, float* left, float* right, int32_t frames);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <utility>
 
 RenderPlan planFromMidi(const MidiSong& song, int64_t rate, int64_t tailFrames) {
     RenderPlan plan;
@@ -51,7 +52,8 @@ ChannelSet channelsWithNotes(const RenderPlan& plan) {
 
 namespace {
 
-// One instance going through its plan block by block.
+// One instance going through its plan block by block, its sound delayed to lag by
+// `lag` frames where the plug-in lags by fewer.
 class PlanPlayer {
 public:
     PlanPlayer(InstrumentHost& host, const RenderPlan& plan, int32_t blockSize, int64_t rate)
@@ -61,6 +63,12 @@ public:
           left_(static_cast<size_t>(blockSize)),
           right_(static_cast<size_t>(blockSize)) {
         host_.start(blockSize);
+    }
+    int32_t latency() const { return host_.latency(); }
+    void lagBy(int32_t lag) {
+        const auto delay = static_cast<size_t>(std::max(0, lag - latency()));
+        delayLeft_.assign(delay, 0.0f);
+        delayRight_.assign(delay, 0.0f);
     }
 
     // Renders [start, end) into the player's buffers, restoring the cues due at `start`.
@@ -78,33 +86,51 @@ public:
         for (const TimedMeter& m : plan_.meters)
             if (m.frame > start && m.frame < end)
                 transport_.push_back({static_cast<int32_t>(m.frame - start), transportAt(plan_, m.frame, rate_)});
-        host_.process(events_, transport_, left_.data(), right_.data(), static_cast<int32_t>(end - start));
+        const auto frames = static_cast<size_t>(end - start);
+        host_.process(events_, transport_, left_.data(), right_.data(), static_cast<int32_t>(frames));
+        delay(delayLeft_, left_, frames);
+        delay(delayRight_, right_, frames);
     }
     const float* left() const { return left_.data(); }
     const float* right() const { return right_.data(); }
 
 private:
+    // The block's `frames` come out `line`'s length later.
+    static void delay(std::vector<float>& line, std::vector<float>& block, size_t frames) {
+        if (line.empty()) return;
+        line.insert(line.end(), block.begin(), block.begin() + static_cast<std::ptrdiff_t>(frames));
+        std::copy(line.begin(), line.begin() + static_cast<std::ptrdiff_t>(frames), block.begin());
+        line.erase(line.begin(), line.begin() + static_cast<std::ptrdiff_t>(frames));
+    }
+
     InstrumentHost& host_;
     const RenderPlan& plan_;
     const int64_t rate_;
     std::vector<float> left_, right_;
+    std::vector<float> delayLeft_, delayRight_;
     std::vector<BlockEvent> events_;
     std::vector<BlockTransport> transport_;
     size_t nextEvent_ = 0;
     size_t nextCue_ = 0;
 };
 
-// Walks the plan's blocks: each ends at the block size, the end, or the next cue.
+// Walks the plan's blocks: each ends at the block size, the end, or the next cue. The
+// plug-ins' sound lags by `lag` frames: as many more are rendered, and the sink is given
+// the sound from there on, so that it starts with the plan.
 template <class RenderBlock>
-void forEachBlock(const RenderPlan& plan, int32_t blockSize, const Progress& progress, RenderBlock&& renderBlock) {
+void forEachBlock(const RenderPlan& plan, int32_t blockSize, int32_t lag, const Progress& progress,
+                  const AudioSink& sink, RenderBlock&& renderBlock) {
+    const int64_t frames = plan.frames + lag;
     size_t nextCue = 0;
-    for (int64_t start = 0; start < plan.frames;) {
+    for (int64_t start = 0; start < frames;) {
         while (nextCue < plan.cues.size() && plan.cues[nextCue].frame <= start) ++nextCue;
-        int64_t end = std::min<int64_t>(start + blockSize, plan.frames);
+        int64_t end = std::min<int64_t>(start + blockSize, frames);
         if (nextCue < plan.cues.size()) end = std::min(end, plan.cues[nextCue].frame);
-        renderBlock(start, end);
+        const auto [left, right] = renderBlock(start, end);
+        const int64_t skipped = std::clamp<int64_t>(lag - start, 0, end - start);
+        if (end - start > skipped) sink(left + skipped, right + skipped, static_cast<int32_t>(end - start - skipped));
         start = end;
-        if (progress) progress(start, plan.frames);
+        if (progress) progress(std::max<int64_t>(0, start - lag), plan.frames);
     }
 }
 
@@ -113,9 +139,9 @@ void forEachBlock(const RenderPlan& plan, int32_t blockSize, const Progress& pro
 void renderPlan(InstrumentHost& host, const RenderPlan& plan, const AudioSink& sink, const Progress& progress) {
     const int32_t blockSize = std::max<int32_t>(1, plan.blockSize);
     PlanPlayer player(host, plan, blockSize, plan.rate);
-    forEachBlock(plan, blockSize, progress, [&](int64_t start, int64_t end) {
+    forEachBlock(plan, blockSize, player.latency(), progress, sink, [&](int64_t start, int64_t end) {
         player.render(start, end);
-        sink(player.left(), player.right(), static_cast<int32_t>(end - start));
+        return std::pair{player.left(), player.right()};
     });
 }
 
@@ -126,9 +152,13 @@ void renderMix(const std::vector<InstrumentHost*>& hosts, const std::vector<Rend
     std::vector<std::unique_ptr<PlanPlayer>> players;
     for (size_t i = 0; i < hosts.size(); ++i)
         players.push_back(std::make_unique<PlanPlayer>(*hosts[i], plans[i], blockSize, plans[i].rate));
+    // The instances that lag less are delayed to lag as the one that lags the most.
+    int32_t lag = 0;
+    for (const auto& player : players) lag = std::max(lag, player->latency());
+    for (const auto& player : players) player->lagBy(lag);
     levels.assign(hosts.size(), InstanceLevels{});
     std::vector<float> left(static_cast<size_t>(blockSize)), right(static_cast<size_t>(blockSize));
-    forEachBlock(plans[0], blockSize, progress, [&](int64_t start, int64_t end) {
+    forEachBlock(plans[0], blockSize, lag, progress, sink, [&](int64_t start, int64_t end) {
         const auto frames = static_cast<int32_t>(end - start);
         std::fill(left.begin(), left.begin() + frames, 0.0f);
         std::fill(right.begin(), right.begin() + frames, 0.0f);
@@ -142,7 +172,7 @@ void renderMix(const std::vector<InstrumentHost*>& hosts, const std::vector<Rend
                 right[k] += r * gain;
             }
         }
-        sink(left.data(), right.data(), frames);
+        return std::pair{static_cast<const float*>(left.data()), static_cast<const float*>(right.data())};
     });
 }
 

@@ -55,7 +55,8 @@ using AudioSink = std::function<void(const float* left, const float* right, int3
 // Told how many frames are done so far.
 using Progress = std::function<void(int64_t done, int64_t total)>;
 
-// Blocks end early at cue frames, so the output does not depend on the block size.
+// Blocks end early at cue frames, so the output does not depend on the block size. The
+// plug-in's latency is made up for: the sink's sound lines up with the plan's events.
 void renderPlan(InstrumentHost& host, const RenderPlan& plan, const AudioSink& sink, const Progress& progress = {});
 
 // What one instance played: its highest absolute sample, and how many frames reached
@@ -65,9 +66,9 @@ struct InstanceLevels {
     int64_t atFullScale = 0;
 };
 
-// Several instances, each playing its own plan, in step; the plans must share their cues
-// and length. The sink receives their sum, each instance's output times `gain`; `levels`
-// receives each instance's levels before that.
+// Several instances, each playing its own plan, in step, their latencies made up for;
+// the plans must share their cues and length. The sink receives their sum, each instance's output times `gain`;
+// `levels` receives each instance's levels before that.
 void renderMix(const std::vector<InstrumentHost*>& hosts, const std::vector<RenderPlan>& plans, float gain,
                const AudioSink& sink, std::vector<InstanceLevels>& levels, const Progress& progress = {});
 
