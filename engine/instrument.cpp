@@ -81,6 +81,12 @@ const char* Instrument::compile(const char* formula) {
     return compileExpression(*workspace_, formula, language_, workspaceRight_);
 }
 
+int32_t Instrument::stopOf(const char* formula) {
+    int32_t stop = -1;
+    compileExpression(*workspace_, formula, language_, workspaceRight_, &stop);
+    return stop;
+}
+
 const char* Instrument::compileDirtyPrograms() {
     publishEdits();
     // Every compilation of the walk was made ahead by publishEdits; what remains is to

@@ -196,6 +196,10 @@ public:
     // stopping at the first error, and then the current program once more. Returns null
     // or the first compiler message. [compiling side] The caller holds `bankLock`.
     const char* compileDirtyPrograms();
+    // Where the compiler stops reading `formula` in this instrument's language: the
+    // offset of the character it cannot take, the length where the text ends too soon,
+    // or -1 where it compiles. [compiling side] The caller holds `bankLock`.
+    int32_t stopOf(const char* formula);
     // Whether program `index` is marked for the next compilation walk. [tests, while no
     // other thread uses the instrument]
     bool isMarked(int index) const;

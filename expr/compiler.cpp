@@ -46,9 +46,14 @@ int hexDigit(char c) {
 class Compiler {
 public:
     Compiler(CompiledExpression& record, const char* text, Language language, CompiledExpression* right)
-        : record_(&record), left_(&record), right_(right), text_(text), language_(language) {}
+        : record_(&record), left_(&record), right_(right), start_(text), text_(text), language_(language) {}
 
     const char* run();
+    // Where a failed run stopped: the character it could not take (for too many closing
+    // parentheses, the first one too many), or the text's end where it ended too soon.
+    int32_t stoppedAt(const char* message) const {
+        return static_cast<int32_t>((message == messages::kExtraClose && extraClose_ ? extraClose_ : text_) - start_);
+    }
 
 private:
     const char* symbol(char c, char next, int& length);
@@ -94,7 +99,9 @@ private:
     CompiledExpression* record_;  // the side being compiled
     CompiledExpression* const left_;
     CompiledExpression* const right_;  // where a stereo formula's right side goes; null: no stereo
+    const char* const start_;
     const char* text_;
+    const char* extraClose_ = nullptr;  // the first ')' with more ')'s than '('s up to it
     const Language language_;
     LastToken previous_ = LastToken::Operator;
     int balance_ = 0;
@@ -137,6 +144,7 @@ const char* Compiler::closeParen() {
     }
     if (top() == kOpenParen) --record_->operatorTop, --open_;
     --balance_;  // also without a matching '(': only the net count is checked at the end
+    if (balance_ < 0 && !extraClose_) extraClose_ = text_;
     previous_ = LastToken::Close;
     return nullptr;
 }
@@ -331,6 +339,9 @@ int operatorPrecedence(uint8_t code) {
 }
 
 const char* compileExpression(CompiledExpression& record, const char* text, Language language,
-                              CompiledExpression* right) {
-    return Compiler(record, text, language, right).run();
+                              CompiledExpression* right, int32_t* stoppedAt) {
+    Compiler compiler(record, text, language, right);
+    const char* message = compiler.run();
+    if (stoppedAt) *stoppedAt = message ? compiler.stoppedAt(message) : -1;
+    return message;
 }

@@ -129,9 +129,12 @@ inline constexpr char kStackOverflow[] = "Stack overflow";
 // of the six messages above (static; the caller neither copies nor frees it); the
 // overflow messages come at the record's queue and operator stack lengths, which a full
 // record has at the language's limits. After a failure the record is marked not
-// compiled. Leaves the value stack and variables alone.
+// compiled. Leaves the value stack and variables alone. With `stoppedAt`, it receives
+// -1 on success, else the offset in `text` where the compiler stopped: the character it
+// could not take (for "Extra closing parenthesis" the first closing parenthesis too
+// many), or the text's length where the text ended too soon.
 const char* compileExpression(CompiledExpression& record, const char* text, Language language = Language::Classic,
-                              CompiledExpression* right = nullptr);
+                              CompiledExpression* right = nullptr, int32_t* stoppedAt = nullptr);
 
 // Runs the compiled queue over the record's variables and returns slot 0 of the value
 // stack. Never fails: a record that is not compiled yields what an earlier run left in

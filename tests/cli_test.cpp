@@ -123,9 +123,19 @@ TEST_F(CliTest, EvalPrintsTheValueOrTheCompilersMessage) {
         EXPECT_EQ(r.status, 0) << c.arguments << ": " << r.err;
         EXPECT_EQ(r.out, c.out) << c.arguments;
     }
-    r = run("eval 'P)'");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "bytone: Extra closing parenthesis in 'P)'\n");
+    // A formula that does not compile: its fault, and where, with a caret under it (a
+    // character a column).
+    const Case faults[] = {
+        {"eval 'P)'", "bytone: Extra closing parenthesis at 2\n  P)\n   ^\n"},
+        {"eval '(P*3'", "bytone: Missing closing parenthesis at 5\n  (P*3\n      ^\n"},
+        {"eval \"$(printf '\\303\\251\\tP**3')\"", "bytone: Syntax error at 5\n  \xc3\xa9 P**3\n      ^\n"},
+        {"render -o out.wav --formula 'P+#'", "bytone: Unexpected symbol during parsing at 3\n  P+#\n    ^\n"},
+    };
+    for (const Case& c : faults) {
+        r = run(c.arguments);
+        EXPECT_EQ(r.status, 1) << c.arguments;
+        EXPECT_EQ(r.err, c.out) << c.arguments;
+    }
     r = run("eval P --set PP=3");
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("LETTER=VALUE"), std::string::npos);
@@ -143,7 +153,7 @@ TEST_F(CliTest, ScopeDrawsTheEditorsPictureOfAFormula) {
     EXPECT_EQ(png[23], 64);          // height
     r = run("scope 'P)' -o bad.png");
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "bytone: Extra closing parenthesis in 'P)'\n");
+    EXPECT_EQ(r.err, "bytone: Extra closing parenthesis at 2\n  P)\n   ^\n");
     EXPECT_FALSE(fs::exists(dir / "bad.png"));
     r = run("scope 'P&255' -o big.png --scale 2");
     ASSERT_EQ(r.status, 0) << r.err;
@@ -157,7 +167,7 @@ TEST_F(CliTest, ScopeDrawsTheEditorsPictureOfAFormula) {
     EXPECT_EQ(note[23], 96);
     r = run("note 'P)' -o bad.png");
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "bytone: Extra closing parenthesis in 'P)'\n");
+    EXPECT_EQ(r.err, "bytone: Extra closing parenthesis at 2\n  P)\n   ^\n");
 }
 
 TEST_F(CliTest, InfoAndProgramsShowThePlugInAsAHostSeesIt) {
@@ -210,7 +220,6 @@ TEST_F(CliTest, BadInputGivesOneClearLineAndAFailure) {
         {"render -o out.wav --state notes.txt", "bytone: notes.txt: not a Bytone state file\n"},
         {"render text.mid -o out.wav", "bytone: text.mid: not a Standard MIDI File: no MThd header at byte 0\n"},
         {"--plugin /nonexistent/plugin.so info", "bytone: cannot load /nonexistent/plugin.so: "},
-        {"render -o out.wav --formula 'P+#'", "bytone: Unexpected symbol during parsing in 'P+#'\n"},
         {"render -o out.mp3", "unknown sound file type '.mp3'"},
         {"programs --state short.fxb", "bytone: short.fxb: state file of 8 bytes ends inside its header\n"},
         {"programs --state missing.fxb", "bytone: missing.fxb: No such file or directory\n"},
@@ -514,7 +523,7 @@ TEST_F(CliTest, RendersThroughTheClapPlugInWithTheSongsTransport) {
         << "the state keeps MPE on";
     r = run(vst + " render song.mid --formula 'P,T' -o x.wav");
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "bytone: Unexpected symbol during parsing in 'P,T'\n");
+    EXPECT_EQ(r.err, "bytone: Unexpected symbol during parsing at 2\n  P,T\n   ^\n");
     // A release lengthens the tail to be heard whole, and sounds after the notes end.
     ASSERT_EQ(run("render song.mid --format float --formula 100 -o plain.wav").status, 0);
     ASSERT_EQ(run("render song.mid --format float --formula 100 --release 2500 -o released.wav").status, 0);

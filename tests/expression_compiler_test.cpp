@@ -96,33 +96,40 @@ TEST_F(CompilerTest, CompilesToTheExpectedQueues) {
 struct MessageCase {
     const char* formula;
     const char* message;
+    int32_t stop;  // where the compiler stopped
 };
 
-TEST_F(CompilerTest, ReportsTheFirstFaultWithItsMessage) {
+TEST_F(CompilerTest, ReportsTheFirstFaultWithItsMessageAndWhereItStopped) {
     using namespace messages;
     const MessageCase cases[] = {
-        {"P<>Q", kSyntaxError},       {"P&&&Q", kSyntaxError},      {"1 2", kSyntaxError},
-        {"2P", kSyntaxError},         {"P(Q)", kSyntaxError},       {"()", kSyntaxError},
-        {")", kSyntaxError},          {"?", kSyntaxError},          {"!=P", kSyntaxError},
-        {"--P", kSyntaxError},        {"-~P", kSyntaxError},        {"!!P", kSyntaxError},
-        {"!-P", kSyntaxError},        {"PT", kSyntaxError},         {"0XG", kSyntaxError},
-        {"(P)Q", kSyntaxError},       {"(P)(Q)", kSyntaxError},     {"P+*Q", kSyntaxError},
-        {"(*P)", kSyntaxError},       {"P+)", kSyntaxError},        {"P===Q", kUnexpectedSymbol},
-        {"A=B", kUnexpectedSymbol},   {"P< =Q", kUnexpectedSymbol}, {"P\"", kUnexpectedSymbol},
-        {"#", kUnexpectedSymbol},     {"$", kUnexpectedSymbol},     {"'", kUnexpectedSymbol},
-        {",", kUnexpectedSymbol},     {".", kUnexpectedSymbol},     {";", kUnexpectedSymbol},
-        {"@", kUnexpectedSymbol},     {"[", kUnexpectedSymbol},     {"\\", kUnexpectedSymbol},
-        {"]", kUnexpectedSymbol},     {"_", kUnexpectedSymbol},     {"`", kUnexpectedSymbol},
-        {"{", kUnexpectedSymbol},     {"}", kUnexpectedSymbol},     {"\x7F", kUnexpectedSymbol},
-        {"P+1.5", kUnexpectedSymbol}, {"1 2 #", kSyntaxError},      {"(P", kMissingClose},
-        {"((P)", kMissingClose},      {"P)", kExtraClose},          {"(P))", kExtraClose},
+        {"P<>Q", kSyntaxError, 2},       {"P&&&Q", kSyntaxError, 3},      {"1 2", kSyntaxError, 2},
+        {"2P", kSyntaxError, 1},         {"P(Q)", kSyntaxError, 1},       {"()", kSyntaxError, 1},
+        {")", kSyntaxError, 0},          {"?", kSyntaxError, 0},          {"!=P", kSyntaxError, 0},
+        {"--P", kSyntaxError, 1},        {"-~P", kSyntaxError, 1},        {"!!P", kSyntaxError, 1},
+        {"!-P", kSyntaxError, 1},        {"P T", kSyntaxError, 2},        {"0XG", kSyntaxError, 2},
+        {"(P)Q", kSyntaxError, 3},       {"(P)(Q)", kSyntaxError, 3},     {"P+*Q", kSyntaxError, 2},
+        {"(*P)", kSyntaxError, 1},       {"P+)", kSyntaxError, 2},        {"P===Q", kUnexpectedSymbol, 3},
+        {"A=B", kUnexpectedSymbol, 1},   {"P< =Q", kUnexpectedSymbol, 3}, {"P\"", kUnexpectedSymbol, 1},
+        {"#", kUnexpectedSymbol, 0},     {"$", kUnexpectedSymbol, 0},     {"'", kUnexpectedSymbol, 0},
+        {",", kUnexpectedSymbol, 0},     {".", kUnexpectedSymbol, 0},     {";", kUnexpectedSymbol, 0},
+        {"@", kUnexpectedSymbol, 0},     {"[", kUnexpectedSymbol, 0},     {"\\", kUnexpectedSymbol, 0},
+        {"]", kUnexpectedSymbol, 0},     {"_", kUnexpectedSymbol, 0},     {"`", kUnexpectedSymbol, 0},
+        {"{", kUnexpectedSymbol, 0},     {"}", kUnexpectedSymbol, 0},     {"\x7F", kUnexpectedSymbol, 0},
+        {"P+1.5", kUnexpectedSymbol, 3}, {"1 2 #", kSyntaxError, 2},      {"(P", kMissingClose, 2},
+        {"((P)", kMissingClose, 4},      {"P)", kExtraClose, 1},          {"(P))", kExtraClose, 3},
+        {"P**3", kSyntaxError, 2},       {"P*)", kSyntaxError, 2},        {"P)+(T))", kExtraClose, 1},
     };
     for (Language language : {Language::Classic, Language::Extended}) {
         for (const MessageCase& c : cases) {
-            EXPECT_STREQ(compile(c.formula, language), c.message) << c.formula;
+            int32_t stop = 0;
+            EXPECT_STREQ(compileExpression(*record, c.formula, language, nullptr, &stop), c.message) << c.formula;
+            EXPECT_EQ(stop, c.stop) << c.formula;
             EXPECT_FALSE(record->isCompiled()) << c.formula;
         }
     }
+    int32_t stop = 0;
+    EXPECT_EQ(compileExpression(*record, "P&255", Language::Classic, nullptr, &stop), nullptr);
+    EXPECT_EQ(stop, -1);
 }
 
 TEST_F(CompilerTest, OneCommaOutsideEveryParenthesisSplitsAStereoFormula) {
@@ -134,25 +141,29 @@ TEST_F(CompilerTest, OneCommaOutsideEveryParenthesisSplitsAStereoFormula) {
         const char* message;
         const char* left = nullptr;
         const char* right = nullptr;  // null: the formula plays the same on both sides
+        int32_t stop = -1;
     } cases[] = {
         {"P,T", nullptr, "P End", "T End"},
         {" (P&255) , beat>>8 ", nullptr, "P 255 & End", "beat 8 >> End"},
         {"P+,-T", nullptr, "P + End", "T neg End"},
         {"P*2", nullptr, "P 2 * End", nullptr},
-        {"(P,T)", kUnexpectedSymbol},
-        {"P,T,R", kUnexpectedSymbol},
-        {"P,", kSyntaxError},
-        {",P", kSyntaxError},
-        {",", kSyntaxError},
-        {"P,T T", kSyntaxError},
-        {"P),T", kExtraClose},
-        {"P,(T", kMissingClose},
-        {"P),(T", kExtraClose},        // the left side's fault first
-        {"P),T#", kUnexpectedSymbol},  // a symbol before any parenthesis is counted
+        {"(P,T)", kUnexpectedSymbol, nullptr, nullptr, 2},
+        {"P,T,R", kUnexpectedSymbol, nullptr, nullptr, 3},
+        {"P,", kSyntaxError, nullptr, nullptr, 2},
+        {",P", kSyntaxError, nullptr, nullptr, 0},
+        {",", kSyntaxError, nullptr, nullptr, 0},
+        {"P,T T", kSyntaxError, nullptr, nullptr, 4},
+        {"P),T", kExtraClose, nullptr, nullptr, 1},
+        {"P,(T", kMissingClose, nullptr, nullptr, 4},
+        {"P),(T", kExtraClose, nullptr, nullptr, 1},        // the left side's fault first
+        {"P),T#", kUnexpectedSymbol, nullptr, nullptr, 4},  // a symbol before any parenthesis is counted
+        {"P,T)", kExtraClose, nullptr, nullptr, 3},
     };
     for (const auto& c : cases) {
-        const char* message = compileExpression(*record, c.formula, Language::Extended, &right);
+        int32_t stop = 0;
+        const char* message = compileExpression(*record, c.formula, Language::Extended, &right, &stop);
         EXPECT_STREQ(message, c.message) << c.formula;
+        EXPECT_EQ(stop, c.stop) << c.formula;
         EXPECT_EQ(record->isCompiled(), !c.message) << c.formula;
         EXPECT_EQ(right.isCompiled(), !c.message && c.right) << c.formula;
         if (c.message) continue;

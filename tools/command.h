@@ -8,7 +8,8 @@
 #include <stdexcept>
 #include <string>
 
-// A failure of the command: exit status 1 and its one line.
+// A failure of the command: exit status 1 and its message (a line, or for a formula
+// that does not compile, a line and the formula with a caret under its fault).
 class CommandError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
@@ -38,6 +39,11 @@ Command addInfoCommand(CLI::App& app, const std::string& plugin);
 Command addEvalCommand(CLI::App& app);
 Command addScopeCommand(CLI::App& app);
 Command addNoteCommand(CLI::App& app);
+
+// The compiler's `message` for `formula`, which it stopped reading at offset `stop`:
+// "Syntax error at 3" (counting characters from 1), and the formula with a caret under
+// that character.
+std::string formulaFault(const char* message, const std::string& formula, int32_t stop);
 
 // A whole number as formulas write them: decimal, or hexadecimal after 0x, with an
 // optional minus; a leading 0 is no octal prefix. Throws UsageError for anything else

@@ -85,8 +85,10 @@ void printTable(Sides& sides, const uint8_t* sineTable, bool given[kVariableCoun
 
 int evaluate(const EvalOptions& options) {
     Sides sides;
-    if (const char* message = compileExpression(sides.left, options.formula.c_str(), Language::Extended, &sides.right))
-        throw CommandError(std::string(message) + " in '" + options.formula + "'");
+    int32_t stop = -1;
+    if (const char* message =
+            compileExpression(sides.left, options.formula.c_str(), Language::Extended, &sides.right, &stop))
+        throw CommandError(formulaFault(message, options.formula, stop));
     uint8_t sineTable[256];
     fillSineTable(sineTable);
     bool given[kVariableCount] = {};

@@ -13,7 +13,7 @@ std::unique_ptr<engine::Instrument> instrumentPlaying(const std::string& formula
     std::lock_guard<std::mutex> hold(instrument->bankLock());
     instrument->storeFormula(0, formula.data(), formula.size());
     if (const char* message = instrument->compileDirtyPrograms())
-        throw CommandError(std::string(message) + " in '" + formula + "'");
+        throw CommandError(formulaFault(message, formula, instrument->stopOf(formula.c_str())));
     return instrument;
 }
 

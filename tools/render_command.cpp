@@ -101,8 +101,9 @@ void checkFormula(const std::string& formula, Language language) {
     if (formula.find_first_not_of(" \t\r\n") == std::string::npos)
         throw UsageError("--formula is empty: a voice of it would be silent");
     CompiledExpressions records = allocateCompiledExpressions(2);
-    if (const char* message = compileExpression(records[0], formula.c_str(), language, &records[1]))
-        throw CommandError(std::string(message) + " in '" + formula + "'");
+    int32_t stop = -1;
+    if (const char* message = compileExpression(records[0], formula.c_str(), language, &records[1], &stop))
+        throw CommandError(formulaFault(message, formula, stop));
     if (formula.size() > 1023)
         throw CommandError("the formula has " + std::to_string(formula.size()) + " characters; a program holds 1023");
 }
