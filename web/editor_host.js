@@ -23,6 +23,8 @@ export class EditorHost {
         return {
             image,
             texts,
+            // Where the box's formula is wrong, when the status says it is.
+            stop: texts.status === 'OK' ? -1 : instrument.formulaStop(texts.formula),
             program: instrument.program,
             programName: instrument.programName,
             values: Object.fromEntries(Object.keys(instrument.settings).map((key) => [key, instrument.setting(key)])),

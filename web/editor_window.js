@@ -63,7 +63,9 @@ export function buildEditor(rectangles, settingRanges, settingSteps, windowSize)
     }
     texts.status.setAttribute('role', 'status');
     texts.status.setAttribute('aria-live', 'polite');
+    texts.status.id = 'formula-status';
     place($('formula'), layout.formula);
+    place($('formula-mark'), layout.formula);
 }
 
 let values = {};  // the settings as the editor last showed them
@@ -109,6 +111,11 @@ function showView(view) {
         const text = view.texts[name] ?? '';
         element.textContent = name === 'help' ? text.replaceAll('&&', '&') : text;
     }
+    // A formula that does not compile: the status says where, counting characters from
+    // 1, and the box marks that character (past the end: the place after the last).
+    const formula = view.texts.formula ?? '';
+    if (view.stop >= 0) texts.status.textContent += ` at ${Array.from(formula.slice(0, view.stop)).length + 1}`;
+    markFault(formula, view.stop);
     values = view.values;
     for (const name of Object.keys(sliders)) {
         const element = texts[name];
@@ -126,6 +133,18 @@ function showView(view) {
     }
     $('program').selectedIndex = view.program;
     if (document.activeElement !== $('name')) $('name').value = view.programName;
+}
+
+// The mark behind the box: the box's text, unseen, with the faulty character marked.
+function markFault(formula, stop) {
+    const mark = $('formula-mark');
+    mark.replaceChildren();
+    if (stop < 0) return;
+    const at = Array.from(formula.slice(stop))[0] ?? ' ';
+    const marked = document.createElement('mark');
+    marked.textContent = at;
+    mark.append(formula.slice(0, stop), marked, formula.slice(stop + at.length));
+    mark.scrollTop = $('formula').scrollTop;
 }
 
 let idling = false;
@@ -202,6 +221,7 @@ export function connectEditorInput() {
     );
 
     const box = $('formula');
+    box.addEventListener('scroll', () => ($('formula-mark').scrollTop = box.scrollTop));
     box.addEventListener('input', () => {
         // The box holds upper case, as the plug-in's does, and at most maxFormula characters.
         const caret = box.selectionStart;

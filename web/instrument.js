@@ -198,6 +198,14 @@ export class Instrument {
         this.putText(formula);
         this.exports.bytoneEditorType(this.effect);
     }
+    // Where the compiler stops reading `formula`: the index in it of the character it
+    // cannot take, its length where it ends too soon, or -1 where it compiles.
+    formulaStop(formula) {
+        this.putText(formula);
+        const stop = this.exports.bytoneFormulaStop(this.effect);
+        // The module counts a character a byte; the page counts UTF-16 units.
+        return stop < 0 ? stop : Array.from(formula).slice(0, stop).join('').length;
+    }
     pointer(input, x, y, wheelDelta = 0) {
         this.exports.bytoneEditorPointer(this.effect, input, x, y, wheelDelta);
     }

@@ -206,6 +206,16 @@ EMSCRIPTEN_KEEPALIVE void bytoneSetFormula(AEffect* effect, int program) {
     instrument.compileDirtyPrograms();
 }
 
+// Where the compiler stops reading the scratch buffer's formula: the offset of the
+// character it cannot take, the length where the text ends too soon, or -1 where it
+// compiles.
+EMSCRIPTEN_KEEPALIVE int bytoneFormulaStop(AEffect* effect) {
+    scratch[kScratchBytes - 1] = '\0';
+    engine::Instrument& instrument = pluginOf(effect).instrument();
+    std::lock_guard<std::mutex> hold(instrument.bankLock());
+    return instrument.stopOf(reinterpret_cast<const char*>(scratch));
+}
+
 // The editor's clipboard: what its Copy button copied, and what its Paste button will
 // paste (the scratch buffer's text).
 EMSCRIPTEN_KEEPALIVE const char* bytoneClipboard(AEffect* effect) {

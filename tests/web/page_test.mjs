@@ -112,6 +112,7 @@ const shown = (page) =>
             program: document.getElementById('program').selectedIndex,
             name: document.getElementById('name').value,
             message: document.getElementById('message').textContent,
+            marked: document.querySelector('#formula-mark mark')?.textContent ?? null,
         };
     });
 
@@ -145,22 +146,26 @@ function bytone(...args) {
     return execFileSync(tool, args, { encoding: 'utf8' });
 }
 
-test('typing a formula shows the compiler messages and keeps upper case', async () => {
+test('typing a formula shows the compiler messages, where each stopped, and keeps upper case', async () => {
     const page = await openPage();
+    // The status counts characters from 1; the box marks the character (past the end, a space).
     const cases = [
-        ['p&t', 'P&T', 'OK'],
-        ['P*(', 'P*(', 'Missing closing parenthesis'],
-        ['1 2', '1 2', 'Syntax error'],
-        ['P$', 'P$', 'Unexpected symbol during parsing'],
-        ['(P))', '(P))', 'Extra closing parenthesis'],
-        ['(P*V/64)&255', '(P*V/64)&255', 'OK'],
-        ['beat>>15&1?p:t', 'BEAT>>15&1?P:T', 'OK'],  // the words of the extended language
-        ['p&255,t&255', 'P&255,T&255', 'OK'],  // and stereo
-        ['pt', 'PT', 'Syntax error'],
+        ['p&t', 'P&T', 'OK', null],
+        ['P*(', 'P*(', 'Missing closing parenthesis at 4', ' '],
+        ['1 2', '1 2', 'Syntax error at 3', '2'],
+        ['P**3', 'P**3', 'Syntax error at 3', '*'],
+        ['P@1', 'P@1', 'Unexpected symbol during parsing at 2', '@'],
+        ['(P))', '(P))', 'Extra closing parenthesis at 4', ')'],
+        ['(P*V/64)&255', '(P*V/64)&255', 'OK', null],
+        ['beat>>15&1?p:t', 'BEAT>>15&1?P:T', 'OK', null],  // the words of the extended language
+        ['p&255,t&255', 'P&255,T&255', 'OK', null],  // and stereo
+        ['pt', 'PT', 'Syntax error at 1', 'P'],
+        ['é p**2', 'É P**2', 'Syntax error at 5', '*'],  // a character a place
     ];
-    for (const [typed, box, status] of cases) {
+    for (const [typed, box, status, marked] of cases) {
         await typeFormula(page, typed);
-        await waitFor(page, (s) => s.formula === box && s.status === status, `"${box}" with "${status}"`);
+        await waitFor(page, (s) => s.formula === box && s.status === status && s.marked === marked,
+                      `"${box}" with "${status}", ${marked} marked`);
     }
     await page.close();
 });
