@@ -129,7 +129,8 @@ function showView(view) {
     const box = $('formula');
     if (box.value !== view.texts.formula) {
         box.value = view.texts.formula;
-        formulas.loaded(box.value);
+        if (formulas.pasting) formulas.typed(box.value);
+        else formulas.loaded(box.value);
     }
     $('program').selectedIndex = view.program;
     if (document.activeElement !== $('name')) $('name').value = view.programName;
@@ -222,7 +223,9 @@ export function connectEditorInput() {
 
     const box = $('formula');
     box.addEventListener('scroll', () => ($('formula-mark').scrollTop = box.scrollTop));
-    box.addEventListener('input', () => {
+    let before = { start: 0, end: 0 };  // the selection an input replaces
+    box.addEventListener('beforeinput', () => (before = { start: box.selectionStart, end: box.selectionEnd }));
+    box.addEventListener('input', (event) => {
         // The box holds upper case, as the plug-in's does, and at most maxFormula characters.
         const caret = box.selectionStart;
         let text = box.value.toUpperCase();
@@ -234,7 +237,7 @@ export function connectEditorInput() {
             box.value = text;
             box.setSelectionRange(Math.min(caret, text.length), Math.min(caret, text.length));
         }
-        formulas.typed(text);
+        formulas.typed(text, editOf(event, before, box.selectionStart));
         tell('type', { text });
     });
     // Rewriting the box in upper case loses the browser's own undo: the page keeps its own.
@@ -250,16 +253,43 @@ export function connectEditorInput() {
     $('redo').addEventListener('click', () => formulas.step(1));
 }
 
-// The formulas the box held while the user typed, to step back and forth through: each
-// text typed, the oldest dropped after a hundred. Choosing another program starts afresh.
+// What an input in the box was, for the undo steps: typing of one character (a letter,
+// a digit, a space or another character) or deleting one, where the caret stood; null
+// for every other edit (a paste, a cut, a drop, a replaced selection), a step of its own.
+function editOf(event, before, caret) {
+    const single = event.inputType === 'insertText' && [...(event.data ?? '')].length === 1;
+    const deleting = event.inputType === 'deleteContentBackward' || event.inputType === 'deleteContentForward';
+    if (before.start !== before.end || !(single || deleting)) return null;
+    const c = event.data ?? '';
+    const kind = deleting ? 'delete' : /[A-Z]/i.test(c) ? 'letter' : /[0-9]/.test(c) ? 'digit' : /\s/.test(c) ? 'space' : 'other';
+    return { kind, from: before.start, to: caret, time: performance.now() };
+}
+
+// The formulas the box held while the user typed, to step back and forth through, the
+// oldest dropped after a hundred. Typing makes a step a word, as text editors do: a run of
+// letters, of digits or of other characters, with the spaces after it, or a run of
+// deletions, while the caret moves on with it and no second passes between keys; every
+// other edit is a step. Choosing another program starts afresh.
 const formulas = {
     texts: [],
     at: -1,
-    typed(text) {
+    last: null,  // the edit that made the newest step, while typing may add to it
+    pasting: false,  // the editor's Paste button is pasting
+    typed(text, edit = null) {
         if (this.texts[this.at] === text) return;
-        this.texts.splice(this.at + 1, Infinity, text);
-        if (this.texts.length > 100) this.texts.shift();
-        this.at = this.texts.length - 1;
+        const last = this.last;
+        const joins =
+            edit && last && this.at === this.texts.length - 1 && this.at > 0 && edit.from === last.to &&
+            edit.time - last.time < 1000 &&
+            (edit.kind === last.kind || (edit.kind === 'space' && last.kind !== 'delete'));
+        this.last = edit;  // after a space, only spaces join: the next word is a step
+        if (joins) {
+            this.texts[this.at] = text;
+        } else {
+            this.texts.splice(this.at + 1, Infinity, text);
+            if (this.texts.length > 100) this.texts.shift();
+            this.at = this.texts.length - 1;
+        }
         this.show();
     },
     // The box's text when the instrument loads it (another program, a file, a link).
@@ -267,12 +297,14 @@ const formulas = {
         if (this.texts[this.at] === text) return;
         this.texts = [text];
         this.at = 0;
+        this.last = null;
         this.show();
     },
     step(by) {
         const at = this.at + by;
         if (at < 0 || at >= this.texts.length) return;
         this.at = at;
+        this.last = null;
         const box = $('formula');
         box.value = this.texts[at];
         tell('type', { text: box.value });
@@ -307,4 +339,11 @@ async function paste(at) {
     if (text.length > maxFormula) sayCut();
     // The box turns what it is given into upper case, as an upper-case edit box does.
     await ask('paste', { text: text.slice(0, maxFormula).toUpperCase(), ...at });
+    // What it pasted is a step of the undo, not a text loaded afresh.
+    formulas.pasting = true;
+    try {
+        await idle(true);
+    } finally {
+        formulas.pasting = false;
+    }
 }

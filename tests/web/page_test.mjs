@@ -335,6 +335,27 @@ test('Ctrl+Z and the Undo and Redo buttons step through the typed formulas, what
         await act();
         await waitFor(page, (s) => s.formula === formula && s.status === 'OK', formula);
     }
+    // Typed key by key, a step is a word: a run of letters, digits or other characters
+    // with the spaces after it, or a run of deletions; a pause of a second ends one, and a
+    // paste is one.
+    await typeFormula(page, '');
+    await page.keyboard.type('p*(t+12 ');
+    await page.keyboard.press('Backspace');
+    await page.keyboard.press('Backspace');
+    await page.keyboard.type('3');
+    await new Promise((r) => setTimeout(r, 1100));
+    await page.keyboard.type('4)');
+    await page.$eval('#formula', (box) => {
+        box.setRangeText('&255', box.value.length, box.value.length, 'end');
+        box.dispatchEvent(new InputEvent('input', { inputType: 'insertFromPaste', data: null }));
+    });
+    const undone = [];
+    for (let i = 0; i < 11; ++i) {
+        undone.push((await shown(page)).formula);
+        await withKeys(['Control'], 'z')();
+    }
+    assert.deepEqual(undone, ['P*(T+134)&255', 'P*(T+134)', 'P*(T+134', 'P*(T+13', 'P*(T+1', 'P*(T+12 ', 'P*(T+',
+                              'P*(T', 'P*(', 'P', '']);
     await page.close();
 });
 
