@@ -10,6 +10,23 @@ export class EditorHost {
     constructor(module, sampleRate) {
         this.instrument = new Instrument(module, sampleRate);
         this.instrument.openEditor();
+        this.fresh = this.programs();  // what a new instance holds
+    }
+
+    // Each program's name and formula.
+    programs() {
+        return this.instrument.programNames().map((name, i) => ({ name, formula: this.instrument.programFormula(i) }));
+    }
+    // Whether program `index` (with -1, any program) is no longer what a new instance holds.
+    changed({ index }) {
+        const now = this.programs();
+        const differs = (i) => now[i].name !== this.fresh[i].name || now[i].formula !== this.fresh[i].formula;
+        return index >= 0 ? differs(index) : now.some((_, i) => differs(i));
+    }
+    // The first program still as a new instance holds it, or -1.
+    firstUnchanged() {
+        const now = this.programs();
+        return now.findIndex((p, i) => p.name === this.fresh[i].name && p.formula === this.fresh[i].formula);
     }
 
     // The host's idle call; answers with what the page shows when anything changed.
@@ -85,6 +102,10 @@ export class EditorHost {
             if (value < lowest || value > highest) this.instrument.setSetting(key, Math.min(highest, Math.max(lowest, value)));
         }
         return null;
+    }
+    // Whether `load` would take the file: null, or why not.
+    check({ bytes }) {
+        return this.instrument.checkState(bytes);
     }
     // The largest file `load` takes.
     largestFile() {

@@ -1,7 +1,7 @@
 // The editor's window on the page: the picture the editor's instance draws, with its
 // texts, sliders, switches and buttons laid over it for the keyboard and screen readers;
 // the formula box with the page's own undo; the output meter.
-import { pointer } from './instrument.js';
+import { pointer, stateFormat } from './instrument.js';
 import { ask, tell, wakeSound } from './instances.js';
 import { $, say } from './page_dom.js';
 import { maxFormula } from './share_link.js';
@@ -130,7 +130,7 @@ function showView(view) {
     if (box.value !== view.texts.formula) {
         box.value = view.texts.formula;
         if (formulas.pasting) formulas.typed(box.value);
-        else formulas.loaded(box.value);
+        else if (!formulas.replacing) formulas.loaded(box.value);
     }
     $('program').selectedIndex = view.program;
     if (document.activeElement !== $('name')) $('name').value = view.programName;
@@ -269,52 +269,90 @@ function editOf(event, before, caret) {
 // oldest dropped after a hundred. Typing makes a step a word, as text editors do: a run of
 // letters, of digits or of other characters, with the spaces after it, or a run of
 // deletions, while the caret moves on with it and no second passes between keys; every
-// other edit is a step. Choosing another program starts afresh.
+// other edit is a step. A link or a file that replaced the program or the bank is a step
+// too: the steps on either side of it hold the whole bank, which stepping to them loads.
+// Choosing another program starts afresh.
 const formulas = {
-    texts: [],
+    steps: [],  // each {text, bank}: the box's text, and where it has one, the bank's file
     at: -1,
     last: null,  // the edit that made the newest step, while typing may add to it
     pasting: false,  // the editor's Paste button is pasting
+    replacing: false,  // a link or a file is replacing the program or the bank
     typed(text, edit = null) {
-        if (this.texts[this.at] === text) return;
+        if (this.steps[this.at]?.text === text) return;
         const last = this.last;
         const joins =
-            edit && last && this.at === this.texts.length - 1 && this.at > 0 && edit.from === last.to &&
-            edit.time - last.time < 1000 &&
+            edit && last && this.at === this.steps.length - 1 && this.at > 0 && !this.steps[this.at].bank &&
+            edit.from === last.to && edit.time - last.time < 1000 &&
             (edit.kind === last.kind || (edit.kind === 'space' && last.kind !== 'delete'));
         this.last = edit;  // after a space, only spaces join: the next word is a step
-        if (joins) {
-            this.texts[this.at] = text;
-        } else {
-            this.texts.splice(this.at + 1, Infinity, text);
-            if (this.texts.length > 100) this.texts.shift();
-            this.at = this.texts.length - 1;
-        }
+        if (joins) this.steps[this.at].text = text;
+        else this.push({ text });
+    },
+    push(step) {
+        this.steps.splice(this.at + 1, Infinity, step);
+        if (this.steps.length > 100) this.steps.shift();
+        this.at = this.steps.length - 1;
         this.show();
     },
-    // The box's text when the instrument loads it (another program, a file, a link).
+    // The box's text when the instrument loads it (another program).
     loaded(text) {
-        if (this.texts[this.at] === text) return;
-        this.texts = [text];
+        if (this.steps[this.at]?.text === text) return;
+        this.steps = [{ text }];
         this.at = 0;
         this.last = null;
         this.show();
     },
-    step(by) {
+    // The bank before and after a link or a file replaced what it replaced, and the box's
+    // text after.
+    replaced(before, after, text) {
+        if (this.at < 0) this.loaded('');
+        this.steps[this.at].bank = before;
+        this.last = null;
+        this.push({ text, bank: after });
+    },
+    async step(by) {
         const at = this.at + by;
-        if (at < 0 || at >= this.texts.length) return;
+        if (at < 0 || at >= this.steps.length) return;
         this.at = at;
         this.last = null;
-        const box = $('formula');
-        box.value = this.texts[at];
-        tell('type', { text: box.value });
+        const { text, bank } = this.steps[at];
+        $('formula').value = text;
         this.show();
+        if (!bank) return tell('type', { text });
+        const bytes = bank.slice();
+        await ask('load', { bytes }, [bytes.buffer]);
+        bankReplaced();
+        idle(true);
     },
     show() {
         $('undo').disabled = this.at <= 0;
-        $('redo').disabled = this.at >= this.texts.length - 1;
+        $('redo').disabled = this.at >= this.steps.length - 1;
     },
 };
+
+// Told when a step of the undo loaded a bank: the program names may have changed.
+let bankReplaced = () => {};
+export function onBankReplaced(callback) {
+    bankReplaced = callback;
+}
+
+// Replaces the program or the bank by `act` (which resolves with null, or why it could
+// not), as one step of the undo away.
+export async function replaceWith(act) {
+    const before = await ask('save', { format: stateFormat.fxb });
+    const error = await act();
+    if (error) return error;
+    const after = await ask('save', { format: stateFormat.fxb });
+    formulas.replacing = true;
+    try {
+        await idle(true);
+    } finally {
+        formulas.replacing = false;
+    }
+    formulas.replaced(before, after, $('formula').value);
+    return null;
+}
 
 export function sayCut() {
     say(`A formula holds at most ${maxFormula} characters; the text was cut to fit.`, true);

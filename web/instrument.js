@@ -102,6 +102,9 @@ export class Instrument {
     programNames() {
         return Array.from({ length: 128 }, (_, i) => this.textFrom(op.effGetProgramNameIndexed, i));
     }
+    programFormula(index) {
+        return this.text(this.exports.bytoneProgramFormula(this.effect, index));
+    }
 
     // The built-in programs: each one's name and its line on what it sounds like.
     presets() {
@@ -229,6 +232,12 @@ export class Instrument {
         if (bytes.length > this.scratchBytes) return `${bytes.length} bytes is larger than any state file`;
         this.bytes(this.exports.bytoneScratch(), bytes.length).set(bytes);
         return this.text(this.exports.bytoneLoadState(this.effect, bytes.length));
+    }
+    // Whether `loadState` would take the bytes: null, or why not.
+    checkState(bytes) {
+        if (bytes.length > this.scratchBytes) return `${bytes.length} bytes is larger than any state file`;
+        this.bytes(this.exports.bytoneScratch(), bytes.length).set(bytes);
+        return this.text(this.exports.bytoneCheckState(this.effect, bytes.length)) || null;
     }
     // The state as a file of one of `stateFormat`: a copy of its bytes.
     saveState(format) {

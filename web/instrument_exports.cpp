@@ -63,6 +63,17 @@ const char* toScratch(const std::string& text) {
     return reinterpret_cast<const char*>(scratch);
 }
 
+// The state file in the scratch buffer's first `size` bytes, read; throws StateFileError
+// for one the instrument does not take.
+StateFile stateFileOf(AEffect* effect, int size) {
+    const std::vector<uint8_t> bytes(scratch, scratch + std::clamp(size, 0, kScratchBytes));
+    StateFile file = parseStateFile(bytes, identityOf(effect));
+    if (file.chunk.size() > static_cast<size_t>(kChunkCapacityBytes))
+        throw StateFileError("its state of " + std::to_string(file.chunk.size()) + " bytes is larger than " +
+                             std::to_string(kChunkCapacityBytes) + ", the most the instrument takes");
+    return file;
+}
+
 }  // namespace
 
 extern "C" {
@@ -206,6 +217,14 @@ EMSCRIPTEN_KEEPALIVE void bytoneSetFormula(AEffect* effect, int program) {
     instrument.compileDirtyPrograms();
 }
 
+// Program `program`'s formula.
+EMSCRIPTEN_KEEPALIVE const char* bytoneProgramFormula(AEffect* effect, int program) {
+    if (program < 0 || program >= kNumPrograms) return toScratch("");
+    engine::Instrument& instrument = pluginOf(effect).instrument();
+    std::lock_guard<std::mutex> hold(instrument.bankLock());
+    return toScratch(instrument.formulaOf(program));
+}
+
 // Where the compiler stops reading the scratch buffer's formula: the offset of the
 // character it cannot take, the length where the text ends too soon, or -1 where it
 // compiles.
@@ -272,16 +291,25 @@ EMSCRIPTEN_KEEPALIVE void bytoneSetSetting(AEffect* effect, int number, int valu
     if (engine::settingFromNumber(number, setting)) guiOf(effect).setSetting(setting, value);
 }
 
+// Whether the scratch buffer's first `size` bytes are a state file the instrument takes:
+// null, or why not. Nothing changes.
+EMSCRIPTEN_KEEPALIVE const char* bytoneCheckState(AEffect* effect, int size) {
+    try {
+        stateFileOf(effect, size);
+        return nullptr;
+    } catch (const StateFileError& error) {
+        return toScratch(error.what());
+    } catch (const std::bad_alloc&) {
+        return toScratch("out of memory");
+    }
+}
+
 // Restores a state file (.fxb, .fxp or a raw chunk) of `size` bytes from the scratch
 // buffer as the command-line host does: the chunk, then a bank file's current program.
 // Returns null, or why the file was refused.
 EMSCRIPTEN_KEEPALIVE const char* bytoneLoadState(AEffect* effect, int size) {
     try {
-        const std::vector<uint8_t> bytes(scratch, scratch + std::clamp(size, 0, kScratchBytes));
-        const StateFile file = parseStateFile(bytes, identityOf(effect));
-        if (file.chunk.size() > static_cast<size_t>(kChunkCapacityBytes))
-            return toScratch("its state of " + std::to_string(file.chunk.size()) + " bytes is larger than " +
-                             std::to_string(kChunkCapacityBytes) + ", the most the instrument takes");
+        const StateFile file = stateFileOf(effect, size);
         effect->dispatcher(effect, effSetChunk, 0, static_cast<VstIntPtr>(file.chunk.size()),
                            const_cast<uint8_t*>(file.chunk.data()), 0.0f);
         if (file.currentProgram >= 0 && file.currentProgram < effect->numPrograms)

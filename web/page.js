@@ -2,7 +2,7 @@
 // computer keyboard, the on-screen keyboard and MIDI devices, recording and shared
 // links, each a module of its own; this one starts them.
 import { EditorHost } from './editor_host.js';
-import { buildEditor, connectEditorInput, fitEditor, idle } from './editor_window.js';
+import { buildEditor, connectEditorInput, fitEditor, idle, onBankReplaced } from './editor_window.js';
 import { ask, loadModule, onRecorded, sendBank, sound, startSound, stopSound, wakeSound } from './instances.js';
 import { buildKeyboard, connectKeys, connectMidi, panic } from './notes.js';
 import { $, say } from './page_dom.js';
@@ -61,6 +61,7 @@ async function main() {
     await buildPresetBrowser();
     connectEditorInput();
     connectPrograms();
+    onBankReplaced(showProgramNames);
     connectKeys();
     connectTransport();
     await restoreKeptBank();
@@ -68,13 +69,9 @@ async function main() {
     sendTransport();
     await showProgramNames();
     await idle(true);
-    await openSharedLink();
     $('rate').addEventListener('change', () => changeRate(module));
     $('rate').disabled = Boolean(noSound);
-    if (noSound) {
-        $('record').disabled = true;
-        say(`Sound could not start (${noSound.message}); the editor, the programs, files and links work without it.`, true);
-    }
+    if (noSound) $('record').disabled = true;
     setInterval(idle, 30);
     setInterval(keepBank, 1000);
     window.addEventListener('pagehide', keepBank);
@@ -86,6 +83,10 @@ async function main() {
     // A link pasted into the address bar of this page: its program comes as on opening.
     window.addEventListener('hashchange', openSharedLink);
     document.body.dataset.ready = 'true';
+    // The page's own link last: it may ask the user first.
+    await openSharedLink();
+    if (noSound)
+        say(`Sound could not start (${noSound.message}); the editor, the programs, files and links work without it.`, true);
 }
 
 main();

@@ -1,11 +1,11 @@
 // The programs, files and links: the program list and names, state files opened and
 // saved, shared links, the bank kept in the browser's storage, and the preset browser.
-import { idle } from './editor_window.js';
+import { idle, replaceWith } from './editor_window.js';
 import { stateFormat } from './instrument.js';
 import { ask, bank } from './instances.js';
 import { isHeld, noteOff, noteOn } from './notes.js';
-import { $, say } from './page_dom.js';
-import { readShareFragment, shareFragment } from './share_link.js';
+import { $, choose, say } from './page_dom.js';
+import { maxName, readShareFragment, shareFragment } from './share_link.js';
 
 export async function showProgramNames() {
     const names = await ask('names');
@@ -49,11 +49,13 @@ export function connectPrograms() {
             return say(`${file.name}: its ${file.size} bytes are more than any state file holds (at most ` +
                        `${largest}). Nothing was changed.`, true);
         const bytes = new Uint8Array(await file.arrayBuffer());
-        const error = await ask('load', { bytes }, [bytes.buffer]);
-        if (error) return say(`${file.name}: ${error}. Nothing was changed.`, true);
+        // Every state file holds the whole state, which it replaces.
+        const problem = await ask('check', { bytes });
+        if (problem) return say(`${file.name}: ${problem}. Nothing was changed.`, true);
+        if ((await placeFor(-1, file.name)) === null) return say(`${file.name} was not opened: nothing was changed.`);
+        await replaceWith(() => ask('load', { bytes }, [bytes.buffer]));
         await showProgramNames();
-        await idle(true);
-        say(`Opened ${file.name}.`);
+        say(`Opened ${file.name}. Undo brings back what it replaced.`);
     });
     const save = async (format, fileName) => {
         const bytes = await ask('save', { format });
@@ -79,14 +81,39 @@ export function connectPrograms() {
     });
 }
 
+// Where what `source` brings may go: program `index` (-1: the whole bank) when it holds
+// nothing the user changed, else as the user chooses: there all the same, the first
+// program still as a new instance has it, or nowhere (null).
+async function placeFor(index, source) {
+    if (!(await ask('changed', { index }))) return index;
+    if (index < 0) {
+        const choice = await choose(`${source} holds a whole bank, and would replace the programs you changed.`, [
+            ['replace', 'Replace the bank'],
+            ['cancel', 'Cancel'],
+        ]);
+        return choice === 'replace' ? index : null;
+    }
+    const names = await ask('names');
+    const free = await ask('firstUnchanged');
+    const choice = await choose(`Program ${index + 1}, "${names[index]}", holds your changes, which ${source} would replace.`, [
+        ['replace', `Replace program ${index + 1}`],
+        ...(free >= 0 ? [['free', `Put it in program ${free + 1}, "${names[free]}", unchanged so far`]] : []),
+        ['cancel', 'Cancel'],
+    ]);
+    return choice === 'replace' ? index : choice === 'free' ? free : null;
+}
+
 export async function openSharedLink() {
     const shared = readShareFragment(location.hash, await ask('settings'));
     if (!shared) return;
     if (shared.error) return say(`This link's program could not be read: ${shared.error}. Nothing was changed.`, true);
-    await ask('share', shared);
+    const index = await placeFor(shared.index, 'the link');
+    if (index === null) return say('The link was not opened: nothing was changed.');
+    await replaceWith(() => ask('share', { ...shared, index }));
     await showProgramNames();
-    await idle(true);
-    say(`Opened the shared program "${(await ask('program')).name}".`);
+    const name = (await ask('program')).name;
+    const cut = shared.nameCut ? ` (its name cut to the ${maxName} characters a program's name holds)` : '';
+    say(`Opened the shared program "${name}"${cut}. Undo brings back what it replaced.`);
 }
 
 // The bank is kept in the browser's storage as the user works, and comes back on the next
@@ -126,11 +153,10 @@ export async function revertToPresets() {
     if (!confirm('Replace every program and setting with the presets? The bank kept in this browser is replaced too.'))
         return;
     const bytes = presetBank.slice();
-    await ask('load', { bytes }, [bytes.buffer]);
+    await replaceWith(() => ask('load', { bytes }, [bytes.buffer]));
     await showProgramNames();
-    await idle(true);
     await keepBank();
-    say('The presets are back.');
+    say('The presets are back. Undo brings back what they replaced.');
 }
 
 // The preset browser: each built-in program with the scope's picture of it and a line on

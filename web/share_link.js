@@ -27,15 +27,17 @@ export function shareFragment({ index, name, formula, settings }) {
 class LinkError extends Error {}
 
 function integer(key, text, [lowest, highest]) {
-    if (!/^-?\d{1,9}$/.test(text)) throw new LinkError(`${key} is not a whole number`);
+    if (!/^-?\d+$/.test(text)) throw new LinkError(`${key} is not a whole number`);
     const value = Number(text);
-    if (value < lowest || value > highest) throw new LinkError(`${key} ${value} is outside ${lowest}..${highest}`);
+    const shown = text.length > 12 ? `${text.slice(0, 12)}…` : text;
+    if (!(value >= lowest && value <= highest)) throw new LinkError(`${key} ${shown} is outside ${lowest}..${highest}`);
     return value;
 }
 
 // Reads a fragment (with or without its '#'). Returns null for an empty one, the
-// program for a good one (its name null when the link names none), and {error} saying
-// what is wrong with any other. A '+' is a plus sign, as in the formula language.
+// program for a good one (its name null when the link names none, `nameCut` true when
+// the link's was longer than a name holds), and {error} saying what is wrong with any
+// other. A '+' is a plus sign, as in the formula language.
 export function readShareFragment(fragment, ranges) {
     const text = fragment.replace(/^#/, '');
     if (text === '') return null;
@@ -60,12 +62,13 @@ export function readShareFragment(fragment, ranges) {
         if (formula.length > maxFormula) throw new LinkError(`its formula is longer than ${maxFormula} characters`);
         if (!formulaText.test(formula)) throw new LinkError('its formula holds characters a formula cannot have');
         const name = fields.has('name') ? fields.get('name').slice(0, maxName) : null;
+        const nameCut = fields.has('name') && fields.get('name').length > maxName;
         if (name !== null && !nameText.test(name)) throw new LinkError('its name holds characters a name cannot have');
         const index = fields.has('program') ? integer('program', fields.get('program'), [1, 128]) - 1 : 0;
         const settings = {};
         for (const [key, range] of Object.entries(ranges))
             if (fields.has(key)) settings[key] = integer(key, fields.get(key), range);
-        return { index, name, formula, settings };
+        return { index, name, nameCut, formula, settings };
     } catch (error) {
         if (error instanceof LinkError) return { error: error.message };
         throw error;

@@ -142,6 +142,16 @@ async function downloaded(page, name) {
     return file;
 }
 
+// Answers the page's question with the choice whose label starts with `label`; the
+// choices it offered.
+async function answerQuestion(page, label) {
+    await page.waitForSelector('#choose[open]');
+    const choices = await page.$$eval('#choose button', (buttons) => buttons.map((b) => b.textContent));
+    await page.evaluate((l) => [...document.querySelectorAll('#choose button')].find((b) => b.textContent.startsWith(l)).click(),
+                        label);
+    return choices;
+}
+
 function bytone(...args) {
     return execFileSync(tool, args, { encoding: 'utf8' });
 }
@@ -393,7 +403,9 @@ test('the bank is kept in the browser across a reload, and Revert to presets bri
     await waitFor(page, (s) => s.formula === 'P*7', 'the kept formula after the reload');
     page.on('dialog', (dialog) => dialog.accept());
     await page.click('#revert');
-    await waitFor(page, (s) => s.formula === 'P&255' && s.message === 'The presets are back.', 'the presets');
+    await waitFor(page, (s) => s.formula === 'P&255' && /^The presets are back/.test(s.message), 'the presets');
+    await page.click('#undo');
+    await waitFor(page, (s) => s.formula === 'P*7', 'the kept formula again');
     await page.close();
 });
 
@@ -592,10 +604,19 @@ test('banks, programs and chunks saved by the page are read by the tool, and its
     const written = path.join(work, 'from-tool.fxb');
     bytone('render', note, '-o', path.join(work, 'ignored.wav'), '--tail', '0', '--program', '12',
            '--formula', 'T*P/9', '--save-state', written);
-    const [chooser] = await Promise.all([page.waitForFileChooser(), page.click('#open')]);
-    await chooser.accept([written]);
+    // Over the changed bank: the page asks first, and Undo brings the bank back.
+    const open = async (answer) => {
+        const [chooser] = await Promise.all([page.waitForFileChooser(), page.click('#open')]);
+        await chooser.accept([written]);
+        assert.deepEqual(await answerQuestion(page, answer), ['Replace the bank', 'Cancel']);
+    };
+    await open('Cancel');
+    await waitFor(page, (s) => s.program === 7 && /was not opened/.test(s.message), 'the bank kept');
+    await open('Replace');
     await waitFor(page, (s) => s.program === 12 && s.formula === 'T*P/9' && /Opened/.test(s.message),
                   'the tool\'s bank with its current program');
+    await page.click('#undo');
+    await waitFor(page, (s) => s.program === 7 && s.formula === 'P*3&255' && s.name === 'Tripled', 'the bank back');
     await page.close();
 });
 
@@ -686,7 +707,8 @@ test('a shared link brings the program and its settings to another page', async 
     const cut = await waitFor(handMade, (s) => s.formula === 'P*2' && s.program === 4 && /twen/.test(s.message),
                               'the pasted link');
     assert.equal(cut.name, long.slice(0, 24));
-    assert.equal(cut.message, `Opened the shared program "${long.slice(0, 24)}".`);
+    assert.equal(cut.message, `Opened the shared program "${long.slice(0, 24)}" (its name cut to the 24 characters ` +
+                              'a program\'s name holds). Undo brings back what it replaced.');
     await handMade.close();
 
     const broken = [
@@ -704,6 +726,36 @@ test('a shared link brings the program and its settings to another page', async 
         assert.equal(now.formula, 'P&255');
         await tried.close();
     }
+});
+
+test('a link over a program the user changed asks first, and Undo brings the program back', async () => {
+    const page = await openPage();
+    await page.select('#program', '6');
+    await typeFormula(page, 'P*7&255');
+    const mine = await waitFor(page, (s) => s.formula === 'P*7&255' && s.status === 'OK', 'the edit');
+    await new Promise((r) => setTimeout(r, 1200));  // kept in the browser
+    const link = '#program=7&name=Friend&formula=P%2A3%26255';
+    const answer = (label) => answerQuestion(page, label);
+    // Reloaded with the link: the kept edit is there, and the page asks.
+    await page.goto(`${origin}/index.html${link}`);
+    await page.waitForSelector('body[data-ready]', { timeout: 20000 });
+    assert.deepEqual(await answer('Cancel'), ['Replace program 7', 'Put it in program 1, "001 Saw", unchanged so far', 'Cancel']);
+    await waitFor(page, (s) => /was not opened/.test(s.message) && s.formula === 'P*7&255' && s.program === 6, 'kept');
+    // Replaced: one step of Undo brings the edit back, name and all; Redo the link's.
+    await page.evaluate((l) => (location.hash = l), link.replace('Friend', 'Friend2'));
+    await answer('Replace');
+    await waitFor(page, (s) => s.formula === 'P*3&255' && s.name === 'Friend2' && s.program === 6, 'the link');
+    await page.click('#undo');
+    await waitFor(page, (s) => s.formula === 'P*7&255' && s.name === mine.name && s.program === 6, 'the edit back');
+    await page.click('#redo');
+    await waitFor(page, (s) => s.formula === 'P*3&255' && s.name === 'Friend2', 'the link again');
+    // Put in the first program still as a new instance has it.
+    await page.evaluate((l) => (location.hash = l), link.replace('Friend', 'Friend3'));
+    await answer('Put it in');
+    const placed = await waitFor(page, (s) => s.formula === 'P*3&255' && s.name === 'Friend3' && s.program === 0, 'placed');
+    assert.match(placed.message, /Undo brings back what it replaced/);
+    assert.equal((await page.$$eval('#program option', (o) => o.map((x) => x.textContent)))[6], 'Friend2');
+    await page.close();
 });
 
 test('typing while eight heavy voices play causes no more dropouts than playing alone', async () => {
