@@ -155,10 +155,11 @@ void Instrument::storeFormula(int32_t index, const char* text, size_t length) {
     slot.needsCompile = true;
 }
 
-void Instrument::setProgramName(const char* name) {
-    if (!name) return;
+void Instrument::setProgramName(const char* name) { setProgramName(currentProgram.load(), name); }
+
+void Instrument::setProgramName(int32_t index, const char* name) {
+    if (!name || index < 0 || index >= kNumPrograms) return;
     std::lock_guard<std::mutex> hold(bankLock_);
-    const int32_t index = currentProgram.load();
     char* field = programs[index].name;
     std::strncpy(field, name, kNameSize);
     field[kNameSize - 1] = '\0';

@@ -171,8 +171,10 @@ public:
     // a change, then clears the flag, asks the editor to reload and tells the display
     // listener (after releasing `bankLock`). Takes `bankLock`.
     void syncProgramDisplay();
-    // [compiling side] Renames the current program (at most 31 characters). Takes `bankLock`.
+    // [compiling side] Renames the current program, or program `index` (at most 31
+    // characters). Takes `bankLock`.
     void setProgramName(const char* name);
+    void setProgramName(int32_t index, const char* name);
     // [compiling side] Program `index`'s formula becomes `text` (its first 1023 characters)
     // and is marked for the next compilation walk. The caller holds `bankLock`.
     void storeFormula(int32_t index, const char* text, size_t length);

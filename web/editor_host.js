@@ -23,6 +23,18 @@ export class EditorHost {
         const differs = (i) => now[i].name !== this.fresh[i].name || now[i].formula !== this.fresh[i].formula;
         return index >= 0 ? differs(index) : now.some((_, i) => differs(i));
     }
+    // Another page's edit of program `index`: its name and formula, taken as the user's
+    // own where it is the program shown.
+    takeProgram({ index, name, formula }) {
+        const i = this.instrument;
+        if (index === i.program) {
+            if (i.editorText(i.controls.formula) !== formula) i.type(formula);
+            if (i.programName !== name) i.programName = name;
+        } else {
+            i.setFormula(index, formula);
+            i.setProgramNameAt(index, name);
+        }
+    }
     // The first program still as a new instance holds it, or -1.
     firstUnchanged() {
         const now = this.programs();

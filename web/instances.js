@@ -12,7 +12,8 @@ const waiting = new Map();
 let nextId = 1;
 
 // What changes the bank, so that it is kept again.
-const editing = new Set(['type', 'pointer', 'paste', 'selectProgram', 'renameProgram', 'load', 'share', 'setSetting']);
+const editing = new Set(['type', 'pointer', 'paste', 'selectProgram', 'renameProgram', 'load', 'share', 'setSetting',
+                         'takeProgram']);
 // The bank changed since it was last kept.
 export const bank = { changed: false };
 
@@ -65,6 +66,7 @@ function afterEdit(what, args, result) {
     if (!sound.node) return;
     const i = sound.host.instrument;
     if (what === 'type') return play('setFormula', { program: i.program, text: args.text.slice(0, maxFormula) });
+    if (what === 'takeProgram') return play('setFormula', { program: args.index, text: args.formula });
     if (what === 'paste')
         return play('setFormula', { program: i.program, text: i.editorText(i.controls.formula).slice(0, maxFormula) });
     if ((what === 'load' && !result) || what === 'share') return sendBank();

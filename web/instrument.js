@@ -105,6 +105,10 @@ export class Instrument {
     programFormula(index) {
         return this.text(this.exports.bytoneProgramFormula(this.effect, index));
     }
+    setProgramNameAt(index, name) {
+        this.putText(name);
+        this.exports.bytoneSetProgramNameAt(this.effect, index);
+    }
 
     // The built-in programs: each one's name and its line on what it sounds like.
     presets() {

@@ -217,6 +217,12 @@ EMSCRIPTEN_KEEPALIVE void bytoneSetFormula(AEffect* effect, int program) {
     instrument.compileDirtyPrograms();
 }
 
+// Program `program` is renamed to the scratch buffer's text.
+EMSCRIPTEN_KEEPALIVE void bytoneSetProgramNameAt(AEffect* effect, int program) {
+    scratch[kScratchBytes - 1] = '\0';
+    pluginOf(effect).instrument().setProgramName(program, reinterpret_cast<const char*>(scratch));
+}
+
 // Program `program`'s formula.
 EMSCRIPTEN_KEEPALIVE const char* bytoneProgramFormula(AEffect* effect, int program) {
     if (program < 0 || program >= kNumPrograms) return toScratch("");

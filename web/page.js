@@ -13,6 +13,7 @@ import {
     openSharedLink,
     restoreKeptBank,
     revertToPresets,
+    shareWithPages,
     showProgramNames,
 } from './programs.js';
 import { recorder } from './recording.js';
@@ -65,6 +66,7 @@ async function main() {
     connectKeys();
     connectTransport();
     await restoreKeptBank();
+    await shareWithPages();
     sendBank();
     sendTransport();
     await showProgramNames();

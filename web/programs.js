@@ -5,7 +5,7 @@ import { stateFormat } from './instrument.js';
 import { ask, bank } from './instances.js';
 import { isHeld, noteOff, noteOn } from './notes.js';
 import { $, choose, say } from './page_dom.js';
-import { maxName, readShareFragment, shareFragment } from './share_link.js';
+import { maxFormula, maxName, readShareFragment, shareFragment } from './share_link.js';
 
 export async function showProgramNames() {
     const names = await ask('names');
@@ -107,7 +107,10 @@ export async function openSharedLink() {
     const shared = readShareFragment(location.hash, await ask('settings'));
     if (!shared) return;
     if (shared.error) return say(`This link's program could not be read: ${shared.error}. Nothing was changed.`, true);
-    const index = await placeFor(shared.index, 'the link');
+    // A program that already holds what the link brings loses nothing to it.
+    const held = (await ask('programs'))[shared.index];
+    const same = held.formula === shared.formula && (shared.name === null || held.name === shared.name);
+    const index = same ? shared.index : await placeFor(shared.index, 'the link');
     if (index === null) return say('The link was not opened: nothing was changed.');
     await replaceWith(() => ask('share', { ...shared, index }));
     await showProgramNames();
@@ -128,9 +131,45 @@ function base64(bytes) {
     return btoa(text);
 }
 
+// The other pages of the site in this browser share the kept bank: each tells the others
+// the programs it changed, and takes those they changed, so that no page's keeping of the
+// bank undoes another's edit of another program. (The settings stay each page's own.)
+const pages = typeof BroadcastChannel === 'function' ? new BroadcastChannel('bytone-bank') : null;
+let told = [];  // each program as this page last told or took it
+
+export async function shareWithPages() {
+    told = await ask('programs');
+    if (pages) pages.onmessage = ({ data }) => takeFromPage(data);
+}
+
+async function takeFromPage(data) {
+    if (!Array.isArray(data?.programs)) return;
+    const taken = [];
+    for (const { index, name, formula } of data.programs) {
+        if (!Number.isInteger(index) || index < 0 || index >= told.length) continue;
+        if (typeof name !== 'string' || typeof formula !== 'string') continue;
+        await ask('takeProgram', { index, name: name.slice(0, maxName), formula: formula.slice(0, maxFormula) });
+        taken.push(index);
+    }
+    // What this page changed itself is still to be told.
+    const now = await ask('programs');
+    for (const index of taken) told[index] = now[index];
+    await showProgramNames();
+    idle(true);
+}
+
+async function tellPages() {
+    const now = await ask('programs');
+    const changed = now.flatMap((p, index) =>
+        p.name !== told[index]?.name || p.formula !== told[index]?.formula ? [{ index, ...p }] : []);
+    told = now;
+    if (changed.length) pages?.postMessage({ programs: changed });
+}
+
 export async function keepBank() {
     if (!bank.changed) return;
     bank.changed = false;
+    await tellPages();
     const text = base64(await ask('save', { format: stateFormat.fxb }));
     if (text === lastKept) return;
     try {

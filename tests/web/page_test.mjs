@@ -70,13 +70,13 @@ after(async () => {
 });
 
 // A page of the site; `prepare` runs before the page's own scripts.
-async function openPage(fragment = '', prepare = async () => {}) {
+async function openPage(fragment = '', prepare = async () => {}, { keepStorage = false } = {}) {
     const page = await browser.newPage();
     await page.setViewport({ width: 680, height: 860 });
-    // Each page starts from the presets: what a page kept in the browser's storage stays
-    // for its own reloads only.
-    await page.evaluateOnNewDocument(() => {
-        if (!sessionStorage.getItem('test page')) localStorage.clear();
+    // Each page starts from the presets (unless asked to keep what pages kept): what a
+    // page kept in the browser's storage stays for its own reloads only.
+    await page.evaluateOnNewDocument((keep) => {
+        if (!keep && !sessionStorage.getItem('test page')) localStorage.clear();
         sessionStorage.setItem('test page', 'yes');
         // The worklet's node, for questions to the instance that plays.
         const Node = window.AudioWorkletNode;
@@ -86,7 +86,7 @@ async function openPage(fragment = '', prepare = async () => {}) {
                 window.playing = this;
             }
         };
-    });
+    }, keepStorage);
     await prepare(page);
     page.on('console', (m) => m.type() === 'error' && problems.push(`console: ${m.text()}`));
     page.on('pageerror', (e) => problems.push(`page: ${e.message}`));
@@ -756,6 +756,38 @@ test('a link over a program the user changed asks first, and Undo brings the pro
     assert.match(placed.message, /Undo brings back what it replaced/);
     assert.equal((await page.$$eval('#program option', (o) => o.map((x) => x.textContent)))[6], 'Friend2');
     await page.close();
+});
+
+test('two pages share the kept bank: each takes the other\'s edit, and a new page has both', async () => {
+    const first = await openPage();
+    const second = await openPage();
+    const edit = async (page, program, formula) => {
+        await page.select('#program', String(program));
+        await typeFormula(page, formula);
+        await waitFor(page, (s) => s.formula === formula && s.status === 'OK', formula);
+    };
+    await edit(first, 1, 'P*2&255');
+    await edit(second, 2, 'P*3&255');
+    // Each page shows the other's edit (kept within a second, and told at once).
+    const shows = async (page, program, formula) => {
+        for (let tries = 0; tries < 40; ++tries) {
+            await page.select('#program', String(program));
+            if ((await shown(page)).formula === formula) return;
+            await new Promise((r) => setTimeout(r, 100));
+        }
+        assert.fail(`program ${program} never held ${formula}`);
+    };
+    await shows(first, 2, 'P*3&255');
+    await shows(second, 1, 'P*2&255');
+    await new Promise((r) => setTimeout(r, 1500));  // both kept
+    await first.close({ runBeforeUnload: true });
+    await second.close({ runBeforeUnload: true });
+    const fresh = await openPage('', async () => {}, { keepStorage: true });
+    await fresh.select('#program', '1');
+    await waitFor(fresh, (s) => s.program === 1 && s.formula === 'P*2&255', 'the first page\'s edit');
+    await fresh.select('#program', '2');
+    await waitFor(fresh, (s) => s.program === 2 && s.formula === 'P*3&255', 'the second page\'s edit');
+    await fresh.close();
 });
 
 test('typing while eight heavy voices play causes no more dropouts than playing alone', async () => {
