@@ -35,6 +35,14 @@ export class EditorHost {
             i.setProgramNameAt(index, name);
         }
     }
+    // Preset `index` as a new instance holds it becomes program `into`, selected.
+    usePreset({ index, into }) {
+        const i = this.instrument;
+        i.program = into;
+        i.idle();  // loads the box with the program, so that the typing below lands in it
+        i.programName = this.fresh[index].name;
+        i.type(this.fresh[index].formula);
+    }
     // The first program still as a new instance holds it, or -1.
     firstUnchanged() {
         const now = this.programs();

@@ -13,7 +13,7 @@ let nextId = 1;
 
 // What changes the bank, so that it is kept again.
 const editing = new Set(['type', 'pointer', 'paste', 'selectProgram', 'renameProgram', 'load', 'share', 'setSetting',
-                         'takeProgram']);
+                         'takeProgram', 'usePreset']);
 // The bank changed since it was last kept.
 export const bank = { changed: false };
 
@@ -69,7 +69,7 @@ function afterEdit(what, args, result) {
     if (what === 'takeProgram') return play('setFormula', { program: args.index, text: args.formula });
     if (what === 'paste')
         return play('setFormula', { program: i.program, text: i.editorText(i.controls.formula).slice(0, maxFormula) });
-    if ((what === 'load' && !result) || what === 'share') return sendBank();
+    if ((what === 'load' && !result) || what === 'share' || what === 'usePreset') return sendBank();
     if (['pointer', 'setSetting', 'selectProgram'].includes(what)) sendSettings();
 }
 

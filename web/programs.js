@@ -2,8 +2,7 @@
 // saved, shared links, the bank kept in the browser's storage, and the preset browser.
 import { idle, replaceWith } from './editor_window.js';
 import { stateFormat } from './instrument.js';
-import { ask, bank } from './instances.js';
-import { isHeld, noteOff, noteOn } from './notes.js';
+import { ask, bank, play, wakeSound } from './instances.js';
 import { $, choose, say } from './page_dom.js';
 import { maxFormula, maxName, readShareFragment, shareFragment } from './share_link.js';
 
@@ -199,16 +198,19 @@ export async function revertToPresets() {
 }
 
 // The preset browser: each built-in program with the scope's picture of it and a line on
-// what it sounds like. Holding one (the pointer, Enter or Space) selects that program of
-// the bank and plays an A3 until it is let go.
+// what it sounds like. Holding one (the pointer, Enter or Space) plays the preset as a new
+// instance has it, whatever the bank holds, an A3 until it is let go; its Load button
+// puts it into the bank, in its own program (asking first where that holds changes).
+// A touch plays after a moment's hold, so that a swipe over the cards scrolls.
 export async function buildPresetBrowser() {
     const list = $('presets');
     (await ask('presets')).forEach(({ name, description }, index) => {
         const number = String(index + 1).padStart(3, '0');
+        const item = document.createElement('li');
+        item.className = 'preset';
         const card = document.createElement('button');
         card.type = 'button';
-        card.className = 'preset';
-        card.setAttribute('role', 'listitem');
+        card.className = 'play';
         card.setAttribute('aria-label', `${number} ${name}: ${description} Hold to hear it.`);
         const picture = document.createElement('img');
         picture.src = `presets/${number}.png`;
@@ -219,15 +221,24 @@ export async function buildPresetBrowser() {
         const line = document.createElement('span');
         line.textContent = description;
         card.append(picture, title, line);
-        const start = async () => {
-            if (isHeld('preset')) return;
-            await ask('selectProgram', { index });
-            $('program').selectedIndex = index;
-            idle(true);
-            noteOn(57, 'preset');
+        let held = false, waiting = 0;
+        const start = () => {
+            if (held) return;
+            held = true;
+            wakeSound();
+            play('audition', { index, velocity: Number($('velocity').value), on: true });
         };
-        const stop = () => noteOff('preset');
-        card.addEventListener('pointerdown', start);
+        const stop = () => {
+            clearTimeout(waiting);
+            if (!held) return;
+            held = false;
+            play('audition', { on: false });
+        };
+        card.addEventListener('pointerdown', (event) => {
+            if (event.pointerType === 'touch') waiting = setTimeout(start, 150);
+            else if (event.button === 0) start();
+        });
+        card.addEventListener('contextmenu', (event) => event.pointerType === 'touch' && event.preventDefault());
         for (const type of ['pointerup', 'pointerleave', 'pointercancel', 'blur']) card.addEventListener(type, stop);
         card.addEventListener('keydown', (event) => {
             if ((event.key === 'Enter' || event.key === ' ') && !event.repeat) {
@@ -236,6 +247,22 @@ export async function buildPresetBrowser() {
             }
         });
         card.addEventListener('keyup', (event) => (event.key === 'Enter' || event.key === ' ') && stop());
-        list.appendChild(card);
+        const load = document.createElement('button');
+        load.type = 'button';
+        load.className = 'load';
+        load.textContent = 'Load into the bank';
+        load.setAttribute('aria-label', `Load ${number} ${name} into the bank`);
+        load.addEventListener('click', () => loadPreset(index, `preset ${number} ${name}`));
+        item.append(card, load);
+        list.appendChild(item);
     });
+}
+
+// Preset `index` into the bank, in its own program or where the user chooses, selected.
+async function loadPreset(index, source) {
+    const where = await placeFor(index, source);
+    if (where === null) return say(`${source} was not loaded: nothing was changed.`);
+    await replaceWith(() => ask('usePreset', { index, into: where }));
+    await showProgramNames();
+    say(`Loaded ${source} into program ${where + 1}. Undo brings back what it replaced.`);
 }

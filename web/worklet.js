@@ -2,7 +2,8 @@
 // context goes to the instrument's block render in WebAssembly. The editor, with its
 // drawing, scope and compiler messages, runs in another instance on the page's thread;
 // what it changes arrives here as messages between blocks (a formula, a setting, the
-// program, a whole bank), with MIDI, so that nothing the editor draws runs here.
+// program, a whole bank), with MIDI, so that nothing the editor draws runs here. A second
+// instance, as new, plays the preset browser's presets whatever the bank holds.
 import { Instrument } from './instrument.js';
 
 // Recording: the page lends buffers, each the left channel's frames followed by the
@@ -50,6 +51,9 @@ class BytoneProcessor extends AudioWorkletProcessor {
     constructor(options) {
         super();
         this.instrument = new Instrument(options.processorOptions.module, sampleRate);
+        // Made before the first block, so that no block waits for it.
+        this.presets = new Instrument(options.processorOptions.module, sampleRate);
+        this.auditionLeft = 0;  // frames the preset's instance still renders
         this.recorder = new Recorder();
         this.sendRecorded = (samples, frames) => this.port.postMessage({ recorded: samples, frames }, [samples.buffer]);
         this.peak = 0;
@@ -59,6 +63,12 @@ class BytoneProcessor extends AudioWorkletProcessor {
     process(_inputs, outputs) {
         const out = outputs[0];
         const [left, right] = this.instrument.render(out[0].length);
+        if (this.auditionLeft > 0) {
+            // The sum, both instances' sound within their limits.
+            const [presetLeft, presetRight] = this.presets.render(left.length);
+            for (let i = 0; i < left.length; ++i) left[i] += presetLeft[i], right[i] += presetRight[i];
+            this.auditionLeft -= left.length;
+        }
         out[0].set(left);
         if (out[1]) out[1].set(right);
         this.recorder.write(left, right, this.sendRecorded);
@@ -103,6 +113,20 @@ class BytoneProcessor extends AudioWorkletProcessor {
     }
     selectProgram({ index }) {
         this.instrument.program = index;
+    }
+    // Preset `index` from the preset browser, at `velocity`, starts its A3 (key 57) or, with
+    // `on` false, lets it go; its instance renders on for a second after.
+    audition({ index, velocity, on }) {
+        const presets = this.presets;
+        if (!on) {
+            presets.midi(0x80, 57, 0);
+            this.auditionLeft = Math.min(this.auditionLeft, sampleRate);
+            return;
+        }
+        presets.midi(0xb0, 120, 0);
+        presets.program = index;
+        presets.midi(0x90, 57, velocity);
+        this.auditionLeft = Infinity;
     }
     load({ bytes }) {
         return this.instrument.loadState(bytes);

@@ -835,25 +835,56 @@ test('typing while eight heavy voices play causes no more dropouts than playing 
     await page.close();
 });
 
-test('the preset browser shows each preset\'s picture and line, and holding one plays it', async () => {
+test('the preset browser shows each preset, plays the preset whatever the bank holds, and loads it when asked', async () => {
     const page = await openPage();
     await page.click('#presets-browser summary');
-    const cards = await page.$$eval('#presets .preset', (all) =>
-        all.map((card) => ({ title: card.querySelector('strong').textContent, line: card.querySelector('span').textContent })));
+    const cards = await page.$$eval('#presets > li.preset', (all) =>
+        all.map((item) => ({ title: item.querySelector('strong').textContent, line: item.querySelector('span').textContent })));
     assert.equal(cards.length, 38);
     assert.deepEqual(cards[0], { title: '001 Saw', line: 'A plain sawtooth: the phase cut to a byte.' });
     await page.waitForFunction(() => [...document.querySelectorAll('#presets img')].every((i) => i.complete && i.naturalWidth === 1160),
                                { timeout: 10000 });
-    const card = await page.$('#presets .preset:nth-child(6)');
+    // Program 1 edited: holding "001 Saw" plays the sawtooth all the same, as the tool
+    // renders preset 1 at A3, and leaves the bank alone.
+    await typeFormula(page, 'T>>9&P');
+    await waitFor(page, (s) => s.formula === 'T>>9&P' && s.status === 'OK', 'the edit');
+    const card = await page.$('#presets .preset:nth-child(1) .play');
     await card.scrollIntoView();
     const box = await card.boundingBox();
-    const lit = () => page.$eval('#keyboard [data-key="57"]', (k) => k.classList.contains('down'));
+    await page.click('#record');
+    await page.waitForFunction(() => document.getElementById('record').textContent.startsWith('Stop recording ('));
+    await new Promise((r) => setTimeout(r, 1200));  // the recording's first buffer
     await page.mouse.move(box.x + box.width / 2, box.y + box.height / 2);
     await page.mouse.down();
-    await waitFor(page, (s) => s.program === 5 && s.name === '006 Ringy', 'program 6 chosen');
-    assert.ok(await lit(), 'its note sounds while held');
+    await new Promise((r) => setTimeout(r, 600));
     await page.mouse.up();
-    assert.ok(!(await lit()), 'and stops when let go');
+    await page.click('#record');
+    await page.waitForSelector('#download:not([hidden])');
+    await page.click('#download');
+    const recording = new wavefile.WaveFile(fs.readFileSync(await downloaded(page, 'bytone-recording.wav')));
+    const recorded = recording.getSamples(false, Float64Array)[0];
+    const a3 = path.join(work, 'a3.mid');
+    fs.writeFileSync(a3, Buffer.from([
+        ...Buffer.from('MThd'), 0, 0, 0, 6, 0, 0, 0, 1, 1, 224, ...Buffer.from('MTrk'), 0, 0, 0, 13,
+        0, 0x90, 57, 100, 0x83, 0x60, 0x80, 57, 0, 0, 0xff, 0x2f, 0,
+    ]));
+    const native = path.join(work, 'a3.wav');
+    bytone('render', a3, '-o', native, '--rate', String(recording.fmt.sampleRate), '--block', '128', '--format', 'float',
+           '--tail', '0');
+    const expected = new wavefile.WaveFile(fs.readFileSync(native)).getSamples(false, Float64Array)[0];
+    const start = (samples) => samples.findIndex((v) => v !== 0);
+    const length = Math.floor(recording.fmt.sampleRate * 0.3);
+    assert.ok(start(recorded) >= 0, 'the preset sounds');
+    assert.deepEqual(recorded.slice(start(recorded), start(recorded) + length),
+                     expected.slice(start(expected), start(expected) + length), 'the preset\'s samples');
+    const kept = await shown(page);
+    assert.equal(kept.formula, 'T>>9&P');
+    // Loaded when asked: into its own program, which holds the edit, after asking.
+    await page.click('#presets .preset:nth-child(1) .load');
+    await answerQuestion(page, 'Replace program 1');
+    await waitFor(page, (s) => s.formula === 'P&255' && s.program === 0 && /Loaded preset 001 Saw/.test(s.message), 'loaded');
+    await page.click('#undo');
+    await waitFor(page, (s) => s.formula === 'T>>9&P', 'the edit back');
     await page.close();
 });
 
