@@ -26,7 +26,11 @@ const sliders = {
     oversample: 'Oversampling',
 };
 const switches = { lerp: 'Interpolation (Lerp)', clamp: 'Clamp', dc: 'DC filter', mpe: 'MPE' };
-const buttons = { copy: 'Copy the formula', paste: 'Paste a formula' };
+const buttons = {
+    copy: 'Copy the formula',
+    paste: 'Paste a formula',
+    scope: 'Scope: the formula\'s wave. Enter zooms in, Shift+Enter out',
+};
 
 // The window's texts and controls laid over its picture, as `rectangles` place them.
 export function buildEditor(rectangles, settingRanges, settingSteps, windowSize) {
@@ -44,7 +48,7 @@ export function buildEditor(rectangles, settingRanges, settingSteps, windowSize)
             width: `${right - left}px`,
             height: `${bottom - top}px`,
         });
-    const names = ['copy', 'paste', 'lerp', 'clamp', 'time', 'poly', 'porta', 'gain', 'drum', 'status', 'help'];
+    const names = ['copy', 'paste', 'lerp', 'clamp', 'time', 'poly', 'porta', 'gain', 'drum', 'status', 'help', 'scope'];
     for (const name of [...names, 'attack', 'release', 'oversample', 'dc', 'mpe']) {
         const element = document.createElement('div');
         const centered = !['status', 'help'].includes(name);
@@ -88,6 +92,11 @@ async function controlKey(name, event) {
     const [left, top, right, bottom] = layout[name];
     const at = { x: Math.floor((left + right) / 2), y: Math.floor((top + bottom) / 2) };
     if (name === 'paste') return paste(at);
+    // The scope zooms out as a right click does.
+    if (name === 'scope' && event.shiftKey) {
+        tell('pointer', { input: pointer.rightDown, ...at });
+        return idle(true);
+    }
     const clipboard = await ask('pointer', { input: pointer.leftDown, ...at });
     if (name === 'copy') copy(clipboard);
     idle(true);
@@ -125,6 +134,7 @@ function showView(view) {
         element.setAttribute('aria-valuetext', view.texts[name]);
     }
     for (const name of Object.keys(switches)) texts[name].setAttribute('aria-checked', String(values[name] === 1));
+    texts.scope.dataset.zoom = String(values.zoom);
     // The box takes the instrument's text unless the user typed after what it answers.
     const box = $('formula');
     if (box.value !== view.texts.formula) {

@@ -6,7 +6,7 @@ import { $ } from './page_dom.js';
 const held = new Map();  // what holds each sounding key: a keyboard key or a pointer
 let octave = 3;
 
-// Whether `holder` (a key's code, a pointer, 'preset') holds a sounding key.
+// Whether `holder` (a key's code, a pointer, 'focused key') holds a sounding key.
 export function isHeld(holder) {
     return held.has(holder);
 }
@@ -90,6 +90,7 @@ export function buildKeyboard() {
         label.setAttribute('aria-hidden', 'true');
         key.appendChild(label);
         key.setAttribute('role', 'button');
+        key.tabIndex = step === 0 ? 0 : -1;  // one stop of the Tab key; the arrows move along
         keyboard.appendChild(key);
         if (!black) ++whites;
     }
@@ -111,6 +112,38 @@ export function buildKeyboard() {
     });
     for (const type of ['pointerup', 'pointercancel'])
         keyboard.addEventListener(type, (event) => noteOff(`pointer${event.pointerId}`));
+    // From the keyboard and screen readers: Enter and Space hold the focused key, the
+    // arrows move the focus along, and a click that no pointer made (a screen reader's
+    // activation) plays a short note.
+    const keys = [...keyboard.querySelectorAll('.key')];
+    keyboard.addEventListener('keydown', (event) => {
+        const key = event.target.closest('#keyboard .key');
+        if (!key) return;
+        const move = { ArrowLeft: -1, ArrowRight: 1, Home: -keys.length, End: keys.length }[event.key];
+        if (move) {
+            const next = keys[Math.max(0, Math.min(keys.length - 1, keys.indexOf(key) + move))];
+            for (const k of keys) k.tabIndex = k === next ? 0 : -1;
+            next.focus();
+        } else if (event.key === 'Enter' || event.key === ' ') {
+            if (!event.repeat) noteOn(Number(key.dataset.key), 'focused key');
+        } else {
+            return;
+        }
+        event.preventDefault();
+        event.stopPropagation();
+    });
+    keyboard.addEventListener('keyup', (event) => {
+        if (event.key !== 'Enter' && event.key !== ' ') return;
+        noteOff('focused key');
+        event.stopPropagation();
+    });
+    keyboard.addEventListener('focusout', () => noteOff('focused key'));
+    keyboard.addEventListener('click', (event) => {
+        const key = event.target.closest('#keyboard .key');
+        if (!key || event.detail !== 0 || isHeld('focused key')) return;
+        noteOn(Number(key.dataset.key), 'clicked key');
+        setTimeout(() => noteOff('clicked key'), 400);
+    });
 }
 
 const noteNames = ['C', 'C sharp', 'D', 'D sharp', 'E', 'F', 'F sharp', 'G', 'G sharp', 'A', 'A sharp', 'B'];

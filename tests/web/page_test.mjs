@@ -478,9 +478,9 @@ test('the editor\'s controls and the keys are named for screen readers and work 
         nodes.push(node);
         for (const child of node.children ?? []) walk(child);
     };
-    const tree = async () => {
+    const tree = async (interestingOnly = true) => {
         nodes.length = 0;
-        walk(await page.accessibility.snapshot());
+        walk(await page.accessibility.snapshot({ interestingOnly }));
         return nodes;
     };
     const find = (role, name) => nodes.find((n) => n.role === role && n.name === name);
@@ -506,6 +506,38 @@ test('the editor\'s controls and the keys are named for screen readers and work 
     await tree();
     assert.equal(find('slider', 'Gain').value, 1);
     assert.equal(await valueText(), 'Gain: 1');
+
+    // The window's picture and the scope have names; the scope zooms from the keyboard.
+    assert.ok(nodes.some((n) => n.role === 'image' && /editor's window/.test(n.name)), 'the canvas');
+    assert.ok(find('button', 'Scope: the formula\'s wave. Enter zooms in, Shift+Enter out'), 'the scope');
+    const zoom = () => page.evaluate(() => document.querySelector('[data-control="scope"]').dataset.zoom);
+    const before = await zoom();
+    await page.focus('[data-control="scope"]');
+    await page.keyboard.press('Enter');
+    await page.waitForFunction((z) => document.querySelector('[data-control="scope"]').dataset.zoom !== z, {}, before);
+    await page.keyboard.down('Shift');
+    await page.keyboard.press('Enter');
+    await page.keyboard.up('Shift');
+    await page.waitForFunction((z) => document.querySelector('[data-control="scope"]').dataset.zoom === z, {}, before);
+    // The presets are buttons in a list.
+    await page.click('#presets-browser summary');
+    await tree(false);
+    const list = nodes.find((n) => n.role === 'list' && n.children?.length === 38);
+    assert.ok(list, 'a list of 38');
+    assert.ok(list.children.every((item) => item.role === 'listitem' && item.children?.[0]?.role === 'button'));
+    // The on-screen keys: one stop of Tab, the arrows move along, Enter holds a note and
+    // a screen reader's click plays one.
+    const lit = (key) => page.$eval(`#keyboard [data-key="${key}"]`, (k) => k.classList.contains('down'));
+    await page.focus('#keyboard .key[data-key="48"]');
+    await page.keyboard.press('ArrowRight');
+    assert.equal(await page.evaluate(() => document.activeElement.dataset.key), '49');
+    await page.keyboard.down('Enter');
+    assert.ok(await lit(49), 'held by Enter');
+    await page.keyboard.up('Enter');
+    assert.ok(!(await lit(49)), 'let go');
+    await page.$eval('#keyboard [data-key="50"]', (k) => k.click());
+    assert.ok(await lit(50), 'a click plays');
+    await page.waitForFunction(() => !document.querySelector('#keyboard [data-key="50"]').classList.contains('down'));
     await page.close();
 });
 
