@@ -104,8 +104,20 @@ export async function loadModule() {
 }
 
 // Sound at the browser's rate, or at `rate` when the user chose one (the sound of a
-// formula depends on it: P and T count samples).
+// formula depends on it: P and T count samples). Where it cannot start, there is no
+// sound and no "Start sound" button, and the error says why.
 export async function startSound(module, rate = undefined) {
+    try {
+        await makeSound(module, rate);
+    } catch (error) {
+        sound.context?.close().catch(() => {});
+        sound.node = sound.context = undefined;
+        showSoundState();
+        throw error;
+    }
+}
+
+async function makeSound(module, rate) {
     sound.context = new AudioContext({ latencyHint: 'interactive', ...(rate ? { sampleRate: rate } : {}) });
     if (!sound.context.audioWorklet)
         throw new Error('the browser offers audio worklets only to pages at https:// or localhost addresses');

@@ -31,7 +31,6 @@ async function changeRate(module) {
         sendBank();
         say(`Sound at ${rate} Hz.`);
     } catch (error) {
-        sound.node = sound.context = undefined;
         $('record').disabled = true;
         say(`Sound could not start at ${rate} Hz (${error.message}).`, true);
     }
@@ -49,7 +48,6 @@ async function main() {
     try {
         await startSound(module);
     } catch (error) {
-        sound.node = sound.context = undefined;
         noSound = error;
     }
     sound.host = new EditorHost(module, sound.context?.sampleRate ?? 48000);

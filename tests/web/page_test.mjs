@@ -937,7 +937,14 @@ test('without sound the editor, the programs and the links still work, and say w
     await page.select('#program', '5');
     await waitFor(page, (s) => s.program === 5 && s.formula === '(P&255)^((P*257/256)&127)', 'program 5');
     assert.ok(await page.$eval('#record', (b) => b.disabled));
+    assert.ok(await page.$eval('#start', (b) => b.hidden), 'no button that cannot start sound');
     await page.close();
+    // An address that is neither https:// nor localhost: the browser offers no worklet.
+    const insecure = await openPage('', (p) =>
+        p.evaluateOnNewDocument(() => Object.defineProperty(BaseAudioContext.prototype, 'audioWorklet', { get: () => undefined })));
+    assert.match((await shown(insecure)).message, /Sound could not start \(the browser offers audio worklets only to pages at https:/);
+    assert.ok(await insecure.$eval('#start', (b) => b.hidden), 'no button that cannot start sound');
+    await insecure.close();
 });
 
 test('the page as a user first sees it', { skip: !screenshot }, async () => {
