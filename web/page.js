@@ -37,6 +37,7 @@ async function changeRate(module) {
 }
 
 async function main() {
+    fitEditor();  // the window's size on a narrow screen before anything else is drawn
     let module;
     try {
         module = await loadModule();
@@ -82,7 +83,11 @@ async function main() {
     $('midi').addEventListener('click', connectMidi);
     // A link pasted into the address bar of this page: its program comes as on opening.
     window.addEventListener('hashchange', openSharedLink);
+    // Ready: the controls answer, and the site is kept for visits without the network.
+    for (const part of document.querySelectorAll('[inert]')) part.inert = false;
+    if ($('message').textContent === 'Loading the instrument…') say('');
     document.body.dataset.ready = 'true';
+    navigator.serviceWorker?.register('service_worker.js').catch(() => {});
     // The page's own link last: it may ask the user first.
     await openSharedLink();
     if (noSound)

@@ -947,6 +947,36 @@ test('without sound the editor, the programs and the links still work, and say w
     await insecure.close();
 });
 
+test('while it loads the page says so, and after a first visit it opens and plays without the network', async () => {
+    const page = await browser.newPage();
+    await page.goto(`${origin}/index.html`, { waitUntil: 'domcontentloaded' });
+    const loading = await page.evaluate(() => ({
+        message: document.getElementById('message').textContent,
+        answers: !document.getElementById('editor').closest('[inert]'),
+        width: document.getElementById('editor').getBoundingClientRect().width,
+    }));
+    if (!(await page.$('body[data-ready]'))) {
+        assert.equal(loading.message, 'Loading the instrument…');
+        assert.equal(loading.answers, false, 'the controls wait');
+    }
+    await page.waitForSelector('body[data-ready]', { timeout: 20000 });
+    assert.equal(await page.$eval('#message', (m) => m.textContent), '');
+    await page.waitForFunction(() => navigator.serviceWorker.controller !== null, { timeout: 20000 });
+    const manifest = await page.$eval('link[rel="manifest"]', (l) => l.href);
+    assert.equal(JSON.parse(await (await fetch(manifest)).text()).display, 'standalone');
+    await page.setOfflineMode(true);
+    await page.reload();
+    await page.waitForSelector('body[data-ready]', { timeout: 20000 });
+    await page.click('#presets-browser summary');
+    await page.waitForFunction(() => [...document.querySelectorAll('#presets img')].every((i) => i.complete && i.naturalWidth === 1160),
+                               { timeout: 10000 });
+    await page.keyboard.down('z');
+    await page.waitForFunction(() => document.getElementById('level').value > 0, { timeout: 5000 });
+    await page.keyboard.up('z');
+    await page.setOfflineMode(false);
+    await page.close();
+});
+
 test('the page as a user first sees it', { skip: !screenshot }, async () => {
     const page = await openPage();
     await page.select('#program', '20');
