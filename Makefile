@@ -28,11 +28,11 @@ VALIDATOR_PACKAGES := libasound2 libfreetype6 libpng16-16 libjpeg62-turbo libfla
                       libogg0 libbrotli1 zlib1g liblilv-0-0 libelf1 libx11-6 libserd-0-0 libsord-0-0 libsratom-0-0
 LINUX_PACKAGES := $(RELEASE_PACKAGES) googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev \
                   amsynth libx11-dev libxtst-dev libxres-dev xvfb xauth x11-xkb-utils xclip devscripts qtractor ardour liblilv-dev lilv-utils \
-                  jackd2 jalv clang-format git libfftw3-dev $(VALIDATOR_PACKAGES)
+                  jackd2 jalv clang-format git libfftw3-dev sox $(VALIDATOR_PACKAGES)
 WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 wine xvfb zip unzip
 # Archives carry the date of the last commit, so that two builds give the same bytes.
 export SOURCE_DATE_EPOCH ?= $(shell git log -1 --format=%ct 2>/dev/null || echo 0)
-WEB_PACKAGES := emscripten chromium python3
+WEB_PACKAGES := emscripten chromium python3 sox
 # Emscripten's tools are Node programs; with another Node than Debian's they find
 # Debian's JavaScript modules only this way.
 EMSCRIPTEN := NODE_PATH=/usr/share/nodejs

@@ -1,7 +1,9 @@
 // Writes stereo sound files through libsndfile: WAV (16- or 24-bit PCM, or 32-bit
 // float) and FLAC (16 or 24 bit), the container chosen by the file name. A WAV file
 // whose samples would pass the 4 GB that its header can count is written as RF64, the
-// WAV of broadcasting that counts in 64 bits. The file is written whole or not at all.
+// WAV of broadcasting that counts in 64 bits. A float WAV file's format chunk has the
+// extension's size that readers expect of a format other than PCM. The file is written
+// whole or not at all.
 #pragma once
 
 #include <sndfile.h>
@@ -41,4 +43,5 @@ private:
     std::string path_;
     std::unique_ptr<OutputFile> output_;
     SNDFILE* file_ = nullptr;
+    bool floatWav_ = false;  // its format chunk is given its extension at the end
 };

@@ -45,7 +45,13 @@ export const recorder = {
         }
         const wav = new wavefile.WaveFile();
         wav.fromScratch(2, sound.context.sampleRate, '32f', [left, right]);
-        if ($('wav-format').value === '16') wav.toBitDepth('16');
+        if ($('wav-format').value === '16') {
+            wav.toBitDepth('16');
+        } else {
+            // Float samples need the format's extension (empty) and their count in a fact chunk.
+            Object.assign(wav.fmt, { chunkSize: 18, cbSize: 0 });
+            Object.assign(wav.fact, { chunkId: 'fact', chunkSize: 4, dwSampleLength: frames });
+        }
         const link = $('download');
         if (link.href) URL.revokeObjectURL(link.href);
         link.href = URL.createObjectURL(new Blob([wav.toBuffer()], { type: 'audio/wav' }));

@@ -5,7 +5,7 @@
 //   node --test tests/web/page_test.mjs   (BYTONE_SITE, BYTONE_TOOL and BYTONE_SCREENSHOT
 //                                          name the site, the tool and the picture to write)
 import assert from 'node:assert/strict';
-import { execFileSync, spawn } from 'node:child_process';
+import { execFileSync, spawn, spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
@@ -599,6 +599,12 @@ for (const [way, prepare, play, chosenRate] of players)
         bytone('render', note, '-o', native, '--program', '3', '--formula', '(P*3&255)*((255-(T/500))&255)/256',
                '--rate', String(rate), '--block', '128', '--format', 'float', '--tail', '0');
         const expected = new wavefile.WaveFile(fs.readFileSync(native)).getSamples(false, Float64Array);
+        // Both float files as readers expect them: sox reads them without a warning.
+        for (const file of [path.join(page.downloads, 'bytone-recording.wav'), native]) {
+            const read = spawnSync('sox', [file, '-n', 'stat'], { encoding: 'utf8' });
+            assert.equal(read.status, 0, `sox reads ${file}: ${read.error ?? read.stderr}`);
+            assert.doesNotMatch(read.stderr, /WARN/, file);
+        }
 
         // The note starts at a block of the page's choosing: compare from the first sound on.
         const start = (samples) => samples.findIndex((v) => v !== 0);
