@@ -5,6 +5,7 @@
 import { stateFormat } from './instrument.js';
 import { $, say } from './page_dom.js';
 import { maxFormula } from './share_link.js';
+import { showSpectrum } from './spectrum.js';
 
 // The editor's instance, and the worklet's with its audio context while there is sound.
 export const sound = { host: undefined, node: undefined, context: undefined };
@@ -131,6 +132,7 @@ async function makeSound(module, rate) {
     sound.node.port.onmessage = (event) => received(event.data);
     sound.node.onprocessorerror = () => say('The instrument stopped with an error; reload the page to start it again.', true);
     sound.node.connect(sound.context.destination);
+    showSpectrum(sound.context, sound.node);
     sound.context.onstatechange = showSoundState;
     showSoundState();
     const rates = $('rate');

@@ -459,6 +459,16 @@ test('the meter follows the output, the clip light catches full scale, and a rec
     for (const key of ['z', 'x', 'c']) await page.keyboard.press(key);  // three voices: more than full scale
     await page.waitForFunction(() => document.getElementById('level').value > 0.9);
     assert.ok(await clip());
+    // The spectrum beside the meter lights at its low end, where a constant's energy is.
+    const lit = () => page.$eval('#spectrum', (c) => {
+        const { data } = c.getContext('2d').getImageData(0, 0, c.width, c.height);
+        const columns = new Set();
+        for (let i = 0; i < data.length; i += 4) if (data[i + 2] > 200) columns.add((i / 4) % c.width);
+        return [...columns];
+    });
+    for (let tries = 0; tries < 40 && (await lit()).length === 0; ++tries) await new Promise((r) => setTimeout(r, 50));
+    const columns = await lit();
+    assert.ok(columns.length > 0 && Math.min(...columns) < 20, `the spectrum lights at 20 Hz: ${columns.slice(0, 5)}`);
     await page.click('#record');
     await page.click('#panic');
     await page.waitForSelector('#download:not([hidden])');
