@@ -142,9 +142,16 @@ void GUI::drawScope(Canvas& canvas) {
     instrument.keepScopeResult(program);
 
     const std::string label = engine::settingText(Setting::ScopeZoom, zoom);
-    canvas.setTextColor(SysColor::ButtonFace);
-    for (int i = 0; i < 3; ++i)
-        for (int j = 0; j < 3; ++j) canvas.textOut(4 + i, 43 + j, label);
+    if (instrument.language() == Language::Extended) {
+        // The label in a box of its own, which no wave hides.
+        canvas.setBrushColor(SysColor::ButtonFace);
+        canvas.setPenColor(SysColor::WindowText);
+        canvas.roundRect(2, 42, 8 + 8 * static_cast<int>(label.size()), 59, 0, 0);
+    } else {
+        canvas.setTextColor(SysColor::ButtonFace);
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j) canvas.textOut(4 + i, 43 + j, label);
+    }
     canvas.setTextColor(SysColor::WindowText);
     canvas.textOut(5, 44, label);
 }

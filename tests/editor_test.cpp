@@ -224,6 +224,10 @@ TEST_F(EditorTest, TheScopeTracesAStereoFormulasRightSide) {
     }
     setFormula("100");  // one side: no trace
     EXPECT_EQ(platform->scope.at(300, kScopeHeight - 50), defaultColor(SysColor::ButtonFace));
+    // The zoom's label in a box of its own over the wave, which would hide it.
+    EXPECT_EQ(columnHeight(30), 25);
+    EXPECT_EQ(platform->scope.at(3, 50), defaultColor(SysColor::ButtonFace));
+    EXPECT_EQ(platform->scope.at(2, 50), defaultColor(SysColor::WindowText)) << "its border";
 }
 
 TEST_F(EditorTest, TheZoomSetsTheScopesStep) {
