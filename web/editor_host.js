@@ -75,6 +75,9 @@ export class EditorHost {
     layout() {
         return this.instrument.layout();
     }
+    colors() {
+        return this.instrument.colors();
+    }
     size() {
         return { width: editorWidth, height: this.instrument.editorHeight };
     }

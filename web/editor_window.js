@@ -32,13 +32,19 @@ const buttons = {
     scope: 'Scope: the formula\'s wave. Enter zooms in, Shift+Enter out',
 };
 
+// On a narrow screen the page lays out the window's controls itself, at their natural
+// size in the window's colours (page.css), and they answer touch: a drag or a tap sets a
+// value, a long press resets it as a right click does.
+const phone = matchMedia('(max-width: 699px)');
+
 // The window's texts and controls laid over its picture, as `rectangles` place them.
-export function buildEditor(rectangles, settingRanges, settingSteps, windowSize) {
+export function buildEditor(rectangles, settingRanges, settingSteps, windowSize, colors) {
     layout = rectangles;
     ranges = settingRanges;
     steps = settingSteps;
     size = windowSize;
     const editor = $('editor');
+    for (const [name, color] of Object.entries(colors)) editor.style.setProperty(`--${name}`, color);
     Object.assign($('window'), size);
     editor.style.height = `${size.height}px`;
     const place = (element, [left, top, right, bottom]) =>
@@ -63,8 +69,14 @@ export function buildEditor(rectangles, settingRanges, settingSteps, windowSize)
             element.setAttribute('role', sliders[name] ? 'slider' : switches[name] ? 'switch' : 'button');
             element.setAttribute('aria-label', label);
             element.addEventListener('keydown', (event) => controlKey(name, event));
+            connectTouch(name, element);
         }
     }
+    // The scope's own canvas, which shows the window's scope where the page lays it out.
+    const scope = document.createElement('canvas');
+    scope.id = 'scope-view';
+    Object.assign(scope, { width: layout.scope[2] - layout.scope[0], height: layout.scope[3] - layout.scope[1] });
+    texts.scope.appendChild(scope);
     texts.status.setAttribute('role', 'status');
     texts.status.setAttribute('aria-live', 'polite');
     texts.status.id = 'formula-status';
@@ -73,6 +85,57 @@ export function buildEditor(rectangles, settingRanges, settingSteps, windowSize)
 }
 
 let values = {};  // the settings as the editor last showed them
+
+// A control's own input on a narrow screen: a slider follows a drag or a tap along it, a
+// button or a switch takes a tap; holding still for 600 ms resets (the scope: zooms out).
+function connectTouch(name, element) {
+    let down = null;  // the press: where it began, whether it moved, its long-press timer
+    const center = () => {
+        const [left, top, right, bottom] = layout[name];
+        return { x: Math.floor((left + right) / 2), y: Math.floor((top + bottom) / 2) };
+    };
+    const valueAt = (event) => {
+        const box = element.getBoundingClientRect();
+        const [lowest, highest] = ranges[name];
+        const fraction = Math.min(1, Math.max(0, (event.clientX - box.left) / box.width));
+        return lowest + Math.round((fraction * (highest - lowest)) / steps[name]) * steps[name];
+    };
+    const setFrom = async (event) => {
+        await ask('setSetting', { key: name, value: Math.min(ranges[name][1], valueAt(event)) });
+        idle(true);
+    };
+    element.addEventListener('pointerdown', (event) => {
+        if (!phone.matches || event.button !== 0) return;
+        wakeSound();
+        element.setPointerCapture(event.pointerId);
+        const timer = setTimeout(() => {
+            down = null;
+            tell('pointer', { input: pointer.rightDown, ...center() });
+            idle(true);
+        }, 600);
+        down = { x: event.clientX, y: event.clientY, moved: false, timer };
+    });
+    element.addEventListener('pointermove', (event) => {
+        if (!down || !sliders[name]) return;
+        if (!down.moved && Math.hypot(event.clientX - down.x, event.clientY - down.y) < 8) return;
+        clearTimeout(down.timer);
+        down.moved = true;
+        setFrom(event);
+    });
+    element.addEventListener('pointerup', (event) => {
+        if (!down) return;
+        clearTimeout(down.timer);
+        const tapped = !down.moved;
+        down = null;
+        if (sliders[name]) setFrom(event);
+        else if (tapped) press(name, false);
+    });
+    element.addEventListener('pointercancel', () => {
+        if (down) clearTimeout(down.timer);
+        down = null;
+    });
+    element.addEventListener('contextmenu', (event) => phone.matches && event.preventDefault());
+}
 
 async function controlKey(name, event) {
     if (sliders[name]) {
@@ -89,11 +152,16 @@ async function controlKey(name, event) {
     }
     if (event.key !== 'Enter' && event.key !== ' ') return;
     event.preventDefault();
+    return press(name, event.shiftKey);
+}
+
+// A button, a switch or the scope pressed as a click at its middle would; the scope with
+// `shift` zooms out, as a right click does.
+async function press(name, shift) {
     const [left, top, right, bottom] = layout[name];
     const at = { x: Math.floor((left + right) / 2), y: Math.floor((top + bottom) / 2) };
     if (name === 'paste') return paste(at);
-    // The scope zooms out as a right click does.
-    if (name === 'scope' && event.shiftKey) {
+    if (name === 'scope' && shift) {
         tell('pointer', { input: pointer.rightDown, ...at });
         return idle(true);
     }
@@ -102,9 +170,14 @@ async function controlKey(name, event) {
     idle(true);
 }
 
-// The window keeps its pixels, scaled down on a narrower screen.
+// The window keeps its pixels, scaled down on a narrower screen; on a phone's the page
+// lays its controls out instead.
 export function fitEditor() {
     const editor = $('editor');
+    if (phone.matches) {
+        editor.style.transform = editor.style.marginBottom = '';
+        return;
+    }
     const style = getComputedStyle(editor.parentElement);
     const room = editor.parentElement.clientWidth - parseFloat(style.paddingLeft) - parseFloat(style.paddingRight);
     const scale = Math.min(1, room / editor.offsetWidth);
@@ -116,6 +189,7 @@ function showView(view) {
     const image = new ImageData(view.image, size.width, size.height);
     $('window').getContext('2d').putImageData(image, 0, 0);
     for (const [name, element] of Object.entries(texts)) {
+        if (name === 'scope') continue;  // no text: it holds the scope's own canvas
         // A static text shows "&&" as one ampersand.
         const text = view.texts[name] ?? '';
         element.textContent = name === 'help' ? text.replaceAll('&&', '&') : text;
@@ -128,6 +202,8 @@ function showView(view) {
     values = view.values;
     for (const name of Object.keys(sliders)) {
         const element = texts[name];
+        const [lowest, highest] = ranges[name];
+        element.style.setProperty('--fill', String((values[name] - lowest) / Math.max(1, highest - lowest)));
         element.setAttribute('aria-valuenow', String(values[name]));
         element.setAttribute('aria-valuemin', String(ranges[name][0]));
         element.setAttribute('aria-valuemax', String(ranges[name][1]));
@@ -135,6 +211,10 @@ function showView(view) {
     }
     for (const name of Object.keys(switches)) texts[name].setAttribute('aria-checked', String(values[name] === 1));
     texts.scope.dataset.zoom = String(values.zoom);
+    if (phone.matches) {
+        const [left, top, right, bottom] = layout.scope;
+        $('scope-view').getContext('2d').drawImage($('window'), left, top, right - left, bottom - top, 0, 0, right - left, bottom - top);
+    }
     // The box takes the instrument's text unless the user typed after what it answers.
     const box = $('formula');
     if (box.value !== view.texts.formula) {

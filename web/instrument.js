@@ -175,6 +175,11 @@ export class Instrument {
     get editorChanged() {
         return this.exports.bytoneEditorChanged(this.effect) !== 0;
     }
+    // The editor's colours by name, as CSS colours.
+    colors() {
+        const hex = (which) => `#${this.exports.bytoneEditorColor(which).toString(16).padStart(6, '0')}`;
+        return { face: hex(0), text: hex(1), window: hex(2), bar: hex(3) };
+    }
     // The window's height; it is editorWidth wide.
     get editorHeight() {
         return this.exports.bytoneEditorHeight(this.effect);

@@ -14,6 +14,7 @@
 
 #include "../editor/gui.h"
 #include "../editor/headless_platform.h"
+#include "../editor/pixel_canvas.h"
 #include "../engine/presets.h"
 #include "../host/aeffect.h"
 #include "../host/aeffeditor.h"
@@ -215,6 +216,12 @@ EMSCRIPTEN_KEEPALIVE void bytoneSetFormula(AEffect* effect, int program) {
     std::lock_guard<std::mutex> hold(instrument.bankLock());
     instrument.storeFormula(program, text, std::strlen(text));
     instrument.compileDirtyPrograms();
+}
+
+// The editor's colour `which` (0 button face, 1 window text, 2 window, 3 scroll bar) as
+// 0xRRGGBB, for the page's own controls.
+EMSCRIPTEN_KEEPALIVE uint32_t bytoneEditorColor(int which) {
+    return editor::defaultColor(static_cast<editor::SysColor>(std::clamp(which, 0, 3)));
 }
 
 // Program `program` is renamed to the scratch buffer's text.

@@ -53,9 +53,12 @@ async function main() {
     }
     sound.host = new EditorHost(module, sound.context?.sampleRate ?? 48000);
     onRecorded((part) => recorder.keep(part));
-    buildEditor(await ask('layout'), await ask('settings'), await ask('steps'), await ask('size'));
+    buildEditor(await ask('layout'), await ask('settings'), await ask('steps'), await ask('size'), await ask('colors'));
     fitEditor();
-    window.addEventListener('resize', fitEditor);
+    window.addEventListener('resize', () => {
+        fitEditor();
+        idle(true);
+    });
     $('name').maxLength = maxName;
     buildKeyboard();
     await buildPresetBrowser();

@@ -72,7 +72,7 @@ after(async () => {
 // A page of the site; `prepare` runs before the page's own scripts.
 async function openPage(fragment = '', prepare = async () => {}, { keepStorage = false } = {}) {
     const page = await browser.newPage();
-    await page.setViewport({ width: 680, height: 860 });
+    await page.setViewport({ width: 800, height: 860 });
     // Each page starts from the presets (unless asked to keep what pages kept): what a
     // page kept in the browser's storage stays for its own reloads only.
     await page.evaluateOnNewDocument((keep) => {
@@ -559,7 +559,7 @@ const players = [
         await hold();
         await page.keyboard.up('z');
     }],
-    ['a touch on the on-screen keyboard', (page) => page.setViewport({ width: 680, height: 860, hasTouch: true }),
+    ['a touch on the on-screen keyboard', (page) => page.setViewport({ width: 800, height: 860, hasTouch: true }),
      async (page, hold) => {
          await page.$eval('#keyboard .key[data-key="48"]', (k) => k.scrollIntoView({ block: 'center' }));
          const key = await (await page.$('#keyboard .key[data-key="48"]')).boundingBox();
@@ -961,6 +961,51 @@ test('without sound the editor, the programs and the links still work, and say w
     assert.match((await shown(insecure)).message, /Sound could not start \(the browser offers audio worklets only to pages at https:/);
     assert.ok(await insecure.$eval('#start', (b) => b.hidden), 'no button that cannot start sound');
     await insecure.close();
+});
+
+test('on a phone the page lays out its own controls, large enough to touch, with the keyboard in view', async () => {
+    const page = await openPage('', (p) => p.setViewport({ width: 390, height: 844, hasTouch: true, isMobile: true }));
+    const sizes = await page.evaluate(() => {
+        const visible = (e) => e.getClientRects().length > 0 && getComputedStyle(e).visibility !== 'hidden';
+        const heights = (selector) => [...document.querySelectorAll(selector)].filter(visible).map((e) => e.getBoundingClientRect().height);
+        const keyboard = document.getElementById('keyboard').getBoundingClientRect();
+        return {
+            formula: parseFloat(getComputedStyle(document.getElementById('formula')).fontSize),
+            controls: heights('#editor [role="slider"], #editor [role="switch"], #editor .text[role="button"]'),
+            buttons: heights('button'),
+            keys: heights('#keyboard .key'),
+            keyboard: { top: keyboard.top, bottom: keyboard.bottom },
+            window: getComputedStyle(document.getElementById('window')).display,
+        };
+    });
+    assert.ok(sizes.formula >= 14, `formula text ${sizes.formula} px`);
+    for (const kind of ['controls', 'buttons', 'keys']) {
+        assert.ok(sizes[kind].length > 0, kind);
+        assert.ok(Math.min(...sizes[kind]) >= 32, `${kind}: ${Math.min(...sizes[kind])} px`);
+    }
+    assert.ok(sizes.keyboard.top >= 0 && sizes.keyboard.bottom <= 844, `the keyboard at ${JSON.stringify(sizes.keyboard)}`);
+    assert.equal(sizes.window, 'none', 'the picture of the window gives way to the page\'s controls');
+    // A tap along a value bar sets its value; a long press resets it.
+    const middle = async (name, along = 0.5) => {
+        const box = await (await page.$(`#editor [data-control="${name}"]`)).boundingBox();
+        return { x: box.x + box.width * along, y: box.y + box.height / 2 };
+    };
+    const at = await middle('gain', 0.999);
+    await page.touchscreen.tap(at.x, at.y);
+    await waitFor(page, (s) => Number(s.gain.replace('Gain: ', '')) >= 195, 'a tap at the end of Gain');
+    const held = await middle('gain');
+    await page.touchscreen.touchStart(held.x, held.y);
+    await new Promise((r) => setTimeout(r, 800));
+    await page.touchscreen.touchEnd();
+    await waitFor(page, (s) => s.gain === 'Gain: 100', 'Gain reset by a long press');
+    // Only what takes a drag keeps a touch from scrolling the page: the value bars and the
+    // keys, not the buttons, the switches or the preset cards (which play after a moment).
+    const touchAction = (selector) => page.$eval(selector, (e) => getComputedStyle(e).touchAction);
+    assert.equal(await touchAction('#editor [data-control="gain"]'), 'none');
+    assert.equal(await touchAction('#keyboard'), 'none');
+    for (const selector of ['#editor [data-control="copy"]', '#editor [data-control="clamp"]', '#presets .play', '#formula'])
+        assert.notEqual(await touchAction(selector), 'none', selector);
+    await page.close();
 });
 
 test('while it loads the page says so, and after a first visit it opens and plays without the network', async () => {
