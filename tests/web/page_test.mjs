@@ -763,6 +763,8 @@ test('a shared link brings the program and its settings to another page', async 
         ['#program=3&formula=%E0%A4%A', /the formula does not decode/],
         ['#formula=P&volume=3', /unknown field "volume"/],
         ['#formula=P&poly=9', /poly 9 is outside 1\.\.8/],
+        ['#formula=P&zoom=2147483647', /zoom 2147483647 is outside 0\.\.7/],
+        [`#formula=P&zoom=${'9'.repeat(40)}`, /zoom 999999999999… is outside 0\.\.7/],
         [`#formula=${'P'.repeat(1024)}`, /longer than 1023 characters/],
         ['#name=Empty', /it has no formula/],
     ];
