@@ -175,6 +175,10 @@ export class Instrument {
     get editorChanged() {
         return this.exports.bytoneEditorChanged(this.effect) !== 0;
     }
+    // The frames by which the sound lags its notes (the oversampling's filters).
+    get latency() {
+        return this.exports.bytoneLatency(this.effect);
+    }
     // The editor's colours by name, as CSS colours.
     colors() {
         const hex = (which) => `#${this.exports.bytoneEditorColor(which).toString(16).padStart(6, '0')}`;

@@ -224,6 +224,9 @@ EMSCRIPTEN_KEEPALIVE uint32_t bytoneEditorColor(int which) {
     return editor::defaultColor(static_cast<editor::SysColor>(std::clamp(which, 0, 3)));
 }
 
+// The frames by which the sound lags its notes (the oversampling's filters).
+EMSCRIPTEN_KEEPALIVE int bytoneLatency(AEffect* effect) { return pluginOf(effect).instrument().latency(); }
+
 // Program `program` is renamed to the scratch buffer's text.
 EMSCRIPTEN_KEEPALIVE void bytoneSetProgramNameAt(AEffect* effect, int program) {
     scratch[kScratchBytes - 1] = '\0';
