@@ -5,7 +5,7 @@
 import { stateFormat } from './instrument.js';
 import { $, say } from './page_dom.js';
 import { maxFormula } from './share_link.js';
-import { showSpectrum } from './spectrum.js';
+import { showSpectrum } from './frequency_view.js';
 
 // The editor's instance, and the worklet's with its audio context while there is sound.
 export const sound = { host: undefined, node: undefined, context: undefined };

@@ -18,6 +18,7 @@ import { test } from 'node:test';
 import wavefile from 'wavefile';
 
 import { Instrument } from '../../web/instrument.js';
+import { writeNoteFile } from './note_file.mjs';
 
 const site = path.resolve(process.env.BYTONE_SITE ?? 'build/web');
 const tool = path.resolve(process.env.BYTONE_TOOL ?? 'build/linux/tools/bytone');
@@ -187,14 +188,7 @@ test('words and stereo play the transport and the note in the page as in the too
 // The tool makes up for the filters' latency; the page's engine plays it.
 test('the ramps, the DC filter and 8x oversampling play in the page as in the tool', () => {
     const work = fs.mkdtempSync(path.join(os.tmpdir(), 'bytone-formula-code-'));
-    const note = path.join(work, 'note.mid');
-    fs.writeFileSync(note, Buffer.from([
-        ...Buffer.from('MThd'), 0, 0, 0, 6, 0, 0, 0, 1, 1, 224,  // format 0, one track, 480 a beat
-        ...Buffer.from('MTrk'), 0, 0, 0, 13,
-        0, 0x90, 48, 100,  // at 0: note on
-        0x83, 0x60, 0x80, 48, 0,  // 480 ticks (half a second) later: note off
-        0, 0xff, 0x2f, 0,  // end of track
-    ]));
+    const note = writeNoteFile(path.join(work, 'note.mid'), 48);
     const settings = { oversample: ['8', 3], attack: ['20', 20], release: ['100', 100], dc: ['on', 1] };
     const rendered = path.join(work, 'native.wav');
     execFileSync(tool, ['render', note, '-o', rendered, '--formula', 'P*3&255', '--rate', '48000', '--block', '96',

@@ -14,20 +14,15 @@ import { after, before, test } from 'node:test';
 import puppeteer from 'puppeteer-core';
 import wavefile from 'wavefile';
 
+import { writeNoteFile } from './note_file.mjs';
+
 const site = path.resolve(process.env.BYTONE_SITE ?? 'build/web');
 const tool = path.resolve(process.env.BYTONE_TOOL ?? 'build/linux/tools/bytone');
 const screenshot = process.env.BYTONE_SCREENSHOT;
 const work = fs.mkdtempSync(path.join(os.tmpdir(), 'bytone-page-'));
 
-// One note of half a second, key 48 at velocity 100, in a MIDI file of 960 ticks a second.
-const note = path.join(work, 'note.mid');
-fs.writeFileSync(note, Buffer.from([
-    ...Buffer.from('MThd'), 0, 0, 0, 6, 0, 0, 0, 1, 1, 224,  // format 0, one track, 480 a beat
-    ...Buffer.from('MTrk'), 0, 0, 0, 13,
-    0, 0x90, 48, 100,  // at 0: note on
-    0x83, 0x60, 0x80, 48, 0,  // 480 ticks later: note off
-    0, 0xff, 0x2f, 0,  // end of track
-]));
+// One note of half a second, key 48 at velocity 100.
+const note = writeNoteFile(path.join(work, 'note.mid'), 48);
 
 let server;
 let browser;
@@ -913,11 +908,7 @@ test('the preset browser shows each preset, plays the preset whatever the bank h
     await page.click('#download');
     const recording = new wavefile.WaveFile(fs.readFileSync(await downloaded(page, 'bytone-recording.wav')));
     const recorded = recording.getSamples(false, Float64Array)[0];
-    const a3 = path.join(work, 'a3.mid');
-    fs.writeFileSync(a3, Buffer.from([
-        ...Buffer.from('MThd'), 0, 0, 0, 6, 0, 0, 0, 1, 1, 224, ...Buffer.from('MTrk'), 0, 0, 0, 13,
-        0, 0x90, 57, 100, 0x83, 0x60, 0x80, 57, 0, 0, 0xff, 0x2f, 0,
-    ]));
+    const a3 = writeNoteFile(path.join(work, 'a3.mid'), 57);
     const native = path.join(work, 'a3.wav');
     bytone('render', a3, '-o', native, '--rate', String(recording.fmt.sampleRate), '--block', '128', '--format', 'float',
            '--tail', '0');
