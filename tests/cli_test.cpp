@@ -94,7 +94,7 @@ TEST_F(CliTest, EvalPrintsTheValueOrTheCompilersMessage) {
     Result r = run("eval '(P&256?P:~P)&255' --set P=300");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "44\n");
-    r = run("eval 'A*B' --set a=6 --set B=0x7");
+    r = run("eval 'P*T' --set p=6 --set T=0x7");
     EXPECT_EQ(r.out, "42\n");
     r = run("eval 'P*2' --table P=0:3");
     EXPECT_EQ(r.out, "0\t0\n1\t2\n2\t4\n3\t6\n");
@@ -110,8 +110,9 @@ TEST_F(CliTest, EvalPrintsTheValueOrTheCompilersMessage) {
         {"eval C --set P=256", "511\n"},         // 256 + the table's 255 at 0 + 64
         {"eval S --set P=64 --set S=3", "3\n"},  // unless given
         {"eval 'R<32768&R>=0'", "1\n"},          // R is drawn, 0..32767
-        {"eval P --table P=9223372036854775805:9223372036854775807:2",
-         "9223372036854775805\t9223372036854775805\n9223372036854775807\t9223372036854775807\n"},
+        {"eval P --set P=0xFFFFFFFF", "-1\n"},   // wrapped in 32 bits, as a formula's 0xFFFFFFFF
+        {"eval P --set P=99999999999", "1215752191\n"},
+        {"eval P --table P=0xFFFFFFFE:0xFFFFFFFF", "-2\t-2\n-1\t-1\n"},
         {"eval P --table P=3:0:-2", "3\t3\n1\t1\n"},
         {"eval 'beat>>15' --set BEAT=98304", "3\n"},             // the words of bytone.clap's formulas
         {"eval 'gate*timbre+note'", "64\n"},                     // a held note, before any controller
@@ -133,12 +134,9 @@ TEST_F(CliTest, EvalPrintsTheValueOrTheCompilersMessage) {
     };
     for (const Case& c : faults) {
         r = run(c.arguments);
-        EXPECT_EQ(r.status, 1) << c.arguments;
+        EXPECT_EQ(r.status, 2) << c.arguments;
         EXPECT_EQ(r.err, c.out) << c.arguments;
     }
-    r = run("eval P --set PP=3");
-    EXPECT_EQ(r.status, 2);
-    EXPECT_NE(r.err.find("LETTER=VALUE"), std::string::npos);
 }
 
 TEST_F(CliTest, ScopeDrawsTheEditorsPictureOfAFormula) {
@@ -152,7 +150,7 @@ TEST_F(CliTest, ScopeDrawsTheEditorsPictureOfAFormula) {
     EXPECT_EQ(png[19], 580 & 0xFF);  // width, big-endian at byte 16
     EXPECT_EQ(png[23], 64);          // height
     r = run("scope 'P)' -o bad.png");
-    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "bytone: Extra closing parenthesis at 2\n  P)\n   ^\n");
     EXPECT_FALSE(fs::exists(dir / "bad.png"));
     r = run("scope 'P&255' -o big.png --scale 2");
@@ -166,7 +164,7 @@ TEST_F(CliTest, ScopeDrawsTheEditorsPictureOfAFormula) {
     EXPECT_EQ(note[19], 580 & 0xFF);
     EXPECT_EQ(note[23], 96);
     r = run("note 'P)' -o bad.png");
-    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "bytone: Extra closing parenthesis at 2\n  P)\n   ^\n");
 }
 
@@ -220,44 +218,57 @@ TEST_F(CliTest, BadInputGivesOneClearLineAndAFailure) {
         {"render -o out.wav --state notes.txt", "bytone: notes.txt: not a Bytone state file\n"},
         {"render text.mid -o out.wav", "bytone: text.mid: not a Standard MIDI File: no MThd header at byte 0\n"},
         {"--plugin /nonexistent/plugin.so info", "bytone: cannot load /nonexistent/plugin.so: "},
-        {"render -o out.mp3", "unknown sound file type '.mp3'"},
         {"programs --state short.fxb", "bytone: short.fxb: state file of 8 bytes ends inside its header\n"},
         {"programs --state missing.fxb", "bytone: missing.fxb: No such file or directory\n"},
+        // A command line that cannot be followed: 2, and the subcommand's help named.
+        {"render -o out.mp3", "unknown sound file type '.mp3' (use .wav or .flac) (bytone render --help)\n", 2},
         {"render -o out.wav --channels 0", "names a channel outside 1 to 16", 2},
         {"render -o out.wav --channels 1,17", "names a channel outside 1 to 16", 2},
         {"render -o out.wav --channels 4-2", "names a channel outside 1 to 16, or an empty range", 2},
-        {"render -o out.wav --channels x", "'x' in --channels 'x' is not a whole number", 2},
-        {"render --bogus -o out.wav", "bytone: The following argument was not expected: --bogus", 2},
-        {"render", "bytone: --output is required", 2},
+        {"render -o out.wav --channels x", "'x' in --channels 'x' is not a whole number (bytone render --help)\n", 2},
+        {"render -o out.wav --channels ''", "--channels '' names no channel", 2},
+        {"render --bogus -o out.wav", "bytone: The following argument was not expected: --bogus (bytone render --help)",
+         2},
+        {"render", "bytone: --output is required (bytone render --help)\n", 2},
+        {"--plugin x.so eval", "bytone: formula is required (bytone eval --help)\n", 2},
         {"bogus", "bytone: 'bogus' is not a command; the commands are render, programs, info, eval, scope, note", 2},
         // Numbers are read one way everywhere, and only what can be meant is taken.
-        {"render -o out.wav --gain nan", "bytone: --gain wants a finite number\n", 2},
-        {"render -o out.wav --gain 1000", "bytone: --gain wants -120 to 40 dB\n", 2},
+        {"render -o out.wav --gain nan", "bytone: --gain wants a finite number (bytone render --help)\n", 2},
+        {"render -o out.wav --gain 1000", "bytone: --gain wants -120 to 40 dB", 2},
         {"render -o out.wav --tail inf", "--tail", 2},
-        {"eval P --set P=0x8000000000000000", "is not a whole number of the 64-bit range", 2},
-        {"eval P --table P=9223372036854775800:9223372036854775807:-1", "is empty, endless", 2},
-        {"eval P --table P=-9223372036854775807:9223372036854775807", "longer than ten million rows", 2},
-        {"render -o out.wav --poly 9", "bytone: --poly 9 is outside 1 to 8\n", 2},
+        {"render -o out.wav --rate 44100.5", "--rate: '44100.5' is not a whole number from 8000 to 384000", 2},
+        {"render -o out.wav --rate 0x10", "--rate: 0x10 is outside 8000 to 384000", 2},
+        {"scope P -o p.png --zoom 8", "--zoom: 8 is outside 0 to 7 (bytone scope --help)\n", 2},
+        {"eval P --set P=0x1g", "'0x1g' in --set P=0x1g is not a whole number", 2},
+        {"eval Q --set Q=5", "--set Q=5: Q is 0 in every voice; set T, P, V, M, R, S, C or a word", 2},
+        {"eval P --set PP=3", "--set wants NAME=VALUE, NAME one of T, P, V, M, R, S, C, ", 2},
+        {"eval P --table P=5:9:-1", "is empty, endless", 2},
+        {"eval P --table P=-0x7FFFFFFF:0x7FFFFFFF", "longer than ten million rows", 2},
+        {"render -o out.wav --poly 9", "bytone: --poly 9 is outside 1 to 8 (bytone render --help)\n", 2},
         {"render -o out.wav --time 0x10x", "is not a whole number", 2},
+        {"render -o out.wav --time 0x8000000000000000", "is outside the 64-bit range", 2},
         {"render -o out.wav --lerp maybe", "--lerp: maybe not in {on,off}", 2},
         // Nothing that could sound is no success.
-        {"render -o out.wav --formula ''", "bytone: --formula is empty: a voice of it would be silent\n", 2},
+        {"render -o out.wav --formula ''", "bytone: --formula is empty: a voice of it would be silent", 2},
         {"render quiet.mid -o out.wav", "bytone: quiet.mid plays no notes: nothing would sound\n"},
         {"render song.mid -o out.wav --channels 2", "bytone: channels 2 of song.mid play no notes"},
         // Files are named as files.
-        {"render -o out", "bytone: out: no file type; name a .wav or .flac file\n"},
-        {"render -o ./out", "bytone: ./out: no file type"},
-        {"render -o -", "bytone: -: writing to standard output is not supported; name a file\n"},
-        {"render - -o out.wav", "bytone: MIDI from standard input is not supported; name the MIDI file\n", 2},
-        {"scope P -o p.jpg", "bytone: p.jpg: the picture is a PNG; name a .png file\n", 2},
-        {"note P -o n.png --seconds nan", "bytone: --seconds wants a finite number\n", 2},
+        {"render -o out", "bytone: out: no file type; name a .wav or .flac file, or give --type", 2},
+        {"render -o ./out", "bytone: ./out: no file type", 2},
+        {"render -o - --type ogg", "--type: ogg not in {wav,flac}", 2},
+        {"render -o - --type flac --format float", "-: FLAC holds 16- or 24-bit samples, not floats", 2},
+        {"render - -o out.wav", "bytone: MIDI from standard input is not supported; name the MIDI file", 2},
+        {"scope P -o p.jpg", "bytone: p.jpg: the picture is a PNG; name a .png file (bytone scope --help)\n", 2},
+        {"note P -o n.png --seconds nan", "bytone: --seconds wants a finite number (bytone note --help)\n", 2},
         // Outputs are checked before anything is rendered.
-        {"render -o out.wav --save-state out.wav", "bytone: out.wav: is named as two outputs\n"},
-        {"render -o out.wav --save-state ./out.wav", "bytone: ./out.wav: is named as two outputs\n"},
-        {"render song.mid -o song.mid", "bytone: song.mid: is also an input; it would be overwritten\n"},
-        {"render -o x.wav --state notes.txt --save-state notes.txt", "notes.txt: is also an input"},
+        {"render -o out.wav --save-state out.wav", "bytone: out.wav: is named as two outputs", 2},
+        {"render -o out.wav --save-state ./out.wav", "bytone: ./out.wav: is named as two outputs", 2},
+        {"render -o - --save-state -", "bytone: -: is named as two outputs", 2},
+        {"render song.mid -o song.mid", "bytone: song.mid: is also an input; it would be overwritten", 2},
+        {"render -o x.wav --state notes.txt --save-state notes.txt", "notes.txt: is also an input", 2},
         {"render -o /nonexistent/x.wav", "bytone: /nonexistent/x.wav: the folder /nonexistent does not exist\n"},
         {"render -o out.wav --save-state /nonexistent/x.fxb", "the folder /nonexistent does not exist"},
+        {"render -o /proc/x.wav", "bytone: /proc/x.wav: the folder /proc takes no new file: "},
         {"render -o /tmp", "bytone: /tmp: is a folder; name a file to write\n"},
         {"render -o song.mid/x.wav", "bytone: song.mid/x.wav: song.mid is not a folder\n"},
         {"scope P -o /nonexistent/p.png", "the folder /nonexistent does not exist"},
@@ -306,6 +317,10 @@ TEST_F(CliTest, WarningsSayWhereTheLevelIsLostAndWhatHelps) {
     MidiTrack loud;  // one voice of 0.25, unsigned: it sits above zero
     loud.event(0, {0x90, 60, 100}).end(96);
     write("one.mid", midiFile(0, 96, {loud}));
+    MidiTrack crowded;  // more messages at one tick than a plug-in's block holds, then the note
+    for (int i = 0; i < 4100; ++i) crowded.event(0, {0xB0, 1, 100});
+    crowded.event(0, {0x90, 60, 100}).end(96);
+    write("crowded.mid", midiFile(0, 96, {crowded}));
     struct Case {
         const char* arguments;
         std::vector<const char*> warnings;
@@ -322,6 +337,9 @@ TEST_F(CliTest, WarningsSayWhereTheLevelIsLostAndWhatHelps) {
           "frames of the file reach full scale; lower them with --gain"}},
         {"render one.mid -o a.wav --formula 0 --tail 0", {"bytone: warning: the render is silent"}},
         {"render one.mid -o a.wav --formula 255 --tail 0", {}},
+        {"render one.mid -o a.wav --formula 255 --formula 0 --tail 0", {"the render is silent"}},  // the last
+        {"render crowded.mid -o a.wav --formula 255 --tail 0", {}},  // no message is dropped
+        {"render crowded.mid -o a.wav --formula 255 --tail 0 --plugin " BYTONE_PLUGIN_PATH, {}},
     };
     for (const Case& c : cases) {
         const Result r = run(c.arguments);
@@ -444,8 +462,34 @@ TEST_F(CliTest, OutputFormatsFollowTheFileAndTheOptions) {
     EXPECT_EQ(samplesOf("d.flac"), reference);
     samplesOf("e.flac", &rate);
     EXPECT_EQ(rate, 44100);
-    const Result r = run("render song.mid -o f.flac --format float");
+    Result r = run("render song.mid -o f.flac --format float");
     EXPECT_NE(r.status, 0);
+
+    // Standard output, or a device: the same file, and what the tool says on standard error.
+    r = run("render song.mid --tail 0.1 --format float -o -");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("wrote standard output: 0.60 seconds"), std::string::npos) << r.err;
+    write("stdout.wav", std::vector<uint8_t>(r.out.begin(), r.out.end()));
+    EXPECT_EQ(samplesOf("stdout.wav"), reference);
+    r = run("render song.mid --tail 0.1 -o - --type flac -q");
+    EXPECT_EQ(r.out.substr(0, 4), "fLaC");
+    EXPECT_EQ(r.err, "");
+    r = run("render song.mid --tail 0.1 -o /dev/null --quiet");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out + r.err, "");
+    r = run("scope P -o -");
+    EXPECT_EQ(r.out.substr(1, 3), "PNG");
+
+    // A symbolic link is written through, and the file it leads to keeps its mode.
+    write("kept.wav", {'o', 'l', 'd'});
+    fs::permissions(dir / "kept.wav", fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    fs::create_symlink("kept.wav", dir / "link.wav");
+    r = run("render song.mid --tail 0.1 -o link.wav");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(fs::is_symlink(dir / "link.wav"));
+    EXPECT_EQ(samplesOf("kept.wav"), reference);
+    EXPECT_EQ(fs::status(dir / "kept.wav").permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 }
 
 TEST_F(CliTest, TheDemoSoundsTheSameEveryTimeBelowFullScale) {
@@ -522,7 +566,7 @@ TEST_F(CliTest, RendersThroughTheClapPlugInWithTheSongsTransport) {
     EXPECT_NE(std::search(state.begin(), state.end(), mpeTag.begin(), mpeTag.end()), state.end())
         << "the state keeps MPE on";
     r = run(vst + " render song.mid --formula 'P,T' -o x.wav");
-    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "bytone: Unexpected symbol during parsing at 2\n  P,T\n   ^\n");
     // A release lengthens the tail to be heard whole, and sounds after the notes end.
     ASSERT_EQ(run("render song.mid --format float --formula 100 -o plain.wav").status, 0);

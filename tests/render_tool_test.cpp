@@ -94,7 +94,7 @@ TEST(RenderTool, AWavThatWouldPassFourGigabytesIsRf64AndFilesAppearOnlyWhenWhole
         const std::string path = folder + c.name;
         std::remove(path.c_str());
         {
-            AudioFileWriter writer(path, 48000, c.format, c.frames);
+            AudioFileWriter writer(path, "", 48000, c.format, c.frames);
             writer.write(silence, silence, 4);
             std::FILE* early = std::fopen(path.c_str(), "rb");
             EXPECT_EQ(early, nullptr) << c.name << " is there before it is whole";

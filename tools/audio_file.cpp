@@ -1,30 +1,32 @@
 #include "audio_file.h"
 
+#include "command_error.h"
 #include "file_names.h"
 
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
-int AudioFileWriter::containerOf(const std::string& path, SampleFormat format) {
-    const std::string ext = lowerExtension(path);
+int AudioFileWriter::containerOf(const std::string& path, const std::string& type, SampleFormat format) {
+    const std::string ext = type.empty() ? lowerExtension(path) : type;
     int container = 0;
-    if (ext == "wav")
+    if (ext == "wav" || (ext.empty() && isStream(path)))
         container = SF_FORMAT_WAV;
     else if (ext == "flac")
         container = SF_FORMAT_FLAC;
     else if (ext.empty())
-        throw AudioFileError(path + ": no file type; name a .wav or .flac file");
+        throw UsageError(path + ": no file type; name a .wav or .flac file, or give --type");
     else
-        throw AudioFileError(path + ": unknown sound file type '." + ext + "' (use .wav or .flac)");
+        throw UsageError(path + ": unknown sound file type '." + ext + "' (use .wav or .flac)");
     if (container == SF_FORMAT_FLAC && format == SampleFormat::Float)
-        throw AudioFileError(path + ": FLAC holds 16- or 24-bit samples, not floats");
+        throw UsageError(path + ": FLAC holds 16- or 24-bit samples, not floats");
     return container;
 }
 
-AudioFileWriter::AudioFileWriter(const std::string& path, int sampleRate, SampleFormat format, int64_t frames)
+AudioFileWriter::AudioFileWriter(const std::string& path, const std::string& type, int sampleRate, SampleFormat format,
+                                 int64_t frames)
     : path_(path) {
-    int container = containerOf(path, format);
+    int container = containerOf(path, type, format);
     const int subtype = format == SampleFormat::Pcm16   ? SF_FORMAT_PCM_16
                         : format == SampleFormat::Pcm24 ? SF_FORMAT_PCM_24
                                                         : SF_FORMAT_FLOAT;

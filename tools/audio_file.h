@@ -1,5 +1,5 @@
 // Writes stereo sound files through libsndfile: WAV (16- or 24-bit PCM, or 32-bit
-// float) and FLAC (16 or 24 bit), the container chosen by the file name. A WAV file
+// float) and FLAC (16 or 24 bit), the container chosen by the file name or given. A WAV file
 // whose samples would pass the 4 GB that its header can count is written as RF64, the
 // WAV of broadcasting that counts in 64 bits. A float WAV file's format chunk has the
 // extension's size that readers expect of a format other than PCM. The file is written
@@ -24,12 +24,15 @@ enum class SampleFormat { Pcm16, Pcm24, Float };
 
 class AudioFileWriter {
 public:
-    // The container `path` names (SF_FORMAT_WAV or SF_FORMAT_FLAC); throws AudioFileError
-    // for an unknown extension or a format the container cannot hold.
-    static int containerOf(const std::string& path, SampleFormat format);
-    // `frames` is how many frames are to come. Throws AudioFileError for an unknown
-    // extension, a format the container cannot hold, or a file that cannot be created.
-    AudioFileWriter(const std::string& path, int sampleRate, SampleFormat format, int64_t frames);
+    // The container (SF_FORMAT_WAV or SF_FORMAT_FLAC) that `type` names ("wav" or
+    // "flac"), else `path`'s extension, else WAV for a stream (output_file.h). Throws
+    // UsageError for an unknown type, a file without one, or a format the container
+    // cannot hold.
+    static int containerOf(const std::string& path, const std::string& type, SampleFormat format);
+    // `frames` is how many frames are to come. Throws as containerOf does, and
+    // AudioFileError for a file that cannot be created.
+    AudioFileWriter(const std::string& path, const std::string& type, int sampleRate, SampleFormat format,
+                    int64_t frames);
     ~AudioFileWriter();
     AudioFileWriter(const AudioFileWriter&) = delete;
     AudioFileWriter& operator=(const AudioFileWriter&) = delete;

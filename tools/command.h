@@ -4,25 +4,18 @@
 
 #include <CLI/CLI.hpp>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <stdexcept>
 #include <string>
 
-// A failure of the command: exit status 1 and its message (a line, or for a formula
-// that does not compile, a line and the formula with a caret under its fault).
-class CommandError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
+#include "command_error.h"
 
-// A command line that asks for something that cannot be: exit status 2.
-class UsageError : public CommandError {
-public:
-    using CommandError::CommandError;
+// What the command line gives every subcommand, read when the command runs.
+struct ToolOptions {
+    std::string plugin;  // the VST 2.4 plug-in binary (--plugin, or Bytone's own)
+    bool quiet = false;  // -q: nothing but errors and warnings on standard error
 };
-
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
 
 // A subcommand as main runs it, once the command line is parsed: its exit status, or a
 // CommandError.
@@ -31,14 +24,25 @@ struct Command {
     std::function<int()> run;
 };
 
-// The subcommands, each of a file of its own; `plugin` is the plug-in binary that the
-// command line names, read when the command runs.
-Command addRenderCommand(CLI::App& app, const std::string& plugin);
-Command addProgramsCommand(CLI::App& app, const std::string& plugin);
-Command addInfoCommand(CLI::App& app, const std::string& plugin);
+// The subcommands, each of a file of its own.
+Command addRenderCommand(CLI::App& app, const ToolOptions& tool);
+Command addProgramsCommand(CLI::App& app, const ToolOptions& tool);
+Command addInfoCommand(CLI::App& app, const ToolOptions& tool);
 Command addEvalCommand(CLI::App& app);
-Command addScopeCommand(CLI::App& app);
-Command addNoteCommand(CLI::App& app);
+Command addScopeCommand(CLI::App& app, const ToolOptions& tool);
+Command addNoteCommand(CLI::App& app, const ToolOptions& tool);
+
+// A line of what a command did, printf-style: on standard output, or on standard error
+// when the command's `output` is standard output ("-"), and nowhere with --quiet.
+void inform(const ToolOptions& tool, const std::string& output, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+
+// An output as those lines name it: "standard output", or its absolute path.
+std::string shownPath(const std::string& output);
+
+// An option's check that takes a whole number as parseInteger reads it, from `lowest` to
+// `highest`, and hands it on in decimal.
+CLI::Validator wholeNumber(int64_t lowest, int64_t highest);
 
 // The compiler's `message` for `formula`, which it stopped reading at offset `stop`:
 // "Syntax error at 3" (counting characters from 1), and the formula with a caret under
@@ -49,3 +53,7 @@ std::string formulaFault(const char* message, const std::string& formula, int32_
 // optional minus; a leading 0 is no octal prefix. Throws UsageError for anything else
 // and for values outside the 64-bit range.
 int64_t parseInteger(const std::string& text, const std::string& context);
+
+// A number as a formula reads it: as parseInteger does, but the digits wrap round in
+// 32 bits as a formula's literals do (0xFFFFFFFF is -1), before the minus.
+int64_t parseFormulaNumber(const std::string& text, const std::string& context);

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdio>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 #include "command.h"
@@ -21,17 +22,23 @@ struct EvalOptions {
     std::string table;
 };
 
-// The variable of NAME=VALUE: a letter (0 to 25) or a word of the formulas (after them).
+// The variable of NAME=VALUE: a letter that a voice fills (T, P, V, M, R, S, C; the
+// others always read 0), or a word of the formulas (after the letters).
 int variableOf(const std::string& text, const char* option) {
     const size_t equals = text.find('=');
     std::string name = text.substr(0, equals == std::string::npos ? 0 : equals);
     for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (name.size() == 1 && std::isalpha(static_cast<unsigned char>(name[0]))) return name[0] - 'a';
+    constexpr std::string_view kVoiceLetters = "tpvmrsc";
+    if (name.size() == 1 && kVoiceLetters.find(name[0]) != std::string_view::npos) return name[0] - 'a';
     for (int w = 0; w < kWordCount; ++w)
         if (name == kWordNames[w]) return 26 + w;
     std::string words;
-    for (const char* word : kWordNames) words += std::string(words.empty() ? "" : ", ") + word;
-    throw UsageError(std::string(option) + " wants LETTER=VALUE or WORD=VALUE (" + words + "), not '" + text + "'");
+    for (const char* word : kWordNames) words += std::string(", ") + word;
+    if (name.size() == 1 && std::isalpha(static_cast<unsigned char>(name[0])))
+        throw UsageError(std::string(option) + " " + text + ": " + static_cast<char>(std::toupper(name[0])) +
+                         " is 0 in every voice; set T, P, V, M, R, S, C or a word");
+    throw UsageError(std::string(option) + " wants NAME=VALUE, NAME one of T, P, V, M, R, S, C" + words + "; not '" +
+                     text + "'");
 }
 
 // The formula's sides: the left, and a stereo formula's right.
@@ -68,9 +75,9 @@ void printTable(Sides& sides, const uint8_t* sineTable, bool given[kVariableCoun
     const std::string range = table.substr(table.find('=') + 1);
     const size_t colon1 = range.find(':'), colon2 = range.find(':', colon1 + 1);
     if (colon1 == std::string::npos) throw UsageError("--table wants NAME=FROM:TO[:STEP], not '" + table + "'");
-    const int64_t from = parseInteger(range.substr(0, colon1), "--table");
-    const int64_t to = parseInteger(range.substr(colon1 + 1, colon2 - colon1 - 1), "--table");
-    const int64_t step = colon2 == std::string::npos ? 1 : parseInteger(range.substr(colon2 + 1), "--table");
+    const int64_t from = parseFormulaNumber(range.substr(0, colon1), "--table");
+    const int64_t to = parseFormulaNumber(range.substr(colon1 + 1, colon2 - colon1 - 1), "--table");
+    const int64_t step = colon2 == std::string::npos ? 1 : parseFormulaNumber(range.substr(colon2 + 1), "--table");
     // Counted in 128 bits, so that no range wraps past the largest value.
     const __int128 span = static_cast<__int128>(to) - from;
     const __int128 rows = step == 0 || (span != 0 && (span < 0) != (step < 0)) ? 0 : span / step + 1;
@@ -88,7 +95,7 @@ int evaluate(const EvalOptions& options) {
     int32_t stop = -1;
     if (const char* message =
             compileExpression(sides.left, options.formula.c_str(), Language::Extended, &sides.right, &stop))
-        throw CommandError(formulaFault(message, options.formula, stop));
+        throw UsageError(formulaFault(message, options.formula, stop));
     uint8_t sineTable[256];
     fillSineTable(sineTable);
     bool given[kVariableCount] = {};
@@ -98,7 +105,7 @@ int evaluate(const EvalOptions& options) {
     sides.left.word(Word::Timbre) = 64;
     for (const std::string& set : options.sets) {
         const int variable = variableOf(set, "--set");
-        sides.left.variables[variable] = parseInteger(set.substr(set.find('=') + 1), "--set " + set);
+        sides.left.variables[variable] = parseFormulaNumber(set.substr(set.find('=') + 1), "--set " + set);
         given[variable] = true;
     }
     if (options.table.empty())
@@ -114,8 +121,11 @@ Command addEvalCommand(CLI::App& app) {
     auto options = std::make_shared<EvalOptions>();
     CLI::App* eval = app.add_subcommand("eval", "compile and run one formula, printing its 64-bit value");
     eval->add_option("formula", options->formula, "the formula")->required();
-    eval->add_option("--set", options->sets,
-                     "a variable's value, as P=300 or beat=32768 (repeatable; gate is 1 and timbre 64 unless set)");
+    eval->add_option(
+            "--set", options->sets,
+            "a variable's value, as P=300 or beat=32768, the number read as a formula reads it (repeatable; gate is 1 "
+            "and timbre 64 unless set)")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     eval->add_option("--table", options->table, "a column of values over one variable, as P=0:1023[:1]");
     return {eval, [options] { return evaluate(*options); }};
 }

@@ -7,8 +7,8 @@
 
 #include "engine/instrument.h"
 
-// An instrument whose program 0 plays `formula`; throws CommandError with the compiler's
+// An instrument whose program 0 plays `formula`; throws UsageError with the compiler's
 // message.
 std::unique_ptr<engine::Instrument> instrumentPlaying(const std::string& formula);
-// A picture's output: a .png name that can be written; throws UsageError otherwise.
+// A picture's output: a .png name, or a stream, that can be written; throws otherwise.
 void checkPictureOutput(const std::string& path);

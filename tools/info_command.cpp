@@ -29,10 +29,10 @@ void printInfo(const PluginHost& host, const std::string& path) {
 
 }  // namespace
 
-Command addInfoCommand(CLI::App& app, const std::string& plugin) {
+Command addInfoCommand(CLI::App& app, const ToolOptions& tool) {
     CLI::App* info = app.add_subcommand("info", "the plug-in's identity, flags, counts and canDo answers");
-    return {info, [&plugin] {
-                printInfo(*loadPlugin(plugin), plugin);
+    return {info, [&tool] {
+                printInfo(*loadPlugin(tool.plugin), tool.plugin);
                 return 0;
             }};
 }

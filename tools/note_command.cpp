@@ -39,7 +39,7 @@ std::vector<float> playedNote(const NoteOptions& options, int rate) {
 // Each column the lowest and highest sample of its stretch of time, on a scale of one
 // voice's range, -0.25 to 0.25. The picture shows what the scope cannot: how the sound
 // changes in time.
-int drawNotePicture(const NoteOptions& options) {
+int drawNotePicture(const NoteOptions& options, const ToolOptions& tool) {
     if (!std::isfinite(options.seconds)) throw UsageError("--seconds wants a finite number");
     checkPictureOutput(options.output);
     const std::vector<float> samples = playedNote(options, 48000);
@@ -60,14 +60,14 @@ int drawNotePicture(const NoteOptions& options) {
         for (int y = rowOf(high); y <= rowOf(low); ++y) pixels[static_cast<size_t>(y) * options.width + x] = ink;
     }
     writePng(options.output, options.width, options.height, pixels);
-    std::printf("wrote %s: %dx%d, %.2f seconds of key %d\n", std::filesystem::absolute(options.output).c_str(),
-                options.width, options.height, options.seconds, options.key);
+    inform(tool, options.output, "wrote %s: %dx%d, %.2f seconds of key %d\n", shownPath(options.output).c_str(),
+           options.width, options.height, options.seconds, options.key);
     return 0;
 }
 
 }  // namespace
 
-Command addNoteCommand(CLI::App& app) {
+Command addNoteCommand(CLI::App& app, const ToolOptions& tool) {
     auto options = std::make_shared<NoteOptions>();
     CLI::App* note = app.add_subcommand("note", "draw a note of a formula over time into a PNG");
     note->add_option("formula", options->formula, "the formula")->required();
@@ -75,6 +75,6 @@ Command addNoteCommand(CLI::App& app) {
     note->add_option("--seconds", options->seconds, "how long the note lasts")
         ->capture_default_str()
         ->check(CLI::Range(0.01, 60.0));
-    note->add_option("--key", options->key, "MIDI key of the note")->capture_default_str()->check(CLI::Range(0, 127));
-    return {note, [options] { return drawNotePicture(*options); }};
+    note->add_option("--key", options->key, "MIDI key of the note")->capture_default_str()->check(wholeNumber(0, 127));
+    return {note, [options, &tool] { return drawNotePicture(*options, tool); }};
 }

@@ -1,5 +1,6 @@
 #include "output_file.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +11,8 @@
 #include <cstring>
 #include <filesystem>
 #include <vector>
+
+#include "command_error.h"
 
 namespace fs = std::filesystem;
 
@@ -35,26 +38,74 @@ fs::path folderOf(const std::string& target) {
     return parent.empty() ? fs::path(".") : parent;
 }
 
+// The file that writing `target` replaces: the target, or the file its symbolic links
+// lead to (which need not exist yet), as the shell's > writes through them.
+std::string writtenFile(const std::string& target) {
+    fs::path path = target;
+    std::error_code error;
+    for (int links = 0; links < 40 && fs::is_symlink(path, error); ++links) {
+        const fs::path to = fs::read_symlink(path, error);
+        if (error) break;
+        path = to.is_absolute() ? to : path.parent_path() / to;
+    }
+    return path.string();
+}
+
 // A path that names the same file however it is written, also before the file exists.
 fs::path sameFileKey(const std::string& path) {
     std::error_code error;
-    const fs::path key = fs::weakly_canonical(fs::absolute(path, error), error);
+    const fs::path key = fs::weakly_canonical(fs::absolute(writtenFile(path), error), error);
     return error ? fs::path(path) : key;
+}
+
+// A new hidden file `.NAME.XXXXXX` in `folder`, its name in `name`; false with errno set
+// when it cannot be made.
+bool makeTemporary(const fs::path& folder, const std::string& name, std::string& made) {
+    std::string pattern = (folder / ("." + name + ".XXXXXX")).string();
+    if (pattern.size() >= kPathBytes) {
+        errno = ENAMETOOLONG;
+        return false;
+    }
+    const int fd = mkstemp(pattern.data());
+    if (fd < 0) return false;
+    close(fd);
+    made = pattern;
+    return true;
+}
+
+// Copies the whole of `from` into the stream `to` ("-": standard output).
+bool copyInto(const std::string& from, const std::string& to) {
+    const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    const int out = to == "-" ? STDOUT_FILENO : open(to.c_str(), O_WRONLY | O_CLOEXEC);
+    bool copied = in >= 0 && out >= 0;
+    char buffer[65536];
+    for (ssize_t got; copied && (got = read(in, buffer, sizeof buffer)) != 0;) {
+        if (got < 0) {
+            copied = errno == EINTR;
+            continue;
+        }
+        for (ssize_t at = 0; copied && at < got;) {
+            const ssize_t put = write(out, buffer + at, static_cast<size_t>(got - at));
+            if (put > 0) at += put;
+            copied = put > 0 || errno == EINTR;
+        }
+    }
+    const int error = errno;
+    if (in >= 0) close(in);
+    if (out >= 0 && out != STDOUT_FILENO && close(out) != 0 && copied) return false;
+    errno = error;
+    return copied;
 }
 
 }  // namespace
 
 OutputFile::OutputFile(const std::string& target) : target_(target) {
-    const std::string folder = folderOf(target).string();
-    std::string name = ".";  // hidden, beside the target
-    name += fs::path(target).filename().string();
-    name += ".XXXXXX";
-    std::string pattern = (folderOf(target) / name).string();
-    if (pattern.size() >= kPathBytes) fail(target, "the name is too long");
-    const int fd = mkstemp(pattern.data());
-    if (fd < 0) fail(target, std::string("cannot create a file in ") + folder + ": " + std::strerror(errno));
-    close(fd);
-    temporary_ = pattern;
+    const bool stream = isStream(target);
+    if (!stream) written_ = writtenFile(target);
+    const fs::path folder = stream ? fs::temp_directory_path() : folderOf(written_);
+    const std::string name = stream ? "bytone-output" : fs::path(written_).filename().string();
+    if (!makeTemporary(folder, name, temporary_))
+        fail(target, "cannot create a file in " + folder.string() + ": " + std::strerror(errno));
     for (int i = 0; i < kSlots && slot_ < 0; ++i) {
         if (slotInUse[i]) continue;
         std::memcpy(temporaryNames[i], temporary_.c_str(), temporary_.size() + 1);
@@ -70,11 +121,19 @@ OutputFile::~OutputFile() {
 }
 
 void OutputFile::commit() {
-    // mkstemp made it readable by its owner only; a new file gets 0666 less the umask.
-    const mode_t mask = umask(0);
-    umask(mask);
-    if (chmod(temporary_.c_str(), 0666 & ~mask) != 0 || std::rename(temporary_.c_str(), target_.c_str()) != 0)
-        fail(target_, std::strerror(errno));
+    if (written_.empty()) {
+        if (!copyInto(temporary_, target_)) fail(target_, std::strerror(errno));
+    } else {
+        // mkstemp made it readable by its owner only: it takes the mode of the file it
+        // replaces, or a new file's, 0666 less the umask.
+        struct stat replaced {};
+        const mode_t mask = umask(0);
+        umask(mask);
+        const mode_t mode = stat(written_.c_str(), &replaced) == 0 ? replaced.st_mode & 07777 : 0666 & ~mask;
+        if (chmod(temporary_.c_str(), mode) != 0 || std::rename(temporary_.c_str(), written_.c_str()) != 0)
+            fail(target_, std::strerror(errno));
+    }
+    unlink(temporary_.c_str());  // a stream's copy; a renamed file is gone already
     if (slot_ >= 0) slotInUse[slot_] = 0;
     temporary_.clear();
 }
@@ -97,22 +156,34 @@ void removeOutputsOnInterrupt() {
     sigaction(SIGTERM, &action, nullptr);
 }
 
+bool isStream(const std::string& path) {
+    if (path == "-") return true;
+    std::error_code error;
+    const fs::file_status status = fs::status(path, error);
+    return fs::exists(status) && !fs::is_regular_file(status) && !fs::is_directory(status);
+}
+
 void checkOutputs(const std::vector<std::string>& outputs, const std::vector<std::string>& inputs) {
     std::vector<fs::path> seen;
     for (const std::string& output : outputs) {
+        const fs::path key = output == "-" ? fs::path("-") : sameFileKey(output);
+        for (const fs::path& other : seen)
+            if (other == key) throw UsageError(output + ": is named as two outputs");
+        for (const std::string& input : inputs)
+            if (!input.empty() && sameFileKey(input) == key)
+                throw UsageError(output + ": is also an input; it would be overwritten");
+        seen.push_back(key);
+        if (isStream(output)) continue;
         std::error_code error;
-        if (output == "-") fail(output, "writing to standard output is not supported; name a file");
         if (fs::is_directory(output, error)) fail(output, "is a folder; name a file to write");
-        const fs::path folder = folderOf(output);
+        const fs::path folder = folderOf(writtenFile(output));
         if (fs::exists(folder, error) && !fs::is_directory(folder, error))
             fail(output, folder.string() + " is not a folder");
         if (!fs::is_directory(folder, error)) fail(output, "the folder " + folder.string() + " does not exist");
-        if (access(folder.c_str(), W_OK) != 0) fail(output, "the folder " + folder.string() + " is not writable");
-        const fs::path key = sameFileKey(output);
-        for (const fs::path& other : seen)
-            if (other == key) fail(output, "is named as two outputs");
-        for (const std::string& input : inputs)
-            if (!input.empty() && sameFileKey(input) == key) fail(output, "is also an input; it would be overwritten");
-        seen.push_back(key);
+        // Made and removed again: only that shows that the folder takes a new file.
+        std::string trial;
+        if (!makeTemporary(folder, fs::path(output).filename().string(), trial))
+            fail(output, "the folder " + folder.string() + " takes no new file: " + std::strerror(errno));
+        unlink(trial.c_str());
     }
 }

@@ -30,12 +30,12 @@ void printPrograms(PluginHost& host) {
 
 }  // namespace
 
-Command addProgramsCommand(CLI::App& app, const std::string& plugin) {
+Command addProgramsCommand(CLI::App& app, const ToolOptions& tool) {
     auto state = std::make_shared<std::string>();
     CLI::App* programs = app.add_subcommand("programs", "list the programs: number, name and formula");
     programs->add_option("--state", *state, "list the programs of this state file instead");
-    return {programs, [&plugin, state] {
-                auto host = loadPlugin(plugin);
+    return {programs, [&tool, state] {
+                auto host = loadPlugin(tool.plugin);
                 if (!state->empty()) restoreState(*host, *state);
                 printPrograms(*host);
                 return 0;

@@ -32,6 +32,7 @@ struct RenderOptions {
     int level = 0;     // the instrument's Gain, 0 for the state's own
     std::string midi;
     std::string output;
+    std::string type;  // "wav" or "flac": the output's type, else its name's
     int rate = 48000;
     int block = 512;
     int program = -1;
@@ -44,6 +45,7 @@ struct RenderOptions {
     bool tailGiven = false;
     std::string sampleFormat = "16";
     std::string channels;
+    bool channelsGiven = false;
     bool split = false;
     double highpass = 0.0;
     double maxLength = 3600.0;
@@ -71,17 +73,24 @@ void putSetting(Bank& bank, engine::Setting setting, int32_t value) {
     }
 }
 
-// "1,2,10" or "1-4,10": MIDI channels 1 to 16.
+// The text without the spaces around it.
+std::string trimmed(const std::string& text) {
+    const size_t first = text.find_first_not_of(" \t"), last = text.find_last_not_of(" \t");
+    return first == std::string::npos ? "" : text.substr(first, last - first + 1);
+}
+
+// "1,2,10", "1-4,10" or "1, 2": MIDI channels 1 to 16.
 ChannelSet parseChannels(const std::string& list) {
+    const std::string context = "--channels '" + list + "'";
+    if (trimmed(list).empty()) throw UsageError(context + " names no channel; give channels as 1,2,10 or 1-4");
     ChannelSet channels = 0;
     size_t at = 0;
     while (at <= list.size()) {
         const size_t comma = std::min(list.find(',', at), list.size());
         const std::string item = list.substr(at, comma - at);
         const size_t dash = item.find('-');
-        const std::string context = "--channels '" + list + "'";
-        const int64_t first = parseInteger(item.substr(0, dash), context);
-        const int64_t last = dash == std::string::npos ? first : parseInteger(item.substr(dash + 1), context);
+        const int64_t first = parseInteger(trimmed(item.substr(0, dash)), context);
+        const int64_t last = dash == std::string::npos ? first : parseInteger(trimmed(item.substr(dash + 1)), context);
         if (first < 1 || last > 16 || first > last)
             throw UsageError(context + " names a channel outside 1 to 16, or an empty range");
         for (int64_t c = first; c <= last; ++c) channels |= static_cast<ChannelSet>(1u << (c - 1));
@@ -103,9 +112,9 @@ void checkFormula(const std::string& formula, Language language) {
     CompiledExpressions records = allocateCompiledExpressions(2);
     int32_t stop = -1;
     if (const char* message = compileExpression(records[0], formula.c_str(), language, &records[1], &stop))
-        throw CommandError(formulaFault(message, formula, stop));
+        throw UsageError(formulaFault(message, formula, stop));
     if (formula.size() > 1023)
-        throw CommandError("the formula has " + std::to_string(formula.size()) + " characters; a program holds 1023");
+        throw UsageError("the formula has " + std::to_string(formula.size()) + " characters; a program holds 1023");
 }
 
 void putFormula(PluginHost& host, const std::string& formula) {
@@ -215,11 +224,11 @@ RenderPlan planOf(const RenderOptions& options, InstrumentHost& host) {
         plan = planFromMidi(loadMidiFile(options.midi), options.rate, std::llround(tail * options.rate));
     }
     plan.blockSize = options.block;
-    if (!options.channels.empty()) plan = onlyChannels(plan, parseChannels(options.channels));
+    if (options.channelsGiven) plan = onlyChannels(plan, parseChannels(options.channels));
     if (!options.midi.empty() && channelsWithNotes(plan) == 0)
-        throw CommandError(options.channels.empty() ? options.midi + " plays no notes: nothing would sound"
-                                                    : "channels " + options.channels + " of " + options.midi +
-                                                          " play no notes: nothing would sound");
+        throw CommandError(!options.channelsGiven ? options.midi + " plays no notes: nothing would sound"
+                                                  : "channels " + options.channels + " of " + options.midi +
+                                                        " play no notes: nothing would sound");
     const double seconds = static_cast<double>(plan.frames) / options.rate;
     if (seconds > options.maxLength)
         throw CommandError("the render would last " + clockTime(seconds) + ", longer than --max-length (" +
@@ -331,25 +340,27 @@ std::vector<ChannelLine> renderSplit(const RenderOptions& options, const std::st
     return lines;
 }
 
-int renderSong(const RenderOptions& options, const std::string& pluginPath) {
+int renderSong(const RenderOptions& options, const std::string& pluginPath, const ToolOptions& tool) {
     if (options.midi == "-") throw UsageError("MIDI from standard input is not supported; name the MIDI file");
     // Every output is checked before any work, so that a render is never wasted on a
     // file that cannot be written, nor writes over its own input.
     std::vector<std::string> outputs{options.output};
     if (!options.saveState.empty()) outputs.push_back(options.saveState);
     checkOutputs(outputs, {options.midi, options.state, pluginPath});
-    AudioFileWriter::containerOf(options.output, sampleFormatOf(options.sampleFormat));
+    AudioFileWriter::containerOf(options.output, options.type, sampleFormatOf(options.sampleFormat));
     auto host = preparedInstance(options, pluginPath);
     const RenderPlan plan = planOf(options, *host);
     const double seconds = static_cast<double>(plan.frames) / options.rate;
-    std::printf("rendering %s (%.2f seconds) at %d Hz\n", clockTime(seconds).c_str(), seconds, options.rate);
-    std::fflush(stdout);
+    const std::string& out = options.output;
+    inform(tool, out, "rendering %s (%.2f seconds) at %d Hz\n", clockTime(seconds).c_str(), seconds, options.rate);
 
-    AudioFileWriter writer(options.output, options.rate, sampleFormatOf(options.sampleFormat), plan.frames);
+    AudioFileWriter writer(out, options.type, options.rate, sampleFormatOf(options.sampleFormat), plan.frames);
     FileSink sink(options, writer);
     const AudioSink write = [&sink](const float* l, const float* r, int32_t frames) { sink.take(l, r, frames); };
     ProgressBar progress;
-    const Progress showProgress = [&](int64_t done, int64_t total) { progress.update(done, total); };
+    const Progress showProgress = [&](int64_t done, int64_t total) {
+        if (!tool.quiet) progress.update(done, total);
+    };
     const std::vector<ChannelLine> lines =
         options.split ? renderSplit(options, pluginPath, *host, plan, write, showProgress) : std::vector<ChannelLine>{};
     if (lines.empty()) renderPlan(*host, plan, write, showProgress);
@@ -357,12 +368,11 @@ int renderSong(const RenderOptions& options, const std::string& pluginPath) {
     progress.finish();
     if (!options.saveState.empty()) saveState(*host, options.saveState);
     for (const ChannelLine& line : lines) {
-        std::printf("channel %2d  %-26s peak %s%s\n", line.channel, line.program.c_str(),
-                    decibels(line.levels.peak).c_str(), line.levels.atFullScale ? ", at the instrument's limit" : "");
+        inform(tool, out, "channel %2d  %-26s peak %s%s\n", line.channel, line.program.c_str(),
+               decibels(line.levels.peak).c_str(), line.levels.atFullScale ? ", at the instrument's limit" : "");
         sink.atInstrumentLimit += line.levels.atFullScale;
     }
-    std::printf("wrote %s: %.2f seconds at %d Hz\n", std::filesystem::absolute(options.output).c_str(), seconds,
-                options.rate);
+    inform(tool, out, "wrote %s: %.2f seconds at %d Hz\n", shownPath(out).c_str(), seconds, options.rate);
     reportLevels(options, sink, plan.frames);
     return 0;
 }
@@ -377,6 +387,7 @@ void checkNumbers(const RenderOptions& options) {
     for (const auto& [name, value] : numbers)
         if (!std::isfinite(value)) throw UsageError(std::string(name) + " wants a finite number");
     if (options.gainDb < -120.0 || options.gainDb > 40.0) throw UsageError("--gain wants -120 to 40 dB");
+    if (options.channelsGiven) parseChannels(options.channels);
     for (const auto& [setting, text] : options.settings) {
         const engine::SettingInfo& info = engine::settingInfo(setting);
         if (info.show == engine::SettingShow::Switch || info.show == engine::SettingShow::Factor) continue;
@@ -412,7 +423,7 @@ void addSettingOptions(CLI::App& render, std::map<engine::Setting, std::string>&
 
 }  // namespace
 
-Command addRenderCommand(CLI::App& app, const std::string& plugin) {
+Command addRenderCommand(CLI::App& app, const ToolOptions& tool) {
     struct Parsed {
         RenderOptions options;
         std::map<engine::Setting, std::string> settingTexts;
@@ -421,10 +432,13 @@ Command addRenderCommand(CLI::App& app, const std::string& plugin) {
     RenderOptions& o = parsed->options;
     CLI::App* render = app.add_subcommand("render", "render a MIDI file (or the demo) to a WAV or FLAC file");
     render->add_option("midi", o.midi, "Standard MIDI File to play; without one, the demo plays");
-    render->add_option("-o,--output", o.output, "sound file to write (.wav or .flac)")->required();
-    render->add_option("--rate", o.rate, "sample rate in Hz")->capture_default_str()->check(CLI::Range(8000, 384000));
-    render->add_option("--block", o.block, "block size in frames")->capture_default_str()->check(CLI::Range(1, 65536));
-    render->add_option("--program", o.program, "program to select before playing")->check(CLI::Range(0, 127));
+    render->add_option("-o,--output", o.output, "sound file to write (.wav or .flac; - for standard output)")
+        ->required();
+    render->add_option("--type", o.type, "the file's type, wav or flac (by default its name's; wav for -)")
+        ->check(CLI::IsMember({"wav", "flac"}));
+    render->add_option("--rate", o.rate, "sample rate in Hz")->capture_default_str()->check(wholeNumber(8000, 384000));
+    render->add_option("--block", o.block, "block size in frames")->capture_default_str()->check(wholeNumber(1, 65536));
+    render->add_option("--program", o.program, "program to select before playing")->check(wholeNumber(0, 127));
     render->add_option("--formula", o.formula, "formula for the current program, put in through the state chunk");
     render->add_option("--gain", o.gainDb, "output gain in dB")->capture_default_str();
     render->add_option("--state", o.state, "state file (.fxb, .fxp or raw chunk) to restore first");
@@ -447,17 +461,18 @@ Command addRenderCommand(CLI::App& app, const std::string& plugin) {
         ->capture_default_str()
         ->check(CLI::Range(1.0, 1e7));
     render->add_option("--level", o.level, "the instrument's own Gain, which its state keeps (100: unchanged)")
-        ->check(CLI::Range(1, 200));
+        ->check(wholeNumber(1, 200));
     addSettingOptions(*render, parsed->settingTexts);
-    return {render, [parsed, render, &plugin, &app] {
+    return {render, [parsed, render, &tool, &app] {
                 RenderOptions& options = parsed->options;
                 for (auto& [setting, text] : parsed->settingTexts)
                     if (!text.empty()) options.settings[setting] = text;
                 options.formulaGiven = render->count("--formula") > 0;
                 options.tailGiven = render->count("--tail") > 0;
+                options.channelsGiven = render->count("--channels") > 0;
                 checkNumbers(options);
                 // bytone.clap, unless a VST 2.4 plug-in is named.
                 options.clap = app.count("--plugin") == 0;
-                return renderSong(options, options.clap ? defaultClapPlugin() : plugin);
+                return renderSong(options, options.clap ? defaultClapPlugin() : tool.plugin, tool);
             }};
 }

@@ -5,6 +5,8 @@
 #include <memory>
 #include <utility>
 
+#include "engine/events.h"
+
 RenderPlan planFromMidi(const MidiSong& song, int64_t rate, int64_t tailFrames) {
     RenderPlan plan;
     plan.rate = rate;
@@ -52,6 +54,11 @@ ChannelSet channelsWithNotes(const RenderPlan& plan) {
 
 namespace {
 
+// MIDI events handed to a plug-in in one block at most: half of what Bytone's queue
+// holds, the rest left for the transport's reports. A block with more is cut short, and
+// events due at one frame beyond it come a frame later, so that none is dropped.
+constexpr size_t kBlockEvents = engine::kEventCapacity / 2;
+
 // One instance going through its plan block by block, its sound delayed to lag by
 // `lag` frames where the plug-in lags by fewer.
 class PlanPlayer {
@@ -71,15 +78,26 @@ public:
         delayRight_.assign(delay, 0.0f);
     }
 
+    // Where a block from `start` to `end` must end so that it holds no more than
+    // kBlockEvents events: `end`, or the frame of the first event past them (a frame on
+    // from `start` at least).
+    int64_t endFor(int64_t start, int64_t end) const {
+        const size_t past = nextEvent_ + kBlockEvents;
+        if (past >= plan_.events.size() || plan_.events[past].frame >= end) return end;
+        return std::max(start + 1, plan_.events[past].frame);
+    }
+
     // Renders [start, end) into the player's buffers, restoring the cues due at `start`.
+    // Events left over from a full block come first, at its start.
     void render(int64_t start, int64_t end) {
         while (nextCue_ < plan_.cues.size() && plan_.cues[nextCue_].frame <= start)
             host_.setChunk(plan_.cues[nextCue_++].chunk);
         events_.clear();
-        while (nextEvent_ < plan_.events.size() && plan_.events[nextEvent_].frame < end) {
+        while (nextEvent_ < plan_.events.size() && plan_.events[nextEvent_].frame < end &&
+               events_.size() < kBlockEvents) {
             const TimedMidi& e = plan_.events[nextEvent_++];
-            if (e.frame < start) continue;
-            events_.push_back({static_cast<int32_t>(e.frame - start), e.status, e.data1, e.data2});
+            events_.push_back(
+                {static_cast<int32_t>(std::max<int64_t>(e.frame - start, 0)), e.status, e.data1, e.data2});
         }
         // The transport at the block's start, and where the tempo or signature changes in it.
         transport_.assign(1, {0, transportAt(plan_, start, rate_)});
@@ -114,18 +132,20 @@ private:
     size_t nextCue_ = 0;
 };
 
-// Walks the plan's blocks: each ends at the block size, the end, or the next cue. The
-// plug-ins' sound lags by `lag` frames: as many more are rendered, and the sink is given
-// the sound from there on, so that it starts with the plan.
-template <class RenderBlock>
+// Walks the plan's blocks: each ends at the block size, the end, the next cue, or where
+// `cut` ends it so that the players' events fit. The plug-ins' sound lags by `lag`
+// frames: as many more are rendered, and the sink is given the sound from there on, so
+// that it starts with the plan.
+template <class Cut, class RenderBlock>
 void forEachBlock(const RenderPlan& plan, int32_t blockSize, int32_t lag, const Progress& progress,
-                  const AudioSink& sink, RenderBlock&& renderBlock) {
+                  const AudioSink& sink, Cut&& cut, RenderBlock&& renderBlock) {
     const int64_t frames = plan.frames + lag;
     size_t nextCue = 0;
     for (int64_t start = 0; start < frames;) {
         while (nextCue < plan.cues.size() && plan.cues[nextCue].frame <= start) ++nextCue;
         int64_t end = std::min<int64_t>(start + blockSize, frames);
         if (nextCue < plan.cues.size()) end = std::min(end, plan.cues[nextCue].frame);
+        end = cut(start, end);
         const auto [left, right] = renderBlock(start, end);
         const int64_t skipped = std::clamp<int64_t>(lag - start, 0, end - start);
         if (end - start > skipped) sink(left + skipped, right + skipped, static_cast<int32_t>(end - start - skipped));
@@ -139,7 +159,8 @@ void forEachBlock(const RenderPlan& plan, int32_t blockSize, int32_t lag, const 
 void renderPlan(InstrumentHost& host, const RenderPlan& plan, const AudioSink& sink, const Progress& progress) {
     const int32_t blockSize = std::max<int32_t>(1, plan.blockSize);
     PlanPlayer player(host, plan, blockSize, plan.rate);
-    forEachBlock(plan, blockSize, player.latency(), progress, sink, [&](int64_t start, int64_t end) {
+    const auto cut = [&](int64_t start, int64_t end) { return player.endFor(start, end); };
+    forEachBlock(plan, blockSize, player.latency(), progress, sink, cut, [&](int64_t start, int64_t end) {
         player.render(start, end);
         return std::pair{player.left(), player.right()};
     });
@@ -158,7 +179,11 @@ void renderMix(const std::vector<InstrumentHost*>& hosts, const std::vector<Rend
     for (const auto& player : players) player->lagBy(lag);
     levels.assign(hosts.size(), InstanceLevels{});
     std::vector<float> left(static_cast<size_t>(blockSize)), right(static_cast<size_t>(blockSize));
-    forEachBlock(plans[0], blockSize, lag, progress, sink, [&](int64_t start, int64_t end) {
+    const auto cut = [&](int64_t start, int64_t end) {
+        for (const auto& player : players) end = player->endFor(start, end);
+        return end;
+    };
+    forEachBlock(plans[0], blockSize, lag, progress, sink, cut, [&](int64_t start, int64_t end) {
         const auto frames = static_cast<int32_t>(end - start);
         std::fill(left.begin(), left.begin() + frames, 0.0f);
         std::fill(right.begin(), right.begin() + frames, 0.0f);

@@ -30,7 +30,7 @@ std::vector<uint32_t> scaledUp(const std::vector<uint32_t>& pixels, int width, i
     return out;
 }
 
-int drawScopePicture(const ScopeOptions& options) {
+int drawScopePicture(const ScopeOptions& options, const ToolOptions& tool) {
     checkPictureOutput(options.output);
     auto instrument = instrumentPlaying(options.formula);
     instrument->setSetting(engine::Setting::ScopeZoom, options.zoom);
@@ -41,30 +41,30 @@ int drawScopePicture(const ScopeOptions& options) {
     gui.open(nullptr);
     gui.tick();
     const std::string& status = platform.texts[editor::StatusLabel];
-    if (status != "OK") throw CommandError(status + " in '" + options.formula + "'");
+    if (status != "OK") throw UsageError(status + " in '" + options.formula + "'");
     const int width = platform.scope.width * options.scale, height = platform.scope.height * options.scale;
     writePng(options.output, width, height,
              scaledUp(platform.scope.pixels, platform.scope.width, platform.scope.height, options.scale));
-    std::printf("wrote %s: %dx%d, zoom %s\n", std::filesystem::absolute(options.output).c_str(), width, height,
-                engine::settingText(engine::Setting::ScopeZoom, options.zoom).c_str());
+    inform(tool, options.output, "wrote %s: %dx%d, zoom %s\n", shownPath(options.output).c_str(), width, height,
+           engine::settingText(engine::Setting::ScopeZoom, options.zoom).c_str());
     return 0;
 }
 
 }  // namespace
 
-Command addScopeCommand(CLI::App& app) {
+Command addScopeCommand(CLI::App& app, const ToolOptions& tool) {
     auto options = std::make_shared<ScopeOptions>();
     CLI::App* scope = app.add_subcommand("scope", "draw the editor's oscilloscope of a formula into a PNG");
     scope->add_option("formula", options->formula, "the formula")->required();
     scope->add_option("-o,--output", options->output, "PNG file to write")->required();
     scope->add_option("--zoom", options->zoom, "zoom step: 0 (8x) to 7 (1x)")
         ->capture_default_str()
-        ->check(CLI::Range(0, 7));
+        ->check(wholeNumber(0, 7));
     scope->add_option("--clamp", options->clamp, "clamp the heights (on) or wrap them (off)")
         ->capture_default_str()
         ->check(CLI::IsMember({"on", "off"}));
     scope->add_option("--scale", options->scale, "draw each pixel as a square of this size")
         ->capture_default_str()
-        ->check(CLI::Range(1, 4));
-    return {scope, [options] { return drawScopePicture(*options); }};
+        ->check(wholeNumber(1, 4));
+    return {scope, [options, &tool] { return drawScopePicture(*options, tool); }};
 }
