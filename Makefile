@@ -122,19 +122,18 @@ release: deps-release
 	cmake -S . -B $(RELEASE) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
 	cmake --build $(RELEASE) -j $(JOBS)
 
-# The Linux plug-in, the tool, its manual page and the guide under $(DESTDIR)$(PREFIX):
-# the plug-in in lib/vst, where Linux hosts look for VST plug-ins. Installs no package:
-# a machine without what the build needs gets CMake's message of what is missing.
+# The Linux plug-ins, the tool, its manual page and the guide under $(DESTDIR)$(PREFIX):
+# the plug-ins in lib/vst, lib/clap, lib/vst3 and lib/lv2, where Linux hosts look for
+# them. Installs no package: a machine without what the build needs gets CMake's message
+# of what is missing. Each place installed to is remembered apart (in $(RELEASE)/installs).
 install:
 	cmake -S . -B $(RELEASE) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
 	cmake --build $(RELEASE) -j $(JOBS)
-	DESTDIR=$(DESTDIR) cmake --install $(RELEASE) --prefix $(PREFIX)
+	cmake -DACTION=install -DBUILD=$(RELEASE) -DPREFIX=$(PREFIX) -DDESTDIR=$(DESTDIR) -P cmake/install-tree.cmake
 
-# What `install` put there, as it recorded it.
+# What `install` put in $(DESTDIR)$(PREFIX), and the folders it made there, when empty.
 uninstall:
-	@[ -f $(RELEASE)/install_manifest.txt ] || { echo "Nothing recorded in $(RELEASE): install first"; exit 1; }
-	xargs -d '\n' rm -f < $(RELEASE)/install_manifest.txt
-	-rmdir $(DESTDIR)$(PREFIX)/share/doc/bytone/presets $(DESTDIR)$(PREFIX)/share/doc/bytone 2>/dev/null
+	cmake -DACTION=uninstall -DBUILD=$(RELEASE) -DPREFIX=$(PREFIX) -DDESTDIR=$(DESTDIR) -P cmake/install-tree.cmake
 
 # The release archives: the Windows plug-in (stripped) with the README, the licence and
 # the guide in a zip file, the Linux plug-in, tool, manual page and guide, laid out as
