@@ -28,8 +28,10 @@ VALIDATOR_PACKAGES := libasound2 libfreetype6 libpng16-16 libjpeg62-turbo libfla
                       libogg0 libbrotli1 zlib1g liblilv-0-0 libelf1 libx11-6 libserd-0-0 libsord-0-0 libsratom-0-0
 LINUX_PACKAGES := $(RELEASE_PACKAGES) googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev \
                   amsynth libx11-dev libxtst-dev libxres-dev xvfb xauth x11-xkb-utils xclip devscripts qtractor ardour liblilv-dev lilv-utils \
-                  jackd2 jalv clang-format git libfftw3-dev sox $(VALIDATOR_PACKAGES)
-WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 wine xvfb zip unzip
+                  jackd2 jalv clang-format git libfftw3-dev sox file $(VALIDATOR_PACKAGES)
+WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 wine xvfb zip unzip nsis
+# What the Debian package's build and its checks add to the release build's.
+DEB_PACKAGES := $(RELEASE_PACKAGES) build-essential debhelper dpkg-dev lintian devscripts
 # Archives carry the date of the last commit, so that two builds give the same bytes.
 export SOURCE_DATE_EPOCH ?= $(shell git log -1 --format=%ct 2>/dev/null || echo 0)
 WEB_PACKAGES := emscripten chromium python3 sox
@@ -40,7 +42,8 @@ EMSCRIPTEN := NODE_PATH=/usr/share/nodejs
 export WINEDEBUG ?= -all
 export WINEPREFIX ?= $(abspath $(BUILD))/wineprefix
 
-.PHONY: all deps deps-release deps-linux deps-windows deps-web web release install uninstall dist docs linux windows \
+.PHONY: all deps deps-release deps-linux deps-windows deps-web deps-deb web release install uninstall dist deb installer \
+        docs linux windows \
         asan tsan fuzz-build fuzz demo check test bench clean format
 
 all: linux windows
@@ -61,13 +64,15 @@ define install-missing
 	fi
 endef
 
-deps: deps-linux deps-windows deps-web
+deps: deps-linux deps-windows deps-web deps-deb
 deps-release:
 	$(call install-missing,$(RELEASE_PACKAGES))
 deps-linux:
 	$(call install-missing,$(LINUX_PACKAGES))
 deps-windows:
 	$(call install-missing,$(WINDOWS_PACKAGES))
+deps-deb:
+	$(call install-missing,$(DEB_PACKAGES))
 # The page's WAV writer and the browser tests' driver, as the lock file pins them.
 deps-web:
 	$(call install-missing,$(WEB_PACKAGES))
@@ -135,29 +140,51 @@ install:
 uninstall:
 	cmake -DACTION=uninstall -DBUILD=$(RELEASE) -DPREFIX=$(PREFIX) -DDESTDIR=$(DESTDIR) -P cmake/install-tree.cmake
 
-# The release archives: the Windows plug-in (stripped) with the README, the licence and
-# the guide in a zip file, the Linux plug-in, tool, manual page and guide, laid out as
-# installed, in a tar file, and the web page's static site in another; each unpacks into
-# a folder of its own. They are reproducible: files in name order, owned by root, dated
-# SOURCE_DATE_EPOCH (the last commit), so that two runs give the same bytes.
+# The release archives: the Windows plug-ins (stripped) with the README, the licence, the
+# guide and its pictures in a zip file, and the same in an installer (NSIS); the Linux
+# plug-ins, tool, manual page and guide, laid out as installed and stripped, in a tar
+# file, with the README and what the system needs at its top; the web page's static site
+# in another. Each unpacks into a folder of its own. The archives are reproducible: files
+# in name order, owned by root, dated SOURCE_DATE_EPOCH (the last commit), so that two
+# runs give the same bytes.
 WINDOWS_DIST := bytone-$(VERSION)-windows-x64
 LINUX_DIST := bytone-$(VERSION)-linux-x86_64
+INSTALLER := $(DIST)/$(WINDOWS_DIST)-setup.exe
 TAR_REPRODUCIBLY := tar --sort=name --owner=0 --group=0 --numeric-owner --mtime=@$(SOURCE_DATE_EPOCH)
+# The pictures and results the guide links to, beside it as in the source.
+GUIDE_PICTURES := editor/screenshot.png editor/screenshot-x11.png editor/screenshot-clap.png web/screenshot.png \
+                  web/screenshot-phone.png bench/RESULTS.md
 dist: all web
-	rm -rf $(DIST) && mkdir -p $(DIST)/windows/$(WINDOWS_DIST)
+	rm -rf $(DIST) && mkdir -p $(DIST)/windows/$(WINDOWS_DIST)/Bytone.vst3/Contents/x86_64-win
 	cp -r README.md LICENSE docs $(DIST)/windows/$(WINDOWS_DIST)/
-	mkdir -p $(DIST)/windows/$(WINDOWS_DIST)/Bytone.vst3/Contents/x86_64-win
+	cp --parents $(GUIDE_PICTURES) $(DIST)/windows/$(WINDOWS_DIST)/
 	for plugin in bytone.dll bytone.clap Bytone.vst3/Contents/x86_64-win/Bytone.vst3; do \
 	  x86_64-w64-mingw32-strip --strip-unneeded -o $(DIST)/windows/$(WINDOWS_DIST)/$$plugin $(WINDOWS)/$$plugin || exit 1; \
 	done
 	find $(DIST)/windows -exec touch -h -d @$(SOURCE_DATE_EPOCH) {} +
 	cd $(DIST)/windows && find $(WINDOWS_DIST) | LC_ALL=C sort | TZ=UTC zip -q -X ../$(WINDOWS_DIST).zip -@
-	DESTDIR= cmake --install $(LINUX) --prefix $(abspath $(DIST))/linux/$(LINUX_DIST)
-	cp README.md LICENSE $(DIST)/linux/$(LINUX_DIST)/
+	makensis -V2 -WX -DVERSION=$(VERSION) -DFILES=$(abspath $(DIST)/windows/$(WINDOWS_DIST)) \
+	  -DOUTFILE=$(abspath $(INSTALLER)) cmake/windows-installer.nsi
+	DESTDIR= cmake --install $(LINUX) --prefix $(abspath $(DIST))/linux/$(LINUX_DIST) --strip
+	cp LICENSE $(DIST)/linux/$(LINUX_DIST)/
+	sed 's,](docs/,](share/doc/bytone/,g' README.md > $(DIST)/linux/$(LINUX_DIST)/README.md
+	sed 's,](\([a-z-]*\.md\)),](share/doc/bytone/\1),g' docs/install.md > $(DIST)/linux/$(LINUX_DIST)/INSTALL.md
 	$(TAR_REPRODUCIBLY) -C $(DIST)/linux -cf - $(LINUX_DIST) | gzip -n > $(DIST)/$(LINUX_DIST).tar.gz
 	$(TAR_REPRODUCIBLY) -C $(WEB) -cf - --transform 's,^\.,bytone-$(VERSION)-web,' . | \
 	  gzip -n > $(DIST)/bytone-$(VERSION)-web.tar.gz
-	@echo "Made $(DIST)/$(WINDOWS_DIST).zip, $(DIST)/$(LINUX_DIST).tar.gz and $(DIST)/bytone-$(VERSION)-web.tar.gz"
+	@echo "Made $(DIST)/$(WINDOWS_DIST).zip, $(INSTALLER), $(DIST)/$(LINUX_DIST).tar.gz and $(DIST)/bytone-$(VERSION)-web.tar.gz"
+
+# The Debian package $(DEB)/bytone_$(VERSION)-1_amd64.deb: dpkg-buildpackage on a copy of
+# the tree (the tests are make test's), then lintian, which may find no error nor warning.
+DEB := $(BUILD)/deb
+DEB_FILE := $(DEB)/bytone_$(VERSION)-1_amd64.deb
+deb: deps-deb
+	rm -rf $(DEB) && mkdir -p $(DEB)/bytone-$(VERSION)
+	tar --exclude=./build --exclude=./node_modules --exclude=./.git --exclude=./$(BUILD) -cf - . | \
+	  tar -C $(DEB)/bytone-$(VERSION) -xf -
+	cd $(DEB)/bytone-$(VERSION) && DEB_BUILD_OPTIONS="parallel=$(JOBS) noddebs" dpkg-buildpackage -b -us -uc
+	lintian --pedantic --fail-on error,warning --tag-display-limit 0 $(DEB_FILE)
+	@echo "Made $(DEB_FILE)"
 
 # The gallery of the presets (docs/presets.md and its pictures), drawn by the tool; a
 # test checks that the committed one is what the presets draw.
@@ -173,7 +200,7 @@ demo: release
 check: linux
 	xvfb-run -a ctest --test-dir $(LINUX) --output-on-failure -j $(JOBS) -LE external
 
-test: all asan tsan web
+test: all asan tsan web deps-deb
 	@# With a virtual X server for the editor's window tests.
 	xvfb-run -a ctest --test-dir $(LINUX) --output-on-failure -j $(JOBS)
 	xvfb-run -a ctest --test-dir $(ASAN) --output-on-failure -j $(JOBS)
@@ -192,7 +219,13 @@ test: all asan tsan web
 	for archive in $(WINDOWS_DIST).zip $(LINUX_DIST).tar.gz bytone-$(VERSION)-web.tar.gz; do \
 	  cmp $(DIST)/$$archive $(BUILD)/dist-again/$$archive || exit 1; done
 	@echo "Two packings of the release archives are identical."
+	@# The installer under wine: silent install, the plug-ins load where it put them, and
+	@# the uninstaller leaves nothing.
+	xvfb-run -a sh tests/installer_test.sh $(INSTALLER) $(WINDOWS)
 	wineserver -w 2>/dev/null || true
+	@# The Debian package: lintian, then installed, used and purged on this machine.
+	$(MAKE) --no-print-directory deb
+	sh tests/deb_test.sh $(DEB_FILE)
 	@# The same presets and MIDI through both binaries must give the same samples.
 	cmp $(LINUX)/preset-render.f32 $(WINDOWS)/preset-render.f32
 	@echo "Linux and Windows renders of the 38 presets are identical."
