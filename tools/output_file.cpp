@@ -73,8 +73,14 @@ bool makeTemporary(const fs::path& folder, const std::string& name, std::string&
     return true;
 }
 
-// Copies the whole of `from` into the stream `to` ("-": standard output).
+// Copies the whole of `from` into the stream `to` ("-": standard output). A reader that
+// leaves early makes it fail (EPIPE) instead of ending the tool before its temporary
+// file is removed.
 bool copyInto(const std::string& from, const std::string& to) {
+    struct sigaction ignore {
+    }, before{};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGPIPE, &ignore, &before);
     const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
     const int out = to == "-" ? STDOUT_FILENO : open(to.c_str(), O_WRONLY | O_CLOEXEC);
     bool copied = in >= 0 && out >= 0;
@@ -91,6 +97,7 @@ bool copyInto(const std::string& from, const std::string& to) {
         }
     }
     const int error = errno;
+    sigaction(SIGPIPE, &before, nullptr);
     if (in >= 0) close(in);
     if (out >= 0 && out != STDOUT_FILENO && close(out) != 0 && copied) return false;
     errno = error;
@@ -123,6 +130,7 @@ OutputFile::~OutputFile() {
 void OutputFile::commit() {
     if (written_.empty()) {
         if (!copyInto(temporary_, target_)) fail(target_, std::strerror(errno));
+        unlink(temporary_.c_str());
     } else {
         // mkstemp made it readable by its owner only: it takes the mode of the file it
         // replaces, or a new file's, 0666 less the umask.
@@ -133,7 +141,6 @@ void OutputFile::commit() {
         if (chmod(temporary_.c_str(), mode) != 0 || std::rename(temporary_.c_str(), written_.c_str()) != 0)
             fail(target_, std::strerror(errno));
     }
-    unlink(temporary_.c_str());  // a stream's copy; a renamed file is gone already
     if (slot_ >= 0) slotInUse[slot_] = 0;
     temporary_.clear();
 }
