@@ -284,7 +284,7 @@ private:
 // instrument's own limit (more voices at once than one instance has room for), samples
 // the file cuts at full scale after the tool's gain (a mix that sits on one side of zero,
 // as formulas masked to a byte do, leaves the less room), and silence.
-void reportLevels(const RenderOptions& options, const FileSink& levels, int64_t frames) {
+void reportLevels(const RenderOptions& options, const FileSink& levels, int64_t frames, bool quiet) {
     const double mean = levels.sum / (2.0 * static_cast<double>(std::max<int64_t>(frames, 1)));
     // The lines above (each channel's) first, where both go to one file.
     std::fflush(stdout);
@@ -293,7 +293,8 @@ void reportLevels(const RenderOptions& options, const FileSink& levels, int64_t 
         std::fprintf(stderr,
                      "bytone: warning: %lld frames reach the instrument's own limit, which --gain cannot undo; %s\n",
                      static_cast<long long>(levels.atInstrumentLimit),
-                     options.split ? "the channels that reach it are marked above"
+                     options.split ? (quiet ? "without -q, the channels that reach it are marked"
+                                            : "the channels that reach it are marked above")
                                    : "--split plays each channel through an instance of its own");
     // One instance's frames at its limit are the file's at full scale, which --gain cannot
     // help; --split's instances count theirs apart from the mix's, which --gain can lower.
@@ -373,7 +374,7 @@ int renderSong(const RenderOptions& options, const std::string& pluginPath, cons
         sink.atInstrumentLimit += line.levels.atFullScale;
     }
     inform(tool, out, "wrote %s: %.2f seconds at %d Hz\n", shownPath(out).c_str(), seconds, options.rate);
-    reportLevels(options, sink, plan.frames);
+    reportLevels(options, sink, plan.frames, tool.quiet);
     return 0;
 }
 
