@@ -42,7 +42,7 @@ EMSCRIPTEN := NODE_PATH=/usr/share/nodejs
 export WINEDEBUG ?= -all
 export WINEPREFIX ?= $(abspath $(BUILD))/wineprefix
 
-.PHONY: all deps deps-release deps-linux deps-windows deps-web deps-deb web release install uninstall dist deb installer \
+.PHONY: all deps deps-release deps-linux deps-windows deps-web deps-deb web release install uninstall dist deb \
         docs linux windows \
         asan tsan fuzz-build fuzz demo check test bench clean format
 
@@ -151,13 +151,12 @@ WINDOWS_DIST := bytone-$(VERSION)-windows-x64
 LINUX_DIST := bytone-$(VERSION)-linux-x86_64
 INSTALLER := $(DIST)/$(WINDOWS_DIST)-setup.exe
 TAR_REPRODUCIBLY := tar --sort=name --owner=0 --group=0 --numeric-owner --mtime=@$(SOURCE_DATE_EPOCH)
-# The pictures and results the guide links to, beside it as in the source.
-GUIDE_PICTURES := editor/screenshot.png editor/screenshot-x11.png editor/screenshot-clap.png web/screenshot.png \
-                  web/screenshot-phone.png bench/RESULTS.md
 dist: all web
 	rm -rf $(DIST) && mkdir -p $(DIST)/windows/$(WINDOWS_DIST)/Bytone.vst3/Contents/x86_64-win
+	DESTDIR= cmake --install $(LINUX) --prefix $(abspath $(DIST))/linux/$(LINUX_DIST) --strip
 	cp -r README.md LICENSE docs $(DIST)/windows/$(WINDOWS_DIST)/
-	cp --parents $(GUIDE_PICTURES) $(DIST)/windows/$(WINDOWS_DIST)/
+	@# The pictures and results the guide links to, in the folders beside it, as installed.
+	cp -r $(addprefix $(DIST)/linux/$(LINUX_DIST)/share/doc/bytone/,editor web bench) $(DIST)/windows/$(WINDOWS_DIST)/
 	for plugin in bytone.dll bytone.clap Bytone.vst3/Contents/x86_64-win/Bytone.vst3; do \
 	  x86_64-w64-mingw32-strip --strip-unneeded -o $(DIST)/windows/$(WINDOWS_DIST)/$$plugin $(WINDOWS)/$$plugin || exit 1; \
 	done
@@ -165,7 +164,6 @@ dist: all web
 	cd $(DIST)/windows && find $(WINDOWS_DIST) | LC_ALL=C sort | TZ=UTC zip -q -X ../$(WINDOWS_DIST).zip -@
 	makensis -V2 -WX -DVERSION=$(VERSION) -DFILES=$(abspath $(DIST)/windows/$(WINDOWS_DIST)) \
 	  -DOUTFILE=$(abspath $(INSTALLER)) cmake/windows-installer.nsi
-	DESTDIR= cmake --install $(LINUX) --prefix $(abspath $(DIST))/linux/$(LINUX_DIST) --strip
 	cp LICENSE $(DIST)/linux/$(LINUX_DIST)/
 	sed 's,](docs/,](share/doc/bytone/,g' README.md > $(DIST)/linux/$(LINUX_DIST)/README.md
 	sed 's,](\([a-z-]*\.md\)),](share/doc/bytone/\1),g' docs/install.md > $(DIST)/linux/$(LINUX_DIST)/INSTALL.md

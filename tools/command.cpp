@@ -6,6 +6,8 @@
 #include <cstdarg>
 #include <filesystem>
 
+#include "expr/expression.h"
+
 namespace {
 
 // The digits of a whole number: its sign, base and the digits' span; false when the text
@@ -50,13 +52,10 @@ int64_t parseInteger(const std::string& text, const std::string& context) {
 int64_t parseFormulaNumber(const std::string& text, const std::string& context) {
     Digits d;
     if (!digitsOf(text, d)) notWhole(text, context);
-    uint32_t wrapped = 0;
-    for (const char* c = d.begin; c < d.end; ++c)
-        wrapped =
-            wrapped * static_cast<uint32_t>(d.base) +
-            static_cast<uint32_t>(std::isdigit(static_cast<unsigned char>(*c)) ? *c - '0' : (*c | 0x20) - 'a' + 10);
-    const auto value = static_cast<int64_t>(static_cast<int32_t>(wrapped));
-    return d.negative ? -value : value;
+    // Only digits: the compiler reads them, and the formula's value is the number.
+    CompiledExpressions records = allocateCompiledExpressions(1);
+    if (compileExpression(records[0], text.c_str())) notWhole(text, context);
+    return runExpression(records[0]);
 }
 
 CLI::Validator wholeNumber(int64_t lowest, int64_t highest) {

@@ -54,6 +54,7 @@ std::string formulaFault(const char* message, const std::string& formula, int32_
 // and for values outside the 64-bit range.
 int64_t parseInteger(const std::string& text, const std::string& context);
 
-// A number as a formula reads it: as parseInteger does, but the digits wrap round in
-// 32 bits as a formula's literals do (0xFFFFFFFF is -1), before the minus.
+// A number written as parseInteger reads it, given the value a formula of it has: its
+// digits wrap round in 32 bits as a formula's literals do (0xFFFFFFFF is -1), before
+// the minus.
 int64_t parseFormulaNumber(const std::string& text, const std::string& context);

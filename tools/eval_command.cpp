@@ -32,13 +32,15 @@ int variableOf(const std::string& text, const char* option) {
     if (name.size() == 1 && kVoiceLetters.find(name[0]) != std::string_view::npos) return name[0] - 'a';
     for (int w = 0; w < kWordCount; ++w)
         if (name == kWordNames[w]) return 26 + w;
-    std::string words;
+    std::string letters, words;
+    for (const char letter : kVoiceLetters)
+        letters += std::string(letters.empty() ? "" : ", ") + static_cast<char>(std::toupper(letter));
     for (const char* word : kWordNames) words += std::string(", ") + word;
     if (name.size() == 1 && std::isalpha(static_cast<unsigned char>(name[0])))
         throw UsageError(std::string(option) + " " + text + ": " + static_cast<char>(std::toupper(name[0])) +
-                         " is 0 in every voice; set T, P, V, M, R, S, C or a word");
-    throw UsageError(std::string(option) + " wants NAME=VALUE, NAME one of T, P, V, M, R, S, C" + words + "; not '" +
-                     text + "'");
+                         " is 0 in every voice; set " + letters + " or a word");
+    throw UsageError(std::string(option) + " wants NAME=VALUE, NAME one of " + letters + words + "; not '" + text +
+                     "'");
 }
 
 // The formula's sides: the left, and a stereo formula's right.
